@@ -1,0 +1,25 @@
+# Shared compile settings for every target of the project.
+add_library(qvp3_warnings INTERFACE)
+target_compile_options(qvp3_warnings INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
+  -Wunused -Woverloaded-virtual -Wformat=2 -Wimplicit-fallthrough)
+
+if(QVP3_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# qvp3_add_test(<name> SOURCES ... LIBS ... [LABELS ...])
+# One test program per library; each GoogleTest case becomes a CTest test.
+function(qvp3_add_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} qvp3_warnings GTest::gtest GTest::gmock GTest::gtest_main)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  target_compile_definitions(${name} PRIVATE
+    QVP3_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/tests/data"
+    QVP3_SHARED_TESTDATA_DIR="${PROJECT_SOURCE_DIR}/../shared/testdata")
+  gtest_discover_tests(${name}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300)
+endfunction()

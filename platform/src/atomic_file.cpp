@@ -1,0 +1,91 @@
+#include "platform/atomic_file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+AtomicFileWriter::AtomicFileWriter(std::filesystem::path target) : target_(std::move(target)) {}
+
+AtomicFileWriter::~AtomicFileWriter() { discard(); }
+
+bool AtomicFileWriter::fail(const char* what) {
+    error_ = std::string(what) + " '" + (tempPath_.empty() ? target_ : tempPath_).string() +
+             "': " + std::strerror(errno);
+    failed_ = true;
+    return false;
+}
+
+bool AtomicFileWriter::open() {
+    discard();
+    failed_ = false;
+    error_.clear();
+    const auto folder = target_.has_parent_path() ? target_.parent_path() : std::filesystem::path(".");
+    std::string pattern = (folder / ("." + target_.filename().string() + ".tmpXXXXXX")).string();
+    fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd_ < 0) return fail("cannot create a temporary file beside");
+    tempPath_ = pattern;
+
+    // mkstemp creates the file readable by its owner only; give it the mode an
+    // ordinary new file would have, or the old file's mode when it is replaced.
+    struct stat old {};
+    mode_t mode = 0;
+    if (::stat(target_.c_str(), &old) == 0) {
+        mode = old.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    ::fchmod(fd_, mode);
+    return true;
+}
+
+bool AtomicFileWriter::write(const void* data, std::size_t size) {
+    if (fd_ < 0 || failed_) return false;
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd_, bytes, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return fail("cannot write");
+        }
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool AtomicFileWriter::commit() {
+    if (fd_ < 0 || failed_) return false;
+    if (::fsync(fd_) != 0) return fail("cannot flush");
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) return fail("cannot close");
+    if (::rename(tempPath_.c_str(), target_.c_str()) != 0) return fail("cannot rename over the target");
+    tempPath_.clear();
+    return true;
+}
+
+void AtomicFileWriter::discard() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!tempPath_.empty()) {
+        ::unlink(tempPath_.c_str());
+        tempPath_.clear();
+    }
+}
+
+bool writeFileAtomically(const std::filesystem::path& target, std::string_view bytes, std::string* error) {
+    AtomicFileWriter writer(target);
+    const bool ok = writer.open() && writer.write(bytes) && writer.commit();
+    if (!ok && error) *error = writer.error();
+    return ok;
+}
+
+}  // namespace platform
