@@ -9,17 +9,24 @@ if(QVP3_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-# qvp3_add_test(<name> SOURCES ... LIBS ... [LABELS ...])
-# One test program per library; each GoogleTest case becomes a CTest test.
+# qvp3_add_test(<name> SOURCES ... LIBS ... [LABEL <label>])
+# One test program per library; each GoogleTest case becomes a CTest test
+# named "<name>.<Suite>.<Case>". LABEL "sanitize" marks programs that also run
+# in the sanitizer build (file readers and their mutation tests).
 function(qvp3_add_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "LABEL" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} qvp3_warnings GTest::gtest GTest::gmock GTest::gtest_main)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_compile_definitions(${name} PRIVATE
     QVP3_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/tests/data"
     QVP3_SHARED_TESTDATA_DIR="${PROJECT_SOURCE_DIR}/../shared/testdata")
+  set(properties TIMEOUT 300)
+  if(T_LABEL)
+    list(APPEND properties LABELS ${T_LABEL})
+  endif()
   gtest_discover_tests(${name}
+    TEST_PREFIX "${name}."
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300)
+    PROPERTIES ${properties})
 endfunction()
