@@ -303,6 +303,9 @@ std::optional<std::size_t> IniDocument::structSize(std::string_view section, std
     const Section* s = impl_->find(section);
     const Line* line = s ? s->find(key) : nullptr;
     if (!line || line->value.size() < 2 || line->value.size() % 2 != 0) return std::nullopt;
+    if (!std::all_of(line->value.begin(), line->value.end(), [](char c) { return hexDigit(c) >= 0; })) {
+        return std::nullopt;
+    }
     return line->value.size() / 2 - 1;
 }
 

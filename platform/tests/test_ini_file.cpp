@@ -98,6 +98,7 @@ TEST(IniStruct, StoresUpperCaseHexWithAChecksumByte) {
     ASSERT_TRUE(doc.getStruct("S", "Blob", out));
     EXPECT_TRUE(std::equal(std::begin(out), std::end(out), std::begin(data)));
     EXPECT_EQ(doc.structSize("S", "Blob"), 4u);
+    EXPECT_FALSE(parsed("[S]\nv=ZZZZ\n").structSize("S", "v"));
 }
 
 TEST(IniStruct, RefusesValuesThatDoNotMatch) {
