@@ -1,0 +1,186 @@
+// One TvrXML score: the XML document while it is read or built, the description
+// of the file, the staff layouts, the tree of systems with their staves and
+// voices, a cursor (system, staff, voice), the ConvProps mask and the caller's
+// progress window and stop signal. The same object reads ".tvrx" files and builds
+// new TvrXML documents.
+//
+// The fields are open to the reader and the writer of the format, which work on
+// the same object. Index arguments of -1 mean the cursor's value; any other index
+// outside the tree makes a getter answer 0 (or null) and a setter do nothing.
+#pragma once
+
+#include "platform/files.h"
+#include "platform/message_target.h"
+#include "scorecore/score_log.h"
+#include "scorecore/vxml_tree.h"
+#include "scorecore/xml_dom.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace scorecore {
+
+// ConvProps bits: which kinds of symbols the writers carry over (-1 = all).
+inline constexpr int kConvArticulations = 0x01;
+inline constexpr int kConvDynamics = 0x02;
+inline constexpr int kConvWedges = 0x04;
+inline constexpr int kConvSlurs = 0x08;       // and glissandos
+inline constexpr int kConvTechnical = 0x10;   // technical marks, fermatas, ornaments ...
+inline constexpr int kConvLyrics = 0x20;
+inline constexpr int kConvWords = 0x40;
+
+// Beam states of the reader's running beam group.
+inline constexpr int kBeamBegin = 1;
+inline constexpr int kBeamContinue = 2;
+inline constexpr int kBeamNone = 4;
+
+// The text that getProps puts in the engine field.
+inline constexpr std::string_view kVxmlEngineText = "Tavrena Orvendo TvrXML engine 3.0";
+
+class CVxmlFile {
+public:
+    // log may be null (no log lines); it is the host's and must outlive the object.
+    explicit CVxmlFile(CScoreLog* log = nullptr);
+    ~CVxmlFile();
+    CVxmlFile(const CVxmlFile&) = delete;
+    CVxmlFile& operator=(const CVxmlFile&) = delete;
+
+    // Empties the object: path, cursor, staff layouts, systems, the document and
+    // every element pointer, the signal and the progress window.
+    void destroy();
+
+    // --- cursor ----------------------------------------------------------------------
+    void resetCursor() { setCursor(-1, -1, -1); }
+    void setCurrentSystem(int system) { curSystem = system; }
+    void setCurrentStaff(int staff) { curStaff = staff; }
+    void setCurrentVoice(int voice) { curVoice = voice; }
+    void nextSystem() { ++curSystem; }
+    void setCursor(int system, int staff, int voice);
+    int getCurrentSystem() const { return curSystem; }
+    int getCurrentStaff() const { return curStaff; }
+    int getCurrentVoice() const { return curVoice; }
+
+    // --- the system tree -------------------------------------------------------------
+    // The records at an index (-1: the cursor's); null when outside the tree.
+    CDomNodeGroup* systemAt(int system = -1);
+    const CDomNodeGroup* systemAt(int system = -1) const;
+    CDomNodeItem* staffAt(int system = -1, int staff = -1);
+    const CDomNodeItem* staffAt(int system = -1, int staff = -1) const;
+    CVxmlVoice* voiceAt(int system = -1, int staff = -1, int voice = -1);
+    const CVxmlVoice* voiceAt(int system = -1, int staff = -1, int voice = -1) const;
+    // Appends a new system record (tempo 120, beam grouping 3); false when memory
+    // runs out.
+    bool addSystem();
+
+    int getSystemCount() const { return static_cast<int>(systems.size()); }
+    int getSystemStaffCount() const;      // staves of the cursor's system
+    int getStaffVoiceCount() const;       // voices of the cursor's staff
+    int getVoiceCount(int system, int staff) const;
+    int getSystemLastBar() const;         // of the cursor's system
+    int getSystemTempo(int system = -1) const;
+    xmlNodePtr getSystemStavesNode(int system = -1) const;
+    CBarNumbering* getSystemBarNumbering(int system = -1);
+    int getSystemBeamGrouping(int system = -1) const;
+    int getSystemInt(int system = -1) const;
+    void setSystemInt(int value, int system = -1);
+    xmlNodePtr getStaffNode(int system = -1, int staff = -1) const;
+    // Null when the staff index is not below the system's staff count.
+    xmlNodePtr getStaffNodeChecked(int system = -1, int staff = -1) const;
+    CScoreClef* getStaffClef(int system = -1, int staff = -1);
+    std::int8_t* getStaffKey(int system = -1, int staff = -1);
+    CMeter* getStaffTimeSig(int system = -1, int staff = -1);
+    xmlNodePtr getNoteObjectsNode(int system = -1, int staff = -1, int voice = -1) const;
+    // The first child of the cursor voice's "noteObjects": 0 and the node, 1 when
+    // it has none, -7 when there is no such voice or element.
+    int getFirstNoteObject(xmlNodePtr* out) const;
+    int getVoiceTick(int system = -1, int staff = -1, int voice = -1) const;
+    int getVoiceStemDir(int system = -1, int staff = -1, int voice = -1) const;
+    void addVoiceTick(int delta);   // on the cursor's voice
+    void setVoiceTick(int value);   // on the cursor's voice
+    // Clears the voice's accidental table and marks the steps that the key of
+    // fifths alters in all ten rows: sharps (3) on the first n steps of "fcgdaeb",
+    // flats (-4) on the first n of "beadgcf"; fifths beyond +-7 count as 7.
+    void resetAccidentals(int fifths, int system = -1, int staff = -1, int voice = -1);
+
+    // --- settings and signals --------------------------------------------------------
+    void setConvProps(int mask) { convProps = mask; }
+    bool testConvProps(int bit) const { return (convProps & bit) != 0; }
+    // The address of the host's variable that holds the progress receiver. The
+    // variable is read at every report, so the host may change it (with an atomic
+    // store when a conversion runs); it must outlive the object.
+    void setCallbackWindow(platform::MessageTarget** window) { progressWindow = window; }
+    // Posts WM_MXML_PROGRESS to the receiver the host's variable holds; false when
+    // there is none or it refuses.
+    bool postProgress(platform::WParam wParam, platform::LParam lParam) const;
+    // True when a signal word is stored and it is nonzero (the host asks to stop);
+    // then -5 goes to *out when given.
+    bool isStopRequested(int* out) const;
+    void resetBeam() {
+        beamTicks = 0;
+        beamState = kBeamNone;
+    }
+    // The staff-layout name of a staff number: staffNameFormat with its "%i"
+    // replaced by the number ("Stv1" for 1).
+    std::string staffLayoutName(int staffNumber) const;
+
+    // --- files -----------------------------------------------------------------------
+    // Loads a plain TvrXML file and checks it: 0 for format 1.0 or 2.0 (document and
+    // root stay loaded), -104 not a TvrXML score, -103 the file does not load.
+    int getVersion(const std::filesystem::path& path);
+    // Reads a ".tvrx" file: its document (as getVersion), the description from
+    // "info" and the file's date. 0, -103 or the code of the version check.
+    int getProps(const std::filesystem::path& path);
+    // Finds the layout's "staves" (kept as stavesNode), counts its "staffLayout"
+    // elements into staffLayoutCount and *count, and hands them out in document
+    // order when out is given. 0, or -300 when there is no layout or no staff layout.
+    int getLayoutStaffNum(int* count, std::vector<xmlNodePtr>* out);
+    // Index of the first staff layout whose description is name, -1 when none.
+    int getLayoutPosOfStaff(std::string_view name) const;
+    // Zips the document into a ".tvrx" file at target. 0, or -101 (the target is
+    // then as it was).
+    int writeFile(const std::filesystem::path& target);
+
+    // Writes "\t" "scoreconv|" function ":" step to the log, when there is one.
+    void logStep(std::string_view function, std::string_view step) const;
+
+    // --- fields ----------------------------------------------------------------------
+    std::filesystem::path path;                           // the ".tvrx" last read by getProps
+    platform::MessageTarget** progressWindow = nullptr;
+    std::string author;
+    std::string keywords;
+    std::string comment;                                  // line ends CR LF
+    std::string engine;
+    std::string fileDate;                                 // "dd-mm-yyyy", UTC
+    XmlDocument document;
+    xmlNodePtr stavesNode = nullptr;
+    platform::FileTime modTime = 0;
+    int playmode = 5;
+    xmlNodePtr root = nullptr;
+    int* signal = nullptr;                                // the host's stop word
+    double layoutScale = 1.0;
+    std::vector<CVxmlStaffLayout> staffLayouts;
+    int staffLayoutCount = 0;
+    int curSystem = -1;
+    int curStaff = -1;
+    int curVoice = -1;
+    int convProps = -1;
+    std::vector<CDomNodeGroup> systems;
+    xmlNodePtr systemsNode = nullptr;
+    int beamTicks = 0;
+    int beamState = kBeamNone;
+    std::string staffNameFormat = "Stv%i";
+    CScoreLog* log = nullptr;
+
+private:
+    int probeVersion(const std::filesystem::path* file, std::string_view bytes);
+    int checkRoot();
+    int readInfo();
+    // Drops the document and everything that points into it.
+    void releaseDocument();
+    int resolve(int index, int cursor) const { return index == -1 ? cursor : index; }
+};
+
+}  // namespace scorecore

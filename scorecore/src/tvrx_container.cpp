@@ -1,0 +1,131 @@
+#include "scorecore/tvrx_container.h"
+
+#include "platform/atomic_file.h"
+#include "scorecore/result_codes.h"
+
+#include <zip.h>
+
+#include <memory>
+#include <new>
+
+namespace scorecore {
+
+namespace {
+
+struct ZipDiscard {
+    void operator()(zip_t* archive) const { zip_discard(archive); }
+};
+using ZipPtr = std::unique_ptr<zip_t, ZipDiscard>;
+
+struct ZipSourceFree {
+    void operator()(zip_source_t* source) const { zip_source_free(source); }
+};
+using ZipSourcePtr = std::unique_ptr<zip_source_t, ZipSourceFree>;
+
+struct ZipFileClose {
+    void operator()(zip_file_t* file) const { zip_fclose(file); }
+};
+using ZipFilePtr = std::unique_ptr<zip_file_t, ZipFileClose>;
+
+// The bytes that a written in-memory archive source holds.
+bool readWholeSource(zip_source_t* source, std::string& out) {
+    if (zip_source_open(source) < 0) return false;
+    bool ok = false;
+    zip_stat_t st;
+    zip_stat_init(&st);
+    if (zip_source_stat(source, &st) == 0 && (st.valid & ZIP_STAT_SIZE) != 0) {
+        try {
+            out.resize(static_cast<std::size_t>(st.size));
+            const zip_int64_t n = zip_source_read(source, out.data(), st.size);
+            ok = n >= 0 && static_cast<zip_uint64_t>(n) == st.size;
+        } catch (const std::bad_alloc&) {
+            ok = false;
+        }
+    }
+    zip_source_close(source);
+    return ok;
+}
+
+// The zip image of one deflated "score.xml" entry holding xml.
+bool buildArchive(std::string_view xml, std::string& image) {
+    zip_error_t error;
+    zip_error_init(&error);
+    ZipSourcePtr memory(zip_source_buffer_create(nullptr, 0, 0, &error));
+    zip_error_fini(&error);
+    if (!memory) return false;
+    zip_error_init(&error);
+    ZipPtr archive(zip_open_from_source(memory.get(), ZIP_TRUNCATE, &error));
+    zip_error_fini(&error);
+    if (!archive) return false;
+    // The archive takes a reference of its own; ours keeps the bytes after zip_close.
+    zip_source_keep(memory.get());
+
+    zip_source_t* data = zip_source_buffer(archive.get(), xml.data(), xml.size(), 0);
+    if (data == nullptr) return false;
+    const zip_int64_t index =
+        zip_file_add(archive.get(), std::string(kTvrxEntryName).c_str(), data, ZIP_FL_ENC_UTF_8);
+    if (index < 0) {
+        zip_source_free(data);
+        return false;
+    }
+    if (zip_set_file_compression(archive.get(), static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE,
+                                 9) < 0) {
+        return false;
+    }
+    if (zip_close(archive.get()) < 0) return false;
+    archive.release();  // zip_close freed it
+    return readWholeSource(memory.get(), image);
+}
+
+}  // namespace
+
+int writeTvrxContainer(const std::filesystem::path& target, std::string_view xml) {
+    std::string image;
+    if (!buildArchive(xml, image)) return kErrWrite;
+    return platform::writeFileAtomically(target, image) ? kOk : kErrWrite;
+}
+
+int readTvrxContainer(const std::filesystem::path& path, std::string& xml, std::size_t maxBytes) {
+    xml.clear();
+    int errorCode = 0;
+    ZipPtr archive(zip_open(path.c_str(), ZIP_RDONLY, &errorCode));
+    if (!archive) return kErrCannotOpen;
+
+    zip_int64_t index = zip_name_locate(archive.get(), std::string(kTvrxEntryName).c_str(), 0);
+    if (index < 0) {
+        if (zip_get_num_entries(archive.get(), 0) != 1) return kErrCannotOpen;
+        index = 0;
+    }
+    const auto entry = static_cast<zip_uint64_t>(index);
+    zip_stat_t st;
+    zip_stat_init(&st);
+    if (zip_stat_index(archive.get(), entry, 0, &st) < 0) return kErrCannotOpen;
+    if ((st.valid & ZIP_STAT_SIZE) != 0 && st.size > maxBytes) return kErrCannotOpen;
+
+    ZipFilePtr file(zip_fopen_index(archive.get(), entry, 0));
+    if (!file) return kErrCannotOpen;
+    // The stored size is only a claim: never read more than the cap allows.
+    try {
+        char chunk[65536];
+        for (;;) {
+            const zip_int64_t n = zip_fread(file.get(), chunk, sizeof chunk);
+            if (n < 0) return kErrCannotOpen;
+            if (n == 0) break;
+            xml.append(chunk, static_cast<std::size_t>(n));
+            if (xml.size() > maxBytes) {
+                xml.clear();
+                return kErrCannotOpen;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        xml.clear();
+        return kErrCannotOpen;
+    }
+    if ((st.valid & ZIP_STAT_SIZE) != 0 && xml.size() != st.size) {
+        xml.clear();
+        return kErrCannotOpen;
+    }
+    return kOk;
+}
+
+}  // namespace scorecore
