@@ -1,0 +1,282 @@
+#include "qvp3_project/neighbours.h"
+
+#include <algorithm>
+#include <system_error>
+
+#include "platform/files.h"
+#include "platform/text.h"
+#include "qvp3_project/project.h"
+
+namespace qvp3 {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kErrUnknownFormat = -104;
+constexpr int kErrNoScore = -6;
+constexpr std::size_t kInstrumentNameChars = 31;
+
+// At most count characters of a UTF-8 text, never splitting one.
+std::string firstCharacters(std::string_view text, std::size_t count) {
+    std::size_t pos = 0;
+    for (std::size_t n = 0; n < count && pos < text.size(); ++n) platform::decodeUtf8(text, pos);
+    return std::string(text.substr(0, pos));
+}
+
+void markChanged(ProjectEntry& entry) {
+    if (entry.project != nullptr) prjMarkStepDirty(*entry.project);
+}
+
+// profileDataNum of each page: the layout of the profile data its step writes.
+constexpr std::array<std::int32_t, kStepCount> kProfileDataNums{
+    0, 127, 2, 127, 127, 127, 127, 3, 72, 8, 127, 8, 13, 0, 4, 0, 336, 0,
+};
+
+// Inserts or replaces a point, keeping the list sorted by position: a point
+// with the same position and identifiers is overwritten; a point before the
+// last one goes before the first point whose position is not below its own.
+void setTempoPoint(std::vector<TempoPoint>& list, const TempoPoint& point) {
+    for (TempoPoint& existing : list) {
+        if (existing.position == point.position && existing.tag == point.tag && existing.kind == point.kind) {
+            existing = point;
+            return;
+        }
+    }
+    if (!list.empty() && point.position < list.back().position) {
+        const auto at = std::find_if(list.begin(), list.end(),
+                                     [&](const TempoPoint& p) { return p.position >= point.position; });
+        list.insert(at, point);
+        return;
+    }
+    list.push_back(point);
+}
+
+}  // namespace
+
+// --- BasicPipeline ------------------------------------------------------------------
+
+void BasicPipeline::cnvEntryInit(ProjectEntry& entry, Project& project) {
+    entry.TempoRelative = 1000;
+    entry.TempoIsRelative = 1;
+    entry.TempoAbsolute = -1;
+    entry.tuneUp = scorecore::CEinstimmung(480);
+    entry.metronome = scorecore::CMetronom{};
+    entry.tempoCurve = TempoCurve{};
+    entry.project = &project;
+}
+
+void BasicPipeline::cnvEntryFreeModel(ProjectEntry& entry) {
+    entry.model.reset();
+    entry.voices.clear();
+    entry.voiceCounts.clear();
+    entry.instruments.clear();
+    entry.staffVelocity.clear();
+    entry.staffVelocityRelative.clear();
+    entry.trackNames.clear();
+    entry.states.free();
+    entry.samplerSetup.clear();
+    for (auto& list : entry.tempoCurve.points) list.clear();
+}
+
+int BasicPipeline::cnvOpenEntry(ProjectEntry&, int, Project&) { return kErrUnknownFormat; }
+
+void BasicPipeline::cnvRestoreOriginalSource(ProjectEntry& entry) {
+    if (entry.FilenameOrig.empty()) return;
+    // Only the converted score beside the source is ours to delete.
+    const std::string converted = entry.Filename.string();
+    if (entry.Filename != entry.FilenameOrig && platform::equalsNoCase(platform::storedExtension(converted), ".tvrx")) {
+        std::error_code ec;
+        fs::remove(entry.Filename, ec);
+    }
+    entry.Filename = entry.FilenameOrig;
+    entry.FilenameOrig.clear();
+}
+
+int BasicPipeline::cnvApplyEntrySampler(ProjectEntry& entry, const std::string* name) {
+    if (entry.MWConversionMethod != 1) return -1;
+    if (name != nullptr) entry.SamplePlayer = *name;
+    entry.samplerIndex = -1;  // no catalogue to find it in
+    return -1;
+}
+
+int BasicPipeline::cnvSelectEntryReverb(const std::string* name, ProjectEntry& entry) {
+    if (name != nullptr) entry.Reverb = *name;
+    return -1;
+}
+
+void BasicPipeline::cnvRelinkEntryPlayers(Project& project) {
+    for (ProjectEntry& entry : project.entries) entry.project = &project;
+}
+
+void BasicPipeline::cnvDefaultMp3Config(Mp3Config&) {}
+
+int BasicPipeline::cnvEntryStaveCount(const ProjectEntry& entry) {
+    if (isScoreKind(entry.kind)) return std::max(entry.staveCount, 0);
+    if (entry.kind == EntryKind::Midi) return std::max(entry.trackCount - 1, 0);
+    return 0;
+}
+
+bool BasicPipeline::cnvEntryIsPercussionStave(const ProjectEntry& entry, int stave) {
+    if (isScoreKind(entry.kind)) {
+        const VoicePlayRecord* record = entry.voiceRecord(stave, 0);
+        return record != nullptr && record->sound > 127;
+    }
+    if (entry.kind == EntryKind::Midi) {
+        const scorecore::CMidiInstr* instrument = entry.voiceInstrument(stave, 0);
+        return instrument != nullptr && instrument->hasPercNote();
+    }
+    return false;
+}
+
+void BasicPipeline::cnvEntrySetVoiceVolume(ProjectEntry& entry, int value, int stave, int voice) {
+    if (VoicePlayRecord* record = entry.voiceRecord(stave, voice)) {
+        record->volume = static_cast<std::int8_t>(static_cast<std::uint8_t>(value));
+        markChanged(entry);
+    }
+}
+
+void BasicPipeline::cnvEntrySetVoicePanorama(ProjectEntry& entry, int value, int stave, int voice) {
+    if (VoicePlayRecord* record = entry.voiceRecord(stave, voice)) {
+        record->panorama = static_cast<std::int8_t>(static_cast<std::uint8_t>(value));
+        markChanged(entry);
+    }
+}
+
+void BasicPipeline::cnvEntrySetVoiceOnOff(ProjectEntry& entry, int stave, int voice, int state) {
+    entry.states.setVoiceOnOff(stave, voice, state);
+    if (VoicePlayRecord* record = entry.voiceRecord(stave, voice)) record->setMuted(state != scorecore::kStateOn);
+    markChanged(entry);
+}
+
+void BasicPipeline::cnvEntrySetVoiceChannel(ProjectEntry& entry, int voice, int channel, int stave) {
+    if (channel < 0 || channel > 15) return;
+    if (scorecore::CMidiInstr* instrument = entry.voiceInstrument(stave, voice)) {
+        instrument->Channel = static_cast<std::uint8_t>(channel);
+    }
+    if (VoicePlayRecord* record = entry.voiceRecord(stave, voice)) record->setChannel(channel);
+    markChanged(entry);
+}
+
+void BasicPipeline::cnvEntrySetVoiceSound(ProjectEntry& entry, int sound, int stave, int voice) {
+    if (sound < 0 || sound > 255) return;
+    if (scorecore::CMidiInstr* instrument = entry.voiceInstrument(stave, voice)) {
+        instrument->UserProgram = static_cast<std::uint8_t>(sound);
+    }
+    if (VoicePlayRecord* record = entry.voiceRecord(stave, voice)) record->sound = static_cast<std::uint8_t>(sound);
+    markChanged(entry);
+}
+
+void BasicPipeline::cnvEntrySetTranspose(ProjectEntry& entry, int semitones) {
+    for (VoicePlayRecord& record : entry.voices) record.transposition = static_cast<std::int8_t>(semitones);
+    if (isScoreKind(entry.kind)) engineSetTranspose(semitones);
+    markChanged(entry);
+}
+
+void BasicPipeline::cnvEntrySetInstrumentName(ProjectEntry& entry, int voice, std::string_view name, int stave) {
+    if (scorecore::CMidiInstr* instrument = entry.voiceInstrument(stave, voice)) {
+        instrument->InstrumentId = firstCharacters(name, kInstrumentNameChars);
+        markChanged(entry);
+    }
+}
+
+void BasicPipeline::cnvEntrySetTrackName(ProjectEntry& entry, int track, std::string_view name) {
+    const int tracks = std::max(entry.trackCount, static_cast<int>(entry.trackNames.size()));
+    if (track < 0 || track >= tracks) return;
+    if (entry.trackNames.size() < static_cast<std::size_t>(tracks)) entry.trackNames.resize(static_cast<std::size_t>(tracks));
+    entry.trackNames[static_cast<std::size_t>(track)] = std::string(name);
+    markChanged(entry);
+}
+
+void BasicPipeline::engineGetSections(ProjectEntry&) {}
+void BasicPipeline::engineResetSwitchGroup(int) {}
+void BasicPipeline::engineSetTranspose(int) {}
+int BasicPipeline::plySetEngineTempo(ProjectEntry&, double) { return kErrNoScore; }
+std::uint64_t BasicPipeline::mxmlGetModDate(const ProjectEntry&) { return 0; }
+
+// --- BasicAudioEngine -----------------------------------------------------------------
+
+int BasicAudioEngine::findEffect(std::string_view) { return -1; }
+int BasicAudioEngine::countPresentInstruments() { return 0; }
+bool BasicAudioEngine::isQvoPlugIn(int) { return false; }
+std::optional<std::vector<std::uint8_t>> BasicAudioEngine::saveSamplerSetup(int) { return std::nullopt; }
+
+// --- BasicShell ---------------------------------------------------------------------------
+
+std::string BasicShell::languageString(int) { return {}; }
+int BasicShell::appQuestionBox(int, int) { return kIdNo; }
+void BasicShell::closeProject() {}
+void BasicShell::appSetStatusParts(int) {}
+void BasicShell::appCreateStatusProgress(int) {}
+void BasicShell::appDestroyStatusProgress() {}
+void BasicShell::setStatusText(int, std::string_view) {}
+bool BasicShell::templateKeysDown() { return false; }
+void BasicShell::repostActivation() {}
+
+bool BasicShell::appDeleteConvertedFiles(std::string_view extension, const fs::path& folder) {
+    if (folder.empty() || extension.empty()) return true;
+    const std::string pattern = "*." + std::string(extension);
+    const bool all = extension == "*";
+    const bool mp3 = platform::equalsNoCase(extension, "mp3");
+    if (mp3 && projectTitle.empty()) return true;
+    bool ok = true;
+    for (const fs::path& file : platform::listFiles(folder, pattern)) {
+        const std::string name = file.filename().string();
+        const bool ours = all || (mp3 ? platform::fileNameContains(name, projectTitle)
+                                      : platform::fileNameContains(name, "_qvpcnv"));
+        if (!ours) continue;
+        std::error_code ec;
+        if (!fs::remove(file, ec)) ok = false;
+    }
+    return ok;
+}
+
+fs::path BasicShell::projectsRoot() { return projectsRootFolder; }
+void BasicShell::setProjectFolder(const fs::path& folder) { projectFolder = folder; }
+void BasicShell::setLastProject(const fs::path& projectFile) { lastProject = projectFile; }
+
+// --- BasicStepPages -----------------------------------------------------------------------
+
+void BasicStepPages::stpInitPage(StepPage& page, StepCategory category) {
+    page = StepPage{};
+    page.category = category;
+    const auto index = static_cast<std::size_t>(category);
+    if (index < kProfileDataNums.size()) page.profileDataNum = kProfileDataNums[index];
+}
+
+void BasicStepPages::stpFreePage(StepPage& page) {
+    const StepCategory category = page.category;
+    page = StepPage{};
+    page.category = category;
+}
+
+bool BasicStepPages::stpTempoCurveSetSpeed(TempoCurve& curve, int speed) {
+    // The divisor search below ends only for a positive speed.
+    if (speed <= 0) return false;
+    int divisor = 100;
+    int steps = speed / (60000 / divisor);
+    while (steps == 0) {
+        ++divisor;
+        steps = speed / (60000 / divisor);
+    }
+    curve.speed = speed;
+    curve.speedDivisor = divisor;
+    curve.speedSteps = steps;
+    return true;
+}
+
+bool BasicStepPages::stpTempoCurveCopyPoints(TempoCurve& curve, int target, int source, bool clear) {
+    const auto lists = static_cast<int>(curve.points.size());
+    if (target < 0 || target >= lists || source < 0 || source >= lists) return false;
+    const std::vector<TempoPoint> from = curve.points[static_cast<std::size_t>(source)];
+    auto& to = curve.points[static_cast<std::size_t>(target)];
+    if (clear) to.clear();
+    for (const TempoPoint& point : from) setTempoPoint(to, point);
+    return true;
+}
+
+void BasicStepPages::stpTppUseRecordedTempos(StepPage&, bool) {}
+void BasicStepPages::stpRefreshSlfPage() {}
+void BasicStepPages::stpEmptyFileList(StepPage&) {}
+
+}  // namespace qvp3

@@ -1,0 +1,451 @@
+#include "qvp3_project/project_folder.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <system_error>
+
+#include "platform/files.h"
+#include "platform/text.h"
+#include "qvp3_project/profile_context.h"
+
+namespace qvp3 {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kMp3SourceNameChars = 129;
+constexpr int kMaxNumberedName = 99999;
+constexpr std::string_view kHeaderSection = "zq1 Project File";
+constexpr std::string_view kEntrySectionPrefix = "Project File ";
+// Source kinds that the clean-up looks at, in order; WAV files are only looked at.
+constexpr std::array<std::string_view, 7> kSourcePatterns{"*.tvr", "*.mid", "*.rmi", "*.zrv",
+                                                          "*.xml", "*.wav", "*.tvrx"};
+
+bool hasPathSeparator(std::string_view text) { return text.find_first_of("/\\") != std::string_view::npos; }
+
+// value in decimal with at least digits digits ("%02i", "%03i").
+std::string zeroPadded(int digits, int value) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%0*i", digits, value);
+    return buffer;
+}
+
+// Anything (a dangling link too) under that name.
+bool nameTaken(const fs::path& path) {
+    std::error_code ec;
+    return fs::symlink_status(path, ec).type() != fs::file_type::not_found && !ec;
+}
+
+// A folder compared as a whole: canonical, without a trailing separator.
+fs::path folderForm(const fs::path& path) {
+    std::error_code ec;
+    fs::path result = fs::weakly_canonical(path, ec);
+    if (ec) result = fs::absolute(path, ec).lexically_normal();
+    if (!result.has_filename() && result.has_parent_path() && result != result.root_path()) {
+        result = result.parent_path();
+    }
+    return result;
+}
+
+bool samePath(const fs::path& a, const fs::path& b) {
+    if (a.empty() || b.empty()) return false;
+    return folderForm(a) == folderForm(b);
+}
+
+// Whether path lies in folder (never for an empty folder or path).
+bool inside(const fs::path& path, const fs::path& folder) {
+    return !path.empty() && !folder.empty() && platform::isPathInside(path, folder);
+}
+
+// path re-rooted from one folder into another (path must lie in from).
+fs::path reRoot(const fs::path& path, const fs::path& from, const fs::path& to) {
+    return to / folderForm(path).lexically_relative(folderForm(from));
+}
+
+// Deletes a file or link; never a folder.
+bool removeFile(const fs::path& path) {
+    std::error_code ec;
+    const fs::file_status status = fs::symlink_status(path, ec);
+    if (ec || status.type() == fs::file_type::not_found) return true;
+    if (status.type() == fs::file_type::directory) return false;
+    return fs::remove(path, ec) && !ec;
+}
+
+std::string sourceName(const ProjectEntry& entry) {
+    return std::string(platform::storedFileName(entry.Filename.string()));
+}
+
+const ProjectEntry* entryAt(const Project& project, int index) {
+    if (index < 0 || index >= project.fileNum()) return nullptr;
+    return &project.entries[static_cast<std::size_t>(index)];
+}
+
+bool convertedPath(Project& project, int index, std::string_view extension, fs::path* out, bool midi) {
+    const ProjectEntry* entry = entryAt(project, index);
+    if (entry == nullptr || project.data.ProjectFolder.empty()) return false;
+    const std::string name = sourceName(*entry);
+    if (name.empty()) return false;
+    const fs::path path = project.data.ProjectFolder /
+                          (std::string(platform::removeStoredExtension(name)) + std::string(kConvertedMarker) +
+                           std::string(extension));
+    ProjectEntry& target = project.entries[static_cast<std::size_t>(index)];
+    (out != nullptr ? *out : (midi ? target.convertedMidiPath : target.convertedWavePath)) = path;
+    return true;
+}
+
+bool legacyPath(Project& project, int index, std::string_view extension, fs::path* out, bool midi) {
+    if (entryAt(project, index) == nullptr || project.data.ProjectFolder.empty()) return false;
+    const auto path = prjLegacyConvertedName(project.data.ProjectFolder, project.data.ProjectTitle, index + 1, extension);
+    if (!path) return false;
+    ProjectEntry& target = project.entries[static_cast<std::size_t>(index)];
+    (out != nullptr ? *out : (midi ? target.convertedMidiPath : target.convertedWavePath)) = *path;
+    return true;
+}
+
+// The target folder of a project-data change: relative names below the
+// projects root (never the root itself, never above it), absolute paths as given.
+std::optional<fs::path> resolveTargetFolder(std::string_view name, const fs::path& root) {
+    if (name.empty()) return std::nullopt;
+    const fs::path given(name);
+    if (given.is_absolute()) return folderForm(given);
+    if (root.empty()) return std::nullopt;
+    const fs::path joined = (root / given).lexically_normal();
+    if (!inside(joined, root) || samePath(joined, root)) return std::nullopt;
+    return folderForm(joined);
+}
+
+// Copies a folder with everything in it, keeping the files' last-write
+// times (the project file compares them with the times it recorded).
+bool copyFolderTree(const fs::path& from, const fs::path& to) {
+    std::error_code ec;
+    if (!fs::create_directories(to, ec) || ec) return false;
+    fs::recursive_directory_iterator it(from, ec), end;
+    if (ec) return false;
+    for (; it != end; it.increment(ec)) {
+        if (ec) return false;
+        const fs::path target = to / it->path().lexically_relative(from);
+        const fs::file_status status = it->symlink_status(ec);
+        if (ec) return false;
+        if (fs::is_symlink(status)) {
+            fs::copy_symlink(it->path(), target, ec);
+        } else if (fs::is_directory(status)) {
+            fs::create_directory(target, ec);
+        } else if (fs::is_regular_file(status)) {
+            if (!platform::copyFile(it->path(), target, false)) return false;
+        }
+        if (ec) return false;
+    }
+    return !ec;
+}
+
+// Mode 1: a new, empty folder. A folder in use is emptied only on the user's Yes.
+int prepareNewProjectFolder(Project& project, const fs::path& target) {
+    const int result = prjPrepareFolder(project, &target);
+    if (result != kFolderNotEmpty) return result;
+    constexpr int kQuestionEmptyFolder = 59;
+    if (project.shell().appQuestionBox(kQuestionEmptyFolder, kMbYesNo) != kIdYes) return kFolderNotEmpty;
+    return project.shell().appDeleteConvertedFiles("*", target) ? kFolderOk : kFolderCannotCreate;
+}
+
+// Modes 0 and 2, another folder: copy the whole project folder there.
+int copyProjectFolder(Project& project, const ProjectData& record, const fs::path& target) {
+    const fs::path& oldFolder = record.ProjectFolder;
+    std::error_code ec;
+    if (oldFolder.empty() || !fs::is_directory(oldFolder, ec)) return kFolderCannotCreate;
+    if (inside(target, oldFolder)) return kFolderIsProjectFolder;
+    // Moving deletes the old folder: never one that holds the project catalogue.
+    const fs::path root = project.shell().projectsRoot();
+    if (record.ProjectDataMode == ProjectData::kModeEdit && inside(root, oldFolder)) return kFolderBadName;
+    if (nameTaken(target)) return kFolderNotEmpty;
+    if (!copyFolderTree(oldFolder, target)) {
+        fs::remove_all(target, ec);
+        return kFolderCannotCreate;
+    }
+    return kFolderOk;
+}
+
+// The project file under its new name: renamed (mode 0) or copied (mode 2) in
+// the same folder; in another folder the copy that came along is renamed.
+// Never replaces another file.
+bool placeProjectFile(const Project& project, const ProjectData& record, const fs::path& target, bool same,
+                      const fs::path& newFile) {
+    const fs::path& oldFile = project.filePath;
+    if (oldFile.empty()) return true;
+    const fs::path source = same ? oldFile : target / oldFile.filename();
+    std::error_code ec;
+    if (!fs::exists(source, ec) || samePath(source, newFile)) return true;
+    if (same && record.ProjectDataMode == ProjectData::kModeSaveAs) return platform::copyFile(source, newFile, false);
+    return platform::moveFile(source, newFile, false);
+}
+
+void writeCopyHeader(ProfileContext& file, const ProjectData& record, const fs::path& target, std::string_view title,
+                     int normalize) {
+    const std::string titleText(title);
+    const std::string folderText = platform::toStoredPath(target);
+    prfWriteIniValue(file, {}, {}, "ProjectTitle", 0, titleText.c_str());
+    prfWriteIniValue(file, {}, {}, "ProjectFolder", 0, folderText.c_str());
+    prfWriteIniValue(file, {}, {}, "ProjectDescription", 0, record.ProjectDescription.c_str());
+    prfWriteIniValue(file, {}, {}, "CDSpace", record.CDSpace, nullptr);
+    prfWriteIniValue(file, {}, {}, "Normalize", normalize, nullptr);
+}
+
+// The entry paths stored in a copied project file that lie in the old folder.
+void reRootStoredEntries(ProfileContext& file, const fs::path& oldFolder, const fs::path& target) {
+    platform::IniDocument& document = file.document();
+    for (const std::string& section : document.sectionNames()) {
+        if (!section.starts_with(kEntrySectionPrefix) || section.find('|') != std::string::npos) continue;
+        for (const char* key : {"Filename", "FilenameOrig"}) {
+            const auto value = document.getString(section, key);
+            if (!value || value->empty()) continue;
+            const fs::path stored = platform::fromStoredPath(*value);
+            if (inside(stored, oldFolder)) {
+                document.setString(section, key, platform::toStoredPath(reRoot(stored, oldFolder, target)));
+            }
+        }
+    }
+}
+
+void reRootEntries(Project& project, const fs::path& oldFolder, const fs::path& target) {
+    for (ProjectEntry& entry : project.entries) {
+        for (fs::path* path : {&entry.Filename, &entry.FilenameOrig, &entry.convertedMidiPath, &entry.convertedWavePath}) {
+            if (inside(*path, oldFolder)) *path = reRoot(*path, oldFolder, target);
+        }
+    }
+}
+
+// Everything after the folder is in place: project file, MP3 folder, entries.
+int finishProjectCopy(Project& project, const ProjectData& record, const fs::path& target, bool same,
+                      std::string_view title, const fs::path& newFile, int normalize) {
+    const fs::path oldFolder = record.ProjectFolder;
+    const bool move = record.ProjectDataMode == ProjectData::kModeEdit;
+    if (!placeProjectFile(project, record, target, same, newFile)) return kFolderCannotCreate;
+    std::error_code ec;
+    const bool fileThere = fs::exists(newFile, ec);
+    const bool mp3Moves = !same && inside(project.mp3Folder, oldFolder);
+    const fs::path mp3Folder = mp3Moves ? reRoot(project.mp3Folder, oldFolder, target) : project.mp3Folder;
+    if (fileThere && (mp3Moves || !move)) {
+        ProfileContext file(kHeaderSection, newFile);
+        if (mp3Moves) {
+            prfWriteIniValue(file, {}, {}, "ProjectBurnMP3Folder", 0, platform::toStoredPath(mp3Folder).c_str());
+        }
+        if (!move) {
+            writeCopyHeader(file, record, target, title, normalize);
+            if (!same) reRootStoredEntries(file, oldFolder, target);
+        }
+        if (!file.flush()) return kFolderCannotCreate;
+    }
+    if (move) {
+        if (!same) project.shell().setProjectFolder(target);
+        project.mp3Folder = mp3Folder;
+        if (!same) reRootEntries(project, oldFolder, target);
+        project.filePath = newFile;
+        project.shell().setLastProject(newFile);
+        if (!same) fs::remove_all(oldFolder, ec);
+    }
+    return kFolderOk;
+}
+
+bool referencedBy(const Project& project, const fs::path& file) {
+    const fs::path canonical = folderForm(file);
+    const std::string name = file.filename().string();
+    for (const ProjectEntry& entry : project.entries) {
+        for (const fs::path* path : {&entry.Filename, &entry.FilenameOrig}) {
+            if (path->empty()) continue;
+            // The project reader finds an entry's file in the project folder by
+            // its name first, so a file of that name is in use whatever folder
+            // the stored path names.
+            if (platform::fileNamesEqual(platform::storedFileName(path->string()), name)) return true;
+            if (folderForm(*path) == canonical) return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool prjConvertedMidiPath(Project& project, int index, fs::path* out) {
+    return convertedPath(project, index, ".mid", out, true);
+}
+
+bool prjConvertedWavePath(Project& project, int index, fs::path* out) {
+    return convertedPath(project, index, ".wav", out, false);
+}
+
+bool ConvertedMidiName(Project& project, int index, fs::path* out) { return legacyPath(project, index, ".mid", out, true); }
+
+bool ConvertedWaveName(Project& project, int index, fs::path* out) {
+    return legacyPath(project, index, ".wav", out, false);
+}
+
+std::optional<fs::path> prjLegacyConvertedName(const fs::path& folder, std::string_view title, int fileNumber,
+                                               std::string_view extension) {
+    if (hasPathSeparator(title) || title.find('\0') != std::string_view::npos) return std::nullopt;
+    return folder / (std::string(title) + zeroPadded(2, fileNumber) + std::string(extension));
+}
+
+bool prjRenameLegacyConvertedFiles(Project& project, int index, int fileNumber) {
+    bool ok = true;
+    for (const bool midi : {true, false}) {
+        const std::string_view extension = midi ? ".mid" : ".wav";
+        fs::path present;
+        if (!convertedPath(project, index, extension, &present, midi)) return ok;
+        const auto older =
+            prjLegacyConvertedName(project.data.ProjectFolder, project.data.ProjectTitle, fileNumber, extension);
+        std::error_code ec;
+        if (!older || !fs::is_regular_file(*older, ec) || nameTaken(present)) continue;
+        if (!platform::moveFile(*older, present, false)) ok = false;
+    }
+    return ok;
+}
+
+bool prjMp3Path(const Project& project, int index, fs::path& out) {
+    const ProjectEntry* entry = entryAt(project, index);
+    if (entry == nullptr || project.mp3Folder.empty()) return false;
+    std::string source = sourceName(*entry);
+    if (source.empty()) return false;
+    std::size_t pos = 0;
+    for (std::size_t n = 0; n < kMp3SourceNameChars && pos < source.size(); ++n) platform::decodeUtf8(source, pos);
+    source.resize(pos);
+    std::replace(source.begin(), source.end(), '.', '_');
+    std::string title = project.data.ProjectTitle;
+    std::replace_if(title.begin(), title.end(), [](char c) { return c == '/' || c == '\\'; }, '_');
+    out = project.mp3Folder / (zeroPadded(2, index + 1) + "-" + title + "-" + source + ".mp3");
+    return true;
+}
+
+std::optional<fs::path> prjUniqueNumberedName(const fs::path& path) {
+    if (!nameTaken(path)) return path;
+    const std::string name = path.filename().string();
+    const std::string stem(platform::removeStoredExtension(name));
+    const std::string extension(platform::storedExtension(name));
+    for (int number = 1; number <= kMaxNumberedName; ++number) {
+        fs::path candidate = path.parent_path() / (stem + zeroPadded(3, number) + extension);
+        if (!nameTaken(candidate)) return candidate;
+    }
+    return std::nullopt;
+}
+
+int prjFindEntryByFileName(const Project& project, std::string_view path) {
+    const std::string_view name = platform::storedFileName(path);
+    if (name.empty()) return -1;
+    for (std::size_t i = 0; i < project.entries.size(); ++i) {
+        if (sourceName(project.entries[i]) == name) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+int prjPrepareFolder(const Project& project, const fs::path* folder) {
+    const fs::path& target = folder != nullptr ? *folder : project.data.ProjectFolder;
+    if (target.empty()) return kFolderCannotCreate;
+    if (samePath(target, project.data.ProjectFolder)) return kFolderIsProjectFolder;
+    std::error_code ec;
+    if (nameTaken(target)) {
+        if (!fs::is_directory(target, ec)) return kFolderCannotCreate;
+        return fs::is_empty(target, ec) && !ec ? kFolderOk : kFolderNotEmpty;
+    }
+    fs::create_directories(target, ec);
+    return ec ? kFolderCannotCreate : kFolderOk;
+}
+
+std::optional<std::string> prjCleanTitle(std::string_view title) {
+    std::string clean;
+    for (const char c : title) {
+        if (c == '|' || c == '*' || c == '?' || c == '\\' || c == '/' || c == '\0') continue;
+        clean += c;
+    }
+    if (clean.empty() || clean == "." || clean == "..") return std::nullopt;
+    return clean;
+}
+
+int CopyProjectTo(std::string_view name, Project& project, ProjectData& record, std::string_view title,
+                  int normalize) {
+    const std::optional<std::string> fileTitle = prjCleanTitle(title);
+    const std::optional<fs::path> target = resolveTargetFolder(name, project.shell().projectsRoot());
+    if (!fileTitle || !target) return kFolderBadName;
+    if (record.ProjectDataMode < ProjectData::kModeEdit || record.ProjectDataMode > ProjectData::kModeSaveAs) {
+        return kFolderBadName;
+    }
+    const bool same = samePath(*target, record.ProjectFolder);
+    int result = kFolderOk;
+    if (record.ProjectDataMode == ProjectData::kModeNew) {
+        result = prepareNewProjectFolder(project, *target);
+    } else {
+        if (!same) result = copyProjectFolder(project, record, *target);
+        if (result == kFolderOk) {
+            const fs::path newFile = *target / (*fileTitle + std::string(kProjectFileExtension));
+            result = finishProjectCopy(project, record, *target, same, title, newFile, normalize);
+            // A copy that cannot be finished is taken away again, so that the
+            // old folder stays the one project and a retry finds no target.
+            std::error_code ec;
+            if (result != kFolderOk && !same) fs::remove_all(*target, ec);
+        }
+    }
+    if (result != kFolderOk) return result;
+    record.ProjectFolder = *target;
+    record.ProjectTitle = std::string(title);
+    return kFolderOk;
+}
+
+bool prjRemoveEntry(Project& project, int index, bool deleteFiles) {
+    if (project.entries.empty()) return true;
+    if (index < 0 || index >= project.fileNum()) return false;
+    ProjectEntry& entry = project.entries[static_cast<std::size_t>(index)];
+    const fs::path& folder = project.data.ProjectFolder;
+    if (deleteFiles && !entry.FilenameOrig.empty()) {
+        // A converted entry: its source only when it is our copy, and the
+        // converted score beside the source.
+        if (inside(entry.FilenameOrig, folder)) removeFile(entry.FilenameOrig);
+        const std::string converted = entry.Filename.string();
+        if (platform::equalsNoCase(platform::storedExtension(converted), ".tvrx") &&
+            !samePath(entry.Filename, entry.FilenameOrig)) {
+            removeFile(entry.Filename);
+        }
+    } else if (deleteFiles && inside(entry.Filename, folder)) {
+        removeFile(entry.Filename);
+    }
+    project.pipeline().cnvEntryFreeModel(entry);
+    project.totalMs -= entry.durationMs;
+    project.entries.erase(project.entries.begin() + index);
+    // The current entry stays the same record where it can.
+    if (project.currentEntry > index) --project.currentEntry;
+    if (project.currentEntry >= project.fileNum()) project.currentEntry = project.fileNum() - 1;
+    project.pipeline().cnvRelinkEntryPlayers(project);
+    return true;
+}
+
+bool prjRemoveEntryAndPurge(Project& project, int index, bool purge) {
+    if (project.entries.empty()) return true;
+    if (index != -1 && !prjRemoveEntry(project, index, true)) return false;
+    bool ok = true;
+    if (purge && !project.data.ProjectFolder.empty()) {
+        for (const char* extension : {"mid", "wav", "qvpp"}) {
+            if (!project.shell().appDeleteConvertedFiles(extension, project.data.ProjectFolder)) ok = false;
+        }
+    }
+    project.convertedMidiCount = 0;
+    project.convertedWaveCount = 0;
+    if (StepPage* page = stpGetPage(project, static_cast<int>(StepCategory::Mdc))) {
+        project.stepPageServices().stpEmptyFileList(*page);
+    }
+    return ok;
+}
+
+bool prjDeleteUnreferencedFiles(Project& project) {
+    const fs::path& folder = project.data.ProjectFolder;
+    std::error_code ec;
+    if (folder.empty() || !fs::is_directory(folder, ec)) return true;
+    bool ok = true;
+    for (const std::string_view pattern : kSourcePatterns) {
+        if (platform::fileNameContains(pattern, "wav")) continue;
+        for (const fs::path& file : platform::listFiles(folder, pattern)) {
+            const std::string name = file.filename().string();
+            if (platform::fileNameContains(name, kConvertedMarker) || referencedBy(project, file)) continue;
+            if (!removeFile(file)) ok = false;
+        }
+    }
+    return ok;
+}
+
+}  // namespace qvp3
