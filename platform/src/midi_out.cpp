@@ -4,6 +4,30 @@
 
 namespace platform {
 
+ShortMessageBytes decodeShortMessage(std::uint32_t packed) {
+    ShortMessageBytes message;
+    const auto status = static_cast<std::uint8_t>(packed & 0xFF);
+    if (status < 0x80 || status == 0xF0 || status == 0xF7) return message;
+
+    std::size_t size = 1;
+    switch (status & 0xF0) {
+        case 0xC0:
+        case 0xD0: size = 2; break;
+        case 0xF0:
+            if (status == 0xF2) size = 3;
+            else if (status == 0xF1 || status == 0xF3) size = 2;
+            break;
+        default: size = 3; break;
+    }
+    for (std::size_t i = 0; i < size; ++i) {
+        const auto byte = static_cast<std::uint8_t>((packed >> (8 * i)) & 0xFF);
+        if (i > 0 && byte >= 0x80) return message;
+        message.bytes[i] = byte;
+    }
+    message.size = size;
+    return message;
+}
+
 CaptureMidiOut::CaptureMidiOut(Clock clock) : clock_(std::move(clock)) {}
 
 bool CaptureMidiOut::shortMessage(std::uint32_t packed) {

@@ -30,6 +30,41 @@ TEST(PackShortMessageTest, PlacesStatusAndDataBytes) {
     EXPECT_EQ(packShortMessage(0xFF, 0xFF, 0xFF), 0xFFFFFFu);
 }
 
+TEST(DecodeShortMessageTest, GivesTheWireBytesOfEachKind) {
+    struct Case {
+        const char* name;
+        std::uint32_t packed;
+        std::vector<std::uint8_t> bytes;  // empty: malformed
+    };
+    const Case cases[] = {
+        {"note-on", packShortMessage(0x93, 60, 100), {0x93, 60, 100}},
+        {"note-off", packShortMessage(0x80, 60, 0), {0x80, 60, 0}},
+        {"key pressure", packShortMessage(0xA1, 61, 5), {0xA1, 61, 5}},
+        {"controller", packShortMessage(0xBF, 7, 127), {0xBF, 7, 127}},
+        {"pitch bend", packShortMessage(0xE0, 0x7F, 0x7F), {0xE0, 0x7F, 0x7F}},
+        {"program ignores its third byte", packShortMessage(0xC9, 0, 0xFF), {0xC9, 0}},
+        {"channel pressure", packShortMessage(0xD2, 64, 0), {0xD2, 64}},
+        {"song position", packShortMessage(0xF2, 1, 2), {0xF2, 1, 2}},
+        {"song select", packShortMessage(0xF3, 4, 0x99), {0xF3, 4}},
+        {"time code", packShortMessage(0xF1, 0x10, 0), {0xF1, 0x10}},
+        {"clock has no data", packShortMessage(0xF8, 0xFF, 0xFF), {0xF8}},
+        {"system reset", packShortMessage(0xFF, 0, 0), {0xFF}},
+        {"high byte ignored", 0xFF000000u | packShortMessage(0x90, 1, 2), {0x90, 1, 2}},
+        {"no status byte", packShortMessage(0x3C, 100, 0), {}},
+        {"zero", 0, {}},
+        {"key out of range", packShortMessage(0x90, 0x80, 1), {}},
+        {"velocity out of range", packShortMessage(0x90, 60, 0xC0), {}},
+        {"program out of range", packShortMessage(0xC0, 0x80, 0), {}},
+        {"sysex start belongs to longMessage", packShortMessage(0xF0, 0x7E, 0x7F), {}},
+        {"sysex end belongs to longMessage", packShortMessage(0xF7, 0, 0), {}},
+    };
+    for (const Case& c : cases) {
+        const ShortMessageBytes decoded = decodeShortMessage(c.packed);
+        const std::span<const std::uint8_t> view = decoded.view();
+        EXPECT_EQ(std::vector<std::uint8_t>(view.begin(), view.end()), c.bytes) << c.name;
+    }
+}
+
 TEST(CaptureMidiOutTest, RecordsMessagesInOrderWithClockTimes) {
     FakeClock clock;
     CaptureMidiOut device(clock.function());

@@ -3,6 +3,7 @@
 // capture device for tests implement it.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +20,23 @@ constexpr std::uint32_t packShortMessage(std::uint8_t status, std::uint8_t data1
     return static_cast<std::uint32_t>(status) | static_cast<std::uint32_t>(data1) << 8 |
            static_cast<std::uint32_t>(data2) << 16;
 }
+
+// A channel or system message as the bytes a MIDI cable carries.
+struct ShortMessageBytes {
+    std::array<std::uint8_t, 3> bytes{};
+    std::size_t size = 0;  // 0: malformed
+
+    std::span<const std::uint8_t> view() const { return {bytes.data(), size}; }
+};
+
+// Unpacks a packed message into its wire bytes: three for notes, key
+// pressure, controllers, pitch bend and song position; two for program,
+// channel pressure, time code and song select; one for the other system
+// messages. Bytes past the message's length are ignored. Size 0 when the
+// message is malformed: no status byte (running status is not supported), a
+// data byte with its top bit set, or 0xF0 / 0xF7, which only longMessage
+// carries.
+ShortMessageBytes decodeShortMessage(std::uint32_t packed);
 
 // An open MIDI output. Calls may come from any thread; a backend serialises
 // them itself.
