@@ -146,6 +146,44 @@ public:
     // Writes "\t" "scoreconv|" function ":" step to the log, when there is one.
     void logStep(std::string_view function, std::string_view step) const;
 
+    // --- writer ----------------------------------------------------------------------
+    // Builds a new TvrXML document in `document` (from xmldomCreateFile type 19, its
+    // element kept in `root`) in this call order: appendInfo, appendLayout,
+    // appendBarCount, createMainSystemNode; per system nextSystem and appendSystem; per
+    // staff setCurrentStaff and appendStaff; per voice setCurrentVoice, the signs at
+    // the system's start and then the voice's events; finally resetCursor,
+    // appendSystems and writeFile. Staves, voices and their objects wait detached in
+    // the system tree until appendSystems attaches them. Every operation returns 0 or
+    // a negative code (vxml_writer.h); one that needs a system, staff or voice that
+    // the cursor does not point at gives -300 and writes nothing.
+    int appendInfo(std::string_view engineText);
+    int appendLayout(const struct VxmlLayoutArgs& layout);  // declared in vxml_writer.h
+    int appendBarCount();
+    int createMainSystemNode();
+    // Adds the system at the cursor (the next one: call nextSystem first).
+    int appendSystem(int tempo, int barNumber, int firstBar, int lastBar);
+    // Adds the staff at the cursor (the next one of the system) with its voices.
+    int appendStaff(const CMeter& timeSig, int voiceCount);
+    // Adds a voice to the cursor's staff and moves the cursor to it; stemDir 0 none,
+    // 1 up, 2 down.
+    int appendVoice(int stemDir);
+    // The signs of the cursor's voice. force (at a system's start) writes a clef or
+    // key even when the staff has it already.
+    int appendClefSign(const CScoreClef& clef, bool force);
+    int appendKeySign(int fifths, bool force);  // CKeySig::kUnset for none
+    int appendTimeSign(const CMeter* timeSig);  // null or no time text: nothing
+    int appendBarline(int code);
+    int appendChord(const CScoreEvent& event);
+    // One "rest" per note value the rest needs; -7 when part of it cannot be
+    // written (no type text, a type it cannot count, or too short for any value).
+    int appendRest(const CScoreEvent& event);
+    // The "duration" of a chord or rest under parent; *ticks gets the ticks it stands
+    // for (0 when it stands for none that can be counted).
+    int appendDuration(xmlNodePtr parent, const CScoreEvent& event, int* ticks);
+    // The "drawObjects" of a chord or rest, when it has any symbol to write.
+    int appendDrawObjects(xmlNodePtr parent, const CScoreEvent& event);
+    int appendSystems();
+
     // --- fields ----------------------------------------------------------------------
     std::filesystem::path path;                           // the ".tvrx" last read by getProps
     platform::MessageTarget** progressWindow = nullptr;

@@ -1,0 +1,1028 @@
+#include "scorecore/vxml_writer.h"
+
+#include "platform_testing/temp_folder.h"
+#include "scorecore/result_codes.h"
+#include "scorecore/tvrxml_vocab.h"
+#include "scorecore/vxml_file.h"
+
+#include <libxml/xpath.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+using namespace scorecore;
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path kData = QVP3_TEST_DATA_DIR;
+const fs::path kGolden = kData / "writer_golden_score.xml";
+
+const CScoreClef kTreble{0, 2, 1};
+const CScoreClef kAlto{1, 3, 1};
+const CScoreClef kBass{2, 4, 1};
+
+CMeter meterOf(int beats, int unitIndex) {
+    CMeter meter;
+    meter.init(480, beats, unitIndex);
+    return meter;
+}
+
+std::string readBytes(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string serialise(const CVxmlFile& file) {
+    std::string xml;
+    EXPECT_EQ(xmldomSaveToString(file.document, xml), kOk);
+    return xml;
+}
+
+// --- events ------------------------------------------------------------------------------
+
+// A head as MusicXML gives it: pitch with the MusicXML octave, alteration, accidental shown.
+struct HeadSpec {
+    const char* pitch;
+    const char* alter = "**";
+    int32_t shown = -3;
+};
+
+CScoreEvent note(const char* type, int ticks, std::initializer_list<HeadSpec> heads) {
+    CScoreEvent event;
+    event.setKind(kKindNote);
+    if (heads.size() > 1) event.setKind(kKindChord);
+    for (const HeadSpec& head : heads) {
+        EXPECT_TRUE(event.appendHead(0) && event.appendPitch(head.pitch) && event.appendAlter(head.alter));
+        event.accidentals[static_cast<std::size_t>(event.headCount)].shown = head.shown;
+        ++event.headCount;
+    }
+    event.baseText = type;
+    event.duration = ticks;
+    return event;
+}
+
+CScoreEvent rest(const char* type, int ticks) {
+    CScoreEvent event;
+    event.setKind(kKindRest);
+    event.baseText = type;
+    event.duration = ticks;
+    return event;
+}
+
+CScoreEvent withTuplet(CScoreEvent event, int actual, int normal) {
+    event.tupletCount = static_cast<uint8_t>(actual);
+    event.tupletNormal = static_cast<uint8_t>(normal);
+    return event;
+}
+
+CScoreEvent withEnding(CScoreEvent event, const char* label, int span, bool leftDown, bool rightDown) {
+    event.barline.type = 6;
+    event.barline.endingLabel = label;
+    event.barline.endingSpan = span;
+    event.barline.leftDown = leftDown ? 1 : 0;
+    event.barline.rightDown = rightDown ? 1 : 0;
+    return event;
+}
+
+CScoreOrnament ornament(int code, int placement, int secondCode = 0) {
+    CScoreOrnament o;
+    o.code = code;
+    o.placement = placement;
+    o.secondCode = secondCode;
+    return o;
+}
+
+CScoreWedge crescendo(int span, int placement, int endOffset) {
+    CScoreWedge wedge;
+    wedge.code = kWedgeCrescendo;
+    wedge.span = span;
+    wedge.placement = placement;
+    wedge.endOffset = endOffset;
+    return wedge;
+}
+
+// --- a voice's script ----------------------------------------------------------------------
+
+struct Step {
+    enum Kind { Chord, Rest, Barline, Clef } kind;
+    CScoreEvent event;
+    int code = 0;
+    CScoreClef clef{};
+};
+
+Step chordStep(CScoreEvent event) { return {Step::Chord, std::move(event)}; }
+Step restStep(CScoreEvent event) { return {Step::Rest, std::move(event)}; }
+Step barStep(int code) { return {Step::Barline, CScoreEvent(), code}; }
+Step clefStep(CScoreClef clef) { return {Step::Clef, CScoreEvent(), 0, clef}; }
+
+void writeVoice(CVxmlFile& file, int staff, int voice, const std::vector<Step>& steps) {
+    file.setCurrentStaff(staff);
+    file.setCurrentVoice(voice);
+    for (const Step& step : steps) {
+        switch (step.kind) {
+        case Step::Chord: ASSERT_EQ(file.appendChord(step.event), kOk); break;
+        case Step::Rest: ASSERT_EQ(file.appendRest(step.event), kOk); break;
+        case Step::Barline: ASSERT_EQ(file.appendBarline(step.code), kOk); break;
+        case Step::Clef: ASSERT_EQ(file.appendClefSign(step.clef, false), kOk); break;
+        }
+    }
+}
+
+// A staff of the current system with its voices and the signs that open the system.
+void startStaff(CVxmlFile& file, int staff, const CMeter& meter, int voices, const CScoreClef& clef,
+                int fifths) {
+    file.setCurrentStaff(staff);
+    ASSERT_EQ(file.appendStaff(meter, voices), kOk);
+    for (int voice = 0; voice < voices; ++voice) {
+        file.setCurrentVoice(voice);
+        ASSERT_EQ(file.appendClefSign(clef, true), kOk);
+        ASSERT_EQ(file.appendKeySign(fifths, true), kOk);
+        ASSERT_EQ(file.appendTimeSign(&meter), kOk);
+    }
+}
+
+VxmlStaffSetup staffSetup(const char* name, const char* abbreviation, CScoreClef clef, int topFlag,
+                          double distance) {
+    VxmlStaffSetup staff;
+    staff.topFlag = topFlag;
+    staff.name = name;
+    staff.abbreviation = abbreviation;
+    staff.clef = clef;
+    staff.distance = distance;
+    CMidiInstr piano;
+    piano.SrcProgPercId = 0;
+    piano.SrcChannel = 0;
+    staff.instruments = {piano};
+    return staff;
+}
+
+// --- queries on a finished document ------------------------------------------------------
+
+struct XPathContextFree {
+    void operator()(xmlXPathContextPtr ctx) const { xmlXPathFreeContext(ctx); }
+};
+struct XPathObjectFree {
+    void operator()(xmlXPathObjectPtr obj) const { xmlXPathFreeObject(obj); }
+};
+
+std::vector<xmlNodePtr> select(const CVxmlFile& file, const std::string& expression) {
+    std::vector<xmlNodePtr> nodes;
+    std::unique_ptr<xmlXPathContext, XPathContextFree> ctx(xmlXPathNewContext(file.document.get()));
+    std::unique_ptr<xmlXPathObject, XPathObjectFree> result(
+        xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(expression.c_str()), ctx.get()));
+    if (result && result->nodesetval != nullptr) {
+        for (int i = 0; i < result->nodesetval->nodeNr; ++i) nodes.push_back(result->nodesetval->nodeTab[i]);
+    }
+    return nodes;
+}
+
+std::string attrOf(xmlNodePtr node, const char* name) {
+    return xmldomAttribute(node, name).value_or("(none)");
+}
+
+// The attribute of each selected element, "(none)" where it is missing.
+std::vector<std::string> attrs(const CVxmlFile& file, const std::string& expression, const char* name) {
+    std::vector<std::string> values;
+    for (xmlNodePtr node : select(file, expression)) values.push_back(attrOf(node, name));
+    return values;
+}
+
+using Texts = std::vector<std::string>;
+
+// A document with systems of one staff each; the cursor stays on the staff's first voice.
+class VxmlWriterTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(xmldomCreateFile({}, file.document, file.root, kXmlDocNewTvrxml), kOk);
+        ASSERT_EQ(file.createMainSystemNode(), kOk);
+    }
+
+    void addSystem(int voices = 1, const CMeter& meter = meterOf(4, 2)) {
+        file.nextSystem();
+        ASSERT_EQ(file.appendSystem(120, 1, 0, 0), kOk);
+        file.setCurrentStaff(0);
+        ASSERT_EQ(file.appendStaff(meter, voices), kOk);
+        file.setCurrentVoice(0);
+    }
+
+    void finish() {
+        file.resetCursor();
+        ASSERT_EQ(file.appendSystems(), kOk);
+    }
+
+    CVxmlFile file;
+};
+
+// --- the golden score --------------------------------------------------------------------
+
+// The golden score: two staves joined by a brace (treble with two voices, bass with
+// one) in two systems.
+void writeGoldenFrame(CVxmlFile& file) {
+    ASSERT_EQ(xmldomCreateFile({}, file.document, file.root, kXmlDocNewTvrxml), kOk);
+    ASSERT_EQ(file.appendInfo(kVxmlEngineText), kOk);
+    CScorePartGroupList groups;
+    ASSERT_TRUE(groups.add("Piano", "Pno.", 2, 0, 1));
+    groups.setLastPart(1);
+    VxmlLayoutArgs layout;
+    layout.staves = {staffSetup("Right hand", "R.H.", kTreble, 1, 4.0),
+                     staffSetup("Left hand", "L.H.", kBass, 0, 6.5)};
+    layout.groups = &groups;
+    ASSERT_EQ(file.appendLayout(layout), kOk);
+    ASSERT_EQ(file.appendBarCount(), kOk);
+    ASSERT_EQ(file.createMainSystemNode(), kOk);
+}
+
+// Bars 1 and 2 in 4/4, one sharp.
+void writeGoldenFirstSystem(CVxmlFile& file) {
+    const CMeter common = meterOf(4, 2);
+    file.nextSystem();
+    ASSERT_EQ(file.appendSystem(96, 1, 0, 1), kOk);
+    startStaff(file, 0, common, 2, kTreble, 1);
+    startStaff(file, 1, common, 1, kBass, 1);
+
+    CScoreEvent grace = note("eighth", 0, {{"D5"}});
+    grace.setKind(kKindGrace);
+    grace.setStem(1 | 4);  // up, slashed
+    CScoreEvent first = note("quarter", 480, {{"C5"}, {"E5"}});
+    first.setStem(1);
+    first.dynamic.code = 44;  // p
+    first.articulation = {1, 1};
+    CScoreLyric syllable;
+    syllable.number = 2;  // begins a word
+    syllable.text = "La";
+    ASSERT_TRUE(first.appendLyric(syllable));
+    ASSERT_TRUE(first.appendItem(CScoreEventItem{1, 1, 2, -1, kItemSlurStart}));
+    CScoreEvent triplet1 = withTuplet(note("eighth", 160, {{"D5"}}), 3, 2);
+    triplet1.setBeam(1);
+    triplet1.bracketNoteRange = 3;
+    triplet1.bracketHasOrientation = 1;
+    triplet1.bracketOrientation = 1;
+    CScoreEvent triplet2 = withTuplet(note("eighth", 160, {{"F5", "+1", 1}}), 3, 2);
+    triplet2.setBeam(2);
+    CScoreEvent triplet3 = withTuplet(note("eighth", 160, {{"E5"}}), 3, 2);
+    triplet3.setBeam(4);
+    CScoreEvent tied = note("half", 960, {{"A5"}});
+    tied.setTie(kTieStart);
+    ASSERT_TRUE(tied.appendOrnament(ornament(1, 1)));  // trill
+    ASSERT_TRUE(tied.appendWedge(crescendo(2, 2, 90)));
+    CScoreEvent tieEnd = note("quarter", 480, {{"A5"}});
+    tieEnd.setTie(kTieEnd);
+    tieEnd.dynamic.code = 90;  // f
+    CScoreEvent held = note("half", 960, {{"B4"}, {"D5"}, {"G5"}});
+    held.setStem(2);
+    ASSERT_TRUE(held.appendOrnament(ornament(10, 1)));  // fermata
+    writeVoice(file, 0, 0,
+               {chordStep(grace), chordStep(first), chordStep(triplet1), chordStep(triplet2),
+                chordStep(triplet3), chordStep(tied), barStep(3), barStep(4), chordStep(tieEnd),
+                restStep(rest("quarter", 480)), chordStep(held), barStep(1)});
+    CScoreEvent low = note("half", 960, {{"E4"}});
+    low.setStem(2);
+    writeVoice(file, 0, 1,
+               {restStep(rest("1", 1920)), barStep(3), barStep(4), chordStep(low),
+                restStep(rest("getit", 960)), barStep(1)});
+    CScoreEvent bassWhole = note("whole", 1920, {{"G2"}});
+    CScoreText dolce;
+    dolce.text = "dolce";
+    dolce.italic = 1;
+    dolce.placement = 2;
+    ASSERT_TRUE(bassWhole.appendText(dolce));
+    writeVoice(file, 1, 0,
+               {chordStep(bassWhole), barStep(3), barStep(4), chordStep(note("half", 960, {{"D3"}})),
+                restStep(rest("half", 960)), barStep(1)});
+}
+
+// Bars 3 and 4 in 3/4, two flats; the bass staff changes to the alto clef.
+void writeGoldenSecondSystem(CVxmlFile& file) {
+    const CMeter threeFour = meterOf(3, 2);
+    file.nextSystem();
+    ASSERT_EQ(file.appendSystem(96, 3, 2, 3), kOk);
+    startStaff(file, 0, threeFour, 2, kTreble, -2);
+    startStaff(file, 1, threeFour, 1, kBass, -2);
+
+    CScoreEvent dottedHalf = withEnding(note("half", 1440, {{"A4"}}), "2.", 0, true, true);
+    dottedHalf.dots = 1;
+    writeVoice(file, 0, 0,
+               {chordStep(withEnding(note("quarter", 480, {{"D5"}}), "1.", 2, true, false)),
+                chordStep(note("quarter", 480, {{"C5"}})),
+                chordStep(note("quarter", 480, {{"B4", "-1", -1}})), barStep(3), chordStep(dottedHalf),
+                barStep(2)});
+    writeVoice(file, 0, 1, {restStep(rest("2", 2880)), barStep(2)});
+    CScoreEvent flat = note("quarter", 480, {{"B2", "-1", -1}});
+    flat.dynamic.code = -1;  // fp
+    CScoreEvent dottedLow = note("half", 1440, {{"A3"}});
+    dottedLow.dots = 1;
+    writeVoice(file, 1, 0,
+               {chordStep(flat), clefStep(kAlto), chordStep(note("quarter", 480, {{"C4"}})),
+                restStep(rest("quarter", 480)), barStep(3), chordStep(dottedLow), barStep(2)});
+}
+
+void writeGoldenScore(CVxmlFile& file) {
+    ASSERT_NO_FATAL_FAILURE(writeGoldenFrame(file));
+    ASSERT_NO_FATAL_FAILURE(writeGoldenFirstSystem(file));
+    ASSERT_NO_FATAL_FAILURE(writeGoldenSecondSystem(file));
+    file.resetCursor();
+    ASSERT_EQ(file.appendSystems(), kOk);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// The whole document
+
+TEST(VxmlWriterGoldenTest, SmallScoreSerialisesToTheReviewedDocument) {
+    CVxmlFile file;
+    writeGoldenScore(file);
+    ASSERT_FALSE(HasFatalFailure());
+    const std::string xml = serialise(file);
+    const std::string golden = readBytes(kGolden);
+    if (xml != golden) {
+        const fs::path actual = fs::path(::testing::TempDir()) / "writer_golden_score.actual.xml";
+        std::ofstream(actual, std::ios::binary) << xml;
+        FAIL() << "the document differs from " << kGolden << "; it was written to " << actual;
+    }
+}
+
+TEST(VxmlWriterGoldenTest, WrittenContainerOpensAsATvrxmlScore) {
+    CVxmlFile file;
+    writeGoldenScore(file);
+    ASSERT_FALSE(HasFatalFailure());
+    platform::testing::TempFolder folder;
+    const fs::path target = folder.path() / "golden.tvrx";
+    ASSERT_EQ(file.writeFile(target), kOk);
+
+    CVxmlFile reader;
+    ASSERT_EQ(reader.getProps(target), 0);
+    EXPECT_EQ(reader.comment, kVxmlEngineText);
+    int staves = 0;
+    EXPECT_EQ(reader.getLayoutStaffNum(&staves, nullptr), kOk);
+    EXPECT_EQ(staves, 2);
+}
+
+TEST(VxmlWriterGoldenTest, GoldenDocumentIsWellFormedForXmllint) {
+    if (std::system("command -v xmllint >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "xmllint is not installed (package libxml2-utils; CI installs it)";
+    }
+    const std::string command = "xmllint --noout --nonet '" + kGolden.string() + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+// ---------------------------------------------------------------------------------------
+// Layout
+
+TEST(VxmlWriterLayoutTest, StaffLineDistanceShrinksOnlyAboveTwelveStaves) {
+    const struct {
+        int staves;
+        const char* normal;
+        double scale;
+    } cases[] = {
+        {0, "1.80", 1.0}, {1, "1.80", 1.0}, {12, "1.80", 1.0},
+        {13, "1.77", 1.8 / 1.77}, {20, "1.15", 1.8 / 1.15}, {46, "0.50", 1.8 / 0.5},
+    };
+    for (const auto& c : cases) {
+        CVxmlFile file;
+        ASSERT_EQ(xmldomCreateFile({}, file.document, file.root, kXmlDocNewTvrxml), kOk);
+        VxmlLayoutArgs layout;
+        layout.staves.resize(static_cast<std::size_t>(c.staves));
+        ASSERT_EQ(file.appendLayout(layout), kOk);
+        EXPECT_EQ(attrs(file, "/*/layout/distances/staffLines", "normal"), Texts{c.normal}) << c.staves;
+        EXPECT_DOUBLE_EQ(file.layoutScale, c.scale) << c.staves;
+        EXPECT_EQ(select(file, "//staffLayout").size(), static_cast<std::size_t>(c.staves));
+        EXPECT_TRUE(select(file, "//brackets").empty());
+    }
+}
+
+TEST(VxmlWriterLayoutTest, NotationAndDistancesFollowTheStaffSettings) {
+    const struct {
+        int lines;
+        int barlineFlag;
+        int topFlag;
+        double distance;
+        const char* notelines;  // "(none)": not written
+        const char* mode;
+        const char* from;
+        const char* to;
+        const char* top;
+        const char* bottom;
+    } cases[] = {
+        {5, 0, 0, 4.0, "(none)", "(none)", "3", "7", "11", "11"},
+        {5, 1, 1, 3.0, "(none)", "internal", "3", "7", "5", "10"},  // 4.5 rounds up
+        {1, 1, 0, 0.0, "_______|___", "internal", "7", "7", "5", "5"},
+        {1, 0, 0, 0.0, "_______|___", "(none)", "3", "7", "5", "5"},
+        {3, 1, 0, 2.0, "_____|||___", "internal", "5", "7", "8", "8"},
+        {8, 1, 0, 2.0, "_||||||||__", "internal", "1", "8", "8", "8"},
+        {0, 1, 0, 2.0, "___|||||___", "internal", "3", "7", "8", "8"},  // unknown count: 5 lines
+    };
+    for (const auto& c : cases) {
+        CVxmlFile file;
+        ASSERT_EQ(xmldomCreateFile({}, file.document, file.root, kXmlDocNewTvrxml), kOk);
+        VxmlStaffSetup staff = staffSetup("Flute", "Fl.", kTreble, c.topFlag, c.distance);
+        staff.lineCount = c.lines;
+        staff.barlineFlag = c.barlineFlag;
+        VxmlLayoutArgs layout;
+        layout.staves = {staff};
+        ASSERT_EQ(file.appendLayout(layout), kOk);
+        const std::string where = "lines " + std::to_string(c.lines) + " flag " + std::to_string(c.barlineFlag);
+        EXPECT_EQ(attrs(file, "//staffLayout", "description"), Texts{"Stv1"});
+        EXPECT_EQ(attrs(file, "//notation", "defaultClef"), Texts{"treble"});
+        EXPECT_EQ(attrs(file, "//notation", "notelines"), Texts{c.notelines}) << where;
+        EXPECT_EQ(attrs(file, "//notation/barlines", "mode"), Texts{c.mode}) << where;
+        EXPECT_EQ(attrs(file, "//notation/barlines", "from"), Texts{c.from}) << where;
+        EXPECT_EQ(attrs(file, "//notation/barlines", "to"), Texts{c.to}) << where;
+        EXPECT_EQ(attrs(file, "//staffLayout/distances", "top"), Texts{c.top}) << where;
+        EXPECT_EQ(attrs(file, "//staffLayout/distances", "bottom"), Texts{c.bottom}) << where;
+    }
+}
+
+TEST(VxmlWriterLayoutTest, SoundAndInstrumentNamesComeFromInstrumentsAndGroups) {
+    CVxmlFile file;
+    ASSERT_EQ(xmldomCreateFile({}, file.document, file.root, kXmlDocNewTvrxml), kOk);
+    VxmlStaffSetup horn = staffSetup("Horn", "Hn.", kTreble, 0, 4.0);
+    horn.instruments[0].SrcProgPercId = 60;
+    horn.instruments[0].SrcChannel = 3;
+    horn.transpose = -7;
+    VxmlStaffSetup drums = staffSetup("Drums", "", CScoreClef{3, 3, 1}, 0, 4.0);
+    drums.lineCount = 1;
+    CMidiInstr kick;  // mapped from key 36 to 35
+    kick.PercNote = 35;
+    kick.UserProgram = 36;
+    kick.SrcChannel = 9;
+    CMidiInstr snare;  // same key: no map
+    snare.PercNote = 38;
+    snare.UserProgram = 38;
+    CMidiInstr unset;  // no source key: no map
+    unset.PercNote = 42;
+    drums.instruments = {kick, snare, unset};
+    VxmlStaffSetup plain = staffSetup("Voice", "V.", kTreble, 0, 4.0);
+    plain.instruments[0].SrcChannel = CMidiInstr::kUnset;
+    CScorePartGroupList groups;
+    ASSERT_TRUE(groups.add("Winds", "", 1, 0, 1));
+    groups.setLastPart(1);
+    groups.stopGroup(1);
+    VxmlLayoutArgs layout;
+    layout.staves = {horn, drums, plain};
+    layout.groups = &groups;
+    ASSERT_EQ(file.appendLayout(layout), kOk);
+
+    EXPECT_EQ(attrs(file, "//instrument", "name"), (Texts{"Horn", "Drums", "Voice"}));
+    EXPECT_EQ(attrs(file, "//instrument", "abbrev"), (Texts{"Hn.", "", "V."}));
+    EXPECT_EQ(attrs(file, "//instrument", "pairName"), (Texts{"Winds", "Winds", "(none)"}));
+    EXPECT_EQ(attrs(file, "//instrument", "pairAbbrev"), (Texts{"(none)", "(none)", "(none)"}));
+    EXPECT_EQ(attrs(file, "//sound", "percussion"), (Texts{"(none)", "true", "(none)"}));
+    EXPECT_EQ(attrs(file, "//sound", "instr"), (Texts{"60", "0", "0"}));
+    EXPECT_EQ(attrs(file, "//sound", "volume"), (Texts{"74", "74", "74"}));
+    EXPECT_EQ(attrs(file, "//sound", "transpose"), (Texts{"-7", "(none)", "(none)"}));
+    EXPECT_EQ(attrs(file, "//sound", "preferredChannel"), (Texts{"3", "9", "(none)"}));
+    EXPECT_EQ(attrs(file, "//brackets/bracket", "from"), Texts{"0"});
+    EXPECT_EQ(attrs(file, "//brackets/bracket", "to"), Texts{"1"});
+    EXPECT_EQ(attrs(file, "//brackets/bracket", "curly"), Texts{"(none)"});
+    // The maps stand on one line inside their element.
+    EXPECT_NE(serialise(file).find("\n\t\t\t\t\t<outputAssignment><map from=\"36\" to=\"35\"/>"
+                                   "</outputAssignment>\n\t\t\t\t</sound>"),
+              std::string::npos);
+}
+
+// ---------------------------------------------------------------------------------------
+// Systems, staves and voices
+
+TEST_F(VxmlWriterTest, VoicesOfAStaffAlternateStemDirections) {
+    const struct {
+        int voices;
+        Texts stemDirs;
+        Texts firstLines;
+    } cases[] = {
+        {1, {"(none)"}, {"6"}},
+        {2, {"up", "down"}, {"-6", "6"}},
+        {4, {"up", "down", "up", "down"}, {"-6", "6", "-6", "6"}},
+    };
+    for (const auto& c : cases) addSystem(c.voices);
+    finish();
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const std::string voices = "//system[" + std::to_string(i + 1) + "]//voice";
+        EXPECT_EQ(attrs(file, voices, "stemDir"), cases[i].stemDirs);
+        EXPECT_EQ(attrs(file, voices + "/lyricsSettings", "firstLine"), cases[i].firstLines);
+    }
+    EXPECT_EQ(attrs(file, "//system", "instrNotation"), (Texts{"long", "short", "short"}));
+    EXPECT_EQ(attrs(file, "//staff", "layout"), (Texts{"Stv1", "Stv1", "Stv1"}));
+}
+
+TEST_F(VxmlWriterTest, BarCountOfASystemStartsFromItsBarNumber) {
+    for (const int barNumber : {1, 5, 0, -3}) {
+        file.nextSystem();
+        ASSERT_EQ(file.appendSystem(72, barNumber, 0, 0), kOk);
+    }
+    finish();
+    EXPECT_EQ(attrs(file, "//system/barCount", "nAdd"), (Texts{"0", "4", "0", "0"}));
+    EXPECT_EQ(attrs(file, "//system/barCount", "reset"), (Texts{"true", "false", "false", "false"}));
+    EXPECT_EQ(attrs(file, "//system", "tempo"), (Texts{"72", "72", "72", "72"}));
+}
+
+TEST(VxmlWriterCursorTest, OperationsWithoutTheirSystemStaffOrVoiceWriteNothing) {
+    CVxmlFile file;
+    // No document at all.
+    EXPECT_EQ(file.appendInfo("x"), kErrVxmlInfo);
+    EXPECT_EQ(file.appendLayout(VxmlLayoutArgs{}), kErrVxmlLayout);
+    EXPECT_EQ(file.createMainSystemNode(), kErrVxmlSystemsNode);
+    EXPECT_EQ(file.appendSystems(), kErrXmlElement);
+    file.nextSystem();
+    EXPECT_EQ(file.appendSystem(120, 1, 0, 0), kErrXmlElement);
+
+    ASSERT_EQ(xmldomCreateFile({}, file.document, file.root, kXmlDocNewTvrxml), kOk);
+    ASSERT_EQ(file.createMainSystemNode(), kOk);
+    const CScoreEvent quarter = note("quarter", 480, {{"C4"}});
+    const CMeter meter = meterOf(4, 2);
+    const auto everyVoiceOperation = [&](const char* where) {
+        EXPECT_EQ(file.appendClefSign(kTreble, true), kErrIndex) << where;
+        EXPECT_EQ(file.appendKeySign(3, true), kErrIndex) << where;
+        EXPECT_EQ(file.appendTimeSign(&meter), kErrIndex) << where;
+        EXPECT_EQ(file.appendBarline(0), kErrIndex) << where;
+        EXPECT_EQ(file.appendChord(quarter), kErrIndex) << where;
+        EXPECT_EQ(file.appendRest(rest("quarter", 480)), kErrIndex) << where;
+    };
+    file.resetCursor();
+    EXPECT_EQ(file.appendStaff(meter, 1), kErrIndex);
+    EXPECT_EQ(file.appendVoice(0), kErrIndex);
+    everyVoiceOperation("no system");
+    file.setCurrentSystem(1);  // skips system 0
+    EXPECT_EQ(file.appendSystem(120, 1, 0, 0), kErrIndex);
+    file.setCurrentSystem(0);
+    ASSERT_EQ(file.appendSystem(120, 1, 0, 0), kOk);
+    file.setCurrentStaff(1);  // skips staff 0
+    EXPECT_EQ(file.appendStaff(meter, 1), kErrIndex);
+    everyVoiceOperation("no staff");
+    file.setCurrentStaff(0);
+    ASSERT_EQ(file.appendStaff(meter, 2), kOk);
+    for (const int voice : {-1, 2, 1000}) {
+        file.setCurrentVoice(voice);
+        everyVoiceOperation("voice out of range");
+    }
+    file.setCursor(-1, 0, 0);
+    everyVoiceOperation("system -1");
+    file.resetCursor();
+    ASSERT_EQ(file.appendSystems(), kOk);
+    EXPECT_EQ(select(file, "//noteObjects/*").size(), 0u);
+    EXPECT_EQ(select(file, "//voice").size(), 2u);
+}
+
+// ---------------------------------------------------------------------------------------
+// Signs and barlines
+
+TEST_F(VxmlWriterTest, KeySignIsWrittenOnChangesAndWhenForced) {
+    addSystem(2);
+    const struct {
+        int voice;
+        int key;
+        bool force;
+    } steps[] = {
+        {0, 0, true},                // C major at the first system's start: nothing
+        {0, 2, false}, {1, 2, false},  // both voices get the change; the staff takes it at the last
+        {0, 2, false}, {0, 2, true},   // equal: only when forced
+        {0, CKeySig::kUnset, false}, {0, 9, false}, {1, -12, false}, {0, -7, false},
+    };
+    for (const auto& s : steps) {
+        file.setCurrentVoice(s.voice);
+        ASSERT_EQ(file.appendKeySign(s.key, s.force), kOk);
+    }
+    // The next system opens with C major, cancelling the flats, and then takes the key
+    // before it when none is given.
+    addSystem(1);
+    ASSERT_EQ(file.appendKeySign(0, true), kOk);
+    addSystem(1);
+    ASSERT_EQ(file.appendKeySign(CKeySig::kUnset, true), kOk);
+    ASSERT_EQ(file.appendKeySign(4, false), kOk);
+    addSystem(1);
+    ASSERT_EQ(file.appendKeySign(CKeySig::kUnset, true), kOk);
+    finish();
+    EXPECT_EQ(attrs(file, "//system[1]//voice[1]//keySign", "fifths"), (Texts{"2", "2", "7"}));
+    EXPECT_EQ(attrs(file, "//system[1]//voice[2]//keySign", "fifths"), (Texts{"2", "-7"}));
+    EXPECT_EQ(attrs(file, "//system[2]//keySign", "fifths"), Texts{"0"});
+    EXPECT_EQ(attrs(file, "//system[3]//keySign", "fifths"), Texts{"4"});
+    EXPECT_EQ(attrs(file, "//system[4]//keySign", "fifths"), Texts{"4"});
+}
+
+TEST_F(VxmlWriterTest, ClefSignIsWrittenOnChangesAndWhenForced) {
+    addSystem();
+    const CScoreClef none{0, 0, 1};  // no line: not given
+    ASSERT_EQ(file.appendClefSign(none, true), kOk);     // nothing known yet
+    ASSERT_EQ(file.appendClefSign(kTreble, true), kOk);  // written
+    ASSERT_EQ(file.appendClefSign(kTreble, false), kOk);  // same: nothing
+    ASSERT_EQ(file.appendClefSign(none, false), kOk);    // nothing
+    ASSERT_EQ(file.appendClefSign(CScoreClef{0, 2, 2}, false), kOk);  // an octave lower
+    ASSERT_EQ(file.appendClefSign(CScoreClef{3, 0, 1}, false), kOk);  // percussion needs no line
+    ASSERT_EQ(file.appendClefSign(CScoreClef{4, 2, 1}, false), kOk);  // no text: nothing
+    addSystem();
+    ASSERT_EQ(file.appendClefSign(none, true), kOk);  // from the system before
+    ASSERT_EQ(file.appendClefSign(kAlto, false), kOk);
+    finish();
+    EXPECT_EQ(attrs(file, "//system[1]//clefSign", "clef"), (Texts{"treble", "G2-", "P3"}));
+    EXPECT_EQ(attrs(file, "//system[2]//clefSign", "clef"), (Texts{"P3", "alto"}));
+}
+
+TEST_F(VxmlWriterTest, TimeSignUsesTheTimeTexts) {
+    addSystem(1, meterOf(6, 3));
+    const CMeter meters[] = {meterOf(4, 2), meterOf(2, 1), meterOf(6, 3), meterOf(0, 2)};
+    for (const CMeter& meter : meters) ASSERT_EQ(file.appendTimeSign(&meter), kOk);
+    ASSERT_EQ(file.appendTimeSign(nullptr), kOk);
+    finish();
+    EXPECT_EQ(attrs(file, "//timeSign", "time"), (Texts{"C", "allaBreve", "6/8"}));
+    EXPECT_EQ(attrs(file, "//staff", "defaultTime"), Texts{"6/8"});
+}
+
+TEST_F(VxmlWriterTest, BarlineCodesAndARepeatEndFollowedByABegin) {
+    addSystem();
+    for (const int code : {0, 1, 2, 3, 7, 5, -1, 6, 99, 4, 3, 4, 0, 4}) {
+        ASSERT_EQ(file.appendBarline(code), kOk) << code;
+    }
+    finish();
+    EXPECT_EQ(attrs(file, "//barline", "type"),
+              (Texts{"single", "double", "end", "repEnd", "repEnd", "repEndBegin", "repBegin",
+                     "repEndBegin", "single", "repBegin"}));
+    // The merged barline keeps one line of its own.
+    const std::string xml = serialise(file);
+    const std::string line = "\n\t\t\t\t\t\t\t\t";
+    EXPECT_NE(xml.find("<barline type=\"repBegin\"/>" + line + "<barline type=\"repEndBegin\"/>" + line +
+                       "<barline type=\"single\"/>"),
+              std::string::npos);
+}
+
+// ---------------------------------------------------------------------------------------
+// Durations and rests
+
+TEST(VxmlWriterTupletTest, NormalCountFollowsTheTupletAttributes) {
+    const struct {
+        int count;
+        bool tripartite;
+        bool prolong;
+        int normal;
+    } cases[] = {
+        {3, false, false, 2}, {5, false, false, 4}, {6, false, false, 4}, {7, false, false, 4},
+        {9, false, false, 8}, {2, true, true, 3},   {4, true, false, 3},  {5, true, false, 3},
+        {3, false, true, 4},  {2, false, false, 1}, {1, false, false, 2}, {0, false, false, 0},
+        {-3, true, true, 0},  {255, false, false, 128},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(tupletNormalCount(c.count, c.tripartite, c.prolong), c.normal)
+            << c.count << " " << c.tripartite << " " << c.prolong;
+    }
+}
+
+TEST_F(VxmlWriterTest, TupletDurationsReadBackToTheirTicks) {
+    const struct {
+        const char* type;
+        int ticks;
+        int actual;
+        int normal;
+        int dots;
+        const char* base;  // written
+    } cases[] = {
+        {"eighth", 160, 3, 2, 0, "1/8"},      // triplet eighth
+        {"16th", 96, 5, 4, 0, "1/16"},        // quintuplet sixteenth
+        {"16th", 80, 6, 4, 0, "1/16"},        // 6:4 sixteenth
+        {"eighth", 360, 2, 3, 0, "1/8"},      // duplet eighth in 6/8
+        {"quarter", 480, 6, 4, 1, "1/4"},     // dotted quarters six to four
+        {"16th", 69, 7, 4, 0, "1/16"},        // septuplet, rounded
+        {"16th", 160, 3, 2, 0, "1/8"},        // a type that contradicts the ticks
+        {"getit", 320, 3, 2, 0, "1/4"},       // triplet quarter from its ticks
+    };
+    addSystem();
+    for (const auto& c : cases) {
+        CScoreEvent event = withTuplet(note(c.type, c.ticks, {{"C5"}}), c.actual, c.normal);
+        event.dots = static_cast<uint8_t>(c.dots);
+        ASSERT_EQ(file.appendChord(event), kOk);
+    }
+    finish();
+    const std::vector<xmlNodePtr> durations = select(file, "//chord/duration");
+    ASSERT_EQ(durations.size(), std::size(cases));
+    for (std::size_t i = 0; i < durations.size(); ++i) {
+        const auto& c = cases[i];
+        xmlNodePtr tuplet = nullptr;
+        ASSERT_EQ(xmldomGetChild(durations[i], "tuplet", &tuplet), kOk);
+        const std::string base = attrOf(durations[i], "base");
+        const bool tripartite = attrOf(tuplet, "tripartite") == "true";
+        const bool prolong = attrOf(tuplet, "prolong") == "true";
+        const int dots = std::atoi(xmldomAttribute(durations[i], "dots").value_or("0").c_str());
+        const int count = std::atoi(attrOf(tuplet, "count").c_str());
+        EXPECT_EQ(base, c.base) << c.ticks;
+        EXPECT_EQ(count, c.actual);
+        EXPECT_EQ(tripartite, c.normal % 3 == 0) << c.ticks;
+        EXPECT_EQ(prolong, c.actual < c.normal) << c.ticks;
+        for (const bool truncate : {false, true}) {
+            TupletRounding rounding{truncate};
+            const NoteDurationText read{base, dots, count, tupletNormalCount(count, tripartite, prolong), false};
+            EXPECT_NEAR(noteDurationTicks(read, CMeter{}, rounding), c.ticks, 1) << c.ticks;
+        }
+    }
+}
+
+TEST_F(VxmlWriterTest, RestDisplayFollowsItsBarCount) {
+    addSystem();
+    const struct {
+        const char* type;
+        int ticks;
+        bool invisible;
+        const char* churchStyle;
+        const char* number;
+        const char* invisibleAttr;
+        std::size_t verticalPos;
+    } cases[] = {
+        {"2", 3840, false, "false", "up", "(none)", 1},  // two bars: one rest
+        {"1", 1920, false, "true", "(none)", "(none)", 0},
+        {"whole", 1920, false, "true", "(none)", "(none)", 0},
+        {"breve", 3840, false, "false", "up", "(none)", 1},
+        {"long", 7680, true, "false", "up", "true", 1},
+        {"half", 960, true, "(none)", "(none)", "true", 0},
+        {"quarter", 480, false, nullptr, nullptr, nullptr, 0},  // no display
+    };
+    for (const auto& c : cases) {
+        CScoreEvent event = rest(c.type, c.ticks);
+        if (c.invisible) event.setKind(kKindInvisible);
+        ASSERT_EQ(file.appendRest(event), kOk) << c.type;
+    }
+    finish();
+    const std::vector<xmlNodePtr> rests = select(file, "//rest");
+    ASSERT_EQ(rests.size(), std::size(cases));
+    for (std::size_t i = 0; i < rests.size(); ++i) {
+        const auto& c = cases[i];
+        xmlNodePtr duration = nullptr;
+        ASSERT_EQ(xmldomGetChild(rests[i], "duration", &duration), kOk);
+        EXPECT_EQ(attrOf(duration, "base"), noteBaseText(c.type)) << c.type;
+        xmlNodePtr display = nullptr;
+        const int found = xmldomGetChild(rests[i], "display", &display);
+        if (c.churchStyle == nullptr) {
+            EXPECT_EQ(found, kXmlNotFound) << c.type;
+        } else {
+            ASSERT_EQ(found, kOk) << c.type;
+            EXPECT_EQ(attrOf(display, "churchStyle"), c.churchStyle) << c.type;
+            EXPECT_EQ(attrOf(display, "number"), c.number) << c.type;
+            EXPECT_EQ(attrOf(display, "invisible"), c.invisibleAttr) << c.type;
+        }
+        int vertical = 0;
+        ASSERT_EQ(xmldomCountChildren(rests[i], "verticalPos", &vertical), kOk);
+        EXPECT_EQ(static_cast<std::size_t>(vertical), c.verticalPos) << c.type;
+    }
+    EXPECT_EQ(attrs(file, "//verticalPos", "centered"), (Texts{"true", "true", "true"}));
+}
+
+TEST_F(VxmlWriterTest, RestPiecesAlwaysComeToAnEnd) {
+    const struct {
+        const char* type;
+        int ticks;
+        int dots;
+        int rc;
+        Texts bases;
+    } cases[] = {
+        {"getit", 2400, 0, kOk, {"1/1", "1/4"}},
+        {"getit", 360, 0, kOk, {"1/8", "1/16"}},
+        {"getit", 720, 1, kOk, {"1/4"}},  // with its dot
+        {"getit", 3, 0, kErrNotPresent, {"1/256"}},  // shorter than any value: once
+        {"", 480, 0, kErrNotPresent, {}},            // no type: nothing
+        {"foo", 480, 0, kErrNotPresent, {"foo"}},    // a type nothing counts: once
+        {"quarter", 0, 0, kOk, {}},
+        {"quarter", -480, 0, kOk, {}},
+        {"2", 3840, 0, kOk, {"2"}},
+        {"1/4", 480, 0, kOk, {"1/4"}},  // a base as it stands
+    };
+    for (const auto& c : cases) {
+        addSystem();
+        CScoreEvent event = rest(c.type, c.ticks);
+        event.dots = static_cast<uint8_t>(c.dots);
+        event.dynamic.code = 44;  // marks go to the first piece only
+        EXPECT_EQ(file.appendRest(event), c.rc) << c.type << " " << c.ticks;
+    }
+    // A huge rest from a file stops after a bounded number of pieces.
+    addSystem();
+    EXPECT_EQ(file.appendRest(rest("getit", 7680 * 2000)), kErrNotPresent);
+    finish();
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const std::string system = "//system[" + std::to_string(i + 1) + "]";
+        EXPECT_EQ(attrs(file, system + "//rest/duration", "base"), cases[i].bases)
+            << cases[i].type << " " << cases[i].ticks;
+        EXPECT_EQ(select(file, system + "//rest/drawObjects").size(), cases[i].bases.empty() ? 0u : 1u);
+    }
+    EXPECT_EQ(attrs(file, "//system[3]//rest/duration", "dots"), Texts{"1"});
+    EXPECT_EQ(select(file, "//system[11]//rest").size(), 1024u);
+}
+
+// ---------------------------------------------------------------------------------------
+// Chords
+
+TEST_F(VxmlWriterTest, ChordStemBeamAndDisplayFollowTheEventWords) {
+    addSystem();
+    const struct {
+        uint32_t kind;
+        uint32_t stem;
+        int32_t beam;
+        int32_t notationStaff;
+        const char* dir;
+        const char* tremolo;
+        const char* group;
+        const char* small;
+        const char* notation;
+    } cases[] = {
+        {0, 0, 0, 0, "(none)", "(none)", "(none)", "(none)", "(none)"},
+        {0, 1, 1, 0, "up", "(none)", "force", "(none)", "(none)"},
+        {0, 2 | 8, 4, 1, "down", "2", "split", "(none)", "up"},
+        {0, 4, 2, 2, "(none)", "1", "force", "(none)", "down"},
+        {0, 64, 16, 0, "(none)", "5", "force", "(none)", "(none)"},
+        {kKindGrace, 1 | 4, 0, 0, "up", "(none)", "split", "true", "(none)"},  // slashed grace
+        {kKindGrace, 16, 1, 0, "(none)", "3", "force", "true", "(none)"},
+        {kKindSmall, 0, 0, 0, "(none)", "(none)", "(none)", "true", "(none)"},
+    };
+    for (const auto& c : cases) {
+        CScoreEvent event = note("eighth", 240, {{"C5"}});
+        if (c.kind != 0) event.setKind(c.kind);
+        event.stem = c.stem;
+        event.beam = c.beam;
+        event.notationStaff = c.notationStaff;
+        ASSERT_EQ(file.appendChord(event), kOk);
+    }
+    ASSERT_EQ(file.appendChord(note("", 240, {{"C5"}})), kOk);  // no type: nothing
+    ASSERT_EQ(file.appendChord(note("quarter", 480, {})), kOk);  // no heads: nothing
+    finish();
+    const std::vector<xmlNodePtr> chords = select(file, "//chord");
+    ASSERT_EQ(chords.size(), std::size(cases));
+    for (std::size_t i = 0; i < chords.size(); ++i) {
+        const auto& c = cases[i];
+        const auto child = [&](const char* name) {
+            xmlNodePtr node = nullptr;
+            return xmldomGetChild(chords[i], name, &node) == kOk ? node : nullptr;
+        };
+        const auto attrOrNone = [&](const char* element, const char* name) {
+            xmlNodePtr node = child(element);
+            return node != nullptr ? attrOf(node, name) : std::string("(none)");
+        };
+        EXPECT_EQ(attrOrNone("stem", "dir"), c.dir) << i;
+        EXPECT_EQ(attrOrNone("stem", "tremoloBars"), c.tremolo) << i;
+        EXPECT_EQ(attrOrNone("beam", "group"), c.group) << i;
+        EXPECT_EQ(attrOrNone("display", "small"), c.small) << i;
+        EXPECT_EQ(attrOrNone("display", "notationStaff"), c.notation) << i;
+        EXPECT_EQ(attrOrNone("duration", "noDuration"), c.kind == kKindGrace ? "true" : "(none)") << i;
+    }
+}
+
+TEST_F(VxmlWriterTest, HeadAlterShowsWhatTheStaffKeyDoesNotSay) {
+    addSystem();
+    ASSERT_EQ(file.appendKeySign(-2, true), kOk);  // B and E flat
+    CScoreEvent chord = note("quarter", 480, {
+                                                 {"B4", "-1", -1},  // flat the key gives: forced
+                                                 {"A4", "-1", -1},  // flat of its own: step only
+                                                 {"E5", "**", 0},   // natural: shown
+                                                 {"F5", "+1", 0},   // natural on an altered head: no alter
+                                                 {"C5", "**", -3},  // nothing
+                                                 {"G5", "+1", 1},   // sharp the key does not give
+                                             });
+    chord.accidentals[0].editorial = 1;
+    chord.setTie(kTieStart | kTieEnd);
+    ASSERT_TRUE(chord.appendHead(8) && chord.appendPitch("D5") && chord.appendAlter("**"));
+    ++chord.headCount;  // a triangle head
+    ASSERT_EQ(file.appendChord(chord), kOk);
+    finish();
+    EXPECT_EQ(attrs(file, "//head", "pitch"), (Texts{"B5", "A5", "E6", "F6", "C6", "G6", "D6"}));
+    EXPECT_EQ(attrs(file, "//head", "shape"),
+              (Texts{"(none)", "(none)", "(none)", "(none)", "(none)", "(none)", "triangle"}));
+    EXPECT_EQ(attrs(file, "//head/alter", "step"), (Texts{"-1", "-1", "(none)", "1"}));
+    EXPECT_EQ(attrs(file, "//head/alter", "display"), (Texts{"parenth", "(none)", "force", "(none)"}));
+    EXPECT_EQ(attrs(file, "//head[alter]", "pitch"), (Texts{"B5", "A5", "E6", "G6"}));
+    EXPECT_EQ(attrs(file, "//head/tie", "begin").size(), 7u);
+    EXPECT_EQ(attrs(file, "//head/tie", "end"), Texts(7, "true"));
+}
+
+// ---------------------------------------------------------------------------------------
+// Attached symbols
+
+TEST_F(VxmlWriterTest, EachConvPropsBitGatesItsSymbols) {
+    CScoreEvent event = note("quarter", 480, {{"E5"}});
+    event.articulation = {5, 1};
+    event.dynamic.code = 90;
+    ASSERT_TRUE(event.appendWedge(crescendo(3, 1, 0)));
+    ASSERT_TRUE(event.appendItem(CScoreEventItem{1, 1, 4, -1, kItemSlurStart}));
+    ASSERT_TRUE(event.appendOrnament(ornament(4, 1)));
+    CScoreLyric lyric;
+    lyric.number = 1;
+    lyric.text = "sing";
+    ASSERT_TRUE(event.appendLyric(lyric));
+    CScoreText words;
+    words.text = "cresc.";
+    ASSERT_TRUE(event.appendText(words));
+    const struct {
+        int bit;
+        const char* xpath;
+    } symbols[] = {
+        {kConvArticulations, "chord/articulation[@type='normalAccent']"},
+        {kConvDynamics, "chord/drawObjects/drawObj/text[content='f']"},
+        {kConvWedges, "chord/drawObjects/drawObj/wedge"},
+        {kConvSlurs, "chord/drawObjects/drawObj/slur"},
+        {kConvTechnical, "chord/drawObjects/drawObj/text[content='w']"},
+        {kConvLyrics, "chord/lyric/verse[@text='sing']"},
+        {kConvWords, "chord/drawObjects/drawObj/text[content='cresc.']"},
+    };
+    file.setConvProps(-1);
+    addSystem();
+    ASSERT_EQ(file.appendChord(event), kOk);
+    for (const auto& s : symbols) {
+        file.setConvProps(-1 & ~s.bit);
+        addSystem();
+        ASSERT_EQ(file.appendChord(event), kOk);
+    }
+    file.setConvProps(0);
+    addSystem();
+    ASSERT_EQ(file.appendChord(event), kOk);
+    finish();
+    for (std::size_t off = 0; off < std::size(symbols); ++off) {
+        for (const auto& s : symbols) {
+            const std::string all = "//system[1]//" + std::string(s.xpath);
+            const std::string without = "//system[" + std::to_string(off + 2) + "]//" + s.xpath;
+            EXPECT_EQ(select(file, all).size(), 1u) << s.xpath;
+            EXPECT_EQ(select(file, without).size(), s.bit == symbols[off].bit ? 0u : 1u)
+                << "bit " << symbols[off].bit << " off: " << s.xpath;
+        }
+    }
+    EXPECT_TRUE(select(file, "//system[9]//drawObjects").empty());
+    EXPECT_TRUE(select(file, "//system[9]//lyric").empty());
+    EXPECT_EQ(select(file, "//system[9]//chord/heads/head").size(), 1u);
+}
+
+TEST_F(VxmlWriterTest, EndingLabelsGiveTheirFirstAndLastNumber) {
+    addSystem();
+    const struct {
+        const char* label;
+        bool leftDown;
+        bool rightDown;
+        const char* first;
+        const char* last;
+    } cases[] = {
+        {"1.", true, true, "1", "(none)"},  {"1.-2.", true, false, "1", "2"},
+        {"1, 2", false, true, "1", "2"},    {"1. 2. 3.", true, true, "1", "3"},
+        {"12", true, true, "12", "(none)"}, {"", true, true, "(none)", "(none)"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(file.appendChord(withEnding(note("quarter", 480, {{"C5"}}), c.label, 3, c.leftDown, c.rightDown)),
+                  kOk);
+    }
+    finish();
+    std::vector<xmlNodePtr> voltas = select(file, "//drawObj/volta");
+    ASSERT_EQ(voltas.size(), std::size(cases));
+    for (std::size_t i = 0; i < voltas.size(); ++i) {
+        const auto& c = cases[i];
+        EXPECT_EQ(attrOf(voltas[i], "firstNumber"), c.first) << c.label;
+        EXPECT_EQ(attrOf(voltas[i], "lastNumber"), c.last) << c.label;
+        EXPECT_EQ(attrOf(voltas[i], "leftBent"), c.leftDown ? "(none)" : "false") << c.label;
+        EXPECT_EQ(attrOf(voltas[i], "rightBent"), c.rightDown ? "(none)" : "false") << c.label;
+        EXPECT_EQ(attrOf(voltas[i], "x1"), "-1.5");
+    }
+    EXPECT_EQ(attrs(file, "//drawObj[volta]/basic", "noteRange"), Texts(std::size(cases), "3"));
+}
+
+TEST_F(VxmlWriterTest, OrnamentsWordsAndWedgesArePlacedByTheirRules) {
+    addSystem();
+    ASSERT_EQ(file.appendClefSign(kTreble, true), kOk);
+    CScoreEvent event = note("quarter", 480, {{"B4"}});  // the middle line
+    ASSERT_TRUE(event.appendOrnament(ornament(1, 1, 6)));  // trill with a sharp below it
+    ASSERT_TRUE(event.appendOrnament(ornament(23, 1)));    // a wavy line has no glyph
+    CScoreOrnament shifted = ornament(2, 2);
+    shifted.position = 90;
+    ASSERT_TRUE(event.appendOrnament(shifted));
+    CScoreText placed;
+    placed.text = "p dolce";
+    placed.bold = 1;
+    placed.height = 12;
+    CScoreText positioned;
+    positioned.text = "x";
+    positioned.offsetX = -180;
+    positioned.face = std::string(kMusicFontFace);
+    ASSERT_TRUE(event.appendText(placed) && event.appendText(positioned));
+    CScoreWedge diminuendo = crescendo(5, 1, 360);
+    diminuendo.code = kWedgeDiminuendo;
+    diminuendo.startOffset = 18;
+    CScoreWedge stop = crescendo(0, 1, 0);
+    stop.code = kWedgeStop;
+    ASSERT_TRUE(event.appendWedge(diminuendo) && event.appendWedge(stop));
+    event.dynamic = {-4, 1, 0.0f};  // sf above
+    ASSERT_EQ(file.appendChord(event), kOk);
+    ASSERT_EQ(file.appendRest(rest("quarter", 480)), kOk);
+    finish();
+    std::vector<std::string> contents;
+    for (xmlNodePtr node : select(file, "//chord//drawObj/text/content")) contents.push_back(xmldomNodeText(node));
+    EXPECT_EQ(contents, (Texts{"s", "t", "S", "l", "p dolce", "x"}));
+    EXPECT_EQ(attrs(file, "//chord//drawObj/text", "x"), (Texts{"0", "0", "0", "0.500", "-8", "-1.000"}));
+    EXPECT_EQ(attrs(file, "//chord//drawObj/text", "y"), (Texts{"-4.0", "-3.0", "4.5", "3.5", "-2.5", "-2.5"}));
+    EXPECT_EQ(attrs(file, "//chord//drawObj/text/font", "height"), (Texts{"18", "18", "15", "18", "12", "10"}));
+    EXPECT_EQ(attrs(file, "//chord//drawObj/text/font", "weight"),
+              (Texts{"(none)", "(none)", "(none)", "(none)", "700", "(none)"}));
+    EXPECT_EQ(attrs(file, "//chord//drawObj/text/font", "charSet"), (Texts{"2", "2", "2", "2", "(none)", "2"}));
+    EXPECT_EQ(attrs(file, "//wedge", "x1"), Texts{"0.100"});
+    EXPECT_EQ(attrs(file, "//wedge", "x2"), Texts{"2.000"});
+    EXPECT_EQ(attrs(file, "//wedge", "y1"), Texts{"-4.5"});
+    EXPECT_EQ(attrs(file, "//wedge", "decrescendo"), Texts{"true"});
+    EXPECT_EQ(attrs(file, "//drawObj[wedge]/basic", "noteRange"), Texts{"5"});
+    EXPECT_TRUE(select(file, "//rest/drawObjects").empty());
+}
