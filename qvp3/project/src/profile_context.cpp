@@ -41,6 +41,12 @@ platform::IniDocument& ProfileContext::document() {
     return *document_;
 }
 
+void ProfileContext::startNewDocument() {
+    document_.emplace();
+    documentPath_ = iniPath;
+    loadStatus_ = platform::IniStatus::NotFound;
+}
+
 platform::IniStatus ProfileContext::loadStatus() {
     document();
     return loadStatus_;

@@ -44,6 +44,9 @@ public:
     bool flush(std::string* error = nullptr);
     // The document of the target file, read on first use.
     platform::IniDocument& document();
+    // Starts the target file anew: an empty document, not read from the file,
+    // that the next flush() writes over the whole file (a file written whole).
+    void startNewDocument();
     // How reading the target file went (Ok, NotFound, or why it failed).
     platform::IniStatus loadStatus();
 

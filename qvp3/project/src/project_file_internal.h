@@ -1,0 +1,105 @@
+// Shared by the header and the entry parts of the project file reader and
+// writer: section names, key access with the "missing" rules of the stored
+// format, and the per-entry reader and writer.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "qvp3_project/profile_context.h"
+#include "qvp3_project/project.h"
+
+namespace qvp3::prjfile {
+
+inline constexpr std::string_view kHeaderSection = "zq1 Project File";
+
+// "Project File NN" of an entry (number = index + 1), two digits at least.
+std::string entrySectionName(int number);
+// The entry section numbers 1..fileNum that the document holds, ascending.
+// Only names exactly as the writer forms them count ("Project File 01", not
+// "Project File 1"), since only those are ever looked up.
+std::vector<int> entrySectionNumbers(const platform::IniDocument& document, int fileNum);
+
+// An integer key of the context's section, read with a default that stands for
+// "missing": nothing when the key is missing, empty, or holds that default
+// itself (so a stored -1 reads as missing where -1 is the default).
+std::optional<int> readIntKey(ProfileContext& context, std::string_view key, int missing);
+// A text key; nothing when it is missing or empty.
+std::optional<std::string> readTextKey(ProfileContext& context, std::string_view key);
+// First character not '0' (the text flags).
+bool textFlag(std::string_view text);
+
+void writeInt(ProfileContext& context, std::string_view key, std::int64_t value);
+void writeText(ProfileContext& context, std::string_view key, std::string_view text);
+void writeFlag(ProfileContext& context, std::string_view key, bool value);
+
+// At most count characters of UTF-8 text, never splitting one.
+std::string firstCharacters(std::string_view text, std::size_t count);
+// A path stored in the file as a path of this machine (Windows paths become
+// relative paths that keep every component; see platform::fromStoredPath).
+std::string storedPathText(const std::filesystem::path& path);
+
+// --- key names of the entry sections. Numbers are 1-based; the spellings
+// differ from key to key and are kept exactly as stored files have them.
+
+inline std::string padded(int value, std::size_t digits) {
+    std::string text = std::to_string(value);
+    if (text.size() < digits) text.insert(0, digits - text.size(), '0');
+    return text;
+}
+
+// "Stave_01_Volume", "Stave_01_MidiInstrNum", ...
+inline std::string staveKey(int staff, std::string_view suffix) {
+    return "Stave_" + padded(staff, 2) + std::string(suffix);
+}
+
+inline std::string percussionKey(int staff, int instrument) {
+    return "Stave_" + padded(staff, 2) + "_MidiInstr " + std::to_string(instrument);
+}
+
+// prefix "Staff", "Stave_" or "Stave": "Staff01_Voice1_Volume", "Stave_01_Voice1_On/Off", ...
+inline std::string voiceKey(std::string_view prefix, int staff, int voice, std::string_view suffix) {
+    return std::string(prefix) + padded(staff, 2) + "_Voice" + std::to_string(voice) + std::string(suffix);
+}
+
+// "Track0001_Velocity", "NameOfTrack0001", ...
+inline std::string trackKey(std::string_view prefix, int track, std::string_view suffix) {
+    return std::string(prefix) + padded(track, 4) + std::string(suffix);
+}
+
+// Every kind but MIDI files is played as a score.
+inline bool isScoreEntry(const ProjectEntry& entry) { return entry.kind != EntryKind::Midi; }
+
+inline int voiceCountOf(const ProjectEntry& entry, int staff) {
+    return staff >= 0 && static_cast<std::size_t>(staff) < entry.voiceCounts.size()
+               ? entry.voiceCounts[static_cast<std::size_t>(staff)]
+               : 0;
+}
+
+// Score-engine switch groups of the three switch sections.
+inline constexpr int kGroupDynamic = 4;
+inline constexpr int kGroupArtic = 2;
+inline constexpr int kGroupTrills = 5;
+// Percussion instrument names as the file keeps them.
+inline constexpr std::size_t kInstrumentNameChars = 30;
+
+struct EntryReader {
+    Project& project;
+    ProfileContext& context;
+    bool checkSourceDates = false;
+    bool currentFormat = true;  // header "qvp3" = 1
+    std::vector<std::int32_t>& codes;
+    std::vector<std::string>& names;
+};
+
+// Reads section number fileNumber and, unless the entry is skipped, loads it
+// as the project's last entry.
+void readEntrySection(EntryReader& reader, int fileNumber);
+// Writes the sections of entry index.
+void writeEntrySections(Project& project, ProfileContext& context, int index);
+
+}  // namespace qvp3::prjfile
