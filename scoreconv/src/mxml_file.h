@@ -16,6 +16,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -69,6 +70,19 @@ inline constexpr std::size_t kMaxLineEndChars = 2;
 inline constexpr std::string_view kDefaultModifiedLabel = "Zuletzt geändert: ";
 inline constexpr std::string_view kDefaultLineLabel = "[Zeile %i]";
 
+// The host's hold on a tune-up (set through the library's setter; all null
+// when none was given).
+struct CTuneUpPlayParams {
+    platform::MidiOutDevice* device = nullptr;  // null: the file's output
+    // Manual-reset. The host sets it to stop a running tune-up; the tune-up
+    // sets it when it ends, so that the host can wait for that, and the host
+    // resets it before the next one. Null: the tune-up waits on an event of
+    // its own.
+    platform::Event* event = nullptr;
+    int* stopWord = nullptr;  // becomes kTuneUpStopped when the host stopped it
+};
+inline constexpr int kTuneUpStopped = 8;
+
 // What the host hands over at creation.
 struct CMxmlInit {
     std::string_view programName;
@@ -90,7 +104,13 @@ struct CStaffName {
 };
 
 // One entry of the part table: the part's measures while it is read.
+// The part list fills one entry per score-part, in its order, with the id it
+// declares and the <part> element of that id (null when the document has
+// none); the last entry is the conductor part (no id, no element).
 struct CMxmlPart {
+    std::string id;
+    xmlNodePtr node = nullptr;  // element of the loaded document
+    bool conductor = false;
     int32_t tempo = 120;
     std::vector<xmlNodePtr> measures;  // nodes of the loaded document
 };
@@ -250,6 +270,8 @@ public:
     CRenderTracks render;
     std::array<uint8_t, kChannels> lastPan{};
     std::array<uint8_t, kChannels> lastVolume{};
+    CTuneUpPlayParams tuneUpParams;
+    std::atomic<bool> tuneUpActive{false};  // while a tune-up plays
     int32_t writerPart = -1;
     int32_t writerMeasure = -1;
     int32_t writerVoice = -1;
