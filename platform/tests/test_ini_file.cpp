@@ -8,22 +8,16 @@
 #include "platform/ini_file.h"
 #include "platform/text.h"
 #include "platform_testing/temp_folder.h"
+#include "platform_testing/file_bytes.h"
 
 namespace platform {
 namespace {
 
+using platform::testing::readBytes;
+using platform::testing::writeBytes;
+
 namespace fs = std::filesystem;
 using testing::TempFolder;
-
-std::string readBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void writeBytes(const fs::path& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 IniDocument parsed(std::string_view text) {
     IniDocument doc;

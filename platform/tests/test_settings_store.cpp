@@ -10,23 +10,17 @@
 
 #include "platform/settings_store.h"
 #include "platform_testing/temp_folder.h"
+#include "platform_testing/file_bytes.h"
 
 using namespace std::string_literals;
 
 namespace platform {
 namespace {
 
+using platform::testing::readBytes;
+using platform::testing::writeBytes;
+
 constexpr std::string_view kKey = kProgramSettingsKey;
-
-std::string readBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void writeBytes(const std::filesystem::path& path, const std::string& bytes) {
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 // Points the store at a fresh folder through the environment, as the program finds it.
 class SettingsStoreTest : public ::testing::Test {

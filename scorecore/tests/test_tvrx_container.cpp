@@ -14,23 +14,17 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include "platform_testing/file_bytes.h"
 
 using namespace scorecore;
 namespace fs = std::filesystem;
 
 namespace {
 
+using platform::testing::readBytes;
+using platform::testing::writeBytes;
+
 const fs::path kData = QVP3_TEST_DATA_DIR;
-
-std::string readBytes(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void writeBytes(const fs::path& file, std::string_view bytes) {
-    std::ofstream(file, std::ios::binary)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 std::vector<fs::path> filesIn(const fs::path& folder) {
     std::vector<fs::path> files;

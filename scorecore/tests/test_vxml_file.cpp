@@ -14,11 +14,14 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include "platform_testing/file_bytes.h"
 
 using namespace scorecore;
 namespace fs = std::filesystem;
 
 namespace {
+
+using platform::testing::readBytes;
 
 const fs::path kData = QVP3_TEST_DATA_DIR;
 
@@ -26,11 +29,6 @@ fs::path writeText(const fs::path& folder, const std::string& name, const std::s
     const fs::path file = folder / name;
     std::ofstream(file, std::ios::binary) << text;
     return file;
-}
-
-std::string readBytes(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // An entity bomb: each entity holds the one before it ten times.

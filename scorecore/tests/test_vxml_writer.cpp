@@ -18,11 +18,14 @@
 #include <optional>
 #include <string>
 #include <vector>
+#include "platform_testing/file_bytes.h"
 
 using namespace scorecore;
 namespace fs = std::filesystem;
 
 namespace {
+
+using platform::testing::readBytes;
 
 const fs::path kData = QVP3_TEST_DATA_DIR;
 const fs::path kGolden = kData / "writer_golden_score.xml";
@@ -35,11 +38,6 @@ CMeter meterOf(int beats, int unitIndex) {
     CMeter meter;
     meter.init(480, beats, unitIndex);
     return meter;
-}
-
-std::string readBytes(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 std::string serialise(const CVxmlFile& file) {

@@ -15,22 +15,16 @@
 #include "platform/files.h"
 #include "platform_testing/temp_folder.h"
 #include "qvp3_project/project_file.h"
+#include "platform_testing/file_bytes.h"
 
 namespace qvp3::testing {
+
+using platform::testing::readBytes;
+using platform::testing::writeBytes;
 
 namespace fs = std::filesystem;
 
 inline const fs::path kProjectData = QVP3_TEST_DATA_DIR;
-
-inline std::string readBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-inline void writeBytes(const fs::path& path, std::string_view bytes) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 // A loader that also records the source's last-write time, as the real one does.
 class DatedPipeline : public FakePipeline {
