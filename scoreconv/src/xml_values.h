@@ -1,0 +1,84 @@
+// Small readers over the elements of a loaded MusicXML document: child
+// elements by name, texts as numbers, words compared without regard to case.
+//
+// Files come from many notation programs, so nothing here trusts them: numbers
+// are parsed without the locale, may be decimals ("96.5"), and a text that is
+// no number gives "none" rather than a guess. Element names are compared as
+// written (MusicXML has no namespaces).
+#pragma once
+
+#include <libxml/tree.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace scoreconv::mx {
+
+inline std::string_view nameOf(const xmlNode* node) {
+    return node != nullptr && node->name != nullptr ? std::string_view(reinterpret_cast<const char*>(node->name))
+                                                    : std::string_view();
+}
+inline bool isElement(const xmlNode* node) { return node != nullptr && node->type == XML_ELEMENT_NODE; }
+inline bool isNamed(const xmlNode* node, std::string_view name) { return isElement(node) && nameOf(node) == name; }
+
+// The first child element, the next sibling element; null at the end.
+const xmlNode* firstElement(const xmlNode* parent);
+const xmlNode* nextElement(const xmlNode* node);
+
+// Child elements in document order: for (const xmlNode* c : elements(node)).
+class ElementRange {
+public:
+    class Iterator {
+    public:
+        explicit Iterator(const xmlNode* node) : node_(node) {}
+        const xmlNode* operator*() const { return node_; }
+        Iterator& operator++() {
+            node_ = nextElement(node_);
+            return *this;
+        }
+        bool operator!=(const Iterator& other) const { return node_ != other.node_; }
+
+    private:
+        const xmlNode* node_;
+    };
+    explicit ElementRange(const xmlNode* parent) : first_(firstElement(parent)) {}
+    Iterator begin() const { return Iterator(first_); }
+    Iterator end() const { return Iterator(nullptr); }
+
+private:
+    const xmlNode* first_;
+};
+inline ElementRange elements(const xmlNode* parent) { return ElementRange(parent); }
+
+// The first child element of that name; null when there is none.
+const xmlNode* child(const xmlNode* parent, std::string_view name);
+bool hasChild(const xmlNode* parent, std::string_view name);
+// The text of a node (its text descendants); empty for null.
+std::string text(const xmlNode* node);
+// The text of the first child of that name; nothing when there is no such child.
+std::optional<std::string> childText(const xmlNode* parent, std::string_view name);
+// An attribute by name; nothing when absent.
+std::optional<std::string> attribute(const xmlNode* element, std::string_view name);
+// Whether the attribute is present and equals the word (case ignored).
+bool attributeIs(const xmlNode* element, std::string_view name, std::string_view word);
+
+// A decimal number with optional blanks around it and an optional sign
+// ("3", "-2", "96.5", " 1e2 "); nothing for any other text and for values
+// that are not finite.
+std::optional<double> parseNumber(std::string_view text);
+// The number rounded to the nearest integer (halves away from zero) and
+// kept within low..high; nothing when the text is no number.
+std::optional<int64_t> parseRounded(std::string_view text, int64_t low, int64_t high);
+// The child's text as a number; nothing when the child or the number is missing.
+std::optional<double> childNumber(const xmlNode* parent, std::string_view name);
+std::optional<int64_t> childRounded(const xmlNode* parent, std::string_view name, int64_t low, int64_t high);
+
+bool equalsNoCase(std::string_view a, std::string_view b);
+std::string lowered(std::string_view text);
+std::string_view trimmed(std::string_view text);
+// At most maxBytes bytes of a UTF-8 text, cut at a character boundary.
+std::string cutUtf8(std::string_view text, std::size_t maxBytes);
+
+}  // namespace scoreconv::mx
