@@ -172,6 +172,8 @@ int CMeasureWalk::walkChild(const xmlNode* c, CWalkMeasure& m) {
         if (!resolveTarget(info, target)) target = CWalkTarget{};
         return receiver_.forward(target, start, now() - start);
     } else if (name == "attributes") {
+        // The pending chord comes before the change, for receivers that write in order.
+        if (const int rc = flush(); rc != kOk) return rc;
         CAttributesRead read;
         if (const int rc = readAttributes(c, state_, context_, read); rc != kOk) return rc;
         context_.divisions = state_.clock.divisions();
@@ -182,6 +184,7 @@ int CMeasureWalk::walkChild(const xmlNode* c, CWalkMeasure& m) {
         const int32_t tempo = soundTempo(c);
         if (tempo > 0) return readTempo(tempo);
     } else if (name == "barline") {
+        if (const int rc = flush(); rc != kOk) return rc;
         scorecore::CEventBarline barline;
         CBarlineInfo info;
         if (const int rc = readBarline(c, context_, barline, info); rc != kOk) return rc;

@@ -1,0 +1,59 @@
+// Small operations of the output side: pieces of the MusicXML writer (a
+// "backup", a "time-modification", the staff-line count of a pattern, saving
+// the document), the file's original name, and the names of the tracks of a
+// rendered standard MIDI file.
+#pragma once
+
+#include <libxml/tree.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "scorecore/score_event.h"
+#include "scorecore/vxml_tree.h"
+#include "scorecore/xml_dom.h"
+
+namespace scoreconv {
+
+class CMxmlFile;
+
+// Appends <backup><duration>ticks</duration></backup> (depths 3 and 4) to the
+// measure at measureIndex of a part the writer builds (its "measure" elements
+// are the part's items). kOk; kErrIndex when there is no such measure; the
+// XML layer's code when an element cannot be made.
+int appendBackup(scorecore::XmlDocument& doc, const scorecore::CDomNodeGroup& part, int32_t measureIndex,
+                 int32_t ticks);
+
+// Appends <time-modification> (depth 4) with <actual-notes> and <normal-notes>
+// (depth 5) to the note element when the event is a tuplet (actual notes
+// above 0); nothing otherwise. kOk or the XML layer's code.
+int appendTimeModification(scorecore::XmlDocument& doc, xmlNodePtr note, const scorecore::CScoreEvent& event);
+
+// The staff lines of a "notelines" pattern: "1" is 1, "5" and "" are 5, any
+// other pattern counts its '|'. The writer writes "staff-details" only for a
+// count other than 5.
+int32_t staffLineCount(std::string_view pattern);
+
+// Saves the file's MusicXML document at path. The file appears only when it is
+// complete: a failure leaves an older one as it was. kOk, or kErrWrite.
+int saveFile(const CMxmlFile& file, const std::filesystem::path& path);
+
+// The name the file was known by before it was converted (the rendered file
+// is matched against it).
+void setOriginalFilename(CMxmlFile& file, std::string_view name);
+
+// The General MIDI percussion name of a key (35 "Acoustic Bass Drum" to 81
+// "Open Triangle"); "[key]" for any other key.
+std::string percussionTrackName(int32_t key);
+
+// Names the staves' tracks of a render pass, staff by staff, as set-up meta
+// events at delta 0: on a percussion staff that plays each instrument on a
+// track of its own, every instrument's track by its percussion key; on any
+// other staff every used voice's track by the staff's name, with "-" and the
+// voice number (from 1) when the staff has several. Nothing outside a render
+// pass. kOk or kErrOutOfMemory.
+int writeTrackNames(CMxmlFile& file);
+
+}  // namespace scoreconv

@@ -1,0 +1,505 @@
+// The library's C exports: null handles, ending handles, the wide and bounded
+// text copies, the callback target that carries progress to a C host, and
+// the per-handle log.
+#include "scoreconv/scoreconv.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "mxml_file.h"
+#include "platform/message_target.h"
+#include "platform/text.h"
+#include "platform_testing/temp_folder.h"
+#include "scorecore/midi_stream.h"
+#include "scorecore/score_log.h"
+#include "scorecore/vxml_file.h"
+
+namespace {
+
+using platform::testing::TempFolder;
+
+std::string fixture(const char* name) { return (std::filesystem::path(QVP3_TEST_DATA_DIR) / name).string(); }
+
+std::string readText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeText(const std::filesystem::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+// A partwise score of `parts` one-staff parts with `measures` measures of one
+// whole note each; part i is named names[i] when given.
+std::string scoreXml(int parts, int measures, const std::vector<std::string>& names = {}) {
+    std::ostringstream xml;
+    xml << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<!DOCTYPE score-partwise PUBLIC \"-//Recordare//DTD MusicXML 3.1 Partwise//EN\" "
+           "\"http://www.musicxml.org/dtds/partwise.dtd\">\n"
+           "<score-partwise version=\"3.1\">\n"
+           "<identification><creator type=\"composer\">Anonymus</creator></identification>\n<part-list>\n";
+    for (int p = 0; p < parts; ++p) {
+        const std::string name = p < static_cast<int>(names.size()) ? names[p] : "Part " + std::to_string(p + 1);
+        xml << "<score-part id=\"P" << p << "\"><part-name>" << name << "</part-name></score-part>\n";
+    }
+    xml << "</part-list>\n";
+    for (int p = 0; p < parts; ++p) {
+        xml << "<part id=\"P" << p << "\">\n";
+        for (int m = 1; m <= measures; ++m) {
+            xml << "<measure number=\"" << m << "\">";
+            if (m == 1) {
+                xml << "<attributes><divisions>1</divisions><time><beats>4</beats><beat-type>4</beat-type></time>"
+                       "<clef><sign>G</sign><line>2</line></clef></attributes>";
+            }
+            xml << "<note><pitch><step>C</step><octave>5</octave></pitch><duration>4</duration>"
+                   "<voice>1</voice><type>whole</type></note></measure>\n";
+        }
+        xml << "</part>\n";
+    }
+    xml << "</score-partwise>\n";
+    return xml.str();
+}
+
+// A handle that is freed at the end of the test.
+struct MxmlHandle {
+    explicit MxmlHandle(int32_t mode = SCORECONV_MODE_REAL_TIME, scMessageTarget** window = nullptr,
+                        scScoreLog* log = nullptr)
+        : file(mxmlNewFile(window, mode, &signal, 480, "exports test", log)) {}
+    ~MxmlHandle() { mxmlFreeFile(&file); }
+    MxmlHandle(const MxmlHandle&) = delete;
+    MxmlHandle& operator=(const MxmlHandle&) = delete;
+
+    int signal = 0;
+    scMxmlFile* file;
+};
+
+int convert(scMxmlFile* file, const std::string& source, scVxmlFile* vxml = nullptr, const char* target = nullptr) {
+    CThreadProcParams params{};
+    int result = 1;
+    params.file = file;
+    params.vxml = vxml;
+    params.sourcePath = source.c_str();
+    params.targetPath = target;
+    params.result = &result;
+    const int returned = mxmlConvertProc(&params);
+    EXPECT_EQ(returned, result);
+    return result;
+}
+
+// --- null handles -----------------------------------------------------------------------
+
+TEST(ExportsNullHandle, EveryExportGivesItsNeutralValue) {
+    char buffer[8] = "xxxxxxx";
+    int64_t playTime = 7;
+    int signal = 0;
+    CThreadProcParams noFile{};
+    int result = 99;
+    noFile.result = &result;
+    noFile.sourcePath = "missing.xml";
+    struct Row {
+        const char* name;
+        std::function<bool()> neutral;
+    };
+    const Row rows[] = {
+        {"mxmlSetCallbackWindow", [] { mxmlSetCallbackWindow(nullptr, nullptr, 1); return true; }},
+        {"mxmlSetSignal", [&] { return mxmlSetSignal(nullptr, &signal) == nullptr; }},
+        {"mxmlCopyConvProps", [] { mxmlCopyConvProps(nullptr, 3); return true; }},
+        {"mxmlConvertProc (no block)", [] { return mxmlConvertProc(nullptr) == 0; }},
+        {"mxmlConvertProc (no file)", [&] { return mxmlConvertProc(&noFile) == 0 && result == 99; }},
+        {"mxmlScanFile", [&] { return mxmlScanFile(nullptr, "missing.xml", &playTime) == 0 && playTime == 7; }},
+        {"mxmlGetVersion", [] { return mxmlGetVersion(nullptr, "missing.xml") == 0; }},
+        {"mxmlGetProps", [] { return mxmlGetProps(nullptr, "missing.xml") == 0; }},
+        {"mxmlFnScannedIsEmpty", [] { return mxmlFnScannedIsEmpty(nullptr); }},
+        {"mxmlGetStaveNum", [] { return mxmlGetStaveNum(nullptr) == 0; }},
+        {"mxmlGetModDate", [] { return mxmlGetModDate(nullptr) == 0; }},
+        {"mxmlGetStaffNameLength", [] { return mxmlGetStaffNameLength(nullptr, 0) == 0; }},
+        {"mxmlGetStaffNameA", [] { return mxmlGetStaffNameA(nullptr, 0) == nullptr; }},
+        {"mxmlGetStaffNameW", [] { return mxmlGetStaffNameW(nullptr, 0) == nullptr; }},
+        {"mxmlGetDescA", [] { return mxmlGetDescA(nullptr) == nullptr; }},
+        {"mxmlGetDescW", [] { return mxmlGetDescW(nullptr) == nullptr; }},
+        {"mxmlCopyFnScanned",
+         [&] { return mxmlCopyFnScanned(nullptr, buffer, sizeof buffer) == SCORECONV_S_OK && buffer[0] == '\0'; }},
+        {"mxmlCopyToFnScanned", [] { return mxmlCopyToFnScanned(nullptr, "a.xml") == SCORECONV_S_OK; }},
+        {"mxmlCopyToFnOriginal", [] { return mxmlCopyToFnOriginal(nullptr, "a.xml") == SCORECONV_S_OK; }},
+        {"mxmlSetOriginalFilename", [] { return mxmlSetOriginalFilename(nullptr, "a.xml") == SCORECONV_S_OK; }},
+        {"mxmlSetMidiInstrId", [] { return mxmlSetMidiInstrId(nullptr, 0, 0, "Flute") == SCORECONV_S_OK; }},
+        {"vxmlCopyConvProps", [] { vxmlCopyConvProps(nullptr, 3); return true; }},
+        {"vxmlSetCallbackWindow", [] { vxmlSetCallbackWindow(nullptr, nullptr); return true; }},
+        {"vxmlSetSignal", [&] { return vxmlSetSignal(nullptr, &signal) == nullptr; }},
+        {"vxmlGetVersion", [] { return vxmlGetVersion(nullptr, "missing.xml") == 0; }},
+        {"vxmlGetProps", [] { return vxmlGetProps(nullptr, "missing.tvrx") == 0; }},
+        {"vxmlGetDescAuthor", [&] { return vxmlGetDescAuthor(nullptr, buffer, 8) == 0 && buffer[0] == '\0'; }},
+        {"vxmlGetDescKeywords", [&] { return vxmlGetDescKeywords(nullptr, buffer, 8) == 0 && buffer[0] == '\0'; }},
+        {"vxmlGetDescComment", [&] { return vxmlGetDescComment(nullptr, buffer, 8) == 0 && buffer[0] == '\0'; }},
+        {"vxmlGetDescFdate", [&] { return vxmlGetDescFdate(nullptr, buffer, 8) == 0 && buffer[0] == '\0'; }},
+        {"scoreconvCreateCallbackTarget", [] { return scoreconvCreateCallbackTarget(nullptr, nullptr) == nullptr; }},
+        {"scoreconvPumpCallbackTarget", [] { scoreconvPumpCallbackTarget(nullptr); return true; }},
+        {"scoreconvDestroyCallbackTarget", [] { scoreconvDestroyCallbackTarget(nullptr); return true; }},
+        {"scoreconvCreateLog", [] { return scoreconvCreateLog(nullptr) == nullptr; }},
+        {"scoreconvDestroyLog", [] { scoreconvDestroyLog(nullptr); return true; }},
+    };
+    for (const Row& row : rows) {
+        buffer[0] = 'x';
+        EXPECT_TRUE(row.neutral()) << row.name;
+    }
+}
+
+// Staff indexes outside the loaded score are answered, never followed.
+TEST(ExportsNullHandle, UnknownStavesGiveTheNeutralValue) {
+    MxmlHandle h;
+    ASSERT_NE(h.file, nullptr);
+    ASSERT_EQ(mxmlGetProps(h.file, fixture("walk_voices.xml").c_str()), 0);
+    const int32_t staves = mxmlGetStaveNum(h.file) - 1;
+    ASSERT_GT(staves, 0);
+    for (const int32_t staff : {-1, staves, staves + 100}) {
+        EXPECT_EQ(mxmlGetStaffNameA(h.file, staff), nullptr) << staff;
+        EXPECT_EQ(mxmlGetStaffNameW(h.file, staff), nullptr) << staff;
+        EXPECT_EQ(mxmlGetStaffNameLength(h.file, staff), 0) << staff;
+        EXPECT_EQ(mxmlSetMidiInstrId(h.file, staff, 0, "x"), SCORECONV_E_INVALIDARG) << staff;
+    }
+}
+
+// --- ending handles ---------------------------------------------------------------------
+
+TEST(ExportsLifecycle, EndingAHandleTwiceOrNoneIsHarmless) {
+    struct Row {
+        const char* name;
+        std::function<void(scMxmlFile**)> mxml;
+        std::function<void(scVxmlFile**)> vxml;
+    };
+    const Row rows[] = {
+        {"free", mxmlFreeFile, vxmlFreeFile},
+        {"destroy", mxmlDestroyFile, vxmlDestroyFile},
+        {"init", [](scMxmlFile** h) { mxmlInitFile(h, 1); }, nullptr},
+    };
+    for (const Row& row : rows) {
+        row.mxml(nullptr);
+        scMxmlFile* none = nullptr;
+        row.mxml(&none);
+        EXPECT_EQ(none, nullptr) << row.name;
+
+        scMxmlFile* file = mxmlNewFile(nullptr, SCORECONV_MODE_REAL_TIME, nullptr, 480, "t", nullptr);
+        ASSERT_NE(file, nullptr);
+        ASSERT_EQ(mxmlGetProps(file, fixture("walk_piano.xml").c_str()), 0);
+        row.mxml(&file);
+        row.mxml(&file);
+        mxmlFreeFile(&file);
+        EXPECT_EQ(file, nullptr) << row.name;
+
+        if (!row.vxml) continue;
+        row.vxml(nullptr);
+        scVxmlFile* noVxml = nullptr;
+        row.vxml(&noVxml);
+        scVxmlFile* vxml = vxmlNewFile(nullptr);
+        ASSERT_NE(vxml, nullptr);
+        row.vxml(&vxml);
+        row.vxml(&vxml);
+        vxmlFreeFile(&vxml);
+        EXPECT_EQ(vxml, nullptr) << row.name;
+    }
+}
+
+// The main program frees the handle of a loaded entry without destroying its
+// contents first; the leak checker of the sanitizer build watches this one.
+TEST(ExportsLifecycle, FreeingALoadedFileReleasesItsScore) {
+    scMxmlFile* file = mxmlNewFile(nullptr, SCORECONV_MODE_REAL_TIME, nullptr, 480, "t", nullptr);
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(convert(file, fixture("walk_voices.xml")), 0);
+    ASSERT_FALSE(mxmlFnScannedIsEmpty(file));
+    ASSERT_NE(mxmlGetStaffNameW(file, 0), nullptr);
+    ASSERT_NE(mxmlGetDescW(file), nullptr);
+    mxmlFreeFile(&file);
+    EXPECT_EQ(file, nullptr);
+}
+
+TEST(ExportsLifecycle, DestroyEmptiesTheScoreAndInitAlsoRestoresTheSettings) {
+    MxmlHandle h;
+    ASSERT_EQ(convert(h.file, fixture("walk_voices.xml")), 0);
+    mxmlCopyConvProps(h.file, 0x21);
+    h.file->NoteShortening = 50;
+
+    mxmlDestroyFile(&h.file);
+    EXPECT_TRUE(mxmlFnScannedIsEmpty(h.file));
+    EXPECT_EQ(mxmlGetStaveNum(h.file), 0);
+    EXPECT_EQ(mxmlGetStaffNameW(h.file, 0), nullptr);
+    EXPECT_STREQ(mxmlGetDescA(h.file), "");
+    EXPECT_EQ(h.file->convProps, 0x21);
+    EXPECT_EQ(h.file->NoteShortening, 50);
+
+    mxmlInitFile(&h.file, 0);
+    EXPECT_EQ(h.file->convProps, -1);
+    EXPECT_EQ(h.file->NoteShortening, 95);
+    // Loaded again after the reset, as the states promise.
+    ASSERT_EQ(convert(h.file, fixture("walk_voices.xml")), 0);
+    EXPECT_EQ(mxmlGetStaveNum(h.file), 3);
+}
+
+TEST(ExportsLifecycle, FailedHeaderReadLeavesNothingLoaded) {
+    MxmlHandle h;
+    struct Row {
+        const char* name;
+        std::string path;  // empty: a null path
+        int expected;
+    };
+    const Row rows[] = {
+        {"null path", "", SCORECONV_ERR_CANNOT_OPEN},
+        {"missing file", "/nonexistent/score.xml", SCORECONV_ERR_CANNOT_OPEN},
+        {"not MusicXML", fixture("not_musicxml.xml"), SCORECONV_ERR_UNKNOWN_FORMAT},
+        {"not well-formed", fixture("malformed.xml"), SCORECONV_ERR_CANNOT_OPEN},
+    };
+    for (const Row& row : rows) {
+        ASSERT_EQ(mxmlGetProps(h.file, fixture("walk_voices.xml").c_str()), 0);
+        ASSERT_EQ(mxmlGetStaveNum(h.file), 3);
+        const char* path = row.path.empty() ? nullptr : row.path.c_str();
+        EXPECT_EQ(mxmlGetVersion(h.file, path), row.expected) << row.name;
+        EXPECT_EQ(mxmlGetProps(h.file, path), row.expected) << row.name;
+        EXPECT_EQ(mxmlGetStaveNum(h.file), 0) << row.name;
+        EXPECT_STREQ(mxmlGetDescA(h.file), "") << row.name;
+    }
+    EXPECT_EQ(mxmlGetVersion(h.file, fixture("walk_voices.xml").c_str()), 0);
+}
+
+// --- texts ------------------------------------------------------------------------------
+
+TEST(ExportsTexts, WideCopiesAreMadeOnceAndGoWithTheContents) {
+    TempFolder temp;
+    const std::filesystem::path source = temp.path() / "names.xml";
+    const std::vector<std::string> names = {"Fl\xC3\xB6te", "Violine \xF0\x9D\x84\x9E", "Oboe"};
+    writeText(source, scoreXml(3, 1, names));
+    MxmlHandle h;
+    ASSERT_EQ(mxmlGetProps(h.file, source.c_str()), 0);
+    ASSERT_EQ(mxmlGetStaveNum(h.file), 4);
+
+    for (int32_t s = 0; s < 3; ++s) {
+        EXPECT_STREQ(mxmlGetStaffNameA(h.file, s), names[s].c_str());
+        EXPECT_EQ(mxmlGetStaffNameLength(h.file, s), static_cast<int32_t>(names[s].size()));
+        const scWChar* wide = mxmlGetStaffNameW(h.file, s);
+        ASSERT_NE(wide, nullptr);
+        EXPECT_EQ(std::u16string(wide), platform::utf8ToUtf16(names[s])) << s;
+        EXPECT_EQ(mxmlGetStaffNameW(h.file, s), wide) << s;
+    }
+    const scWChar* desc = mxmlGetDescW(h.file);
+    ASSERT_NE(desc, nullptr);
+    EXPECT_NE(std::string(mxmlGetDescA(h.file)).find("Anonymus"), std::string::npos);
+    EXPECT_EQ(std::u16string(desc), platform::utf8ToUtf16(mxmlGetDescA(h.file)));
+    EXPECT_EQ(mxmlGetDescW(h.file), desc);
+
+    mxmlDestroyFile(&h.file);
+    EXPECT_EQ(mxmlGetStaffNameW(h.file, 0), nullptr);
+    ASSERT_NE(mxmlGetDescW(h.file), nullptr);
+    EXPECT_EQ(mxmlGetDescW(h.file)[0], u'\0');
+}
+
+TEST(ExportsTexts, BoundedCopiesTerminateAndReportCuts) {
+    MxmlHandle h;
+    ASSERT_EQ(mxmlGetProps(h.file, fixture("walk_piano.xml").c_str()), 0);
+    scVxmlFile* vxml = vxmlNewFile(nullptr);
+    ASSERT_NE(vxml, nullptr);
+    vxml->author = "Johann";
+
+    const std::string name259(259, 'n');
+    const std::string name260(260, 'n');
+    // A two-byte character that would straddle the last byte of the field.
+    const std::string straddling = std::string(258, 'n') + "\xC3\xA4";
+    const std::string id40(40, 'i');
+    struct Row {
+        const char* name;
+        std::function<int32_t()> call;
+        std::function<std::string()> stored;
+        int32_t result;
+        std::string expected;
+    };
+    char buffer[32];
+    const auto inBuffer = [&] { return std::string(buffer); };
+    const auto scanned = [&] { return h.file->fnScanned; };
+    const auto original = [&] { return h.file->fnOriginal; };
+    const auto instrumentId = [&] { return h.file->instruments.at(0, 0)->InstrumentId; };
+    const Row rows[] = {
+        {"scanned name that fits", [&] { return mxmlCopyToFnScanned(h.file, name259.c_str()); }, scanned,
+         SCORECONV_S_OK, name259},
+        {"scanned name one too long", [&] { return mxmlCopyToFnScanned(h.file, name260.c_str()); }, scanned,
+         SCORECONV_E_INSUFFICIENT_BUFFER, name259},
+        {"original name cut before a character",
+         [&] { return mxmlCopyToFnOriginal(h.file, straddling.c_str()); }, original,
+         SCORECONV_E_INSUFFICIENT_BUFFER, std::string(258, 'n')},
+        {"original name null", [&] { return mxmlSetOriginalFilename(h.file, nullptr); }, original,
+         SCORECONV_E_INVALIDARG, std::string(258, 'n')},
+        {"original name set", [&] { return mxmlSetOriginalFilename(h.file, "a.xml"); }, original, SCORECONV_S_OK,
+         "a.xml"},
+        {"scanned name into a small buffer",
+         [&] {
+             mxmlCopyToFnScanned(h.file, "/music/score.xml");
+             return mxmlCopyFnScanned(h.file, buffer, 7);
+         },
+         inBuffer, SCORECONV_E_INSUFFICIENT_BUFFER, "/music"},
+        {"scanned name into a buffer of its size", [&] { return mxmlCopyFnScanned(h.file, buffer, 17); }, inBuffer,
+         SCORECONV_S_OK, "/music/score.xml"},
+        {"buffer of size 0 untouched", [&] { return mxmlCopyFnScanned(h.file, buffer, 0); }, inBuffer,
+         SCORECONV_E_INVALIDARG, "untouched"},
+        {"instrument id of 40 characters", [&] { return mxmlSetMidiInstrId(h.file, 0, 0, id40.c_str()); },
+         instrumentId, SCORECONV_E_INSUFFICIENT_BUFFER, std::string(30, 'i')},
+        {"instrument id of 30 characters",
+         [&] { return mxmlSetMidiInstrId(h.file, 0, 0, std::string(30, 'j').c_str()); }, instrumentId,
+         SCORECONV_S_OK, std::string(30, 'j')},
+        {"author into a small buffer", [&] { return vxmlGetDescAuthor(vxml, buffer, 4); }, inBuffer,
+         SCORECONV_E_INSUFFICIENT_BUFFER, "Joh"},
+        {"author fits", [&] { return vxmlGetDescAuthor(vxml, buffer, sizeof buffer); }, inBuffer, SCORECONV_S_OK,
+         "Johann"},
+        {"empty comment", [&] { return vxmlGetDescComment(vxml, buffer, sizeof buffer); }, inBuffer,
+         SCORECONV_S_OK, ""},
+        {"keywords into size 0", [&] { return vxmlGetDescKeywords(vxml, buffer, 0); }, inBuffer,
+         SCORECONV_E_INVALIDARG, "untouched"},
+    };
+    for (const Row& row : rows) {
+        std::strcpy(buffer, "untouched");
+        EXPECT_EQ(row.call(), row.result) << row.name;
+        EXPECT_EQ(row.stored(), row.expected) << row.name;
+    }
+    vxmlFreeFile(&vxml);
+}
+
+// --- callback target --------------------------------------------------------------------
+
+struct Received {
+    uint32_t msg;
+    uintptr_t wParam;
+    intptr_t lParam;
+    std::thread::id thread;
+};
+
+void record(void* user, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+    static_cast<std::vector<Received>*>(user)->push_back({msg, wParam, lParam, std::this_thread::get_id()});
+}
+
+// The progress a load of 2 parts x 10 measures reports: the total once, then
+// every measure done.
+void expectLoadProgress(const std::vector<Received>& got) {
+    std::vector<Received> progress;
+    for (const Received& r : got) {
+        if (r.msg == SCORECONV_WM_MXML_PROGRESS && (r.wParam == 3 || r.wParam == 4)) progress.push_back(r);
+    }
+    ASSERT_EQ(progress.size(), 21u);
+    EXPECT_EQ(progress[0].wParam, SCORECONV_PROGRESS_TOTAL);
+    EXPECT_EQ(progress[0].lParam, 20);
+    for (std::size_t i = 1; i < progress.size(); ++i) {
+        EXPECT_EQ(progress[i].wParam, SCORECONV_PROGRESS_DONE) << i;
+        EXPECT_EQ(progress[i].lParam, static_cast<intptr_t>(i)) << i;
+    }
+}
+
+class ExportsCallbackTarget : public ::testing::Test {
+protected:
+    void SetUp() override {
+        writeText(source, scoreXml(2, 10));
+        window = scoreconvCreateCallbackTarget(record, &received);
+        ASSERT_NE(window, nullptr);
+    }
+    void TearDown() override { scoreconvDestroyCallbackTarget(window); }
+
+    TempFolder temp;
+    const std::filesystem::path source = temp.path() / "two_by_ten.xml";
+    std::vector<Received> received;
+    scMessageTarget* window = nullptr;
+};
+
+TEST_F(ExportsCallbackTarget, SentProgressReachesTheCallbackAtOnce) {
+    MxmlHandle h(SCORECONV_MODE_REAL_TIME, &window);
+    mxmlSetCallbackWindow(h.file, &window, 0);
+    ASSERT_EQ(convert(h.file, source.string()), 0);
+    expectLoadProgress(received);
+}
+
+TEST_F(ExportsCallbackTarget, PostedProgressWaitsForThePump) {
+    MxmlHandle h(SCORECONV_MODE_REAL_TIME, &window);
+    mxmlSetCallbackWindow(h.file, &window, 1);
+    ASSERT_EQ(convert(h.file, source.string()), 0);
+    EXPECT_TRUE(received.empty());
+    scoreconvPumpCallbackTarget(window);
+    expectLoadProgress(received);
+}
+
+// A scan runs the load on a worker; its reports reach the callback on the
+// host's thread, which the scan keeps pumping.
+TEST_F(ExportsCallbackTarget, ScanDeliversProgressOnTheHostThread) {
+    MxmlHandle h(SCORECONV_MODE_REAL_TIME, &window);
+    mxmlSetCallbackWindow(h.file, &window, 0);
+    ASSERT_EQ(mxmlScanFile(h.file, source.c_str(), nullptr), 0);
+    scoreconvPumpCallbackTarget(window);
+    expectLoadProgress(received);
+    for (const Received& r : received) EXPECT_EQ(r.thread, std::this_thread::get_id());
+    EXPECT_FALSE(mxmlFnScannedIsEmpty(h.file));
+}
+
+// --- log --------------------------------------------------------------------------------
+
+TEST(ExportsLog, EachHandleWritesToTheLogItWasGiven) {
+    TempFolder temp;
+    const std::filesystem::path pathA = temp.path() / "a.log";
+    const std::filesystem::path pathB = temp.path() / "b.log";
+    scScoreLog* logA = scoreconvCreateLog(pathA.c_str());
+    ASSERT_NE(logA, nullptr);
+    scMxmlFile* mxmlA = mxmlNewFile(nullptr, SCORECONV_MODE_REAL_TIME, nullptr, 480, "t", logA);
+    scVxmlFile* vxmlA = vxmlNewFile(logA);
+    // Handles made later with another log do not take the first ones' lines.
+    scScoreLog* logB = scoreconvCreateLog(pathB.c_str());
+    ASSERT_NE(logB, nullptr);
+    scMxmlFile* mxmlB = mxmlNewFile(nullptr, SCORECONV_MODE_REAL_TIME, nullptr, 480, "t", logB);
+    scVxmlFile* vxmlB = vxmlNewFile(logB);
+
+    EXPECT_NE(convert(mxmlA, (temp.path() / "missing.xml").string()), 0);
+    EXPECT_NE(vxmlGetProps(vxmlA, (temp.path() / "missing.tvrx").c_str()), 0);
+    const std::string a = readText(pathA);
+    ASSERT_GE(a.size(), 2u);
+    EXPECT_NE(a.find("mxmlConvertProc"), std::string::npos) << a;
+    EXPECT_NE(a.find("getProps"), std::string::npos) << a;
+    EXPECT_EQ(a.substr(a.size() - 2), "\r\n");
+    EXPECT_EQ(readText(pathB), "");
+
+    mxmlFreeFile(&mxmlA);
+    mxmlFreeFile(&mxmlB);
+    vxmlFreeFile(&vxmlA);
+    vxmlFreeFile(&vxmlB);
+    scoreconvDestroyLog(logA);
+    scoreconvDestroyLog(logB);
+}
+
+TEST(ExportsLog, ALogThatCannotBeOpenedIsRefused) {
+    TempFolder temp;
+    EXPECT_EQ(scoreconvCreateLog((temp.path() / "no" / "such" / "folder.log").c_str()), nullptr);
+    EXPECT_EQ(scoreconvCreateLog(""), nullptr);
+}
+
+// --- the conversion through the exports ----------------------------------------------
+
+TEST(ExportsConvert, ModeFiveWritesATvrxmlFileThatOpensAgain) {
+    TempFolder temp;
+    const std::string target = (temp.path() / "score.tvrx").string();
+    MxmlHandle h(SCORECONV_MODE_TVRXML);
+    scVxmlFile* vxml = vxmlNewFile(nullptr);
+    ASSERT_NE(vxml, nullptr);
+    vxmlCopyConvProps(vxml, SCORECONV_CONV_ALL);
+    ASSERT_EQ(convert(h.file, fixture("walk_voices.xml"), vxml, target.c_str()), 0);
+
+    scVxmlFile* reader = vxmlNewFile(nullptr);
+    EXPECT_EQ(vxmlGetProps(reader, target.c_str()), 0);
+    char date[16];
+    EXPECT_EQ(vxmlGetDescFdate(reader, date, sizeof date), SCORECONV_S_OK);
+    EXPECT_EQ(std::strlen(date), 10u) << date;
+    vxmlFreeFile(&reader);
+    mxmlDestroyFile(&h.file);
+    vxmlDestroyFile(&vxml);
+    vxmlFreeFile(&vxml);
+}
+
+}  // namespace
