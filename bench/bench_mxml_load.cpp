@@ -8,8 +8,8 @@
 #include <fstream>
 #include <string>
 
+#include "convert_proc.h"
 #include "mxml_file.h"
-#include "play_model_builder.h"
 
 namespace {
 

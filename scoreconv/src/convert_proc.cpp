@@ -5,6 +5,7 @@
 #include <exception>
 #include <filesystem>
 #include <new>
+#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -14,6 +15,7 @@
 #include "mxml_load.h"
 #include "part_list.h"
 #include "play_model_builder.h"
+#include "play_proc.h"
 #include "scorecore/result_codes.h"
 #include "scorecore/xml_dom.h"
 #include "vxml_bridge.h"
@@ -31,13 +33,13 @@ namespace {
 constexpr std::string_view kBannerEngine = "Converted by Tavrena Orvendo 3 (scoreconv)";
 constexpr std::string_view kBannerMaker = "Tavrena software";
 constexpr auto kPumpInterval = std::chrono::milliseconds(10);
-
-std::atomic<PlayProcFn> g_playProc{nullptr};
+constexpr std::string_view kFunction = "mxmlConvertProc";
 
 // One run of the procedure: its block, its file and its log lines.
 class ConvertRun {
 public:
-    explicit ConvertRun(CThreadProcParams& params) : p_(params), file_(*params.file) {}
+    ConvertRun(CThreadProcParams& params, std::span<const std::filesystem::path> styleSheetFolders)
+        : p_(params), file_(*params.file), styleSheetFolders_(styleSheetFolders) {}
 
     int run();
 
@@ -45,25 +47,19 @@ private:
     int load();
     int writeTvrxml(int32_t staves);
     int setUpDocument(int32_t staves);
-    int buildModel(int32_t staves);
+    int buildModel();
     int playWhenAsked(int rc);
 
-    void log(std::string_view text) const {
-        if (file_.log == nullptr) return;
-        std::string line = "\tmxmlConvertProc|";
-        line += text;
-        file_.log->writeLine(line);
-    }
-    // A failing step: its name and whether a DOM call failed.
+    void log(std::string_view text) const { file_.logStep(kFunction, text); }
+    // A failing step: its line, and the code handed on.
     int fail(std::string_view step, int rc) const {
-        std::string text(step);
-        text += rc == kErrDom ? "|errorcode Unexpected" : "|errorcode other";
-        log(text);
+        file_.logFailedStep(kFunction, step, rc);
         return rc;
     }
 
     CThreadProcParams& p_;
     CMxmlFile& file_;
+    std::span<const std::filesystem::path> styleSheetFolders_;
 };
 
 int ConvertRun::run() {
@@ -85,7 +81,7 @@ int ConvertRun::run() {
 }
 
 int ConvertRun::load() {
-    if (const int rc = getProps(file_, std::filesystem::path(p_.sourcePath)); rc != kOk) {
+    if (const int rc = getProps(file_, std::filesystem::path(p_.sourcePath), styleSheetFolders_); rc != kOk) {
         return fail("mxml->getProps", rc);
     }
     const int32_t staves = scoreStaffCount(file_);
@@ -93,7 +89,7 @@ int ConvertRun::load() {
     if (file_.playMode == kModeTvrxml) return writeTvrxml(staves);
     // A score without staves loads as an empty score.
     if (staves == 0) return kOk;
-    return buildModel(staves);
+    return buildModel();
 }
 
 // --- mode 5 -----------------------------------------------------------------------------
@@ -152,28 +148,17 @@ int ConvertRun::setUpDocument(int32_t staves) {
 
 // --- every other mode -------------------------------------------------------------------
 
-int ConvertRun::buildModel(int32_t staves) {
-    CPlayModelBuilder builder(file_);
-    if (const int rc = builder.prepare(staves); rc != kOk) return fail("mxml->appendEventToStream", rc);
-    if (file_.stopRequested()) return kErrStopped;
-    std::vector<xmlNodePtr> parts;
-    if (const int rc = GetPartlistFromNode(file_.document.root(), parts); rc != kOk) {
-        return fail("GetPartlistFromNode", rc);
-    }
-    // With no part to read the model stays empty, but complete.
-    if (!parts.empty()) {
-        CMeasureWalk walk(file_, builder);
-        if (const int rc = walk.run(); rc != kOk) return fail("...", rc);
-    }
-    if (file_.stopRequested()) return fail("...", kErrStopped);
-    if (const int rc = builder.finish(); rc != kOk) return fail("...", rc);
-    return kOk;
+int ConvertRun::buildModel() {
+    std::string_view step;
+    const int rc = buildPlayModel(file_, &step);
+    return rc != kOk && !step.empty() ? fail(step, rc) : rc;
 }
 
+// The slot asks for the play procedure: a play-time pass (the file's mode
+// reads 1 meanwhile), or in mode 7 the score played through the MIDI output.
 int ConvertRun::playWhenAsked(int rc) {
     if (file_.stopRequested()) return kErrStopped;
-    const PlayProcFn play = g_playProc.load();
-    if (p_.playTime == nullptr || play == nullptr) return rc;
+    if (p_.playTime == nullptr) return rc;
     file_.reportProgress(kProgressLoadAndPlay, -1);
     log("vor mxmlPlayProc");
     log(rc == kOk ? "errorcode okay" : "errorcode fail");
@@ -181,10 +166,23 @@ int ConvertRun::playWhenAsked(int rc) {
     params.file = &file_;
     params.playTime = p_.playTime;
     params.result = &rc;
-    play(&params);
+    mxmlPlayProc(&params);
     log(rc == kOk ? "errorcode okay" : "errorcode fail");
     log("nach mxmlPlayProc");
     return rc;
+}
+
+// The procedure is a thread's body: nothing may escape it.
+int runGuarded(CThreadProcParams& params, std::span<const std::filesystem::path> styleSheetFolders) {
+    try {
+        return ConvertRun(params, styleSheetFolders).run();
+    } catch (const std::bad_alloc&) {
+        params.file->destroy();
+        return kErrOutOfMemory;
+    } catch (const std::exception&) {
+        params.file->destroy();
+        return kErrDom;
+    }
 }
 
 void pumpProgressTarget(const CMxmlFile& file) {
@@ -195,25 +193,20 @@ void pumpProgressTarget(const CMxmlFile& file) {
 
 }  // namespace
 
-void setPlayProc(PlayProcFn fn) { g_playProc.store(fn); }
-PlayProcFn playProc() { return g_playProc.load(); }
-
 void mxmlConvertProc(CThreadProcParams* params) {
     if (params == nullptr) return;
-    int rc = kErrNotPresent;
-    if (params->file != nullptr) {
-        // The procedure is a thread's body: nothing may escape it.
-        try {
-            rc = ConvertRun(*params).run();
-        } catch (const std::bad_alloc&) {
-            params->file->destroy();
-            rc = kErrOutOfMemory;
-        } catch (const std::exception&) {
-            params->file->destroy();
-            rc = kErrDom;
-        }
-    }
+    const int rc = params->file != nullptr ? runGuarded(*params, {}) : kErrNotPresent;
     if (params->result != nullptr) *params->result = rc;
+}
+
+int loadPlayModel(CMxmlFile& file, const std::filesystem::path& source,
+                  std::span<const std::filesystem::path> styleSheetFolders) {
+    int result = kOk;
+    CThreadProcParams params;
+    params.file = &file;
+    params.sourcePath = source.string();
+    params.result = &result;
+    return runGuarded(params, styleSheetFolders);
 }
 
 int mxmlScanFileOn(platform::WorkerThread& worker, CMxmlFile* file, const std::string& sourcePath,

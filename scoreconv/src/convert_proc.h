@@ -1,7 +1,9 @@
 // The one procedure through which a MusicXML file enters the library: it loads
 // the file into a CMxmlFile and then either writes the score as a zipped
 // TvrXML file (mode 5) or builds the play model (every other mode) and, when
-// the caller gives a play-time slot, hands the model to the play procedure.
+// the caller gives a play-time slot, hands the model to the play procedure
+// (play_proc.h): a play-time pass fills the slot, or in mode 7 the score plays
+// through the file's MIDI output.
 //
 // The procedure runs on whichever thread calls it: the caller's own, or the
 // below-normal worker of mxmlScanFile while the calling thread keeps pumping
@@ -10,6 +12,8 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <span>
 #include <string>
 
 #include "mxml_file.h"
@@ -41,6 +45,15 @@ struct CThreadProcParams {
 // mode-5 run that does not succeed. The file's mode is the same afterwards.
 void mxmlConvertProc(CThreadProcParams* params);
 
+// The same run without a play-time slot, on the caller's thread, in the
+// file's mode: loads a MusicXML file into the play model (the mode reads 1
+// meanwhile; 7 stays 7). On success the source becomes the file's scanned
+// name; on failure the file is emptied. Returns the result code. The style
+// sheet for timewise scores is looked for in styleSheetFolders (the default
+// folders when empty).
+int loadPlayModel(CMxmlFile& file, const std::filesystem::path& source,
+                  std::span<const std::filesystem::path> styleSheetFolders = {});
+
 // Loads a MusicXML file for the play model on a below-normal worker while the
 // calling thread pumps the file's progress target every 10 ms; returns the
 // result of the run. 0 at once when the file holds this source already and no
@@ -51,12 +64,5 @@ int mxmlScanFile(CMxmlFile* file, const std::string& sourcePath, int64_t* playTi
 // The same on a worker of the caller's (mxmlScanFile uses the file's own).
 int mxmlScanFileOn(platform::WorkerThread& worker, CMxmlFile* file, const std::string& sourcePath,
                    int64_t* playTime);
-
-// The play procedure that the convert procedure calls when the caller gives a
-// play-time slot. Until one is set, a run with a slot ends after loading as
-// one without a slot does.
-using PlayProcFn = void (*)(CThreadProcParams* params);
-void setPlayProc(PlayProcFn fn);
-PlayProcFn playProc();
 
 }  // namespace scoreconv

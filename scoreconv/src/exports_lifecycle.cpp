@@ -78,15 +78,7 @@ int mxmlConvertProc(CThreadProcParams* params) {
     if (params == nullptr || params->file == nullptr) return scorecore::kOk;
     int result = scorecore::kErrOutOfMemory;
     guardedVoid([&] {
-        scoreconv::CThreadProcParams block;
-        block.file = params->file;
-        block.vxml = params->vxml;
-        block.sourcePath = textOf(params->sourcePath);
-        block.targetPath = textOf(params->targetPath);
-        block.playTime = params->playTime;
-        block.state = params->state;
-        block.result = &result;
-        block.closeFlag = params->closeFlag != 0;
+        scoreconv::CThreadProcParams block = scoreconv::exports::internalBlock(*params, &result);
         scoreconv::mxmlConvertProc(&block);
         params->staffCount = block.staffCount;
         params->voiceCount = block.voiceCount;

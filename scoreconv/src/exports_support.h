@@ -1,5 +1,6 @@
 // What the C exports share: the guard that keeps exceptions inside the
-// library, the bounded text copies, and the reading of C texts.
+// library, the bounded text copies, the reading of C texts and of a host's
+// parameter block.
 #pragma once
 
 #include <cstddef>
@@ -7,8 +8,10 @@
 #include <string>
 #include <string_view>
 
+#include "convert_proc.h"
 #include "scoreconv/scoreconv.h"
 #include "scorecore/result_codes.h"
+#include "xml_values.h"
 
 namespace scoreconv::exports {
 
@@ -39,19 +42,10 @@ void guardedVoid(F&& body) noexcept {
 // A C text as a view; null reads as empty.
 inline std::string_view textOf(const char* text) { return text != nullptr ? std::string_view(text) : std::string_view(); }
 
-// The longest start of text of at most maxBytes bytes that does not split a
-// UTF-8 sequence.
-inline std::size_t utf8PrefixLength(std::string_view text, std::size_t maxBytes) {
-    if (text.size() <= maxBytes) return text.size();
-    std::size_t end = maxBytes;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0u) == 0x80u) --end;
-    return end;
-}
-
 // Copies text into a caller's buffer of size bytes and terminates it.
 inline int32_t copyToBuffer(std::string_view text, char* buffer, std::size_t size) {
     if (buffer == nullptr || size == 0) return SCORECONV_E_INVALIDARG;
-    const std::size_t n = utf8PrefixLength(text, size - 1);
+    const std::size_t n = mx::utf8PrefixLength(text, size - 1);
     text.copy(buffer, n);
     buffer[n] = '\0';
     return n == text.size() ? SCORECONV_S_OK : SCORECONV_E_INSUFFICIENT_BUFFER;
@@ -62,9 +56,24 @@ inline int32_t copyToBuffer(std::string_view text, char* buffer, std::size_t siz
 inline int32_t copyToField(const char* text, std::string& field, std::size_t fieldSize) {
     if (text == nullptr) return SCORECONV_E_INVALIDARG;
     const std::string_view source(text);
-    const std::size_t n = utf8PrefixLength(source, fieldSize - 1);
+    const std::size_t n = mx::utf8PrefixLength(source, fieldSize - 1);
     field.assign(source.substr(0, n));
     return n == source.size() ? SCORECONV_S_OK : SCORECONV_E_INSUFFICIENT_BUFFER;
+}
+
+// The library's own parameter block for a host's: the same objects and
+// slots, the texts copied, the result going to `result`.
+inline scoreconv::CThreadProcParams internalBlock(const ::CThreadProcParams& params, int* result) {
+    scoreconv::CThreadProcParams block;
+    block.file = params.file;
+    block.vxml = params.vxml;
+    block.sourcePath = textOf(params.sourcePath);
+    block.targetPath = textOf(params.targetPath);
+    block.playTime = params.playTime;
+    block.state = params.state;
+    block.result = result;
+    block.closeFlag = params.closeFlag != 0;
+    return block;
 }
 
 // What a copy into a caller's buffer gives for a null handle: an empty text.

@@ -164,14 +164,6 @@ int readKey(const xmlNode* key, CKeySig& out) {
     return kOk;
 }
 
-int32_t clefSignCode(std::string_view sign) {
-    if (mx::equalsNoCase(sign, "G")) return 0;
-    if (mx::equalsNoCase(sign, "C")) return 1;
-    if (mx::equalsNoCase(sign, "F")) return 2;
-    if (mx::equalsNoCase(sign, "percussion")) return 3;
-    return 6;
-}
-
 void readClefs(const xmlNode* attributes, std::vector<CScoreClef>& clefs) {
     const auto count = static_cast<int32_t>(clefs.size());
     for (const xmlNode* c : mx::elements(attributes)) {
@@ -179,14 +171,7 @@ void readClefs(const xmlNode* attributes, std::vector<CScoreClef>& clefs) {
         int32_t staff = staffAttribute(c, count);
         if (staff < 0) staff = 0;
         if (staff >= count) continue;
-        CScoreClef clef;
-        clef.kind = clefSignCode(mx::trimmed(mx::childText(c, "sign").value_or("")));
-        if (const std::optional<int64_t> line = mx::childRounded(c, "line", 0, 10)) clef.line = static_cast<int32_t>(*line);
-        if (const std::optional<std::string> octave = mx::childText(c, "clef-octave-change")) {
-            const int64_t change = mx::parseRounded(*octave, -10, 10).value_or(0);
-            clef.octaveChange = change == -1 ? 2 : change == 0 ? 1 : 0;
-        }
-        clefs[static_cast<std::size_t>(staff)] = clef;
+        clefs[static_cast<std::size_t>(staff)] = readClef(c);
     }
 }
 

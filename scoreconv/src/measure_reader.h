@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "clef_reader.h"
 #include "read_context.h"
 #include "scorecore/meter.h"
 #include "scorecore/score_event.h"
@@ -99,11 +100,9 @@ int readAttributes(const xmlNode* attributes, CPartState& state, const CReadCont
 int readTime(const xmlNode* time, int32_t ticksPerQuarter, CMeter& meter);
 // "key" into the key signature (changed set); kErrNotPresent when null.
 int readKey(const xmlNode* key, CKeySig& out);
-// Every "clef" of the attributes into the clef of its staff ("number", 1-based,
-// default the first); clefs of unknown staves are ignored.
+// Every "clef" of the attributes (readClef) into the clef of its staff
+// ("number", 1-based, default the first); clefs of unknown staves are ignored.
 void readClefs(const xmlNode* attributes, std::vector<CScoreClef>& clefs);
-// Clef sign code: G 0, C 1, F 2, percussion 3, any other 6.
-int32_t clefSignCode(std::string_view sign);
 
 // --- directions ------------------------------------------------------------------------
 

@@ -5,19 +5,14 @@
 #include <stdexcept>
 #include <utility>
 
+#include "scorecore/result_codes.h"
+#include "xml_values.h"
+
 namespace scoreconv {
 
 namespace {
 
 int32_t validTicksPerQuarter(int32_t ticksPerQuarter) { return ticksPerQuarter > 0 ? ticksPerQuarter : 480; }
-
-// At most maxBytes bytes, cut at a character boundary of the UTF-8 text.
-std::string cutText(std::string_view text, std::size_t maxBytes) {
-    if (text.size() <= maxBytes) return std::string(text);
-    std::size_t end = maxBytes;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0u) == 0x80u) --end;
-    return std::string(text.substr(0, end));
-}
 
 scorecore::CMeter defaultMeter(int32_t ticksPerQuarter) {
     scorecore::CMeter meter;
@@ -60,9 +55,9 @@ CMxmlFile::CMxmlFile(const CMxmlInit& init)
     playMode = init.mode;
     modifiedLabel = std::string(init.modifiedLabel.value_or(kDefaultModifiedLabel));
     lineLabel = std::string(init.lineLabel.value_or(kDefaultLineLabel));
-    programName = cutText(init.programName, kMaxProgramNameChars);
+    programName = mx::cutUtf8(init.programName, kMaxProgramNameChars);
     progressWindow = init.progressWindow;
-    lineEnd = cutText(init.lineEnd, kMaxLineEndChars);
+    lineEnd = mx::cutUtf8(init.lineEnd, kMaxLineEndChars);
     cursor.meter = defaultMeter(ticksPerQuarter);
     savedCursor.meter = cursor.meter;
     setDefaults();
@@ -254,11 +249,18 @@ bool CMxmlFile::allocatePlayState() {
 
 void CMxmlFile::logStep(std::string_view function, std::string_view step) const {
     if (log == nullptr) return;
-    std::string line = "\tscoreconv|";
+    std::string line = "\t";
     line += function;
     line += '|';
     line += step;
     log->writeLine(line);
+}
+
+void CMxmlFile::logFailedStep(std::string_view function, std::string_view step, int rc) const {
+    if (log == nullptr) return;
+    std::string text(step);
+    text += rc == scorecore::kErrDom ? "|errorcode Unexpected" : "|errorcode other";
+    logStep(function, text);
 }
 
 }  // namespace scoreconv

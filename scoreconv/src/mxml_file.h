@@ -170,8 +170,12 @@ public:
     // The play state of a loaded score for voiceCounts: both cursors and the
     // sounding-note records; false without memory.
     bool allocatePlayState();
-    // Writes "\tscoreconv|function|step" to the host's log, when there is one.
+    // The one form of a step line: "\t<function>|<step>" to the host's log,
+    // when there is one.
     void logStep(std::string_view function, std::string_view step) const;
+    // A step that failed with rc: its line ends in "|errorcode Unexpected"
+    // for a failed DOM operation, else in "|errorcode other".
+    void logFailedStep(std::string_view function, std::string_view step, int rc) const;
 
     // The mode a load runs in: 5 and 7 as they are, any other as 1.
     static int32_t loadMode(int32_t mode) {

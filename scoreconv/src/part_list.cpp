@@ -87,38 +87,6 @@ void forEachElement(const xmlNode* root, F&& f) {
 
 // --- the part header ----------------------------------------------------------------------
 
-int32_t clefSignCode(std::string_view sign) {
-    sign = platform::trimBlanks(sign);
-    if (platform::equalsNoCase(sign, "G")) return kClefG;
-    if (platform::equalsNoCase(sign, "C")) return kClefC;
-    if (platform::equalsNoCase(sign, "F")) return kClefF;
-    if (platform::equalsNoCase(sign, "percussion")) return kClefPercussion;
-    return kClefOther;
-}
-
-// Octave codes: 0 an octave (or more) up, 1 none, 2 down.
-int32_t clefOctaveCode(const std::optional<std::string>& change) {
-    const std::optional<int32_t> value = parseOptionalInt(change, -9, 9);
-    if (!value || *value == 0) return 1;
-    return *value < 0 ? 2 : 0;
-}
-
-CScoreClef readClef(const xmlNode* clef) {
-    CScoreClef record;
-    record.kind = clefSignCode(childText(clef, "sign").value_or(""));
-    record.octaveChange = clefOctaveCode(childText(clef, "clef-octave-change"));
-    if (const std::optional<int32_t> line = parseOptionalInt(childText(clef, "line"), 0, 9)) {
-        record.line = *line;
-    } else if (record.kind == kClefG) {
-        record.line = 2;
-    } else if (record.kind == kClefF) {
-        record.line = 4;
-    } else if (record.kind == kClefC) {
-        record.line = 3;
-    }
-    return record;
-}
-
 // A <staves> value: 1 unless it is a positive number, at most kMaxStavesPerPart.
 int32_t stavesValue(std::string_view text) {
     const std::optional<double> value = parseNumber(text);

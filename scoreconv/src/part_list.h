@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "clef_reader.h"
 #include "mxml_file.h"
 #include "scorecore/score_event.h"
 
@@ -24,12 +25,6 @@ namespace scoreconv {
 
 // A part has at most this many staves; a larger <staves> value is cut.
 inline constexpr int32_t kMaxStavesPerPart = 32;
-// Clef sign codes.
-inline constexpr int32_t kClefG = 0;
-inline constexpr int32_t kClefC = 1;
-inline constexpr int32_t kClefF = 2;
-inline constexpr int32_t kClefPercussion = 3;
-inline constexpr int32_t kClefOther = 6;
 // Group symbol codes ("group-symbol"): absent 0, brace 2, line 3, any other 1.
 inline constexpr int32_t kGroupSymbolNone = 0;
 inline constexpr int32_t kGroupSymbolOther = 1;

@@ -1,6 +1,7 @@
 #include "play_model.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <limits>
 #include <new>
@@ -445,6 +446,16 @@ void CVoiceMix::setUserPan(int32_t staff, int32_t voice, int32_t pan) {
 }
 
 // --- rules ------------------------------------------------------------------------------
+
+CTempoSettings tempoSettingsNow(CTempoSettings& settings) {
+    CTempoSettings now;
+    now.TempoMode = std::atomic_ref<uint8_t>(settings.TempoMode).load(std::memory_order_relaxed);
+    now.TempoAdd = std::atomic_ref<int32_t>(settings.TempoAdd).load(std::memory_order_relaxed);
+    now.TempoAbs = std::atomic_ref<int32_t>(settings.TempoAbs).load(std::memory_order_relaxed);
+    now.low = std::atomic_ref<int32_t>(settings.low).load(std::memory_order_relaxed);
+    now.high = std::atomic_ref<int32_t>(settings.high).load(std::memory_order_relaxed);
+    return now;
+}
 
 int32_t applyTempoRule(int32_t value, const CTempoSettings& settings, uint64_t playConditions,
                        bool ignoreTempo, bool playTimePass) {

@@ -232,6 +232,10 @@ struct CTempoSettings {
     int32_t high = 720;
 };
 
+// The settings as they are now, each field read atomically: the host may
+// change them through the library while a pass reads them.
+CTempoSettings tempoSettingsNow(CTempoSettings& settings);
+
 // The tempo in force for a tempo mark's value (-1 = 120). Unchanged without
 // kCondTempoRule, and while ignoreTempo is set outside a play-time pass.
 int32_t applyTempoRule(int32_t value, const CTempoSettings& settings, uint64_t playConditions,

@@ -66,41 +66,31 @@ int32_t scoreStaffCount(const CMxmlFile& file) {
     return static_cast<int32_t>(std::min<int64_t>(staves, std::numeric_limits<int32_t>::max() - 1));
 }
 
-int buildPlayModel(CMxmlFile& file) {
+int buildPlayModel(CMxmlFile& file, std::string_view* failedStep) {
+    std::string_view unused;
+    std::string_view& step = failedStep != nullptr ? *failedStep : unused;
+    step = {};
     const int32_t staves = scoreStaffCount(file);
     if (staves == 0) return kOk;
     CPlayModelBuilder builder(file);
-    if (const int rc = builder.prepare(staves); rc != kOk) return rc;
-    if (file.stopRequested()) return kErrStopped;
-    CMeasureWalk walk(file, builder);
-    if (const int rc = walk.run(); rc != kOk) return rc;
-    if (file.stopRequested()) return kErrStopped;
-    return builder.finish();
-}
-
-int loadPlayModel(CMxmlFile& file, const std::filesystem::path& source,
-                  std::span<const std::filesystem::path> styleSheetFolders) {
-    constexpr std::string_view kFunction = "mxmlConvertProc";
-    int rc = kOk;
-    {
-        const CMxmlFile::ModeScope mode(file, CMxmlFile::loadMode(file.playMode));
-        rc = getProps(file, source, styleSheetFolders);
-        if (rc != kOk) {
-            file.logStep(kFunction, rc == scorecore::kErrDom ? "mxml->getProps|errorcode Unexpected"
-                                                             : "mxml->getProps|errorcode other");
-        } else {
-            rc = buildPlayModel(file);
-            if (rc != kOk) file.logStep(kFunction, rc == scorecore::kErrDom ? "...|errorcode Unexpected" : "...|errorcode other");
-        }
-    }
-    if (rc != kOk) {
-        file.logStep(kFunction, "errorcode fail");
-        file.destroy();
+    if (const int rc = builder.prepare(staves); rc != kOk) {
+        step = "mxml->appendEventToStream";
         return rc;
     }
-    file.logStep(kFunction, "errorcode success");
-    file.fnScanned = source.string();
-    return kOk;
+    if (file.stopRequested()) return kErrStopped;
+    std::vector<xmlNodePtr> parts;
+    if (const int rc = GetPartlistFromNode(file.document.root(), parts); rc != kOk) {
+        step = "GetPartlistFromNode";
+        return rc;
+    }
+    step = "...";
+    // With no part to read the model stays empty, but complete.
+    if (!parts.empty()) {
+        CMeasureWalk walk(file, builder);
+        if (const int rc = walk.run(); rc != kOk) return rc;
+    }
+    if (file.stopRequested()) return kErrStopped;
+    return builder.finish();
 }
 
 CPlayModelBuilder::CPlayModelBuilder(CMxmlFile& file) : file_(file) {}

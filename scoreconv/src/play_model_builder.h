@@ -6,8 +6,7 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
-#include <span>
+#include <string_view>
 #include <vector>
 
 #include "measure_walk.h"
@@ -21,18 +20,11 @@ class CMxmlFile;
 // the per-voice defaults, the channel plan and the play state). The file's
 // previous model is replaced. kOk (also for a score without staves, which
 // gets no model); kErrOutOfMemory; kErrStopped; a reader's failure. On a
-// failure the model is left half-built: the caller resets the file.
-int buildPlayModel(CMxmlFile& file);
-
-// Loads a MusicXML file into the play model, as the convert procedure does
-// for every mode but the TvrXML one, without a play-time pass: getProps, then
-// buildPlayModel, with the file's mode reading 1 meanwhile (7 stays 7). On
-// success the source becomes the file's scanned name; on failure the file is
-// emptied. Each failing step and the outcome go to the host's log.
-// The style sheet for timewise scores is looked for in styleSheetFolders (the
-// default folders when empty).
-int loadPlayModel(CMxmlFile& file, const std::filesystem::path& source,
-                  std::span<const std::filesystem::path> styleSheetFolders = {});
+// failure the model is left half-built: the caller resets the file, and
+// *failedStep (when asked for) names the step for the log:
+// "mxml->appendEventToStream", "GetPartlistFromNode" or "..." (the measures);
+// empty for a stop before the measures.
+int buildPlayModel(CMxmlFile& file, std::string_view* failedStep = nullptr);
 
 // The staves the part list gave the parts of the document (without the
 // score-wide entry that follows them).

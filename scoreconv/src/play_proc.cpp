@@ -1,13 +1,14 @@
 #include "play_proc.h"
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <limits>
+#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "output_elements.h"
 #include "play_model.h"
 #include "render_output.h"
 #include "scorecore/metronome.h"
@@ -16,6 +17,7 @@
 
 namespace scoreconv {
 
+using scorecore::kErrNotPresent;
 using scorecore::kErrOutOfMemory;
 using scorecore::kErrStopped;
 using scorecore::kOk;
@@ -23,28 +25,6 @@ using scorecore::kOk;
 namespace {
 
 constexpr std::string_view kFunction = "mxmlPlayProc";
-
-// General MIDI drum names of the keys 35 to 81.
-constexpr int32_t kFirstDrumKey = 35;
-constexpr std::array<std::string_view, 47> kDrumNames = {
-    "Acoustic Bass Drum", "Bass Drum 1",    "Side Stick",     "Acoustic Snare", "Hand Clap",
-    "Electric Snare",     "Low Floor Tom",  "Closed Hi-Hat",  "High Floor Tom", "Pedal Hi-Hat",
-    "Low Tom",            "Open Hi-Hat",    "Low-Mid Tom",    "Hi-Mid Tom",     "Crash Cymbal 1",
-    "High Tom",           "Ride Cymbal 1",  "Chinese Cymbal", "Ride Bell",      "Tambourine",
-    "Splash Cymbal",      "Cowbell",        "Crash Cymbal 2", "Vibraslap",      "Ride Cymbal 2",
-    "Hi Bongo",           "Low Bongo",      "Mute Hi Conga",  "Open Hi Conga",  "Low Conga",
-    "High Timbale",       "Low Timbale",    "High Agogo",     "Low Agogo",      "Cabasa",
-    "Maracas",            "Short Whistle",  "Long Whistle",   "Short Guiro",    "Long Guiro",
-    "Claves",             "Hi Wood Block",  "Low Wood Block", "Mute Cuica",     "Open Cuica",
-    "Mute Triangle",      "Open Triangle"};
-
-std::string drumTrackName(uint8_t key) {
-    const int32_t index = int32_t{key} - kFirstDrumKey;
-    if (index >= 0 && index < static_cast<int32_t>(kDrumNames.size())) {
-        return std::string(kDrumNames[static_cast<std::size_t>(index)]);
-    }
-    return "[" + std::to_string(key) + "]";
-}
 
 // The pass a file's mode asks for: 7 (load and play) and anything unknown
 // play in real time.
@@ -82,23 +62,31 @@ void mxmlPlayProc(CThreadProcParams* params) {
 }
 
 int runPlayPass(CMxmlFile& file, CThreadProcParams& params, const CPlayEnvironment& env) {
-    CPlayPass pass(file, params, env);
-    return pass.run();
+    // The pass is a thread's body: nothing may escape it.
+    try {
+        CPlayPass pass(file, params, env);
+        return pass.run();
+    } catch (const std::bad_alloc&) {
+        if (params.result != nullptr) std::atomic_ref<int>(*params.result).store(kErrOutOfMemory);
+        return kErrOutOfMemory;
+    }
 }
 
 int mxmlPlayFile(CMxmlFile& file, CThreadProcParams* params, platform::MidiOutDevice* device,
                  const CRealTimeClock* clock) {
-    if (params == nullptr) return kOk;
+    if (params == nullptr) return kErrNotPresent;
     if (file.worker.running()) return kErrStopped;
     file.worker.stop(std::chrono::milliseconds(0));  // joins an earlier run that has ended
     file.midiOut = device;
     CMxmlFile* target = &file;
+    // The worker keeps a copy of the block: only the slots it points to must
+    // outlive the pass.
     const bool started = file.worker.start(
-        [target, params, clock](platform::WorkerContext& context) {
+        [target, block = *params, clock](platform::WorkerContext& context) mutable {
             CPlayEnvironment env;
             env.clock = clock;
             env.worker = &context;
-            runPlayPass(*target, *params, env);
+            runPlayPass(*target, block, env);
         },
         platform::ThreadPriority::TimeCritical);
     return started ? kOk : kErrOutOfMemory;
@@ -133,7 +121,7 @@ int CPlayPass::run() {
 }
 
 bool CPlayPass::prepare() {
-    mode_ = passMode(f_.playMode);
+    mode_ = passMode(std::atomic_ref<int32_t>(f_.playMode).load());
     fastForward_ = mode_ == kModeFastForward;
     if (fastForward_) mode_ = kModeRealTime;
     step_ = rendering() ? 1 : std::max(f_.ticksPerQuarter >> 5, 1);
@@ -162,7 +150,7 @@ bool CPlayPass::prepare() {
     if (stopWord != nullptr && std::atomic_ref<int>(*stopWord).load() == kTuneUpStopped) return false;
     if (mode_ != kModePlayTime && setUpVoices(f_) != kOk) failed_ = true;
     if (rendering()) {
-        nameTracks();
+        if (writeTrackNames(f_) != kOk) failed_ = true;
         if (metronome_ && renderMetronomeTrack(f_, layout_.metronomeTrack) != kOk) failed_ = true;
     }
     if (failed_) {
@@ -189,33 +177,6 @@ bool CPlayPass::startRender() {
     }
     f_.logStep(kFunction, "FileMode 3");
     return true;
-}
-
-// Each voice track is named after its staff ("name-2" for the second voice
-// of a staff with several); a drum instrument's own track after its key.
-void CPlayPass::nameTracks() {
-    const uint64_t conds = f_.playConditions;
-    for (int32_t s = 0; s < static_cast<int32_t>(f_.voiceCounts.size()); ++s) {
-        const int32_t voices = f_.voiceCounts[static_cast<std::size_t>(s)];
-        const std::string name = s < static_cast<int32_t>(f_.staffNames.size())
-                                     ? f_.staffNames[static_cast<std::size_t>(s)].name
-                                     : std::string();
-        if ((conds & kCondPercussionTracks) != 0 && f_.instruments.isPercussionStaff(s)) {
-            const std::span<const int32_t> before(f_.voiceCounts.data(), static_cast<std::size_t>(s));
-            const int32_t first = planTracks(f_.instruments, before, conds, false, false).count;
-            const auto records = f_.instruments.list(s);
-            for (std::size_t i = 0; i < records.size(); ++i) {
-                const int32_t track = first + static_cast<int32_t>(i);
-                if (renderPutSetUpText(f_, track, kMetaTrackName, drumTrackName(records[i].PercNote)) < 0) failed_ = true;
-            }
-            continue;
-        }
-        for (int32_t v = 0; v < voices; ++v) {
-            const int32_t track = trackOfVoice(f_.instruments, f_.voiceCounts, conds, s, v);
-            const std::string text = voices >= 2 ? name + "-" + std::to_string(v + 1) : name;
-            if (renderPutSetUpText(f_, track, kMetaTrackName, text) < 0) failed_ = true;
-        }
-    }
 }
 
 // Tempo, meter and key in force where the pass begins: the first marks of
@@ -247,8 +208,8 @@ void CPlayPass::startScoreWide() {
         }
     }
     const int32_t first = c.tempoIndex >= 0 ? eventTempo(global_[static_cast<std::size_t>(c.tempoIndex)]) : -1;
-    const int32_t initial = applyTempoRule(first, f_.tempoRule, f_.playConditions, f_.IgnoreTempo != 0,
-                                           mode_ == kModePlayTime);
+    const int32_t initial = applyTempoRule(first, tempoSettingsNow(f_.tempoRule), f_.playConditions,
+                                           f_.IgnoreTempo != 0, mode_ == kModePlayTime);
     f_.initialTempo = initial > 0 ? initial : kFallbackTempo;
     currentTempo_ = tempoInForce();
 }

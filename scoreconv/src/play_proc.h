@@ -69,10 +69,12 @@ int runPlayPass(CMxmlFile& file, CThreadProcParams& params, const CPlayEnvironme
 // Starts a pass of the file (params->file is not read) on its worker thread at
 // time-critical priority (best effort) with `device` as the file's MIDI
 // output, and returns at once:
-// 0; kErrStopped while another procedure runs on the file; kErrOutOfMemory
-// when no thread can be had. params (and clock) must stay valid until the
-// worker has ended (file.worker.running() turns false). The host stops the
-// pass with its stop word, or with file.worker.stop(timeout).
+// 0; kErrNotPresent without a block; kErrStopped while another procedure runs
+// on the file; kErrOutOfMemory when no thread can be had. The worker plays
+// with a copy of the block: the slots it points to, the device and the clock
+// must stay valid until the worker has ended (file.worker.running() turns
+// false). The host stops the pass with its stop word, or with
+// file.worker.stop(timeout).
 int mxmlPlayFile(CMxmlFile& file, CThreadProcParams* params, platform::MidiOutDevice* device,
                  const CRealTimeClock* clock = nullptr);
 
@@ -99,7 +101,6 @@ private:
     // --- play_proc.cpp
     bool prepare();
     bool startRender();
-    void nameTracks();
     void startVoices();
     void startScoreWide();
     void startPosition();

@@ -89,8 +89,8 @@ int32_t CPlayPass::tempoInForce() {
     }
     const bool known = c.tempoIndex >= 0 && c.tempoIndex < static_cast<int32_t>(global_.size());
     const int32_t mark = known ? eventTempo(global_[static_cast<std::size_t>(c.tempoIndex)]) : -1;
-    int32_t tempo =
-        applyTempoRule(mark, f_.tempoRule, f_.playConditions, f_.IgnoreTempo != 0, mode_ == kModePlayTime);
+    int32_t tempo = applyTempoRule(mark, tempoSettingsNow(f_.tempoRule), f_.playConditions, f_.IgnoreTempo != 0,
+                                   mode_ == kModePlayTime);
     if (tempo <= 0) tempo = kFallbackTempo;  // -1 stands for 120; 0 would never move on
     cursorTempo.store(tempo);
     return tempo;

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "measure_reader.h"
 #include "mxml_file.h"
 #include "note_reader.h"
 #include "part_list.h"
@@ -86,32 +87,6 @@ bool hasSlurStop(const CScoreEvent& event, int32_t number) {
     return std::any_of(event.items.begin(), event.items.end(), [number](const scorecore::CScoreEventItem& item) {
         return item.flags == scorecore::kItemSlurStop && item.number == number;
     });
-}
-
-// A clef as notation programs write it: the line its sign implies when none is
-// given, and no octave change unless one is.
-CScoreClef readDrawnClef(const xmlNode* clef) {
-    CScoreClef record;
-    record.kind = clefSignCode(mx::trimmed(mx::childText(clef, "sign").value_or("")));
-    record.octaveChange = 1;
-    if (const std::optional<int64_t> change = mx::childRounded(clef, "clef-octave-change", -9, 9); change && *change != 0) {
-        record.octaveChange = *change < 0 ? 2 : 0;
-    }
-    const std::optional<int64_t> line = mx::childRounded(clef, "line", 0, 9);
-    record.line = line ? static_cast<int32_t>(*line)
-                       : record.kind == 0 ? 2 : record.kind == 2 ? 4 : record.kind == 1 ? 3 : 1;
-    return record;
-}
-
-// The clefs of an "attributes" element into the clefs of their staves
-// ("number", 1-based, default the first); other staves are ignored.
-void readDrawnClefs(const xmlNode* attributes, std::vector<CScoreClef>& clefs) {
-    for (const xmlNode* c : mx::elements(attributes)) {
-        if (mx::nameOf(c) != "clef") continue;
-        const std::optional<int64_t> number = mx::parseRounded(mx::attribute(c, "number").value_or("1"), 0, 1000);
-        if (!number || *number < 1 || *number > static_cast<int64_t>(clefs.size())) continue;
-        clefs[static_cast<std::size_t>(*number - 1)] = readDrawnClef(c);
-    }
 }
 
 // A staff without a clef of its own is drawn with the treble clef.
@@ -275,7 +250,7 @@ int32_t attributesWeight(const xmlNode* measure) {
                 weight += 1;
             } else if (name == "clef" && !clef && mx::trimmed(mx::attribute(c, "number").value_or("1")) == "1") {
                 clef = true;
-                const int32_t code = clefSignCode(mx::trimmed(mx::childText(c, "sign").value_or("")));
+                const int32_t code = clefSignCode(mx::childText(c, "sign").value_or(""));
                 if (code >= 1 && code <= 5) weight += 1;
             }
         }
@@ -509,7 +484,7 @@ int CVxmlBridge::beginMeasure(const CWalkMeasure& m) {
             for (int64_t& pos : positions_[static_cast<std::size_t>(s)]) pos = m.barStart;
         }
     }
-    if (m.header->attributes != nullptr) readDrawnClefs(m.header->attributes, clefs_);
+    if (m.header->attributes != nullptr) readClefs(m.header->attributes, clefs_);
     startMultiRest(m);
     bool systemStart = false;
     if (const int rc = enterSystem(m, systemStart); rc != kOk) return rc;
@@ -712,7 +687,7 @@ int CVxmlBridge::attributes(const CWalkMeasure& m, const CAttributesRead& /*read
     }
     ++attributesSeen_;
     if (element == nullptr || (multiRest_.active() && !multiRest_.last)) return kOk;
-    readDrawnClefs(element, clefs_);
+    readClefs(element, clefs_);
     for (int32_t s = 0; s < staffCount_; ++s) {
         const int32_t staff = firstStaff_ + s;
         const scorecore::CDomNodeItem* record = vxml_.staffAt(system_, staff);

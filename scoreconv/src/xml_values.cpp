@@ -108,11 +108,15 @@ std::string lowered(std::string_view text) {
     return out;
 }
 
-std::string cutUtf8(std::string_view text, std::size_t maxBytes) {
-    if (text.size() <= maxBytes) return std::string(text);
+std::size_t utf8PrefixLength(std::string_view text, std::size_t maxBytes) {
+    if (text.size() <= maxBytes) return text.size();
     std::size_t end = maxBytes;
     while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0u) == 0x80u) --end;
-    return std::string(text.substr(0, end));
+    return end;
+}
+
+std::string cutUtf8(std::string_view text, std::size_t maxBytes) {
+    return std::string(text.substr(0, utf8PrefixLength(text, maxBytes)));
 }
 
 }  // namespace scoreconv::mx

@@ -9,6 +9,7 @@
 
 #include <libxml/tree.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -78,7 +79,9 @@ std::optional<int64_t> childRounded(const xmlNode* parent, std::string_view name
 bool equalsNoCase(std::string_view a, std::string_view b);
 std::string lowered(std::string_view text);
 std::string_view trimmed(std::string_view text);
-// At most maxBytes bytes of a UTF-8 text, cut at a character boundary.
+// The longest start of a UTF-8 text of at most maxBytes bytes that does not
+// split a character, and that start itself.
+std::size_t utf8PrefixLength(std::string_view text, std::size_t maxBytes);
 std::string cutUtf8(std::string_view text, std::size_t maxBytes);
 
 }  // namespace scoreconv::mx

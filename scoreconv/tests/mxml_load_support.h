@@ -6,8 +6,10 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "mxml_file.h"
@@ -34,6 +36,32 @@ inline void writeFile(const std::filesystem::path& path, std::string_view bytes)
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+// Changes the current folder and puts the previous one back when it goes
+// (timewise scores need the style sheet, which is looked for there).
+class CurrentFolder {
+public:
+    explicit CurrentFolder(const std::filesystem::path& folder) : saved_(std::filesystem::current_path()) {
+        std::filesystem::current_path(folder);
+    }
+    ~CurrentFolder() {
+        std::error_code ec;
+        std::filesystem::current_path(saved_, ec);
+    }
+    CurrentFolder(const CurrentFolder&) = delete;
+    CurrentFolder& operator=(const CurrentFolder&) = delete;
+
+private:
+    std::filesystem::path saved_;
+};
+
+// Whether one of the log lines holds part.
+inline bool anyLineHolds(const std::vector<std::string>& lines, std::string_view part) {
+    for (const std::string& line : lines) {
+        if (line.find(part) != std::string::npos) return true;
+    }
+    return false;
+}
+
 // A file object whose log lines are kept in `lines`.
 struct LoggedFile {
     explicit LoggedFile(int32_t mode = kModeRealTime, std::optional<std::string_view> lineLabel = std::nullopt,
@@ -57,12 +85,7 @@ struct LoggedFile {
         return getProps(*file, source, folders);
     }
 
-    bool logged(std::string_view part) const {
-        for (const std::string& line : lines) {
-            if (line.find(part) != std::string::npos) return true;
-        }
-        return false;
-    }
+    bool logged(std::string_view part) const { return anyLineHolds(lines, part); }
 
     int signal = 0;
     std::vector<std::string> lines;

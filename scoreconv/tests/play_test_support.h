@@ -9,11 +9,14 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "convert_proc.h"
 #include "mxml_file.h"
 #include "mxml_load_support.h"
 #include "play_model_builder.h"
@@ -59,6 +62,37 @@ struct NoteMessage {
     uint8_t channel() const { return status & 0x0F; }
 };
 
+// The note messages an output captured, in order, with their time in ms.
+inline std::vector<NoteMessage> captureNotes(const platform::CaptureMidiOut& device) {
+    std::vector<NoteMessage> out;
+    for (const auto& m : device.messages()) {
+        if (m.kind != platform::CaptureMidiOut::Message::Kind::Short) continue;
+        const auto status = static_cast<uint8_t>(m.packed & 0xFF);
+        if ((status & 0xE0) != 0x80) continue;
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(m.time.time_since_epoch()).count();
+        out.push_back({ms, status, static_cast<uint8_t>(m.packed >> 8), static_cast<uint8_t>(m.packed >> 16)});
+    }
+    return out;
+}
+
+// Every note-on was ended by a note-off of its key and channel; returns the
+// number of note-ons.
+inline int expectEveryNoteEnded(const std::vector<NoteMessage>& notes) {
+    std::map<std::pair<int, int>, int> sounding;
+    int ons = 0;
+    for (const NoteMessage& n : notes) {
+        if (n.on()) {
+            ++sounding[{n.channel(), n.key}];
+            ++ons;
+        }
+        if (n.off() && sounding[{n.channel(), n.key}] > 0) --sounding[{n.channel(), n.key}];
+    }
+    for (const auto& [note, count] : sounding) {
+        EXPECT_EQ(count, 0) << "channel " << note.first << " key " << note.second;
+    }
+    return ons;
+}
+
 // A file object whose log lines, progress reports and MIDI output are kept.
 struct PlayHarness {
     explicit PlayHarness(int32_t mode = kModeRealTime)
@@ -89,25 +123,10 @@ struct PlayHarness {
         return runPlayPass(*file, params, env);
     }
 
-    bool logged(std::string_view part) const {
-        for (const std::string& line : lines) {
-            if (line.find(part) != std::string::npos) return true;
-        }
-        return false;
-    }
+    bool logged(std::string_view part) const { return anyLineHolds(lines, part); }
 
     // Note messages of the capture, in order, with their time in ms.
-    std::vector<NoteMessage> notes() const {
-        std::vector<NoteMessage> out;
-        for (const auto& m : device.messages()) {
-            if (m.kind != platform::CaptureMidiOut::Message::Kind::Short) continue;
-            const auto status = static_cast<uint8_t>(m.packed & 0xFF);
-            if ((status & 0xE0) != 0x80) continue;
-            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(m.time.time_since_epoch()).count();
-            out.push_back({ms, status, static_cast<uint8_t>(m.packed >> 8), static_cast<uint8_t>(m.packed >> 16)});
-        }
-        return out;
-    }
+    std::vector<NoteMessage> notes() const { return captureNotes(device); }
     std::vector<uint32_t> shortMessages() const {
         std::vector<uint32_t> out;
         for (const auto& m : device.messages()) out.push_back(m.packed);

@@ -24,9 +24,12 @@
 
 #include "mxml_load_support.h"
 #include "part_list.h"
+#include "platform/midi_out.h"
 #include "platform/message_target.h"
 #include "platform_testing/temp_folder.h"
 #include "play_model_builder.h"
+#include "play_proc.h"
+#include "play_test_support.h"
 #include "scorecore/result_codes.h"
 #include "scorecore/tvrxml_vocab.h"
 #include "scorecore/vxml_file.h"
@@ -50,22 +53,6 @@ std::vector<fs::path> musicXmlFiles() {
     std::sort(files.begin(), files.end());
     return files;
 }
-
-// Timewise scores need the style sheet, which the procedure looks for in the
-// current folder.
-class CurrentFolder {
-public:
-    explicit CurrentFolder(const fs::path& folder) : saved_(fs::current_path()) { fs::current_path(folder); }
-    ~CurrentFolder() {
-        std::error_code ec;
-        fs::current_path(saved_, ec);
-    }
-    CurrentFolder(const CurrentFolder&) = delete;
-    CurrentFolder& operator=(const CurrentFolder&) = delete;
-
-private:
-    fs::path saved_;
-};
 
 // A file object in one mode with its own TvrXML document, progress receiver
 // and log.
@@ -447,70 +434,68 @@ TEST(ConvertFailures, ModeFiveWithoutADocumentObjectWritesNothing) {
 
 // --- the play-model modes --------------------------------------------------------------
 
-// A play procedure that notes how it was called.
-struct PlayCalls {
-    static inline std::atomic<int> count{0};
-    static inline std::atomic<int32_t> mode{-1};
-    static inline std::atomic<int64_t*> slot{nullptr};
-    static void play(CThreadProcParams* params) {
-        ++count;
-        mode = params->file->playMode;
-        slot = params->playTime;
-        *params->playTime = 4242;
-        if (params->result != nullptr && params->sourcePath.empty()) *params->result = kOk;
-    }
-};
-
-class PlayHook : public ::testing::Test {
-protected:
-    void SetUp() override {
-        saved_ = playProc();
-        setPlayProc(&PlayCalls::play);
-        PlayCalls::count = 0;
-        PlayCalls::mode = -1;
-    }
-    void TearDown() override { setPlayProc(saved_); }
-
-private:
-    PlayProcFn saved_ = nullptr;
-};
-
-TEST_F(PlayHook, ModesOtherThanFiveHandTheModelToThePlayProcedureOnlyWithASlot) {
+// A load with a play-time slot goes on to the play procedure: an ordinary
+// load measures the playing time (the mode reads 1 meanwhile), mode 7 plays
+// the score through the file's MIDI output. Without a slot nothing plays.
+TEST(ConvertPlay, ASlotHandsTheLoadedModelToThePlayProcedure) {
     struct Case {
         int32_t mode;
         bool slot;
-        int calls;
-        int32_t modeDuringPlay;
+        bool pass;    // the play procedure ran
+        bool sounds;  // in real time, through the output
     };
-    for (const Case& k : {Case{kModeRealTime, false, 0, -1}, Case{kModeRealTime, true, 1, kModePlayTime},
-                          Case{kModeLoadAndPlay, false, 0, -1}, Case{kModeLoadAndPlay, true, 1, kModeLoadAndPlay},
-                          Case{kModeRender, true, 1, kModePlayTime}}) {
+    for (const Case& k : {Case{kModeRealTime, false, false, false}, Case{kModeRealTime, true, true, false},
+                          Case{kModeRender, true, true, false}, Case{kModeLoadAndPlay, false, false, false},
+                          Case{kModeLoadAndPlay, true, true, true}}) {
         SCOPED_TRACE(std::to_string(k.mode) + (k.slot ? " with slot" : " without slot"));
-        PlayCalls::count = 0;
-        PlayCalls::mode = -1;
         Conversion c(k.mode);
+        platform::CaptureMidiOut device;
+        c.file().midiOut = &device;
+        // A real-time play ends after its first step.
+        c.file().PreviewDo = 1;
+        c.file().PreviewSec = 0;
         int64_t time = 0;
         ASSERT_EQ(c.run(fixture("walk_parts.xml"), {}, k.slot ? &time : nullptr), kOk);
-        EXPECT_EQ(PlayCalls::count.load(), k.calls);
-        EXPECT_EQ(PlayCalls::mode.load(), k.modeDuringPlay);
-        EXPECT_EQ(time, k.slot ? 4242 : 0);
         EXPECT_EQ(c.file().playMode, k.mode);
         EXPECT_TRUE(c.file().isLoaded());
         EXPECT_EQ(c.file().fnScanned, fixture("walk_parts.xml").string());
-        EXPECT_EQ(c.f.logged("vor mxmlPlayProc"), k.calls == 1);
-        EXPECT_EQ(c.f.logged("nach mxmlPlayProc"), k.calls == 1);
+        EXPECT_EQ(c.f.logged("\tmxmlConvertProc|vor mxmlPlayProc"), k.pass);
+        EXPECT_EQ(c.f.logged("\tmxmlConvertProc|nach mxmlPlayProc"), k.pass);
+        EXPECT_EQ(c.f.logged("\tmxmlPlayProc|End"), k.pass);
+        bool announced = false;
+        for (const auto& m : c.progress.messages()) announced = announced || m.wParam == kProgressLoadAndPlay;
+        EXPECT_EQ(announced, k.pass);
+        EXPECT_EQ(expectEveryNoteEnded(captureNotes(device)) > 0, k.sounds);
+        if (k.pass && !k.sounds) {
+            // The slot holds the time a play-time pass of the loaded score measures.
+            EXPECT_GT(time, 0);
+            int64_t again = 0;
+            EXPECT_EQ(mxmlGetPlaytime(c.file(), &again), kOk);
+            EXPECT_EQ(again, time);
+        } else {
+            EXPECT_EQ(time, 0);
+        }
         // Mode 7 leaves the per-voice defaults to the play procedure.
-        EXPECT_EQ(c.file().cursor.voiceCounts.empty(), k.mode == kModeLoadAndPlay);
+        if (!k.slot) {
+            EXPECT_EQ(c.file().cursor.voiceCounts.empty(), k.mode == kModeLoadAndPlay);
+        }
     }
 }
 
-TEST_F(PlayHook, AFailingPlayProcedureFailsTheRun) {
-    setPlayProc([](CThreadProcParams* params) { *params->result = scorecore::kErrOutOfMemory; });
+TEST(ConvertPlay, AStopDuringThePlayTimePassFailsTheLoad) {
     Conversion c(kModeRealTime);
+    c.file().progressPosted = 0;
+    c.progress.setSendHandler([&c](platform::MessageId, platform::WParam w, platform::LParam) {
+        if (w == kProgressLoadAndPlay) c.f.signal = 1;
+        return platform::LResult{0};
+    });
     int64_t time = 0;
-    EXPECT_EQ(c.run(fixture("walk_parts.xml"), {}, &time), scorecore::kErrOutOfMemory);
+    EXPECT_EQ(c.run(fixture("walk_parts.xml"), {}, &time), scorecore::kErrStopped);
+    EXPECT_EQ(time, 0);
     EXPECT_FALSE(c.file().isLoaded());
     EXPECT_EQ(c.file().playMode, kModeRealTime);
+    EXPECT_TRUE(c.f.logged("\tmxmlPlayProc|End"));
+    EXPECT_TRUE(c.f.logged("\tmxmlConvertProc|errorcode fail"));
 }
 
 TEST(ConvertPlayModel, UpbeatsLieBeforeZeroAndTiedNotesAreOneEvent) {

@@ -1,23 +1,30 @@
 // The library's C exports: null handles, ending handles, the wide and bounded
-// text copies, the callback target that carries progress to a C host, and
-// the per-handle log.
+// text copies, the callback target that carries progress to a C host, the
+// per-handle log, and the play procedure driven from a host (play time,
+// render, real-time play into a capture output, tune-up, tempo settings).
 #include "scoreconv/scoreconv.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "mido_support.h"
 #include "mxml_file.h"
 #include "platform/message_target.h"
+#include "platform/midi_out.h"
+#include "play_test_support.h"
 #include "platform/text.h"
 #include "platform_testing/temp_folder.h"
 #include "scorecore/midi_stream.h"
@@ -27,6 +34,8 @@
 namespace {
 
 using platform::testing::TempFolder;
+using scoreconv::testing::captureNotes;
+using scoreconv::testing::expectEveryNoteEnded;
 
 std::string fixture(const char* name) { return (std::filesystem::path(QVP3_TEST_DATA_DIR) / name).string(); }
 
@@ -148,6 +157,24 @@ TEST(ExportsNullHandle, EveryExportGivesItsNeutralValue) {
         {"scoreconvDestroyCallbackTarget", [] { scoreconvDestroyCallbackTarget(nullptr); return true; }},
         {"scoreconvCreateLog", [] { return scoreconvCreateLog(nullptr) == nullptr; }},
         {"scoreconvDestroyLog", [] { scoreconvDestroyLog(nullptr); return true; }},
+        {"mxmlPlayProc (no block)", [] { return mxmlPlayProc(nullptr) == 0; }},
+        {"mxmlPlayProc (no file)", [&] { return mxmlPlayProc(&noFile) == 0 && result == 99; }},
+        {"mxmlPlayFile", [&] { return mxmlPlayFile(nullptr, &noFile, nullptr) == 0 && result == 99; }},
+        {"mxmlGetThread", [] { return mxmlGetThread(nullptr) == nullptr; }},
+        {"mxmlGetPlaytime", [&] { return mxmlGetPlaytime(nullptr, &playTime) == 0 && playTime == 7; }},
+        {"mxmlPlayEinstimmung", [] { return !mxmlPlayEinstimmung(nullptr); }},
+        {"mxmlGetPlaymode", [] { return mxmlGetPlaymode(nullptr) == 0; }},
+        {"mxmlSetPlaymode", [] { return mxmlSetPlaymode(nullptr, SCORECONV_MODE_RENDER) == nullptr; }},
+        {"mxmlGetPlayPosition", [] { return mxmlGetPlayPosition(nullptr) == 0; }},
+        {"mxmlSetPlayPosition", [] { return mxmlSetPlayPosition(nullptr, 5) == nullptr; }},
+        {"mxmlGetTempoMode", [] { return mxmlGetTempoMode(nullptr) == 1; }},
+        {"mxmlSetTempoMode", [] { return mxmlSetTempoMode(nullptr, 0) == nullptr; }},
+        {"mxmlGetTempoAdd", [] { return mxmlGetTempoAdd(nullptr) == 0; }},
+        {"mxmlSetTempoAdd", [] { return mxmlSetTempoAdd(nullptr, 10) == nullptr; }},
+        {"mxmlGetTempoAbs", [] { return mxmlGetTempoAbs(nullptr) == -1; }},
+        {"mxmlSetTempoAbs", [] { return mxmlSetTempoAbs(nullptr, 90) == nullptr; }},
+        {"scoreconvCaptureCount", [] { return scoreconvCaptureCount(nullptr) == 0; }},
+        {"scoreconvDestroyCaptureMidiOut", [] { scoreconvDestroyCaptureMidiOut(nullptr); return true; }},
     };
     for (const Row& row : rows) {
         buffer[0] = 'x';
@@ -500,6 +527,161 @@ TEST(ExportsConvert, ModeFiveWritesATvrxmlFileThatOpensAgain) {
     mxmlDestroyFile(&h.file);
     vxmlDestroyFile(&vxml);
     vxmlFreeFile(&vxml);
+}
+
+// --- playing through the exports -----------------------------------------------------
+
+// A score of 2 parts x 4 whole notes (8 s at the default tempo), loaded as
+// the main program loads it: mode 2 with a play-time slot.
+class ExportsPlay : public ::testing::Test {
+protected:
+    void SetUp() override {
+        writeText(source_, scoreXml(2, 4, {"Flute", "Oboe"}));
+        CThreadProcParams params{};
+        int result = 1;
+        params.file = h_.file;
+        params.sourcePath = source_.c_str();
+        params.playTime = &loadTime_;
+        params.result = &result;
+        ASSERT_EQ(mxmlConvertProc(&params), 0);
+        ASSERT_EQ(result, 0);
+    }
+
+    // A block for a play of h_.file.
+    CThreadProcParams block(const char* path = nullptr) {
+        CThreadProcParams params{};
+        params.file = h_.file;
+        params.sourcePath = path;
+        params.playTime = &playTime_;
+        params.state = &state_;
+        params.result = &result_;
+        return params;
+    }
+
+    TempFolder temp_;
+    const std::filesystem::path source_ = temp_.path() / "two_by_four.xml";
+    MxmlHandle h_;
+    int64_t loadTime_ = 0;
+    int64_t playTime_ = -1;
+    int state_ = -1;
+    int result_ = -1;
+};
+
+TEST_F(ExportsPlay, TheLoadAndGetPlaytimeMeasureTheSameTimeAndKeepTheMode) {
+    EXPECT_NEAR(static_cast<double>(loadTime_), 8e7, 1e6);  // 100-ns units
+    int64_t time = 0;
+    EXPECT_EQ(mxmlGetPlaytime(h_.file, &time), 0);
+    EXPECT_EQ(time, loadTime_);
+    EXPECT_EQ(mxmlGetPlaymode(h_.file), SCORECONV_MODE_REAL_TIME);
+}
+
+TEST_F(ExportsPlay, RenderWritesAMidiFileThatAnIndependentReaderReads) {
+    if (!scoreconv::testing::midoAvailable()) GTEST_SKIP() << "/usr/bin/python3 cannot import mido (python3-mido)";
+    const std::filesystem::path midi = temp_.path() / "two_by_four.mid";
+    EXPECT_EQ(mxmlSetPlaymode(h_.file, SCORECONV_MODE_RENDER), h_.file);
+    CThreadProcParams params = block(midi.c_str());
+    EXPECT_EQ(mxmlPlayProc(&params), 0);
+    EXPECT_EQ(result_, 0);
+    EXPECT_EQ(state_, SCORECONV_PLAY_STATE_FILE_WRITTEN);
+    EXPECT_EQ(mxmlGetPlaymode(h_.file), SCORECONV_MODE_RENDER);
+    // The position reached is the end of the score (within a play-time step).
+    EXPECT_NEAR(static_cast<double>(mxmlGetPlayPosition(h_.file)), static_cast<double>(loadTime_), 2e5);
+
+    const scoreconv::testing::MidoFile file = scoreconv::testing::readWithMido(midi, temp_.path());
+    ASSERT_TRUE(file.read);
+    EXPECT_EQ(file.type, 1);
+    EXPECT_EQ(file.tracks, 3);
+    EXPECT_EQ(file.trackNames(), (std::vector<std::string>{"two_by_four", "Flute", "Oboe"}));
+    EXPECT_EQ(file.noteOnsPerKey(), (std::map<int, int>{{72, 8}}));
+    int offs = 0;
+    for (const scoreconv::testing::MidoEvent& e : file.events) offs += e.noteOff() ? 1 : 0;
+    EXPECT_EQ(offs, 8);
+}
+
+TEST_F(ExportsPlay, ARealTimePlayStoppedMidWayLeavesEveryNoteOff) {
+    scMidiOut* out = scoreconvCreateCaptureMidiOut();
+    ASSERT_NE(out, nullptr);
+    const auto& capture = dynamic_cast<const platform::CaptureMidiOut&>(*out);
+    CThreadProcParams params = block();
+    ASSERT_EQ(mxmlPlayFile(h_.file, &params, out), 0);
+    ASSERT_NE(mxmlGetThread(h_.file), nullptr);
+    // One procedure at a time.
+    EXPECT_EQ(mxmlPlayFile(h_.file, &params, out), SCORECONV_ERR_STOPPED);
+    int64_t time = 0;
+    EXPECT_EQ(mxmlGetPlaytime(h_.file, &time), SCORECONV_ERR_STOPPED);
+    EXPECT_FALSE(mxmlPlayEinstimmung(h_.file));
+    int otherResult = 1;
+    CThreadProcParams other = block();
+    other.result = &otherResult;
+    other.state = nullptr;
+    other.playTime = &time;
+    EXPECT_EQ(mxmlPlayProc(&other), SCORECONV_ERR_STOPPED);
+    EXPECT_EQ(otherResult, SCORECONV_ERR_STOPPED);
+
+    // Stopped once the first notes sound.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto sounding = [&] {
+        const auto notes = captureNotes(capture);
+        return std::any_of(notes.begin(), notes.end(), [](const auto& n) { return n.on(); });
+    };
+    while (!sounding() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    h_.signal = SCORECONV_SIGNAL_STOP;
+    while (mxmlGetThread(h_.file) != nullptr && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(mxmlGetThread(h_.file), nullptr);
+    EXPECT_EQ(result_, SCORECONV_ERR_STOPPED);
+    EXPECT_EQ(expectEveryNoteEnded(captureNotes(capture)), 2);  // both parts' first note
+    EXPECT_EQ(scoreconvCaptureCount(out), capture.count());
+    EXPECT_GT(mxmlGetPlayPosition(h_.file), 0);
+    EXPECT_LT(mxmlGetPlayPosition(h_.file), loadTime_);
+    scoreconvDestroyCaptureMidiOut(out);
+}
+
+TEST_F(ExportsPlay, TempoSettingsChangeThePlayTime) {
+    struct Row {
+        const char* name;
+        uint8_t mode;
+        int32_t add;
+        int32_t abs;
+        double seconds;
+    };
+    const Row rows[] = {
+        {"the score's tempo plus 120", 1, 120, -1, 4.0},
+        {"the score's tempo minus 60", 1, -60, -1, 16.0},
+        {"an absolute 240", 0, 0, 240, 4.0},
+        {"absolute -1 is 120", 0, 0, -1, 8.0},
+    };
+    h_.file->playConditions |= scoreconv::kCondTempoRule;
+    for (const Row& row : rows) {
+        EXPECT_EQ(mxmlSetTempoMode(h_.file, row.mode), h_.file);
+        EXPECT_EQ(mxmlSetTempoAdd(h_.file, row.add), h_.file);
+        EXPECT_EQ(mxmlSetTempoAbs(h_.file, row.abs), h_.file);
+        EXPECT_EQ(mxmlGetTempoMode(h_.file), row.mode) << row.name;
+        EXPECT_EQ(mxmlGetTempoAdd(h_.file), row.add) << row.name;
+        EXPECT_EQ(mxmlGetTempoAbs(h_.file), row.abs) << row.name;
+        int64_t time = 0;
+        ASSERT_EQ(mxmlGetPlaytime(h_.file, &time), 0) << row.name;
+        EXPECT_NEAR(static_cast<double>(time) / 1e7, row.seconds, 0.1) << row.name;
+    }
+    EXPECT_EQ(mxmlSetPlayPosition(h_.file, 12345678), h_.file);
+    EXPECT_EQ(mxmlGetPlayPosition(h_.file), 12345678);
+}
+
+TEST_F(ExportsPlay, TheTuneUpPlaysThroughTheFilesOutputAndEndsItsNotes) {
+    platform::CaptureMidiOut out;
+    h_.file->midiOut = &out;
+    // Switched off: nothing to do, and that is no failure.
+    EXPECT_TRUE(mxmlPlayEinstimmung(h_.file));
+    EXPECT_EQ(out.count(), 0u);
+    h_.file->playConditions |= scoreconv::kCondTuneUp;
+    h_.file->einstimmung.Type = 2;  // a chord
+    h_.file->einstimmung.Zerlegt = 0;
+    h_.file->einstimmung.Duration = 10;
+    EXPECT_TRUE(mxmlPlayEinstimmung(h_.file));
+    EXPECT_GT(expectEveryNoteEnded(captureNotes(out)), 0);
 }
 
 }  // namespace

@@ -23,6 +23,7 @@ namespace scoreconv {
 namespace {
 
 using platform::testing::TempFolder;
+using scoreconv::testing::CurrentFolder;
 using scoreconv::testing::fixture;
 using scoreconv::testing::LoggedFile;
 using scoreconv::testing::styleSheetFolder;
@@ -47,18 +48,6 @@ std::string dumpNode(const XmlDocument& doc, xmlNodePtr node) {
 std::string dateLine(const fs::path& source) {
     return std::string("Zuletzt geändert: ") + formatModDate(platform::fileTimeOf(source).value_or(0));
 }
-
-// Restores the current folder when it goes.
-class CurrentFolder {
-public:
-    explicit CurrentFolder(const fs::path& folder) : saved_(fs::current_path()) { fs::current_path(folder); }
-    ~CurrentFolder() { fs::current_path(saved_); }
-    CurrentFolder(const CurrentFolder&) = delete;
-    CurrentFolder& operator=(const CurrentFolder&) = delete;
-
-private:
-    fs::path saved_;
-};
 
 // --- which files are MusicXML ---------------------------------------------------------------
 
@@ -285,7 +274,7 @@ TEST(MxmlGetProps, FailingTransformIsLoggedWithItsStep) {
         const fs::path folders[] = {folder.path()};
         EXPECT_EQ(getProps(*loaded.file, fixture("timewise.xml"), folders), kErrDom) << c.name;
         ASSERT_EQ(loaded.lines.size(), 1u) << c.name;
-        EXPECT_EQ(loaded.lines[0], std::string("\tscoreconv|getProps|") + c.step + "\r\n") << c.name;
+        EXPECT_EQ(loaded.lines[0], std::string("\tgetProps|") + c.step + "\r\n") << c.name;
     }
     EXPECT_FALSE(fs::exists(written));
     EXPECT_FALSE(fs::exists(madeFolder));

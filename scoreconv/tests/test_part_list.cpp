@@ -266,7 +266,7 @@ TEST(PartList, PartsAreMatchedToTheirElementsById) {
     EXPECT_EQ(f.staffCount(), 3);
     EXPECT_EQ(f.clefs[1].kind, kClefF);
     ASSERT_EQ(loaded.lines.size(), 1u);
-    EXPECT_EQ(loaded.lines[0], "\tscoreconv|getProps|part \"P2\" is not in the part list: skipped\r\n");
+    EXPECT_EQ(loaded.lines[0], "\tgetProps|part \"P2\" is not in the part list: skipped\r\n");
 }
 
 TEST(PartList, EachElementServesOneDeclaredPart) {

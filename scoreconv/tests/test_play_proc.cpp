@@ -23,6 +23,7 @@ namespace {
 using scorecore::kErrStopped;
 using scorecore::kOk;
 using testing::buildModel;
+using testing::expectEveryNoteEnded;
 using testing::markEvent;
 using testing::noteEvent;
 using testing::NoteMessage;
@@ -66,8 +67,8 @@ TEST_P(PlayTime, MeasuresRepeatsAndTempo) {
     EXPECT_EQ(h.file->playLength.beat, c.length.beat);
     EXPECT_EQ(h.file->playLength.tick, c.length.tick);
     EXPECT_TRUE(h.device.messages().empty());
-    EXPECT_TRUE(h.logged("\tscoreconv|mxmlPlayProc|Start"));
-    EXPECT_TRUE(h.logged("\tscoreconv|mxmlPlayProc|End"));
+    EXPECT_TRUE(h.logged("\tmxmlPlayProc|Start"));
+    EXPECT_TRUE(h.logged("\tmxmlPlayProc|End"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -140,13 +141,10 @@ TEST(PlayTimeModel, NotesWhichMarksTheScoreUses) {
     EXPECT_EQ(rows[0].presentInFile, 0);  // fff
 }
 
-TEST(PlayTimeModel, ConvertProcedureMeasuresThroughItsHook) {
-    const PlayProcFn saved = playProc();
-    setPlayProc(&mxmlPlayProc);
+TEST(PlayTimeModel, AScanWithASlotMeasuresThePlayTime) {
     PlayHarness h(kModeRealTime);
     int64_t time = 0;
     EXPECT_EQ(mxmlScanFile(h.file.get(), testing::fixture("walk_repeats.xml").string(), &time), kOk);
-    setPlayProc(saved);
     EXPECT_EQ(time, 12016 * 10000);
     EXPECT_EQ(h.file->playMode, kModeRealTime);
     EXPECT_EQ(h.file->playLength.bar, 5);
@@ -251,18 +249,6 @@ INSTANTIATE_TEST_SUITE_P(Words, PlayStopWord,
                                            SignalCase{6, kOk, kPlayStateEnded, false},
                                            SignalCase{2, kOk, kPlayStateEnded, true},
                                            SignalCase{7, kOk, kPlayStateEnded, true}));
-
-// Every note-on of the capture has its note-off later, per channel and key.
-void expectEveryNoteEnded(const std::vector<NoteMessage>& notes) {
-    std::map<std::pair<int, int>, int> sounding;
-    for (const NoteMessage& n : notes) {
-        if (n.on()) ++sounding[{n.channel(), n.key}];
-        if (n.off() && sounding[{n.channel(), n.key}] > 0) --sounding[{n.channel(), n.key}];
-    }
-    for (const auto& [note, count] : sounding) {
-        EXPECT_EQ(count, 0) << "channel " << note.first << " key " << note.second;
-    }
-}
 
 TEST(PlayStop, MidPlayLeavesEveryNoteOff) {
     for (const int word : {kSignalStop, kSignalLeave, 5}) {

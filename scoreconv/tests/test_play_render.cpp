@@ -8,15 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "mido_support.h"
 #include "play_test_support.h"
 #include "platform_testing/temp_folder.h"
 
@@ -25,114 +22,15 @@ namespace {
 
 using scorecore::kOk;
 using testing::buildModel;
+using testing::midoAvailable;
+using testing::MidoEvent;
+using testing::MidoFile;
 using testing::noteEvent;
 using testing::NoteMessage;
 using testing::PlayHarness;
+using testing::readWithMido;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-
-// One message of a MIDI file as mido reads it, at its absolute tick.
-struct MidoEvent {
-    int track = 0;
-    int64_t tick = 0;
-    std::string type;
-    std::map<std::string, std::string> fields;
-
-    int number(const std::string& key) const {
-        const auto it = fields.find(key);
-        return it == fields.end() ? -1 : std::stoi(it->second);
-    }
-    bool noteOn() const { return type == "note_on" && number("velocity") > 0; }
-    bool noteOff() const { return type == "note_off" || (type == "note_on" && number("velocity") == 0); }
-};
-
-struct MidoFile {
-    bool read = false;
-    int type = -1;
-    int division = -1;
-    int tracks = 0;
-    std::vector<MidoEvent> events;
-
-    std::vector<MidoEvent> of(const std::string& kind, int track = -1) const {
-        std::vector<MidoEvent> out;
-        for (const MidoEvent& e : events) {
-            if (e.type == kind && (track < 0 || e.track == track)) out.push_back(e);
-        }
-        return out;
-    }
-    std::vector<std::string> trackNames() const {
-        std::vector<std::string> out;
-        for (const MidoEvent& e : of("track_name")) out.push_back(e.fields.at("name"));
-        return out;
-    }
-    // Note-ons per key over all tracks.
-    std::map<int, int> noteOnsPerKey() const {
-        std::map<int, int> out;
-        for (const MidoEvent& e : events) {
-            if (e.noteOn()) ++out[e.number("note")];
-        }
-        return out;
-    }
-    std::vector<MidoEvent> notesOn(int track = -1) const {
-        std::vector<MidoEvent> out;
-        for (const MidoEvent& e : events) {
-            if (e.noteOn() && (track < 0 || e.track == track)) out.push_back(e);
-        }
-        return out;
-    }
-};
-
-bool midoAvailable() { return std::system("/usr/bin/python3 -c 'import mido' >/dev/null 2>&1") == 0; }
-
-// Lines "header type division tracks", then per message "event", track,
-// tick, type and "key=value" fields, separated by tabs (texts keep their blanks).
-MidoFile readWithMido(const std::filesystem::path& midi, const std::filesystem::path& folder) {
-    const auto script = folder / "read.py";
-    std::ofstream(script) << "import sys, mido\n"
-                             "m = mido.MidiFile(sys.argv[1])\n"
-                             "print('header', m.type, m.ticks_per_beat, len(m.tracks))\n"
-                             "for i, t in enumerate(m.tracks):\n"
-                             "    tick = 0\n"
-                             "    for msg in t:\n"
-                             "        tick += msg.time\n"
-                             "        d = msg.dict()\n"
-                             "        kind = d.pop('type')\n"
-                             "        d.pop('time')\n"
-                             "        print('\\t'.join(['event', str(i), str(tick), kind] +\n"
-                             "                           ['%s=%s' % (k, d[k]) for k in sorted(d)]))\n";
-    const std::string command =
-        "PYTHONIOENCODING=utf-8 /usr/bin/python3 '" + script.string() + "' '" + midi.string() + "' 2>/dev/null";
-    MidoFile file;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return file;
-    std::string text;
-    for (int c; (c = std::fgetc(pipe)) != EOF;) text.push_back(static_cast<char>(c));
-    file.read = ::pclose(pipe) == 0;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream words(line);
-        std::string kind;
-        words >> kind;
-        if (kind == "header") {
-            words >> file.type >> file.division >> file.tracks;
-            continue;
-        }
-        std::vector<std::string> parts;
-        std::istringstream tabbed(line);
-        for (std::string part; std::getline(tabbed, part, '\t');) parts.push_back(part);
-        if (parts.size() < 4 || parts[0] != "event") continue;
-        MidoEvent e;
-        e.track = std::stoi(parts[1]);
-        e.tick = std::stoll(parts[2]);
-        e.type = parts[3];
-        for (std::size_t i = 4; i < parts.size(); ++i) {
-            const auto eq = parts[i].find('=');
-            if (eq != std::string::npos) e.fields[parts[i].substr(0, eq)] = parts[i].substr(eq + 1);
-        }
-        file.events.push_back(std::move(e));
-    }
-    return file;
-}
 
 class PlayRender : public ::testing::Test {
 protected:

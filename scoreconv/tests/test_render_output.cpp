@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -16,12 +14,15 @@
 #include <sys/resource.h>
 #include <vector>
 
+#include "mido_support.h"
 #include "platform_testing/temp_folder.h"
 #include "scorecore/result_codes.h"
 
 namespace scoreconv {
 namespace {
 
+using testing::midoAvailable;
+using testing::readWithMido;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using Bytes = std::vector<uint8_t>;
@@ -218,40 +219,6 @@ TEST(RenderSetUp, TrackZeroHeaderAndMetronomeTrackCountAsSetUp) {
 
 // --- the MIDI file ----------------------------------------------------------------------
 
-// Reads a MIDI file with python3-mido: one line for the file, then per track
-// "track i" and one line per message, "type key=value ..." sorted by key.
-// Empty when mido is missing.
-std::vector<std::string> readWithMido(const std::filesystem::path& midi, const std::filesystem::path& folder) {
-    const auto script = folder / "dump.py";
-    std::ofstream(script) << "import sys, mido\n"
-                             "m = mido.MidiFile(sys.argv[1])\n"
-                             "print('type', m.type, 'tracks', len(m.tracks), 'division', m.ticks_per_beat)\n"
-                             "for i, t in enumerate(m.tracks):\n"
-                             "    print('track', i)\n"
-                             "    for msg in t:\n"
-                             "        d = msg.dict()\n"
-                             "        kind = d.pop('type')\n"
-                             "        print(' '.join([kind] + ['%s=%s' % (k, d[k]) for k in sorted(d)]))\n";
-    const std::string command =
-        "PYTHONIOENCODING=utf-8 /usr/bin/python3 '" + script.string() + "' '" + midi.string() + "'";
-    std::vector<std::string> lines;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return lines;
-    std::string line;
-    for (int c; (c = std::fgetc(pipe)) != EOF;) {
-        if (c == '\n') {
-            lines.push_back(line);
-            line.clear();
-        } else {
-            line.push_back(static_cast<char>(c));
-        }
-    }
-    ::pclose(pipe);
-    return lines;
-}
-
-bool midoAvailable() { return std::system("/usr/bin/python3 -c 'import mido' >/dev/null 2>&1") == 0; }
-
 // The number of "MTrk" chunks in a file and the track count of its header.
 std::pair<int, int> chunksAndHeaderCount(const Bytes& bytes) {
     int chunks = 0;
@@ -307,7 +274,7 @@ TEST_F(RenderFile, WritesTrackZeroAndTheTracksThatPlayed) {
     const auto [chunks, headerCount] = chunksAndHeaderCount(readFile(target));
     EXPECT_EQ(chunks, 2);
     EXPECT_EQ(headerCount, 2);
-    EXPECT_THAT(readWithMido(target, folder_.path()),
+    EXPECT_THAT(readWithMido(target, folder_.path()).lines,
                 ElementsAre("type 1 tracks 2 division 480",  //
                             "track 0",                       //
                             "track_name name=b.song time=0",
@@ -334,7 +301,7 @@ TEST_F(RenderFile, SilentScoreWritesOnlyTrackZero) {
     ASSERT_EQ(renderWriteMidiFile(*file_, target), scorecore::kOk);
     const Bytes bytes = readFile(target);
     EXPECT_EQ(chunksAndHeaderCount(bytes), std::make_pair(1, 1));
-    const auto lines = readWithMido(target, folder_.path());
+    const auto lines = readWithMido(target, folder_.path()).lines;
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.front(), "type 1 tracks 1 division 480");
 }

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "convert_proc.h"
 #include "mxml_load_support.h"
 #include "part_list.h"
 #include "play_model_builder.h"

@@ -47,18 +47,20 @@
 
 /* The handle types. C sees incomplete structs; C++ sees the library's own
  * classes, declared only, so that a C++ host may hand over objects it built
- * itself (a message target, a log). */
+ * itself (a message target, a MIDI output, a log). */
 #ifdef __cplusplus
-namespace platform { class MessageTarget; }
+namespace platform { class MessageTarget; class MidiOutDevice; }
 namespace scorecore { class CScoreLog; class CVxmlFile; }
 namespace scoreconv { class CMxmlFile; }
 typedef platform::MessageTarget scMessageTarget;
+typedef platform::MidiOutDevice scMidiOut;
 typedef scorecore::CScoreLog scScoreLog;
 typedef scoreconv::CMxmlFile scMxmlFile;
 typedef scorecore::CVxmlFile scVxmlFile;
 typedef char16_t scWChar;
 #else
 typedef struct scMessageTarget scMessageTarget;
+typedef struct scMidiOut scMidiOut;
 typedef struct scScoreLog scScoreLog;
 typedef struct scMxmlFile scMxmlFile;
 typedef struct scVxmlFile scVxmlFile;
@@ -86,6 +88,16 @@ typedef uint16_t scWChar;
 #define SCORECONV_MODE_TVRXML 5
 #define SCORECONV_MODE_LOAD_AND_PLAY 7
 
+/* End states a play writes to *params->state. */
+#define SCORECONV_PLAY_STATE_FILE_WRITTEN 0 /* a render wrote (or tried to write) its file */
+#define SCORECONV_PLAY_STATE_ENDED 2        /* also the value while a play runs */
+#define SCORECONV_PLAY_STATE_SIGNALLED 5    /* left on stop word 3 */
+#define SCORECONV_PLAY_STATE_REPEAT 10      /* left inside the second pass of a repeat */
+
+/* Stop word values a play reads once per step. */
+#define SCORECONV_SIGNAL_STOP 1  /* ends the play with SCORECONV_ERR_STOPPED */
+#define SCORECONV_SIGNAL_LEAVE 3 /* 3 to 6 leave at once (result 0) */
+
 /* ConvProps mask: which kinds of symbols a conversion carries over. */
 #define SCORECONV_CONV_ALL (-1)
 
@@ -99,15 +111,15 @@ typedef uint16_t scWChar;
 /* A position report has wParam ((bar - 1) << 16) + 1 and lParam
  * (tick << 16) | (beat - 1). */
 
-/* The parameter block of a conversion. The procedure reads it and writes only
- * through the slots it points to (and the two counts). */
+/* The parameter block of a conversion or a play. The procedure reads it and
+ * writes only through the slots it points to (and the two counts). */
 typedef struct CThreadProcParams {
     scMxmlFile* file;       /* required */
     scVxmlFile* vxml;       /* mode 5: the TvrXML file to build, else null */
-    const char* sourcePath; /* UTF-8: the MusicXML file to read */
+    const char* sourcePath; /* UTF-8: the MusicXML file to read; a render (mode 3): the MIDI file to write */
     const char* targetPath; /* UTF-8: mode 5, the ".tvrx" file to write, else null */
     int64_t* playTime;      /* not mode 5: a play-time pass fills it (100-ns units); null: load only */
-    int* state;             /* the play procedure's; null for a conversion */
+    int* state;             /* the play procedure's end state (SCORECONV_PLAY_STATE_*); null for a conversion */
     int* result;            /* receives the result code; may be null */
     int32_t staffCount;     /* filled by the TvrXML-to-MusicXML conversion */
     int32_t voiceCount;
@@ -137,6 +149,15 @@ SCORECONV_API void scoreconvDestroyCallbackTarget(scMessageTarget* target);
 SCORECONV_API scScoreLog* scoreconvCreateLog(const char* path);
 /* Destroys a log made by scoreconvCreateLog. */
 SCORECONV_API void scoreconvDestroyLog(scScoreLog* log);
+/* A MIDI output that only records what it receives (for tests and hosts
+ * without a device of their own); null without memory. C++ hosts may pass any
+ * platform::MidiOutDevice of their own instead. */
+SCORECONV_API scMidiOut* scoreconvCreateCaptureMidiOut(void);
+/* The messages a capture output has received so far (of every kind); 0 for
+ * null or an output that scoreconvCreateCaptureMidiOut did not make. */
+SCORECONV_API size_t scoreconvCaptureCount(scMidiOut* out);
+/* Destroys an output made by scoreconvCreateCaptureMidiOut. */
+SCORECONV_API void scoreconvDestroyCaptureMidiOut(scMidiOut* out);
 
 /* ---- MusicXML file: lifecycle ------------------------------------------------------ */
 
@@ -158,8 +179,10 @@ SCORECONV_API scMxmlFile* mxmlSetSignal(scMxmlFile* file, int* signal);
 /* Stores the ConvProps mask (SCORECONV_CONV_ALL: every kind). */
 SCORECONV_API void mxmlCopyConvProps(scMxmlFile* file, int32_t mask);
 /* Loads params->sourcePath into params->file, or in mode 5 writes it as a ".tvrx" through params->vxml,
- * on the calling thread; returns the result code, also written to *params->result. 0 for a null block
- * or a block without file (nothing is written then). */
+ * on the calling thread; returns the result code, also written to *params->result. With a play-time slot
+ * the loaded score goes on to the play procedure: its playing time fills *params->playTime, or in mode 7
+ * it plays through the file's MIDI output. 0 for a null block or a block without file (nothing is
+ * written then). */
 SCORECONV_API int mxmlConvertProc(CThreadProcParams* params);
 /* Loads path on a worker while the calling thread pumps the progress target every 10 ms; returns the
  * result code; 0 at once when the file holds path already and no play time is wanted; -7 while a load
@@ -201,8 +224,53 @@ SCORECONV_API int32_t mxmlSetOriginalFilename(scMxmlFile* file, const char* text
  * for a record the score does not have. */
 SCORECONV_API int32_t mxmlSetMidiInstrId(scMxmlFile* file, int32_t staff, int32_t voice, const char* text);
 
-/* ---- MusicXML file: playing (reserved) ---------------------------------------------
- * mxmlPlayProc, mxmlPlayFile, mxmlGetPlaytime and mxmlPlayEinstimmung belong here. */
+/* ---- MusicXML file: playing --------------------------------------------------------- */
+
+/* Runs the play procedure on params->file in the file's play mode, on the calling thread:
+ * SCORECONV_MODE_PLAY_TIME fills *params->playTime (100-ns units); REAL_TIME and LOAD_AND_PLAY play
+ * through the file's MIDI output (the last one mxmlPlayFile gave it; none: nothing sounds); FAST_FORWARD runs
+ * silently to the play position, then plays; RENDER writes a standard MIDI file at params->sourcePath
+ * (nothing half-written when that fails). Returns the result code, also written to *params->result:
+ * 0, -2 (no memory), -5 (stop word 1, or a worker of the file runs), -101 / -200 (the MIDI file not
+ * written); *params->state gets the end state. 0 for a null block or a block without file. */
+SCORECONV_API int mxmlPlayProc(CThreadProcParams* params);
+/* Makes out the file's MIDI output, starts the play procedure on a time-critical worker of the file
+ * and returns at once: 0; SCORECONV_ERR_NOT_PRESENT without a block; SCORECONV_ERR_STOPPED while a
+ * procedure runs on the file; SCORECONV_ERR_OUT_OF_MEMORY when no thread can be had. params->file is not
+ * read. The worker plays with a copy of the block: the slots it points to must stay valid until
+ * mxmlGetThread returns null. out stays the host's; the file keeps using it (also in mxmlPlayProc and
+ * mxmlPlayEinstimmung) until the next mxmlPlayFile or mxmlInitFile. The host stops the play with its
+ * stop word (SCORECONV_SIGNAL_*); however it ends, no note it started keeps sounding. 0 for a null
+ * handle. */
+SCORECONV_API int mxmlPlayFile(scMxmlFile* file, CThreadProcParams* params, scMidiOut* out);
+/* Non-null while a worker of the file runs (a play or a scan); null once it has ended. The host must
+ * not destroy or free the handle before. */
+SCORECONV_API const void* mxmlGetThread(scMxmlFile* file);
+/* Measures the playing time on the calling thread: *playTime in 100-ns units (64-bit). The play mode
+ * reads SCORECONV_MODE_PLAY_TIME meanwhile and is the same afterwards, also on failure. Returns the
+ * result code; SCORECONV_ERR_STOPPED while a worker of the file runs. */
+SCORECONV_API int mxmlGetPlaytime(scMxmlFile* file, int64_t* playTime);
+/* Plays the tune-up through the file's MIDI output and returns when it has ended; true also when the
+ * tune-up is switched off; false for a null handle and while a worker of the file runs. */
+SCORECONV_API bool mxmlPlayEinstimmung(scMxmlFile* file);
+
+/* Settings a host may change while a play runs. Setters return file. */
+/* The play mode (SCORECONV_MODE_*). */
+SCORECONV_API int32_t mxmlGetPlaymode(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetPlaymode(scMxmlFile* file, int32_t mode);
+/* The play position, 100-ns units: where a fast-forward play starts to sound, and the time reached
+ * while a play runs. */
+SCORECONV_API int64_t mxmlGetPlayPosition(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetPlayPosition(scMxmlFile* file, int64_t position);
+/* The tempo rule, applied each step while play condition 0x4 is on: tempo mode nonzero (1 for a null
+ * handle) plays the score's tempo plus the tempo offset, kept within the tempo range; 0 plays the
+ * absolute tempo (-1 for a null handle; -1 stands for 120). */
+SCORECONV_API uint8_t mxmlGetTempoMode(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetTempoMode(scMxmlFile* file, uint8_t mode);
+SCORECONV_API int32_t mxmlGetTempoAdd(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetTempoAdd(scMxmlFile* file, int32_t offset);
+SCORECONV_API int32_t mxmlGetTempoAbs(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetTempoAbs(scMxmlFile* file, int32_t tempo);
 
 /* ---- TvrXML file ------------------------------------------------------------------- */
 

@@ -4,8 +4,9 @@
  *
  *   c_host_test <score.xml> <stave count> <first staff name> [...]
  *
- * Per score: load it in mode 2 and read the staff count and names; convert it
- * in mode 5 into a ".tvrx" in a fresh temporary folder and read that back;
+ * Per score: load it in mode 2 with a play-time slot and read the play time,
+ * the staff count and the names; render it into a standard MIDI file; convert
+ * it in mode 5 into a ".tvrx" in a fresh temporary folder and read that back;
  * destroy and free every handle. Exits nonzero on the first mismatch.
  */
 #define _POSIX_C_SOURCE 200809L
@@ -83,12 +84,46 @@ static long fileSize(const char* path) {
     return stat(path, &st) == 0 ? (long)st.st_size : -1;
 }
 
-/* Mode 2: the staff count and the names. */
-static void loadForStaves(const char* source, int expectedStaves, const char* firstName, scScoreLog* log) {
+/* Whether the file begins with the four bytes of tag. */
+static int fileStartsWith(const char* path, const char* tag) {
+    char head[4] = {0, 0, 0, 0};
+    FILE* f = fopen(path, "rb");
+    size_t n;
+    if (f == NULL) return 0;
+    n = fread(head, 1, sizeof head, f);
+    fclose(f);
+    return n == sizeof head && memcmp(head, tag, sizeof head) == 0;
+}
+
+/* Mode 3: the loaded score rendered into a standard MIDI file. */
+static void renderToMidi(scMxmlFile* file, const char* source, const char* folder) {
+    char target[4096];
+    int state = -1;
+    int result = 1;
+    CThreadProcParams params;
+
+    snprintf(target, sizeof target, "%s/score.mid", folder);
+    mxmlSetPlaymode(file, SCORECONV_MODE_RENDER);
+    memset(&params, 0, sizeof params);
+    params.file = file;
+    params.sourcePath = target;
+    params.state = &state;
+    params.result = &result;
+    CHECK(mxmlPlayProc(&params) == 0 && result == 0, "%s: render failed (%d)", source, result);
+    CHECK(state == SCORECONV_PLAY_STATE_FILE_WRITTEN, "%s: render state %d", source, state);
+    CHECK(fileStartsWith(target, "MThd"), "%s: no MIDI file written", source);
+    mxmlSetPlaymode(file, SCORECONV_MODE_REAL_TIME);
+    unlink(target);
+}
+
+/* Mode 2: the play time, the staff count and the names. */
+static void loadForStaves(const char* source, int expectedStaves, const char* firstName, const char* folder,
+                          scScoreLog* log) {
     scMessageTarget* window = NULL;
     Progress progress = {0, 0, 0, 0};
     int signal = 0;
     int64_t playTime = 0;
+    int64_t measured = 0;
     int result = 1;
     int32_t staves;
     int32_t s;
@@ -116,6 +151,11 @@ static void loadForStaves(const char* source, int expectedStaves, const char* fi
     CHECK(progress.totalReports == 1, "%s: %d total reports", source, progress.totalReports);
     CHECK(progress.doneReports > 0 && progress.lastDone == progress.total, "%s: progress %ld of %ld", source,
           (long)progress.lastDone, (long)progress.total);
+    CHECK(playTime > 0, "%s: the load measured no play time", source);
+    CHECK(mxmlGetPlaytime(file, &measured) == 0 && measured > 0, "%s: play time %lld", source, (long long)measured);
+    CHECK(measured == playTime, "%s: play time %lld, the load's %lld", source, (long long)measured,
+          (long long)playTime);
+    CHECK(mxmlGetPlaymode(file) == SCORECONV_MODE_REAL_TIME, "%s: play mode changed", source);
 
     staves = mxmlGetStaveNum(file);
     CHECK(staves == expectedStaves, "%s: stave count %d, expected %d", source, (int)staves, expectedStaves);
@@ -131,6 +171,7 @@ static void loadForStaves(const char* source, int expectedStaves, const char* fi
     if (staves > 1) CHECK(wideEqualsAscii(mxmlGetStaffNameW(file, 0), firstName), "%s: first staff name", source);
     CHECK(mxmlGetDescW(file) != NULL && mxmlGetDescW(file)[0] != 0, "%s: no description", source);
     CHECK(mxmlGetModDate(file) != 0, "%s: no date", source);
+    renderToMidi(file, source, folder);
 
     /* The main program ends an entry's handle with free alone. */
     mxmlFreeFile(&file);
@@ -201,7 +242,7 @@ int main(int argc, char** argv) {
     CHECK(log != NULL, "no log");
 
     for (i = 1; i + 2 < argc; i += 3) {
-        loadForStaves(argv[i], atoi(argv[i + 1]), argv[i + 2], log);
+        loadForStaves(argv[i], atoi(argv[i + 1]), argv[i + 2], folder, log);
         convertToTvrxml(argv[i], folder, log);
     }
 
