@@ -1,6 +1,7 @@
 // Folders, temporary names, file times, copying and moving (see files.h).
 #include "platform/files.h"
 #include "platform/atomic_file.h"
+#include "home_folder.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -27,18 +28,6 @@ std::string quoted(const std::filesystem::path& path) { return "'" + path.string
 
 std::string errnoText(const std::string& what, const std::filesystem::path& path, int err) {
     return what + " " + quoted(path) + ": " + std::strerror(err);
-}
-
-std::filesystem::path homeFolder() {
-    if (const char* home = std::getenv("HOME"); home && *home) return home;
-    struct passwd entry {};
-    struct passwd* result = nullptr;
-    char buffer[4096];
-    if (::getpwuid_r(::getuid(), &entry, buffer, sizeof buffer, &result) == 0 && result &&
-        result->pw_dir && *result->pw_dir) {
-        return result->pw_dir;
-    }
-    return {};
 }
 
 // "$HOME/yyy" is yyy below home; "/yyy" stays; anything else is taken below home.
@@ -145,6 +134,18 @@ bool targetAllowed(const std::filesystem::path& to, bool overwrite, std::string*
 
 }  // namespace
 
+std::filesystem::path detail::homeFolder() {
+    if (const char* home = std::getenv("HOME"); home && *home) return home;
+    struct passwd entry {};
+    struct passwd* result = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(::getuid(), &entry, buffer, sizeof buffer, &result) == 0 && result &&
+        result->pw_dir && *result->pw_dir) {
+        return result->pw_dir;
+    }
+    return {};
+}
+
 std::filesystem::path programFolder() {
     std::error_code ec;
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -153,7 +154,7 @@ std::filesystem::path programFolder() {
 }
 
 std::filesystem::path documentsFolder() {
-    const std::filesystem::path home = homeFolder();
+    const std::filesystem::path home = detail::homeFolder();
     if (const char* env = std::getenv("XDG_DOCUMENTS_DIR"); env && *env) {
         return expandHome(env, home);
     }

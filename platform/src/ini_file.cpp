@@ -39,6 +39,13 @@ struct Section {
     }
 };
 
+// Text for one line of the file: a line break would start a new entry.
+std::string oneLine(std::string_view text) {
+    std::string line(text);
+    std::replace_if(line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    return line;
+}
+
 std::string_view unquote(std::string_view value) {
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
         return value.substr(1, value.size() - 2);
@@ -337,12 +344,13 @@ std::vector<std::pair<std::string, std::string>> IniDocument::readSection(std::s
     return pairs;
 }
 
-void IniDocument::setString(std::string_view section, std::string_view key, std::string_view value) {
+void IniDocument::setString(std::string_view section, std::string_view keyText, std::string_view value) {
+    const std::string key = oneLine(keyText);
     Section& s = impl_->findOrAdd(section);
     impl_->dirty = true;
     if (const Line* found = s.find(key)) {
         Line& line = s.lines[static_cast<std::size_t>(found - s.lines.data())];
-        line.value = std::string(value);
+        line.value = oneLine(value);
         line.text = line.key + "=" + line.value;
         return;
     }
@@ -354,8 +362,8 @@ void IniDocument::setString(std::string_view section, std::string_view key, std:
         while (at > 0 && trimBlanks(s.lines[at - 1].text).empty()) --at;
     }
     Line line;
-    line.key = std::string(key);
-    line.value = std::string(value);
+    line.key = key;
+    line.value = oneLine(value);
     line.text = line.key + "=" + line.value;
     s.lines.insert(s.lines.begin() + static_cast<std::ptrdiff_t>(at), std::move(line));
     if (at + 1 == s.lines.size()) {
@@ -401,7 +409,7 @@ void IniDocument::writeSection(std::string_view section,
     s.lines.clear();
     for (const auto& [key, value] : pairs) {
         if (trimBlanks(key).empty()) continue;
-        s.lines.push_back(parseLine(key + "=" + value));
+        s.lines.push_back(parseLine(oneLine(key) + "=" + oneLine(value)));
     }
     s.reindex();
     impl_->dirty = true;

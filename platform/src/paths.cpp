@@ -19,13 +19,8 @@ std::u32string foldedCodePoints(std::string_view text) {
     std::size_t pos = 0;
     while (pos < folded.size()) {
         const std::size_t start = pos;
-        const char32_t cp = decodeUtf8(folded, pos);
-        if (cp == kReplacementChar && pos - start != 3) {
-            out.push_back(0x110000 + static_cast<unsigned char>(folded[start]));
-            pos = start + 1;
-            continue;
-        }
-        out.push_back(cp);
+        const std::optional<char32_t> cp = decodeWellFormedUtf8(folded, pos);
+        out.push_back(cp ? *cp : 0x110000 + static_cast<unsigned char>(folded[start]));
     }
     return out;
 }

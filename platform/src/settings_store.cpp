@@ -1,7 +1,6 @@
 #include "platform/settings_store.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 #include <mutex>
 #include <system_error>
 
+#include "home_folder.h"
 #include "platform/atomic_file.h"
 #include "platform/ini_file.h"
 #include "platform/text.h"
@@ -54,11 +54,8 @@ void appendHexByte(std::string& out, unsigned char byte) {
 
 // Length of the well-formed UTF-8 sequence starting at pos, 0 when there is none.
 std::size_t utf8SequenceAt(std::string_view text, std::size_t pos) {
-    const auto lead = static_cast<unsigned char>(text[pos]);
-    const std::size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3
-                             : (lead & 0xF8) == 0xF0 ? 4 : 0;
-    if (length == 0 || pos + length > text.size()) return 0;
-    return isValidUtf8(text.substr(pos, length)) ? length : 0;
+    std::size_t end = pos;
+    return decodeWellFormedUtf8(text, end) ? end - pos : 0;
 }
 
 // Escapes what the INI layer would break or trim: the backslash, control
@@ -216,12 +213,6 @@ bool isHiveText(std::string_view bytes) {
         if ((byte < 0x20 && c != '\t' && c != '\r' && c != '\n') || byte == 0x7F) return false;
     }
     return isValidUtf8(bytes);
-}
-
-std::filesystem::path homeFolder() {
-    if (const char* home = std::getenv("HOME"); home && *home) return home;
-    if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir) return entry->pw_dir;
-    return std::filesystem::current_path();
 }
 
 }  // namespace
@@ -450,7 +441,8 @@ std::filesystem::path SettingsStore::rootFromEnvironment() {
     if (const char* own = std::getenv("QVP3_CONFIG_HOME"); own && *own) return own;
     // The base-directory rules ignore a relative XDG_CONFIG_HOME.
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/') return xdg;
-    return homeFolder() / ".config";
+    const std::filesystem::path home = detail::homeFolder();
+    return (home.empty() ? std::filesystem::current_path() : home) / ".config";
 }
 
 std::filesystem::path SettingsStore::hiveFile(Hive hive) const { return hives_[static_cast<int>(hive)]->file; }

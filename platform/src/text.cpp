@@ -92,14 +92,24 @@ char32_t decodeUtf8(std::string_view text, std::size_t& pos) {
     return cp;
 }
 
+std::optional<char32_t> decodeWellFormedUtf8(std::string_view text, std::size_t& pos) {
+    const std::size_t start = pos;
+    const char32_t cp = decodeUtf8(text, pos);
+    // A bad sequence moves on by one byte; U+FFFD written out properly takes three.
+    if (cp == kReplacementChar && pos - start != 3) return std::nullopt;
+    return cp;
+}
+
+std::string firstCharacters(std::string_view text, std::size_t count) {
+    std::size_t pos = 0;
+    for (std::size_t n = 0; n < count && pos < text.size(); ++n) decodeUtf8(text, pos);
+    return std::string(text.substr(0, pos));
+}
+
 bool isValidUtf8(std::string_view bytes) {
     std::size_t pos = 0;
     while (pos < bytes.size()) {
-        const std::size_t start = pos;
-        if (decodeUtf8(bytes, pos) == kReplacementChar) {
-            // U+FFFD written out properly is valid; a bad byte is not.
-            if (pos - start != 3 || bytes.substr(start, 3) != "\xEF\xBF\xBD") return false;
-        }
+        if (!decodeWellFormedUtf8(bytes, pos)) return false;
     }
     return true;
 }
@@ -178,10 +188,8 @@ std::string utf8ToCp1252(std::string_view utf8, bool* lossy) {
 bool fitsCp1252(std::string_view utf8) {
     std::size_t pos = 0;
     while (pos < utf8.size()) {
-        const std::size_t start = pos;
-        const char32_t cp = decodeUtf8(utf8, pos);
-        if (cp == kReplacementChar && pos - start != 3) return false;  // bad byte
-        if (cp1252FromCodePoint(cp) < 0) return false;
+        const std::optional<char32_t> cp = decodeWellFormedUtf8(utf8, pos);
+        if (!cp || cp1252FromCodePoint(*cp) < 0) return false;
     }
     return true;
 }
@@ -225,13 +233,12 @@ std::string foldCase(std::string_view text) {
             ++pos;
             continue;
         }
-        const std::size_t start = pos;
-        const char32_t cp = decodeUtf8(text, pos);
-        if (cp == kReplacementChar && pos - start != 3) {
+        const std::optional<char32_t> cp = decodeWellFormedUtf8(text, pos);
+        if (!cp) {
             out.push_back(static_cast<char>(byte));  // keep undecodable bytes as they are
             continue;
         }
-        appendUtf8(out, foldCodePoint(cp));
+        appendUtf8(out, foldCodePoint(*cp));
     }
     return out;
 }
@@ -247,7 +254,14 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
             ++i, ++j;
             continue;
         }
-        if (foldCodePoint(decodeUtf8(a, i)) != foldCodePoint(decodeUtf8(b, j))) return false;
+        // As in foldCase, a byte that is not UTF-8 matches only the same byte.
+        const std::optional<char32_t> pa = decodeWellFormedUtf8(a, i);
+        const std::optional<char32_t> pb = decodeWellFormedUtf8(b, j);
+        if (pa && pb) {
+            if (foldCodePoint(*pa) != foldCodePoint(*pb)) return false;
+        } else if (pa || pb || ca != cb) {
+            return false;
+        }
     }
     return i == a.size() && j == b.size();
 }

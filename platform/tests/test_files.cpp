@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
 #include "platform/files.h"
+#include "platform_testing/file_bytes.h"
 #include "platform_testing/temp_folder.h"
 
 #include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
 #include <set>
 #include <sys/stat.h>
 
@@ -13,16 +13,9 @@ namespace platform {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::readBytes;
 using testing::TempFolder;
-
-void writeText(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string readText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using testing::writeBytes;
 
 void setMtime(const fs::path& path, time_t seconds, long nanoseconds) {
     const timespec times[2] = {{0, UTIME_OMIT}, {seconds, nanoseconds}};
@@ -111,7 +104,7 @@ TEST(FileNameCompare, IgnoresCaseLikeWindows) {
 TEST(ListFiles, ReturnsMatchingRegularFilesSortedByName) {
     TempFolder tmp;
     for (const char* name : {"b.mid", "A.MID", "c.midi", "notes", "x_qvpcnv.mid"}) {
-        writeText(tmp.path() / name, "x");
+        writeBytes(tmp.path() / name, "x");
     }
     fs::create_directory(tmp.path() / "dir.mid");
     fs::create_symlink(tmp.path() / "missing", tmp.path() / "broken.mid");
@@ -133,10 +126,10 @@ TEST(ListFiles, ReturnsMatchingRegularFilesSortedByName) {
 // --- stored paths ----------------------------------------------------------------------
 
 TEST(StoredPath, SplitsAtBothSeparators) {
-    using Parts = std::vector<std::string>;
+    using Components = std::vector<std::string>;
     const struct {
         const char* text;
-        Parts parts;
+        Components components;
     } cases[] = {
         {"C:\\Users\\x\\Music\\a.mid", {"C:", "Users", "x", "Music", "a.mid"}},
         {"\\\\server\\share\\x.xml", {"server", "share", "x.xml"}},
@@ -146,7 +139,7 @@ TEST(StoredPath, SplitsAtBothSeparators) {
         {"a.mid", {"a.mid"}},
         {"", {}},
     };
-    for (const auto& c : cases) EXPECT_EQ(splitStoredPath(c.text), c.parts) << c.text;
+    for (const auto& c : cases) EXPECT_EQ(splitStoredPath(c.text), c.components) << c.text;
 }
 
 TEST(StoredPath, FileNameAndExtension) {
@@ -258,7 +251,7 @@ TEST(DocumentsFolder, FollowsXdgUserDirs) {
     };
     for (const auto& c : cases) {
         fs::remove(config / "user-dirs.dirs");
-        if (c.userDirs) writeText(config / "user-dirs.dirs", c.userDirs);
+        if (c.userDirs) writeBytes(config / "user-dirs.dirs", c.userDirs);
         EXPECT_EQ(documentsFolder(), c.expected) << (c.userDirs ? c.userDirs : "(no file)");
     }
 }
@@ -267,7 +260,7 @@ TEST(DocumentsFolder, EnvironmentWinsAndRelativeConfigHomeIsIgnored) {
     TempFolder tmp;
     const fs::path home = tmp.path() / "home";
     fs::create_directories(home / ".config");
-    writeText(home / ".config" / "user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/FromHomeConfig\"\n");
+    writeBytes(home / ".config" / "user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/FromHomeConfig\"\n");
     ScopedEnv homeEnv("HOME", home.c_str());
     ScopedEnv configEnv("XDG_CONFIG_HOME", "relative/config");
     {
@@ -296,7 +289,7 @@ TEST(TempFileName, NamesAreUniqueAndCreated) {
 
 TEST(TempFileName, FolderThatCannotHoldItIsAnError) {
     TempFolder tmp;
-    writeText(tmp.path() / "plain", "");
+    writeBytes(tmp.path() / "plain", "");
     for (const fs::path& folder : {tmp.path() / "missing", tmp.path() / "plain"}) {
         std::string error;
         EXPECT_FALSE(makeTempFileName(folder, "qvt", &error)) << folder;
@@ -340,7 +333,7 @@ TEST(FileTime, ConvertsToAndFromTimePoints) {
 TEST(FileTime, ReadsTheLastWriteTimeOfAFile) {
     TempFolder tmp;
     const fs::path file = tmp.path() / "song.mid";
-    writeText(file, "MThd");
+    writeBytes(file, "MThd");
     setMtime(file, 946684800, 123456789);
     EXPECT_EQ(fileTimeOf(file), std::optional<FileTime>(125911584001234567ull));
     EXPECT_EQ(fileTimeOf(tmp.path() / "missing.mid"), std::nullopt);
@@ -353,13 +346,13 @@ TEST(CopyFile, CopiesContentAndLastWriteTime) {
     const fs::path from = tmp.path() / "a.mid";
     const fs::path to = tmp.path() / "b.mid";
     const std::string content(3 << 20, 'x');  // more than one copy block
-    writeText(from, content + "end");
+    writeBytes(from, content + "end");
     setMtime(from, 946684800, 0);
-    writeText(to, "old");
+    writeBytes(to, "old");
 
     std::string error;
     ASSERT_TRUE(copyFile(from, to, true, &error)) << error;
-    EXPECT_EQ(readText(to), content + "end");
+    EXPECT_EQ(readBytes(to), content + "end");
     EXPECT_EQ(fileTimeOf(to), fileTimeOf(from));
     EXPECT_EQ(listFiles(tmp.path(), "*").size(), 2u);  // no temporary file left behind
 }
@@ -369,9 +362,9 @@ TEST(CopyFile, RefusesAndKeepsTheTarget) {
     const fs::path from = tmp.path() / "a.mid";
     const fs::path to = tmp.path() / "b.mid";
     const fs::path readOnly = tmp.path() / "ro.mid";
-    writeText(from, "new");
-    writeText(to, "old");
-    writeText(readOnly, "old");
+    writeBytes(from, "new");
+    writeBytes(to, "old");
+    writeBytes(readOnly, "old");
     fs::permissions(readOnly, fs::perms::owner_read | fs::perms::group_read);
     fs::create_directory(tmp.path() / "folder");
 
@@ -392,8 +385,8 @@ TEST(CopyFile, RefusesAndKeepsTheTarget) {
         EXPECT_FALSE(copyFile(c.from, c.to, c.overwrite, &error)) << c.from << " -> " << c.to;
         EXPECT_FALSE(error.empty());
     }
-    EXPECT_EQ(readText(to), "old");
-    EXPECT_EQ(readText(readOnly), "old");
+    EXPECT_EQ(readBytes(to), "old");
+    EXPECT_EQ(readBytes(readOnly), "old");
     EXPECT_EQ(listFiles(tmp.path(), "*").size(), 3u);
 }
 
@@ -401,18 +394,18 @@ TEST(MoveFile, RenamesWithAndWithoutOverwrite) {
     TempFolder tmp;
     const fs::path from = tmp.path() / "x.convert";
     const fs::path to = tmp.path() / "x_qvpcnv.wav";
-    writeText(from, "new");
-    writeText(to, "old");
+    writeBytes(from, "new");
+    writeBytes(to, "old");
 
     std::string error;
     EXPECT_FALSE(moveFile(from, to, false, &error));
     EXPECT_FALSE(error.empty());
-    EXPECT_EQ(readText(from), "new");
-    EXPECT_EQ(readText(to), "old");
+    EXPECT_EQ(readBytes(from), "new");
+    EXPECT_EQ(readBytes(to), "old");
 
     ASSERT_TRUE(moveFile(from, to, true, &error)) << error;
     EXPECT_FALSE(fs::exists(from));
-    EXPECT_EQ(readText(to), "new");
+    EXPECT_EQ(readBytes(to), "new");
 
     EXPECT_FALSE(moveFile(from, tmp.path() / "y.wav", true, &error));  // source gone
 }
@@ -427,12 +420,12 @@ TEST(MoveFile, CopiesAcrossFileSystems) {
     }
     const fs::path from = tmp.path() / "a.wav";
     const fs::path to = other / ("qvp3-move-test-" + std::to_string(::getpid()) + ".wav");
-    writeText(from, "RIFF");
+    writeBytes(from, "RIFF");
     setMtime(from, 946684800, 0);
 
     std::string error;
     const bool moved = moveFile(from, to, false, &error);
-    const auto content = readText(to);
+    const auto content = readBytes(to);
     const auto time = fileTimeOf(to);
     fs::remove(to);
     ASSERT_TRUE(moved) << error;

@@ -143,6 +143,20 @@ TEST(IniWrite, DeletingRemovesDuplicatesThatWouldOtherwiseSurface) {
     EXPECT_TRUE(doc.sectionNames().empty());
 }
 
+// A value taken from a file (a track name, a file name) may hold line breaks;
+// written as they are, the rest of the value would become keys and sections.
+TEST(IniWrite, LineBreaksInAValueNeverSplitTheEntry) {
+    IniDocument doc = parsed("[S]\nA=1\n");
+    doc.setString("S", "A", "x\r\n[Evil]\r\nA=2");
+    doc.setString("S", "New\nKey", "y\rz");
+    doc.writeSection("T", {{"K", "1\n[S]\nA=3"}});
+    const IniDocument again = parsed(doc.serialize());
+    EXPECT_EQ(again.sectionNames(), (std::vector<std::string>{"S", "T"}));
+    EXPECT_EQ(again.getString("S", "A"), "x  [Evil]  A=2");
+    EXPECT_EQ(again.getString("S", "New Key"), "y z");
+    EXPECT_EQ(again.getString("T", "K"), "1 [S] A=3");
+}
+
 TEST(IniWrite, WholeSectionReadAndWrite) {
     IniDocument doc = parsed("[S]\nA=\"1\"\n; note\nB=2\n[T]\nC=3\n");
     EXPECT_EQ(doc.readSection("s"), (std::vector<std::pair<std::string, std::string>>{{"A", "\"1\""}, {"B", "2"}}));

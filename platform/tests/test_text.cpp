@@ -82,6 +82,8 @@ TEST(TextCase, NamesCompareWithoutCase) {
         {"Ŀa", "ŀA", true},
         {"abc", "abd", false},
         {"abc", "abcd", false},
+        {"a\xFF", "a\xFE", false},  // two different broken bytes are two different names
+        {"a\xFF", "A\xFF", true},
         {"", "", true},
     };
     for (const auto& c : cases) {
@@ -90,6 +92,24 @@ TEST(TextCase, NamesCompareWithoutCase) {
     }
     EXPECT_EQ(trimBlanks(" \t key \r\n"), "key");
     EXPECT_EQ(trimBlanks("   "), "");
+}
+
+TEST(TextCut, FirstCharactersNeverSplitACharacter) {
+    struct Case {
+        std::string text;
+        std::size_t count;
+        std::string expected;
+    } cases[] = {
+        {"Grüße", 3, "Grü"},
+        {"日本語", 2, "日本"},
+        {"🎵 note", 1, "🎵"},
+        {"ab", 5, "ab"},
+        {"ab", 0, ""},
+        {"", 3, ""},
+        {"a\xFF" "bc", 2, "a\xFF"},  // a broken byte counts as one character
+        {"\xE6\x97", 1, "\xE6"},    // so does each byte of a cut sequence
+    };
+    for (const auto& c : cases) EXPECT_EQ(firstCharacters(c.text, c.count), c.expected) << c.text << " " << c.count;
 }
 
 }  // namespace

@@ -91,13 +91,16 @@ public:
 
     // --- changing --------------------------------------------------------
     // Sets a value, creating the section and key when needed; an existing
-    // key keeps its place and spelling.
+    // key keeps its place and spelling. A line break in the key or value
+    // (which would split the entry and make its rest a key or section of its
+    // own) is stored as a blank.
     void setString(std::string_view section, std::string_view key, std::string_view value);
     void setInt(std::string_view section, std::string_view key, int value);
     void setStruct(std::string_view section, std::string_view key, std::span<const std::uint8_t> data);
     bool deleteKey(std::string_view section, std::string_view key);
     bool deleteSection(std::string_view section);
-    // Replaces everything in the section by these pairs (creates it when missing).
+    // Replaces everything in the section by these pairs (creates it when
+    // missing); line breaks are stored as blanks, as in setString.
     void writeSection(std::string_view section, const std::vector<std::pair<std::string, std::string>>& pairs);
 
     bool dirty() const;

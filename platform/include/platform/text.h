@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -40,13 +41,18 @@ void appendUtf8(std::string& out, char32_t cp);
 
 // Decodes one code point at `pos`, advancing it; U+FFFD for a bad sequence.
 char32_t decodeUtf8(std::string_view text, std::size_t& pos);
+// The same, but nothing for a bad sequence (whose first byte `pos` then
+// passes), so that a U+FFFD written out properly is told from a broken byte.
+std::optional<char32_t> decodeWellFormedUtf8(std::string_view text, std::size_t& pos);
+
+// At most `count` characters from the start of UTF-8 text, never splitting one.
+std::string firstCharacters(std::string_view text, std::size_t count);
 
 // UTF-16LE byte images (as stored in files), without byte-order mark.
 std::u16string utf16leBytesToString(std::string_view bytes);
 std::string utf16ToLeBytes(std::u16string_view text);
 
-// ASCII-only case folding, as used for INI and registry names, and for file
-// names on top of it (Latin-1 letters folded as well).
+// Lower-cases the ASCII letters only; every other byte stays as it is.
 std::string toLowerAscii(std::string_view text);
 // Case-insensitive comparison of UTF-8 text (simple per-code-point folding of
 // ASCII, Latin-1, Greek and Cyrillic letters, enough for the names the system stores).

@@ -17,13 +17,6 @@ constexpr int kErrUnknownFormat = -104;
 constexpr int kErrNoScore = -6;
 constexpr std::size_t kInstrumentNameChars = 31;
 
-// At most count characters of a UTF-8 text, never splitting one.
-std::string firstCharacters(std::string_view text, std::size_t count) {
-    std::size_t pos = 0;
-    for (std::size_t n = 0; n < count && pos < text.size(); ++n) platform::decodeUtf8(text, pos);
-    return std::string(text.substr(0, pos));
-}
-
 void markChanged(ProjectEntry& entry) {
     if (entry.project != nullptr) prjMarkStepDirty(*entry.project);
 }
@@ -175,7 +168,7 @@ void BasicPipeline::cnvEntrySetTranspose(ProjectEntry& entry, int semitones) {
 
 void BasicPipeline::cnvEntrySetInstrumentName(ProjectEntry& entry, int voice, std::string_view name, int stave) {
     if (scorecore::CMidiInstr* instrument = entry.voiceInstrument(stave, voice)) {
-        instrument->InstrumentId = firstCharacters(name, kInstrumentNameChars);
+        instrument->InstrumentId = platform::firstCharacters(name, kInstrumentNameChars);
         markChanged(entry);
     }
 }

@@ -34,6 +34,7 @@ bool ProfileContext::setTarget(std::string_view section, const std::filesystem::
 
 platform::IniDocument& ProfileContext::document() {
     if (!document_ || documentPath_ != iniPath) {
+        flush();  // iniPath may have been set directly: write the previous file's changes, never drop them
         document_.emplace();
         documentPath_ = iniPath;
         loadStatus_ = document_->load(iniPath);

@@ -59,7 +59,7 @@ fs::path locateStoredFile(const fs::path& folder, std::string_view stored, bool 
     const fs::path inFolder = folder / name;
     std::error_code ec;
     if (usableFileName(name) && fs::exists(inFolder, ec)) return inFolder;
-    const bool local = !stored.empty() && stored.front() == '/';
+    const bool local = isLocalStoredPath(stored);
     const fs::path storedPath = platform::fromStoredPath(stored);
     if (local && fs::exists(storedPath, ec)) return storedPath;
     if (keepStored && local) return storedPath;
@@ -280,8 +280,8 @@ void EntrySectionReader::readPercussion(ProjectEntry& entry, int staff) {
         bool wholeNumber = false;
         const int nameNumber = leadingInt(name, &wholeNumber);
         if (wholeNumber && nameNumber != 0) name = std::to_string(nameNumber);
-        pipeline_.cnvEntrySetInstrumentName(entry, static_cast<int>(n), firstCharacters(name, kInstrumentNameChars),
-                                            staff);
+        pipeline_.cnvEntrySetInstrumentName(entry, static_cast<int>(n),
+                                            platform::firstCharacters(name, kInstrumentNameChars), staff);
         if (blank == std::string::npos) continue;
         const std::string notePart = value->substr(blank + 1);
         int note = leadingInt(notePart);

@@ -4,6 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
+#include "platform/text.h"
+
 namespace qvp3::prjfile {
 
 namespace {
@@ -68,8 +71,8 @@ void EntrySectionWriter::write() {
 }
 
 void EntrySectionWriter::writeFilesAndConversion() {
-    writeText(c_, "Filename", storedPathText(entry_.Filename));
-    writeText(c_, "FilenameOrig", storedPathText(entry_.FilenameOrig));
+    writeText(c_, "Filename", platform::toStoredPath(entry_.Filename));
+    writeText(c_, "FilenameOrig", platform::toStoredPath(entry_.FilenameOrig));
     const std::uint64_t modDate =
         entry_.kind == EntryKind::MusicXml ? pipeline_.mxmlGetModDate(entry_) : entry_.modDate;
     writeText(c_, "ModDate", std::to_string(modDate));
@@ -96,7 +99,7 @@ void EntrySectionWriter::writeStaff(int staff) {
         writeInt(c_, staveKey(s, "_MidiInstrNum"), static_cast<std::int64_t>(count));
         for (std::size_t n = 0; n < count; ++n) {
             const scorecore::CMidiInstr& instrument = entry_.instruments[index][n];
-            const std::string value = firstCharacters(instrument.InstrumentId, kInstrumentNameChars) + " " +
+            const std::string value = platform::firstCharacters(instrument.InstrumentId, kInstrumentNameChars) + " " +
                                       std::to_string(static_cast<std::int8_t>(instrument.PercNote));
             writeText(c_, percussionKey(s, static_cast<int>(n) + 1), value);
         }

@@ -17,24 +17,19 @@ namespace fs = std::filesystem;
 
 namespace prjfile {
 
-std::string entrySectionName(int number) {
-    std::string digits = std::to_string(number);
-    if (digits.size() < 2) digits.insert(0, 2 - digits.size(), '0');
-    return "Project File " + digits;
-}
+std::string entrySectionName(int number) { return std::string(kEntrySectionPrefix) + padded(number, 2); }
 
 std::vector<int> entrySectionNumbers(const platform::IniDocument& document, int fileNum) {
-    constexpr std::string_view prefix = "Project File ";
+    const std::size_t prefixSize = kEntrySectionPrefix.size();
     std::vector<int> numbers;
     for (const std::string& section : document.sectionNames()) {
-        if (section.size() <= prefix.size() || !platform::equalsNoCase(section.substr(0, prefix.size()), prefix)) {
-            continue;
-        }
-        const std::string_view digits = std::string_view(section).substr(prefix.size());
+        const std::string_view prefix = std::string_view(section).substr(0, prefixSize);
+        if (section.size() <= prefixSize || !platform::equalsNoCase(prefix, kEntrySectionPrefix)) continue;
+        const std::string_view digits = std::string_view(section).substr(prefixSize);
         int number = 0;
         const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
         if (error != std::errc{} || end != digits.data() + digits.size() || number < 1 || number > fileNum) continue;
-        if (entrySectionName(number) == std::string(prefix) + std::string(digits)) numbers.push_back(number);
+        if (padded(number, 2) == digits) numbers.push_back(number);
     }
     std::sort(numbers.begin(), numbers.end());
     numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
@@ -71,14 +66,6 @@ void writeText(ProfileContext& context, std::string_view key, std::string_view t
 void writeFlag(ProfileContext& context, std::string_view key, bool value) {
     writeText(context, key, value ? "1" : "0");
 }
-
-std::string firstCharacters(std::string_view text, std::size_t count) {
-    std::size_t pos = 0;
-    for (std::size_t n = 0; n < count && pos < text.size(); ++n) platform::decodeUtf8(text, pos);
-    return std::string(text.substr(0, pos));
-}
-
-std::string storedPathText(const fs::path& path) { return platform::toStoredPath(path); }
 
 }  // namespace prjfile
 
@@ -144,10 +131,6 @@ bool requireTextFlag(ProfileContext& context, std::string_view key, std::uint8_t
     if (value) out = textFlag(*value) ? 1 : 0;
     return value.has_value();
 }
-
-// A stored folder that names a place on this machine; a path written on
-// Windows ("C:\...", "\\server\...") names none here.
-bool isLocalStoredPath(std::string_view text) { return !text.empty() && text.front() == '/'; }
 
 // The catalogue and description keys, which never fail.
 void readDescriptiveKeys(ProfileContext& context, ShellServices& shell, HeaderValues& header) {
@@ -258,11 +241,11 @@ std::string formatNumbers(std::string_view pattern, std::initializer_list<int> n
             out += pattern[i];
             continue;
         }
-        const char spec = pattern[i + 1];
-        if (spec == '%') {
+        const char conversion = pattern[i + 1];
+        if (conversion == '%') {
             out += '%';
             ++i;
-        } else if ((spec == 'i' || spec == 'd') && next != numbers.end()) {
+        } else if ((conversion == 'i' || conversion == 'd') && next != numbers.end()) {
             out += std::to_string(*next++);
             ++i;
         } else {
@@ -284,7 +267,8 @@ void readEntries(Project& project, ProfileContext& context, const HeaderValues& 
     int expected = 1;
     for (const int number : entrySectionNumbers(context.document(), header.fileNum)) {
         if (number > expected) codes.push_back(kPrjNoFilename);
-        shell.setStatusText(0, firstCharacters(formatNumbers(progress, {number, header.fileNum}), kStatusTextChars));
+        const std::string status = formatNumbers(progress, {number, header.fileNum});
+        shell.setStatusText(0, platform::firstCharacters(status, kStatusTextChars));
         readEntrySection(reader, number);
         expected = number + 1;
     }
@@ -313,10 +297,12 @@ void writeHeader(Project& project, ProfileContext& context) {
     const bool templateForm = project.shell().templateKeysDown();
     context.iniSection = std::string(kHeaderSection);
     writeText(context, "======", std::string(46, '='));
-    writeText(context, "Stop!!", firstCharacters(project.shell().languageString(kStringStop), kStopTextChars));
+    const std::string stop = project.shell().languageString(kStringStop);
+    writeText(context, "Stop!!", platform::firstCharacters(stop, kStopTextChars));
     writeInt(context, "qvp3", 1);
     if (templateForm) writeText(context, "qrx_zq1_Project", kTemplateMarker);
-    writeText(context, "ProjectFolder", templateForm ? std::string() : storedPathText(project.data.ProjectFolder));
+    const std::string folder = templateForm ? std::string() : platform::toStoredPath(project.data.ProjectFolder);
+    writeText(context, "ProjectFolder", folder);
     writeInt(context, "ProjectLastStep", templateForm ? 1 : project.currentStep);
     writeFlag(context, "AddPath", project.addPath != 0);
     writeInt(context, "FileNum", project.fileNum());
@@ -338,7 +324,7 @@ void writeHeader(Project& project, ProfileContext& context) {
     writeFlag(context, "ProjectBurnProof", project.burnProof != 0);
     writeFlag(context, "ProjectBurnSimulate", project.burnSimulate != 0);
     prfWriteIniBlob(context, project.mp3Config, "ProjectBurnMP3");
-    writeText(context, "ProjectBurnMP3Folder", storedPathText(project.mp3Folder));
+    writeText(context, "ProjectBurnMP3Folder", platform::toStoredPath(project.mp3Folder));
     writeFlag(context, "ProjectRemoveMidis", project.removeMidis != 0);
     writeFlag(context, "ProjectRemoveWaves", project.removeWaves != 0);
     writeInt(context, "CDSpace", project.data.CDSpace);

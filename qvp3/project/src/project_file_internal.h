@@ -1,6 +1,7 @@
 // Shared by the header and the entry parts of the project file reader and
-// writer: section names, key access with the "missing" rules of the stored
-// format, and the per-entry reader and writer.
+// writer (the section names also by the folder code that rewrites a copied
+// project file): section names, key access with the "missing" rules of the
+// stored format, and the per-entry reader and writer.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +17,7 @@
 namespace qvp3::prjfile {
 
 inline constexpr std::string_view kHeaderSection = "zq1 Project File";
+inline constexpr std::string_view kEntrySectionPrefix = "Project File ";
 
 // "Project File NN" of an entry (number = index + 1), two digits at least.
 std::string entrySectionName(int number);
@@ -37,11 +39,9 @@ void writeInt(ProfileContext& context, std::string_view key, std::int64_t value)
 void writeText(ProfileContext& context, std::string_view key, std::string_view text);
 void writeFlag(ProfileContext& context, std::string_view key, bool value);
 
-// At most count characters of UTF-8 text, never splitting one.
-std::string firstCharacters(std::string_view text, std::size_t count);
-// A path stored in the file as a path of this machine (Windows paths become
-// relative paths that keep every component; see platform::fromStoredPath).
-std::string storedPathText(const std::filesystem::path& path);
+// Whether a stored path names a place on this machine; one written on
+// Windows ("C:\...", "\\server\...") names none here.
+inline bool isLocalStoredPath(std::string_view text) { return !text.empty() && text.front() == '/'; }
 
 // --- key names of the entry sections. Numbers are 1-based; the spellings
 // differ from key to key and are kept exactly as stored files have them.

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <system_error>
 
 #include "platform/files.h"
 #include "platform/text.h"
+#include "project_file_internal.h"
 #include "qvp3_project/profile_context.h"
 
 namespace qvp3 {
@@ -15,22 +15,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using prjfile::kEntrySectionPrefix;
+using prjfile::kHeaderSection;
+using prjfile::padded;
+
 constexpr std::size_t kMp3SourceNameChars = 129;
 constexpr int kMaxNumberedName = 99999;
-constexpr std::string_view kHeaderSection = "zq1 Project File";
-constexpr std::string_view kEntrySectionPrefix = "Project File ";
-// Source kinds that the clean-up looks at, in order; WAV files are only looked at.
-constexpr std::array<std::string_view, 7> kSourcePatterns{"*.tvr", "*.mid", "*.rmi", "*.zrv",
-                                                          "*.xml", "*.wav", "*.tvrx"};
+// Source kinds that the clean-up deletes when unused, in order. WAV files are
+// never deleted by it.
+constexpr std::array<std::string_view, 6> kSourcePatterns{"*.tvr", "*.mid", "*.rmi", "*.zrv", "*.xml", "*.tvrx"};
 
 bool hasPathSeparator(std::string_view text) { return text.find_first_of("/\\") != std::string_view::npos; }
-
-// value in decimal with at least digits digits ("%02i", "%03i").
-std::string zeroPadded(int digits, int value) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%0*i", digits, value);
-    return buffer;
-}
 
 // Anything (a dangling link too) under that name.
 bool nameTaken(const fs::path& path) {
@@ -282,7 +277,7 @@ bool ConvertedWaveName(Project& project, int index, fs::path* out) {
 std::optional<fs::path> prjLegacyConvertedName(const fs::path& folder, std::string_view title, int fileNumber,
                                                std::string_view extension) {
     if (hasPathSeparator(title) || title.find('\0') != std::string_view::npos) return std::nullopt;
-    return folder / (std::string(title) + zeroPadded(2, fileNumber) + std::string(extension));
+    return folder / (std::string(title) + padded(fileNumber, 2) + std::string(extension));
 }
 
 bool prjRenameLegacyConvertedFiles(Project& project, int index, int fileNumber) {
@@ -303,15 +298,12 @@ bool prjRenameLegacyConvertedFiles(Project& project, int index, int fileNumber) 
 bool prjMp3Path(const Project& project, int index, fs::path& out) {
     const ProjectEntry* entry = entryAt(project, index);
     if (entry == nullptr || project.mp3Folder.empty()) return false;
-    std::string source = sourceName(*entry);
+    std::string source = platform::firstCharacters(sourceName(*entry), kMp3SourceNameChars);
     if (source.empty()) return false;
-    std::size_t pos = 0;
-    for (std::size_t n = 0; n < kMp3SourceNameChars && pos < source.size(); ++n) platform::decodeUtf8(source, pos);
-    source.resize(pos);
     std::replace(source.begin(), source.end(), '.', '_');
     std::string title = project.data.ProjectTitle;
     std::replace_if(title.begin(), title.end(), [](char c) { return c == '/' || c == '\\'; }, '_');
-    out = project.mp3Folder / (zeroPadded(2, index + 1) + "-" + title + "-" + source + ".mp3");
+    out = project.mp3Folder / (padded(index + 1, 2) + "-" + title + "-" + source + ".mp3");
     return true;
 }
 
@@ -321,7 +313,7 @@ std::optional<fs::path> prjUniqueNumberedName(const fs::path& path) {
     const std::string stem(platform::removeStoredExtension(name));
     const std::string extension(platform::storedExtension(name));
     for (int number = 1; number <= kMaxNumberedName; ++number) {
-        fs::path candidate = path.parent_path() / (stem + zeroPadded(3, number) + extension);
+        fs::path candidate = path.parent_path() / (stem + padded(number, 3) + extension);
         if (!nameTaken(candidate)) return candidate;
     }
     return std::nullopt;
@@ -438,7 +430,6 @@ bool prjDeleteUnreferencedFiles(Project& project) {
     if (folder.empty() || !fs::is_directory(folder, ec)) return true;
     bool ok = true;
     for (const std::string_view pattern : kSourcePatterns) {
-        if (platform::fileNameContains(pattern, "wav")) continue;
         for (const fs::path& file : platform::listFiles(folder, pattern)) {
             const std::string name = file.filename().string();
             if (platform::fileNameContains(name, kConvertedMarker) || referencedBy(project, file)) continue;

@@ -14,7 +14,8 @@ bool inRange(std::int32_t index, std::size_t size) {
 }  // namespace
 
 std::int32_t VoiceFlagMatrix::voiceCount(std::int32_t staff) const {
-    return inRange(staff, voiceCounts_.size()) ? voiceCounts_[static_cast<std::size_t>(staff)] : 0;
+    if (!inRange(staff, voiceFlags_.size())) return 0;
+    return static_cast<std::int32_t>(voiceFlags_[static_cast<std::size_t>(staff)].size());
 }
 
 std::uint8_t VoiceFlagMatrix::staveFlag(std::int32_t staff) const {
@@ -48,14 +49,11 @@ bool prjVoiceFlagsAlloc(VoiceFlagMatrix& matrix, std::int32_t staves, std::span<
     if (!voiceCounts.empty() && voiceCounts.size() < count) return false;
     try {
         VoiceFlagMatrix shaped;
-        if (voiceCounts.empty()) {
-            shaped.voiceCounts_.assign(count, kDefaultVoicesPerStaff);
-        } else {
-            shaped.voiceCounts_.assign(voiceCounts.begin(), voiceCounts.begin() + static_cast<std::ptrdiff_t>(count));
-        }
         shaped.staveFlags_.assign(count, 0);
         shaped.voiceFlags_.resize(count);
-        for (std::size_t s = 0; s < count; ++s) shaped.voiceFlags_[s].assign(shaped.voiceCounts_[s], 0);
+        for (std::size_t s = 0; s < count; ++s) {
+            shaped.voiceFlags_[s].assign(voiceCounts.empty() ? kDefaultVoicesPerStaff : voiceCounts[s], 0);
+        }
         matrix = std::move(shaped);
         return true;
     } catch (const std::bad_alloc&) {

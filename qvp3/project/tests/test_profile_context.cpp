@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <numeric>
-#include <random>
+#include <algorithm>
 
+#include "platform_testing/file_bytes.h"
 #include "platform_testing/temp_folder.h"
 #include "qvp3_project/profile_context.h"
 
@@ -15,7 +14,6 @@ namespace fs = std::filesystem;
 struct TempDir : platform::testing::TempFolder {
     fs::path operator/(const char* name) const { return path() / name; }
 };
-
 
 std::vector<std::uint8_t> pattern(std::size_t size) {
     std::vector<std::uint8_t> bytes(size);
@@ -110,10 +108,8 @@ TEST(IniBlob, DamagedOrInconsistentStoresReadAsMissing) {
 TEST(IniBlob, ABlockWrittenByHandInWindowsStyleReads) {
     // As the Windows system stores a 3-byte block: upper-case hex, checksum, CRLF.
     TempDir dir;
-    {
-        std::ofstream out(dir / "win.c-1", std::ios::binary);
-        out << "[Project File 01]\r\nReverbData=0A0B0C21\r\nReverbData-Size=1\r\nReverbData-ByteSize=3\r\n";
-    }
+    platform::testing::writeBytes(
+        dir / "win.c-1", "[Project File 01]\r\nReverbData=0A0B0C21\r\nReverbData-Size=1\r\nReverbData-ByteSize=3\r\n");
     ProfileContext context("Project File 01", dir / "win.c-1");
     EXPECT_EQ(prfReadIniBlob(context, "ReverbData"), (std::vector<std::uint8_t>{0x0A, 0x0B, 0x0C}));
 }
@@ -147,6 +143,12 @@ TEST(ProfileContextIni, ChangingTheTargetWritesThePreviousFile) {
     ASSERT_TRUE(context.setTarget("qvp Profile File", dir / "Profile00002.qvpprof"));
     EXPECT_EQ(platform::iniGetInt(dir / "Profile00001.qvpprof", "qvp Profile File", "ProfileType", -1), 4);
     EXPECT_EQ(context.readInt("ProfileType", -1), -1);
+
+    // The target field set directly: the change pending for the previous file is not lost.
+    prfWriteIniValue(context, {}, {}, "ProfileType", 5, nullptr);
+    context.iniPath = dir / "Profile00003.qvpprof";
+    EXPECT_EQ(context.readInt("ProfileType", -1), -1);
+    EXPECT_EQ(platform::iniGetInt(dir / "Profile00002.qvpprof", "qvp Profile File", "ProfileType", -1), 5);
 }
 
 TEST(ProfileContextIni, AnUnreadableTargetIsNotOverwritten) {

@@ -24,7 +24,7 @@ ProjectEntry& addEntry(Project& project, EntryKind kind, std::vector<std::uint8_
     return project.entries.back();
 }
 
-TEST(Project, NewProjectHasTheDocumentedDefaultsAndEighteenPages) {
+TEST(Project, NewProjectStartsWithItsDefaultsAndEighteenPages) {
     FakeNeighbours n;
     Project project(n.all());
     EXPECT_EQ(project.currentStep, -1);

@@ -108,17 +108,8 @@ ProjectEntry& openSource(Studio& studio, const fs::path& file, const fs::path& o
     return studio.project.entries.back();
 }
 
-// Every setting the file carries, away from its default, on every voice.
-void setEntrySettings(Studio& studio, ProjectEntry& e, int seed) {
-    PipelineServices& pipeline = studio.pipeline;
-    e.Pause = seed % 11;
-    e.ConvertForQvo = seed % 2;
-    e.TempoAbsolute = seed % 3 == 0 ? -1 : 80 + seed;
-    e.TempoRelative = 900 + seed * 10;
-    e.TempoIsRelative = seed % 2;
-    e.TransposePercussion = (seed + 1) % 2;
-    e.Reverb = seed % 2 == 0 ? "Großer Saal" : "Kleiner Raum";
-    e.ReverbType = seed % 4;
+// Every voice setting the file carries, away from its default, on every staff.
+void setStaffSettings(PipelineServices& pipeline, ProjectEntry& e, int seed) {
     for (std::size_t s = 0; s < e.voiceCounts.size(); ++s) {
         const int staff = static_cast<int>(s);
         bool anyOn = false;
@@ -145,18 +136,10 @@ void setEntrySettings(Studio& studio, ProjectEntry& e, int seed) {
             e.staffVelocityRelative[s] = s == 0 ? 1 : 0;
         }
     }
-    pipeline.cnvEntrySetTranspose(e, seed % 2 == 0 ? -3 : 5);
-    if (e.kind == EntryKind::Midi) {
-        for (std::size_t t = 1; t < e.trackNames.size(); ++t)
-            e.trackNames[t] = t == 2 ? "" : "Spur " + std::to_string(t);
-    } else if (seed % 4 != 1) {
-        e.tuneSections.SetDynamic({{"pp", "30"}, {"ff", std::to_string(100 + seed)}});
-        e.tuneSections.SetArtic({{"staccato", "50"}});
-        e.tuneSections.SetTrills({{"speed", std::to_string(seed)}});
-        e.tuneSections.UseDynamic = 1;
-        e.tuneSections.UseTrills = seed % 2;
-    }
-    e.tuneSections.UseSwing = e.kind == EntryKind::Midi ? 0 : (seed + 1) % 2;
+}
+
+// The metronome, tune-up and sample-library records, away from their defaults.
+void setStepRecords(ProjectEntry& e, int seed) {
     scorecore::CMetronom& m = e.metronome;
     m.CountIn = seed % 5;
     m.Use = seed % 2;
@@ -185,6 +168,10 @@ void setEntrySettings(Studio& studio, ProjectEntry& e, int seed) {
     t.Instrument = seed % 2 == 0 ? -1 : seed;
     const auto qvo = randomBytes(kQvoAssignmentSize, static_cast<unsigned>(seed));
     std::copy(qvo.begin(), qvo.end(), e.qvoAssignment.begin());
+}
+
+// A tempo curve away from its defaults, with recorded points.
+void setTempoCurve(Studio& studio, ProjectEntry& e, int seed) {
     TempoCurve& c = e.tempoCurve;
     c.minimum = 30 + seed;
     c.maximum = 250 + seed;
@@ -206,6 +193,34 @@ void setEntrySettings(Studio& studio, ProjectEntry& e, int seed) {
         p.tag = i % 3;
         c.points[TempoCurve::kRecordedList].push_back(p);
     }
+}
+
+// Every setting the file carries, away from its default, on every voice.
+void setEntrySettings(Studio& studio, ProjectEntry& e, int seed) {
+    PipelineServices& pipeline = studio.pipeline;
+    e.Pause = seed % 11;
+    e.ConvertForQvo = seed % 2;
+    e.TempoAbsolute = seed % 3 == 0 ? -1 : 80 + seed;
+    e.TempoRelative = 900 + seed * 10;
+    e.TempoIsRelative = seed % 2;
+    e.TransposePercussion = (seed + 1) % 2;
+    e.Reverb = seed % 2 == 0 ? "Großer Saal" : "Kleiner Raum";
+    e.ReverbType = seed % 4;
+    setStaffSettings(pipeline, e, seed);
+    pipeline.cnvEntrySetTranspose(e, seed % 2 == 0 ? -3 : 5);
+    if (e.kind == EntryKind::Midi) {
+        for (std::size_t t = 1; t < e.trackNames.size(); ++t)
+            e.trackNames[t] = t == 2 ? "" : "Spur " + std::to_string(t);
+    } else if (seed % 4 != 1) {
+        e.tuneSections.SetDynamic({{"pp", "30"}, {"ff", std::to_string(100 + seed)}});
+        e.tuneSections.SetArtic({{"staccato", "50"}});
+        e.tuneSections.SetTrills({{"speed", std::to_string(seed)}});
+        e.tuneSections.UseDynamic = 1;
+        e.tuneSections.UseTrills = seed % 2;
+    }
+    e.tuneSections.UseSwing = e.kind == EntryKind::Midi ? 0 : (seed + 1) % 2;
+    setStepRecords(e, seed);
+    setTempoCurve(studio, e, seed);
 }
 
 void useSamplePlayer(ProjectEntry& e, int seed) {

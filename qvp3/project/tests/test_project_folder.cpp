@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <set>
 
 #include "neighbour_doubles.h"
 #include "platform/files.h"
 #include "platform/ini_file.h"
+#include "platform_testing/file_bytes.h"
 #include "platform_testing/temp_folder.h"
 #include "qvp3_project/project_folder.h"
 
@@ -16,10 +16,7 @@ namespace fs = std::filesystem;
 using platform::testing::TempFolder;
 using testing::FakeNeighbours;
 
-void touch(const fs::path& path, std::string_view content = "x") {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
+void touch(const fs::path& path, std::string_view content = "x") { platform::testing::writeBytes(path, content); }
 
 ProjectEntry& addEntry(Project& project, const fs::path& filename, const fs::path& orig = {}, int durationMs = 0) {
     ProjectEntry entry;
@@ -139,8 +136,7 @@ TEST(ConvertedNames, LegacyFilesMoveToTheNewNamesWithoutOverwriting) {
     EXPECT_TRUE(prjRenameLegacyConvertedFiles(project, 1, 3));
     EXPECT_EQ(filesIn(dir.path()), (std::set<std::string>{"Choir02.mid", "Choir03.wav", "Song_qvpcnv.mid",
                                                           "Song_qvpcnv.wav"}));
-    std::ifstream wave(dir.path() / "Song_qvpcnv.wav");
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(wave), {}), "present wave");
+    EXPECT_EQ(platform::testing::readBytes(dir.path() / "Song_qvpcnv.wav"), "present wave");
     EXPECT_TRUE(prjRenameLegacyConvertedFiles(project, 5, 1)) << "no entry, nothing to do";
 }
 
@@ -482,8 +478,7 @@ TEST(ProjectCopy, RenameInTheSameFolderNeverReplacesAnotherFile) {
     touch(p.folder / "Other.c-1", "another project");
     EXPECT_EQ(CopyProjectTo("Mass", p.project, p.project.data, "Other", 2), kFolderCannotCreate);
     EXPECT_TRUE(fs::exists(p.folder / "Requiem.c-1"));
-    std::ifstream other(p.folder / "Other.c-1");
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(other), {}), "another project");
+    EXPECT_EQ(platform::testing::readBytes(p.folder / "Other.c-1"), "another project");
     EXPECT_EQ(p.project.filePath, p.folder / "Requiem.c-1");
 }
 

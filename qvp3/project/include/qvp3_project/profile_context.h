@@ -42,7 +42,8 @@ public:
     // Writes pending changes to the target file; true when nothing was
     // pending or the file was written. A failed write keeps the old file.
     bool flush(std::string* error = nullptr);
-    // The document of the target file, read on first use.
+    // The document of the target file, read on first use. When iniPath has
+    // changed since, the previous file's pending changes are written first.
     platform::IniDocument& document();
     // Starts the target file anew: an empty document, not read from the file,
     // that the next flush() writes over the whole file (a file written whole).

@@ -43,7 +43,6 @@ private:
     std::vector<std::vector<std::uint8_t>> voiceFlags_;  // per staff, one byte a voice
     std::vector<std::uint8_t> staveFlags_;
     std::int32_t fullStaves_ = 0;
-    std::vector<std::uint8_t> voiceCounts_;
 };
 
 // Shapes the matrix (its old contents dropped) with every flag 0: staves
