@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <exception>
 #include <filesystem>
 #include <new>
 #include <span>
@@ -179,7 +178,7 @@ int runGuarded(CThreadProcParams& params, std::span<const std::filesystem::path>
     } catch (const std::bad_alloc&) {
         params.file->destroy();
         return kErrOutOfMemory;
-    } catch (const std::exception&) {
+    } catch (...) {
         params.file->destroy();
         return kErrDom;
     }
@@ -201,11 +200,9 @@ void mxmlConvertProc(CThreadProcParams* params) {
 
 int loadPlayModel(CMxmlFile& file, const std::filesystem::path& source,
                   std::span<const std::filesystem::path> styleSheetFolders) {
-    int result = kOk;
     CThreadProcParams params;
     params.file = &file;
     params.sourcePath = source.string();
-    params.result = &result;
     return runGuarded(params, styleSheetFolders);
 }
 

@@ -19,14 +19,6 @@ namespace {
 
 constexpr std::string_view kLogFunction = "mxmlConvertProc";
 
-std::vector<const xmlNode*> childrenNamed(const xmlNode* parent, std::string_view name) {
-    std::vector<const xmlNode*> found;
-    for (const xmlNode* c : mx::elements(parent)) {
-        if (mx::nameOf(c) == name) found.push_back(c);
-    }
-    return found;
-}
-
 // Gives the event the marks of the directions read before it; the note's
 // own dynamic stays when it has one.
 void takeMarks(CScoreEvent& event, CScoreEvent& marks) {
@@ -73,7 +65,7 @@ int CMeasureWalk::run() {
     if (file_.document.root() == nullptr || GetPartlistFromNode(file_.document.root(), parts) != kOk) return kErrDom;
     const auto partCount = static_cast<int32_t>(parts.size());
     const auto measuresOfFirst =
-        parts.empty() ? 0 : static_cast<int32_t>(childrenNamed(parts.front(), "measure").size());
+        parts.empty() ? 0 : static_cast<int32_t>(mx::childrenNamed(parts.front(), "measure").size());
     if (measuresOfFirst > 0) {
         file_.reportProgress(kProgressTotal, static_cast<platform::LParam>(measuresOfFirst) * partCount);
     }
@@ -97,7 +89,7 @@ int CMeasureWalk::walkPart(const xmlNode* part, int32_t index, int32_t documentI
     lastNoteStart_ = 0;
     pending_.active = false;
     carry_.clear();
-    std::vector<const xmlNode*> measures = childrenNamed(part, "measure");
+    std::vector<const xmlNode*> measures = mx::childrenNamed(part, "measure");
     if (index < static_cast<int32_t>(file_.parts.size())) {
         auto& list = file_.parts[static_cast<std::size_t>(index)].measures;
         list.clear();

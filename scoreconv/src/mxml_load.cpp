@@ -9,7 +9,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <memory>
 #include <new>
@@ -17,6 +16,7 @@
 
 #include "part_list.h"
 #include "scorecore/result_codes.h"
+#include "xml_values.h"
 
 namespace scoreconv {
 
@@ -27,13 +27,10 @@ using scorecore::XmlDocument;
 
 constexpr std::string_view kFunction = "getProps";
 
-bool isElement(const xmlNode* node, const char* name) {
-    return node != nullptr && node->type == XML_ELEMENT_NODE && node->name != nullptr &&
-           std::strcmp(reinterpret_cast<const char*>(node->name), name) == 0;
-}
+using mx::isNamed;
 
 bool isScoreRoot(const xmlNode* root) {
-    return isElement(root, "score-partwise") || isElement(root, "score-timewise");
+    return isNamed(root, "score-partwise") || isNamed(root, "score-timewise");
 }
 
 bool mentionsMusicXml(std::string_view text) { return text.find("MusicXML") != std::string_view::npos; }
@@ -159,15 +156,15 @@ struct HeaderTexts {
 int readIdentification(const xmlNode* identification, HeaderTexts& texts) {
     for (const xmlNode* c = identification->children; c != nullptr; c = c->next) {
         int rc = scorecore::kOk;
-        if (isElement(c, "encoding")) {
+        if (isNamed(c, "encoding")) {
             rc = scorecore::xmldomGetChildAttributes(c, texts.encoding);
-        } else if (isElement(c, "creator")) {
+        } else if (isNamed(c, "creator")) {
             rc = scorecore::xmldomReadAttributes(c, texts.creators);
-        } else if (isElement(c, "rights")) {
+        } else if (isNamed(c, "rights")) {
             rc = scorecore::xmldomReadAttributes(c, texts.rights);
-        } else if (isElement(c, "miscellaneous")) {
+        } else if (isNamed(c, "miscellaneous")) {
             rc = scorecore::xmldomGetChildAttributes(c, texts.miscellaneous);
-        } else if (isElement(c, "source")) {
+        } else if (isNamed(c, "source")) {
             texts.source = scorecore::xmldomNodeText(c);
         }
         if (rc != scorecore::kOk) return rc;
@@ -181,16 +178,16 @@ int readRootChildren(CMxmlFile& file, const xmlNode* root, HeaderTexts& texts) {
     bool partListRead = false;
     for (const xmlNode* c = root->children; c != nullptr; c = c->next) {
         int rc = scorecore::kOk;
-        if (isElement(c, "work")) {
+        if (isNamed(c, "work")) {
             rc = scorecore::xmldomGetChildAttributes(c, texts.work);
-        } else if (isElement(c, "identification")) {
+        } else if (isNamed(c, "identification")) {
             rc = readIdentification(c, texts);
-        } else if (isElement(c, "part-list") && !partListRead) {
+        } else if (isNamed(c, "part-list") && !partListRead) {
             partListRead = true;
             rc = readPartList(file, c);
-        } else if (isElement(c, "movement-number")) {
+        } else if (isNamed(c, "movement-number")) {
             texts.movementNumber = scorecore::xmldomNodeText(c);
-        } else if (isElement(c, "movement-title")) {
+        } else if (isNamed(c, "movement-title")) {
             texts.movementTitle = scorecore::xmldomNodeText(c);
         }
         if (rc != scorecore::kOk) return rc;
@@ -256,7 +253,7 @@ int loadHeader(CMxmlFile& file, const std::filesystem::path& source,
     if (const int rc = getVersion(source, &doc); rc != scorecore::kOk) return rc;
     dropLoadedTables(file);
     if (doc.root() == nullptr) return scorecore::kErrUnknownFormat;
-    if (!isElement(doc.root(), "score-partwise")) {
+    if (!isNamed(doc.root(), "score-partwise")) {
         const std::vector<std::filesystem::path> defaults =
             styleSheetFolders.empty() ? defaultStyleSheetFolders() : std::vector<std::filesystem::path>{};
         const auto sheet = findStyleSheet(styleSheetFolders.empty() ? defaults : styleSheetFolders);

@@ -73,11 +73,6 @@ std::string alterText(int64_t alter) {
 
 }  // namespace
 
-int32_t pitchKey(const xmlNode* pitch, bool unpitched) {
-    const Pitch parts = readPitchParts(pitch, unpitched);
-    return parts.semitone < 0 ? -1 : keyOf(parts);
-}
-
 int readPitch(const xmlNode* note, bool unpitched, CScoreEvent& event) {
     const xmlNode* element = mx::child(note, unpitched ? "unpitched" : "pitch");
     if (element == nullptr) return kErrDom;

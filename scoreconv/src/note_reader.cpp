@@ -181,7 +181,6 @@ double readForward(const xmlNode* forward, int32_t& staff, std::string& voice) {
     return readBackup(forward);
 }
 
-bool isNoteElement(const xmlNode* node) { return mx::isNamed(node, "note"); }
 bool noteIsCue(const xmlNode* note) { return mx::hasChild(note, "cue"); }
 bool noteIsChord(const xmlNode* note) { return mx::hasChild(note, "chord"); }
 bool noteIsGrace(const xmlNode* note) { return mx::hasChild(note, "grace"); }

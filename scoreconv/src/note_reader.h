@@ -61,10 +61,6 @@ int readNote(const xmlNode* note, const CReadContext& context, CScoreEvent& even
 // it. kOk, kErrDom when the note has no such element, kErrOutOfMemory.
 int readPitch(const xmlNode* note, bool unpitched, CScoreEvent& event);
 
-// The key (0..127) of a pitch or unpitched element alone; -1 when it has no
-// usable step.
-int32_t pitchKey(const xmlNode* pitch, bool unpitched);
-
 // The divisions per quarter an "attributes" element sets: nothing when it has
 // no "divisions"; 1 when its value is not a positive number.
 std::optional<double> divisionsOf(const xmlNode* attributes);
@@ -81,7 +77,6 @@ double readForward(const xmlNode* forward, int32_t& staff, std::string& voice);
 int64_t scanMeasureLength(const xmlNode* measure, double divisionsAtStart, int32_t ticksPerQuarter);
 
 // Small predicates on a note element.
-bool isNoteElement(const xmlNode* node);
 bool noteIsCue(const xmlNode* note);
 bool noteIsChord(const xmlNode* note);
 bool noteIsGrace(const xmlNode* note);

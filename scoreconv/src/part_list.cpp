@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <charconv>
 #include <cmath>
-#include <cstring>
 #include <new>
 #include <optional>
 #include <set>
@@ -14,6 +12,7 @@
 #include "platform/text.h"
 #include "scorecore/result_codes.h"
 #include "scorecore/xml_dom.h"
+#include "xml_values.h"
 
 namespace scoreconv {
 
@@ -21,40 +20,13 @@ namespace {
 
 using scorecore::CScoreClef;
 
+using mx::childText;
+using mx::isNamed;
+using mx::parseNumber;
+
 // --- reading elements -------------------------------------------------------------------
 
-bool isElement(const xmlNode* node, const char* name) {
-    return node != nullptr && node->type == XML_ELEMENT_NODE && node->name != nullptr &&
-           std::strcmp(reinterpret_cast<const char*>(node->name), name) == 0;
-}
-
-// The first child element of that name, or null.
-const xmlNode* childElement(const xmlNode* node, const char* name) {
-    for (const xmlNode* c = node != nullptr ? node->children : nullptr; c != nullptr; c = c->next) {
-        if (isElement(c, name)) return c;
-    }
-    return nullptr;
-}
-
-std::optional<std::string> childText(const xmlNode* node, const char* name) {
-    const xmlNode* child = childElement(node, name);
-    if (child == nullptr) return std::nullopt;
-    return scorecore::xmldomNodeText(child);
-}
-
-// A decimal number as the whole (trimmed) text; nothing for anything else.
-std::optional<double> parseNumber(std::string_view text) {
-    text = platform::trimBlanks(text);
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    double value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-// The number rounded, when it lies in lo..hi.
+// The number rounded, when it lies in lo..hi (a number outside is none, not cut).
 std::optional<int32_t> parseInt(std::string_view text, int32_t lo, int32_t hi) {
     const std::optional<double> value = parseNumber(text);
     if (!value) return std::nullopt;
@@ -171,17 +143,17 @@ struct HeaderScan {
         bool cue = false;
         const xmlNode* unpitched = nullptr;
         for (const xmlNode* c = node->children; c != nullptr; c = c->next) {
-            if (isElement(c, "voice")) {
+            if (isNamed(c, "voice")) {
                 voice = std::string(platform::trimBlanks(scorecore::xmldomNodeText(c)));
-            } else if (isElement(c, "staff")) {
+            } else if (isNamed(c, "staff")) {
                 staff = parseInt(scorecore::xmldomNodeText(c), 1, kMaxStavesPerPart).value_or(-1);
-            } else if (isElement(c, "rest")) {
+            } else if (isNamed(c, "rest")) {
                 rest = true;
-            } else if (isElement(c, "cue")) {
+            } else if (isNamed(c, "cue")) {
                 cue = true;
-            } else if (isElement(c, "unpitched")) {
+            } else if (isNamed(c, "unpitched")) {
                 unpitched = c;
-            } else if (isElement(c, "lyric") && countLyrics) {
+            } else if (isNamed(c, "lyric") && countLyrics) {
                 lyric(c);
             }
         }
@@ -195,7 +167,7 @@ struct HeaderScan {
     // The first note naming an instrument with a display pitch gives its key.
     void instruments(const xmlNode* note, int32_t key) {
         for (const xmlNode* c = note->children; c != nullptr; c = c->next) {
-            if (!isElement(c, "instrument")) continue;
+            if (!isNamed(c, "instrument")) continue;
             const std::string id = scorecore::xmldomAttribute(c, "id").value_or("");
             auto known = std::find_if(displayKeys.begin(), displayKeys.end(),
                                       [&](const auto& entry) { return entry.first == id; });
@@ -209,22 +181,22 @@ struct HeaderScan {
 
     // Whether to go into the element's children.
     bool visit(const xmlNode* node) {
-        if (isElement(node, "note")) {
+        if (isNamed(node, "note")) {
             note(node);
             return false;
         }
-        if (isElement(node, "sound")) {
+        if (isNamed(node, "sound")) {
             sound(node);
-        } else if (isElement(node, "staves")) {
+        } else if (isNamed(node, "staves")) {
             maxStaves = std::max(maxStaves, stavesValue(scorecore::xmldomNodeText(node)));
-        } else if (isElement(node, "clef")) {
+        } else if (isNamed(node, "clef")) {
             const int32_t staff = numberedStaff(node);
             if (staff >= 0 && !clefs[static_cast<std::size_t>(staff)]) clefs[static_cast<std::size_t>(staff)] = readClef(node);
             return false;
-        } else if (isElement(node, "transpose")) {
+        } else if (isNamed(node, "transpose")) {
             transpose(node);
             return false;
-        } else if (isElement(node, "staff-details")) {
+        } else if (isNamed(node, "staff-details")) {
             const int32_t staff = numberedStaff(node);
             const std::optional<int32_t> lines = parseOptionalInt(childText(node, "staff-lines"), 0, 64);
             if (staff >= 0 && lines && !staffLines[static_cast<std::size_t>(staff)]) {
@@ -333,9 +305,9 @@ public:
         claimed_.assign(elements_.size(), 0);
         for (const xmlNode* c = partList->children; c != nullptr; c = c->next) {
             int rc = scorecore::kOk;
-            if (isElement(c, "part-group")) {
+            if (isNamed(c, "part-group")) {
                 rc = partGroup(c);
-            } else if (isElement(c, "score-part")) {
+            } else if (isNamed(c, "score-part")) {
                 rc = scorePart(c);
             }
             if (rc != scorecore::kOk) return rc;
@@ -426,10 +398,10 @@ private:
     int partChildren(const xmlNode* scorePart, const CPartHeader& header, int32_t first) {
         bool hadInstrument = false;
         for (const xmlNode* c = scorePart->children; c != nullptr; c = c->next) {
-            const bool isName = isElement(c, "part-name");
-            if (isName || isElement(c, "part-abbreviation")) {
+            const bool isName = isNamed(c, "part-name");
+            if (isName || isNamed(c, "part-abbreviation")) {
                 nameStaves(c, isName, first, header.staves);
-            } else if (isElement(c, "midi-instrument")) {
+            } else if (isNamed(c, "midi-instrument")) {
                 hadInstrument = true;
                 if (!midiInstrument(c, header, first)) return scorecore::kErrOutOfMemory;
             }
@@ -555,7 +527,7 @@ int GetPartlistFromNode(const xmlNode* node, std::vector<xmlNodePtr>& parts) {
     if (root == nullptr) return scorecore::kErrDom;
     try {
         for (xmlNodePtr c = root->children; c != nullptr; c = c->next) {
-            if (isElement(c, "part")) parts.push_back(c);
+            if (isNamed(c, "part")) parts.push_back(c);
         }
     } catch (const std::bad_alloc&) {
         parts.clear();

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <limits>
 #include <new>
 #include <stdexcept>
@@ -10,16 +9,13 @@
 
 #include "scorecore/sc_util.h"
 #include "scorecore/score_event.h"
+#include "xml_values.h"
 
 namespace scoreconv {
 
 namespace {
 
-std::string lowered(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
+using mx::lowered;
 
 int32_t clampTo(int64_t value, int32_t low, int32_t high) {
     return static_cast<int32_t>(std::clamp<int64_t>(value, low, high));

@@ -62,11 +62,12 @@ void mxmlPlayProc(CThreadProcParams* params) {
 }
 
 int runPlayPass(CMxmlFile& file, CThreadProcParams& params, const CPlayEnvironment& env) {
-    // The pass is a thread's body: nothing may escape it.
+    // The pass is a thread's body: nothing may escape it, not even what a
+    // host's own output throws. Any failure reads as the exports read it.
     try {
         CPlayPass pass(file, params, env);
         return pass.run();
-    } catch (const std::bad_alloc&) {
+    } catch (...) {
         if (params.result != nullptr) std::atomic_ref<int>(*params.result).store(kErrOutOfMemory);
         return kErrOutOfMemory;
     }

@@ -55,8 +55,8 @@ struct CPlayEnvironment {
     int64_t stepLimit = 0;
 };
 
-// The procedure as the convert procedure's hook and the library's export take
-// it: plays params->file (nothing without one) in its mode. The result also
+// The procedure as the convert procedure and the library's export run it:
+// plays params->file (nothing without one) in its mode. The result also
 // goes to *params->result, the state to *params->state; a play-time pass
 // stores the time in *params->playTime (100-ns units) and the length in
 // file.playLength; a render pass writes the MIDI file at params->sourcePath.

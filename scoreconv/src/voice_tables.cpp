@@ -7,18 +7,15 @@
 #include <optional>
 #include <stdexcept>
 
+#include "xml_values.h"
+
 namespace scoreconv {
 
 namespace {
 
 uint32_t voiceBitMask(int32_t bit) { return bit >= 0 && bit < 32 ? (1u << bit) : 0u; }
 
-std::string_view trimmed(std::string_view text) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-    return text;
-}
+using mx::trimmed;
 
 // A voice id that is a decimal number (with an optional sign): its value,
 // saturated far outside 1..32; nothing for any other id.

@@ -47,14 +47,6 @@ const xmlNode* nextMeasure(const xmlNode* measure) {
     return nullptr;
 }
 
-std::vector<const xmlNode*> measuresOf(const xmlNode* part) {
-    std::vector<const xmlNode*> found;
-    for (const xmlNode* c : mx::elements(part)) {
-        if (mx::nameOf(c) == "measure") found.push_back(c);
-    }
-    return found;
-}
-
 // The child of a measure that holds node (node itself when it is one).
 const xmlNode* measureChildOf(const xmlNode* node) {
     while (node != nullptr && node->parent != nullptr && !mx::isNamed(node->parent, "measure")) node = node->parent;
@@ -264,7 +256,7 @@ std::vector<std::vector<const xmlNode*>> partMeasures(const xmlNode* documentNod
     rc = GetPartlistFromNode(documentNode, parts);
     std::vector<std::vector<const xmlNode*>> lists;
     if (rc != kOk) return lists;
-    for (const xmlNode* part : parts) lists.push_back(measuresOf(part));
+    for (const xmlNode* part : parts) lists.push_back(mx::childrenNamed(part, "measure"));
     return lists;
 }
 

@@ -1,9 +1,9 @@
 #include "xml_values.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cmath>
 
+#include "platform/text.h"
 #include "scorecore/xml_dom.h"
 
 namespace scoreconv::mx {
@@ -27,6 +27,14 @@ const xmlNode* child(const xmlNode* parent, std::string_view name) {
         if (nameOf(c) == name) return c;
     }
     return nullptr;
+}
+
+std::vector<const xmlNode*> childrenNamed(const xmlNode* parent, std::string_view name) {
+    std::vector<const xmlNode*> found;
+    for (const xmlNode* c : elements(parent)) {
+        if (nameOf(c) == name) found.push_back(c);
+    }
+    return found;
 }
 
 bool hasChild(const xmlNode* parent, std::string_view name) { return child(parent, name) != nullptr; }
@@ -101,12 +109,7 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-std::string lowered(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-    return out;
-}
+std::string lowered(std::string_view text) { return platform::toLowerAscii(text); }
 
 std::size_t utf8PrefixLength(std::string_view text, std::size_t maxBytes) {
     if (text.size() <= maxBytes) return text.size();

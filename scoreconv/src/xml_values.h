@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace scoreconv::mx {
 
@@ -55,6 +56,8 @@ inline ElementRange elements(const xmlNode* parent) { return ElementRange(parent
 
 // The first child element of that name; null when there is none.
 const xmlNode* child(const xmlNode* parent, std::string_view name);
+// Every child element of that name, in document order.
+std::vector<const xmlNode*> childrenNamed(const xmlNode* parent, std::string_view name);
 bool hasChild(const xmlNode* parent, std::string_view name);
 // The text of a node (its text descendants); empty for null.
 std::string text(const xmlNode* node);

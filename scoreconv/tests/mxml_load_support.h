@@ -4,7 +4,6 @@
 #pragma once
 
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,6 +13,7 @@
 
 #include "mxml_file.h"
 #include "mxml_load.h"
+#include "platform_testing/file_bytes.h"
 #include "scorecore/score_log.h"
 
 namespace scoreconv::testing {
@@ -31,10 +31,8 @@ inline std::filesystem::path styleSheetFolder() {
     return std::filesystem::path(QVP3_TEST_DATA_DIR).parent_path().parent_path().parent_path() / "data";
 }
 
-inline void writeFile(const std::filesystem::path& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+using platform::testing::readBytes;
+using platform::testing::writeBytes;
 
 // Changes the current folder and puts the previous one back when it goes
 // (timewise scores need the style sheet, which is looked for there).

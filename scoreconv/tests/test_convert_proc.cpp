@@ -313,7 +313,7 @@ struct ProgressCase {
 TEST(ConvertProgress, TwoPartsOfTenMeasuresReportTwentyUnitsOnceThenEachOne) {
     TempFolder temp;
     const fs::path source = temp.path() / "two_parts.xml";
-    writeFile(source, wholeNoteScore(2, 10));
+    writeBytes(source, wholeNoteScore(2, 10));
     for (const ProgressCase& pc : {ProgressCase{"tvrxml posted", kModeTvrxml, true},
                                    ProgressCase{"tvrxml sent", kModeTvrxml, false},
                                    ProgressCase{"play model sent", kModeRealTime, false}}) {
@@ -339,7 +339,7 @@ TEST(ConvertProgress, TwoPartsOfTenMeasuresReportTwentyUnitsOnceThenEachOne) {
 TEST(ConvertStop, AStopRequestAtMeasureFiveEndsTheRunWithNoFileAndTheModeRestored) {
     TempFolder temp;
     const fs::path source = temp.path() / "two_parts.xml";
-    writeFile(source, wholeNoteScore(2, 10));
+    writeBytes(source, wholeNoteScore(2, 10));
     for (const int32_t mode : {kModeTvrxml, kModeRealTime, kModeLoadAndPlay}) {
         SCOPED_TRACE(mode);
         Conversion c(mode);
@@ -379,7 +379,7 @@ TEST(ConvertFailures, ATargetThatCannotBeWrittenLeavesNothing) {
 
     // An older file at the target stays as it was when the new one fails.
     const fs::path existing = temp.path() / "old.tvrx";
-    writeFile(existing, "old");
+    writeBytes(existing, "old");
     fs::permissions(temp.path(), fs::perms::owner_read | fs::perms::owner_exec);
     Conversion again;
     const int rc = again.run(fixture("walk_parts.xml"), existing);

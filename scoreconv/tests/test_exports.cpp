@@ -10,9 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -26,6 +24,7 @@
 #include "platform/midi_out.h"
 #include "play_test_support.h"
 #include "platform/text.h"
+#include "platform_testing/file_bytes.h"
 #include "platform_testing/temp_folder.h"
 #include "scorecore/midi_stream.h"
 #include "scorecore/score_log.h"
@@ -33,21 +32,13 @@
 
 namespace {
 
+using platform::testing::readBytes;
 using platform::testing::TempFolder;
+using platform::testing::writeBytes;
 using scoreconv::testing::captureNotes;
 using scoreconv::testing::expectEveryNoteEnded;
 
 std::string fixture(const char* name) { return (std::filesystem::path(QVP3_TEST_DATA_DIR) / name).string(); }
-
-std::string readText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeText(const std::filesystem::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
 
 // A partwise score of `parts` one-staff parts with `measures` measures of one
 // whole note each; part i is named names[i] when given.
@@ -303,7 +294,7 @@ TEST(ExportsTexts, WideCopiesAreMadeOnceAndGoWithTheContents) {
     TempFolder temp;
     const std::filesystem::path source = temp.path() / "names.xml";
     const std::vector<std::string> names = {"Fl\xC3\xB6te", "Violine \xF0\x9D\x84\x9E", "Oboe"};
-    writeText(source, scoreXml(3, 1, names));
+    writeBytes(source, scoreXml(3, 1, names));
     MxmlHandle h;
     ASSERT_EQ(mxmlGetProps(h.file, source.c_str()), 0);
     ASSERT_EQ(mxmlGetStaveNum(h.file), 4);
@@ -428,7 +419,7 @@ void expectLoadProgress(const std::vector<Received>& got) {
 class ExportsCallbackTarget : public ::testing::Test {
 protected:
     void SetUp() override {
-        writeText(source, scoreXml(2, 10));
+        writeBytes(source, scoreXml(2, 10));
         window = scoreconvCreateCallbackTarget(record, &received);
         ASSERT_NE(window, nullptr);
     }
@@ -486,12 +477,12 @@ TEST(ExportsLog, EachHandleWritesToTheLogItWasGiven) {
 
     EXPECT_NE(convert(mxmlA, (temp.path() / "missing.xml").string()), 0);
     EXPECT_NE(vxmlGetProps(vxmlA, (temp.path() / "missing.tvrx").c_str()), 0);
-    const std::string a = readText(pathA);
+    const std::string a = readBytes(pathA);
     ASSERT_GE(a.size(), 2u);
     EXPECT_NE(a.find("mxmlConvertProc"), std::string::npos) << a;
     EXPECT_NE(a.find("getProps"), std::string::npos) << a;
     EXPECT_EQ(a.substr(a.size() - 2), "\r\n");
-    EXPECT_EQ(readText(pathB), "");
+    EXPECT_EQ(readBytes(pathB), "");
 
     mxmlFreeFile(&mxmlA);
     mxmlFreeFile(&mxmlB);
@@ -536,7 +527,7 @@ TEST(ExportsConvert, ModeFiveWritesATvrxmlFileThatOpensAgain) {
 class ExportsPlay : public ::testing::Test {
 protected:
     void SetUp() override {
-        writeText(source_, scoreXml(2, 4, {"Flute", "Oboe"}));
+        writeBytes(source_, scoreXml(2, 4, {"Flute", "Oboe"}));
         CThreadProcParams params{};
         int result = 1;
         params.file = h_.file;

@@ -9,10 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -561,13 +558,6 @@ private:
     std::mt19937 random_;
 };
 
-std::string readText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // What a loaded model must hold whatever the file said.
 void expectSound(const CMxmlFile& file, const std::string& what) {
     ASSERT_EQ(static_cast<int32_t>(file.voiceCounts.size()), std::max(file.events.rowCount() - 1, 0)) << what;
@@ -601,11 +591,11 @@ TEST(MeasureWalkMutation, MutatedScoresLoadOrFailCleanly) {
                              "walk_parts.xml", "walk_transpose.xml", "walk_percussion.xml", "walk_ties.xml",
                              "walk_tuplets.xml", "walk_grace.xml", "walk_repeats.xml", "walk_directions.xml",
                              "walk_lyrics.xml", "walk_changes.xml", "walk_upbeat.xml", "walk_measure_repeat.xml"}) {
-        scores.push_back(readText(fixture(name)));
+        scores.push_back(readBytes(fixture(name)));
     }
     for (const char* name : {"24a-GraceNotes.xml", "31a-Directions.xml", "33c-Spanners-Slurs.xml",
                              "42a-MultiVoice-TwoVoicesOnStaff-Lyrics.xml", "45b-RepeatWithAlternatives.xml"}) {
-        scores.push_back(readText(suiteFile(name)));
+        scores.push_back(readBytes(suiteFile(name)));
     }
     Mutator mutator(20240611);
     const int32_t modes[] = {kModeRealTime, kModeLoadAndPlay, kModeTvrxml};

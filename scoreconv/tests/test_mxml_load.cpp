@@ -25,17 +25,13 @@ namespace {
 using platform::testing::TempFolder;
 using scoreconv::testing::CurrentFolder;
 using scoreconv::testing::fixture;
+using scoreconv::testing::readBytes;
 using scoreconv::testing::LoggedFile;
 using scoreconv::testing::styleSheetFolder;
 using scoreconv::testing::suiteFile;
-using scoreconv::testing::writeFile;
+using scoreconv::testing::writeBytes;
 namespace fs = std::filesystem;
 using namespace scorecore;
-
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::string dumpNode(const XmlDocument& doc, xmlNodePtr node) {
     xmlBufferPtr buffer = xmlBufferCreate();
@@ -81,7 +77,7 @@ TEST(MxmlGetVersion, ClassifiesByRootDoctypeAndTopLevelComment) {
     TempFolder temp;
     for (const Case& c : cases) {
         const fs::path path = temp.path() / "case.xml";
-        writeFile(path, c.text);
+        writeBytes(path, c.text);
         XmlDocument doc;
         EXPECT_EQ(getVersion(path, &doc), c.rc) << c.name;
         EXPECT_EQ(static_cast<bool>(doc), c.rc == kOk) << c.name << ": the document is handed out on success only";
@@ -269,7 +265,7 @@ TEST(MxmlGetProps, FailingTransformIsLoggedWithItsStep) {
     };
     for (const Case& c : cases) {
         TempFolder folder;
-        if (!c.sheet.empty()) writeFile(folder.path() / "timepart.xsl", c.sheet);
+        if (!c.sheet.empty()) writeBytes(folder.path() / "timepart.xsl", c.sheet);
         LoggedFile loaded;
         const fs::path folders[] = {folder.path()};
         EXPECT_EQ(getProps(*loaded.file, fixture("timewise.xml"), folders), kErrDom) << c.name;
@@ -283,7 +279,7 @@ TEST(MxmlGetProps, FailingTransformIsLoggedWithItsStep) {
 TEST(MxmlGetProps, OtherRootsLeaveNothingAfterTheTransform) {
     TempFolder temp;
     const fs::path path = temp.path() / "opus.xml";
-    writeFile(path, "<!DOCTYPE opus PUBLIC \"-//Recordare//DTD MusicXML 3.0 Opus//EN\" \"opus.dtd\">"
+    writeBytes(path, "<!DOCTYPE opus PUBLIC \"-//Recordare//DTD MusicXML 3.0 Opus//EN\" \"opus.dtd\">"
                     "<opus><score href='a.xml'/></opus>");
     LoggedFile loaded;
     EXPECT_EQ(loaded.load(path), kErrUnknownFormat);
@@ -292,7 +288,7 @@ TEST(MxmlGetProps, OtherRootsLeaveNothingAfterTheTransform) {
 // --- hostile and broken files ---------------------------------------------------------------
 
 TEST(MxmlGetProps, ExternalEntitiesAreNeverRead) {
-    const std::string passwd = readAll("/etc/passwd");
+    const std::string passwd = readBytes("/etc/passwd");
     ASSERT_NE(passwd.find("root:"), std::string::npos);
     LoggedFile loaded;
     ASSERT_EQ(loaded.load(fixture("xxe.xml")), kOk);
@@ -313,7 +309,7 @@ TEST(MxmlGetProps, NestedEntitiesAreNotExpanded) {
     doc += "]><score-partwise><work><work-title>&a11;</work-title></work><part-list>"
            "<score-part id='P1'><part-name>&a11;</part-name></score-part></part-list></score-partwise>";
     TempFolder temp;
-    writeFile(temp.path() / "laughs.xml", doc);
+    writeBytes(temp.path() / "laughs.xml", doc);
     LoggedFile loaded;
     const int rc = loaded.load(temp.path() / "laughs.xml");
     EXPECT_TRUE(rc == kOk || rc == kErrCannotOpen) << rc;
@@ -324,8 +320,8 @@ TEST(MxmlGetProps, NestedEntitiesAreNotExpanded) {
 // stretches and hostile numbers. Each load ends in a code; a loaded one has
 // tables that agree with each other.
 TEST(MxmlGetProps, MutatedScoresNeverCrash) {
-    const std::vector<std::string> bases = {readAll(fixture("voices_staves.xml")), readAll(fixture("percussion.xml")),
-                                            readAll(fixture("part_groups.xml")), readAll(fixture("timewise.xml"))};
+    const std::vector<std::string> bases = {readBytes(fixture("voices_staves.xml")), readBytes(fixture("percussion.xml")),
+                                            readBytes(fixture("part_groups.xml")), readBytes(fixture("timewise.xml"))};
     const char* const numbers[] = {"0", "-1", "33", "255", "256", "99999999999", "-2147483648", "1e308",
                                    "nan", "", "X", "4.5", "-0", "0x10"};
     std::mt19937 random(20240229);
@@ -363,7 +359,7 @@ TEST(MxmlGetProps, MutatedScoresNeverCrash) {
                 }
             }
         }
-        writeFile(path, text);
+        writeBytes(path, text);
         const int rc = loaded.load(path);
         ASSERT_TRUE(rc == kOk || rc == kErrCannotOpen || rc == kErrUnknownFormat || rc == kErrDom)
             << rc << " in round " << round;

@@ -18,7 +18,7 @@ using platform::testing::TempFolder;
 using scoreconv::testing::fixture;
 using scoreconv::testing::LoggedFile;
 using scoreconv::testing::suiteFile;
-using scoreconv::testing::writeFile;
+using scoreconv::testing::writeBytes;
 using scorecore::kOk;
 
 std::vector<std::string> staffNames(const CMxmlFile& file) {
@@ -238,7 +238,7 @@ TEST(PartList, FileNumbersAreBoundedBeforeUse) {
                 "</staves><clef number='99'><sign>F</sign></clef><staff-details number='-1'>"
                 "<staff-lines>1000</staff-lines></staff-details></attributes>"
                 "<note><voice>1</voice><staff>1000000000000</staff></note></measure></part>");
-        writeFile(temp.path() / "n.xml", text);
+        writeBytes(temp.path() / "n.xml", text);
         LoggedFile loaded;
         ASSERT_EQ(loaded.load(temp.path() / "n.xml"), kOk) << c.name;
         EXPECT_EQ(loaded.file->staffCount(), c.expected) << c.name;
@@ -271,7 +271,7 @@ TEST(PartList, PartsAreMatchedToTheirElementsById) {
 
 TEST(PartList, EachElementServesOneDeclaredPart) {
     TempFolder temp;
-    writeFile(temp.path() / "twice.xml",
+    writeBytes(temp.path() / "twice.xml",
               score("<score-part id='P1'><part-name>A</part-name></score-part>"
                     "<score-part id='P1'><part-name>B</part-name></score-part>",
                     "<part id='P1'><measure number='1'/></part>"));
@@ -352,7 +352,7 @@ TEST(PartList, PercussionIdsStopAt255) {
                        "<midi-unpitched>" + std::to_string(35 + i % 40) + "</midi-unpitched></midi-instrument>";
     }
     TempFolder temp;
-    writeFile(temp.path() / "many.xml",
+    writeBytes(temp.path() / "many.xml",
               score("<score-part id='P1'><part-name>Perc</part-name>" + instruments + "</score-part>",
                     "<part id='P1'><measure number='1'><attributes><clef><sign>percussion</sign></clef>"
                     "</attributes></measure></part>"));
@@ -367,7 +367,7 @@ TEST(PartList, PercussionIdsStopAt255) {
 
 TEST(PartList, MidiValuesOutsideTheirRangeAreUnset) {
     TempFolder temp;
-    writeFile(temp.path() / "odd.xml",
+    writeBytes(temp.path() / "odd.xml",
               score("<score-part id='P1'><part-name>A</part-name>"
                     "<midi-instrument id='A1'><midi-channel>17</midi-channel><midi-program>0</midi-program>"
                     "<midi-unpitched>200</midi-unpitched></midi-instrument>"

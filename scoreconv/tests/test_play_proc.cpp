@@ -10,6 +10,8 @@
 #include <map>
 #include <random>
 #include <set>
+#include <span>
+#include <stdexcept>
 #include <thread>
 #include <utility>
 
@@ -298,6 +300,32 @@ TEST(PlayStop, WorkerStopRequestEndsThePlay) {
     ASSERT_TRUE(h.file->worker.stop(std::chrono::seconds(10)));
     EXPECT_EQ(state, kPlayStateSignalled);
     expectEveryNoteEnded(h.notes());
+}
+
+// A host's output that fails by throwing.
+class ThrowingMidiOut : public platform::MidiOutDevice {
+public:
+    bool shortMessage(std::uint32_t) override { throw std::runtime_error("output gone"); }
+    bool longMessage(std::span<const std::uint8_t>) override { throw std::runtime_error("output gone"); }
+    bool reset() override { throw std::runtime_error("output gone"); }
+};
+
+TEST(PlayStop, AnOutputThatThrowsEndsTheWorkersPlayWithAnError) {
+    PlayHarness h;
+    h.load("walk_repeats.xml");
+    ThrowingMidiOut device;
+    int result = 1;
+    CThreadProcParams params;
+    params.result = &result;
+    h.file->playMode = kModeRealTime;
+    // Escaping the worker, the exception would end the host's process.
+    ASSERT_EQ(mxmlPlayFile(*h.file, &params, &device, &h.clock), kOk);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (h.file->worker.running() && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(h.file->worker.stop(std::chrono::seconds(10)));
+    EXPECT_EQ(result, scorecore::kErrOutOfMemory);
 }
 
 TEST(PlayPreview, StopsAfterTheReportOfItsLastSecond) {

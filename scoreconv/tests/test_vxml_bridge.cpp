@@ -328,7 +328,7 @@ std::vector<const xmlNode*> elementsNamed(const xmlNode* parent, std::string_vie
 
 Converted convert(const std::string& xml) {
     platform::testing::TempFolder temp;
-    writeFile(temp.path() / "score.xml", xml);
+    writeBytes(temp.path() / "score.xml", xml);
     LoggedFile f(kModeTvrxml);
     f.file->playMode = kModeTvrxml;
     scorecore::CVxmlFile vxml;
@@ -507,7 +507,7 @@ TEST(VxmlBridge, AMultipleRestOfALaterPartEndsAtTheSystemsEnd) {
 
 TEST(VxmlBridge, AScoreWithoutStavesWritesNothing) {
     platform::testing::TempFolder temp;
-    writeFile(temp.path() / "empty.xml", "<?xml version=\"1.0\"?><score-partwise version=\"4.0\"><part-list/></score-partwise>");
+    writeBytes(temp.path() / "empty.xml", "<?xml version=\"1.0\"?><score-partwise version=\"4.0\"><part-list/></score-partwise>");
     LoggedFile f(kModeTvrxml);
     f.file->playMode = kModeTvrxml;
     scorecore::CVxmlFile vxml;

@@ -189,7 +189,6 @@ bool readBody(BinReader& r, BinScoreSummary& summary) {
     if (!scBinReadTagS(r, &summary.section)) {
         return false;
     }
-    summary.sectionCount = summary.section.count;
     while (!r.atEnd()) {
         BinScoreVSection& v = summary.vSections.emplace_back();
         if (!scBinReadTagV(r, &v.tag)) {

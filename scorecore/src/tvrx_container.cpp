@@ -109,8 +109,11 @@ int readTvrxContainer(const std::filesystem::path& path, std::string& xml, std::
         char chunk[65536];
         for (;;) {
             const zip_int64_t n = zip_fread(file.get(), chunk, sizeof chunk);
-            if (n < 0) return kErrCannotOpen;
             if (n == 0) break;
+            if (n < 0) {
+                xml.clear();
+                return kErrCannotOpen;
+            }
             xml.append(chunk, static_cast<std::size_t>(n));
             if (xml.size() > maxBytes) {
                 xml.clear();

@@ -4,11 +4,13 @@
 #include "scorecore/result_codes.h"
 #include "scorecore/tvrxml_vocab.h"
 #include "scorecore/vxml_file.h"
+#include "vxml_build.h"
 
 #include "platform/text.h"
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace scorecore {
@@ -19,13 +21,6 @@ constexpr int kDepthDrawObjects = 9;
 constexpr int kDepthDrawObj = 10;
 constexpr int kDepthSymbol = 11;
 constexpr int kDepthSymbolChild = 12;
-
-bool hasElementChild(const xmlNode* node) {
-    for (const xmlNode* child = node->children; child != nullptr; child = child->next) {
-        if (child->type == XML_ELEMENT_NODE) return true;
-    }
-    return false;
-}
 
 struct FontSpec {
     std::string_view face;
@@ -105,16 +100,8 @@ public:
     }
 
 private:
-    xmlNodePtr build(XmlElementArgs args) {
-        xmlNodePtr node = nullptr;
-        return xmldomAppendElement(args.out(&node)) == kOk ? node : nullptr;
-    }
-
-    int attach(xmlNodePtr parent, xmlNodePtr child, int depth) {
-        return xmldomAppendChild(doc_, parent, child, depth, hasElementChild(child), true) == kOk
-                   ? kOk
-                   : kErrXmlElement;
-    }
+    xmlNodePtr build(XmlElementArgs args) { return vxmlbuild::build(std::move(args)); }
+    int attach(xmlNodePtr parent, xmlNodePtr child, int depth) { return vxmlbuild::attach(doc_, parent, child, depth); }
 
     int add(xmlNodePtr obj) {
         if (list_ == nullptr) list_ = build(XmlElementArgs(doc_, nullptr, "drawObjects"));

@@ -10,6 +10,7 @@
 #include "scorecore/sc_util.h"
 #include "scorecore/tvrxml_vocab.h"
 #include "scorecore/vxml_file.h"
+#include "vxml_build.h"
 
 #include <algorithm>
 #include <array>
@@ -50,31 +51,13 @@ constexpr std::array<std::string_view, 11> kTypeNames = {
 };
 constexpr std::string_view kShortestBase = "1/256";
 
-bool hasElementChild(const xmlNode* node) {
-    for (const xmlNode* child = node->children; child != nullptr; child = child->next) {
-        if (child->type == XML_ELEMENT_NODE) return true;
-    }
-    return false;
-}
-
-// An element built detached (held by the document until attached); null on failure.
-xmlNodePtr build(XmlElementArgs args) {
-    xmlNodePtr node = nullptr;
-    return xmldomAppendElement(args.out(&node)) == kOk ? node : nullptr;
-}
+using vxmlbuild::attach;
+using vxmlbuild::build;
+using vxmlbuild::hasElementChild;
 
 // Appends an element to the parent named in args, after the indentation for its depth.
 int put(XmlElementArgs args) {
     return xmldomAppendElement(args.indent()) == kOk ? kOk : kErrXmlElement;
-}
-
-// Attaches a built element after the indentation for depth; an element with children
-// gets its closing tag on a line of its own.
-int attach(XmlDocument& doc, xmlNodePtr parent, xmlNodePtr child, int depth) {
-    if (parent == nullptr || child == nullptr) return kErrXmlElement;
-    return xmldomAppendChild(doc, parent, child, depth, hasElementChild(child), true) == kOk
-               ? kOk
-               : kErrXmlElement;
 }
 
 // --- layout ---------------------------------------------------------------------------

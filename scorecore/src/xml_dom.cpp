@@ -131,6 +131,17 @@ double parseFloatLikeAtof(std::string_view text) {
     return std::isfinite(value) ? value : 0.0;
 }
 
+// The whole stream into bytes; false when it holds more than maxBytes or a read fails.
+bool readCapped(std::istream& in, std::size_t maxBytes, std::string& bytes) {
+    char chunk[65536];
+    while (in) {
+        in.read(chunk, sizeof chunk);
+        bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
+        if (bytes.size() > maxBytes) return false;
+    }
+    return !in.bad();
+}
+
 int loadStartTemplate(XmlDocument& doc) {
     const std::filesystem::path candidates[] = {
         platform::programFolder() / "data" / "start.xml",
@@ -139,10 +150,10 @@ int loadStartTemplate(XmlDocument& doc) {
     for (const auto& candidate : candidates) {
         std::error_code ec;
         if (!std::filesystem::is_regular_file(candidate, ec)) continue;
-        std::string bytes;
         std::ifstream in(candidate, std::ios::binary);
         if (!in) continue;
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        std::string bytes;
+        if (!readCapped(in, kMaxXmlBytes, bytes)) return kErrXmlDocument;
         xmlDocPtr parsed = xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr,
                                          nullptr, kTemplateOptions);
         if (parsed == nullptr) return kErrXmlDocument;
@@ -405,13 +416,7 @@ int xmldomLoadFile(const std::filesystem::path& path, XmlDocument& doc, std::siz
     std::ifstream in(path, std::ios::binary);
     if (!in) return kErrXmlDocument;
     std::string bytes;
-    char chunk[65536];
-    while (in) {
-        in.read(chunk, sizeof chunk);
-        bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
-        if (bytes.size() > maxBytes) return kErrXmlDocument;
-    }
-    if (in.bad()) return kErrXmlDocument;
+    if (!readCapped(in, maxBytes, bytes)) return kErrXmlDocument;
     return xmldomParseMemory(bytes, doc);
 }
 

@@ -115,7 +115,7 @@ std::string describe(const BinScoreElement& e) {
 }
 
 std::string describe(const BinScoreSummary& s) {
-    std::string text = "S" + std::to_string(s.section.value) + "/" + std::to_string(s.sectionCount) + "/" +
+    std::string text = "S" + std::to_string(s.section.value) + "/" + std::to_string(s.section.count) + "/" +
                        std::to_string(s.section.count2);
     for (const BinScoreVSection& v : s.vSections) {
         text += " V" + std::to_string(v.tag.meter.beats) + "/" + std::to_string(v.tag.meter.unit) + "#" +

@@ -10,8 +10,10 @@
 #include "scorecore/meter.h"
 #include "scorecore/midi_stream.h"
 #include "scorecore/player_items.h"
+#include "test_support.h"
 
 using namespace scorecore;
+using scorecore::testing::bytesOf;
 
 namespace {
 
@@ -54,11 +56,6 @@ std::vector<uint8_t> streamed(const std::vector<Message>& messages) {
         out.insert(out.end(), messages[i].begin(), messages[i].end());
     }
     return out;
-}
-
-std::vector<uint8_t> bytesOf(const CPlayerItem& item) {
-    const auto b = item.bytes();
-    return {b.begin(), b.end()};
 }
 
 }  // namespace

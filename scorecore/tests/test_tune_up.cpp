@@ -11,8 +11,10 @@
 
 #include "scorecore/player_items.h"
 #include "scorecore/result_codes.h"
+#include "test_support.h"
 
 using namespace scorecore;
+using scorecore::testing::bytesOf;
 
 namespace {
 
@@ -79,11 +81,6 @@ std::vector<int32_t> chordKeys(const std::vector<CScoreEvent>& events) {
     std::vector<int32_t> keys;
     for (const CScoreEvent& e : events) keys.push_back(static_cast<int32_t>((e.midi[0] >> 8) & 0xFF));
     return keys;
-}
-
-std::vector<uint8_t> bytesOf(const CPlayerItem& item) {
-    const auto b = item.bytes();
-    return {b.begin(), b.end()};
 }
 
 }  // namespace

@@ -4,13 +4,12 @@
 #include "platform_testing/temp_folder.h"
 #include "scorecore/result_codes.h"
 #include "scorecore/score_log.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,24 +21,15 @@ namespace fs = std::filesystem;
 namespace {
 
 using platform::testing::readBytes;
+using platform::testing::writeBytes;
+using scorecore::testing::entityBomb;
 
 const fs::path kData = QVP3_TEST_DATA_DIR;
 
 fs::path writeText(const fs::path& folder, const std::string& name, const std::string& text) {
     const fs::path file = folder / name;
-    std::ofstream(file, std::ios::binary) << text;
+    writeBytes(file, text);
     return file;
-}
-
-// An entity bomb: each entity holds the one before it ten times.
-std::string entityBomb() {
-    std::string xml = "<!DOCTYPE score [<!ENTITY e0 \"lollollol\">";
-    for (int i = 1; i <= 9; ++i) {
-        xml += "<!ENTITY e" + std::to_string(i) + " \"";
-        for (int k = 0; k < 10; ++k) xml += "&e" + std::to_string(i - 1) + ";";
-        xml += "\">";
-    }
-    return xml + "]><score xmlns=\"http://x/TvrXML/1.0\"><info><author>&e9;</author></info></score>";
 }
 
 // Collects log lines in memory.

@@ -3,6 +3,7 @@
 #include "platform/files.h"
 #include "platform_testing/temp_folder.h"
 #include "scorecore/result_codes.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <vector>
 
 using namespace scorecore;
+using scorecore::testing::entityBomb;
 
 namespace {
 
@@ -39,17 +41,6 @@ std::string nsOf(const xmlNode* node) {
 }
 
 const std::string kDeclaration = "<?xml version='1.0' encoding='ISO-8859-1' standalone='yes'?>";
-
-// An entity bomb: each entity holds the one before it ten times.
-std::string entityBomb() {
-    std::string xml = "<!DOCTYPE score [<!ENTITY e0 \"lollollol\">";
-    for (int i = 1; i <= 9; ++i) {
-        xml += "<!ENTITY e" + std::to_string(i) + " \"";
-        for (int k = 0; k < 10; ++k) xml += "&e" + std::to_string(i - 1) + ";";
-        xml += "\">";
-    }
-    return xml + "]><score xmlns=\"http://x/TvrXML/1.0\"><info><author>&e9;</author></info></score>";
-}
 
 }  // namespace
 

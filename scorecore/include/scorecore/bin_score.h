@@ -78,9 +78,8 @@ struct BinScoreVSection {
 };
 
 struct BinScoreSummary {
-    std::size_t dataOffset = 0;      // offset of the 'S' section
-    std::uint32_t sectionCount = 0;  // the 'S' section's 32-bit count
-    BinTagS section;
+    std::size_t dataOffset = 0;  // offset of the 'S' section
+    BinTagS section;             // its 32-bit count is section.count
     std::vector<BinScoreVSection> vSections;
 };
 

@@ -233,7 +233,8 @@ public:
     bool hasAlter(int32_t head) const;
     // The alteration without a leading plus sign ("1", "-2", "**"); empty when missing.
     std::string getAlterText(int32_t head) const;
-    // MusicXML octave to TvrXML octave (+1 while below 9) and back (-1 while above 0).
+    // MusicXML octave to TvrXML octave (+1 while the result stays below 9) and back (-1
+    // while above 0).
     bool getPitchTextRaised(int32_t head, std::string& out) const;
     bool getPitchText(int32_t head, std::string& out) const;
     // Sets the key byte of every head's MIDI slot from its TvrXML pitch ("C5" is 60) and
