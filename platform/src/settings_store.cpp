@@ -1,6 +1,7 @@
 #include "platform/settings_store.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <system_error>
+#include <utility>
 
 #include "home_folder.h"
 #include "platform/atomic_file.h"
@@ -215,6 +217,36 @@ bool isHiveText(std::string_view bytes) {
     return isValidUtf8(bytes);
 }
 
+// An exclusive lock on the file beside a hive, held while a change reloads,
+// applies and saves the hive, so that writers in other processes (and other
+// store instances) take turns and none saves over a change it has not seen.
+class HiveFileLock {
+public:
+    explicit HiveFileLock(const std::filesystem::path& lockFile) {
+        std::error_code ec;
+        std::filesystem::create_directories(lockFile.parent_path(), ec);
+        if (ec) return;
+        fd_ = ::open(lockFile.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+        if (fd_ < 0) return;
+        while (::flock(fd_, LOCK_EX) != 0) {
+            if (errno == EINTR) continue;
+            ::close(fd_);
+            fd_ = -1;
+            return;
+        }
+    }
+    ~HiveFileLock() {
+        if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+    }
+    HiveFileLock(const HiveFileLock&) = delete;
+    HiveFileLock& operator=(const HiveFileLock&) = delete;
+
+    bool held() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
 }  // namespace
 
 namespace detail {
@@ -314,15 +346,30 @@ struct HiveState {
         return false;
     }
 
-    // Runs a change on the up-to-date document and saves it. The change
-    // returns Ok only when it changed something that must be saved.
+    // Runs a change on the latest document on disk and saves it; the caller
+    // holds `mutex`. The change returns Ok only when it changed something
+    // that must be saved.
     template <typename Change>
-    SettingsStatus change(Change&& apply) {
-        std::lock_guard lock(mutex);
+    SettingsStatus changeLocked(Change&& apply) {
+        const HiveFileLock fileLock(std::filesystem::path(file) += ".lock");
+        // Read again whatever the stamp says: another writer may have left a
+        // file that looks like the one loaded (same size and inode, same tick).
+        loaded.reset();
         refresh();
         if (!readable) return SettingsStatus::Unreadable;
         const SettingsStatus status = apply();
-        return status == SettingsStatus::Ok ? save() : status;
+        if (status != SettingsStatus::Ok) return status;
+        if (!fileLock.held()) {
+            loaded.reset();  // drops the unsaved change
+            return SettingsStatus::WriteFailed;
+        }
+        return save();
+    }
+
+    template <typename Change>
+    SettingsStatus change(Change&& apply) {
+        std::lock_guard lock(mutex);
+        return changeLocked(std::forward<Change>(apply));
     }
 
     std::optional<std::string> read(std::string_view path, std::string_view name) {
@@ -463,16 +510,21 @@ SettingsKey SettingsStore::createKey(Hive hive, std::string_view path) {
     state->refresh();
     // Every level gets its section, so that an empty key persists and its
     // parent lists it.
-    std::vector<std::string_view> missing;
-    for (std::size_t end = path.find(kSeparator);; end = path.find(kSeparator, end + 1)) {
-        const std::string_view level = path.substr(0, end);
-        if (!state->doc.hasSection(level)) missing.push_back(level);
-        if (end == std::string_view::npos) break;
-    }
-    if (!missing.empty()) {
-        if (!state->readable) return SettingsKey(SettingsStatus::Unreadable);
-        for (const std::string_view level : missing) state->doc.writeSection(level, {});
-        if (const SettingsStatus status = state->save(); status != SettingsStatus::Ok) return SettingsKey(status);
+    const auto missingLevels = [&] {
+        std::vector<std::string_view> missing;
+        for (std::size_t end = path.find(kSeparator);; end = path.find(kSeparator, end + 1)) {
+            const std::string_view level = path.substr(0, end);
+            if (!state->doc.hasSection(level)) missing.push_back(level);
+            if (end == std::string_view::npos) break;
+        }
+        return missing;
+    };
+    if (!missingLevels().empty()) {
+        const SettingsStatus status = state->changeLocked([&] {
+            for (const std::string_view level : missingLevels()) state->doc.writeSection(level, {});
+            return SettingsStatus::Ok;
+        });
+        if (status != SettingsStatus::Ok) return SettingsKey(status);
     }
     return SettingsKey(state, std::string(path));
 }
@@ -483,16 +535,20 @@ SettingsStatus SettingsStore::deleteKey(Hive hive, std::string_view path) {
     std::lock_guard lock(state->mutex);
     state->refresh();
     const auto doomed = splitPath(path);
-    bool found = false;
-    for (const std::string& section : state->doc.sectionNames()) {
-        if (isWithin(splitPath(section), doomed)) found = true;
-    }
-    if (!found) return SettingsStatus::NotFound;
-    if (!state->readable) return SettingsStatus::Unreadable;
-    for (const std::string& section : state->doc.sectionNames()) {
-        if (isWithin(splitPath(section), doomed)) state->doc.deleteSection(section);
-    }
-    return state->save();
+    const auto found = [&] {
+        for (const std::string& section : state->doc.sectionNames()) {
+            if (isWithin(splitPath(section), doomed)) return true;
+        }
+        return false;
+    };
+    if (!found()) return SettingsStatus::NotFound;
+    return state->changeLocked([&] {
+        if (!found()) return SettingsStatus::NotFound;  // deleted meanwhile
+        for (const std::string& section : state->doc.sectionNames()) {
+            if (isWithin(splitPath(section), doomed)) state->doc.deleteSection(section);
+        }
+        return SettingsStatus::Ok;
+    });
 }
 
 }  // namespace platform

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -297,6 +301,35 @@ TEST_F(SettingsStoreTest, ConcurrentWritersLoseNothing) {
     }
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(SettingsStore().openKey(Hive::User, kKey).values().size(), 80u);
+}
+
+// Each process reloads, changes and saves the whole hive file; without taking
+// turns one saves over a change the other has just made, and both report Ok.
+TEST_F(SettingsStoreTest, WritersInSeveralProcessesLoseNothing) {
+    constexpr int kPerProcess = 200;
+    ASSERT_TRUE(SettingsStore().createKey(Hive::User, kKey));
+    const auto writeAll = [](char tag) {
+        SettingsKey key = SettingsStore().openKey(Hive::User, kKey);
+        int failures = key ? 0 : kPerProcess;
+        for (std::uint32_t i = 0; key && i < kPerProcess; ++i) {
+            if (key.writeDword(tag + std::to_string(i), i) != SettingsStatus::Ok) ++failures;
+        }
+        return failures;
+    };
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) ::_exit(std::min(writeAll('c'), 100));
+    const int parentFailures = writeAll('p');
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "writes that failed in the child";
+    EXPECT_EQ(parentFailures, 0);
+
+    SettingsKey key = SettingsStore().openKey(Hive::User, kKey);
+    EXPECT_EQ(key.values().size(), 2u * kPerProcess);
+    EXPECT_EQ(key.readDword("c" + std::to_string(kPerProcess - 1)), kPerProcess - 1u);
+    EXPECT_EQ(key.readDword("p" + std::to_string(kPerProcess - 1)), kPerProcess - 1u);
 }
 
 TEST_F(SettingsStoreTest, HandWrittenFileIsReadAndItsOtherLinesKept) {

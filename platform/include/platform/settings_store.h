@@ -6,7 +6,9 @@
 //    type than it was written reads as missing;
 //  - every change is saved at once; a change made by another store instance
 //    or process is seen at the next call (the hive file is reloaded when its
-//    size, time or identity changed).
+//    size, time or identity changed);
+//  - writers take turns through a lock on "<hive file>.lock": each change is
+//    made to the latest file, so writers in several processes lose nothing.
 //
 // Each hive is one INI file written in UTF-8: a section per key (the full
 // path as its name), an entry per value with a type prefix ("dword:",
