@@ -1,9 +1,12 @@
 #include "platform/atomic_file.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <fstream>
+#include <pthread.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,6 +24,44 @@ mode_t currentUmask() {
     }
     return 022;
 }
+
+// Keeps SIGXFSZ blocked for the calling thread while it writes, so that
+// passing the file size limit fails the write with EFBIG (and the temporary
+// file is removed) instead of killing the process with the file left behind.
+// A SIGXFSZ raised meanwhile is taken back before the thread's mask returns;
+// one that was pending before is left alone.
+class FileSizeSignalBlock {
+public:
+    FileSizeSignalBlock() {
+        sigemptyset(&signal_);
+        sigaddset(&signal_, SIGXFSZ);
+        blocked_ = ::pthread_sigmask(SIG_BLOCK, &signal_, &saved_) == 0;
+        wasPending_ = isPending();
+    }
+    ~FileSizeSignalBlock() {
+        if (!blocked_) return;
+        const int savedErrno = errno;  // the caller reports the write's own error
+        if (!wasPending_ && isPending()) {
+            const timespec now{};
+            ::sigtimedwait(&signal_, nullptr, &now);
+        }
+        ::pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
+        errno = savedErrno;
+    }
+    FileSizeSignalBlock(const FileSizeSignalBlock&) = delete;
+    FileSizeSignalBlock& operator=(const FileSizeSignalBlock&) = delete;
+
+private:
+    static bool isPending() {
+        sigset_t pending;
+        return ::sigpending(&pending) == 0 && sigismember(&pending, SIGXFSZ) == 1;
+    }
+
+    sigset_t signal_{};
+    sigset_t saved_{};
+    bool blocked_ = false;
+    bool wasPending_ = false;
+};
 
 }  // namespace
 
@@ -61,6 +102,7 @@ bool AtomicFileWriter::open() {
 bool AtomicFileWriter::write(const void* data, std::size_t size) {
     if (fd_ < 0 || failed_) return false;
     const auto* bytes = static_cast<const char*>(data);
+    const FileSizeSignalBlock noFileSizeSignal;
     while (size > 0) {
         const ssize_t n = ::write(fd_, bytes, size);
         if (n < 0) {

@@ -1,6 +1,8 @@
 // Writing a file so that a failure never destroys the old one: the bytes go to
 // a temporary file beside the target, which replaces the target by rename
-// only once every byte is written and flushed.
+// only once every byte is written and flushed. A write past the file size
+// limit fails like any other (SIGXFSZ is held off for the writing thread), so
+// the temporary file is removed rather than left behind by a killed process.
 #pragma once
 
 #include <filesystem>
