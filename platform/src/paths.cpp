@@ -178,4 +178,14 @@ bool isPathInside(const std::filesystem::path& child, const std::filesystem::pat
     return true;
 }
 
+bool isSameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+    if (a.empty() || b.empty()) return false;
+    std::error_code ec;
+    // Device and inode: also true for a hard link under another name.
+    if (std::filesystem::equivalent(a, b, ec) && !ec) return true;
+    const auto ca = canonicalForm(a);
+    const auto cb = canonicalForm(b);
+    return ca && cb && *ca == *cb;
+}
+
 }  // namespace platform

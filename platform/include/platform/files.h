@@ -114,6 +114,11 @@ std::string toStoredPath(const std::filesystem::path& path);
 // inside ".../Mass", ".../Mass Old/x" is not.
 bool isPathInside(const std::filesystem::path& child, const std::filesystem::path& folder);
 
+// Whether two paths name one file: the same path, a symbolic link to it or a
+// hard link of it. A file derived from another must never be written over its
+// source. Paths that do not exist compare by their canonical forms.
+bool isSameFile(const std::filesystem::path& a, const std::filesystem::path& b);
+
 // --- file operations ------------------------------------------------------------------
 
 // CopyFile: copies a regular file, keeping its last-write time. Without
