@@ -5,6 +5,8 @@
 
 #include <zip.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <new>
 
@@ -91,24 +93,39 @@ int readTvrxContainer(const std::filesystem::path& path, std::string& xml, std::
     ZipPtr archive(zip_open(path.c_str(), ZIP_RDONLY, &errorCode));
     if (!archive) return kErrCannotOpen;
 
-    zip_int64_t index = zip_name_locate(archive.get(), std::string(kTvrxEntryName).c_str(), 0);
+    const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
+    if (count < 0) return kErrCannotOpen;
+    // The name is looked up by hand: libzip would pick the first of two
+    // entries named alike, and which one holds the document is anyone's guess.
+    zip_int64_t index = -1;
+    for (zip_int64_t i = 0; i < count; ++i) {
+        const char* name = zip_get_name(archive.get(), static_cast<zip_uint64_t>(i), 0);
+        if (name == nullptr || std::string_view(name) != kTvrxEntryName) continue;
+        if (index >= 0) return kErrUnknownFormat;
+        index = i;
+    }
     if (index < 0) {
-        if (zip_get_num_entries(archive.get(), 0) != 1) return kErrCannotOpen;
+        if (count != 1) return kErrCannotOpen;
         index = 0;
     }
     const auto entry = static_cast<zip_uint64_t>(index);
     zip_stat_t st;
     zip_stat_init(&st);
     if (zip_stat_index(archive.get(), entry, 0, &st) < 0) return kErrCannotOpen;
-    if ((st.valid & ZIP_STAT_SIZE) != 0 && st.size > maxBytes) return kErrCannotOpen;
+    const bool sizeKnown = (st.valid & ZIP_STAT_SIZE) != 0;
+    if (sizeKnown && st.size > maxBytes) return kErrCannotOpen;
 
     ZipFilePtr file(zip_fopen_index(archive.get(), entry, 0));
     if (!file) return kErrCannotOpen;
-    // The stored size is only a claim: never read more than the cap allows.
+    // The stored size is only a claim: read one byte past it, which shows a
+    // lie without inflating the rest, and never more than the cap allows.
+    const zip_uint64_t claimed = sizeKnown ? st.size : maxBytes;
+    const zip_uint64_t readLimit = claimed + (claimed < UINT64_MAX ? 1 : 0);
     try {
         char chunk[65536];
-        for (;;) {
-            const zip_int64_t n = zip_fread(file.get(), chunk, sizeof chunk);
+        while (xml.size() < readLimit) {
+            const zip_uint64_t want = std::min<zip_uint64_t>(sizeof chunk, readLimit - xml.size());
+            const zip_int64_t n = zip_fread(file.get(), chunk, want);
             if (n == 0) break;
             if (n < 0) {
                 xml.clear();
@@ -124,7 +141,7 @@ int readTvrxContainer(const std::filesystem::path& path, std::string& xml, std::
         xml.clear();
         return kErrCannotOpen;
     }
-    if ((st.valid & ZIP_STAT_SIZE) != 0 && xml.size() != st.size) {
+    if (sizeKnown && xml.size() != st.size) {
         xml.clear();
         return kErrCannotOpen;
     }

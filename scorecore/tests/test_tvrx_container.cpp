@@ -13,6 +13,7 @@
 #include <iterator>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 #include "platform_testing/file_bytes.h"
 
@@ -46,6 +47,36 @@ void patchClaimedSize(std::string& zip, std::uint32_t size) {
     ASSERT_NE(central, std::string::npos);
     put(local + 22);
     put(central + 24);
+}
+
+// The bytes of a zip archive that libzip writes with these entries (name, data).
+std::string zipImage(const fs::path& scratch,
+                     const std::vector<std::pair<std::string, std::string>>& entries) {
+    int error = 0;
+    zip_t* archive = zip_open(scratch.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    if (archive == nullptr) return {};
+    for (const auto& [name, data] : entries) {
+        zip_source_t* source = zip_source_buffer(archive, data.data(), data.size(), 0);
+        if (source == nullptr || zip_file_add(archive, name.c_str(), source, 0) < 0) {
+            zip_source_free(source);
+            zip_discard(archive);
+            return {};
+        }
+    }
+    if (zip_close(archive) < 0) {
+        zip_discard(archive);
+        return {};
+    }
+    return readBytes(scratch);
+}
+
+// Renames every entry called from (in the local headers and the central
+// directory alike) to the name of the same length to, which libzip would
+// refuse to write.
+void renameEntries(std::string& zip, const std::string& from, const std::string& to) {
+    ASSERT_EQ(from.size(), to.size());
+    for (std::size_t at = zip.find(from); at != std::string::npos; at = zip.find(from, at))
+        zip.replace(at, from.size(), to);
 }
 
 std::string sampleXml(const std::string& marker) {
@@ -151,6 +182,78 @@ TEST(TvrxContainerTest, EntrySizeIsCappedWhateverTheArchiveClaims) {
     writeBytes(huge, zip);
     EXPECT_EQ(readTvrxContainer(huge, out), kErrCannotOpen);
     EXPECT_TRUE(out.empty());
+}
+
+TEST(TvrxContainerTest, ReadingStopsOneBytePastTheClaimedSize) {
+    platform::testing::TempFolder folder;
+    const fs::path honest = folder.path() / "honest.tvrx";
+    const std::string xml(4u << 20, ' ');
+    ASSERT_EQ(writeTvrxContainer(honest, xml), kOk);
+    const std::string image = readBytes(honest);
+
+    const std::uint32_t claims[] = {0, 100, static_cast<std::uint32_t>(xml.size() - 1),
+                                    static_cast<std::uint32_t>(xml.size() + 1)};
+    for (const std::uint32_t claim : claims) {
+        SCOPED_TRACE(claim);
+        std::string zip = image;
+        patchClaimedSize(zip, claim);
+        const fs::path liar = folder.path() / "liar.tvrx";
+        writeBytes(liar, zip);
+        std::string out;
+        EXPECT_EQ(readTvrxContainer(liar, out), kErrCannotOpen);
+        EXPECT_TRUE(out.empty());
+        // The output only ever held what the claim allows, not the whole entry.
+        if (claim < 1000) {
+            EXPECT_LT(out.capacity(), 1u << 20);
+        }
+    }
+}
+
+TEST(TvrxContainerTest, EntriesReadWholeAtEverySize) {
+    platform::testing::TempFolder folder;
+    const std::size_t sizes[] = {0, 1, 65535, 65536, 65537, 3 * 65536};
+    for (const std::size_t size : sizes) {
+        SCOPED_TRACE(size);
+        std::string xml(size, 'x');
+        for (std::size_t i = 0; i < size; i += 7) xml[i] = static_cast<char>('a' + i % 26);
+        const fs::path target = folder.path() / "sized.tvrx";
+        ASSERT_EQ(writeTvrxContainer(target, xml), kOk);
+        std::string back = "stale";
+        EXPECT_EQ(readTvrxContainer(target, back), kOk);
+        EXPECT_EQ(back, xml);
+        EXPECT_EQ(readTvrxContainer(target, back, size), kOk);
+        EXPECT_EQ(back, xml);
+    }
+}
+
+// Two entries named "score.xml": neither can be told to be the document.
+TEST(TvrxContainerTest, TwoEntriesNamedScoreXmlAreRefused) {
+    platform::testing::TempFolder folder;
+    const std::string first = "<score>first</score>";
+    const std::string second = "<score>second</score>";
+    const struct {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> entries;
+    } cases[] = {
+        {"only the two", {{"score.xml", first}, {"score.xm_", second}}},
+        {"beside another entry", {{"notes.txt", "n"}, {"score.xm_", first}, {"score.xml", second}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string zip = zipImage(folder.path() / "scratch.zip", c.entries);
+        ASSERT_FALSE(zip.empty());
+        renameEntries(zip, "score.xm_", "score.xml");
+        const fs::path twice = folder.path() / "twice.tvrx";
+        writeBytes(twice, zip);
+        int error = 0;
+        zip_t* archive = zip_open(twice.c_str(), ZIP_RDONLY, &error);
+        ASSERT_NE(archive, nullptr) << "the patched archive must still open";
+        zip_discard(archive);
+
+        std::string xml = "stale";
+        EXPECT_EQ(readTvrxContainer(twice, xml), kErrUnknownFormat);
+        EXPECT_TRUE(xml.empty());
+    }
 }
 
 TEST(TvrxContainerTest, FailedWriteLeavesNoContainerAndKeepsTheOldOne) {

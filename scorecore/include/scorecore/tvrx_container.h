@@ -24,7 +24,8 @@ int writeTvrxContainer(const std::filesystem::path& target, std::string_view xml
 // Reads the document of a container into xml: the entry named "score.xml", or
 // the only entry when there is just one (entry names are never used as paths).
 // -103 when the file cannot be opened or is not a zip archive, when no entry
-// qualifies, when the entry cannot be read, or when it is larger than maxBytes.
+// qualifies, when the entry cannot be read, when it is larger than maxBytes or
+// holds more than it declares; -104 when two entries are named "score.xml".
 int readTvrxContainer(const std::filesystem::path& path, std::string& xml,
                       std::size_t maxBytes = kMaxTvrxEntryBytes);
 
