@@ -6,6 +6,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "qvp3_project/project.h"
+#include "qvp3_project/project_folder.h"
 
 namespace qvp3 {
 
@@ -76,10 +77,11 @@ int BasicPipeline::cnvOpenEntry(ProjectEntry&, int, Project&) { return kErrUnkno
 
 void BasicPipeline::cnvRestoreOriginalSource(ProjectEntry& entry) {
     if (entry.FilenameOrig.empty()) return;
-    // Only the converted score beside the source is ours to delete.
-    const std::string converted = entry.Filename.string();
-    if (entry.Filename != entry.FilenameOrig && platform::equalsNoCase(platform::storedExtension(converted), ".tvrx")) {
-        std::error_code ec;
+    // Only a converted score in the project folder is ours to delete; one
+    // named elsewhere (or by an entry of no project) stays.
+    std::error_code ec;
+    if (entry.project != nullptr && prjMayDeleteConvertedScore(*entry.project, entry) &&
+        fs::symlink_status(entry.Filename, ec).type() != fs::file_type::directory) {
         fs::remove(entry.Filename, ec);
     }
     entry.Filename = entry.FilenameOrig;

@@ -1,7 +1,6 @@
 #include "qvp3_project/project_folder.h"
 
 #include <algorithm>
-#include <array>
 #include <system_error>
 
 #include "platform/files.h"
@@ -21,9 +20,10 @@ using prjfile::padded;
 
 constexpr std::size_t kMp3SourceNameChars = 129;
 constexpr int kMaxNumberedName = 99999;
-// Source kinds that the clean-up deletes when unused, in order. WAV files are
-// never deleted by it.
-constexpr std::array<std::string_view, 6> kSourcePatterns{"*.tvr", "*.mid", "*.rmi", "*.zrv", "*.xml", "*.tvrx"};
+// The conversion writes its score beside a MusicXML source, under the
+// source's file name with this appended.
+constexpr std::string_view kConvertedScoreExtension = ".tvrx";
+constexpr std::string_view kMusicXmlExtension = ".xml";
 
 bool hasPathSeparator(std::string_view text) { return text.find_first_of("/\\") != std::string_view::npos; }
 
@@ -242,6 +242,18 @@ int finishProjectCopy(Project& project, const ProjectData& record, const fs::pat
     return kFolderOk;
 }
 
+// The source name of a file named as the conversion names its score
+// ("Song.xml" of "Song.xml.tvrx"); nothing for any other name.
+std::optional<std::string> convertedScoreSource(std::string_view name) {
+    if (!platform::equalsNoCase(platform::storedExtension(name), kConvertedScoreExtension)) return std::nullopt;
+    const std::string_view source = platform::removeStoredExtension(name);
+    if (!platform::equalsNoCase(platform::storedExtension(source), kMusicXmlExtension) ||
+        platform::removeStoredExtension(source).empty()) {
+        return std::nullopt;
+    }
+    return std::string(source);
+}
+
 bool referencedBy(const Project& project, const fs::path& file) {
     const fs::path canonical = folderForm(file);
     const std::string name = file.filename().string();
@@ -380,20 +392,26 @@ int CopyProjectTo(std::string_view name, Project& project, ProjectData& record, 
     return kFolderOk;
 }
 
+bool prjMayDeleteConvertedScore(const Project& project, const ProjectEntry& entry) {
+    const fs::path& folder = project.data.ProjectFolder;
+    return !entry.FilenameOrig.empty() &&
+           platform::equalsNoCase(platform::storedExtension(entry.Filename.string()), kConvertedScoreExtension) &&
+           inside(entry.Filename, folder) && !samePath(entry.Filename, folder) &&
+           !platform::isSameFile(entry.Filename, entry.FilenameOrig);
+}
+
 bool prjRemoveEntry(Project& project, int index, bool deleteFiles) {
     if (project.entries.empty()) return true;
     if (index < 0 || index >= project.fileNum()) return false;
     ProjectEntry& entry = project.entries[static_cast<std::size_t>(index)];
     const fs::path& folder = project.data.ProjectFolder;
     if (deleteFiles && !entry.FilenameOrig.empty()) {
-        // A converted entry: its source only when it is our copy, and the
-        // converted score beside the source.
+        // A converted entry: its source only when it is our copy, its
+        // converted score only in the project folder. Decided before either
+        // goes, while both can still be compared as files.
+        const bool convertedOurs = prjMayDeleteConvertedScore(project, entry);
         if (inside(entry.FilenameOrig, folder)) removeFile(entry.FilenameOrig);
-        const std::string converted = entry.Filename.string();
-        if (platform::equalsNoCase(platform::storedExtension(converted), ".tvrx") &&
-            !samePath(entry.Filename, entry.FilenameOrig)) {
-            removeFile(entry.Filename);
-        }
+        if (convertedOurs) removeFile(entry.Filename);
     } else if (deleteFiles && inside(entry.Filename, folder)) {
         removeFile(entry.Filename);
     }
@@ -429,12 +447,14 @@ bool prjDeleteUnreferencedFiles(Project& project) {
     std::error_code ec;
     if (folder.empty() || !fs::is_directory(folder, ec)) return true;
     bool ok = true;
-    for (const std::string_view pattern : kSourcePatterns) {
-        for (const fs::path& file : platform::listFiles(folder, pattern)) {
-            const std::string name = file.filename().string();
-            if (platform::fileNameContains(name, kConvertedMarker) || referencedBy(project, file)) continue;
-            if (!removeFile(file)) ok = false;
-        }
+    for (const fs::path& file : platform::listFiles(folder, "*" + std::string(kConvertedScoreExtension))) {
+        const std::optional<std::string> source = convertedScoreSource(file.filename().string());
+        if (!source) continue;
+        // A link may lead to a file of the user's; the conversion writes plain files.
+        if (fs::symlink_status(file, ec).type() != fs::file_type::regular || ec) continue;
+        // While its source is used, the converted score may be opened again.
+        if (referencedBy(project, file) || referencedBy(project, folder / *source)) continue;
+        if (!removeFile(file)) ok = false;
     }
     return ok;
 }

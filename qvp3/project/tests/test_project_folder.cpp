@@ -271,9 +271,15 @@ TEST(EntryRemoval, DeletesOnlyTheProjectsCopiesAndConvertedScores) {
         {"Mass Old/a.mid", "", true, {"Mass Old/a.mid"}},
         {"Mass/../Mass/a.mid", "", true, {}},
         {"Mass/a.mid", "", false, {"Mass/a.mid"}},
-        {"Elsewhere/c.xml.tvrx", "Elsewhere/c.xml", true, {"Elsewhere/c.xml"}},
-        {"Mass/d.tvrx", "Mass/d.xml", true, {}},
-        {"Mass Old/e.tvrx", "Mass Old/e.xml", true, {"Mass Old/e.xml"}},
+        {"Mass/d.xml.tvrx", "Mass/d.xml", true, {}},
+        {"Mass/d.xml.tvrx", "Elsewhere/d.xml", true, {"Elsewhere/d.xml"}},
+        {"Mass/../Mass/d.xml.tvrx", "Mass/d.xml", true, {}},
+        {"Mass/d.xml.tvrx", "Mass/d.xml", false, {"Mass/d.xml", "Mass/d.xml.tvrx"}},
+        // A converted score outside the folder may be the user's: it stays, whatever FilenameOrig says.
+        {"Elsewhere/c.xml.tvrx", "Elsewhere/c.xml", true, {"Elsewhere/c.xml", "Elsewhere/c.xml.tvrx"}},
+        {"Elsewhere/x.tvrx", "Mass/x.xml", true, {"Elsewhere/x.tvrx"}},
+        {"Mass Old/e.tvrx", "Mass Old/e.xml", true, {"Mass Old/e.tvrx", "Mass Old/e.xml"}},
+        {"Mass/../Elsewhere/g.tvrx", "Mass/g.xml", true, {"Elsewhere/g.tvrx"}},
         {"Elsewhere/f.mid", "Elsewhere/f.xml", true, {"Elsewhere/f.mid", "Elsewhere/f.xml"}},  // no converted score
     };
     for (const Case& c : cases) {
@@ -293,6 +299,50 @@ TEST(EntryRemoval, DeletesOnlyTheProjectsCopiesAndConvertedScores) {
         }
         EXPECT_EQ(left, c.left) << c.filename << " / " << c.orig;
         EXPECT_EQ(project.fileNum(), 0);
+    }
+}
+
+// Both routes that delete a converted score, where a path names the project
+// folder only by its spelling: "Mass/linked" is a link to a folder elsewhere.
+TEST(EntryRemoval, AConvertedScoreReachedThroughALinkOutOfTheFolderStays) {
+    enum class Route { Remove, RestoreSource, RestoreWithoutProject };
+    struct Case {
+        Route route;
+        const char* filename;
+        bool deleted;
+    } cases[] = {
+        {Route::Remove, "Mass/linked/s.xml.tvrx", false},
+        {Route::Remove, "Mass/s.xml.tvrx", true},
+        {Route::RestoreSource, "Mass/linked/s.xml.tvrx", false},
+        {Route::RestoreSource, "Elsewhere/s.xml.tvrx", false},
+        {Route::RestoreSource, "Mass/s.xml.tvrx", true},
+        {Route::RestoreSource, "Mass/linked/../s.xml.tvrx", false},  // ".." of the link's target
+        {Route::RestoreWithoutProject, "Mass/s.xml.tvrx", false},
+    };
+    for (const Case& c : cases) {
+        TempFolder dir;
+        fs::create_directories(dir.path() / "Mass");
+        fs::create_directories(dir.path() / "Elsewhere");
+        fs::create_directory_symlink(dir.path() / "Elsewhere", dir.path() / "Mass" / "linked");
+        touch(dir.path() / "Elsewhere" / "s.xml.tvrx");
+        touch(dir.path() / "Mass" / "s.xml.tvrx");
+        touch(dir.path() / "s.xml.tvrx");
+        const fs::path filename = dir.path() / c.filename;
+        const fs::path orig = dir.path() / "Elsewhere" / "s.xml";
+        touch(orig);
+        Project project;
+        project.data.ProjectFolder = dir.path() / "Mass";
+        ProjectEntry& entry = addEntry(project, filename, orig);
+        if (c.route == Route::Remove) {
+            ASSERT_TRUE(prjRemoveEntry(project, 0, true));
+        } else {
+            if (c.route == Route::RestoreWithoutProject) entry.project = nullptr;
+            project.pipeline().cnvRestoreOriginalSource(entry);
+            EXPECT_EQ(entry.Filename, orig);
+            EXPECT_TRUE(entry.FilenameOrig.empty());
+        }
+        EXPECT_EQ(fs::exists(filename), !c.deleted) << c.filename << " route " << static_cast<int>(c.route);
+        EXPECT_TRUE(fs::exists(orig)) << c.filename;
     }
 }
 
@@ -355,30 +405,36 @@ TEST(EntryRemoval, PurgeDeletesConvertedFilesAndResetsTheCounts) {
     EXPECT_EQ(project.convertedMidiCount, 3) << "a project without entries is left alone";
 }
 
-TEST(UnreferencedFiles, OnlyUnusedSourcesDirectlyInTheFolderGo) {
+// Only converted scores ("<source>.xml.tvrx") that nothing uses any more go;
+// every file the user may have put into the folder stays.
+TEST(UnreferencedFiles, OnlyStaleConvertedScoresGo) {
     TempFolder dir;
     const fs::path folder = dir.path() / "Mass";
     Project project;
     project.data.ProjectFolder = folder;
-    for (const char* name : {"x.wav", "y.mid", "z_qvpcnv.mid", "a.mid", "b.xml", "b.xml.tvrx", "c.TVR", "d.rmi",
-                             "e.zrv", "moved.mid", "alias.mid", "Mass.c-1", "notes.txt", "sub/deep.mid"}) {
+    for (const char* name : {"mine.mid", "notes.xml", "own.tvrx", "x.wav", "c.TVR", "d.rmi", "e.zrv",
+                             "a001.mid", "z_qvpcnv.mid", "Mass.c-1", "notes.txt", "sub/deep.xml.tvrx",
+                             "gone.xml.tvrx", "Gone2.XML.TVRX", "gone.xml", "a.xml.tvrx", "a.xml",
+                             "b.xml.tvrx", "b.xml", "moved.xml.tvrx", "kept.xml.tvrx", ".xml.tvrx",
+                             "song.mid.tvrx"}) {
         touch(folder / name);
     }
-    fs::create_directories(folder / "folder.mid");
-    touch(dir.path() / "outside.mid");
-    addEntry(project, folder / ".." / "Mass" / "a.mid");                  // another spelling of the path
-    addEntry(project, folder / "b.xml.tvrx", folder / "b.xml");           // converted entry
-    addEntry(project, "C:\\Users\\old\\Mass\\moved.mid");                 // stale stored path
-    addEntry(project, dir.path() / "outside.mid");
-    touch(folder / "real.mid");
-    fs::create_symlink(folder / "real.mid", dir.path() / "link.mid");     // the same file under another name
-    addEntry(project, dir.path() / "link.mid");
+    fs::create_directories(folder / "folder.xml.tvrx");
+    touch(dir.path() / "user.xml.tvrx");
+    fs::create_symlink(dir.path() / "user.xml.tvrx", folder / "link.xml.tvrx");
+    addEntry(project, folder / ".." / "Mass" / "a.xml.tvrx", folder / "a.xml");  // another spelling
+    addEntry(project, dir.path() / "Elsewhere" / "b.xml");                       // its source in use
+    addEntry(project, "C:\\Users\\old\\Mass\\moved.xml.tvrx");                   // stale stored path
+    addEntry(project, "/old/place/k.tvrx", "/old/place/kept.xml");               // its source in use
 
     EXPECT_TRUE(prjDeleteUnreferencedFiles(project));
-    EXPECT_EQ(filesIn(folder), (std::set<std::string>{"x.wav", "z_qvpcnv.mid", "a.mid", "b.xml", "b.xml.tvrx",
-                                                      "moved.mid", "Mass.c-1", "notes.txt", "sub", "sub/deep.mid",
-                                                      "folder.mid", "real.mid"}));
-    EXPECT_TRUE(fs::exists(dir.path() / "outside.mid"));
+    EXPECT_EQ(filesIn(folder), (std::set<std::string>{"mine.mid", "notes.xml", "own.tvrx", "x.wav", "c.TVR",
+                                                      "d.rmi", "e.zrv", "a001.mid", "z_qvpcnv.mid", "Mass.c-1",
+                                                      "notes.txt", "sub", "sub/deep.xml.tvrx", "gone.xml",
+                                                      "a.xml.tvrx", "a.xml", "b.xml.tvrx", "b.xml",
+                                                      "moved.xml.tvrx", "kept.xml.tvrx", ".xml.tvrx",
+                                                      "song.mid.tvrx", "folder.xml.tvrx", "link.xml.tvrx"}));
+    EXPECT_TRUE(fs::exists(dir.path() / "user.xml.tvrx"));
 
     Project noFolder;
     EXPECT_TRUE(prjDeleteUnreferencedFiles(noFolder));

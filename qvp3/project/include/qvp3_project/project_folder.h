@@ -1,9 +1,10 @@
 // The project folder: the names of the files the steps produce from each
 // source, unique names for copied sources, preparing, moving and copying the
-// folder, removing an entry with its files, and cleaning up sources that no
-// entry uses any more.
+// folder, removing an entry with its files, and cleaning up converted scores
+// that no entry uses any more.
 //
 // Produced files of entry i of a project with folder F and title T:
+//   converted score  <source name>.tvrx beside a MusicXML source ("Song.xml.tvrx")
 //   converted MIDI   F/<source name without extension>_qvpcnv.mid
 //   converted WAV    F/<source name without extension>_qvpcnv.wav
 //   MP3              <MP3 folder>/<i + 1, two digits at least>-T-<source name, "." -> "_">.mp3
@@ -85,17 +86,28 @@ std::optional<std::string> prjCleanTitle(std::string_view title);
 int CopyProjectTo(std::string_view name, Project& project, ProjectData& record, std::string_view title,
                   int normalize);
 
-// Removes entry index, with deleteFiles also its source copy in the project
-// folder and its converted score, and closes the gap. True with no entries;
-// false for an index out of range.
+// Whether the converted score of a converted entry (its ".tvrx" Filename,
+// made from FilenameOrig) may be deleted: only when it lies in the project
+// folder (canonical paths, links resolved) and is not the source itself. A
+// Filename naming a place elsewhere may be the user's file.
+bool prjMayDeleteConvertedScore(const Project& project, const ProjectEntry& entry);
+
+// Removes entry index, with deleteFiles also its source copy and its
+// converted score when they lie in the project folder, and closes the gap.
+// True with no entries; false for an index out of range.
 bool prjRemoveEntry(Project& project, int index, bool deleteFiles);
 // Removes entry index with its files (unless -1); with purge deletes the
 // converted MIDI, WAV and sampler-setup files of the project folder; then the
 // converted counts are 0 and the MDC page's file list is emptied. Nothing
 // happens with no entries (true); false for another index out of range.
 bool prjRemoveEntryAndPurge(Project& project, int index, bool purge);
-// Deletes the source files directly in the project folder that no entry uses.
-// False when a deletion failed.
+// Deletes the files directly in the project folder that the program made
+// and no entry uses any more. Only a converted score is recognised as made by
+// the program: "<name>.xml.tvrx", the source's file name with ".tvrx"
+// appended, as the conversion writes it beside a MusicXML source. It is kept
+// while an entry uses it or its source. Every other file stays: a copied
+// source carries no mark that tells it from a file the user put there, and
+// "_qvpcnv" files are the purge's to delete. False when a deletion failed.
 bool prjDeleteUnreferencedFiles(Project& project);
 
 }  // namespace qvp3
