@@ -219,6 +219,32 @@ TEST(PathInside, ComparesWholeComponents) {
     }
 }
 
+// A derived file must never be written over its source, under any of its names.
+TEST(SameFile, KnowsAFileUnderEveryName) {
+    TempFolder tmp;
+    const fs::path score = tmp.path() / "score.xml";
+    const fs::path other = tmp.path() / "other.xml";
+    writeBytes(score, "<score/>");
+    writeBytes(other, "<score/>");
+    fs::create_symlink(score, tmp.path() / "link.xml");
+    fs::create_hard_link(score, tmp.path() / "hard.xml");
+    const struct {
+        fs::path a;
+        fs::path b;
+        bool same;
+    } cases[] = {
+        {score, score, true},
+        {score, tmp.path() / "." / "score.xml", true},
+        {score, tmp.path() / "link.xml", true},
+        {score, tmp.path() / "hard.xml", true},
+        {score, other, false},  // same bytes, another file
+        {tmp.path() / "new.mid", tmp.path() / "sub" / ".." / "new.mid", true},  // neither exists yet
+        {tmp.path() / "new.mid", tmp.path() / "new2.mid", false},
+        {score, fs::path(), false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(isSameFile(c.a, c.b), c.same) << c.a << " / " << c.b;
+}
+
 TEST(ProgramFolder, IsTheFolderOfTheRunningProgram) {
     const fs::path folder = programFolder();
     EXPECT_TRUE(folder.is_absolute());
