@@ -8,40 +8,35 @@
 namespace scorecore {
 
 using binutil::consumed;
+using binutil::readField;
 
 namespace binutil {
 
 bool readCompactRaw(BinReader& r, std::uint32_t* value) {
-    const std::size_t start = r.position();
-    std::uint8_t first = 0;
-    if (!r.readU8(&first)) {
-        return false;
-    }
-    if (first < 254) {
-        *value = first;
-        return true;
-    }
-    if (first == 254) {
-        std::uint16_t v16 = 0;
-        if (r.readU16(&v16)) {
-            *value = v16;
-            return true;
-        }
-    } else if (r.readU32(value)) {
-        return true;
-    }
-    r.seek(start);
-    return false;
+    return readField(r, value, [&](std::uint32_t& v) {
+               std::uint8_t first = 0;
+               if (!r.readU8(&first)) {
+                   return false;
+               }
+               if (first < 254) {
+                   v = first;
+                   return true;
+               }
+               if (first == 254) {
+                   std::uint16_t v16 = 0;
+                   const bool ok = r.readU16(&v16);
+                   v = v16;
+                   return ok;
+               }
+               return r.readU32(&v);
+           }) != 0;
 }
 
 bool takeSizedBlock(BinReader& r, std::span<const std::uint8_t>* bytes) {
-    const std::size_t start = r.position();
-    std::uint32_t n = 0;
-    if (readCompactRaw(r, &n) && r.take(n, bytes)) {
-        return true;
-    }
-    r.seek(start);
-    return false;
+    return readField(r, bytes, [&](std::span<const std::uint8_t>& block) {
+               std::uint32_t n = 0;
+               return readCompactRaw(r, &n) && r.take(n, &block);
+           }) != 0;
 }
 
 }  // namespace binutil
@@ -61,8 +56,7 @@ std::size_t scBinRead8(BinReader& r, std::uint8_t* value) {
 }
 
 std::size_t scBinReadSmallInt(BinReader& r, std::int32_t* value) {
-    std::int32_t v = 0;
-    const std::size_t n = consumed(r, [&] {
+    return readField(r, value, [&](std::int32_t& v) {
         std::uint8_t first = 0;
         if (!r.readU8(&first)) {
             return false;
@@ -82,21 +76,13 @@ std::size_t scBinReadSmallInt(BinReader& r, std::int32_t* value) {
         }
         return true;
     });
-    if (n && value) {
-        *value = v;
-    }
-    return n;
 }
 
 std::size_t scBinReadCount(BinReader& r, std::uint32_t* count) {
-    std::uint32_t v = 0;
     // Everything a count counts takes at least one byte: more than what is
     // left cannot be real, and must not size anything.
-    const std::size_t n = consumed(r, [&] { return binutil::readCompactRaw(r, &v) && v <= r.remaining(); });
-    if (n && count) {
-        *count = v;
-    }
-    return n;
+    return readField(r, count,
+                     [&](std::uint32_t& v) { return binutil::readCompactRaw(r, &v) && v <= r.remaining(); });
 }
 
 std::size_t scBinReadBytes(BinReader& r, std::size_t n, std::vector<std::uint8_t>* out) {
@@ -119,19 +105,22 @@ std::size_t scBinSkipSizedBlock(BinReader& r) {
 }
 
 std::size_t scBinReadString(BinReader& r, std::string* text) {
-    std::span<const std::uint8_t> bytes;
-    const std::size_t n = consumed(r, [&] { return binutil::takeSizedBlock(r, &bytes); });
-    if (n && text) {
-        *text = binutil::toString(bytes);
-    }
-    return n;
+    return readField(r, text, [&](std::string& t) {
+        std::span<const std::uint8_t> bytes;
+        if (!binutil::takeSizedBlock(r, &bytes)) {
+            return false;
+        }
+        if (text) {
+            t = binutil::toString(bytes);
+        }
+        return true;
+    });
 }
 
 // --- field readers ----------------------------------------------------------------
 
 std::size_t scBinReadFileHeader(BinReader& r, BinFileHeader* header) {
-    BinFileHeader h;
-    const std::size_t n = consumed(r, [&] {
+    return readField(r, header, [&](BinFileHeader& h) {
         std::span<const std::uint8_t> magic;
         if (!r.take(4, &magic)) {
             return false;
@@ -142,15 +131,10 @@ std::size_t scBinReadFileHeader(BinReader& r, BinFileHeader* header) {
         }
         return r.readU16(&h.version) && r.skip(2);
     });
-    if (n && header) {
-        *header = h;
-    }
-    return n;
 }
 
 std::size_t scBinReadColor(BinReader& r, std::uint32_t* color) {
-    std::uint32_t c = 0;
-    const std::size_t n = consumed(r, [&] {
+    return readField(r, color, [&](std::uint32_t& c) {
         std::uint8_t index = 0;
         if (!r.readU8(&index)) {
             return false;
@@ -167,15 +151,10 @@ std::size_t scBinReadColor(BinReader& r, std::uint32_t* color) {
             (static_cast<std::uint32_t>(rgb[2]) << 16);
         return true;
     });
-    if (n && color) {
-        *color = c;
-    }
-    return n;
 }
 
 std::size_t scBinReadFont(BinReader& r, BinFont* font) {
-    BinFont f;
-    const std::size_t n = consumed(r, [&] {
+    return readField(r, font, [&](BinFont& f) {
         if (!binutil::readCompactRaw(r, &f.index)) {
             return false;
         }
@@ -191,15 +170,10 @@ std::size_t scBinReadFont(BinReader& r, BinFont* font) {
         }
         return true;
     });
-    if (n && font) {
-        *font = std::move(f);
-    }
-    return n;
 }
 
 std::size_t scBinReadObjectHeader(BinReader& r, BinObjectHeader* header, bool extraByte) {
-    BinObjectHeader h;
-    const std::size_t n = consumed(r, [&] {
+    return readField(r, header, [&](BinObjectHeader& h) {
         if (!r.skip(1) || !r.readU8(&h.type)) {
             return false;
         }
@@ -216,55 +190,50 @@ std::size_t scBinReadObjectHeader(BinReader& r, BinObjectHeader* header, bool ex
         }
         return r.skip(extraByte ? 3 : 2);
     });
-    if (n && header) {
-        *header = h;
-    }
-    return n;
 }
 
 std::size_t scBinReadClef(BinReader& r, BinClef* clef) {
-    std::uint8_t b = 0;
-    const std::size_t n = consumed(r, [&] {
-        return r.readU8(&b) && (b & 0x07) <= 4 && ((b >> 3) & 0x07) <= 4 && (b >> 6) <= 2;
+    return readField(r, clef, [&](BinClef& c) {
+        std::uint8_t b = 0;
+        if (!r.readU8(&b) || (b & 0x07) > 4 || ((b >> 3) & 0x07) > 4 || (b >> 6) > 2) {
+            return false;
+        }
+        c = scBinClefFromByte(b);
+        return true;
     });
-    if (n && clef) {
-        *clef = scBinClefFromByte(b);
-    }
-    return n;
 }
 
 std::size_t scBinReadNibble(BinReader& r, std::int32_t* value) {
-    std::uint8_t b = 0;
-    const std::size_t n = consumed(r, [&] { return r.readU8(&b) && b <= 5; });
-    if (n && value) {
-        *value = b;
-    }
-    return n;
+    return readField(r, value, [&](std::int32_t& v) {
+        std::uint8_t b = 0;
+        const bool ok = r.readU8(&b) && b <= 5;
+        v = b;
+        return ok;
+    });
 }
 
 std::size_t scBinReadKey(BinReader& r, std::int32_t* fifths) {
-    std::uint8_t b = 0;
-    const std::size_t n = consumed(r, [&] { return r.readU8(&b) && b <= 14; });
-    if (n && fifths) {
-        *fifths = static_cast<std::int32_t>(b) - 7;
-    }
-    return n;
+    return readField(r, fifths, [&](std::int32_t& f) {
+        std::uint8_t b = 0;
+        const bool ok = r.readU8(&b) && b <= 14;
+        f = static_cast<std::int32_t>(b) - 7;
+        return ok;
+    });
 }
 
 std::size_t scBinReadMeter(BinReader& r, BinMeter* meter) {
-    std::uint8_t beats = 0;
-    std::uint8_t unit = 0;
-    const std::size_t n = consumed(r, [&] { return r.readU8(&beats) && r.readU8(&unit); });
-    if (n && meter) {
-        meter->beats = beats;
-        meter->unit = static_cast<std::int32_t>(unit & 0x7F) - 1;
-    }
-    return n;
+    return readField(r, meter, [&](BinMeter& m) {
+        std::uint8_t beats = 0;
+        std::uint8_t unit = 0;
+        const bool ok = r.readU8(&beats) && r.readU8(&unit);
+        m.beats = beats;
+        m.unit = static_cast<std::int32_t>(unit & 0x7F) - 1;
+        return ok;
+    });
 }
 
 std::size_t scBinReadDuration(BinReader& r, BinDuration* duration) {
-    BinDuration d;
-    const std::size_t n = consumed(r, [&] {
+    return readField(r, duration, [&](BinDuration& d) {
         std::uint8_t b = 0;
         if (!r.readU8(&b) || (b & 0x80)) {
             return false;
@@ -290,15 +259,10 @@ std::size_t scBinReadDuration(BinReader& r, BinDuration* duration) {
         }
         return true;
     });
-    if (n && duration) {
-        *duration = d;
-    }
-    return n;
 }
 
 std::size_t scBinReadHead(BinReader& r, BinHead* head) {
-    BinHead h;
-    const std::size_t n = consumed(r, [&] {
+    return readField(r, head, [&](BinHead& h) {
         std::uint8_t position = 0;
         std::uint8_t form = 0;
         if (!r.readU8(&position) || !r.readU8(&form)) {
@@ -310,10 +274,6 @@ std::size_t scBinReadHead(BinReader& r, BinHead* head) {
         h.alteration = ((form >> 3) & 0x07) - 2;
         return h.shape <= 6 && h.alteration <= 2;
     });
-    if (n && head) {
-        *head = h;
-    }
-    return n;
 }
 
 namespace {
@@ -366,46 +326,22 @@ bool readChordAttrs(BinReader& r, BinChordAttrs& a) {
 }  // namespace
 
 std::size_t scBinReadChordAttrs(BinReader& r, BinChordAttrs* attrs) {
-    BinChordAttrs a;
-    const std::size_t n = consumed(r, [&] { return readChordAttrs(r, a); });
-    if (n && attrs) {
-        *attrs = a;
-    }
-    return n;
+    return readField(r, attrs, [&](BinChordAttrs& a) { return readChordAttrs(r, a); });
 }
 
 std::size_t scBinReadPairRecord(BinReader& r, BinPair* pair) {
-    BinPair p;
-    const std::size_t n = consumed(r, [&] { return scBinReadSmallInt(r, &p.first) && scBinReadSmallInt(r, &p.second); });
-    if (n && pair) {
-        *pair = p;
-    }
-    return n;
-}
-
-std::size_t scBinSkipPairList(BinReader& r) {
-    return consumed(r, [&] {
-        std::uint32_t count = 0;
-        if (!scBinReadCount(r, &count)) {
-            return false;
-        }
-        for (std::uint32_t i = 0; i < count; ++i) {
-            if (!scBinReadPairRecord(r, nullptr)) {
-                return false;
-            }
-        }
-        return true;
+    return readField(r, pair, [&](BinPair& p) {
+        return scBinReadSmallInt(r, &p.first) && scBinReadSmallInt(r, &p.second);
     });
 }
 
+std::size_t scBinSkipPairList(BinReader& r) {
+    return consumed(r, [&] { return binutil::readCounted(r, [&] { return scBinReadPairRecord(r, nullptr) != 0; }); });
+}
+
 std::size_t scBinReadPackedInts(BinReader& r, std::vector<std::int32_t>* values) {
-    std::vector<std::int32_t> v;
-    const std::size_t n = consumed(r, [&] {
-        std::uint32_t count = 0;
-        if (!scBinReadCount(r, &count)) {
-            return false;
-        }
-        for (std::uint32_t i = 0; i < count; ++i) {
+    return readField(r, values, [&](std::vector<std::int32_t>& v) {
+        return binutil::readCounted(r, [&] {
             std::int32_t value = 0;
             if (!scBinReadSmallInt(r, &value)) {
                 return false;
@@ -413,13 +349,9 @@ std::size_t scBinReadPackedInts(BinReader& r, std::vector<std::int32_t>* values)
             if (values) {
                 v.push_back(value);
             }
-        }
-        return true;
+            return true;
+        });
     });
-    if (n && values) {
-        *values = std::move(v);
-    }
-    return n;
 }
 
 std::size_t scBinReadValueFlags(BinReader& r, std::uint8_t* flags) {

@@ -6,7 +6,8 @@
 
 namespace scorecore {
 
-using binutil::consumed;
+using binutil::readCounted;
+using binutil::readField;
 
 namespace {
 
@@ -128,16 +129,7 @@ bool readDrawingObject(BinReader& r, BinItems& items) {
 }
 
 bool readItemList(BinReader& r, BinItems& items) {
-    std::uint32_t count = 0;
-    if (!scBinReadCount(r, &count)) {
-        return false;
-    }
-    for (std::uint32_t i = 0; i < count; ++i) {
-        if (!readDrawingObject(r, items)) {
-            return false;
-        }
-    }
-    return true;
+    return readCounted(r, [&] { return readDrawingObject(r, items); });
 }
 
 bool readAttachment(BinReader& r, BinAttachment& a) {
@@ -163,26 +155,26 @@ bool readAttachment(BinReader& r, BinAttachment& a) {
 }
 
 bool readCheckedChord(BinReader& r, BinCheckedChord& c, bool copy) {
-    std::uint32_t heads = 0;
     if (!scBinReadAttachment(r, &c.attachment) || !scBinReadChordAttrs(r, &c.attrs)) {
         return false;
     }
     if (c.attrs.hasEntries() && !scBinReadEntryList(r, copy ? &c.entries : nullptr)) {
         return false;
     }
-    if (!scBinReadCount(r, &heads) || heads == 0) {
-        return false;
-    }
-    for (std::uint32_t i = 0; i < heads; ++i) {
-        BinHead head;
-        if (!scBinReadHead(r, &head)) {
-            return false;
-        }
-        if (copy) {
-            c.heads.push_back(head);
-        }
-    }
-    return true;
+    // A chord has at least one head.
+    return readCounted(
+        r,
+        [&] {
+            BinHead head;
+            if (!scBinReadHead(r, &head)) {
+                return false;
+            }
+            if (copy) {
+                c.heads.push_back(head);
+            }
+            return true;
+        },
+        1);
 }
 
 struct SignEntry {
@@ -221,13 +213,8 @@ bool scBinTextSign(std::string_view text, BinSign* sign) {
 }
 
 std::size_t scBinReadEntryList(BinReader& r, std::vector<BinEntry>* entries) {
-    std::vector<BinEntry> list;
-    const std::size_t n = consumed(r, [&] {
-        std::uint32_t count = 0;
-        if (!scBinReadCount(r, &count)) {
-            return false;
-        }
-        for (std::uint32_t i = 0; i < count; ++i) {
+    return readField(r, entries, [&](std::vector<BinEntry>& list) {
+        return readCounted(r, [&] {
             BinEntry entry;
             if (!readEntry(r, entry, entries != nullptr)) {
                 return false;
@@ -235,18 +222,13 @@ std::size_t scBinReadEntryList(BinReader& r, std::vector<BinEntry>* entries) {
             if (entries) {
                 list.push_back(std::move(entry));
             }
-        }
-        return true;
+            return true;
+        });
     });
-    if (n && entries) {
-        *entries = std::move(list);
-    }
-    return n;
 }
 
 std::size_t scBinReadTextPair(BinReader& r, BinTextPair* pair) {
-    BinTextPair p;
-    const std::size_t n = consumed(r, [&] {
+    return readField(r, pair, [&](BinTextPair& p) {
         std::uint8_t flags = 0;
         if (!r.readU8(&flags)) {
             return false;
@@ -257,15 +239,10 @@ std::size_t scBinReadTextPair(BinReader& r, BinTextPair* pair) {
         return (!p.hasFirst || readTextField(r, p.first, pair != nullptr)) &&
                (!p.hasSecond || readTextField(r, p.second, pair != nullptr));
     });
-    if (n && pair) {
-        *pair = std::move(p);
-    }
-    return n;
 }
 
 std::size_t scBinReadTypedList(BinReader& r, std::vector<BinTypedItem>* items) {
-    std::vector<BinTypedItem> list;
-    const std::size_t n = consumed(r, [&] {
+    return readField(r, items, [&](std::vector<BinTypedItem>& list) {
         std::uint32_t covered = 0;
         std::span<const std::uint8_t> bytes;
         if (!scBinReadCount(r, &covered) || !r.take(covered, &bytes)) {
@@ -284,15 +261,10 @@ std::size_t scBinReadTypedList(BinReader& r, std::vector<BinTypedItem>* items) {
         }
         return true;
     });
-    if (n && items) {
-        *items = std::move(list);
-    }
-    return n;
 }
 
 std::size_t scBinReadObjectFlags(BinReader& r, BinObjectFlags* flags) {
-    BinObjectFlags f;
-    const std::size_t n = consumed(r, [&] {
+    return readField(r, flags, [&](BinObjectFlags& f) {
         if (!r.readU8(&f.bits) || (f.bits & 0x80)) {
             return false;
         }
@@ -300,25 +272,17 @@ std::size_t scBinReadObjectFlags(BinReader& r, BinObjectFlags* flags) {
         f.hasColor = (f.bits & 0x40) != 0;
         return !f.hasColor || scBinReadColor(r, &f.color);
     });
-    if (n && flags) {
-        *flags = f;
-    }
-    return n;
 }
 
 std::size_t scBinReadObjectKind(BinReader& r, BinObjectKind* kind, std::vector<std::uint8_t>* buffer) {
-    BinObjectKind k;
     std::span<const std::uint8_t> records;
-    const std::size_t n = consumed(r, [&] {
+    const std::size_t n = readField(r, kind, [&](BinObjectKind& k) {
         if (!r.readU8(&k.kind) || !binutil::takeSizedBlock(r, &records)) {
             return false;
         }
         k.hasColor = k.kind != 0 && k.kind != 1 && k.kind != 7;
         return !k.hasColor || scBinReadColor(r, &k.color);
     });
-    if (n && kind) {
-        *kind = k;
-    }
     if (n && buffer) {
         buffer->assign(records.begin(), records.end());
     }
@@ -326,50 +290,21 @@ std::size_t scBinReadObjectKind(BinReader& r, BinObjectKind* kind, std::vector<s
 }
 
 std::size_t scBinReadItemList(BinReader& r, BinItems* items) {
-    BinItems result;
-    const std::size_t n = consumed(r, [&] { return readItemList(r, result); });
-    if (n && items) {
-        *items = result;
-    }
-    return n;
+    return readField(r, items, [&](BinItems& result) { return readItemList(r, result); });
 }
 
 std::size_t scBinReadAttachment(BinReader& r, BinAttachment* attachment) {
-    BinAttachment a;
-    const std::size_t n = consumed(r, [&] { return readAttachment(r, a); });
-    if (n && attachment) {
-        *attachment = a;
-    }
-    return n;
+    return readField(r, attachment, [&](BinAttachment& a) { return readAttachment(r, a); });
 }
 
 std::size_t scBinReadCheckedLists(BinReader& r, BinCheckedChord* chord) {
-    BinCheckedChord c;
-    const std::size_t n = consumed(r, [&] { return readCheckedChord(r, c, chord != nullptr); });
-    if (n && chord) {
-        *chord = std::move(c);
-    }
-    return n;
+    return readField(r, chord, [&](BinCheckedChord& c) { return readCheckedChord(r, c, chord != nullptr); });
 }
 
 std::size_t scBinReadItemSection(BinReader& r, BinItems* items) {
-    BinItems result;
-    const std::size_t n = consumed(r, [&] {
-        std::uint32_t lists = 0;
-        if (!scBinReadCount(r, &lists)) {
-            return false;
-        }
-        for (std::uint32_t i = 0; i < lists; ++i) {
-            if (!readItemList(r, result)) {
-                return false;
-            }
-        }
-        return true;
+    return readField(r, items, [&](BinItems& result) {
+        return readCounted(r, [&] { return readItemList(r, result); });
     });
-    if (n && items) {
-        *items = result;
-    }
-    return n;
 }
 
 }  // namespace scorecore

@@ -23,46 +23,49 @@ bool BinReader::peek(std::uint8_t* value) const {
     return true;
 }
 
-bool BinReader::readU8(std::uint8_t* value) {
-    if (!peek(value)) {
+namespace {
+
+// A little-endian unsigned number from the front of bytes (which holds sizeof(T) of them).
+template <class T>
+T littleEndian(std::span<const std::uint8_t> bytes) {
+    T value = 0;
+    for (std::size_t i = sizeof(T); i-- > 0;) {
+        value = static_cast<T>((static_cast<std::uint32_t>(value) << 8) | bytes[i]);
+    }
+    return value;
+}
+
+template <class T>
+bool readNumber(BinReader& r, T* value) {
+    std::span<const std::uint8_t> bytes;
+    if (!r.take(sizeof(T), &bytes)) {
         return false;
     }
-    ++pos_;
+    if (value) {
+        *value = littleEndian<T>(bytes);
+    }
     return true;
+}
+
+}  // namespace
+
+bool BinReader::readU8(std::uint8_t* value) {
+    return readNumber(*this, value);
 }
 
 bool BinReader::readU16(std::uint16_t* value) {
-    if (remaining() < 2) {
-        return false;
-    }
-    if (value) {
-        *value = static_cast<std::uint16_t>(data_[pos_] | (data_[pos_ + 1] << 8));
-    }
-    pos_ += 2;
-    return true;
+    return readNumber(*this, value);
 }
 
 bool BinReader::readU32(std::uint32_t* value) {
-    if (remaining() < 4) {
-        return false;
-    }
-    if (value) {
-        *value = static_cast<std::uint32_t>(data_[pos_]) | (static_cast<std::uint32_t>(data_[pos_ + 1]) << 8) |
-                 (static_cast<std::uint32_t>(data_[pos_ + 2]) << 16) |
-                 (static_cast<std::uint32_t>(data_[pos_ + 3]) << 24);
-    }
-    pos_ += 4;
-    return true;
+    return readNumber(*this, value);
 }
 
 bool BinReader::skip(std::size_t n) {
-    if (n > remaining()) {
-        return false;
-    }
-    pos_ += n;
-    return true;
+    return take(n, nullptr);
 }
 
+// The one place that checks a read against the end of the image.
 bool BinReader::take(std::size_t n, std::span<const std::uint8_t>* bytes) {
     if (n > remaining()) {
         return false;

@@ -11,7 +11,7 @@
 
 namespace scorecore {
 
-using binutil::consumed;
+using binutil::readField;
 
 namespace {
 
@@ -23,40 +23,25 @@ bool readTag(BinReader& r, char tag) {
 }  // namespace
 
 std::size_t scBinReadTagS(BinReader& r, BinTagS* section) {
-    BinTagS s;
-    const std::size_t n = consumed(r, [&] {
+    return readField(r, section, [&](BinTagS& s) {
         return readTag(r, 'S') && scBinReadSmallInt(r, &s.value) && r.skip(3) && r.readU32(&s.count) &&
                scBinReadColor(r, &s.color) && scBinSkipSizedBlock(r) && r.skip(1) && scBinReadCount(r, &s.count2);
     });
-    if (n && section) {
-        *section = s;
-    }
-    return n;
 }
 
 std::size_t scBinReadTagV(BinReader& r, BinTagV* section) {
-    BinTagV v;
-    const std::size_t n = consumed(r, [&] {
+    return readField(r, section, [&](BinTagV& v) {
         return readTag(r, 'V') && scBinReadMeter(r, &v.meter) && r.readU8(&v.byteValue) &&
                scBinReadSmallInt(r, &v.value1) && scBinReadSmallInt(r, &v.value2) && scBinReadColor(r, &v.color) &&
                scBinSkipSizedBlock(r) && r.readU32(&v.value32);
     });
-    if (n && section) {
-        *section = v;
-    }
-    return n;
 }
 
 std::size_t scBinReadTagC(BinReader& r, BinTagC* section) {
-    BinTagC c;
-    const std::size_t n = consumed(r, [&] {
+    return readField(r, section, [&](BinTagC& c) {
         return readTag(r, 'C') && r.skip(2) && scBinReadFont(r, section ? &c.font : nullptr) && r.skip(1) &&
                scBinSkipSizedBlock(r) && scBinReadCount(r, &c.count);
     });
-    if (n && section) {
-        *section = std::move(c);
-    }
-    return n;
 }
 
 int scBinCheckHeader(BinReader& r) {
@@ -112,21 +97,24 @@ bool readRestBody(BinReader& r, BinScoreElement& element) {
 
 bool readChord(BinReader& r, BinScoreElement& element, const StaffContext& context) {
     BinChordAttrs attrs;
-    std::uint32_t heads = 0;
     if (!readRestBody(r, element) || !scBinReadChordAttrs(r, &attrs) ||
-        (attrs.hasEntries() && !scBinReadEntryList(r, nullptr)) || !scBinReadCount(r, &heads) || heads == 0) {
+        (attrs.hasEntries() && !scBinReadEntryList(r, nullptr))) {
         return false;
     }
-    for (std::uint32_t i = 0; i < heads; ++i) {
-        BinHead head;
-        if (!scBinReadHead(r, &head)) {
-            return false;
-        }
-        const std::int32_t key =
-            scBinMidiPitch(context.clef.type, context.clef.octave, context.fifths, head.step) + head.alteration;
-        element.heads.push_back({head.step, head.alteration, std::clamp(key, 0, 127)});
-    }
-    return true;
+    // A chord has at least one head.
+    return binutil::readCounted(
+        r,
+        [&] {
+            BinHead head;
+            if (!scBinReadHead(r, &head)) {
+                return false;
+            }
+            const std::int32_t key =
+                scBinMidiPitch(context.clef.type, context.clef.octave, context.fifths, head.step) + head.alteration;
+            element.heads.push_back({head.step, head.alteration, std::clamp(key, 0, 127)});
+            return true;
+        },
+        1);
 }
 
 // The body of an element after its attachment and value flags.

@@ -13,42 +13,40 @@ int32_t nextSpanNumber(int32_t& last) {
     return last;
 }
 
-// Counts every pending span down; those reaching 0 are closed by makeClosing(entry) at the
-// front of target. Nothing changes when memory runs out.
-template <class T, class MakeClosing>
-bool closeDueSpans(std::vector<T>& pending, std::vector<T>& target, MakeClosing makeClosing) {
-    try {
-        std::vector<T> stillPending;
-        std::vector<T> closings;
-        for (T entry : pending) {
-            --entry.span;
-            if (entry.span <= 0) {
-                closings.push_back(makeClosing(entry));
-            } else {
-                stillPending.push_back(entry);
-            }
-        }
-        target.insert(target.begin(), closings.begin(), closings.end());
-        pending = std::move(stillPending);
-        return true;
-    } catch (const std::bad_alloc&) {
-        return false;
+// What tells the two kinds of span apart: where the marks live in an event, which of
+// them open a span, what becomes of the others, and the copy that closes a span.
+template <class T>
+struct SpanKind;
+
+template <>
+struct SpanKind<CScoreEventItem> {
+    static std::vector<CScoreEventItem>& marks(CScoreEvent& event) { return event.items; }
+    static bool opens(const CScoreEventItem& item, int32_t n) {
+        return n > 0 && (item.flags & (kItemSlurStart | kItemLineStart)) != 0 && item.span > 0;
     }
-}
+    // With no events left no item keeps a span.
+    static CScoreEventItem leftAlone(CScoreEventItem item, int32_t n) {
+        if (n <= 0) item.span = 0;
+        return item;
+    }
+    static CScoreEventItem closing(CScoreEventItem item) {
+        item.flags = (item.flags & kItemLineStart) ? kItemLineStop : kItemSlurStop;
+        return item;
+    }
+};
 
-CScoreEventItem closingItem(CScoreEventItem item) {
-    item.flags = (item.flags & kItemLineStart) ? kItemLineStop : kItemSlurStop;
-    return item;
-}
-
-CScoreWedge closingWedge(CScoreWedge wedge) {
-    wedge.code = kWedgeStop;
-    return wedge;
-}
-
-bool isWedgeStart(const CScoreWedge& wedge) {
-    return wedge.code == kWedgeCrescendo || wedge.code == kWedgeDiminuendo;
-}
+template <>
+struct SpanKind<CScoreWedge> {
+    static std::vector<CScoreWedge>& marks(CScoreEvent& event) { return event.wedges; }
+    static bool opens(const CScoreWedge& wedge, int32_t) {
+        return (wedge.code == kWedgeCrescendo || wedge.code == kWedgeDiminuendo) && wedge.span >= 0;
+    }
+    static CScoreWedge leftAlone(CScoreWedge wedge, int32_t) { return wedge; }
+    static CScoreWedge closing(CScoreWedge wedge) {
+        wedge.code = kWedgeStop;
+        return wedge;
+    }
+};
 
 }  // namespace
 
@@ -58,31 +56,57 @@ bool scEventIsSlurred(const CScoreEvent& event) {
     });
 }
 
-// --- slurs and lines ------------------------------------------------------------------
+// --- pending spans --------------------------------------------------------------------
 
-bool CPendingItems::closeDue(CScoreEvent& event) {
-    return closeDueSpans(pending_, event.items, closingItem);
+// Nothing changes when memory runs out.
+template <class T>
+bool CPendingSpans<T>::closeDue(CScoreEvent& event) {
+    try {
+        std::vector<T> stillPending;
+        std::vector<T> closings;
+        for (T entry : pending_) {
+            --entry.span;
+            if (entry.span <= 0) {
+                closings.push_back(SpanKind<T>::closing(entry));
+            } else {
+                stillPending.push_back(entry);
+            }
+        }
+        std::vector<T>& marks = SpanKind<T>::marks(event);
+        marks.insert(marks.begin(), closings.begin(), closings.end());
+        pending_ = std::move(stillPending);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
-bool CPendingItems::take(CScoreEvent& event, int32_t n) {
-    if (n <= 0) {
-        for (CScoreEventItem& item : event.items) item.span = 0;
-        return true;
-    }
+template <class T>
+bool CPendingSpans<T>::take(CScoreEvent& event, int32_t n) {
+    const int32_t limit = std::max(n, 0);
     try {
-        std::vector<CScoreEventItem> items = event.items;
-        std::vector<CScoreEventItem> taken;
+        std::vector<T> marks;
+        std::vector<T> taken;
         int32_t number = lastNumber_;
-        for (CScoreEventItem& item : items) {
-            if (!(item.flags & (kItemSlurStart | kItemLineStart)) || item.span <= 0) continue;
-            item.number = nextSpanNumber(number);
-            item.span = std::min(item.span, n);
-            taken.push_back(item);
+        for (T mark : SpanKind<T>::marks(event)) {
+            if (!SpanKind<T>::opens(mark, n)) {
+                marks.push_back(SpanKind<T>::leftAlone(mark, n));
+                continue;
+            }
+            mark.number = nextSpanNumber(number);
+            mark.span = std::min(mark.span, limit);
+            marks.push_back(mark);
+            // A span with no event left to run to closes where it starts.
+            if (mark.span == 0) {
+                marks.push_back(SpanKind<T>::closing(mark));
+            } else {
+                taken.push_back(mark);
+            }
         }
         pending_.reserve(pending_.size() + taken.size());
         // Nothing below can fail, so the event and the list change together or not at all.
         pending_.insert(pending_.end(), taken.begin(), taken.end());
-        event.items = std::move(items);
+        SpanKind<T>::marks(event) = std::move(marks);
         lastNumber_ = number;
         return true;
     } catch (const std::bad_alloc&) {
@@ -90,51 +114,8 @@ bool CPendingItems::take(CScoreEvent& event, int32_t n) {
     }
 }
 
-void CPendingItems::reset() {
-    pending_.clear();
-    lastNumber_ = 0;
-}
-
-// --- wedges ---------------------------------------------------------------------------
-
-bool CPendingWedges::closeDue(CScoreEvent& event) {
-    return closeDueSpans(pending_, event.wedges, closingWedge);
-}
-
-bool CPendingWedges::take(CScoreEvent& event, int32_t n) {
-    const int32_t limit = std::max(n, 0);
-    try {
-        std::vector<CScoreWedge> wedges;
-        std::vector<CScoreWedge> taken;
-        int32_t number = lastNumber_;
-        for (CScoreWedge wedge : event.wedges) {
-            if (!isWedgeStart(wedge) || wedge.span < 0) {
-                wedges.push_back(wedge);
-                continue;
-            }
-            wedge.number = nextSpanNumber(number);
-            wedge.span = std::min(wedge.span, limit);
-            wedges.push_back(wedge);
-            if (wedge.span == 0) {
-                wedges.push_back(closingWedge(wedge));
-            } else {
-                taken.push_back(wedge);
-            }
-        }
-        pending_.reserve(pending_.size() + taken.size());
-        pending_.insert(pending_.end(), taken.begin(), taken.end());  // cannot fail now
-        event.wedges = std::move(wedges);
-        lastNumber_ = number;
-        return true;
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-}
-
-void CPendingWedges::reset() {
-    pending_.clear();
-    lastNumber_ = 0;
-}
+template class CPendingSpans<CScoreEventItem>;
+template class CPendingSpans<CScoreWedge>;
 
 // --- grace-note list ------------------------------------------------------------------
 

@@ -27,46 +27,40 @@ namespace scorecore {
 // True when some item of the event is a slur start or marks the event slurred.
 bool scEventIsSlurred(const CScoreEvent& event);
 
-// Carries slurs and lines (items with kItemSlurStart or kItemLineStart).
-class CPendingItems {
+// Carries the spans of one kind of mark along a voice: Element is CScoreEventItem for
+// slurs and lines, CScoreWedge for wedges (see the two aliases below for what each does).
+template <class Element>
+class CPendingSpans {
 public:
     // Counts every pending span down by one. Each that reaches 0 leaves the list, and its
-    // closing copy (a line start becomes kItemLineStop, anything else kItemSlurStop) is
-    // put at the front of the event's items, in the order the spans were taken.
+    // closing copy is put at the front of the event's marks, in the order the spans were
+    // taken.
     bool closeDue(CScoreEvent& event);
-    // Takes the event's slur and line starts whose span is above 0: each gets the next
-    // number (1..6, then 1 again) and the span min(span, n), in the event and in the
-    // kept copy. With n <= 0 nothing is taken and every item of the event gets span 0.
+    // Takes the event's starts that open a span: each gets the next number (1..6, then 1
+    // again) and the span min(span, n), in the event and in the kept copy.
     bool take(CScoreEvent& event, int32_t n);
 
     int32_t pendingCount() const { return static_cast<int32_t>(pending_.size()); }
     // Forgets every pending span; numbering starts again at 1.
-    void reset();
+    void reset() {
+        pending_.clear();
+        lastNumber_ = 0;
+    }
 
 private:
-    std::vector<CScoreEventItem> pending_;
+    std::vector<Element> pending_;
     int32_t lastNumber_ = 0;
 };
 
-// Carries crescendo and diminuendo wedges.
-class CPendingWedges {
-public:
-    // Counts every pending span down by one. Each that reaches 0 leaves the list, and its
-    // closing copy (code kWedgeStop) is put at the front of the event's wedges.
-    bool closeDue(CScoreEvent& event);
-    // Takes the event's crescendo and diminuendo wedges whose span is set (not -1): each
-    // gets the next number (1..6, then 1 again) and the span min(span, n) (n below 0
-    // counts as 0). A wedge whose span is then 0 is closed at once by a stop copy right
-    // after it in the same event; the others are kept.
-    bool take(CScoreEvent& event, int32_t n);
+// Slurs and lines: takes the items with kItemSlurStart or kItemLineStart whose span is
+// above 0; a line start closes as kItemLineStop, anything else as kItemSlurStop. With
+// n <= 0 nothing is taken and every item of the event gets span 0.
+using CPendingItems = CPendingSpans<CScoreEventItem>;
 
-    int32_t pendingCount() const { return static_cast<int32_t>(pending_.size()); }
-    void reset();
-
-private:
-    std::vector<CScoreWedge> pending_;
-    int32_t lastNumber_ = 0;
-};
+// Crescendo and diminuendo wedges: takes those whose span is set (not -1), n below 0
+// counting as 0; they close as kWedgeStop. A wedge whose span is then 0 is closed at
+// once by a stop copy right after it in the same event; the others are kept.
+using CPendingWedges = CPendingSpans<CScoreWedge>;
 
 // Meter context kept in a CScoreItemList.
 struct CTimeContext {
