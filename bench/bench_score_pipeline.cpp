@@ -1,0 +1,445 @@
+// The score pipeline on a generated orchestral score (36 parts), through the
+// library's public C interface only, each step against the bare libxml2 parse
+// of the same file:
+//   Parse    xmlReadFile(NONET | NOBLANKS) and xmlFreeDoc: the baseline.
+//   Load     mxmlConvertProc in mode 2 with a play-time slot, as a host loads a
+//            score to play it (the load goes on to the play-time pass), then
+//            mxmlDestroyFile; like the baseline, a whole round trip.
+//   Convert  mxmlConvertProc in mode 5 writing a ".tvrx", then both files
+//            emptied.
+//   Render   mxmlPlayProc in render mode writing a MIDI file; the score is
+//            loaded once beforehand and stays loaded.
+//
+// Arguments: measures of one pass and the passes written one after the other
+// (repeat). measures:28 is about 3.3 MB, measures:224 about 26 MB; the 28 x 8
+// score is as big as the 224 one, and its rows tell how each step grows with
+// the length of the score.
+//
+// Counters:
+//   seconds        wall time of one run (the mean over the iterations)
+//   peak_MB        how far one run lifts the resident set above what the
+//                  process held before it (see measurePeakMegabytes)
+//   time_ratio     seconds / seconds of the bare parse of the same file
+//   peak_ratio     peak_MB / peak_MB of the bare parse of the same file
+//   x8_ratio_time  (repeat 8 only) seconds / seconds of the same step on the
+//   x8_ratio_peak  single-pass score: 8 means the step grows linearly
+// The parse baseline and the single-pass references are measured once per
+// process and kept: the fastest of 5 runs, as other load on the machine only
+// adds time. The parse rows' own time_ratio shows how far a row's mean lies
+// above that.
+//
+// Quick run:  bench_score_pipeline --benchmark_filter='measures:28/repeat:1/'
+// Full run:   bench_score_pipeline
+#include <benchmark/benchmark.h>
+#include <libxml/parser.h>
+#include <malloc.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "scoreconv/scoreconv.h"
+#include "scoreconv_testing/score_generator.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kSmallMeasures = 28;
+constexpr int kLargeMeasures = 224;
+constexpr int kReferenceRuns = 5;
+
+enum class Step { Parse, Load, Convert, Render };
+
+const char* stepName(Step step) {
+    switch (step) {
+        case Step::Parse: return "parse";
+        case Step::Load: return "load";
+        case Step::Convert: return "convert";
+        case Step::Render: return "render";
+    }
+    return "?";
+}
+
+// A private temporary folder with the generated scores and the files the
+// steps write; removed at exit.
+class Workspace {
+public:
+    Workspace() {
+        std::string pattern = (fs::temp_directory_path() / "qvp3-bench-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) {
+            std::fprintf(stderr, "cannot create a temporary folder under %s\n", fs::temp_directory_path().c_str());
+            std::exit(1);
+        }
+        dir_ = pattern;
+    }
+    ~Workspace() {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+    Workspace(const Workspace&) = delete;
+    Workspace& operator=(const Workspace&) = delete;
+
+    // The score of measures x repeat, generated on first use.
+    const fs::path& score(int measures, int repeat) {
+        const auto key = std::make_pair(measures, repeat);
+        auto it = scores_.find(key);
+        if (it == scores_.end()) {
+            const fs::path path = dir_ / ("score-" + std::to_string(measures) + "x" + std::to_string(repeat) + ".xml");
+            scoreconv::testing::writeOrchestralScore(path, {measures, repeat});
+            it = scores_.emplace(key, path).first;
+        }
+        return it->second;
+    }
+
+private:
+    fs::path dir_;
+    std::map<std::pair<int, int>, fs::path> scores_;
+};
+
+Workspace& workspace() {
+    static Workspace instance;
+    return instance;
+}
+
+fs::path outputBeside(const fs::path& score, const char* extension) {
+    fs::path path = score;
+    return path.replace_extension(extension);
+}
+
+// One step on one score: whatever it needs beforehand is done on
+// construction, run() is what is timed. run() returns an empty text or what
+// went wrong.
+class Operation {
+public:
+    virtual ~Operation() = default;
+    virtual std::string run() = 0;
+};
+
+class ParseOperation : public Operation {
+public:
+    explicit ParseOperation(fs::path score) : score_(std::move(score)) {}
+    std::string run() override {
+        xmlDocPtr doc = xmlReadFile(score_.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOBLANKS);
+        if (doc == nullptr) return "libxml2 cannot parse " + score_.string();
+        xmlFreeDoc(doc);
+        return {};
+    }
+
+private:
+    fs::path score_;
+};
+
+std::string loadScore(scMxmlFile* file, const fs::path& score, int64_t* playTime) {
+    CThreadProcParams params{};
+    int result = 1;
+    params.file = file;
+    params.sourcePath = score.c_str();
+    params.playTime = playTime;
+    params.result = &result;
+    mxmlConvertProc(&params);
+    return result == 0 ? std::string() : "the load failed with " + std::to_string(result);
+}
+
+class LoadOperation : public Operation {
+public:
+    explicit LoadOperation(fs::path score)
+        : score_(std::move(score)),
+          file_(mxmlNewFile(nullptr, SCORECONV_MODE_REAL_TIME, &signal_, 480, "bench", nullptr)) {}
+    ~LoadOperation() override { mxmlFreeFile(&file_); }
+    LoadOperation(const LoadOperation&) = delete;
+    LoadOperation& operator=(const LoadOperation&) = delete;
+
+    std::string run() override {
+        if (file_ == nullptr) return "no file object";
+        int64_t playTime = 0;
+        std::string error = loadScore(file_, score_, &playTime);
+        mxmlDestroyFile(&file_);
+        return error;
+    }
+
+private:
+    fs::path score_;
+    int signal_ = 0;
+    scMxmlFile* file_;
+};
+
+class ConvertOperation : public Operation {
+public:
+    explicit ConvertOperation(fs::path score)
+        : score_(std::move(score)),
+          target_(outputBeside(score_, ".tvrx")),
+          file_(mxmlNewFile(nullptr, SCORECONV_MODE_TVRXML, &signal_, 480, "bench", nullptr)),
+          vxml_(vxmlNewFile(nullptr)) {
+        vxmlCopyConvProps(vxml_, SCORECONV_CONV_ALL);
+    }
+    ~ConvertOperation() override {
+        vxmlFreeFile(&vxml_);
+        mxmlFreeFile(&file_);
+    }
+    ConvertOperation(const ConvertOperation&) = delete;
+    ConvertOperation& operator=(const ConvertOperation&) = delete;
+
+    std::string run() override {
+        if (file_ == nullptr || vxml_ == nullptr) return "no file object";
+        CThreadProcParams params{};
+        int result = 1;
+        params.file = file_;
+        params.vxml = vxml_;
+        params.sourcePath = score_.c_str();
+        params.targetPath = target_.c_str();
+        params.result = &result;
+        mxmlConvertProc(&params);
+        mxmlDestroyFile(&file_);
+        vxmlDestroyFile(&vxml_);
+        return result == 0 ? std::string() : "the conversion failed with " + std::to_string(result);
+    }
+
+private:
+    fs::path score_;
+    fs::path target_;
+    int signal_ = 0;
+    scMxmlFile* file_;
+    scVxmlFile* vxml_;
+};
+
+class RenderOperation : public Operation {
+public:
+    explicit RenderOperation(fs::path score)
+        : score_(std::move(score)),
+          midi_(outputBeside(score_, ".mid")),
+          file_(mxmlNewFile(nullptr, SCORECONV_MODE_REAL_TIME, &signal_, 480, "bench", nullptr)) {
+        if (file_ == nullptr) {
+            loadError_ = "no file object";
+            return;
+        }
+        int64_t playTime = 0;
+        loadError_ = loadScore(file_, score_, &playTime);
+        mxmlSetPlaymode(file_, SCORECONV_MODE_RENDER);
+    }
+    ~RenderOperation() override { mxmlFreeFile(&file_); }
+    RenderOperation(const RenderOperation&) = delete;
+    RenderOperation& operator=(const RenderOperation&) = delete;
+
+    std::string run() override {
+        if (!loadError_.empty()) return loadError_;
+        CThreadProcParams params{};
+        int64_t playTime = 0;
+        int state = -1;
+        int result = 1;
+        params.file = file_;
+        params.sourcePath = midi_.c_str();
+        params.playTime = &playTime;
+        params.state = &state;
+        params.result = &result;
+        mxmlPlayProc(&params);
+        if (result != 0) return "the render failed with " + std::to_string(result);
+        if (state != SCORECONV_PLAY_STATE_FILE_WRITTEN) return "the render ended in state " + std::to_string(state);
+        return {};
+    }
+
+private:
+    fs::path score_;
+    fs::path midi_;
+    int signal_ = 0;
+    scMxmlFile* file_;
+    std::string loadError_;
+};
+
+std::unique_ptr<Operation> makeOperation(Step step, const fs::path& score) {
+    switch (step) {
+        case Step::Parse: return std::make_unique<ParseOperation>(score);
+        case Step::Load: return std::make_unique<LoadOperation>(score);
+        case Step::Convert: return std::make_unique<ConvertOperation>(score);
+        case Step::Render: return std::make_unique<RenderOperation>(score);
+    }
+    return nullptr;
+}
+
+// ---- peak memory ---------------------------------------------------------------------
+
+// A "Vm...:" line of /proc/self/status in kB; -1 when missing.
+long statusKilobytes(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::string prefix = field;
+    while (std::getline(status, line)) {
+        if (line.compare(0, prefix.size(), prefix) == 0) return std::atol(line.c_str() + prefix.size());
+    }
+    return -1;
+}
+
+// Lowers VmHWM to the present resident set.
+bool resetPeakResident() {
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    clear.flush();
+    return static_cast<bool>(clear);
+}
+
+// The growth of the resident set during one run of the step, in MB (10^6
+// bytes); negative when it could not be measured. The run happens in a forked
+// child, so that no heap the parent has grown and kept counts: the child
+// first runs the step once (code pages and one-time tables come in), hands its
+// free heap back (malloc_trim), resets the high-water mark, runs the step
+// again and reports VmHWM minus the VmRSS it had before that run.
+double measurePeakMegabytes(Step step, const fs::path& score) {
+    std::array<int, 2> pipeEnds{};
+    if (pipe(pipeEnds.data()) != 0) return -1.0;
+    const pid_t child = fork();
+    if (child < 0) {
+        close(pipeEnds[0]);
+        close(pipeEnds[1]);
+        return -1.0;
+    }
+    if (child == 0) {
+        close(pipeEnds[0]);
+        double megabytes = -1.0;
+        const std::unique_ptr<Operation> operation = makeOperation(step, score);
+        if (operation->run().empty()) {
+            malloc_trim(0);
+            const long before = statusKilobytes("VmRSS:");
+            if (before >= 0 && resetPeakResident() && operation->run().empty()) {
+                const long peak = statusKilobytes("VmHWM:");
+                if (peak >= 0) megabytes = static_cast<double>(peak - before) * 1024.0 / 1e6;
+            }
+        }
+        const bool written = write(pipeEnds[1], &megabytes, sizeof megabytes) == sizeof megabytes;
+        _exit(written ? 0 : 1);  // no destructors: the parent owns the workspace
+    }
+    close(pipeEnds[1]);
+    double megabytes = -1.0;
+    ssize_t got = 0;
+    do {
+        got = read(pipeEnds[0], &megabytes, sizeof megabytes);
+    } while (got < 0 && errno == EINTR);
+    close(pipeEnds[0]);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    const bool exited = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return exited && got == static_cast<ssize_t>(sizeof megabytes) ? megabytes : -1.0;
+}
+
+// ---- kept measurements -----------------------------------------------------------------
+
+using Key = std::pair<Step, std::string>;
+
+double peakMegabytes(Step step, const fs::path& score) {
+    static std::map<Key, double> kept;
+    const Key key{step, score.string()};
+    auto it = kept.find(key);
+    if (it == kept.end()) it = kept.emplace(key, measurePeakMegabytes(step, score)).first;
+    return it->second;
+}
+
+struct Reference {
+    double seconds = -1.0;  // negative: the step failed
+    double peakMegabytes = -1.0;
+};
+
+// The fastest of a few runs of the step and its peak, measured once per
+// process: the baseline (the parse) and the single-pass figures the x8 rows
+// are set against.
+const Reference& reference(Step step, const fs::path& score) {
+    static std::map<Key, Reference> kept;
+    const Key key{step, score.string()};
+    auto it = kept.find(key);
+    if (it != kept.end()) return it->second;
+    Reference measured;
+    const std::unique_ptr<Operation> operation = makeOperation(step, score);
+    std::vector<double> times;
+    for (int i = 0; i < kReferenceRuns; ++i) {
+        const Clock::time_point start = Clock::now();
+        if (!operation->run().empty()) break;
+        times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+    }
+    if (times.size() == kReferenceRuns) {
+        measured.seconds = *std::min_element(times.begin(), times.end());
+        measured.peakMegabytes = peakMegabytes(step, score);
+    }
+    return kept.emplace(key, measured).first->second;
+}
+
+double ratio(double value, double base) { return value >= 0.0 && base > 0.0 ? value / base : -1.0; }
+
+// ---- the benchmarks --------------------------------------------------------------------
+
+void runStep(benchmark::State& state, Step step) {
+    const auto measures = static_cast<int>(state.range(0));
+    const auto repeat = static_cast<int>(state.range(1));
+    fs::path score;
+    fs::path singlePass;
+    try {
+        score = workspace().score(measures, repeat);
+        singlePass = workspace().score(measures, 1);
+    } catch (const std::exception& e) {
+        state.SkipWithError(e.what());
+        return;
+    }
+    const std::unique_ptr<Operation> operation = makeOperation(step, score);
+
+    double total = 0.0;
+    for (auto _ : state) {
+        const Clock::time_point start = Clock::now();
+        const std::string error = operation->run();
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        if (!error.empty()) {
+            state.SkipWithError((std::string(stepName(step)) + ": " + error).c_str());
+            return;
+        }
+        state.SetIterationTime(seconds);
+        total += seconds;
+    }
+
+    const double seconds = total / static_cast<double>(state.iterations());
+    const double peak = peakMegabytes(step, score);
+    if (peak < 0.0) state.SetLabel("peak not measured (fork, pipe or /proc/self/clear_refs failed)");
+    const Reference& parse = reference(Step::Parse, score);
+    state.counters["file_MB"] = static_cast<double>(fs::file_size(score)) / 1e6;
+    state.counters["seconds"] = seconds;
+    state.counters["peak_MB"] = peak;
+    state.counters["time_ratio"] = ratio(seconds, parse.seconds);
+    state.counters["peak_ratio"] = ratio(peak, parse.peakMegabytes);
+    if (repeat > 1) {
+        const Reference& once = reference(step, singlePass);
+        const std::string prefix = "x" + std::to_string(repeat) + "_ratio";
+        state.counters[prefix + "_time"] = ratio(seconds, once.seconds);
+        state.counters[prefix + "_peak"] = ratio(peak, once.peakMegabytes);
+    }
+}
+
+void BM_Parse(benchmark::State& state) { runStep(state, Step::Parse); }
+void BM_Load(benchmark::State& state) { runStep(state, Step::Load); }
+void BM_Convert(benchmark::State& state) { runStep(state, Step::Convert); }
+void BM_Render(benchmark::State& state) { runStep(state, Step::Render); }
+
+void scoreSizes(benchmark::internal::Benchmark* benchmark) {
+    benchmark->ArgNames({"measures", "repeat"})
+        ->Args({kSmallMeasures, 1})
+        ->Args({kSmallMeasures, 8})
+        ->Args({kLargeMeasures, 1})
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+}
+
+BENCHMARK(BM_Parse)->Apply(scoreSizes);
+BENCHMARK(BM_Load)->Apply(scoreSizes);
+BENCHMARK(BM_Convert)->Apply(scoreSizes);
+BENCHMARK(BM_Render)->Apply(scoreSizes);
+
+}  // namespace
