@@ -8,6 +8,7 @@
 
 #include "platform/files.h"
 #include "platform/text.h"
+#include "project_file_keys.h"
 #include "qvp3_project/project_file.h"
 #include "qvp3_project/project_folder.h"
 
@@ -18,8 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::size_t kVoiceListChars = 1024;
-constexpr std::size_t kOldTempoPointSize = 32;
-constexpr int kNoValue = INT_MIN;  // default of keys where every other value is legal
 
 // --- small readers -------------------------------------------------------------
 
@@ -66,6 +65,19 @@ fs::path locateStoredFile(const fs::path& folder, std::string_view stored, bool 
     return inFolder;
 }
 
+// The stored voice list, cut to its stored limit between two keys, never
+// inside one.
+std::string voiceListText(std::string_view text) {
+    if (text.size() <= kVoiceListChars) return std::string(text);
+    std::string_view cut = text.substr(0, kVoiceListChars);
+    const char next = text[kVoiceListChars];
+    if (next != ' ' && next != '\t') {
+        const std::size_t blank = cut.find_last_of(" \t");
+        cut = blank == std::string_view::npos ? std::string_view{} : cut.substr(0, blank);
+    }
+    return std::string(cut);
+}
+
 // --- one entry ----------------------------------------------------------------------
 
 class EntrySectionReader {
@@ -81,24 +93,29 @@ public:
     void read();
 
 private:
+    // What reading one key came to.
+    enum class Outcome : std::uint8_t { Taken, Unusable, Drop };
+
     void addCode(int code) { r_.codes.push_back(code); }
-    bool sourceDateAllowsLoading(ProjectEntry& fresh, const std::string& name);
+    std::string keyOf(const EntryKey& key, std::initializer_list<int> numbers = {}) const {
+        return expandKey(key.name, section_, numbers);
+    }
+    // Reads the keys of a part into entry, reporting the code of each key
+    // found unusable once. False when the entry is dropped.
+    bool readPart(EntryPart part, ProjectEntry& entry);
+    Outcome readKey(const EntryKey& key, ProjectEntry& entry);
+    Outcome readSource(const EntryKey& key, ProjectEntry& fresh);
+    bool sourceDateAllowsLoading(ProjectEntry& fresh, const std::string& key);
     void undoConversion(ProjectEntry& fresh);
-    void readTempo();
-    void readConversion(ProjectEntry& fresh);
-    void readSamplerAndReverb(ProjectEntry& entry);
+    Outcome readRelativeTempo(const EntryKey& key, const FieldRef& field);
     void readStaff(ProjectEntry& entry, int staff);
-    void readPercussion(ProjectEntry& entry, int staff);
-    void readVoice(ProjectEntry& entry, int staff, int voice, bool percussion, int& runningVolume);
-    void readTrackVelocity(ProjectEntry& entry, int staff);
-    void readTransposition(ProjectEntry& entry);
-    void readSwitchSections(ProjectEntry& entry);
-    void readTrackNames(ProjectEntry& entry);
-    void readMetronome(ProjectEntry& entry);
-    void readTuneUp(ProjectEntry& entry);
-    void readAssignments(ProjectEntry& entry);
-    void readTempoCurve(ProjectEntry& entry);
-    void readRecordedTempos(TempoCurve& curve, int count, int pointSize);
+    Outcome readInstrumentCount(const EntryKey& key, ProjectEntry& entry);
+    void readInstruments(const EntryKey& key, ProjectEntry& entry);
+    Outcome readVoiceKey(const EntryKey& key, ProjectEntry& entry);
+    void readTrackVelocity(const EntryKey& key, ProjectEntry& entry);
+    void readSwitchTable(const EntryKey& key, ProjectEntry& entry, const FieldRef& field);
+    void readTuneUpVoices(const EntryKey& key, ProjectEntry& entry);
+    void readRecordedTempos(const EntryKey& key, TempoCurve& curve);
 
     EntryReader& r_;
     ProfileContext& c_;
@@ -106,9 +123,15 @@ private:
     PipelineServices& pipeline_;
     int number_;
     std::string section_;
-    std::int32_t tempoAbsolute_ = -1;
-    std::int32_t tempoRelative_ = 1000;
-    std::uint8_t tempoIsRelative_ = 1;
+    std::string sourceName_;
+    // Where the per-staff keys are read.
+    int staff_ = 0;
+    int voice_ = 0;
+    int track_ = 0;
+    bool percussion_ = false;
+    int runningVolume_ = -1;
+    std::size_t instrumentCount_ = 0;
+    bool engineSwitches_ = false;
 };
 
 void EntrySectionReader::read() {
@@ -118,42 +141,39 @@ void EntrySectionReader::read() {
     fresh.kind = EntryKind::Unset;
     const auto drop = [&] { pipeline_.cnvEntryFreeModel(fresh); };
 
-    const std::optional<std::string> stored = readTextKey(c_, "Filename");
-    if (!stored) {
-        addCode(kPrjNoFilename);
-        return drop();
-    }
-    const std::string name(platform::storedFileName(*stored));
-    const fs::path& folder = project_.data.ProjectFolder;
-    fresh.Filename = locateStoredFile(folder, *stored, false);
-    if (const auto orig = readTextKey(c_, "FilenameOrig")) fresh.FilenameOrig = locateStoredFile(folder, *orig, true);
-    if (r_.checkSourceDates && !sourceDateAllowsLoading(fresh, name)) return drop();
-    readTempo();
-    readConversion(fresh);
+    if (!readPart(EntryPart::Source, fresh)) return drop();
+    // The tempo is reported before the entry opens and taken over after.
+    ProjectEntry tempo;
+    readPart(EntryPart::Tempo, tempo);
+    readPart(EntryPart::Conversion, fresh);
 
     const std::size_t before = project_.entries.size();
     const int result = pipeline_.cnvOpenEntry(fresh, number_, project_);
     if (result != 0 || project_.entries.size() != before + 1) {
         if (result != 0) addCode(result);
         // Every code that names a file has its name, so the two lists pair up.
-        if (result == kPrjCannotOpenSource || result == kPrjUnknownSourceFormat) r_.names.push_back(name);
+        if (result == kPrjCannotOpenSource || result == kPrjUnknownSourceFormat) r_.names.push_back(sourceName_);
         return drop();
     }
     const int index = static_cast<int>(before);
     ProjectEntry& entry = project_.entries.back();
-    entry.TempoAbsolute = tempoAbsolute_;
-    entry.TempoRelative = tempoRelative_;
-    entry.TempoIsRelative = tempoIsRelative_;
-    readSamplerAndReverb(entry);
+    for (const EntryKey& key : entryPart(EntryPart::Tempo)) copyField(key.field(tempo), key.field(entry));
+    readPart(EntryPart::Sampler, entry);
     const int staves = pipeline_.cnvEntryStaveCount(entry);
     for (int staff = 0; staff < staves; ++staff) readStaff(entry, staff);
-    readTransposition(entry);
-    if (isScoreEntry(entry)) readSwitchSections(entry);
-    if (entry.kind == EntryKind::Midi) readTrackNames(entry);
-    readMetronome(entry);
-    readTuneUp(entry);
-    readAssignments(entry);
-    readTempoCurve(entry);
+    readPart(EntryPart::Transposition, entry);
+    if (isScoreEntry(entry)) readPart(EntryPart::Switches, entry);
+    if (entry.kind == EntryKind::Midi) {
+        for (track_ = 1; track_ < entry.trackCount; ++track_) readPart(EntryPart::TrackNames, entry);
+    }
+    readPart(EntryPart::Metronome, entry);
+    if (entry.metronome.Frequency == 0) entry.metronome.LastBeat = 1;  // every beat clicks, the last one too
+    readPart(EntryPart::TuneUp, entry);
+    readPart(EntryPart::Assignment, entry);
+    readPart(EntryPart::SamplerSetup, entry);
+    readPart(EntryPart::TempoCurve, entry);
+    TempoCurve& curve = entry.tempoCurve;
+    curve.recordTempo = std::min(std::max(curve.recordTempo, curve.minimum), curve.maximum);
     prjRenameLegacyConvertedFiles(project_, index, number_);
 
     ShellServices& shell = project_.shell();
@@ -162,15 +182,140 @@ void EntrySectionReader::read() {
     shell.setStatusText(1, {});
 }
 
-bool EntrySectionReader::sourceDateAllowsLoading(ProjectEntry& fresh, const std::string& name) {
-    const std::optional<std::string> recorded = readTextKey(c_, "ModDate");
+bool EntrySectionReader::readPart(EntryPart part, ProjectEntry& entry) {
+    std::vector<std::int32_t> codes;
+    bool kept = true;
+    for (const EntryKey& key : entryPart(part)) {
+        const Outcome outcome = readKey(key, entry);
+        if (outcome == Outcome::Taken) continue;
+        if (outcome == Outcome::Unusable && key.code != 0 &&
+            std::find(codes.begin(), codes.end(), key.code) == codes.end()) {
+            codes.push_back(key.code);
+        }
+        if (outcome == Outcome::Drop || key.rule.missing == Missing::Fail) {
+            kept = false;
+            break;
+        }
+    }
+    r_.codes.insert(r_.codes.end(), codes.begin(), codes.end());
+    return kept;
+}
+
+EntrySectionReader::Outcome EntrySectionReader::readKey(const EntryKey& key, ProjectEntry& entry) {
+    const FieldRef field = key.field ? key.field(entry) : FieldRef{};
+    if (isPlainForm(key.form)) {
+        return readPlainKey(c_, keyOf(key), key.form, key.rule, key.truth, field) ? Outcome::Taken
+                                                                                   : Outcome::Unusable;
+    }
+    const platform::IniDocument& document = c_.document();
+    bool usable = true;
+    switch (key.form) {
+    case Form::SourceFile:
+    case Form::OriginalFile:
+    case Form::ModDate:
+        return readSource(key, entry);
+    case Form::ConversionMethod: {
+        const int method = c_.readInt(keyOf(key), key.rule.def);
+        // Older files knew 0 and 1 as the software synthesizer.
+        int value = r_.currentFormat ? (method != 0 ? 1 : 0) : (method == 0 || method == 1 ? 0 : 1);
+        if (project_.audio().countPresentInstruments() <= 0) value = 0;
+        setFieldInt(field, value);
+        break;
+    }
+    case Form::SamplerName: {
+        const std::optional<std::string> sampler = document.getString(section_, keyOf(key));
+        if (sampler && !sampler->empty()) entry.samplerIndex = -1;
+        pipeline_.cnvApplyEntrySampler(entry, sampler ? &*sampler : nullptr);
+        break;
+    }
+    case Form::ReverbName: {
+        const std::optional<std::string> reverb = document.getString(section_, keyOf(key));
+        pipeline_.cnvSelectEntryReverb(reverb ? &*reverb : nullptr, entry);
+        break;
+    }
+    case Form::ReverbData: {
+        const EntryKey& size = entryKey(Form::ReverbDataSize);
+        if (c_.readInt(keyOf(size), size.rule.def) <= 0) break;
+        if (auto data = prfReadIniBlob(c_, keyOf(key))) *std::get<std::vector<std::uint8_t>*>(field) = std::move(*data);
+        break;
+    }
+    case Form::StaffVolume:
+        runningVolume_ = readRuledInt(c_, keyOf(key, {staff_ + 1}), key.rule, usable).value_or(-1);
+        break;
+    case Form::InstrumentCount:
+        return readInstrumentCount(key, entry);
+    case Form::Instrument:
+        readInstruments(key, entry);
+        break;
+    case Form::VoiceVolume:
+    case Form::VoicePanorama:
+    case Form::VoiceState:
+    case Form::VoiceChannel:
+    case Form::VoiceSound:
+        return readVoiceKey(key, entry);
+    case Form::TrackVelocity:
+        readTrackVelocity(key, entry);
+        break;
+    case Form::Transpose:
+        pipeline_.cnvEntrySetTranspose(entry, readRuledInt(c_, keyOf(key), key.rule, usable).value_or(0));
+        break;
+    case Form::RelativeTempo:
+        return readRelativeTempo(key, field);
+    case Form::SwitchTable:
+        readSwitchTable(key, entry, field);
+        break;
+    case Form::TrackName: {
+        const auto name = readTextKey(c_, keyOf(key, {track_}));
+        // "0" is what the writer stores for a track without a name.
+        if (name && *name != "0") pipeline_.cnvEntrySetTrackName(entry, track_, *name);
+        break;
+    }
+    case Form::TuneUpVoices:
+        readTuneUpVoices(key, entry);
+        break;
+    case Form::TempoSpeed:
+        if (const auto speed = readRuledInt(c_, keyOf(key), key.rule, usable)) {
+            project_.stepPageServices().stpTempoCurveSetSpeed(entry.tempoCurve, *speed);
+        }
+        break;
+    case Form::TempoPoints:
+        readRecordedTempos(key, entry.tempoCurve);
+        break;
+    case Form::PartBlock:
+        // A longer block is cut to the record, a shorter one fills its start.
+        if (const auto block = prfReadIniBlob(c_, keyOf(key)); block && !block->empty()) {
+            const std::span<std::uint8_t> record = std::get<std::span<std::uint8_t>>(field);
+            std::fill(record.begin(), record.end(), std::uint8_t{0});
+            std::copy_n(block->begin(), std::min(block->size(), record.size()), record.begin());
+        }
+        break;
+    default:  // read together with another key
+        break;
+    }
+    return usable ? Outcome::Taken : Outcome::Unusable;
+}
+
+EntrySectionReader::Outcome EntrySectionReader::readSource(const EntryKey& key, ProjectEntry& fresh) {
+    if (key.form == Form::ModDate) {
+        return !r_.checkSourceDates || sourceDateAllowsLoading(fresh, keyOf(key)) ? Outcome::Taken : Outcome::Drop;
+    }
+    const std::optional<std::string> stored = readTextKey(c_, keyOf(key));
+    if (!stored) return Outcome::Unusable;
+    const bool source = key.form == Form::SourceFile;
+    if (source) sourceName_ = platform::storedFileName(*stored);
+    *std::get<fs::path*>(key.field(fresh)) = locateStoredFile(project_.data.ProjectFolder, *stored, !source);
+    return Outcome::Taken;
+}
+
+bool EntrySectionReader::sourceDateAllowsLoading(ProjectEntry& fresh, const std::string& key) {
+    const std::optional<std::string> recorded = readTextKey(c_, key);
     if (!recorded) return true;
     std::error_code ec;
     const std::ifstream probe(fresh.Filename, std::ios::binary);
     const std::optional<platform::FileTime> time = platform::fileTimeOf(fresh.Filename);
     if (!probe || !time || !fs::is_regular_file(fresh.Filename, ec)) {
         addCode(kPrjCannotOpenSource);
-        r_.names.push_back(name);
+        r_.names.push_back(sourceName_);
         return false;
     }
     if (*time != readFileTime(*recorded)) {
@@ -192,87 +337,47 @@ void EntrySectionReader::undoConversion(ProjectEntry& fresh) {
     fresh.FilenameOrig.clear();
 }
 
-void EntrySectionReader::readTempo() {
-    bool missing = false;
-    if (const auto absolute = readIntKey(c_, "TempoAbsolute", -2)) {
-        tempoAbsolute_ = *absolute;
-    } else {
-        missing = true;
-    }
+EntrySectionReader::Outcome EntrySectionReader::readRelativeTempo(const EntryKey& key, const FieldRef& field) {
+    const int stored = c_.readInt(keyOf(key), key.rule.def);
     long long relative = -1;
-    if (const auto stored = readIntKey(c_, "TempoRelative", kNoValue)) {
-        relative = r_.currentFormat ? *stored : 1000LL - *stored;  // older files kept 1000 minus the tempo
+    if (stored != key.rule.def) {
+        relative = r_.currentFormat ? stored : 1000LL - stored;  // older files kept 1000 minus the tempo
     }
-    if (relative == -1 || relative < INT_MIN || relative > INT_MAX) {
-        relative = 1000;
-        missing = true;
-    }
-    tempoRelative_ = static_cast<std::int32_t>(relative);
-    if (const auto isRelative = readIntKey(c_, "TempoIsRelative", -1)) {
-        tempoIsRelative_ = *isRelative != 0 ? 1 : 0;
-    } else {
-        missing = true;
-    }
-    if (missing) addCode(kPrjTempoMissing);
-}
-
-void EntrySectionReader::readConversion(ProjectEntry& fresh) {
-    fresh.ConvertForQvo = c_.readInt("ConvertForQvo", 1) == 1 ? 1 : 0;
-    const int method = c_.readInt("MWConversionMethod", 0);
-    // Older files knew 0 and 1 as the software synthesizer.
-    if (r_.currentFormat) {
-        fresh.MWConversionMethod = method != 0 ? 1 : 0;
-    } else {
-        fresh.MWConversionMethod = method == 0 || method == 1 ? 0 : 1;
-    }
-    if (project_.audio().countPresentInstruments() <= 0) fresh.MWConversionMethod = 0;
-    if (const auto pause = readIntKey(c_, "Pause", -1)) {
-        fresh.Pause = *pause;
-    } else {
-        fresh.Pause = 2;
-        addCode(kPrjNoPause);
-    }
-}
-
-void EntrySectionReader::readSamplerAndReverb(ProjectEntry& entry) {
-    const platform::IniDocument& document = c_.document();
-    const std::optional<std::string> sampler = document.getString(section_, "SamplePlayer");
-    if (sampler && !sampler->empty()) entry.samplerIndex = -1;
-    pipeline_.cnvApplyEntrySampler(entry, sampler ? &*sampler : nullptr);
-    const std::optional<std::string> reverb = document.getString(section_, "Reverb");
-    pipeline_.cnvSelectEntryReverb(reverb ? &*reverb : nullptr, entry);
-    entry.ReverbType = c_.readInt("ReverbType", -1);
-    if (c_.readInt("ReverbDataSize", -1) > 0) {
-        if (auto data = prfReadIniBlob(c_, "ReverbData")) entry.reverbData = std::move(*data);
-    }
-    entry.OutDevSampler = c_.readString("OutDevSampler", "");
+    const bool usable = relative != -1 && relative >= INT_MIN && relative <= INT_MAX;
+    setFieldInt(field, usable ? relative : key.rule.fallback);
+    return usable ? Outcome::Taken : Outcome::Unusable;
 }
 
 void EntrySectionReader::readStaff(ProjectEntry& entry, int staff) {
-    const int number = staff + 1;
-    // Older files kept one volume per staff; it starts the voices' running volume.
-    int runningVolume = c_.readInt(staveKey(number, "_Volume"), -1);
-    if (runningVolume < -1 || runningVolume > 127) runningVolume = -1;
+    staff_ = staff;
+    readPart(EntryPart::Staff, entry);
     entry.states.setStaffOnOff(staff, scorecore::kStateOff, true);
-    const bool percussion = pipeline_.cnvEntryIsPercussionStave(entry, staff);
-    if (isScoreEntry(entry) && percussion) readPercussion(entry, staff);
+    percussion_ = pipeline_.cnvEntryIsPercussionStave(entry, staff);
+    if (isScoreEntry(entry) && percussion_) readPart(EntryPart::Percussion, entry);
     const int voices = voiceCountOf(entry, staff);
-    for (int voice = 0; voice < voices; ++voice) readVoice(entry, staff, voice, percussion, runningVolume);
-    if (entry.kind == EntryKind::Midi) readTrackVelocity(entry, staff);
+    for (voice_ = 0; voice_ < voices; ++voice_) readPart(EntryPart::Voice, entry);
+    if (entry.kind == EntryKind::Midi) readPart(EntryPart::Track, entry);
 }
 
-void EntrySectionReader::readPercussion(ProjectEntry& entry, int staff) {
-    const int number = staff + 1;
-    const std::optional<int> stored = readIntKey(c_, staveKey(number, "_MidiInstrNum"), -1);
-    if (!stored) return;
-    const auto s = static_cast<std::size_t>(staff);
+EntrySectionReader::Outcome EntrySectionReader::readInstrumentCount(const EntryKey& key, ProjectEntry& entry) {
+    instrumentCount_ = 0;
+    bool usable = true;
+    const std::optional<int> stored = readRuledInt(c_, keyOf(key, {staff_ + 1}), key.rule, usable);
+    if (!stored) return Outcome::Unusable;
+    const auto s = static_cast<std::size_t>(staff_);
     const std::size_t present = s < entry.instruments.size() ? entry.instruments[s].size() : 0;
     if (*stored < 0 || static_cast<std::size_t>(*stored) != present) {
         addCode(kPrjSourceChanged);
-        return;
+        return Outcome::Taken;
     }
-    for (std::size_t n = 0; n < present; ++n) {
-        const auto value = readTextKey(c_, percussionKey(number, static_cast<int>(n) + 1));
+    instrumentCount_ = present;
+    return Outcome::Taken;
+}
+
+void EntrySectionReader::readInstruments(const EntryKey& key, ProjectEntry& entry) {
+    const auto s = static_cast<std::size_t>(staff_);
+    for (std::size_t n = 0; n < instrumentCount_; ++n) {
+        const auto value = readTextKey(c_, keyOf(key, {staff_ + 1, static_cast<int>(n) + 1}));
         if (!value) continue;
         // "<name> <note>", split at the last blank; without one, a name only.
         const std::size_t blank = value->rfind(' ');
@@ -281,7 +386,7 @@ void EntrySectionReader::readPercussion(ProjectEntry& entry, int staff) {
         const int nameNumber = leadingInt(name, &wholeNumber);
         if (wholeNumber && nameNumber != 0) name = std::to_string(nameNumber);
         pipeline_.cnvEntrySetInstrumentName(entry, static_cast<int>(n),
-                                            platform::firstCharacters(name, kInstrumentNameChars), staff);
+                                            platform::firstCharacters(name, kInstrumentNameChars), staff_);
         if (blank == std::string::npos) continue;
         const std::string notePart = value->substr(blank + 1);
         int note = leadingInt(notePart);
@@ -291,141 +396,65 @@ void EntrySectionReader::readPercussion(ProjectEntry& entry, int staff) {
     }
 }
 
-void EntrySectionReader::readVoice(ProjectEntry& entry, int staff, int voice, bool percussion, int& runningVolume) {
-    const int s = staff + 1;
-    const int v = voice + 1;
-    // A voice without a volume takes the one before it.
-    if (const auto volume = readIntKey(c_, voiceKey("Staff", s, v, "_Volume"), -1);
-        volume && *volume <= 127 && *volume >= 0) {
-        runningVolume = *volume;
+EntrySectionReader::Outcome EntrySectionReader::readVoiceKey(const EntryKey& key, ProjectEntry& entry) {
+    bool usable = true;
+    const std::optional<int> value = readRuledInt(c_, keyOf(key, {staff_ + 1, voice_ + 1}), key.rule, usable);
+    switch (key.form) {
+    case Form::VoiceVolume:
+        if (value) runningVolume_ = *value;
+        pipeline_.cnvEntrySetVoiceVolume(entry, runningVolume_, staff_, voice_);
+        break;
+    case Form::VoicePanorama:
+        pipeline_.cnvEntrySetVoicePanorama(entry, *value, staff_, voice_);
+        break;
+    case Form::VoiceState:
+        pipeline_.cnvEntrySetVoiceOnOff(entry, staff_, voice_, *value);
+        if (entry.states.isVoiceOn(staff_, voice_)) entry.states.setStaffOnOff(staff_, scorecore::kStateOn, false);
+        break;
+    case Form::VoiceChannel:
+        if (value) pipeline_.cnvEntrySetVoiceChannel(entry, voice_, *value, staff_);
+        break;
+    default:
+        if (value && !percussion_) pipeline_.cnvEntrySetVoiceSound(entry, *value, staff_, voice_);
+        break;
     }
-    pipeline_.cnvEntrySetVoiceVolume(entry, runningVolume, staff, voice);
-    int pan = c_.readInt(voiceKey("Staff", s, v, "_Panorama"), -1);
-    if (pan < 0 || pan > 127) pan = 64;
-    pipeline_.cnvEntrySetVoicePanorama(entry, pan, staff, voice);
-    int state = c_.readInt(voiceKey("Stave_", s, v, "_On/Off"), scorecore::kStateInvalid);
-    // A voice without a valid state plays.
-    if (state < scorecore::kStateHidden || state > scorecore::kStateOn) state = scorecore::kStateOn;
-    pipeline_.cnvEntrySetVoiceOnOff(entry, staff, voice, state);
-    if (entry.states.isVoiceOn(staff, voice)) entry.states.setStaffOnOff(staff, scorecore::kStateOn, false);
-    const int channel = c_.readInt(voiceKey("Stave", s, v, "_Channel"), -1);
-    if (channel >= 0 && channel <= 15) pipeline_.cnvEntrySetVoiceChannel(entry, voice, channel, staff);
-    const int sound = c_.readInt(voiceKey("Stave", s, v, "_Sound"), -1);
-    if (!percussion && sound >= 0 && sound < 255) pipeline_.cnvEntrySetVoiceSound(entry, sound, staff, voice);
+    return usable ? Outcome::Taken : Outcome::Unusable;
 }
 
-void EntrySectionReader::readTrackVelocity(ProjectEntry& entry, int staff) {
-    const auto s = static_cast<std::size_t>(staff);
+void EntrySectionReader::readTrackVelocity(const EntryKey& key, ProjectEntry& entry) {
+    const auto s = static_cast<std::size_t>(staff_);
     if (s >= entry.staffVelocity.size() || s >= entry.staffVelocityRelative.size()) return;
-    const int track = staff + 1;
-    const auto relativeText = readTextKey(c_, trackKey("Track", track, "_VelocityRelativ"));
+    const int track = staff_ + 1;
+    const auto relativeText = readTextKey(c_, keyOf(entryKey(Form::TrackRelative), {track}));
     const bool relative = !relativeText || relativeText->front() == '1';
     const int fallback = relative ? 0 : 90;
-    int velocity = c_.readInt(trackKey("Track", track, "_Velocity"), kNoValue);
-    if (velocity == kNoValue || velocity < (relative ? -127 : 0) || velocity > 127) velocity = fallback;
+    int velocity = c_.readInt(keyOf(key, {track}), key.rule.def);
+    if (velocity == key.rule.def || velocity < (relative ? -127 : 0) || velocity > 127) velocity = fallback;
     entry.staffVelocity[s] = static_cast<std::int8_t>(velocity);
     entry.staffVelocityRelative[s] = relative ? 1 : 0;
 }
 
-void EntrySectionReader::readTransposition(ProjectEntry& entry) {
-    constexpr int kMissing = 100;
-    int semitones = c_.readInt("Transpose", kMissing);
-    if (semitones < -127 || semitones > 127) semitones = kMissing;
-    if (semitones == kMissing) {
-        semitones = 0;
-        addCode(kPrjNoTranspose);
-    }
-    pipeline_.cnvEntrySetTranspose(entry, semitones);
-    entry.TransposePercussion = c_.readInt("TransposePercussion", 0) == 1 ? 1 : 0;
-}
-
-void EntrySectionReader::readSwitchSections(ProjectEntry& entry) {
-    const platform::IniDocument& document = c_.document();
-    const IniSectionLines dynamic = document.readSection(section_ + "|ctDynamic");
-    TuneSectionSet& sections = entry.tuneSections;
-    if (dynamic.empty()) {
-        // Nothing stored: the engine's own defaults.
-        pipeline_.engineResetSwitchGroup(kGroupDynamic);
-        pipeline_.engineResetSwitchGroup(kGroupArtic);
-        pipeline_.engineResetSwitchGroup(kGroupTrills);
-        pipeline_.engineGetSections(entry);
-    } else {
-        sections.SetDynamic(dynamic);
-        if (const auto artic = document.readSection(section_ + "|ctArtic"); !artic.empty()) sections.SetArtic(artic);
-        if (const auto trills = document.readSection(section_ + "|ctTrills"); !trills.empty())
-            sections.SetTrills(trills);
-    }
-    // A missing switch reads as off.
-    sections.UseDynamic = c_.readInt(section_ + "|UseDynamic", 0) == 1 ? 1 : 0;
-    sections.UseSwing = c_.readInt(section_ + "|UseSwing", 0) == 1 ? 1 : 0;
-    sections.UseTrills = c_.readInt(section_ + "|UseTrills", 0) == 1 ? 1 : 0;
-}
-
-void EntrySectionReader::readTrackNames(ProjectEntry& entry) {
-    for (int track = 1; track < entry.trackCount; ++track) {
-        const auto name = readTextKey(c_, trackKey("NameOfTrack", track, ""));
-        // "0" is what the writer stores for a track without a name.
-        if (name && *name != "0") pipeline_.cnvEntrySetTrackName(entry, track, *name);
-    }
-}
-
-void EntrySectionReader::readMetronome(ProjectEntry& entry) {
-    scorecore::CMetronom& metronome = entry.metronome;
-    bool missing = false;
-    if (const auto countIn = readIntKey(c_, "MetrCountIn", -1)) {
-        metronome.CountIn = *countIn;
-    } else {
-        metronome.CountIn = 2;
-        missing = true;
-    }
-    const auto flag = [&](std::string_view key, auto& field) {
-        if (const auto value = readIntKey(c_, key, -1)) {
-            field = *value == 1 ? 1 : 0;
-        } else {
-            missing = true;
+void EntrySectionReader::readSwitchTable(const EntryKey& key, ProjectEntry& entry, const FieldRef& field) {
+    IniSectionLines lines = c_.document().readSection(keyOf(key));
+    const std::span<const EntryKey> switches = entryPart(EntryPart::Switches);
+    if (&key == &switches.front()) {
+        // Nothing in the first table: the engine's own defaults.
+        engineSwitches_ = lines.empty();
+        if (engineSwitches_) {
+            for (const EntryKey& table : switches) {
+                if (table.form == Form::SwitchTable) pipeline_.engineResetSwitchGroup(table.group);
+            }
+            pipeline_.engineGetSections(entry);
         }
-    };
-    // 255 stands for "not set"; so does anything that is no MIDI data byte.
-    const auto dataByte = [&](std::string_view key, std::uint8_t fallback, std::uint8_t& field) {
-        const auto value = readIntKey(c_, key, -1);
-        if (value && *value >= 0 && *value <= 127) {
-            field = static_cast<std::uint8_t>(*value);
-        } else {
-            field = fallback;
-            missing = true;
-        }
-    };
-    flag("MetrUseIt", metronome.Use);
-    dataByte("MetrNote", 42, metronome.Instrument);
-    dataByte("MetrVelocity", 85, metronome.Velocity);
-    flag("MetrFirstBeat", metronome.FirstBeat);
-    dataByte("MetrVolume", 127, metronome.Volume);
-    if (missing) addCode(kPrjMetronomeMissing);
-    metronome.Frequency = c_.readInt("MetrFrequ", 0);
-    metronome.LastBeat = c_.readInt("MetrFrequLastBeat", 0) == 1 ? 1 : 0;
-    if (metronome.Frequency == 0) metronome.LastBeat = 1;  // every beat clicks, the last one too
-}
-
-// The stored voice list, cut to its stored limit between two keys, never
-// inside one.
-std::string voiceListText(std::string_view text) {
-    if (text.size() <= kVoiceListChars) return std::string(text);
-    std::string_view cut = text.substr(0, kVoiceListChars);
-    const char next = text[kVoiceListChars];
-    if (next != ' ' && next != '\t') {
-        const std::size_t blank = cut.find_last_of(" \t");
-        cut = blank == std::string_view::npos ? std::string_view{} : cut.substr(0, blank);
     }
-    return std::string(cut);
+    if (!engineSwitches_ && !lines.empty()) *std::get<IniSectionLines*>(field) = std::move(lines);
 }
 
-void EntrySectionReader::readTuneUp(ProjectEntry& entry) {
+void EntrySectionReader::readTuneUpVoices(const EntryKey& key, ProjectEntry& entry) {
     scorecore::CEinstimmung& tuneUp = entry.tuneUp;
-    tuneUp.ChordGrundton = c_.readInt("EinstChordGrundton", 0);
-    tuneUp.ChordDurMoll = c_.readInt("EinstChordDur", 1) != 0 ? 1 : 0;
-    tuneUp.ChordOctave = c_.readInt("EinstChordOctave", 5);
-    const int voiceCount = c_.readInt("EinstChordNVoices", -1);
-    if (auto voices = c_.document().getString(section_, "EinstChordVoices")) {
+    const EntryKey& count = entryKey(Form::TuneUpVoiceCount);
+    const int voiceCount = c_.readInt(keyOf(count), count.rule.def);
+    if (auto voices = c_.document().getString(section_, keyOf(key))) {
         // An empty list is stored as "0", which would otherwise read as the
         // first voice of the first staff; the count tells the two apart.
         if (*voices == "0" && voiceCount == 0) {
@@ -434,50 +463,19 @@ void EntrySectionReader::readTuneUp(ProjectEntry& entry) {
             tuneUp.buildVoicesFromString(voiceListText(*voices), -1);
         }
     }
-    tuneUp.FirstNotesFromTop = c_.readInt("EinstChordFromTop", 0) == 1 ? 1 : 0;
-    tuneUp.Type = c_.readInt("EinstType", 1);
-    tuneUp.Duration = c_.readInt("EinstDuration", 1000);
-    tuneUp.Zerlegt = c_.readInt("EinstZerlegt", 1) != 0 ? 1 : 0;
-    tuneUp.Tempo = c_.readInt("EinstTempo", 2);
-    tuneUp.Sounding = c_.readInt("EinstSounding", 1) != 0 ? 1 : 0;
-    const int volume = c_.readInt("EinstVolume", 100);
-    tuneUp.Volume = static_cast<std::uint8_t>(volume >= 0 && volume <= 127 ? volume : 100);
-    tuneUp.Instrument = c_.readInt("EinstSound", -1);
-}
-
-void EntrySectionReader::readAssignments(ProjectEntry& entry) {
-    if (const auto block = prfReadIniBlob(c_, "qVoAssignment"); block && !block->empty()) {
-        // A longer block is cut to the record, a shorter one fills its start.
-        entry.qvoAssignment.fill(0);
-        std::copy_n(block->begin(), std::min(block->size(), kQvoAssignmentSize), entry.qvoAssignment.begin());
-    }
-    entry.samplerSetupName = c_.readString("smpAssignmentName", "");
-    entry.samplerSetupType = c_.readInt("smpAssignmentType", 1) == 1 ? 1 : 0;
-    if (auto setup = prfReadIniBlob(c_, "smpAssignment")) entry.samplerSetup = std::move(*setup);
-}
-
-void EntrySectionReader::readTempoCurve(ProjectEntry& entry) {
-    TempoCurve& curve = entry.tempoCurve;
-    if (const auto value = readIntKey(c_, "TPPMinVal", kNoValue)) curve.minimum = *value;
-    if (const auto value = readIntKey(c_, "TPPMaxVal", kNoValue)) curve.maximum = *value;
-    if (const auto value = readIntKey(c_, "TPPFileTempos", kNoValue)) curve.fileTempos = *value != 0;
-    if (const auto value = readIntKey(c_, "TPPShowTempos", kNoValue)) curve.showTempos = *value != 0;
-    if (const auto value = readIntKey(c_, "TPPRecord", kNoValue)) curve.record = *value != 0;
-    if (const auto value = readIntKey(c_, "TPPSpeed", kNoValue)) {
-        project_.stepPageServices().stpTempoCurveSetSpeed(curve, *value);
-    }
-    curve.recordTempo = std::min(std::max(curve.recordTempo, curve.minimum), curve.maximum);
-    const int pointSize = c_.readInt("TPPTempoValSize", static_cast<int>(kOldTempoPointSize));
-    const int count = c_.readInt("TPPRecTempoNum", 0);
-    if (count > 0 && pointSize > 0) readRecordedTempos(curve, count, pointSize);
 }
 
 // Points are taken only as far as the stored block holds them; a point larger
 // than ours is cut to it, the older 32-byte point gets the identifiers 0 and 1.
-void EntrySectionReader::readRecordedTempos(TempoCurve& curve, int count, int pointSize) {
+void EntrySectionReader::readRecordedTempos(const EntryKey& key, TempoCurve& curve) {
+    const EntryKey& sizeKey = entryKey(Form::TempoPointSize);
+    const EntryKey& countKey = entryKey(Form::TempoPointCount);
+    const int pointSize = c_.readInt(keyOf(sizeKey), sizeKey.rule.def);
+    const int count = c_.readInt(keyOf(countKey), countKey.rule.def);
+    if (count <= 0 || pointSize <= 0) return;
     const auto size = static_cast<std::size_t>(pointSize);
     if (size != kOldTempoPointSize && size < TempoPoint::kStoredSize) return;
-    const auto block = prfReadIniBlob(c_, "TPPRecTempos");
+    const auto block = prfReadIniBlob(c_, keyOf(key));
     if (!block) return;
     const std::size_t points = std::min(static_cast<std::size_t>(count), block->size() / size);
     std::vector<TempoPoint> list;

@@ -6,6 +6,7 @@
 
 #include "platform/files.h"
 #include "platform/text.h"
+#include "project_file_keys.h"
 
 namespace qvp3::prjfile {
 
@@ -28,12 +29,14 @@ public:
     void write();
 
 private:
-    void writeFilesAndConversion();
+    std::string keyOf(const EntryKey& key, std::initializer_list<int> numbers = {}) const {
+        return expandKey(key.name, section_, numbers);
+    }
+    void writePart(EntryPart part);
+    void writeKeys(EntryPart part);
+    void writeKey(const EntryKey& key);
     void writeStaff(int staff);
-    void writeSwitchSections();
-    void writeMetronome();
-    void writeTuneUp();
-    void writeTempoCurve();
+    void writeStaffKey(const EntryKey& key);
     void writeSamplerSetup();
 
     Project& project_;
@@ -43,147 +46,201 @@ private:
     int index_;
     ProjectEntry& entry_;
     std::string section_;
+    // Where the per-staff keys are written.
+    int staff_ = 0;
+    int voice_ = 0;
+    int track_ = 0;
+    bool reverbData_ = false;
 };
 
 void EntrySectionWriter::write() {
     c_.iniSection = section_;
-    writeFilesAndConversion();
-    const int staves = pipeline_.cnvEntryStaveCount(entry_);
-    for (int staff = 0; staff < staves; ++staff) writeStaff(staff);
-    writeInt(c_, "Transpose", entry_.voices.empty() ? 0 : entry_.voices.front().transposition);
-    writeFlag(c_, "TransposePercussion", entry_.TransposePercussion != 0);
-    writeInt(c_, "TempoAbsolute", entry_.TempoAbsolute);
-    writeInt(c_, "TempoRelative", entry_.TempoRelative);
-    writeFlag(c_, "TempoIsRelative", entry_.TempoIsRelative != 0);
-    if (isScoreEntry(entry_)) writeSwitchSections();
-    if (entry_.kind == EntryKind::Midi && entry_.trackCount > 1) {
-        for (int track = 1; track < entry_.trackCount; ++track) {
-            const auto t = static_cast<std::size_t>(track);
-            const std::string name = t < entry_.trackNames.size() ? entry_.trackNames[t] : std::string();
-            writeText(c_, trackKey("NameOfTrack", track, ""), name.empty() ? "0" : name);
-        }
-    }
-    writeMetronome();
-    writeTuneUp();
-    prfWriteIniBlob(c_, entry_.qvoAssignment, "qVoAssignment");
-    writeTempoCurve();
-    writeSamplerSetup();
+    const std::span<const EntryKey> keys = entryKeys();
+    for (std::size_t i = 0; i < keys.size(); i += entryPart(keys[i].part).size()) writePart(keys[i].part);
 }
 
-void EntrySectionWriter::writeFilesAndConversion() {
-    writeText(c_, "Filename", platform::toStoredPath(entry_.Filename));
-    writeText(c_, "FilenameOrig", platform::toStoredPath(entry_.FilenameOrig));
-    const std::uint64_t modDate =
-        entry_.kind == EntryKind::MusicXml ? pipeline_.mxmlGetModDate(entry_) : entry_.modDate;
-    writeText(c_, "ModDate", std::to_string(modDate));
-    writeInt(c_, "Pause", entry_.Pause);
-    writeFlag(c_, "ConvertForQvo", entry_.ConvertForQvo != 0);
-    writeFlag(c_, "MWConversionMethod", entry_.MWConversionMethod != 0);
-    writeText(c_, "SamplePlayer", entry_.SamplePlayer);
-    writeText(c_, "OutDevSampler", entry_.OutDevSampler);
-    writeText(c_, "Reverb", entry_.Reverb);
-    writeInt(c_, "ReverbType", entry_.ReverbType);
-    if (audio_.findEffect(entry_.Reverb) >= 0 && entry_.ReverbType != -1 && entry_.MWConversionMethod == 1 &&
-        !entry_.reverbData.empty()) {
-        prfWriteIniBlob(c_, entry_.reverbData, "ReverbData");
-        writeInt(c_, "ReverbDataSize", static_cast<std::int64_t>(entry_.reverbData.size()));
+void EntrySectionWriter::writePart(EntryPart part) {
+    switch (part) {
+    case EntryPart::Sampler:
+        // The effect's data is kept only for a known effect the sample player uses.
+        reverbData_ = audio_.findEffect(entry_.Reverb) >= 0 && entry_.ReverbType != -1 &&
+                      entry_.MWConversionMethod == 1 && !entry_.reverbData.empty();
+        writeKeys(part);
+        break;
+    case EntryPart::Staff: {
+        const int staves = pipeline_.cnvEntryStaveCount(entry_);
+        for (int staff = 0; staff < staves; ++staff) writeStaff(staff);
+        break;
+    }
+    case EntryPart::Percussion:
+    case EntryPart::Voice:
+    case EntryPart::Track:  // written staff by staff, with the Staff part
+        break;
+    case EntryPart::Switches:
+        if (!isScoreEntry(entry_)) break;
+        if (project_.currentStep == kDynamicsStep && project_.currentEntry == index_) {
+            pipeline_.engineGetSections(entry_);
+        }
+        writeKeys(part);
+        break;
+    case EntryPart::TrackNames:
+        if (entry_.kind != EntryKind::Midi) break;
+        for (track_ = 1; track_ < entry_.trackCount; ++track_) writeKeys(part);
+        break;
+    case EntryPart::SamplerSetup:
+        writeSamplerSetup();
+        break;
+    default:
+        writeKeys(part);
+        break;
+    }
+}
+
+void EntrySectionWriter::writeKeys(EntryPart part) {
+    for (const EntryKey& key : entryPart(part)) writeKey(key);
+}
+
+void EntrySectionWriter::writeKey(const EntryKey& key) {
+    const FieldRef field = key.field ? key.field(entry_) : FieldRef{};
+    if (isPlainForm(key.form)) {
+        writePlainKey(c_, keyOf(key), key.form, field);
+        return;
+    }
+    switch (key.form) {
+    case Form::SourceFile:
+    case Form::OriginalFile:
+        writeText(c_, key.name, platform::toStoredPath(*std::get<std::filesystem::path*>(field)));
+        break;
+    case Form::ModDate: {
+        const std::uint64_t date =
+            entry_.kind == EntryKind::MusicXml ? pipeline_.mxmlGetModDate(entry_) : *std::get<std::uint64_t*>(field);
+        writeText(c_, key.name, std::to_string(date));
+        break;
+    }
+    case Form::ConversionMethod:
+        writeFlag(c_, key.name, fieldInt(field) != 0);
+        break;
+    case Form::SamplerName:
+    case Form::ReverbName:
+        writeText(c_, key.name, *std::get<std::string*>(field));
+        break;
+    case Form::ReverbData:
+        if (reverbData_) prfWriteIniBlob(c_, *std::get<std::vector<std::uint8_t>*>(field), key.name);
+        break;
+    case Form::ReverbDataSize:
+        if (reverbData_) writeInt(c_, key.name, static_cast<std::int64_t>(entry_.reverbData.size()));
+        break;
+    case Form::Transpose:
+        writeInt(c_, key.name, entry_.voices.empty() ? 0 : entry_.voices.front().transposition);
+        break;
+    case Form::RelativeTempo:
+    case Form::TempoSpeed:
+        writeInt(c_, key.name, fieldInt(field));
+        break;
+    case Form::SwitchTable:
+        c_.document().writeSection(keyOf(key), *std::get<IniSectionLines*>(field));
+        break;
+    case Form::TrackName: {
+        const auto t = static_cast<std::size_t>(track_);
+        const std::string name = t < entry_.trackNames.size() ? entry_.trackNames[t] : std::string();
+        writeText(c_, keyOf(key, {track_}), name.empty() ? "0" : name);
+        break;
+    }
+    case Form::TuneUpVoiceCount:
+        writeInt(c_, key.name, static_cast<std::int64_t>(entry_.tuneUp.voices.size()));
+        break;
+    case Form::TuneUpVoices: {
+        const char* voices = entry_.tuneUp.createVoicesString();
+        writeText(c_, key.name, voices != nullptr ? voices : "0");
+        break;
+    }
+    case Form::TempoPointSize:
+        writeInt(c_, key.name, static_cast<std::int64_t>(TempoPoint::kStoredSize));
+        break;
+    case Form::TempoPointCount:
+        writeInt(c_, key.name,
+                 static_cast<std::int64_t>(entry_.tempoCurve.points[TempoCurve::kRecordedList].size()));
+        break;
+    case Form::TempoPoints: {
+        const std::vector<TempoPoint>& recorded = entry_.tempoCurve.points[TempoCurve::kRecordedList];
+        if (recorded.empty()) break;
+        std::vector<std::uint8_t> bytes;
+        bytes.reserve(recorded.size() * TempoPoint::kStoredSize);
+        for (const TempoPoint& point : recorded) {
+            const auto stored = point.toBytes();
+            bytes.insert(bytes.end(), stored.begin(), stored.end());
+        }
+        prfWriteIniBlob(c_, bytes, key.name);
+        break;
+    }
+    case Form::PartBlock:
+        prfWriteIniBlob(c_, std::get<std::span<std::uint8_t>>(field), key.name);
+        break;
+    default:  // per staff, or read only
+        break;
     }
 }
 
 void EntrySectionWriter::writeStaff(int staff) {
-    const int s = staff + 1;
-    const auto index = static_cast<std::size_t>(staff);
-    const bool hasInstruments = index < entry_.instruments.size() && !entry_.instruments[index].empty();
+    staff_ = staff;
     if (isScoreEntry(entry_) && pipeline_.cnvEntryIsPercussionStave(entry_, staff)) {
-        const std::size_t count = hasInstruments ? entry_.instruments[index].size() : 0;
-        writeInt(c_, staveKey(s, "_MidiInstrNum"), static_cast<std::int64_t>(count));
-        for (std::size_t n = 0; n < count; ++n) {
-            const scorecore::CMidiInstr& instrument = entry_.instruments[index][n];
-            const std::string value = platform::firstCharacters(instrument.InstrumentId, kInstrumentNameChars) + " " +
-                                      std::to_string(static_cast<std::int8_t>(instrument.PercNote));
-            writeText(c_, percussionKey(s, static_cast<int>(n) + 1), value);
-        }
+        for (const EntryKey& key : entryPart(EntryPart::Percussion)) writeStaffKey(key);
     }
-    for (int voice = 0; voice < voiceCountOf(entry_, staff); ++voice) {
-        const int v = voice + 1;
-        if (const VoicePlayRecord* record = entry_.voiceRecord(staff, voice)) {
-            writeInt(c_, voiceKey("Staff", s, v, "_Panorama"), record->panorama);
-            writeInt(c_, voiceKey("Staff", s, v, "_Volume"), record->volume);
-        }
-        writeInt(c_, voiceKey("Stave_", s, v, "_On/Off"), entry_.states.getVoiceOnOff(staff, voice));
-        // A staff without instrument records has neither channel nor program.
-        const scorecore::CMidiInstr* instrument = hasInstruments ? entry_.voiceInstrument(staff, voice) : nullptr;
-        writeInt(c_, voiceKey("Stave", s, v, "_Channel"), instrument ? instrument->Channel : -1);
-        writeInt(c_, voiceKey("Stave", s, v, "_Sound"), instrument ? instrument->UserProgram : -1);
+    for (voice_ = 0; voice_ < voiceCountOf(entry_, staff); ++voice_) {
+        for (const EntryKey& key : entryPart(EntryPart::Voice)) writeStaffKey(key);
     }
+    const auto index = static_cast<std::size_t>(staff);
     if (entry_.kind == EntryKind::Midi && index < entry_.staffVelocity.size() &&
         index < entry_.staffVelocityRelative.size()) {
-        writeInt(c_, trackKey("Track", s, "_Velocity"), entry_.staffVelocity[index]);
-        writeFlag(c_, trackKey("Track", s, "_VelocityRelativ"), entry_.staffVelocityRelative[index] != 0);
+        for (const EntryKey& key : entryPart(EntryPart::Track)) writeStaffKey(key);
     }
 }
 
-void EntrySectionWriter::writeSwitchSections() {
-    if (project_.currentStep == kDynamicsStep && project_.currentEntry == index_) pipeline_.engineGetSections(entry_);
-    platform::IniDocument& document = c_.document();
-    const TuneSectionSet& sections = entry_.tuneSections;
-    document.writeSection(section_ + "|ctDynamic", sections.dynamic);
-    document.writeSection(section_ + "|ctArtic", sections.artic);
-    document.writeSection(section_ + "|ctTrills", sections.trills);
-    writeFlag(c_, section_ + "|UseDynamic", sections.UseDynamic != 0);
-    writeFlag(c_, section_ + "|UseSwing", sections.UseSwing != 0);
-    writeFlag(c_, section_ + "|UseTrills", sections.UseTrills != 0);
-}
-
-void EntrySectionWriter::writeMetronome() {
-    const scorecore::CMetronom& metronome = entry_.metronome;
-    writeInt(c_, "MetrCountIn", metronome.CountIn);
-    writeFlag(c_, "MetrUseIt", metronome.Use != 0);
-    writeInt(c_, "MetrNote", metronome.Instrument);
-    writeInt(c_, "MetrVelocity", metronome.Velocity);
-    writeFlag(c_, "MetrFirstBeat", metronome.FirstBeat != 0);
-    writeInt(c_, "MetrVolume", metronome.Volume);
-    writeInt(c_, "MetrFrequ", metronome.Frequency);
-    writeFlag(c_, "MetrFrequLastBeat", metronome.LastBeat != 0);
-}
-
-void EntrySectionWriter::writeTuneUp() {
-    scorecore::CEinstimmung& tuneUp = entry_.tuneUp;
-    writeInt(c_, "EinstChordGrundton", tuneUp.ChordGrundton);
-    writeFlag(c_, "EinstChordDur", tuneUp.ChordDurMoll != 0);
-    writeInt(c_, "EinstChordOctave", tuneUp.ChordOctave);
-    writeInt(c_, "EinstChordNVoices", static_cast<std::int64_t>(tuneUp.voices.size()));
-    const char* voices = tuneUp.createVoicesString();
-    writeText(c_, "EinstChordVoices", voices != nullptr ? voices : "0");
-    writeFlag(c_, "EinstChordFromTop", tuneUp.FirstNotesFromTop != 0);
-    writeInt(c_, "EinstType", tuneUp.Type);
-    writeInt(c_, "EinstDuration", tuneUp.Duration);
-    writeFlag(c_, "EinstZerlegt", tuneUp.Zerlegt != 0);
-    writeInt(c_, "EinstTempo", tuneUp.Tempo);
-    writeFlag(c_, "EinstSounding", tuneUp.Sounding != 0);
-    writeInt(c_, "EinstVolume", tuneUp.Volume);
-    writeInt(c_, "EinstSound", tuneUp.Instrument);
-}
-
-void EntrySectionWriter::writeTempoCurve() {
-    const TempoCurve& curve = entry_.tempoCurve;
-    const std::vector<TempoPoint>& recorded = curve.points[TempoCurve::kRecordedList];
-    writeInt(c_, "TPPMinVal", curve.minimum);
-    writeInt(c_, "TPPMaxVal", curve.maximum);
-    writeInt(c_, "TPPSpeed", curve.speed);
-    writeFlag(c_, "TPPFileTempos", curve.fileTempos);
-    writeFlag(c_, "TPPShowTempos", curve.showTempos);
-    writeFlag(c_, "TPPRecord", curve.record);
-    writeInt(c_, "TPPTempoValSize", static_cast<std::int64_t>(TempoPoint::kStoredSize));
-    writeInt(c_, "TPPRecTempoNum", static_cast<std::int64_t>(recorded.size()));
-    if (recorded.empty()) return;
-    std::vector<std::uint8_t> bytes;
-    bytes.reserve(recorded.size() * TempoPoint::kStoredSize);
-    for (const TempoPoint& point : recorded) {
-        const auto stored = point.toBytes();
-        bytes.insert(bytes.end(), stored.begin(), stored.end());
+void EntrySectionWriter::writeStaffKey(const EntryKey& key) {
+    const int s = staff_ + 1;
+    const auto index = static_cast<std::size_t>(staff_);
+    const bool hasInstruments = index < entry_.instruments.size() && !entry_.instruments[index].empty();
+    const std::size_t instruments = hasInstruments ? entry_.instruments[index].size() : 0;
+    const VoicePlayRecord* record = entry_.voiceRecord(staff_, voice_);
+    // A staff without instrument records has neither channel nor program.
+    const scorecore::CMidiInstr* instrument = hasInstruments ? entry_.voiceInstrument(staff_, voice_) : nullptr;
+    const std::string name = keyOf(key, {s, voice_ + 1});
+    switch (key.form) {
+    case Form::InstrumentCount:
+        writeInt(c_, name, static_cast<std::int64_t>(instruments));
+        break;
+    case Form::Instrument:
+        for (std::size_t n = 0; n < instruments; ++n) {
+            const scorecore::CMidiInstr& percussion = entry_.instruments[index][n];
+            const std::string value = platform::firstCharacters(percussion.InstrumentId, kInstrumentNameChars) + " " +
+                                      std::to_string(static_cast<std::int8_t>(percussion.PercNote));
+            writeText(c_, keyOf(key, {s, static_cast<int>(n) + 1}), value);
+        }
+        break;
+    case Form::VoicePanorama:
+        if (record) writeInt(c_, name, record->panorama);
+        break;
+    case Form::VoiceVolume:
+        if (record) writeInt(c_, name, record->volume);
+        break;
+    case Form::VoiceState:
+        writeInt(c_, name, entry_.states.getVoiceOnOff(staff_, voice_));
+        break;
+    case Form::VoiceChannel:
+        writeInt(c_, name, instrument ? instrument->Channel : -1);
+        break;
+    case Form::VoiceSound:
+        writeInt(c_, name, instrument ? instrument->UserProgram : -1);
+        break;
+    case Form::TrackVelocity:
+        writeInt(c_, name, entry_.staffVelocity[index]);
+        break;
+    case Form::TrackRelative:
+        writeFlag(c_, name, entry_.staffVelocityRelative[index] != 0);
+        break;
+    default:
+        break;
     }
-    prfWriteIniBlob(c_, bytes, "TPPRecTempos");
 }
 
 void EntrySectionWriter::writeSamplerSetup() {
@@ -193,9 +250,7 @@ void EntrySectionWriter::writeSamplerSetup() {
         if (auto setup = audio_.saveSamplerSetup(entry_.samplerIndex)) entry_.samplerSetup = std::move(*setup);
     }
     if (samplePlayer && !audio_.isQvoPlugIn(entry_.samplerIndex)) {
-        writeText(c_, "smpAssignmentName", entry_.samplerSetupName);
-        writeFlag(c_, "smpAssignmentType", entry_.samplerSetupType != 0);
-        if (!entry_.samplerSetup.empty()) prfWriteIniBlob(c_, entry_.samplerSetup, "smpAssignment");
+        writeKeys(EntryPart::SamplerSetup);
         return;
     }
     entry_.samplerSetup.clear();

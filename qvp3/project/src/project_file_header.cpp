@@ -10,6 +10,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "project_file_internal.h"
+#include "project_file_keys.h"
 
 namespace qvp3 {
 
@@ -34,12 +35,6 @@ std::vector<int> entrySectionNumbers(const platform::IniDocument& document, int 
     std::sort(numbers.begin(), numbers.end());
     numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
     return numbers;
-}
-
-std::optional<int> readIntKey(ProfileContext& context, std::string_view key, int missing) {
-    const int value = context.readInt(key, missing);
-    if (value == missing) return std::nullopt;
-    return value;
 }
 
 std::optional<std::string> readTextKey(ProfileContext& context, std::string_view key) {
@@ -79,118 +74,128 @@ constexpr int kStringReadingFile = 201;
 constexpr std::size_t kStopTextChars = 256;
 constexpr std::size_t kStatusTextChars = 128;
 constexpr int kLastStep = kStepCount - 1;
-// Written in the template form only; nothing reads it.
-constexpr std::string_view kTemplateMarker = "30253017";
 
-// The header values of a file, read completely before any of them is taken
-// over, so that a file with a bad header leaves the open project as it was.
-struct HeaderValues {
-    bool currentFormat = false;
-    std::string title;
-    std::string description;
-    std::optional<std::string> catInstrument;
-    std::string catEnsemble;
-    ProjectDirty dirty = 0;
-    std::uint8_t midiOverwrite = 0;
-    std::uint8_t midiConvertAll = 0;
-    std::int32_t normalize = 0;
-    std::uint8_t waveOverwrite = 0;
-    std::uint8_t waveConvertAll = 0;
-    std::int32_t burnMethod = -1;
-    std::int32_t burningSpeed = 0;
-    std::int32_t cdCopies = 0;
-    std::uint8_t openTray = 0;
-    std::uint8_t burnProof = 0;
-    std::uint8_t burnSimulate = 0;
-    std::optional<Mp3Config> mp3Config;
-    fs::path mp3Folder;
-    std::uint8_t removeMidis = 0;
-    std::uint8_t removeWaves = 0;
-    std::int32_t lastStep = 0;
-    std::int32_t cdSpace = 0;
-    std::optional<std::uint8_t> addPath;
+// What the header keys store: the project's fields, and two values that the
+// reader hands on to the entry sections.
+struct HeaderFields {
+    Project& project;
+    bool currentFormat = true;  // "qvp3" = 1; files without it are older
     std::int32_t fileNum = 0;
 };
 
-// Required integer keys: a missing key (or one holding -1) fails the header.
-bool requireInt(ProfileContext& context, std::string_view key, std::int32_t& out) {
-    const std::optional<int> value = readIntKey(context, key, -1);
-    if (value) out = *value;
-    return value.has_value();
+template <auto... Path>
+FieldRef inProject(HeaderFields& header) {
+    return toField(&(header.project .* ... .* Path));
 }
 
-bool requireIntFlag(ProfileContext& context, std::string_view key, std::uint8_t& out) {
-    std::int32_t value = 0;
-    if (!requireInt(context, key, value)) return false;
-    out = value == 1 ? 1 : 0;
-    return true;
+template <auto Member>
+FieldRef inHeader(HeaderFields& header) {
+    return toField(&(header.*Member));
 }
 
-bool requireTextFlag(ProfileContext& context, std::string_view key, std::uint8_t& out) {
-    const std::optional<std::string> value = readTextKey(context, key);
-    if (value) out = textFlag(*value) ? 1 : 0;
-    return value.has_value();
-}
+struct HeaderKey {
+    std::string_view name;
+    Form form;
+    FieldRef (*field)(HeaderFields&) = nullptr;
+    ReadRule rule = {};
+    Truth truth = Truth::One;
+    const char* inTemplate = nullptr;  // written instead in the template form
+    int stringId = 0;                  // a language text: the StopNote, or what a missing Text takes
+    std::string_view text = {};        // what a Constant holds
+};
 
-// The catalogue and description keys, which never fail.
-void readDescriptiveKeys(ProfileContext& context, ShellServices& shell, HeaderValues& header) {
-    const std::optional<std::string> description = readTextKey(context, "ProjectDescription");
-    header.description = description ? *description : shell.languageString(kStringNoDescription);
-    // The size only says whether there is a list; the list is taken whole
-    // (never allocated or cut by the stored size).
-    if (context.readInt("CatInstrumentSize", 0) > 0) {
-        header.catInstrument = readTextKey(context, "CatInstrument").value_or(std::string());
-    }
-    header.catEnsemble = readTextKey(context, "CatEnsemble").value_or(std::string());
-    header.dirty = static_cast<ProjectDirty>(context.readInt("ProjectDirty", 0));
-}
-
-bool readExportKeys(ProfileContext& context, const fs::path& folder, HeaderValues& header) {
-    if (!requireTextFlag(context, "ProjectMidiOverwrite", header.midiOverwrite) ||
-        !requireTextFlag(context, "ProjectMidiConvertAll", header.midiConvertAll) ||
-        !requireInt(context, "Normalize", header.normalize) ||
-        !requireTextFlag(context, "ProjectWaveOverwrite", header.waveOverwrite) ||
-        !requireTextFlag(context, "ProjectWaveConvertAll", header.waveConvertAll)) {
-        return false;
-    }
-    header.burnMethod = context.readInt("ProjectBurnMethod", -1);
-    if (!requireInt(context, "ProjectBurningSpeed", header.burningSpeed) ||
-        !requireInt(context, "ProjectCDCopies", header.cdCopies) ||
-        !requireIntFlag(context, "ProjectOpenTray", header.openTray) ||
-        !requireIntFlag(context, "ProjectBurnProof", header.burnProof) ||
-        !requireIntFlag(context, "ProjectBurnSimulate", header.burnSimulate)) {
-        return false;
-    }
-    // Encoder settings shorter than the record are not taken.
-    if (const auto blob = prfReadIniBlob(context, "ProjectBurnMP3"); blob && blob->size() >= kMp3ConfigSize) {
-        header.mp3Config.emplace();
-        std::copy_n(blob->begin(), kMp3ConfigSize, header.mp3Config->begin());
-    }
-    const std::optional<std::string> mp3Folder = readTextKey(context, "ProjectBurnMP3Folder");
-    header.mp3Folder = mp3Folder && isLocalStoredPath(*mp3Folder) ? platform::fromStoredPath(*mp3Folder) : folder;
-    return requireIntFlag(context, "ProjectRemoveMidis", header.removeMidis) &&
-           requireIntFlag(context, "ProjectRemoveWaves", header.removeWaves);
-}
-
-std::optional<HeaderValues> readHeader(ProfileContext& context, const fs::path& folder, ShellServices& shell) {
-    context.iniSection = std::string(kHeaderSection);
-    HeaderValues header;
-    header.currentFormat = context.readInt("qvp3", 0) == 1;
-    const std::optional<std::string> title = readTextKey(context, "ProjectTitle");
-    if (!title) return std::nullopt;
-    header.title = *title;
-    readDescriptiveKeys(context, shell, header);
-    if (!readExportKeys(context, folder, header)) return std::nullopt;
-    header.lastStep = context.readInt("ProjectLastStep", 0);
-    if (header.lastStep < -1 || header.lastStep > kLastStep) header.lastStep = 0;
+// A key that is missing or unusable where its rule says Fail makes the
+// header, and so the file, invalid.
+constexpr HeaderKey kHeaderKeys[] = {
+    {.name = "======", .form = Form::Constant, .text = "=============================================="},
+    {.name = "Stop!!", .form = Form::StopNote, .stringId = kStringStop},
+    {"qvp3", Form::Flag, inHeader<&HeaderFields::currentFormat>, plain(0)},
+    {.name = "qrx_zq1_Project", .form = Form::TemplateOnly, .inTemplate = "30253017"},  // nothing reads it
+    {.name = kFolderKey,
+     .form = Form::Folder,
+     .field = inProject<&Project::data, &ProjectData::ProjectFolder>,
+     .inTemplate = ""},
+    {.name = "ProjectLastStep",
+     .form = Form::Int,
+     .field = inProject<&Project::currentStep>,
+     .rule = within(0, -1, kLastStep, 0),
+     .inTemplate = "1"},
+    {"AddPath", Form::Flag, inProject<&Project::addPath>, {}, Truth::Text},
+    {"FileNum", Form::Int, inHeader<&HeaderFields::fileNum>, within(0, 0, INT_MAX, 0)},
+    {kTitleKey, Form::Text, inProject<&Project::data, &ProjectData::ProjectTitle>, required()},
+    {.name = kDescriptionKey,
+     .form = Form::Text,
+     .field = inProject<&Project::data, &ProjectData::ProjectDescription>,
+     .stringId = kStringNoDescription},
+    {"CatInstrument", Form::SizedText, inProject<&Project::CatInstrument>},
+    {"CatEnsemble", Form::Text, inProject<&Project::CatEnsemble>, emptyIfMissing()},
+    {"ProjectDirty", Form::Int, inProject<&Project::dirty>, plain(0)},
+    {"ProjectMidiOverwrite", Form::Flag, inProject<&Project::midiOverwrite>, required(), Truth::Text},
+    {"ProjectMidiConvertAll", Form::Flag, inProject<&Project::midiConvertAll>, required(), Truth::Text},
+    {kNormalizeKey, Form::Int, inProject<&Project::normalize>, required(-1)},
+    {"ProjectWaveOverwrite", Form::Flag, inProject<&Project::waveOverwrite>, required(), Truth::Text},
+    {"ProjectWaveConvertAll", Form::Flag, inProject<&Project::waveConvertAll>, required(), Truth::Text},
+    {"ProjectBurnMethod", Form::Int, inProject<&Project::burnMethod>, plain(-1)},
+    {"ProjectBurningSpeed", Form::Int, inProject<&Project::burningSpeed>, required(-1)},
+    {"ProjectCDCopies", Form::Int, inProject<&Project::cdCopies>, required(-1)},
+    {"ProjectOpenTray", Form::Flag, inProject<&Project::openTray>, required(-1)},
+    {"ProjectBurnProof", Form::Flag, inProject<&Project::burnProof>, required(-1)},
+    {"ProjectBurnSimulate", Form::Flag, inProject<&Project::burnSimulate>, required(-1)},
+    {"ProjectBurnMP3", Form::WholeBlock, inProject<&Project::mp3Config>},
+    {kMp3FolderKey, Form::LocalFolder, inProject<&Project::mp3Folder>},
+    {"ProjectRemoveMidis", Form::Flag, inProject<&Project::removeMidis>, required(-1)},
+    {"ProjectRemoveWaves", Form::Flag, inProject<&Project::removeWaves>, required(-1)},
     // A disc without room is no disc.
-    header.cdSpace = context.readInt("CDSpace", 0);
-    if (header.cdSpace <= 0) return std::nullopt;
-    if (const std::optional<std::string> addPath = readTextKey(context, "AddPath")) {
-        header.addPath = textFlag(*addPath) ? 1 : 0;
+    {kCdSpaceKey, Form::Int, inProject<&Project::data, &ProjectData::CDSpace>, withinOrFail(0, 1, INT_MAX)},
+};
+
+void readSpecialHeaderKey(const HeaderKey& key, ProfileContext& context, const FieldRef& field, Project& project) {
+    switch (key.form) {
+    case Form::SizedText: {
+        // The size only says whether there is a text; the text is taken whole
+        // (never allocated or cut by the stored size).
+        std::optional<std::string>& text = *std::get<std::optional<std::string>*>(field);
+        text.reset();
+        if (context.readInt(std::string(key.name) + "Size", 0) > 0) text = readTextKey(context, key.name).value_or("");
+        break;
     }
-    header.fileNum = std::max(context.readInt("FileNum", 0), 0);
-    return header;
+    case Form::WholeBlock: {
+        const std::span<std::uint8_t> record = std::get<std::span<std::uint8_t>>(field);
+        if (const auto block = prfReadIniBlob(context, key.name); block && block->size() >= record.size()) {
+            std::copy_n(block->begin(), record.size(), record.begin());
+        }
+        break;
+    }
+    case Form::LocalFolder: {
+        const std::optional<std::string> stored = readTextKey(context, key.name);
+        *std::get<fs::path*>(field) = stored && isLocalStoredPath(*stored) ? platform::fromStoredPath(*stored)
+                                                                           : project.data.ProjectFolder;
+        break;
+    }
+    default:  // written only
+        break;
+    }
+}
+
+// Reads the header keys into fields; with fields null, only checks the keys
+// the header cannot do without, so that a file with a bad header leaves the
+// open project as it was. False when one of those is unusable.
+bool readHeaderKeys(ProfileContext& context, HeaderFields* fields) {
+    context.iniSection = std::string(kHeaderSection);
+    for (const HeaderKey& key : kHeaderKeys) {
+        const FieldRef field = fields && key.field ? key.field(*fields) : FieldRef{};
+        if (!isPlainForm(key.form)) {
+            if (fields) readSpecialHeaderKey(key, context, field, fields->project);
+            continue;
+        }
+        if (!fields && key.rule.missing != Missing::Fail) continue;
+        if (readPlainKey(context, key.name, key.form, key.rule, key.truth, field)) continue;
+        if (key.rule.missing == Missing::Fail) return false;
+        if (fields && key.stringId != 0) {
+            *std::get<std::string*>(field) = fields->project.shell().languageString(key.stringId);
+        }
+    }
+    return true;
 }
 
 // What the close-project command leaves: no entries. Done here as well, so
@@ -200,35 +205,6 @@ void emptyEntries(Project& project) {
     project.entries.clear();
     project.currentEntry = -1;
     project.totalMs = 0;
-}
-
-void takeOverHeader(Project& project, const HeaderValues& header, const fs::path& file) {
-    project.filePath = file;
-    project.data.ProjectFolder = file.parent_path();
-    project.data.ProjectTitle = header.title;
-    project.data.ProjectDescription = header.description;
-    project.data.CDSpace = header.cdSpace;
-    project.CatInstrument = header.catInstrument;
-    project.CatEnsemble = header.catEnsemble;
-    project.dirty = header.dirty;
-    project.midiOverwrite = header.midiOverwrite;
-    project.midiConvertAll = header.midiConvertAll;
-    project.normalize = header.normalize;
-    project.waveOverwrite = header.waveOverwrite;
-    project.waveConvertAll = header.waveConvertAll;
-    project.burnMethod = header.burnMethod;
-    project.burningSpeed = header.burningSpeed;
-    project.cdCopies = header.cdCopies;
-    project.openTray = header.openTray;
-    project.burnProof = header.burnProof;
-    project.burnSimulate = header.burnSimulate;
-    if (header.mp3Config) project.mp3Config = *header.mp3Config;
-    project.mp3Folder = header.mp3Folder;
-    project.removeMidis = header.removeMidis;
-    project.removeWaves = header.removeWaves;
-    project.previousStep = project.currentStep;
-    project.currentStep = header.lastStep;
-    if (header.addPath) project.addPath = *header.addPath;
 }
 
 // A language text with "%i" places filled by the numbers in turn; any other
@@ -255,7 +231,7 @@ std::string formatNumbers(std::string_view pattern, std::initializer_list<int> n
     return out;
 }
 
-void readEntries(Project& project, ProfileContext& context, const HeaderValues& header, bool checkSourceDates,
+void readEntries(Project& project, ProfileContext& context, const HeaderFields& header, bool checkSourceDates,
                  std::vector<std::int32_t>& codes, std::vector<std::string>& names) {
     ShellServices& shell = project.shell();
     shell.appSetStatusParts(3);
@@ -296,38 +272,42 @@ private:
 void writeHeader(Project& project, ProfileContext& context) {
     const bool templateForm = project.shell().templateKeysDown();
     context.iniSection = std::string(kHeaderSection);
-    writeText(context, "======", std::string(46, '='));
-    const std::string stop = project.shell().languageString(kStringStop);
-    writeText(context, "Stop!!", platform::firstCharacters(stop, kStopTextChars));
-    writeInt(context, "qvp3", 1);
-    if (templateForm) writeText(context, "qrx_zq1_Project", kTemplateMarker);
-    const std::string folder = templateForm ? std::string() : platform::toStoredPath(project.data.ProjectFolder);
-    writeText(context, "ProjectFolder", folder);
-    writeInt(context, "ProjectLastStep", templateForm ? 1 : project.currentStep);
-    writeFlag(context, "AddPath", project.addPath != 0);
-    writeInt(context, "FileNum", project.fileNum());
-    writeText(context, "ProjectTitle", project.data.ProjectTitle);
-    writeText(context, "ProjectDescription", project.data.ProjectDescription);
-    writeInt(context, "CatInstrumentSize", project.catInstrumentSize());
-    writeText(context, "CatInstrument", project.CatInstrument.value_or(std::string()));
-    writeText(context, "CatEnsemble", project.CatEnsemble);
-    writeInt(context, "ProjectDirty", static_cast<std::int32_t>(project.dirty));
-    writeFlag(context, "ProjectMidiOverwrite", project.midiOverwrite != 0);
-    writeFlag(context, "ProjectMidiConvertAll", project.midiConvertAll != 0);
-    writeInt(context, "Normalize", project.normalize);
-    writeFlag(context, "ProjectWaveOverwrite", project.waveOverwrite != 0);
-    writeFlag(context, "ProjectWaveConvertAll", project.waveConvertAll != 0);
-    writeInt(context, "ProjectBurnMethod", project.burnMethod);
-    writeInt(context, "ProjectBurningSpeed", project.burningSpeed);
-    writeInt(context, "ProjectCDCopies", project.cdCopies);
-    writeFlag(context, "ProjectOpenTray", project.openTray != 0);
-    writeFlag(context, "ProjectBurnProof", project.burnProof != 0);
-    writeFlag(context, "ProjectBurnSimulate", project.burnSimulate != 0);
-    prfWriteIniBlob(context, project.mp3Config, "ProjectBurnMP3");
-    writeText(context, "ProjectBurnMP3Folder", platform::toStoredPath(project.mp3Folder));
-    writeFlag(context, "ProjectRemoveMidis", project.removeMidis != 0);
-    writeFlag(context, "ProjectRemoveWaves", project.removeWaves != 0);
-    writeInt(context, "CDSpace", project.data.CDSpace);
+    HeaderFields fields{project, true, project.fileNum()};
+    for (const HeaderKey& key : kHeaderKeys) {
+        if (templateForm && key.inTemplate != nullptr) {
+            writeText(context, key.name, key.inTemplate);
+            continue;
+        }
+        const FieldRef field = key.field ? key.field(fields) : FieldRef{};
+        switch (key.form) {
+        case Form::Constant:
+            writeText(context, key.name, key.text);
+            break;
+        case Form::StopNote:
+            writeText(context, key.name,
+                      platform::firstCharacters(project.shell().languageString(key.stringId), kStopTextChars));
+            break;
+        case Form::TemplateOnly:
+            break;
+        case Form::Folder:
+        case Form::LocalFolder:
+            writeText(context, key.name, platform::toStoredPath(*std::get<fs::path*>(field)));
+            break;
+        case Form::SizedText: {
+            const std::optional<std::string>& text = *std::get<std::optional<std::string>*>(field);
+            const std::size_t units = text ? platform::utf8ToUtf16(*text).size() + 1 : 0;
+            writeInt(context, std::string(key.name) + "Size", static_cast<std::int64_t>(units));
+            writeText(context, key.name, text.value_or(std::string()));
+            break;
+        }
+        case Form::WholeBlock:
+            prfWriteIniBlob(context, std::get<std::span<std::uint8_t>>(field), key.name);
+            break;
+        default:
+            writePlainKey(context, key.name, key.form, field);
+            break;
+        }
+    }
 }
 
 }  // namespace
@@ -357,9 +337,7 @@ bool prjReadFile(Project& project, const fs::path& path, bool checkSourceDates, 
         codes.push_back(kPrjFileNotFound);
         return false;
     }
-    const std::optional<HeaderValues> header =
-        status == platform::IniStatus::Ok ? readHeader(context, file.parent_path(), project.shell()) : std::nullopt;
-    if (!header) {
+    if (status != platform::IniStatus::Ok || !readHeaderKeys(context, nullptr)) {
         codes.push_back(kPrjHeaderInvalid);
         return false;
     }
@@ -367,9 +345,13 @@ bool prjReadFile(Project& project, const fs::path& path, bool checkSourceDates, 
     SuspendDirtyMarking suspend(project);
     project.shell().closeProject();
     emptyEntries(project);
-    takeOverHeader(project, *header, file);
-    if (header->fileNum == 0) return true;
-    readEntries(project, context, *header, checkSourceDates, codes, names);
+    project.filePath = file;
+    project.data.ProjectFolder = file.parent_path();
+    project.previousStep = project.currentStep;
+    HeaderFields header{project};
+    readHeaderKeys(context, &header);
+    if (header.fileNum == 0) return true;
+    readEntries(project, context, header, checkSourceDates, codes, names);
     project.stepPageServices().stpRefreshSlfPage();
     return true;
 }

@@ -1,7 +1,7 @@
 // Shared by the header and the entry parts of the project file reader and
-// writer (the section names also by the folder code that rewrites a copied
-// project file): section names, key access with the "missing" rules of the
-// stored format, and the per-entry reader and writer.
+// writer (the section and some key names also by the folder code that
+// rewrites a copied project file): section names, key access, and the
+// per-entry reader and writer.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +19,17 @@ namespace qvp3::prjfile {
 inline constexpr std::string_view kHeaderSection = "zq1 Project File";
 inline constexpr std::string_view kEntrySectionPrefix = "Project File ";
 
+// Keys that copying a project also rewrites in the copied file; the key
+// tables name them through these.
+inline constexpr std::string_view kTitleKey = "ProjectTitle";
+inline constexpr std::string_view kFolderKey = "ProjectFolder";
+inline constexpr std::string_view kDescriptionKey = "ProjectDescription";
+inline constexpr std::string_view kCdSpaceKey = "CDSpace";
+inline constexpr std::string_view kNormalizeKey = "Normalize";
+inline constexpr std::string_view kMp3FolderKey = "ProjectBurnMP3Folder";
+inline constexpr std::string_view kSourceKey = "Filename";
+inline constexpr std::string_view kOriginalKey = "FilenameOrig";
+
 // "Project File NN" of an entry (number = index + 1), two digits at least.
 std::string entrySectionName(int number);
 // The entry section numbers 1..fileNum that the document holds, ascending.
@@ -26,10 +37,6 @@ std::string entrySectionName(int number);
 // "Project File 1"), since only those are ever looked up.
 std::vector<int> entrySectionNumbers(const platform::IniDocument& document, int fileNum);
 
-// An integer key of the context's section, read with a default that stands for
-// "missing": nothing when the key is missing, empty, or holds that default
-// itself (so a stored -1 reads as missing where -1 is the default).
-std::optional<int> readIntKey(ProfileContext& context, std::string_view key, int missing);
 // A text key; nothing when it is missing or empty.
 std::optional<std::string> readTextKey(ProfileContext& context, std::string_view key);
 // First character not '0' (the text flags).
@@ -43,32 +50,11 @@ void writeFlag(ProfileContext& context, std::string_view key, bool value);
 // Windows ("C:\...", "\\server\...") names none here.
 inline bool isLocalStoredPath(std::string_view text) { return !text.empty() && text.front() == '/'; }
 
-// --- key names of the entry sections. Numbers are 1-based; the spellings
-// differ from key to key and are kept exactly as stored files have them.
-
+// "07" for 7 with two digits: numbers in section names, keys and file names.
 inline std::string padded(int value, std::size_t digits) {
     std::string text = std::to_string(value);
     if (text.size() < digits) text.insert(0, digits - text.size(), '0');
     return text;
-}
-
-// "Stave_01_Volume", "Stave_01_MidiInstrNum", ...
-inline std::string staveKey(int staff, std::string_view suffix) {
-    return "Stave_" + padded(staff, 2) + std::string(suffix);
-}
-
-inline std::string percussionKey(int staff, int instrument) {
-    return "Stave_" + padded(staff, 2) + "_MidiInstr " + std::to_string(instrument);
-}
-
-// prefix "Staff", "Stave_" or "Stave": "Staff01_Voice1_Volume", "Stave_01_Voice1_On/Off", ...
-inline std::string voiceKey(std::string_view prefix, int staff, int voice, std::string_view suffix) {
-    return std::string(prefix) + padded(staff, 2) + "_Voice" + std::to_string(voice) + std::string(suffix);
-}
-
-// "Track0001_Velocity", "NameOfTrack0001", ...
-inline std::string trackKey(std::string_view prefix, int track, std::string_view suffix) {
-    return std::string(prefix) + padded(track, 4) + std::string(suffix);
 }
 
 // Every kind but MIDI files is played as a score.
@@ -84,6 +70,8 @@ inline int voiceCountOf(const ProjectEntry& entry, int staff) {
 inline constexpr int kGroupDynamic = 4;
 inline constexpr int kGroupArtic = 2;
 inline constexpr int kGroupTrills = 5;
+// Recorded tempo points of older files.
+inline constexpr std::size_t kOldTempoPointSize = 32;
 // Percussion instrument names as the file keeps them.
 inline constexpr std::size_t kInstrumentNameChars = 30;
 

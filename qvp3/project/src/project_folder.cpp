@@ -14,8 +14,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using prjfile::kCdSpaceKey;
+using prjfile::kDescriptionKey;
 using prjfile::kEntrySectionPrefix;
+using prjfile::kFolderKey;
 using prjfile::kHeaderSection;
+using prjfile::kMp3FolderKey;
+using prjfile::kNormalizeKey;
+using prjfile::kOriginalKey;
+using prjfile::kSourceKey;
+using prjfile::kTitleKey;
 using prjfile::padded;
 
 constexpr std::size_t kMp3SourceNameChars = 129;
@@ -179,11 +187,11 @@ void writeCopyHeader(ProfileContext& file, const ProjectData& record, const fs::
                      int normalize) {
     const std::string titleText(title);
     const std::string folderText = platform::toStoredPath(target);
-    prfWriteIniValue(file, {}, {}, "ProjectTitle", 0, titleText.c_str());
-    prfWriteIniValue(file, {}, {}, "ProjectFolder", 0, folderText.c_str());
-    prfWriteIniValue(file, {}, {}, "ProjectDescription", 0, record.ProjectDescription.c_str());
-    prfWriteIniValue(file, {}, {}, "CDSpace", record.CDSpace, nullptr);
-    prfWriteIniValue(file, {}, {}, "Normalize", normalize, nullptr);
+    prfWriteIniValue(file, {}, {}, kTitleKey, 0, titleText.c_str());
+    prfWriteIniValue(file, {}, {}, kFolderKey, 0, folderText.c_str());
+    prfWriteIniValue(file, {}, {}, kDescriptionKey, 0, record.ProjectDescription.c_str());
+    prfWriteIniValue(file, {}, {}, kCdSpaceKey, record.CDSpace, nullptr);
+    prfWriteIniValue(file, {}, {}, kNormalizeKey, normalize, nullptr);
 }
 
 // The entry paths stored in a copied project file that lie in the old folder.
@@ -191,7 +199,7 @@ void reRootStoredEntries(ProfileContext& file, const fs::path& oldFolder, const 
     platform::IniDocument& document = file.document();
     for (const std::string& section : document.sectionNames()) {
         if (!section.starts_with(kEntrySectionPrefix) || section.find('|') != std::string::npos) continue;
-        for (const char* key : {"Filename", "FilenameOrig"}) {
+        for (const std::string_view key : {kSourceKey, kOriginalKey}) {
             const auto value = document.getString(section, key);
             if (!value || value->empty()) continue;
             const fs::path stored = platform::fromStoredPath(*value);
@@ -223,7 +231,7 @@ int finishProjectCopy(Project& project, const ProjectData& record, const fs::pat
     if (fileThere && (mp3Moves || !move)) {
         ProfileContext file(kHeaderSection, newFile);
         if (mp3Moves) {
-            prfWriteIniValue(file, {}, {}, "ProjectBurnMP3Folder", 0, platform::toStoredPath(mp3Folder).c_str());
+            prfWriteIniValue(file, {}, {}, kMp3FolderKey, 0, platform::toStoredPath(mp3Folder).c_str());
         }
         if (!move) {
             writeCopyHeader(file, record, target, title, normalize);

@@ -546,6 +546,101 @@ TEST(ProjectFileWrite, AFailedWriteKeepsTheOldFileAndSaysSo) {
     EXPECT_FALSE(prjWriteFile(unnamed)) << "no path, no file";
 }
 
+// The source date the small project's entries carry.
+constexpr std::uint64_t kFixtureDate = 133485408000000000;
+
+// A small project with every key of the header and of both kinds of entry
+// section set, its blocks short enough to stay one stored value each.
+void buildSmallProject(Studio& studio, const fs::path& folder) {
+    studio.pipeline.shapes["Lied.tvrx"] = Shape{EntryKind::TvrXml, {1, 2}, {1}, 80000};
+    studio.pipeline.shapes["Tanz.mid"] = Shape{EntryKind::Midi, {1, 1}, {}, 50000};
+    studio.audio.effects = {"Kleiner Raum"};
+    studio.audio.presentInstruments = 1;
+    Project& p = studio.project;
+    p.data.ProjectFolder = folder;
+    p.data.ProjectTitle = "Lieder für Chor";
+    p.data.ProjectDescription = "Probe";
+    p.data.CDSpace = 4440;
+    p.filePath = folder / "Lieder.c-1";
+    p.CatInstrument = "3;7";
+    p.CatEnsemble = "Chor";
+    p.currentStep = static_cast<int>(StepCategory::Prc);
+    p.addPath = 1;
+    p.midiOverwrite = 1;
+    p.midiConvertAll = 0;
+    p.normalize = 1;
+    p.waveOverwrite = 1;
+    p.waveConvertAll = 0;
+    p.burnMethod = 2;
+    p.burningSpeed = 16;
+    p.cdCopies = 3;
+    p.openTray = 0;
+    p.burnProof = 1;
+    p.burnSimulate = 1;
+    for (std::size_t i = 0; i < p.mp3Config.size(); ++i) p.mp3Config[i] = static_cast<std::uint8_t>(i % 7);
+    p.mp3Folder = folder / "mp3";
+    p.removeMidis = 1;
+
+    writeBytes(folder / "Lied.xml", "<score-partwise/>");
+    ProjectEntry& score = openSource(studio, folder / "Lied.tvrx", folder / "Lied.xml");
+    setEntrySettings(studio, score, 3);
+    score.tuneUp.addSelectedVoice(0x10001);
+    score.MWConversionMethod = 1;
+    prjSetEntrySampler(score, "Konzertflügel", -1);
+    score.OutDevSampler = "ASIO: Karte 1";
+    score.reverbData = {1, 2, 3, 4, 5};
+    score.samplerSetup = {9, 8, 7};
+    score.samplerSetupName = "Chor hell";
+    score.samplerSetupType = 0;
+    setEntrySettings(studio, openSource(studio, folder / "Tanz.mid"), 1);
+    for (ProjectEntry& entry : p.entries) entry.modDate = kFixtureDate;
+    p.dirty = kDirtyMidiDone | 0x21;
+}
+
+std::string replaceAll(std::string text, std::string_view from, std::string_view to) {
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+// The stored file with the project folder written as "<folder>".
+std::string withFolderMarked(const std::string& text, const fs::path& folder) {
+    return replaceAll(text, platform::toStoredPath(folder), "<folder>");
+}
+
+TEST(ProjectFileWrite, SectionsAreWrittenByteForByteAsTheStoredFormatHasThem) {
+    TempFolder tmp;
+    const fs::path folder = tmp.path() / "Lieder";
+    const std::string fixture = readBytes(kProjectData / "written_sections.c-1");
+    Studio original;
+    buildSmallProject(original, folder);
+    ASSERT_TRUE(prjWriteFile(original.project));
+    EXPECT_EQ(withFolderMarked(readBytes(folder / "Lieder.c-1"), folder), fixture);
+
+    // The template form differs in three header keys only.
+    std::string templateForm = replaceAll(fixture, "qvp3=1\r\n", "qvp3=1\r\nqrx_zq1_Project=30253017\r\n");
+    templateForm = replaceAll(templateForm, "ProjectFolder=<folder>\r\n", "ProjectFolder=\r\n");
+    templateForm = replaceAll(templateForm, "ProjectLastStep=6\r\n", "ProjectLastStep=1\r\n");
+    original.shell.templateKeys = true;
+    const fs::path made = folder / "Vorlage.c-1";
+    ASSERT_TRUE(prjWriteFile(original.project, &made));
+    EXPECT_EQ(withFolderMarked(readBytes(made), folder), templateForm);
+
+    // Everything written is read back: writing the fixture's project again gives the fixture.
+    writeBytes(folder / "Fixture.c-1", replaceAll(fixture, "<folder>", platform::toStoredPath(folder)));
+    Studio reread;
+    reread.pipeline.shapes = original.pipeline.shapes;
+    reread.audio.effects = original.audio.effects;
+    reread.audio.presentInstruments = 1;
+    ASSERT_TRUE(reread.read(folder / "Fixture.c-1"));
+    EXPECT_TRUE(reread.codes.empty()) << ::testing::PrintToString(reread.codes);
+    for (ProjectEntry& entry : reread.project.entries) entry.modDate = kFixtureDate;
+    const fs::path again = folder / "Again.c-1";
+    ASSERT_TRUE(prjWriteFile(reread.project, &again));
+    EXPECT_EQ(withFolderMarked(readBytes(again), folder), fixture);
+}
+
 TEST(ProjectFileWrite, TheCurrentStepHandsItsLiveStateOverFirst) {
     TempFolder tmp;
     Studio studio;
