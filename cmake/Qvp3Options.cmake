@@ -4,9 +4,16 @@ target_compile_options(qvp3_warnings INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
   -Wunused -Woverloaded-virtual -Wformat=2 -Wimplicit-fallthrough)
 
+if(QVP3_SANITIZE AND QVP3_SANITIZE_THREAD)
+  message(FATAL_ERROR "QVP3_SANITIZE and QVP3_SANITIZE_THREAD exclude each other")
+endif()
 if(QVP3_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
+endif()
+if(QVP3_SANITIZE_THREAD)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
 endif()
 
 # qvp3_add_test(<name> SOURCES ... LIBS ... [LABEL <label>])

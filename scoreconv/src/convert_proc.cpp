@@ -14,6 +14,7 @@
 #include "mxml_load.h"
 #include "part_list.h"
 #include "play_model_builder.h"
+#include "platform/files.h"
 #include "play_proc.h"
 #include "scorecore/result_codes.h"
 #include "scorecore/xml_dom.h"
@@ -62,6 +63,12 @@ private:
 };
 
 int ConvertRun::run() {
+    // A converted file written over its own score would lose the score.
+    if (file_.playMode == kModeTvrxml &&
+        platform::isSameFile(std::filesystem::path(p_.targetPath), std::filesystem::path(p_.sourcePath))) {
+        log("target is the source file|errorcode fail");
+        return scorecore::kErrVxmlFileNotWritten;
+    }
     int rc = kOk;
     {
         const CMxmlFile::ModeScope mode(file_, CMxmlFile::loadMode(file_.playMode));

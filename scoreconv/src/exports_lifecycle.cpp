@@ -64,6 +64,9 @@ void mxmlFreeFile(scMxmlFile** handle) { scoreconv::CMxmlFile::freeFile(handle);
 
 void mxmlDestroyFile(scMxmlFile** handle) {
     if (handle == nullptr || *handle == nullptr) return;
+    // A running procedure keeps its score: emptying it would free what it reads.
+    const scoreconv::CMxmlFile::BusyScope hold(**handle);
+    if (!hold.held()) return;
     guardedVoid([&] { (*handle)->destroy(); });
 }
 
@@ -71,18 +74,25 @@ void mxmlInitFile(scMxmlFile** handle, int32_t /*flag*/) {
     // The quantize and tune-up records are values replaced in any case, so
     // the flag that asked to delete the old ones first changes nothing.
     if (handle == nullptr || *handle == nullptr) return;
+    const scoreconv::CMxmlFile::BusyScope hold(**handle);
+    if (!hold.held()) return;
     guardedVoid([&] { (*handle)->reset(); });
 }
 
 int mxmlConvertProc(CThreadProcParams* params) {
     if (params == nullptr || params->file == nullptr) return scorecore::kOk;
     int result = scorecore::kErrOutOfMemory;
-    guardedVoid([&] {
-        scoreconv::CThreadProcParams block = scoreconv::exports::internalBlock(*params, &result);
-        scoreconv::mxmlConvertProc(&block);
-        params->staffCount = block.staffCount;
-        params->voiceCount = block.voiceCount;
-    });
+    const scoreconv::CMxmlFile::BusyScope hold(*params->file);
+    if (!hold.held()) {
+        result = scorecore::kErrStopped;
+    } else {
+        guardedVoid([&] {
+            scoreconv::CThreadProcParams block = scoreconv::exports::internalBlock(*params, &result);
+            scoreconv::mxmlConvertProc(&block);
+            params->staffCount = block.staffCount;
+            params->voiceCount = block.voiceCount;
+        });
+    }
     if (params->result != nullptr) *params->result = result;
     return result;
 }
@@ -90,6 +100,8 @@ int mxmlConvertProc(CThreadProcParams* params) {
 int mxmlScanFile(scMxmlFile* file, const char* path, int64_t* playTime) {
     if (file == nullptr) return scorecore::kOk;
     if (path == nullptr) return scorecore::kErrCannotOpen;
+    const scoreconv::CMxmlFile::BusyScope hold(*file);
+    if (!hold.held()) return scorecore::kErrNotPresent;
     return guarded(scorecore::kErrOutOfMemory, [&] { return scoreconv::mxmlScanFile(file, path, playTime); });
 }
 

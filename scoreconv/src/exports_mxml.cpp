@@ -58,6 +58,8 @@ int mxmlGetVersion(scMxmlFile* file, const char* path) {
 
 int mxmlGetProps(scMxmlFile* file, const char* path) {
     if (file == nullptr) return scorecore::kOk;
+    const scoreconv::CMxmlFile::BusyScope hold(*file);
+    if (!hold.held()) return scorecore::kErrStopped;
     return guarded(scorecore::kErrOutOfMemory, [&] {
         const int rc = path != nullptr ? scoreconv::getProps(*file, path) : scorecore::kErrCannotOpen;
         // A header that failed half-way must not stay loaded.

@@ -61,7 +61,8 @@ void scoreconvDestroyCaptureMidiOut(scMidiOut* out) { delete out; }
 int mxmlPlayProc(CThreadProcParams* params) {
     if (params == nullptr || params->file == nullptr) return scorecore::kOk;
     int result = scorecore::kErrOutOfMemory;
-    if (params->file->worker.running()) {
+    const scoreconv::CMxmlFile::BusyScope hold(*params->file);
+    if (!hold.held() || params->file->worker.running()) {
         // A play or scan of the file runs: its tables must not move under it.
         result = scorecore::kErrStopped;
     } else {
@@ -90,13 +91,16 @@ const void* mxmlGetThread(scMxmlFile* file) {
 
 int mxmlGetPlaytime(scMxmlFile* file, int64_t* playTime) {
     if (file == nullptr) return scorecore::kOk;
+    const scoreconv::CMxmlFile::BusyScope hold(*file);
+    if (!hold.held()) return scorecore::kErrStopped;
     return guarded(scorecore::kErrOutOfMemory, [&] { return scoreconv::mxmlGetPlaytime(*file, playTime); });
 }
 
 bool mxmlPlayEinstimmung(scMxmlFile* file) {
     if (file == nullptr) return false;
     // The tune-up shares the file's output and play state with a running play.
-    if (file->worker.running()) return false;
+    const scoreconv::CMxmlFile::BusyScope hold(*file);
+    if (!hold.held() || file->worker.running()) return false;
     return guarded(false, [&] { return scoreconv::playEinstimmung(*file); });
 }
 

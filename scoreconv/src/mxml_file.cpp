@@ -1,8 +1,10 @@
 #include "mxml_file.h"
 
 #include <atomic>
+#include <chrono>
 #include <new>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 
 #include "scorecore/result_codes.h"
@@ -87,8 +89,14 @@ std::unique_ptr<CMxmlFile> CMxmlFile::newFile(platform::MessageTarget** window, 
 }
 
 void CMxmlFile::freeFile(CMxmlFile** handle) noexcept {
-    if (handle == nullptr) return;
-    delete *handle;
+    if (handle == nullptr || *handle == nullptr) return;
+    CMxmlFile* file = *handle;
+    file->closing_.store(true, std::memory_order_release);
+    file->worker.requestStop();
+    // The procedure's caller (a scan waits on its worker) leaves the file
+    // before it goes.
+    while (!file->tryEnterBusy()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    delete file;
     *handle = nullptr;
 }
 

@@ -129,7 +129,9 @@ public:
                                               int32_t ticksPerQuarter, std::string_view programName,
                                               scorecore::CScoreLog* log);
     // Deletes the object the handle variable holds and nulls the variable;
-    // nothing happens for a null variable or handle.
+    // nothing happens for a null variable or handle. A procedure still
+    // running on the file (a scan or play on another thread) is asked to stop
+    // and waited for first.
     static void freeFile(CMxmlFile** handle) noexcept;
 
     // Empties the object of its score; the settings stay. Safe to call again.
@@ -156,7 +158,38 @@ public:
     }
     // The host's stop word: 0 when there is none.
     int signalValue() const;
-    bool stopRequested() const { return signalValue() != 0; }
+    // The host's stop word, or the file being freed.
+    bool stopRequested() const { return closing() || signalValue() != 0; }
+    bool closing() const { return closing_.load(std::memory_order_acquire); }
+
+    // --- one procedure at a time
+    // Convert, scan, properties, play and destroy each hold the file while
+    // they run: a second one is refused, never run under the first.
+    bool tryEnterBusy() noexcept {
+        bool expected = false;
+        return busy_.compare_exchange_strong(expected, true, std::memory_order_acq_rel);
+    }
+    // The store is the last touch of the object: a free waiting on another
+    // thread may delete it right after.
+    void leaveBusy() noexcept { busy_.store(false, std::memory_order_release); }
+    bool busy() const noexcept { return busy_.load(std::memory_order_acquire); }
+    // Holds the file for one procedure on the calling thread; detach() hands
+    // the hold to a worker, which calls leaveBusy() when it ends.
+    class BusyScope {
+    public:
+        explicit BusyScope(CMxmlFile& file) : file_(file), held_(file.tryEnterBusy()) {}
+        ~BusyScope() {
+            if (held_) file_.leaveBusy();
+        }
+        BusyScope(const BusyScope&) = delete;
+        BusyScope& operator=(const BusyScope&) = delete;
+        bool held() const { return held_; }
+        void detach() { held_ = false; }
+
+    private:
+        CMxmlFile& file_;
+        bool held_;
+    };
     void setConvProps(int32_t mask) { convProps = mask; }
     bool testConvProps(int32_t bit) const { return (convProps & bit) != 0; }
     void setWriterCursor(int32_t part, int32_t measure, int32_t voice);
@@ -286,6 +319,9 @@ public:
 
 private:
     void setDefaults();
+
+    std::atomic<bool> busy_{false};
+    std::atomic<bool> closing_{false};
 };
 
 }  // namespace scoreconv

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <limits>
 #include <new>
 #include <string>
@@ -17,6 +18,7 @@
 
 namespace scoreconv {
 
+using scorecore::kErrCreate;
 using scorecore::kErrNotPresent;
 using scorecore::kErrOutOfMemory;
 using scorecore::kErrStopped;
@@ -76,21 +78,25 @@ int runPlayPass(CMxmlFile& file, CThreadProcParams& params, const CPlayEnvironme
 int mxmlPlayFile(CMxmlFile& file, CThreadProcParams* params, platform::MidiOutDevice* device,
                  const CRealTimeClock* clock) {
     if (params == nullptr) return kErrNotPresent;
-    if (file.worker.running()) return kErrStopped;
+    CMxmlFile::BusyScope hold(file);
+    if (!hold.held() || file.worker.running()) return kErrStopped;
     file.worker.stop(std::chrono::milliseconds(0));  // joins an earlier run that has ended
     file.midiOut = device;
     CMxmlFile* target = &file;
     // The worker keeps a copy of the block: only the slots it points to must
-    // outlive the pass.
+    // outlive the pass. It holds the file until the pass has ended.
     const bool started = file.worker.start(
         [target, block = *params, clock](platform::WorkerContext& context) mutable {
             CPlayEnvironment env;
             env.clock = clock;
             env.worker = &context;
             runPlayPass(*target, block, env);
+            target->leaveBusy();
         },
         platform::ThreadPriority::TimeCritical);
-    return started ? kOk : kErrOutOfMemory;
+    if (!started) return kErrOutOfMemory;
+    hold.detach();
+    return kOk;
 }
 
 int mxmlGetPlaytime(CMxmlFile& file, int64_t* playTime) {
@@ -166,6 +172,12 @@ bool CPlayPass::prepare() {
 }
 
 bool CPlayPass::startRender() {
+    // Refused before any work: the target would replace the score itself.
+    if (renderTargetIsSource(f_, std::filesystem::path(p_.sourcePath))) {
+        f_.logStep(kFunction, "target is the source file|errorcode fail");
+        result_ = kErrCreate;
+        return false;
+    }
     f_.logStep(kFunction, "FileMode 1");
     if (!f_.render.allocate(layout_.count)) {
         result_ = kErrOutOfMemory;
@@ -339,8 +351,9 @@ void CPlayPass::finish() {
 
 CPlayPass::Leave CPlayPass::pollStop() {
     int signal = f_.signalValue();
-    if (signal != kSignalStop && (signal < kSignalLeave || signal > kSignalLeaveLast) && worker_ != nullptr &&
-        worker_->stopRequested()) {
+    // A file being freed, or a worker asked to stop, leaves as stop word 3 does.
+    if (signal != kSignalStop && (signal < kSignalLeave || signal > kSignalLeaveLast) &&
+        (f_.closing() || (worker_ != nullptr && worker_->stopRequested()))) {
         signal = kSignalLeave;
     }
     if (signal == kSignalStop) {

@@ -8,6 +8,7 @@
 
 #include "play_model.h"
 #include "platform/atomic_file.h"
+#include "platform/files.h"
 #include "scorecore/result_codes.h"
 
 namespace scoreconv {
@@ -232,7 +233,13 @@ int buildFileBytes(const CMxmlFile& file, std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
+bool renderTargetIsSource(const CMxmlFile& file, const std::filesystem::path& target) {
+    return platform::isSameFile(target, std::filesystem::path(file.fnScanned)) ||
+           platform::isSameFile(target, std::filesystem::path(file.fnOriginal));
+}
+
 int renderWriteMidiFile(CMxmlFile& file, const std::filesystem::path& target) {
+    if (renderTargetIsSource(file, target)) return kErrCreate;
     if (!rendering(file) || file.render.count() < 1 || !knownTrack(file, 0)) return kErrWrite;
     if (endTracks(file) != kOk) return kErrOutOfMemory;
     std::vector<uint8_t> bytes;

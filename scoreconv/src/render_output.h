@@ -105,5 +105,8 @@ int renderMetronomeTrack(CMxmlFile& file, int32_t track);
 // created; kErrWrite (-101) when a write fails, or when the tracks or the
 // resolution do not fit the header; kErrOutOfMemory.
 int renderWriteMidiFile(CMxmlFile& file, const std::filesystem::path& target);
+// Whether target is the score the file was loaded from (under any name): a
+// render there would replace the user's score, so it is refused with kErrCreate.
+bool renderTargetIsSource(const CMxmlFile& file, const std::filesystem::path& target);
 
 }  // namespace scoreconv

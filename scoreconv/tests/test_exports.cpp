@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -673,6 +674,137 @@ TEST_F(ExportsPlay, TheTuneUpPlaysThroughTheFilesOutputAndEndsItsNotes) {
     h_.file->einstimmung.Duration = 10;
     EXPECT_TRUE(mxmlPlayEinstimmung(h_.file));
     EXPECT_GT(expectEveryNoteEnded(captureNotes(out)), 0);
+}
+
+// --- one procedure at a time, and never over the source -------------------------------
+
+// While one procedure holds a file, every other one is refused with its code
+// and leaves the file as it is.
+TEST_F(ExportsPlay, EveryProcedureIsRefusedWhileAnotherHoldsTheFile) {
+    scVxmlFile* vxml = vxmlNewFile(nullptr);
+    ASSERT_NE(vxml, nullptr);
+    const std::string tvrx = (temp_.path() / "x.tvrx").string();
+    const std::string other = (temp_.path() / "other.xml").string();
+    writeBytes(other, scoreXml(1, 1));
+    ASSERT_TRUE(h_.file->tryEnterBusy());
+    CThreadProcParams params = block();
+    int64_t time = 0;
+    struct Row {
+        const char* name;
+        std::function<bool()> refused;
+    };
+    const Row rows[] = {
+        {"mxmlConvertProc", [&] { return convert(h_.file, other, vxml, tvrx.c_str()) == SCORECONV_ERR_STOPPED; }},
+        {"mxmlScanFile", [&] { return mxmlScanFile(h_.file, other.c_str(), nullptr) == SCORECONV_ERR_NOT_PRESENT; }},
+        {"mxmlGetProps", [&] { return mxmlGetProps(h_.file, other.c_str()) == SCORECONV_ERR_STOPPED; }},
+        {"mxmlPlayProc", [&] { return mxmlPlayProc(&params) == SCORECONV_ERR_STOPPED; }},
+        {"mxmlPlayFile", [&] { return mxmlPlayFile(h_.file, &params, nullptr) == SCORECONV_ERR_STOPPED; }},
+        {"mxmlGetPlaytime", [&] { return mxmlGetPlaytime(h_.file, &time) == SCORECONV_ERR_STOPPED; }},
+        {"mxmlPlayEinstimmung", [&] { return !mxmlPlayEinstimmung(h_.file); }},
+        {"mxmlDestroyFile", [&] { mxmlDestroyFile(&h_.file); return true; }},
+        {"mxmlInitFile", [&] { mxmlInitFile(&h_.file, 0); return true; }},
+    };
+    for (const Row& row : rows) {
+        EXPECT_TRUE(row.refused()) << row.name;
+        EXPECT_FALSE(mxmlFnScannedIsEmpty(h_.file)) << row.name;
+        EXPECT_EQ(mxmlGetStaveNum(h_.file), 3) << row.name;
+    }
+    EXPECT_FALSE(std::filesystem::exists(tvrx));
+    EXPECT_EQ(mxmlGetThread(h_.file), nullptr);
+    h_.file->leaveBusy();
+    EXPECT_EQ(mxmlGetPlaytime(h_.file, &time), 0);
+    mxmlDestroyFile(&h_.file);
+    EXPECT_TRUE(mxmlFnScannedIsEmpty(h_.file));
+    vxmlFreeFile(&vxml);
+}
+
+// Two host threads run scans and conversions on one handle at once: each
+// call either runs alone or is refused, and nothing is freed under a walk
+// (the sanitizer build sees any use after free).
+TEST(ExportsThreads, ConcurrentScansAndConversionsNeverShareTheFile) {
+    TempFolder temp;
+    const std::string a = (temp.path() / "a.xml").string();
+    const std::string b = (temp.path() / "b.xml").string();
+    writeBytes(a, scoreXml(6, 40));
+    writeBytes(b, scoreXml(3, 60));
+    MxmlHandle h(SCORECONV_MODE_REAL_TIME);
+    ASSERT_NE(h.file, nullptr);
+    std::atomic<int> unexpected{0};
+    const auto hammer = [&](bool scans) {
+        for (int i = 0; i < 25; ++i) {
+            // Alternating sources make every scan load anew.
+            const std::string& path = i % 2 == 0 ? a : b;
+            const int rc = scans ? mxmlScanFile(h.file, path.c_str(), nullptr) : convert(h.file, path);
+            if (rc != 0 && rc != SCORECONV_ERR_STOPPED && rc != SCORECONV_ERR_NOT_PRESENT) ++unexpected;
+        }
+    };
+    std::thread first(hammer, true);
+    std::thread second(hammer, false);
+    hammer(true);
+    first.join();
+    second.join();
+    EXPECT_EQ(unexpected.load(), 0);
+    // The handle is whole afterwards.
+    EXPECT_EQ(convert(h.file, b), 0);
+    EXPECT_EQ(mxmlGetStaveNum(h.file), 4);
+}
+
+// Freeing a handle while a scan loads on its worker stops the load, waits for
+// it and only then frees.
+TEST(ExportsThreads, FreeingDuringAScanWaitsForTheScan) {
+    TempFolder temp;
+    const std::string big = (temp.path() / "big.xml").string();
+    writeBytes(big, scoreXml(24, 300));
+    for (int round = 0; round < 3; ++round) {
+        scMxmlFile* file = mxmlNewFile(nullptr, SCORECONV_MODE_REAL_TIME, nullptr, 480, "t", nullptr);
+        ASSERT_NE(file, nullptr);
+        std::atomic<bool> started{false};
+        int result = 1;
+        std::thread scanner([&, target = file] {
+            started = true;
+            int64_t time = 0;
+            result = mxmlScanFile(target, big.c_str(), &time);
+        });
+        while (!started) std::this_thread::yield();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (mxmlGetThread(file) == nullptr && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(round * 5));
+        mxmlFreeFile(&file);
+        EXPECT_EQ(file, nullptr);
+        scanner.join();
+        EXPECT_TRUE(result == 0 || result == SCORECONV_ERR_STOPPED) << result;
+    }
+}
+
+// A conversion or a render whose target is the source file itself (by the
+// same name, a symbolic link or a hard link) is refused before anything is
+// written, and the user's score stays as it was.
+TEST_F(ExportsPlay, ATargetThatIsTheSourceIsRefused) {
+    const std::string original = readBytes(source_);
+    const std::filesystem::path symlink = temp_.path() / "link.xml";
+    const std::filesystem::path hardlink = temp_.path() / "hard.xml";
+    std::filesystem::create_symlink(source_, symlink);
+    std::filesystem::create_hard_link(source_, hardlink);
+    const std::filesystem::path sameByDots = temp_.path() / "." / source_.filename();
+    for (const std::filesystem::path& target : {source_, symlink, hardlink, sameByDots}) {
+        // Rendering: the loaded score is source_.
+        EXPECT_EQ(mxmlSetPlaymode(h_.file, SCORECONV_MODE_RENDER), h_.file);
+        CThreadProcParams params = block(target.c_str());
+        EXPECT_EQ(mxmlPlayProc(&params), SCORECONV_ERR_CREATE) << target;
+        EXPECT_EQ(readBytes(source_), original) << target;
+
+        MxmlHandle converter(SCORECONV_MODE_TVRXML);
+        scVxmlFile* vxml = vxmlNewFile(nullptr);
+        EXPECT_EQ(convert(converter.file, source_.string(), vxml, target.c_str()), -1407 /* not written */) << target;
+        EXPECT_EQ(readBytes(source_), original) << target;
+        vxmlFreeFile(&vxml);
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(symlink));
+    // Another target is written as ever.
+    const std::filesystem::path out = temp_.path() / "out.mid";
+    CThreadProcParams params = block(out.c_str());
+    EXPECT_EQ(mxmlPlayProc(&params), 0);
+    EXPECT_TRUE(std::filesystem::exists(out));
 }
 
 }  // namespace

@@ -79,6 +79,9 @@ typedef uint16_t scWChar;
 #define SCORECONV_ERR_NOT_PRESENT (-7)
 #define SCORECONV_ERR_CANNOT_OPEN (-103)
 #define SCORECONV_ERR_UNKNOWN_FORMAT (-104)
+#define SCORECONV_MAX_PLAY_HOURS 24 /* a score playing longer once through loads and converts as -104 */
+#define SCORECONV_ERR_WRITE (-101)
+#define SCORECONV_ERR_CREATE (-200)
 
 /* File modes of mxmlNewFile. */
 #define SCORECONV_MODE_PLAY_TIME 1
@@ -166,11 +169,14 @@ SCORECONV_API void scoreconvDestroyCaptureMidiOut(scMidiOut* out);
  * ticksPerQuarter below 1 means 480; programName cut to 62 bytes; log may be null and stays this handle's. */
 SCORECONV_API scMxmlFile* mxmlNewFile(scMessageTarget** window, int32_t mode, int* signal, int32_t ticksPerQuarter,
                                       const char* programName, scScoreLog* log);
-/* Frees the object and everything it holds, then sets *handle to null. */
+/* Frees the object and everything it holds, then sets *handle to null. A procedure still running on the
+ * file (a scan or play on another thread) is asked to stop and waited for first. */
 SCORECONV_API void mxmlFreeFile(scMxmlFile** handle);
-/* Frees the loaded score (document, tables, events, texts, wide copies); the object and its settings stay. */
+/* Frees the loaded score (document, tables, events, texts, wide copies); the object and its settings stay.
+ * Nothing happens while a procedure runs on the file. */
 SCORECONV_API void mxmlDestroyFile(scMxmlFile** handle);
-/* Frees the loaded score and puts every setting back to its default (flag is accepted and not needed). */
+/* Frees the loaded score and puts every setting back to its default (flag is accepted and not needed).
+ * Nothing happens while a procedure runs on the file. */
 SCORECONV_API void mxmlInitFile(scMxmlFile** handle, int32_t flag);
 /* Replaces the progress-target variable; post nonzero: progress is posted, 0: sent. */
 SCORECONV_API void mxmlSetCallbackWindow(scMxmlFile* file, scMessageTarget** window, int post);
@@ -182,16 +188,19 @@ SCORECONV_API void mxmlCopyConvProps(scMxmlFile* file, int32_t mask);
  * on the calling thread; returns the result code, also written to *params->result. With a play-time slot
  * the loaded score goes on to the play procedure: its playing time fills *params->playTime, or in mode 7
  * it plays through the file's MIDI output. 0 for a null block or a block without file (nothing is
- * written then). */
+ * written then); SCORECONV_ERR_STOPPED while another procedure runs on the file; -1407 when the target
+ * of mode 5 is the source file itself (under any name or link). */
 SCORECONV_API int mxmlConvertProc(CThreadProcParams* params);
 /* Loads path on a worker while the calling thread pumps the progress target every 10 ms; returns the
  * result code; 0 at once when the file holds path already and no play time is wanted; -7 while a load
- * runs; -5 while the stop word is set; -2 when the worker cannot be started. */
+ * or another procedure runs on the file; -5 while the stop word is set; -2 when the worker cannot be
+ * started. */
 SCORECONV_API int mxmlScanFile(scMxmlFile* file, const char* path, int64_t* playTime);
 /* Whether path is a MusicXML file: 0, -103 (cannot be read) or -104 (not MusicXML). */
 SCORECONV_API int mxmlGetVersion(scMxmlFile* file, const char* path);
 /* Reads the header of path (part list, staves, description, date) into file without the measures;
- * 0 or a negative code, after which the file is emptied. */
+ * 0 or a negative code, after which the file is emptied; SCORECONV_ERR_STOPPED (the file untouched)
+ * while another procedure runs on the file. */
 SCORECONV_API int mxmlGetProps(scMxmlFile* file, const char* path);
 
 /* ---- MusicXML file: queries and texts ---------------------------------------------- */
@@ -231,8 +240,9 @@ SCORECONV_API int32_t mxmlSetMidiInstrId(scMxmlFile* file, int32_t staff, int32_
  * through the file's MIDI output (the last one mxmlPlayFile gave it; none: nothing sounds); FAST_FORWARD runs
  * silently to the play position, then plays; RENDER writes a standard MIDI file at params->sourcePath
  * (nothing half-written when that fails). Returns the result code, also written to *params->result:
- * 0, -2 (no memory), -5 (stop word 1, or a worker of the file runs), -101 / -200 (the MIDI file not
- * written); *params->state gets the end state. 0 for a null block or a block without file. */
+ * 0, -2 (no memory), -5 (stop word 1, or another procedure runs on the file), -101 / -200 (the MIDI
+ * file not written; -200 also when the target is the loaded score itself, under any name or link);
+ * *params->state gets the end state. 0 for a null block or a block without file. */
 SCORECONV_API int mxmlPlayProc(CThreadProcParams* params);
 /* Makes out the file's MIDI output, starts the play procedure on a time-critical worker of the file
  * and returns at once: 0; SCORECONV_ERR_NOT_PRESENT without a block; SCORECONV_ERR_STOPPED while a
@@ -243,15 +253,14 @@ SCORECONV_API int mxmlPlayProc(CThreadProcParams* params);
  * stop word (SCORECONV_SIGNAL_*); however it ends, no note it started keeps sounding. 0 for a null
  * handle. */
 SCORECONV_API int mxmlPlayFile(scMxmlFile* file, CThreadProcParams* params, scMidiOut* out);
-/* Non-null while a worker of the file runs (a play or a scan); null once it has ended. The host must
- * not destroy or free the handle before. */
+/* Non-null while a worker of the file runs (a play or a scan); null once it has ended. */
 SCORECONV_API const void* mxmlGetThread(scMxmlFile* file);
 /* Measures the playing time on the calling thread: *playTime in 100-ns units (64-bit). The play mode
  * reads SCORECONV_MODE_PLAY_TIME meanwhile and is the same afterwards, also on failure. Returns the
- * result code; SCORECONV_ERR_STOPPED while a worker of the file runs. */
+ * result code; SCORECONV_ERR_STOPPED while another procedure runs on the file. */
 SCORECONV_API int mxmlGetPlaytime(scMxmlFile* file, int64_t* playTime);
 /* Plays the tune-up through the file's MIDI output and returns when it has ended; true also when the
- * tune-up is switched off; false for a null handle and while a worker of the file runs. */
+ * tune-up is switched off; false for a null handle and while another procedure runs on the file. */
 SCORECONV_API bool mxmlPlayEinstimmung(scMxmlFile* file);
 
 /* Settings a host may change while a play runs. Setters return file. */
@@ -276,7 +285,8 @@ SCORECONV_API scMxmlFile* mxmlSetTempoAbs(scMxmlFile* file, int32_t tempo);
 
 /* A new, empty TvrXML file object; null without memory. log may be null and stays this handle's. */
 SCORECONV_API scVxmlFile* vxmlNewFile(scScoreLog* log);
-/* Frees the object and everything it holds, then sets *handle to null. */
+/* Frees the object and everything it holds, then sets *handle to null. A procedure still running on the
+ * file (a scan or play on another thread) is asked to stop and waited for first. */
 SCORECONV_API void vxmlFreeFile(scVxmlFile** handle);
 /* Frees the document, layouts and systems and forgets the stop word and progress target; the object stays. */
 SCORECONV_API void vxmlDestroyFile(scVxmlFile** handle);
