@@ -1,5 +1,6 @@
 // Directions (dynamics, wedges, words, pedal, segno, coda, tempo) and
 // barlines of a measure.
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -40,7 +41,10 @@ int32_t roundedTicks(const CReadContext& context, double divisions) {
     const double perDivision = context.divisions > 0 ? context.ticksPerQuarter / context.divisions : 0;
     const double ticks = divisions * perDivision;
     if (!std::isfinite(ticks)) return 0;
-    return static_cast<int32_t>(std::clamp(std::round(ticks), -static_cast<double>(kMaxTicks), static_cast<double>(kMaxTicks)));
+    // A wedge's end found further on is no longer kept within this measure;
+    // it still stays within a measure's reach of it.
+    const double reach = static_cast<double>(std::clamp<int64_t>(context.reach, 0, kMaxTicks));
+    return static_cast<int32_t>(std::clamp(std::round(ticks), -reach, reach));
 }
 
 struct DirectionContext {
@@ -173,6 +177,7 @@ int readDirection(const xmlNode* direction, const CReadContext& context, CScoreE
     info.tempo = soundTempo(mx::child(direction, "sound"));
     if (!mx::hasChild(direction, "direction-type")) return kErrDom;
     readOffset(direction, info.offset);
+    info.offsetCut = context.keepInMeasure(info.offset);
     const DirectionContext d{direction, context, placementCode(direction), info.offset, info.staff};
     // Each "direction-type" is one mark: words and a dynamic may share a direction.
     for (const xmlNode* c : mx::elements(direction)) {

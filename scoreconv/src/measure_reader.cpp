@@ -231,7 +231,8 @@ int readMeasureHeader(const xmlNode* measure, bool firstOfPart, CPartState& stat
         state.key.setFifths(0);
         state.key.changed = 1;
     }
-    out.length = scanMeasureLength(measure, state.clock.divisions(), state.ticksPerQuarter);
+    state.clock.setReach(measureReach(state.meter.ticksPerBar, state.ticksPerQuarter));
+    out.length = scanMeasureLength(measure, state.clock.divisions(), state.ticksPerQuarter, state.clock.reach());
     if (state.noTimeSignature) takeOwnLength(state, out.length);
     out.timeChanged = state.meter.flag != 0 && state.meter.isValid();
     out.keyChanged = state.key.changed != 0;

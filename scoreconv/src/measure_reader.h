@@ -75,7 +75,8 @@ struct CMeasureHeader {
 };
 
 // Reads the measure's header: number, the first "attributes" (searched up to
-// the first note, backup or forward) and the measure's length. With
+// the first note, backup or forward), the measure's reach (set on the clock,
+// from the meter in force) and the measure's length within it. With
 // firstOfPart, a part without time or key gets "no time signature" and C
 // major. Without a time signature, the measure's own length is its bar (and
 // whole quarters make that many quarter beats). kOk; a failed look-ahead
@@ -110,13 +111,15 @@ void readClefs(const xmlNode* attributes, std::vector<CScoreClef>& clefs);
 struct CDirectionInfo {
     int32_t staff = 0;          // <staff> - 1; 0 when missing, -1 when no staff
     int32_t firstWedge = 0;     // wedges this direction appended: [firstWedge, event.wedgeCount())
-    double offset = 0;          // <offset> in divisions
+    double offset = 0;          // <offset> in divisions, kept within the measure (keepInMeasure)
+    bool offsetCut = false;     // the offset reached out of the measure and was cut
     int32_t tempo = -1;         // a <sound tempo> inside it, rounded; -1 none
 };
 
 // Reads the direction's marks into the event: dynamics, wedges, words,
-// pedal, segno and coda. kOk; kErrDom without a "direction-type";
-// kErrOutOfMemory when the event refuses an entry.
+// pedal, segno and coda, at its offset (kept within the context's offsetBack
+// and offsetOn). kOk; kErrDom without a "direction-type"; kErrOutOfMemory
+// when the event refuses an entry.
 int readDirection(const xmlNode* direction, const CReadContext& context, CScoreEvent& event, CDirectionInfo& info);
 // The "offset" child in divisions; kErrNotPresent when missing or no number.
 int readOffset(const xmlNode* node, double& out);

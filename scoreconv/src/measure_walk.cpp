@@ -1,7 +1,9 @@
 #include "measure_walk.h"
 
 #include <algorithm>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "mxml_file.h"
 #include "part_list.h"
@@ -18,6 +20,7 @@ using scorecore::kOk;
 namespace {
 
 constexpr std::string_view kLogFunction = "mxmlConvertProc";
+constexpr int32_t kDefaultTempo = 120;
 
 // Gives the event the marks of the directions read before it; the note's
 // own dynamic stays when it has one.
@@ -53,6 +56,30 @@ void dropHeadsFrom(CScoreEvent& event, int32_t heads) {
 
 }  // namespace
 
+double playSeconds(std::vector<CTempoMark> marks, int32_t initial, int64_t from, int64_t to,
+                   int32_t ticksPerQuarter) {
+    if (to <= from || ticksPerQuarter <= 0) return 0;
+    std::stable_sort(marks.begin(), marks.end(),
+                     [](const CTempoMark& a, const CTempoMark& b) { return a.tick < b.tick; });
+    const auto seconds = [ticksPerQuarter](int64_t ticks, int32_t tempo) {
+        return static_cast<double>(ticks) * 60.0 / (static_cast<double>(ticksPerQuarter) * std::max(tempo, 1));
+    };
+    double total = 0;
+    int64_t at = from;
+    int32_t tempo = initial;
+    for (std::size_t i = 0; i < marks.size(); ++i) {
+        const CTempoMark& mark = marks[i];
+        if (mark.tempo <= 0 || (i > 0 && marks[i - 1].tick == mark.tick)) continue;
+        if (mark.tick >= to) break;
+        if (mark.tick > at) {
+            total += seconds(mark.tick - at, tempo);
+            at = mark.tick;
+        }
+        tempo = mark.tempo;
+    }
+    return total + seconds(to - at, tempo);
+}
+
 CMeasureWalk::CMeasureWalk(CMxmlFile& file, CWalkReceiver& receiver, CSpanFinder* spans)
     : file_(file), receiver_(receiver), state_(file.ticksPerQuarter, 1) {
     context_.mode = file.playMode;
@@ -69,15 +96,35 @@ int CMeasureWalk::run() {
     if (measuresOfFirst > 0) {
         file_.reportProgress(kProgressTotal, static_cast<platform::LParam>(measuresOfFirst) * partCount);
     }
+    const std::vector<int32_t> indexes = partIndexesOfElements(file_, parts);
+    tempoMarks_.clear();
+    scoreStart_ = 0;
+    scoreEnd_ = 0;
+    initialTempo_ = file_.cursor.tempo > 0 ? file_.cursor.tempo : kDefaultTempo;
     for (int32_t p = 0; p < partCount; ++p) {
         // A part the part list does not declare was logged by the loader; nobody reads it.
-        const int32_t index = partIndexOfElement(file_, parts[static_cast<std::size_t>(p)]);
+        const int32_t index = indexes[static_cast<std::size_t>(p)];
         if (index < 0 || index >= file_.voiceTables.partCount()) continue;
         file_.currentPart = index;
         if (const int rc = walkPart(parts[static_cast<std::size_t>(p)], index, p); rc != kOk) return rc;
         if (file_.stopRequested()) return kErrStopped;
     }
-    return kOk;
+    return checkPlayTime();
+}
+
+// A score that plays for days would keep a play or a render busy as long:
+// refused as no score this library reads.
+int CMeasureWalk::checkPlayTime() {
+    const double seconds = playSeconds(tempoMarks_, initialTempo_, scoreStart_, scoreEnd_, file_.ticksPerQuarter);
+    if (seconds <= static_cast<double>(kMaxPlaySeconds)) return kOk;
+    file_.logStep(kLogFunction, "score plays longer than 24 hours: refused");
+    return scorecore::kErrUnknownFormat;
+}
+
+void CMeasureWalk::logCuts(int32_t index) {
+    if (!state_.clock.cut() && !offsetCut_) return;
+    file_.logStep(kLogFunction, "measure " + std::to_string(index + 1) + " of part " + std::to_string(part_ + 1) +
+                                    " cut: a length or offset reached out of it");
 }
 
 int CMeasureWalk::walkPart(const xmlNode* part, int32_t index, int32_t documentIndex) {
@@ -101,6 +148,7 @@ int CMeasureWalk::walkPart(const xmlNode* part, int32_t index, int32_t documentI
         file_.currentMeasure = i;
         CWalkMeasure m;
         if (const int rc = walkMeasure(measures[static_cast<std::size_t>(i)], i, m); rc != kOk) return rc;
+        logCuts(i);
         file_.reportProgress(kProgressDone, static_cast<platform::LParam>(documentIndex) * count + i + 1);
         if (file_.stopRequested()) return kErrStopped;
         if (barStart_ >= kMaxTicks) {
@@ -108,11 +156,13 @@ int CMeasureWalk::walkPart(const xmlNode* part, int32_t index, int32_t documentI
             break;
         }
     }
+    scoreEnd_ = std::max(scoreEnd_, barStart_);
     return receiver_.endPart(index, firstStaff_, state_.staffCount, barStart_);
 }
 
 int CMeasureWalk::walkMeasure(const xmlNode* measure, int32_t index, CWalkMeasure& m) {
     state_.clock.restart();
+    offsetCut_ = false;
     CMeasureHeader header;
     if (const int rc = readMeasureHeader(measure, index == 0, state_, context_, header); rc != kOk) return rc;
     context_.divisions = state_.clock.divisions();
@@ -125,7 +175,10 @@ int CMeasureWalk::walkMeasure(const xmlNode* measure, int32_t index, CWalkMeasur
     m.header = &header;
     m.state = &state_;
     m.upbeat = index == 0 && header.length > 0 && header.length < nominal;
-    if (m.upbeat) barStart_ = -header.length;
+    if (m.upbeat) {
+        barStart_ = -header.length;
+        scoreStart_ = std::min(scoreStart_, barStart_);
+    }
     m.barStart = barStart_;
     m.length = header.length > 0 ? header.length : std::max<int64_t>(nominal, 0);
     CMeasureStyle& style = state_.style;
@@ -141,6 +194,8 @@ int CMeasureWalk::walkMeasure(const xmlNode* measure, int32_t index, CWalkMeasur
     for (const xmlNode* c : mx::elements(measure)) {
         if (c == header.attributes) continue;
         if (const int rc = walkChild(c, m); rc != kOk) return rc;
+        // A measure may hold any number of elements.
+        if (file_.stopRequested()) return kErrStopped;
     }
     if (const int rc = flush(); rc != kOk) return rc;
     const int64_t next = std::min(barStart_ + m.length, kMaxTicks);
@@ -253,7 +308,11 @@ int CMeasureWalk::readNoteElement(const xmlNode* note) {
 int CMeasureWalk::readDirectionElement(const xmlNode* direction) {
     CDirectionInfo info;
     if (mx::hasChild(direction, "direction-type")) {
+        context_.reach = state_.clock.reach();
+        context_.offsetBack = state_.clock.tick();
+        context_.offsetOn = state_.clock.reach() - state_.clock.tick();
         if (const int rc = readDirection(direction, context_, carry_, info); rc != kOk) return rc;
+        offsetCut_ = offsetCut_ || info.offsetCut;
     } else {
         info.tempo = soundTempo(mx::child(direction, "sound"));
         info.firstWedge = carry_.wedgeCount();
@@ -270,6 +329,7 @@ int CMeasureWalk::readDirectionElement(const xmlNode* direction) {
 
 int CMeasureWalk::readTempo(int32_t tempo) {
     file_.cursor.tempo = tempo;
+    tempoMarks_.push_back(CTempoMark{now(), tempo});
     return receiver_.tempo(now(), tempo);
 }
 

@@ -15,6 +15,13 @@
 // reach), or by its bar when it holds nothing. Nothing a file says makes the
 // walk loop: it visits each element once.
 //
+// Bounds: no position inside a measure lies beyond the measure's reach
+// (kMaxBarsPerMeasure bars of its meter, read_context.h) or before its start;
+// a duration, backup, forward or direction offset that would go there is cut,
+// with one log line for the measure. A score whose parts, read so, take
+// longer than kMaxPlaySeconds to play once through at its tempo marks
+// (repeats not counted) is refused.
+//
 // Staves and voices: a note goes to the staff that holds its voice in the
 // part's voice table (the part-list reader fills it); a voice id that is not a
 // number maps to a free voice number of the part; a note whose voice or staff
@@ -35,6 +42,20 @@
 namespace scoreconv {
 
 class CMxmlFile;
+
+// The longest score the walk accepts: 24 hours of playing.
+inline constexpr int64_t kMaxPlaySeconds = int64_t{24} * 3600;
+
+// A tempo mark as the walk read it.
+struct CTempoMark {
+    int64_t tick = 0;
+    int32_t tempo = 0;
+};
+// Seconds from tick `from` to tick `to` at the tempo marks, in the order
+// they were read: the first mark read for a tick holds there, `initial`
+// before the first mark.
+double playSeconds(std::vector<CTempoMark> marks, int32_t initial, int64_t from, int64_t to,
+                   int32_t ticksPerQuarter);
 
 // Where a note, chord or rest goes.
 struct CWalkTarget {
@@ -107,7 +128,9 @@ public:
 
     // Walks every "part" of the document that the part table holds, in
     // document order. kOk; kErrStopped when the host's stop word is set;
-    // kErrDom without a document; a reader's or the receiver's failure.
+    // kErrDom without a document; kErrUnknownFormat for a score that plays
+    // longer than kMaxPlaySeconds (logged); a reader's or the receiver's
+    // failure.
     int run();
 
 private:
@@ -126,6 +149,8 @@ private:
     int flush();
     bool resolveTarget(const CNoteInfo& info, CWalkTarget& target);
     int64_t now() const { return barStart_ + state_.clock.tick(); }
+    void logCuts(int32_t index);
+    int checkPlayTime();
 
     CMxmlFile& file_;
     CWalkReceiver& receiver_;
@@ -138,6 +163,13 @@ private:
     Pending pending_;
     CScoreEvent carry_;          // marks of directions waiting for the next note
     CScoreEvent scratch_;
+    bool offsetCut_ = false;     // a direction's offset of the measure was cut
+
+    // For the play time: every tempo mark, and where the parts begin and end.
+    int32_t initialTempo_ = 120;
+    std::vector<CTempoMark> tempoMarks_;
+    int64_t scoreStart_ = 0;
+    int64_t scoreEnd_ = 0;
 };
 
 }  // namespace scoreconv

@@ -98,9 +98,11 @@ std::optional<double> divisionsOf(const xmlNode* attributes) {
     return value && *value > 0 ? *value : 1.0;
 }
 
-int64_t scanMeasureLength(const xmlNode* measure, double divisionsAtStart, int32_t ticksPerQuarter) {
+int64_t scanMeasureLength(const xmlNode* measure, double divisionsAtStart, int32_t ticksPerQuarter,
+                          int64_t reach) {
     CMeasureClock clock(ticksPerQuarter);
     clock.setDivisions(divisionsAtStart);
+    clock.setReach(reach);
     for (const xmlNode* c : mx::elements(measure)) {
         const std::string_view name = mx::nameOf(c);
         if (name == "note") {

@@ -72,9 +72,11 @@ double readForward(const xmlNode* forward, int32_t& staff, std::string& voice);
 
 // The length of a measure in ticks: the furthest position its notes, backups
 // and forwards reach, with the divisions in force at its start and every
-// change of divisions inside it. Chord continuations and grace notes take no
-// time. Always ends: it walks the measure's children once.
-int64_t scanMeasureLength(const xmlNode* measure, double divisionsAtStart, int32_t ticksPerQuarter);
+// change of divisions inside it, at most the measure's reach. Chord
+// continuations and grace notes take no time. Always ends: it walks the
+// measure's children once.
+int64_t scanMeasureLength(const xmlNode* measure, double divisionsAtStart, int32_t ticksPerQuarter,
+                          int64_t reach = kMaxTicks);
 
 // Small predicates on a note element.
 bool noteIsCue(const xmlNode* note);

@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 
 #include "platform/text.h"
 #include "scorecore/result_codes.h"
@@ -87,6 +88,22 @@ int32_t displayKeyOf(const xmlNode* unpitched) {
     if (semitone == std::string_view::npos) return -1;
     const int32_t key = *octave * 12 + static_cast<int32_t>(semitone) + 12;
     return key <= 127 ? key : -1;
+}
+
+// Makes room for `more` staves in every staff table, doubling the room when
+// it runs out: the tables would otherwise be copied once per part, which a
+// part list of thousands of parts turns into minutes. Throws bad_alloc.
+void reserveStaffTables(CMxmlFile& file, int32_t more) {
+    const std::size_t wanted = file.staffNames.size() + static_cast<std::size_t>(std::max(more, 0));
+    const auto grow = [wanted](auto& table) {
+        if (table.capacity() < wanted) table.reserve(std::max(wanted, 2 * table.capacity()));
+    };
+    grow(file.staffNames);
+    grow(file.staffTransposition);
+    grow(file.staffLines);
+    grow(file.lyricVerses);
+    grow(file.clefs);
+    grow(file.groupEnd);
 }
 
 // Collects while the part is walked; staff numbers are checked against the
@@ -303,6 +320,19 @@ public:
     int run(const xmlNode* partList) {
         if (GetPartlistFromNode(partList, elements_) != scorecore::kOk) elements_.clear();
         claimed_.assign(elements_.size(), 0);
+        indexElements();
+        for (int32_t i = 0; i < file_.partGroups.count(); ++i) {
+            const scorecore::CScorePartGroup* group = file_.partGroups.item(i);
+            if (group->isOpen()) open_[group->number].push_back(OpenGroup{i, reaches_});
+        }
+        const int rc = readChildren(partList);
+        settleOpenGroups();
+        if (rc == scorecore::kOk) markGroupEnds();
+        return rc;
+    }
+
+private:
+    int readChildren(const xmlNode* partList) {
         for (const xmlNode* c = partList->children; c != nullptr; c = c->next) {
             int rc = scorecore::kOk;
             if (isNamed(c, "part-group")) {
@@ -313,44 +343,61 @@ public:
             if (rc != scorecore::kOk) return rc;
             if (file_.stopRequested()) return scorecore::kErrStopped;
         }
-        for (int32_t s = 0; s < file_.staffCount(); ++s) {
-            file_.groupEnd[static_cast<std::size_t>(s)] = file_.partGroups.isGroupEnd(s) ? 1 : 0;
-        }
         return scorecore::kOk;
     }
 
-private:
     int partGroup(const xmlNode* group) {
         const std::string type(platform::trimBlanks(scorecore::xmldomAttribute(group, "type").value_or("")));
         const int32_t number = groupNumber(group);
         if (type == "stop") {
-            file_.partGroups.stopGroup(number);
+            closeGroups(number);
         } else if (type == "start") {
             if (!file_.partGroups.add(childText(group, "group-name").value_or(""),
                                       childText(group, "group-abbreviation").value_or(""), groupSymbolCode(group),
                                       file_.staffCount(), number)) {
                 return scorecore::kErrOutOfMemory;
             }
+            open_[number].push_back(OpenGroup{file_.partGroups.count() - 1, reaches_});
         }
         return scorecore::kOk;
+    }
+
+    // The <part> elements by id as written and by id without case (blanks
+    // around ids do not count), each list in document order.
+    void indexElements() {
+        exact_.clear();
+        folded_.clear();
+        for (std::size_t i = 0; i < elements_.size(); ++i) {
+            const std::string id = scorecore::xmldomAttribute(elements_[i], "id").value_or("");
+            const std::string_view trimmed = platform::trimBlanks(id);
+            exact_[std::string(trimmed)].indexes.push_back(i);
+            folded_[platform::foldCase(trimmed)].indexes.push_back(i);
+        }
+    }
+
+    // The first unclaimed element of the list; the list forgets the claimed
+    // ones before it, so every element is passed over at most once.
+    struct Candidates {
+        std::vector<std::size_t> indexes;
+        std::size_t next = 0;
+    };
+    xmlNodePtr claimFirst(std::unordered_map<std::string, Candidates>& index, const std::string& key) {
+        const auto found = index.find(key);
+        if (found == index.end()) return nullptr;
+        Candidates& c = found->second;
+        while (c.next < c.indexes.size() && claimed_[c.indexes[c.next]] != 0) ++c.next;
+        if (c.next == c.indexes.size()) return nullptr;
+        const std::size_t i = c.indexes[c.next++];
+        claimed_[i] = 1;
+        return elements_[i];
     }
 
     // The <part> element of an id: the first unclaimed one with exactly that
     // id, else the first unclaimed one whose id differs only in case (blanks
     // around ids do not count).
     xmlNodePtr claimElement(std::string_view id) {
-        for (int pass = 0; pass < 2; ++pass) {
-            for (std::size_t i = 0; i < elements_.size(); ++i) {
-                if (claimed_[i] != 0) continue;
-                const std::string other = scorecore::xmldomAttribute(elements_[i], "id").value_or("");
-                const std::string_view trimmed = platform::trimBlanks(other);
-                if (pass == 0 ? trimmed == id : platform::equalsNoCase(trimmed, id)) {
-                    claimed_[i] = 1;
-                    return elements_[i];
-                }
-            }
-        }
-        return nullptr;
+        if (xmlNodePtr exact = claimFirst(exact_, std::string(id))) return exact;
+        return claimFirst(folded_, platform::foldCase(id));
     }
 
     int scorePart(const xmlNode* scorePart) {
@@ -360,7 +407,7 @@ private:
         entry.id = std::string(platform::trimBlanks(scorecore::xmldomAttribute(scorePart, "id").value_or("")));
         entry.node = claimElement(entry.id);
         const int32_t first = file_.staffCount();
-        file_.partGroups.setLastPart(first);
+        reachTo(first);
 
         CPartHeader header;
         if (!readPartHeader(entry.node, file_.playMode != kModeTvrxml, file_.playMode == kModeTvrxml, header)) {
@@ -368,6 +415,7 @@ private:
         }
         if (header.tempo > 0) entry.tempo = header.tempo;
         if (file_.cursor.tempo < 0) file_.cursor.tempo = entry.tempo;
+        reserveStaffTables(file_, header.staves);
         if (!placeVoices(part, header) || !file_.growStaffTables(header.staves)) return scorecore::kErrOutOfMemory;
         for (int32_t k = 0; k < header.staves; ++k) {
             const auto s = static_cast<std::size_t>(first + k);
@@ -473,16 +521,86 @@ private:
                                   file_.partGroups.count() + 1)) {
             return scorecore::kErrOutOfMemory;
         }
-        const int32_t brace = file_.partGroups.count() - 1;
-        for (int32_t k = 1; k < staves; ++k) file_.partGroups.setLastPart(first + k);
+        const int32_t last = first + staves - 1;
+        reachTo(last);
         // Closed by its index: a group of the file may carry the same number.
-        file_.partGroups.item(brace)->resetNumber();
+        scorecore::CScorePartGroup* brace = file_.partGroups.item(file_.partGroups.count() - 1);
+        brace->lastStaff = last;
+        brace->resetNumber();
         return scorecore::kOk;
     }
 
+    // Every open group now reaches to the staff. All of them reach to the
+    // same staff, so a group learns its last staff only when it closes (or
+    // the part list ends): a part list of thousands of parts and groups then
+    // never visits every group for every part.
+    void reachTo(int32_t staff) {
+        ++reaches_;
+        reachedStaff_ = staff;
+    }
+
+    // An open group with the number of its start and the reaches before it.
+    struct OpenGroup {
+        int32_t index = 0;
+        int64_t reachesBefore = 0;
+    };
+
+    // The staff of the last reach since the group opened, when there was one.
+    void settle(const OpenGroup& open) {
+        if (reaches_ > open.reachesBefore) file_.partGroups.item(open.index)->lastStaff = reachedStaff_;
+    }
+
+    // Closes every open group with that number, as CScorePartGroupList::stopGroup does.
+    void closeGroups(int32_t number) {
+        const auto found = open_.find(number);
+        if (found == open_.end()) return;
+        for (const OpenGroup& open : found->second) {
+            settle(open);
+            file_.partGroups.item(open.index)->resetNumber();
+        }
+        open_.erase(found);
+    }
+
+    // The groups left open reach to where the last part ended.
+    void settleOpenGroups() {
+        for (const auto& [number, groups] : open_) {
+            for (const OpenGroup& open : groups) settle(open);
+        }
+        open_.clear();
+    }
+
+    // The group-end flag of every staff (as CScorePartGroupList::isGroupEnd
+    // gives it) in one pass over the groups: a staff no group holds, or the
+    // last staff of any group.
+    void markGroupEnds() {
+        const int32_t staves = std::min(file_.staffCount(), static_cast<int32_t>(file_.groupEnd.size()));
+        const auto n = static_cast<std::size_t>(std::max(staves, 0));
+        std::vector<int32_t> opened(n + 1, 0);  // groups starting at a staff, less those ended before it
+        std::vector<uint8_t> isLast(n, 0);
+        for (int32_t i = 0; i < file_.partGroups.count(); ++i) {
+            const scorecore::CScorePartGroup& group = *file_.partGroups.item(i);
+            if (group.lastStaff >= 0 && group.lastStaff < staves) isLast[static_cast<std::size_t>(group.lastStaff)] = 1;
+            const int32_t from = std::max(group.firstStaff, 0);
+            const int32_t to = std::min(group.lastStaff, staves - 1);
+            if (from > to) continue;
+            ++opened[static_cast<std::size_t>(from)];
+            --opened[static_cast<std::size_t>(to) + 1];
+        }
+        int32_t holding = 0;
+        for (std::size_t s = 0; s < n; ++s) {
+            holding += opened[s];
+            file_.groupEnd[s] = holding == 0 || isLast[s] != 0 ? 1 : 0;
+        }
+    }
+
     CMxmlFile& file_;
+    std::unordered_map<int32_t, std::vector<OpenGroup>> open_;  // by number
+    int64_t reaches_ = 0;       // calls of reachTo so far
+    int32_t reachedStaff_ = 0;  // the staff of the last one
     std::vector<xmlNodePtr> elements_;
     std::vector<uint8_t> claimed_;
+    std::unordered_map<std::string, Candidates> exact_;
+    std::unordered_map<std::string, Candidates> folded_;
 };
 
 }  // namespace
@@ -509,9 +627,10 @@ bool finishPartTable(CMxmlFile& file) {
         file.rowCount = file.staffCount() + 1;
         std::vector<xmlNodePtr> elements;
         if (GetPartlistFromNode(file.document.root(), elements) != scorecore::kOk) return true;
-        for (const xmlNode* part : elements) {
-            if (partIndexOfElement(file, part) >= 0) continue;
-            const std::string id = scorecore::xmldomAttribute(part, "id").value_or("");
+        const std::vector<int32_t> indexes = partIndexesOfElements(file, elements);
+        for (std::size_t i = 0; i < elements.size(); ++i) {
+            if (indexes[i] >= 0) continue;
+            const std::string id = scorecore::xmldomAttribute(elements[i], "id").value_or("");
             file.logStep("getProps", "part \"" + id + "\" is not in the part list: skipped");
         }
     } catch (const std::bad_alloc&) {
@@ -543,6 +662,19 @@ int32_t partIndexOfElement(const CMxmlFile& file, const xmlNode* part) {
         if (file.parts[static_cast<std::size_t>(i)].node == part) return i;
     }
     return -1;
+}
+
+std::vector<int32_t> partIndexesOfElements(const CMxmlFile& file, std::span<const xmlNodePtr> parts) {
+    std::unordered_map<const xmlNode*, int32_t> byNode;
+    const int32_t count = scorePartCount(file);
+    // The first entry of a node wins, as in partIndexOfElement.
+    for (int32_t i = count; i-- > 0;) byNode[file.parts[static_cast<std::size_t>(i)].node] = i;
+    std::vector<int32_t> indexes(parts.size(), -1);
+    for (std::size_t k = 0; k < parts.size(); ++k) {
+        const auto found = parts[k] != nullptr ? byNode.find(parts[k]) : byNode.end();
+        if (found != byNode.end()) indexes[k] = found->second;
+    }
+    return indexes;
 }
 
 int32_t scorePartCount(const CMxmlFile& file) {

@@ -12,6 +12,7 @@
 #include <libxml/tree.h>
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -88,6 +89,11 @@ int GetPartlistFromNode(const xmlNode* node, std::vector<xmlNodePtr>& parts);
 // The part-table index of a <part> element of the loaded document; -1 when
 // the part list declares no part for it (such a part is skipped).
 int32_t partIndexOfElement(const CMxmlFile& file, const xmlNode* part);
+
+// The same for each of a list of <part> elements, in one pass over the part
+// table (a score of thousands of parts would otherwise search it for each).
+// Throws bad_alloc.
+std::vector<int32_t> partIndexesOfElements(const CMxmlFile& file, std::span<const xmlNodePtr> parts);
 
 // Number of score-parts in the part table (the entries before the conductor).
 int32_t scorePartCount(const CMxmlFile& file);

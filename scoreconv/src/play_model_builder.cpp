@@ -174,13 +174,16 @@ int CPlayModelBuilder::beginMeasure(const CWalkMeasure& m) {
 int CPlayModelBuilder::endMeasure(const CWalkMeasure& m, int64_t nextBarStart) {
     if (repeat_.bars <= 0 || !m.repeatGroupEnd) return kOk;
     const RepeatGroup group = std::exchange(repeat_, RepeatGroup{});
-    // The copies must fill the group's measures: bars of the meter in force.
+    // The copies must fill the group's measures: bars of the meter in force,
+    // the last one set at or before the group's start.
     scorecore::CMeter meter;
     bool haveMeter = false;
-    for (const CScoreEvent& e : file_.events.events(staves_, 0)) {
-        if (e.start <= group.start && e.isKind(scorecore::kKindTimeSig)) {
-            haveMeter = eventMeter(e, file_.ticksPerQuarter, meter) || haveMeter;
-        }
+    const auto global = file_.events.events(staves_, 0);
+    auto it = std::upper_bound(global.begin(), global.end(), group.start,
+                               [](int64_t tick, const CScoreEvent& e) { return tick < e.start; });
+    while (!haveMeter && it != global.begin()) {
+        --it;
+        haveMeter = it->isKind(scorecore::kKindTimeSig) && eventMeter(*it, file_.ticksPerQuarter, meter);
     }
     if (!haveMeter || nextBarStart - group.start != static_cast<int64_t>(group.bars) * meter.ticksPerBar) return kOk;
     for (int32_t s = 0; s < m.staffCount; ++s) {
@@ -353,6 +356,7 @@ int CPlayModelBuilder::endPart(int32_t /*part*/, int32_t firstStaff, int32_t sta
     if (const int rc = closeVoices(firstStaff, staffCount, partEnd); rc != kOk) return rc;
     const int32_t ticks = file_.ticksPerQuarter;
     for (int32_t s = firstStaff; s < std::min(firstStaff + staffCount, staves_); ++s) {
+        if (file_.stopRequested()) return kErrStopped;
         const int32_t voices = file_.events.voiceCount(s);
         for (int32_t v = 0; v < voices; ++v) {
             if (const int rc = fixGraceTiming(file_.events, s, v, ticks); rc != kOk) return rc;

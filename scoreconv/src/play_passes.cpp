@@ -30,6 +30,9 @@ constexpr int32_t kLevelForte = 90;
 constexpr int32_t kLevelPianissimo = 22;
 // Ramps longer than this many steps are spread over this many.
 constexpr int32_t kMaxRampSteps = 4096;
+// Steps all ramps of a voice may add; once they are used up, each further
+// ramp jumps in one step, so that a file's wedges cannot multiply the events.
+constexpr int64_t kMaxRampStepsPerVoice = 16 * int64_t{kMaxRampSteps};
 
 bool isGrace(const CScoreEvent& e) { return e.isKind(scorecore::kKindGrace); }
 bool isOrdinaryNote(const CScoreEvent& e) { return e.isKind(scorecore::kKindNote) && !isGrace(e); }
@@ -167,7 +170,9 @@ Ramp planRamp(const CEventArrays& arrays, int32_t row, const scorecore::CScoreWe
 
 void addRampSteps(const Ramp& ramp, int32_t ticksPerQuarter, std::vector<CScoreEvent>& added) {
     const int64_t length = ramp.end - ramp.start;
-    const int64_t n = std::clamp<int64_t>(length / std::max(ticksPerQuarter / 4, 1), 1, kMaxRampSteps);
+    const int64_t left = std::max<int64_t>(kMaxRampStepsPerVoice - static_cast<int64_t>(added.size()), 1);
+    const int64_t most = std::min<int64_t>(kMaxRampSteps, left);
+    const int64_t n = std::clamp<int64_t>(length / std::max(ticksPerQuarter / 4, 1), 1, most);
     for (int64_t k = 0; k < n; ++k) {
         const int64_t tick = k == n - 1 && n > 1 ? ramp.end : ramp.start + k * (length / n);
         CScoreEvent step;

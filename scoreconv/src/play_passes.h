@@ -39,8 +39,9 @@ bool rampStepOf(const CScoreEvent& event, CRampStep& step);
 
 // Turns the wedge marks of the staff's first voice (kind kKindRamp with the
 // codes -9 crescendo and -8 diminuendo ended by a -10 of the same number, and
-// -13 and -12 given as words) into ramp steps of a sixteenth each, from the
-// level before the wedge to the level after it. Marks without an end or
+// -13 and -12 given as words) into ramp steps of a sixteenth each (at most
+// 4096 a ramp, 65536 for all ramps of the voice, one step each beyond), from
+// the level before the wedge to the level after it. Marks without an end or
 // without the dynamics they need are dropped. kOk, kErrOutOfMemory, kErrIndex.
 int wedgesToRamps(CEventArrays& events, int32_t row, int32_t ticksPerQuarter);
 

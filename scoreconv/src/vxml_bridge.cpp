@@ -31,12 +31,17 @@ using scorecore::kOk;
 namespace {
 
 constexpr int32_t kBarlineSingle = 0;
+constexpr std::string_view kLogFunction = "mxmlConvertProc";
 constexpr std::string_view kTypeFromTicks = "getit";
 constexpr std::string_view kOneBar = "1";
 constexpr int32_t kDefaultTempo = 120;
 // Rounding of durations that do not divide the quarter may carry a voice a few
 // ticks past its measure; more than this is content that overfills it.
 constexpr int32_t kOverfillTolerancePerQuarter = 16;
+// Hidden rests one gap may take. A gap as long as a measure can reach takes a
+// few dozen (hundreds in the longest meters); past this the rest of the gap
+// stays empty, so that no length a file gives can grow the document for long.
+constexpr int32_t kMaxFillRests = 1024;
 
 // --- small readers ----------------------------------------------------------------------
 
@@ -307,6 +312,8 @@ int CMxmlSpanFinder::find(const xmlNode* start, SpanKind kind, int32_t staffOrVo
     SpanSearch search(kind, staffOrVoice, number, std::move(voice));
     int32_t crossed = 0;
     for (const xmlNode* measure = item->parent; measure != nullptr; measure = nextMeasure(measure), ++crossed) {
+        // A mark never closed is looked for up to the part's end.
+        if (file_.stopRequested()) return scorecore::kErrStopped;
         for (const xmlNode* c = crossed == 0 ? item : mx::firstElement(measure); c != nullptr; c = mx::nextElement(c)) {
             const int rc = search.visit(c, c == item, crossed, context, result);
             if (rc < 0) return rc;
@@ -541,7 +548,9 @@ int CVxmlBridge::createSystem(const CWalkMeasure& m) {
     if (const int rc = estimateFromLists(partMeasures_, vxml_.layoutScale, m.index, measures); rc != kOk) return rc;
     measures = std::max(measures, 1);
     const System range{m.index, m.index + measures - 1};
-    const int32_t barNumber = systems_.empty() && m.index == 0 ? m.header->number + (m.upbeat ? 1 : 0) : 0;
+    const int64_t firstNumber = int64_t{m.header->number} + (m.upbeat ? 1 : 0);
+    const int32_t barNumber =
+        systems_.empty() && m.index == 0 ? static_cast<int32_t>(std::min<int64_t>(firstNumber, INT32_MAX)) : 0;
     const int32_t tempo = file_.cursor.tempo > 0 ? file_.cursor.tempo : kDefaultTempo;
     scorecore::CMeter meter = m.state->meter;
     if (m.state->noTimeSignature) meter.beats = -1;
@@ -768,7 +777,12 @@ bool CVxmlBridge::styleCovers(int32_t partStaff) const {
 
 int CVxmlBridge::fillVoice(int32_t staff, int32_t voice, int64_t to) {
     int64_t& pos = position(staff, voice);
-    while (to > pos) {
+    for (int32_t rests = 0; to > pos; ++rests) {
+        if (rests == kMaxFillRests) {
+            if (!fillCutLogged_) file_.logStep(kLogFunction, "gap too long for hidden rests: cut");
+            fillCutLogged_ = true;
+            break;
+        }
         const std::optional<CRestValue> value = longestRestValue(to - pos, file_.ticksPerQuarter);
         if (!value) break;  // less than the shortest value: nothing to draw
         CScoreEvent rest;

@@ -6,7 +6,8 @@
 // TvrXML voices carry no positions: each voice is a sequence of objects whose
 // durations add up. The receiver therefore keeps every voice's position in
 // ticks, fills gaps with hidden rests before each event and at each measure's
-// end, and closes every measure with a barline in every voice, so that the
+// end (at most 1024 rests a gap, the rest of a longer gap stays empty, with a
+// log line), and closes every measure with a barline in every voice, so that the
 // voices of a system stay in step.
 #pragma once
 
@@ -41,7 +42,8 @@ class CMxmlFile;
 //     ends it with span = notes and the stop's offset (divisions).
 //   Slash and measure-repeat styles: a "stop" of the same style in a later
 //     "attributes" ends it with span = measures crossed.
-// Chord continuations and skipped (hidden) notes count nothing.
+// Chord continuations and skipped (hidden) notes count nothing. The host's stop
+// word ends a search at the next measure (kErrStopped).
 class CMxmlSpanFinder : public CSpanFinder {
 public:
     explicit CMxmlSpanFinder(CMxmlFile& file) : file_(file) {}
@@ -195,6 +197,7 @@ private:
     int32_t rightBarline_ = -1;  // its closing barline, written after its voices
     std::vector<uint8_t> styleMarkDue_;  // per staff of the part: the block's sign
     CStyleMarks styleMarks_;
+    bool fillCutLogged_ = false;
 };
 
 }  // namespace scoreconv
