@@ -15,10 +15,10 @@
 #include <thread>
 #include <vector>
 
-#include "mxml_file.h"
-#include "play_model_builder.h"
-#include "play_proc.h"
+#include "musicxml/mxml_file.h"
+#include "musicxml/play_model_builder.h"
 #include "platform/midi_out.h"
+#include "play/play_proc.h"
 
 namespace {
 

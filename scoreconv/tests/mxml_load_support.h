@@ -11,8 +11,8 @@
 #include <system_error>
 #include <vector>
 
-#include "mxml_file.h"
-#include "mxml_load.h"
+#include "musicxml/mxml_file.h"
+#include "musicxml/mxml_load.h"
 #include "platform_testing/file_bytes.h"
 #include "scorecore/score_log.h"
 

@@ -16,13 +16,13 @@
 #include <utility>
 #include <vector>
 
-#include "convert_proc.h"
-#include "mxml_file.h"
+#include "musicxml/convert_proc.h"
+#include "musicxml/mxml_file.h"
+#include "musicxml/play_model_builder.h"
 #include "mxml_load_support.h"
-#include "play_model_builder.h"
-#include "play_proc.h"
 #include "platform/message_target.h"
 #include "platform/midi_out.h"
+#include "play/play_proc.h"
 #include "scorecore/result_codes.h"
 #include "scorecore/score_log.h"
 

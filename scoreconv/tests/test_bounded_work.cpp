@@ -16,17 +16,17 @@
 #include <string_view>
 #include <vector>
 
-#include "convert_proc.h"
-#include "measure_walk.h"
+#include "musicxml/convert_proc.h"
+#include "musicxml/measure_walk.h"
+#include "musicxml/part_list.h"
+#include "musicxml/xml_values.h"
 #include "mxml_load_support.h"
-#include "part_list.h"
-#include "play_passes.h"
-#include "play_test_support.h"
 #include "platform_testing/temp_folder.h"
+#include "play/play_passes.h"
+#include "play_test_support.h"
 #include "scorecore/result_codes.h"
 #include "scorecore/vxml_file.h"
 #include "scorecore/xml_dom.h"
-#include "xml_values.h"
 
 namespace scoreconv::testing {
 namespace {

@@ -1,13 +1,13 @@
 // The clef reader shared by the part list, the measure attributes and the
 // TvrXML bridge: signs, lines and octave changes, written and left out.
-#include "clef_reader.h"
+#include "musicxml/clef_reader.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "measure_reader.h"
+#include "musicxml/measure_reader.h"
 #include "scorecore/result_codes.h"
 #include "scorecore/tvrxml_vocab.h"
 #include "scorecore/xml_dom.h"

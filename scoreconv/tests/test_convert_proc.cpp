@@ -1,7 +1,7 @@
 // The convert procedure: every fixture and every suite file converted to a
 // ".tvrx" and read back as TvrXML, the play-model modes, progress, stop
 // requests, unwritable targets, and the scan on a worker thread.
-#include "convert_proc.h"
+#include "musicxml/convert_proc.h"
 
 #include <gtest/gtest.h>
 
@@ -22,13 +22,13 @@
 
 #include <unistd.h>
 
+#include "musicxml/part_list.h"
+#include "musicxml/play_model_builder.h"
 #include "mxml_load_support.h"
-#include "part_list.h"
-#include "platform/midi_out.h"
 #include "platform/message_target.h"
+#include "platform/midi_out.h"
 #include "platform_testing/temp_folder.h"
-#include "play_model_builder.h"
-#include "play_proc.h"
+#include "play/play_proc.h"
 #include "play_test_support.h"
 #include "scorecore/result_codes.h"
 #include "scorecore/tvrxml_vocab.h"

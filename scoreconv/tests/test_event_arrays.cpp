@@ -1,7 +1,7 @@
 // The event arrays and their searches and passes, the voice bit tables with
 // their voice-id mapping, the done matrix, the play cursor and the sounding
 // notes.
-#include "event_arrays.h"
+#include "play/event_arrays.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "play_cursor.h"
+#include "musicxml/voice_tables.h"
+#include "play/play_cursor.h"
 #include "scorecore/result_codes.h"
-#include "voice_tables.h"
 
 namespace scoreconv {
 namespace {

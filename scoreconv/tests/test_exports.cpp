@@ -20,13 +20,13 @@
 #include <vector>
 
 #include "mido_support.h"
-#include "mxml_file.h"
+#include "musicxml/mxml_file.h"
 #include "platform/message_target.h"
 #include "platform/midi_out.h"
-#include "play_test_support.h"
 #include "platform/text.h"
 #include "platform_testing/file_bytes.h"
 #include "platform_testing/temp_folder.h"
+#include "play_test_support.h"
 #include "scorecore/midi_stream.h"
 #include "scorecore/score_log.h"
 #include "scorecore/vxml_file.h"

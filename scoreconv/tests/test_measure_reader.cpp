@@ -1,6 +1,6 @@
 // The measure readers: the header with its attributes (divisions, time, key,
 // clefs, transposition, measure style), directions and barlines.
-#include "measure_reader.h"
+#include "musicxml/measure_reader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The measure walk and the play model it builds: one small score per
 // feature, the files of the public MusicXML test suite, progress and stop,
 // and mutated scores that must never break the loader.
-#include "measure_walk.h"
+#include "musicxml/measure_walk.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "play_passes.h"
+#include "play/play_passes.h"
 #include "walk_test_support.h"
 
 namespace scoreconv::testing {

@@ -1,6 +1,6 @@
 // The MusicXML file object: creation, modes, progress reports, the stop word,
 // and emptying and freeing it.
-#include "mxml_file.h"
+#include "musicxml/mxml_file.h"
 
 #include <gtest/gtest.h>
 

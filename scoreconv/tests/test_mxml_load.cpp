@@ -1,7 +1,7 @@
 // Loading MusicXML: which files count as MusicXML, the timewise transform and
 // its locked-down style sheet run, the description and date, and that broken
 // or hostile files end in a result code, never in a crash or a leak.
-#include "mxml_load.h"
+#include "musicxml/mxml_load.h"
 
 #include <gtest/gtest.h>
 #include <libxml/tree.h>
@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "musicxml/part_list.h"
 #include "mxml_load_support.h"
-#include "part_list.h"
 #include "platform/files.h"
 #include "platform_testing/temp_folder.h"
 #include "scorecore/result_codes.h"

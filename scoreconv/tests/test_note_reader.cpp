@@ -1,14 +1,14 @@
 // The note reader: pitches, durations, chords, hidden and grace notes, marks,
 // notations and lyrics of one note element; the measure-length scan and the
 // clock that turns divisions into ticks.
-#include "note_reader.h"
+#include "musicxml/note_reader.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <string_view>
 
-#include "read_context.h"
+#include "musicxml/read_context.h"
 #include "scorecore/result_codes.h"
 #include "scorecore/xml_dom.h"
 

@@ -1,7 +1,7 @@
 // The output side's small operations: backup and time-modification elements,
 // the staff-line count, saving the document, the original name, and the
 // track names of a render pass.
-#include "output_elements.h"
+#include "musicxml/output_elements.h"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "mxml_file.h"
+#include "musicxml/mxml_file.h"
 #include "platform_testing/temp_folder.h"
-#include "render_output.h"
+#include "play/render_output.h"
 #include "scorecore/result_codes.h"
 #include "scorecore/xml_dom.h"
 

@@ -1,6 +1,6 @@
 // The part list: parts matched to their elements by id, staves and voices,
 // names, clefs, transpositions, lyric verses, staff groups and instruments.
-#include "part_list.h"
+#include "musicxml/part_list.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The play model's tables: instruments and channels, tracks, dynamics,
 // articulations, percussion keys, volumes and the tempo rule.
-#include "play_model.h"
+#include "play/play_model.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The play procedure on a simulated clock: play time and length, real-time
 // timing and progress reports, stopping, preview, fast-forward, count-in,
 // the tune-up, swing and the bounds that make every pass end.
-#include "play_proc.h"
+#include "play/play_proc.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,9 +15,9 @@
 #include <thread>
 #include <utility>
 
-#include "play_passes.h"
-#include "play_test_support.h"
 #include "platform/threads.h"
+#include "play/play_passes.h"
+#include "play_test_support.h"
 
 namespace scoreconv {
 namespace {

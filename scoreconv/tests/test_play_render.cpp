@@ -2,7 +2,7 @@
 // tracks and their names, tempo, time and key events, the notes the score
 // sounds with repeats unrolled, the metronome and tune-up tracks, dynamics,
 // swing, and the same notes in the same order as a real-time pass.
-#include "play_proc.h"
+#include "play/play_proc.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "mido_support.h"
-#include "play_test_support.h"
 #include "platform_testing/temp_folder.h"
+#include "play_test_support.h"
 
 namespace scoreconv {
 namespace {

@@ -1,7 +1,7 @@
 // The render output: per-track events while rendering, messages to a MIDI
 // output otherwise, track 0's header, the metronome track and the standard
 // MIDI file writer (read back with an independent reader).
-#include "render_output.h"
+#include "play/render_output.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

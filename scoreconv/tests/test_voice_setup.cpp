@@ -1,6 +1,6 @@
 // Voice set-up, the volume and pan changes of a pass, and the tune-up, live
 // into a capture device on a simulated clock and rendered into tracks.
-#include "voice_setup.h"
+#include "play/voice_setup.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "render_output.h"
+#include "play/render_output.h"
 #include "scorecore/result_codes.h"
 
 namespace scoreconv {

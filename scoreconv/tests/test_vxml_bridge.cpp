@@ -1,7 +1,7 @@
 // The TvrXML side of the conversion: the look-ahead for spanning marks, the
 // system estimate, the values of hidden rests, the measure-style signs, and
 // what the receiver writes into the voices of a small score.
-#include "vxml_bridge.h"
+#include "tvrxml/vxml_bridge.h"
 
 #include <gtest/gtest.h>
 
@@ -16,9 +16,9 @@
 #include <string_view>
 #include <vector>
 
-#include "convert_proc.h"
+#include "musicxml/convert_proc.h"
+#include "musicxml/output_elements.h"
 #include "mxml_load_support.h"
-#include "output_elements.h"
 #include "platform_testing/temp_folder.h"
 #include "scorecore/result_codes.h"
 #include "scorecore/vxml_file.h"

@@ -13,10 +13,10 @@
 #include <string_view>
 #include <vector>
 
-#include "convert_proc.h"
+#include "musicxml/convert_proc.h"
+#include "musicxml/part_list.h"
+#include "musicxml/play_model_builder.h"
 #include "mxml_load_support.h"
-#include "part_list.h"
-#include "play_model_builder.h"
 #include "scorecore/result_codes.h"
 #include "scorecore/xml_dom.h"
 

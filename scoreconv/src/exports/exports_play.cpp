@@ -1,0 +1,137 @@
+// C exports that drive the play procedure: playing on the caller's thread or
+// on the file's own worker, the play time, the tune-up, the settings a host
+// changes while a play runs, and a capture output for hosts without one.
+//
+// A play on the worker reads the play mode, the play position and the tempo
+// settings while the host writes them, so both sides go through atomic_ref.
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "exports/exports_support.h"
+#include "musicxml/convert_proc.h"
+#include "musicxml/mxml_file.h"
+#include "platform/midi_out.h"
+#include "play/play_proc.h"
+#include "play/voice_setup.h"
+#include "scoreconv/scoreconv.h"
+#include "scorecore/result_codes.h"
+
+using scoreconv::exports::guarded;
+using scoreconv::exports::guardedVoid;
+using scoreconv::exports::internalBlock;
+
+namespace {
+
+template <class T>
+T loadShared(T& field) {
+    return std::atomic_ref<T>(field).load();
+}
+
+template <class T>
+scMxmlFile* storeShared(scMxmlFile* file, T scMxmlFile::*field, T value) {
+    if (file != nullptr) std::atomic_ref<T>(file->*field).store(value);
+    return file;
+}
+
+template <class T>
+scMxmlFile* storeTempoSetting(scMxmlFile* file, T scoreconv::CTempoSettings::*field, T value) {
+    if (file != nullptr) std::atomic_ref<T>(file->tempoRule.*field).store(value);
+    return file;
+}
+
+}  // namespace
+
+// ---- capture output for C hosts ------------------------------------------------------
+
+scMidiOut* scoreconvCreateCaptureMidiOut(void) {
+    return guarded<scMidiOut*>(nullptr, [] { return new platform::CaptureMidiOut(); });
+}
+
+size_t scoreconvCaptureCount(scMidiOut* out) {
+    const auto* capture = dynamic_cast<const platform::CaptureMidiOut*>(out);
+    if (capture == nullptr) return 0;
+    return guarded<size_t>(0, [&] { return capture->count(); });
+}
+
+void scoreconvDestroyCaptureMidiOut(scMidiOut* out) { delete out; }
+
+// ---- the play procedure --------------------------------------------------------------
+
+int mxmlPlayProc(CThreadProcParams* params) {
+    if (params == nullptr || params->file == nullptr) return scorecore::kOk;
+    int result = scorecore::kErrOutOfMemory;
+    const scoreconv::CMxmlFile::BusyScope hold(*params->file);
+    if (!hold.held() || params->file->worker.running()) {
+        // A play or scan of the file runs: its tables must not move under it.
+        result = scorecore::kErrStopped;
+    } else {
+        guardedVoid([&] {
+            scoreconv::CThreadProcParams block = internalBlock(*params, &result);
+            scoreconv::mxmlPlayProc(&block);
+        });
+    }
+    if (params->result != nullptr) *params->result = result;
+    return result;
+}
+
+int mxmlPlayFile(scMxmlFile* file, CThreadProcParams* params, scMidiOut* out) {
+    if (file == nullptr) return scorecore::kOk;
+    if (params == nullptr) return scorecore::kErrNotPresent;
+    return guarded(scorecore::kErrOutOfMemory, [&] {
+        // The worker writes the result straight into the host's slot.
+        scoreconv::CThreadProcParams block = internalBlock(*params, params->result);
+        return scoreconv::mxmlPlayFile(*file, &block, out);
+    });
+}
+
+const void* mxmlGetThread(scMxmlFile* file) {
+    return file != nullptr && file->worker.running() ? &file->worker : nullptr;
+}
+
+int mxmlGetPlaytime(scMxmlFile* file, int64_t* playTime) {
+    if (file == nullptr) return scorecore::kOk;
+    const scoreconv::CMxmlFile::BusyScope hold(*file);
+    if (!hold.held()) return scorecore::kErrStopped;
+    return guarded(scorecore::kErrOutOfMemory, [&] { return scoreconv::mxmlGetPlaytime(*file, playTime); });
+}
+
+bool mxmlPlayEinstimmung(scMxmlFile* file) {
+    if (file == nullptr) return false;
+    // The tune-up shares the file's output and play state with a running play.
+    const scoreconv::CMxmlFile::BusyScope hold(*file);
+    if (!hold.held() || file->worker.running()) return false;
+    return guarded(false, [&] { return scoreconv::playEinstimmung(*file); });
+}
+
+// ---- settings a running play reads ---------------------------------------------------
+
+int32_t mxmlGetPlaymode(scMxmlFile* file) { return file != nullptr ? loadShared(file->playMode) : 0; }
+
+scMxmlFile* mxmlSetPlaymode(scMxmlFile* file, int32_t mode) {
+    return storeShared(file, &scoreconv::CMxmlFile::playMode, mode);
+}
+
+int64_t mxmlGetPlayPosition(scMxmlFile* file) { return file != nullptr ? loadShared(file->playPosition) : 0; }
+
+scMxmlFile* mxmlSetPlayPosition(scMxmlFile* file, int64_t position) {
+    return storeShared(file, &scoreconv::CMxmlFile::playPosition, position);
+}
+
+uint8_t mxmlGetTempoMode(scMxmlFile* file) { return file != nullptr ? loadShared(file->tempoRule.TempoMode) : 1; }
+
+scMxmlFile* mxmlSetTempoMode(scMxmlFile* file, uint8_t mode) {
+    return storeTempoSetting(file, &scoreconv::CTempoSettings::TempoMode, mode);
+}
+
+int32_t mxmlGetTempoAdd(scMxmlFile* file) { return file != nullptr ? loadShared(file->tempoRule.TempoAdd) : 0; }
+
+scMxmlFile* mxmlSetTempoAdd(scMxmlFile* file, int32_t offset) {
+    return storeTempoSetting(file, &scoreconv::CTempoSettings::TempoAdd, offset);
+}
+
+int32_t mxmlGetTempoAbs(scMxmlFile* file) { return file != nullptr ? loadShared(file->tempoRule.TempoAbs) : -1; }
+
+scMxmlFile* mxmlSetTempoAbs(scMxmlFile* file, int32_t tempo) {
+    return storeTempoSetting(file, &scoreconv::CTempoSettings::TempoAbs, tempo);
+}

@@ -1,0 +1,85 @@
+// What the C exports share: the guard that keeps exceptions inside the
+// library, the bounded text copies, the reading of C texts and of a host's
+// parameter block.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "musicxml/convert_proc.h"
+#include "musicxml/xml_values.h"
+#include "scoreconv/scoreconv.h"
+#include "scorecore/result_codes.h"
+
+namespace scoreconv::exports {
+
+// File-name fields: 260 bytes with the terminator.
+inline constexpr std::size_t kFileNameFieldSize = 260;
+// Instrument-id field: 31 bytes with the terminator.
+inline constexpr std::size_t kInstrumentIdFieldSize = 31;
+
+// Runs body and hands back its result; any exception gives fallback, so that
+// none crosses an export.
+template <class R, class F>
+R guarded(R fallback, F&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return fallback;
+    }
+}
+
+template <class F>
+void guardedVoid(F&& body) noexcept {
+    try {
+        body();
+    } catch (...) {
+    }
+}
+
+// A C text as a view; null reads as empty.
+inline std::string_view textOf(const char* text) { return text != nullptr ? std::string_view(text) : std::string_view(); }
+
+// Copies text into a caller's buffer of size bytes and terminates it.
+inline int32_t copyToBuffer(std::string_view text, char* buffer, std::size_t size) {
+    if (buffer == nullptr || size == 0) return SCORECONV_E_INVALIDARG;
+    const std::size_t n = mx::utf8PrefixLength(text, size - 1);
+    text.copy(buffer, n);
+    buffer[n] = '\0';
+    return n == text.size() ? SCORECONV_S_OK : SCORECONV_E_INSUFFICIENT_BUFFER;
+}
+
+// Stores text into a field that holds fieldSize bytes with its terminator; a
+// null text leaves the field as it was.
+inline int32_t copyToField(const char* text, std::string& field, std::size_t fieldSize) {
+    if (text == nullptr) return SCORECONV_E_INVALIDARG;
+    const std::string_view source(text);
+    const std::size_t n = mx::utf8PrefixLength(source, fieldSize - 1);
+    field.assign(source.substr(0, n));
+    return n == source.size() ? SCORECONV_S_OK : SCORECONV_E_INSUFFICIENT_BUFFER;
+}
+
+// The library's own parameter block for a host's: the same objects and
+// slots, the texts copied, the result going to `result`.
+inline scoreconv::CThreadProcParams internalBlock(const ::CThreadProcParams& params, int* result) {
+    scoreconv::CThreadProcParams block;
+    block.file = params.file;
+    block.vxml = params.vxml;
+    block.sourcePath = textOf(params.sourcePath);
+    block.targetPath = textOf(params.targetPath);
+    block.playTime = params.playTime;
+    block.state = params.state;
+    block.result = result;
+    block.closeFlag = params.closeFlag != 0;
+    return block;
+}
+
+// What a copy into a caller's buffer gives for a null handle: an empty text.
+inline int32_t emptyBuffer(char* buffer, std::size_t size) {
+    if (buffer != nullptr && size > 0) buffer[0] = '\0';
+    return SCORECONV_S_OK;
+}
+
+}  // namespace scoreconv::exports

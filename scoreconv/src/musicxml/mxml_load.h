@@ -1,0 +1,56 @@
+// Loading a MusicXML file: the check that it is MusicXML, the turn of a
+// timewise score into a partwise one, and the score's header - the part list
+// (see part_list.h), the description text and the file's modification date.
+//
+// Documents are parsed without network access, without loading a DTD and
+// without substituting entities: the DOCTYPE of a MusicXML file names a remote
+// DTD that is never fetched. The timewise-to-partwise transform runs with
+// file writes, folder creation and network access forbidden.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "musicxml/mxml_file.h"
+#include "platform/files.h"
+#include "scorecore/xml_dom.h"
+
+namespace scoreconv {
+
+inline constexpr std::string_view kStyleSheetName = "timepart.xsl";
+
+// Where the style sheet is looked for, in order: the current folder, then the
+// data folder of the program folder.
+std::vector<std::filesystem::path> defaultStyleSheetFolders();
+// The first of the folders that holds kStyleSheetName.
+std::optional<std::filesystem::path> findStyleSheet(std::span<const std::filesystem::path> folders);
+
+// Loads the file and checks that it is MusicXML: a score-partwise or
+// score-timewise root; for any other root a DOCTYPE that contains "MusicXML",
+// or, without DOCTYPE, a top-level comment that does. The document goes to
+// out when given. kOk; kErrCannotOpen when the file cannot be read or is not
+// well-formed XML; kErrUnknownFormat when it is not MusicXML.
+int getVersion(const std::filesystem::path& source, scorecore::XmlDocument* out = nullptr);
+
+// The whole load without the measures: getVersion, a timewise score turned
+// partwise (the style sheet is looked for in styleSheetFolders, the default
+// folders when empty), then the header into the file - the partwise document,
+// the part table and staff tables (part_list.h), the tempo when unset, the
+// description text and the modification time. Tables of an earlier load are
+// dropped first; a tempo already set stays (the host may have fixed it).
+// kOk, or: the codes of getVersion; kErrDom when the transform fails (the
+// failing step is logged); kErrUnknownFormat when no root remains;
+// kErrStopped when the host's signal is set; kErrOutOfMemory;
+// kErrCannotOpen when the file cannot be opened for its time. On failure the
+// caller resets the file.
+int getProps(CMxmlFile& file, const std::filesystem::path& source,
+             std::span<const std::filesystem::path> styleSheetFolders = {});
+
+// The date of the description's last line: "DD-MM-YYYY" of the time in UTC.
+std::string formatModDate(platform::FileTime time);
+
+}  // namespace scoreconv

@@ -1,0 +1,124 @@
+#include "play/play_cursor.h"
+
+#include <algorithm>
+#include <new>
+#include <utility>
+
+namespace scoreconv {
+
+CPlayCursor::CPlayCursor() { position.flag = 1; }
+
+bool CPlayCursor::allocate(std::span<const int32_t> staffVoiceCounts) {
+    CVoiceTable<CVoiceLevel> newLevels;
+    CVoiceTable<int32_t> newTicks;
+    CVoiceTable<int32_t> newIndexes;
+    CVoiceFlags newDone;
+    std::vector<int32_t> counts;
+    try {
+        counts.assign(staffVoiceCounts.begin(), staffVoiceCounts.end());
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (!newLevels.resize(staffVoiceCounts) || !newTicks.resize(staffVoiceCounts, 0) ||
+        !newIndexes.resize(staffVoiceCounts, 0) ||
+        !newDone.create(static_cast<int32_t>(staffVoiceCounts.size()), staffVoiceCounts)) {
+        return false;
+    }
+    levels = std::move(newLevels);
+    nextTick = std::move(newTicks);
+    eventIndex = std::move(newIndexes);
+    done = std::move(newDone);
+    voiceCounts = std::move(counts);
+    return true;
+}
+
+void CPlayCursor::free() {
+    levels.clear();
+    nextTick.clear();
+    eventIndex.clear();
+    done.free();
+    std::vector<int32_t>().swap(voiceCounts);
+    rewind();
+}
+
+void CPlayCursor::rewind() {
+    currentTick = 0;
+    position.bar = 1;
+    position.beat = 1;
+    position.tick = 0;
+    globalIndex = 0;
+    lastRepeatIndex = -1;
+    lastFirstEndingIndex = -1;
+    keyIndex = nextKeyIndex = -1;
+    tempoIndex = nextTempoIndex = -1;
+    timeIndex = nextTimeIndex = -1;
+    nextTick.fill(0);
+    eventIndex.fill(0);
+}
+
+void CPlayCursor::copyFrom(const CPlayCursor& other, bool withTempo) {
+    if (this == &other) return;
+    const int32_t keptTempo = tempo;
+    *this = other;
+    if (!withTempo) tempo = keptTempo;
+}
+
+void CPlayCursor::swapWith(CPlayCursor& other, bool withTempo) {
+    if (this == &other) return;
+    const int32_t mine = tempo;
+    const int32_t theirs = other.tempo;
+    std::swap(*this, other);
+    if (!withTempo) {
+        tempo = mine;
+        other.tempo = theirs;
+    }
+}
+
+// --- sounding notes ---------------------------------------------------------------------
+
+bool CSoundingNotes::allocate(std::span<const int32_t> staffVoiceCounts) {
+    return records_.resize(staffVoiceCounts);
+}
+
+void CSoundingNotes::clear() { records_.clear(); }
+
+scorecore::CScoreEvent* CSoundingNotes::at(int32_t staff, int32_t voice) { return records_.at(staff, voice); }
+
+const scorecore::CScoreEvent* CSoundingNotes::at(int32_t staff, int32_t voice) const {
+    return records_.at(staff, voice);
+}
+
+bool CSoundingNotes::any() const {
+    bool sounding = false;
+    records_.forEach([&](const scorecore::CScoreEvent& e) { sounding = sounding || e.headCount > 0; });
+    return sounding;
+}
+
+void CSoundingNotes::silence() {
+    records_.forEach([](scorecore::CScoreEvent& e) { e.headCount = 0; });
+}
+
+// --- render tracks ----------------------------------------------------------------------
+
+bool CRenderTracks::allocate(int32_t n) {
+    if (n < 0) return false;
+    try {
+        std::vector<scorecore::CMidiTrackStream> newStreams(static_cast<std::size_t>(n));
+        std::vector<int32_t> sizes(static_cast<std::size_t>(n), 0);
+        std::vector<int> deltas(static_cast<std::size_t>(n), 0);
+        streams.swap(newStreams);
+        headerSizes.swap(sizes);
+        pendingDelta.swap(deltas);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+void CRenderTracks::clear() {
+    std::vector<scorecore::CMidiTrackStream>().swap(streams);
+    std::vector<int32_t>().swap(headerSizes);
+    std::vector<int>().swap(pendingDelta);
+}
+
+}  // namespace scoreconv

@@ -1,0 +1,101 @@
+// The play procedure's running state: the play cursor (tempo, meter, position,
+// per-voice event indexes, next-event ticks and levels, the done matrix and
+// the indexes into the score-wide row), which the file keeps twice so that a
+// repeat can jump back; the sounding-note records that hold the note-offs of
+// each voice; and the render tracks of a pass that writes a MIDI file.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "musicxml/voice_tables.h"
+#include "play/voice_table.h"
+#include "scorecore/meter.h"
+#include "scorecore/midi_stream.h"
+#include "scorecore/score_event.h"
+
+namespace scoreconv {
+
+// The level a voice's dynamics set (volume controller), with its ramp target.
+struct CVoiceLevel {
+    uint8_t level = 0;
+    uint8_t target = 0;
+    uint8_t spare1 = 0;
+    uint8_t spare2 = 0;
+    bool operator==(const CVoiceLevel&) const = default;
+};
+
+class CPlayCursor {
+public:
+    CPlayCursor();
+
+    // Sizes the per-voice tables and the done matrix for the staves' voice
+    // counts (indexes 0, ticks 0, levels 0, nothing done); false, with the
+    // cursor as it was, without memory.
+    bool allocate(std::span<const int32_t> staffVoiceCounts);
+    // Drops the per-voice tables and puts every index and the position back
+    // to the start (the tempo is the caller's).
+    void free();
+    // Back to the start of the score: position (1, 1, 0), tick 0, the
+    // score-wide indexes -1 (the current one 0), every voice index and tick 0.
+    void rewind();
+
+    // Takes over other's state; its tempo only with withTempo.
+    void copyFrom(const CPlayCursor& other, bool withTempo);
+    // Swaps the states; the tempos only with withTempo.
+    void swapWith(CPlayCursor& other, bool withTempo);
+
+    int32_t tempo = -1;  // in force; -1 unset (stands for 120)
+    CVoiceTable<CVoiceLevel> levels;
+    CVoiceFlags done;
+    scorecore::CMeter meter;
+    CVoiceTable<int32_t> nextTick;    // per voice: tick of its next event
+    int32_t currentTick = 0;
+    scorecore::CMeasurePos position;  // (1, 1, 0)
+    CVoiceTable<int32_t> eventIndex;  // per voice: its current event
+    int32_t globalIndex = 0;          // current event of the score-wide row
+    int32_t lastRepeatIndex = -1;
+    int32_t lastFirstEndingIndex = -1;
+    int32_t keyIndex = -1;
+    int32_t nextKeyIndex = -1;
+    int32_t tempoIndex = -1;
+    int32_t nextTempoIndex = -1;
+    int32_t timeIndex = -1;
+    int32_t nextTimeIndex = -1;
+    std::vector<int32_t> voiceCounts;  // per staff
+};
+
+// Per (staff, voice) the notes that sound now, as a record of note-offs:
+// start = the tick they end at, headCount = the messages, midi = the messages
+// (status, key, velocity 0).
+class CSoundingNotes {
+public:
+    bool allocate(std::span<const int32_t> staffVoiceCounts);
+    void clear();
+    // Null for an unknown (staff, voice).
+    scorecore::CScoreEvent* at(int32_t staff, int32_t voice);
+    const scorecore::CScoreEvent* at(int32_t staff, int32_t voice) const;
+    // Whether some voice holds a note-off.
+    bool any() const;
+    // Every voice holds none.
+    void silence();
+
+private:
+    CVoiceTable<scorecore::CScoreEvent> records_;
+};
+
+// The tracks of a render pass: per track its byte stream, the bytes written
+// before the music starts and its pending delta ticks.
+struct CRenderTracks {
+    // count tracks, each empty with header size 0 and delta 0; false without memory.
+    bool allocate(int32_t count);
+    void clear();
+    int32_t count() const { return static_cast<int32_t>(streams.size()); }
+
+    std::vector<scorecore::CMidiTrackStream> streams;
+    std::vector<int32_t> headerSizes;
+    std::vector<int> pendingDelta;
+};
+
+}  // namespace scoreconv

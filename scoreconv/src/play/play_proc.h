@@ -1,0 +1,197 @@
+// The play procedure: walks the loaded score of a CMxmlFile step by step and,
+// by the file's mode, measures its playing time (1), plays it in real time
+// through the file's MIDI output (2, and 7 after a load-and-play load),
+// renders it into one MIDI track per voice and writes a standard MIDI file
+// (3), or runs silently to the file's play position and plays on from there
+// in real time (4). The metronome with its count-in, the tune-up before the
+// music, repeats and endings, dynamics, tempo changes and swing come along.
+//
+// A pass reports to the host through WM_MXML_PROGRESS (the tempo in real
+// time, the elapsed seconds, the position in real time) and polls the host's
+// stop word once per step: 1 ends it with kErrStopped, 3 to 6 end it at once
+// (3 with the state kPlayStateSignalled). However a pass ends, no note it
+// started keeps sounding.
+//
+// A pass always ends: each backward repeat jumps back at most once, and a
+// step budget from the score's length cuts off anything longer (both with a
+// log line).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "musicxml/convert_proc.h"
+#include "musicxml/mxml_file.h"
+#include "platform/midi_out.h"
+#include "platform/threads.h"
+#include "play/voice_setup.h"
+
+namespace scoreconv {
+
+// --- the state word ----------------------------------------------------------------------
+inline constexpr int kPlayStateFileWritten = 0;  // a render pass wrote (or tried to write) its file
+inline constexpr int kPlayStateEnded = 2;        // also the value while a pass runs
+inline constexpr int kPlayStateSignalled = 5;    // left on stop word 3
+inline constexpr int kPlayStateRepeat = 10;      // left inside the second pass of a repeat
+
+// --- stop word values read by a pass -----------------------------------------------------
+inline constexpr int kSignalStop = 1;        // result kErrStopped
+inline constexpr int kSignalLeave = 3;       // state kPlayStateSignalled
+inline constexpr int kSignalLeaveLast = 6;   // 4 to 6 leave as well
+
+// The tempo of a mark of -1 (none) or of a tempo that cannot be played (0 or less).
+inline constexpr int32_t kFallbackTempo = 120;
+
+// What a pass runs with besides its parameter block.
+struct CPlayEnvironment {
+    // Real-time waits (null: the machine's steady clock). It must outlive the pass.
+    const CRealTimeClock* clock = nullptr;
+    // The worker the pass runs on (null: the caller's thread). Its stop request
+    // ends the pass as stop word 3 does, at the next step.
+    platform::WorkerContext* worker = nullptr;
+    // Steps after which a pass is cut off; 0: from the score's length and repeats.
+    int64_t stepLimit = 0;
+};
+
+// The procedure as the convert procedure and the library's export run it:
+// plays params->file (nothing without one) in its mode. The result also
+// goes to *params->result, the state to *params->state; a play-time pass
+// stores the time in *params->playTime (100-ns units) and the length in
+// file.playLength; a render pass writes the MIDI file at params->sourcePath.
+void mxmlPlayProc(CThreadProcParams* params);
+// The same on `file` (params.file is not read) with an environment; returns
+// the result: 0, kErrOutOfMemory, kErrStopped (stop word 1), kErrCreate or
+// kErrWrite (the MIDI file).
+int runPlayPass(CMxmlFile& file, CThreadProcParams& params, const CPlayEnvironment& env = {});
+
+// Starts a pass of the file (params->file is not read) on its worker thread at
+// time-critical priority (best effort) with `device` as the file's MIDI
+// output, and returns at once:
+// 0; kErrNotPresent without a block; kErrStopped while another procedure runs
+// on the file; kErrOutOfMemory when no thread can be had. The worker plays
+// with a copy of the block: the slots it points to, the device and the clock
+// must stay valid until the worker has ended (file.worker.running() turns
+// false). The host stops the pass with its stop word, or with
+// file.worker.stop(timeout).
+int mxmlPlayFile(CMxmlFile& file, CThreadProcParams* params, platform::MidiOutDevice* device,
+                 const CRealTimeClock* clock = nullptr);
+
+// A play-time pass on the caller's thread (the file's mode reads 1 meanwhile
+// and is restored): *playTime in 100-ns units, file.playLength the length.
+// The pass's result; kErrStopped while a worker of the file runs.
+int mxmlGetPlaytime(CMxmlFile& file, int64_t* playTime);
+
+// One pass. Its parts live in play_proc.cpp (start, loop, end), play_step.cpp
+// (one step of the voices, dynamics, notes, metronome) and play_repeats.cpp
+// (the score-wide row: tempo, time and key marks, repeats and endings).
+class CPlayPass {
+public:
+    CPlayPass(CMxmlFile& file, CThreadProcParams& params, const CPlayEnvironment& env);
+    CPlayPass(const CPlayPass&) = delete;
+    CPlayPass& operator=(const CPlayPass&) = delete;
+
+    // The whole procedure; the result.
+    int run();
+
+private:
+    enum class Leave { No, Stopped };
+
+    // --- play_proc.cpp
+    bool prepare();
+    bool startRender();
+    void startVoices();
+    void startScoreWide();
+    void startPosition();
+    int64_t stepBudget() const;
+    void loop();
+    bool endReached() const;
+    void finish();
+    Leave pollStop();
+    void leaveSilent();
+    void afterVoices();
+    void reportTime();
+    void advance();
+    void waitForStep();
+    void cleanup();
+    bool realTime() const { return mode_ == kModeRealTime && !fastForward_; }
+    bool rendering() const { return mode_ == kModeRender; }
+
+    // --- play_step.cpp
+    void stepVoices();
+    void voiceEvents(int32_t staff, int32_t voice);
+    void handleEvent(int32_t staff, int32_t voice, const CScoreEvent& event);
+    void applyDynamics(int32_t staff, int32_t voice, const CScoreEvent& event);
+    void setLevel(int32_t staff, int32_t voice, int32_t level);
+    bool sounds(int32_t staff, int32_t voice, const CScoreEvent& event) const;
+    void playNote(int32_t staff, int32_t voice, const CScoreEvent& event);
+    int64_t noteEnd(int32_t staff, const CScoreEvent& event) const;
+    void noteOffs(int32_t staff, int32_t voice);
+    void endAllSounding();
+    int32_t trackFor(int32_t staff, int32_t voice, uint8_t key) const;
+    void put(int32_t track, uint8_t status, uint8_t data1, uint8_t data2);
+    void metronomeBeat();
+    void clickOff();
+    int64_t swingTick(int32_t staff, int64_t tick) const;
+
+    // --- play_repeats.cpp
+    void scoreWideEvents();
+    void repeatMark(int32_t index, const CScoreEvent& event);
+    void jumped();
+    int32_t tempoInForce();
+    void stepLength();
+    void writeScoreWide();
+
+    CMxmlFile& f_;
+    CThreadProcParams& p_;
+    const CRealTimeClock& clock_;
+    platform::WorkerContext* worker_;
+    int64_t stepLimit_;
+
+    int32_t mode_ = kModePlayTime;  // 1, 2 (also for 7), 3 or 4
+    bool fastForward_ = false;      // mode 4 before the play position
+    int32_t step_ = 15;             // ticks per step
+    int32_t half_ = 7;              // score-wide marks count within half a step
+    int32_t staves_ = 0;
+    std::span<const CScoreEvent> global_;
+
+    int state_ = kPlayStateEnded;
+    int result_ = 0;
+    bool failed_ = false;  // a render stream could not grow
+
+    // time
+    int64_t steps_ = 0;
+    int64_t elapsedMs_ = 0;
+    double carryMs_ = 0.0;
+    double exactStepMs_ = 0.0;
+    int64_t stepMs_ = 0;
+    int64_t lastSeconds_ = 0;
+    int64_t lastTenths_ = 0;
+    int64_t fastForward100ns_ = 0;
+    CRealTimeClock::TimePoint realTimeBase_{};
+    bool justSwitched_ = false;  // fast-forward ended: the next step is due at once
+    double realTimeMs_ = 0.0;
+    int32_t reportedTempo_ = -1;
+    int32_t currentTempo_ = 120;
+
+    // what track 0 of a render pass holds now
+    int32_t writtenTempo_ = -1;
+    bool meterWritten_ = false;
+    scorecore::CMeter writtenMeter_;
+    int32_t writtenKey_ = -1000;  // fifths x 2 + major; none yet
+
+    // music, count-in and metronome
+    int32_t musicStart_ = 0;
+    bool countIn_ = false;
+    bool metronome_ = false;
+    CTrackLayout layout_;
+    uint8_t lastProgram_ = 255;
+    uint16_t usedChannels_ = 0;
+
+    // repeats: which backward marks have jumped
+    std::vector<uint8_t> jumpedFrom_;
+    bool cutOffLogged_ = false;
+};
+
+}  // namespace scoreconv

@@ -1,0 +1,320 @@
+// One step of a pass over the voices: the notes that end, the events that are
+// due (dynamics, pan, notes), and the metronome's beat.
+#include <algorithm>
+#include <array>
+#include <limits>
+
+#include "play/play_model.h"
+#include "play/play_passes.h"
+#include "play/play_proc.h"
+#include "play/render_output.h"
+#include "scorecore/metronome.h"
+#include "scorecore/sc_util.h"
+
+namespace scoreconv {
+
+namespace {
+
+constexpr uint8_t kNoteOnStatus = 0x90;
+
+int32_t toTick(int64_t tick) {
+    return static_cast<int32_t>(
+        std::clamp<int64_t>(tick, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
+}
+
+int64_t floorDiv(int64_t a, int64_t b) {
+    const int64_t q = a / b;
+    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
+}
+
+}  // namespace
+
+void CPlayPass::stepVoices() {
+    CPlayCursor& c = f_.cursor;
+    for (int32_t s = 0; s < staves_; ++s) {
+        const int32_t voices = std::min(c.done.voiceCount(s), f_.events.voiceCount(s));
+        for (int32_t v = 0; v < voices; ++v) noteOffs(s, v);
+        for (int32_t v = 0; v < voices; ++v) {
+            if (!c.done.isDone(s, v)) voiceEvents(s, v);
+        }
+    }
+}
+
+void CPlayPass::voiceEvents(int32_t staff, int32_t voice) {
+    CPlayCursor& c = f_.cursor;
+    const auto list = f_.events.events(staff, voice);
+    int32_t* index = c.eventIndex.at(staff, voice);
+    int32_t* next = c.nextTick.at(staff, voice);
+    if (index == nullptr || next == nullptr) {
+        c.done.setDone(staff, voice);
+        return;
+    }
+    while (c.currentTick >= *next) {
+        if (*index < 0 || *index >= static_cast<int32_t>(list.size())) {
+            c.done.setDone(staff, voice);
+            return;
+        }
+        handleEvent(staff, voice, list[static_cast<std::size_t>(*index)]);
+        if (++*index >= static_cast<int32_t>(list.size())) {
+            c.done.setDone(staff, voice);
+            return;
+        }
+        *next = toTick(swingTick(staff, list[static_cast<std::size_t>(*index)].start));
+    }
+}
+
+void CPlayPass::handleEvent(int32_t staff, int32_t voice, const CScoreEvent& event) {
+    if (mode_ == kModePlayTime) {
+        // A play-time pass notes which marks the score uses.
+        if (!event.isKind(kKindRamp | kKindDynamicMark)) {
+            markDynamicPresent(f_.dynamik, event.dynamic.code);
+            markArticulationPresent(f_.articulation, event.articulation.code);
+        }
+    } else {
+        applyDynamics(staff, voice, event);
+        if (sendVoicePan(f_, staff, voice) < 0) failed_ = true;
+    }
+    if (sounds(staff, voice, event)) playNote(staff, voice, event);
+}
+
+// --- dynamics ---------------------------------------------------------------------------
+
+namespace {
+
+// The level of one step of a volume ramp: from the start level to the target
+// in equal parts, the target itself on the last step.
+int32_t rampLevel(const CDynamik& table, const CRampStep& ramp) {
+    const int32_t fromTable = dynamikLevel(table, ramp.startLevel);
+    const int32_t start = std::clamp(fromTable >= 0 ? fromTable : ramp.startLevel, 0, 127);
+    int32_t target = start;
+    if (ramp.target > 0) {
+        const int32_t level = dynamikLevel(table, ramp.target);
+        target = std::clamp(level >= 0 ? level : ramp.target, 0, 127);
+    } else if (ramp.target == -5) {
+        target = std::min(start * 2, 127);
+    } else if (ramp.target == -6) {
+        target = std::max(start / 2, 10);
+    }
+    if (ramp.steps <= 1 || ramp.step >= ramp.steps - 1) return target;
+    return start + scorecore::scDivRound((target - start) * std::max(ramp.step, 0), ramp.steps);
+}
+
+}  // namespace
+
+// A mark sets the level of its voice, of every voice of its staff or of every
+// staff, as the dynamics table says; with dynamics in use the level goes out
+// as the channel's volume.
+void CPlayPass::applyDynamics(int32_t staff, int32_t voice, const CScoreEvent& event) {
+    CRampStep ramp;
+    const bool isRamp = rampStepOf(event, ramp);
+    if (!isRamp && (event.isKind(kKindRamp) || event.dynamic.code == 0)) return;
+    const CDynamik& table = f_.dynamik;
+    const int32_t fixed = isRamp ? rampLevel(table, ramp) : -1;
+    const auto apply = [&](int32_t s, int32_t v) {
+        if (isRamp) {
+            setLevel(s, v, fixed);
+            return;
+        }
+        const bool user = (f_.playConditions & kCondUserVolume) != 0;
+        const int32_t volume = user ? f_.voiceMix.userVolume(s, v) : f_.voiceMix.sourceVolume(s);
+        const int32_t last = f_.lastVolume[voiceMidiChannel(f_, s, v)];
+        const int32_t level = dynamicVoiceLevel(table, event.dynamic.code, volume, last);
+        if (level >= 0) setLevel(s, v, level);
+    };
+    const auto voicesOf = [&](int32_t s) { return std::min(f_.cursor.done.voiceCount(s), f_.events.voiceCount(s)); };
+    if (table.UseAllStavesForDyn != 0) {
+        for (int32_t s = 0; s < staves_; ++s) {
+            for (int32_t v = 0; v < voicesOf(s); ++v) apply(s, v);
+        }
+    } else if (table.UseAllVoicesForDyn != 0) {
+        for (int32_t v = 0; v < voicesOf(staff); ++v) apply(staff, v);
+    } else {
+        apply(staff, voice);
+    }
+}
+
+void CPlayPass::setLevel(int32_t staff, int32_t voice, int32_t level) {
+    CVoiceLevel* slot = f_.cursor.levels.at(staff, voice);
+    if (slot == nullptr) return;
+    slot->level = static_cast<uint8_t>(std::clamp(level, 0, 127));
+    if ((f_.playConditions & kCondDynamics) != 0 && f_.dynamik.DynamicUse != 0 &&
+        sendVoiceVolume(f_, staff, voice) < 0) {
+        failed_ = true;
+    }
+}
+
+// --- notes ------------------------------------------------------------------------------
+
+bool CPlayPass::sounds(int32_t staff, int32_t voice, const CScoreEvent& event) const {
+    const uint64_t conds = f_.playConditions;
+    const uint32_t first = event.midi[0];
+    const bool noteOn = event.isKind(scorecore::kKindNote) && event.headCount > 0 &&
+                        (first & 0xF0u) == kNoteOnStatus && ((first >> 16) & 0x7Fu) != 0;
+    if (!noteOn && !event.isKind(kKindSelfTimed)) return false;
+    if ((conds & kCondVoiceOnOff) != 0 && !f_.onOff.isVoiceOn(staff, voice)) return false;
+    if ((conds & kCondPercussionOnly) != 0 && !f_.instruments.isPercussionStaff(staff)) return false;
+    if ((conds & kCondMetronome) != 0 && (conds & kCondMetronomeOnly) != 0) return false;
+    return !countIn_;
+}
+
+// The event's messages go out (a render pass writes every one; real time
+// sends those of notes); its note-ons are kept as note-offs for its end. A
+// pass that sends nothing (play time, fast-forward) keeps them as well, so
+// that every pass ends at the same tick, but marks them silent.
+void CPlayPass::playNote(int32_t staff, int32_t voice, const CScoreEvent& event) {
+    struct Outgoing {
+        uint8_t status = 0;
+        uint8_t key = 0;
+        uint8_t velocity = 0;
+    };
+    const uint64_t conds = f_.playConditions;
+    const bool percussion = f_.instruments.isPercussionStaff(staff);
+    const bool transpose = (conds & kCondTranspose) != 0 && (!percussion || f_.TranspAddToPerc != 0);
+    std::array<Outgoing, scorecore::kMaxHeads> out{};
+    std::size_t count = 0;
+    std::size_t noteOns = 0;
+    for (int32_t h = 0; h < std::min(event.headCount, scorecore::kMaxHeads); ++h) {
+        const uint32_t message = event.midi[static_cast<std::size_t>(h)];
+        auto status = static_cast<uint8_t>(message & 0xFFu);
+        if (status < 0x80 || status > 0xEF) continue;
+        int32_t key = static_cast<int32_t>((message >> 8) & 0xFFu);
+        auto velocity = static_cast<uint8_t>(std::min<uint32_t>((message >> 16) & 0xFFu, 127));
+        if (percussion) key = f_.instruments.percussionKey(staff, key);
+        if (key > 127) continue;  // no instrument of the staff plays it
+        if (transpose) key = static_cast<int32_t>(std::clamp<int64_t>(int64_t{key} + f_.TranspAdd, 0, 127));
+        if ((conds & kCondVoiceChannel) != 0) {
+            status = static_cast<uint8_t>((status & 0xF0u) | voiceMidiChannel(f_, staff, voice));
+        }
+        if ((status & 0xF0u) == kNoteOnStatus && velocity != 0) {
+            velocity = static_cast<uint8_t>(
+                noteOnVelocity(f_.articulation, event.articulation.code, conds, f_.baseVelocity));
+            ++noteOns;
+        }
+        out[count++] = {status, static_cast<uint8_t>(key), velocity};
+    }
+    CScoreEvent* record = f_.sounding.at(staff, voice);
+    // A voice's earlier notes end before its next ones begin.
+    if (noteOns > 0 && record != nullptr && record->headCount > 0) {
+        record->start = std::numeric_limits<int32_t>::min();
+        noteOffs(staff, voice);
+    }
+    const bool send =
+        mode_ != kModePlayTime && !fastForward_ && (rendering() || event.isKind(scorecore::kKindNote));
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const Outgoing& m = out[i];
+        const bool noteOn = (m.status & 0xF0u) == kNoteOnStatus && m.velocity != 0;
+        if (send) {
+            put(trackFor(staff, voice, m.key), m.status, m.key, m.velocity);
+            if (noteOn) usedChannels_ |= static_cast<uint16_t>(1u << (m.status & 0x0Fu));
+        }
+        if (noteOn && record != nullptr) {
+            record->midi[kept++] = (kNoteOnStatus | (m.status & 0x0Fu)) | uint32_t{m.key} << 8;
+        }
+    }
+    if (kept == 0 || record == nullptr) return;
+    record->start = toTick(noteEnd(staff, event));
+    record->kind = send ? scorecore::kKindNote : scorecore::kKindSilent;
+    record->headCount = static_cast<int32_t>(kept);
+}
+
+int64_t CPlayPass::noteEnd(int32_t staff, const CScoreEvent& event) const {
+    const int64_t start = swingTick(staff, event.start);
+    int64_t end = 0;
+    if (event.isKind(kKindSelfTimed) && !event.isKind(scorecore::kKindNote)) {
+        end = start + event.duration - f_.ticksPerQuarter;
+    } else {
+        const int32_t length =
+            soundingLength(f_.articulation, event.articulation.code, std::max(event.duration, 0),
+                           event.hasTie(scorecore::kTieStart), f_.playConditions, f_.NoteShortening, step_);
+        end = swingTick(staff, int64_t{event.start} + length);
+    }
+    return std::max(end, start + 1);
+}
+
+void CPlayPass::noteOffs(int32_t staff, int32_t voice) {
+    CScoreEvent* record = f_.sounding.at(staff, voice);
+    if (record == nullptr || record->headCount <= 0 || record->start > f_.cursor.currentTick) return;
+    if (!record->isKind(scorecore::kKindSilent)) {
+        for (int32_t h = 0; h < std::min(record->headCount, scorecore::kMaxHeads); ++h) {
+            const uint32_t off = record->midi[static_cast<std::size_t>(h)];
+            const auto key = static_cast<uint8_t>((off >> 8) & 0x7Fu);
+            put(trackFor(staff, voice, key), static_cast<uint8_t>(off & 0xFFu), key, 0);
+        }
+    }
+    record->headCount = 0;
+}
+
+void CPlayPass::endAllSounding() {
+    for (int32_t s = 0; s < staves_; ++s) {
+        for (int32_t v = 0; v < f_.events.voiceCount(s); ++v) {
+            CScoreEvent* record = f_.sounding.at(s, v);
+            if (record == nullptr || record->headCount <= 0) continue;
+            record->start = std::numeric_limits<int32_t>::min();
+            noteOffs(s, v);
+        }
+    }
+}
+
+int32_t CPlayPass::trackFor(int32_t staff, int32_t voice, uint8_t key) const {
+    if (!rendering()) return 0;
+    const uint64_t conds = f_.playConditions;
+    if ((conds & kCondPercussionTracks) != 0 && f_.instruments.isPercussionStaff(staff)) {
+        const int32_t track = trackOfPercussionKey(f_.instruments, f_.voiceCounts, conds, staff, key);
+        if (track >= 0) return track;
+    }
+    return trackOfVoice(f_.instruments, f_.voiceCounts, conds, staff, voice);
+}
+
+void CPlayPass::put(int32_t track, uint8_t status, uint8_t data1, uint8_t data2) {
+    if (renderPutShort(f_, track, status, data1, data2) < 0) failed_ = true;
+}
+
+// --- metronome --------------------------------------------------------------------------
+
+// On each beat the metronome clicks by its pattern; during the count-in every
+// beat clicks.
+void CPlayPass::metronomeBeat() {
+    scorecore::CMetronom& m = f_.metronom;
+    const auto channel = static_cast<uint8_t>(std::min<uint8_t>(m.Channel, kChannels - 1));
+    const CRenderTrackSlot slot = renderTrackSlot(f_, layout_.metronomeTrack);
+    if (rendering() && slot.stream == nullptr) return;
+    int liveDelta = 0;
+    int& delta = slot.delta != nullptr ? *slot.delta : liveDelta;
+    const CPlayCursor& c = f_.cursor;
+    const int rc = m.clickFreq(rendering() ? nullptr : f_.midiOut, countIn_, c.meter.beats, c.position.beat,
+                               &f_.lastVolume[channel], &f_.lastPan[channel], slot.stream, delta, &lastProgram_);
+    if (rc < 0) failed_ = true;
+    if (m.sounding != scorecore::kMetronomeSilent) usedChannels_ |= static_cast<uint16_t>(1u << channel);
+}
+
+void CPlayPass::clickOff() {
+    scorecore::CMetronom& m = f_.metronom;
+    if (m.sounding == scorecore::kMetronomeSilent) return;
+    const CRenderTrackSlot slot = renderTrackSlot(f_, layout_.metronomeTrack);
+    int liveDelta = 0;
+    int& delta = slot.delta != nullptr ? *slot.delta : liveDelta;
+    if (m.clickOff(rendering() ? nullptr : f_.midiOut, slot.stream, delta) < 0) failed_ = true;
+}
+
+// --- swing ------------------------------------------------------------------------------
+
+// With swing, each pair of grid steps of a staff is split long-short by its
+// rate: a tick in the first step of a pair is stretched onto the long part,
+// one in the second step squeezed onto the short part. Ticks are counted from
+// bar 1, so an upbeat swings like the bars after it.
+int64_t CPlayPass::swingTick(int32_t staff, int64_t tick) const {
+    if ((f_.playConditions & kCondSwing) == 0) return tick;
+    const int64_t a = f_.quantize.getRatePart(staff, 0);
+    const int64_t b = f_.quantize.getRatePart(staff, 1);
+    const int64_t grid = f_.quantize.getNoteTicks(staff);
+    if (grid <= 0 || (a < 2 && b < 2) || a == b) return tick;
+    const int64_t pair = 2 * grid;
+    const int64_t longPart = pair * a / (a + b);
+    const int64_t pairs = floorDiv(tick, pair);
+    const int64_t rest = tick - pairs * pair;
+    const int64_t inPair = rest < grid ? rest * longPart / grid : longPart + (rest - grid) * (pair - longPart) / grid;
+    return pairs * pair + inPair;
+}
+
+}  // namespace scoreconv
