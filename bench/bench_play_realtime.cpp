@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "musicxml/convert_proc.h"
 #include "musicxml/mxml_file.h"
 #include "musicxml/play_model_builder.h"
 #include "platform/midi_out.h"
@@ -112,9 +113,8 @@ void BM_PlayRealTimeLateness(benchmark::State& state) {
         }
         platform::CaptureMidiOut device;
         StartClock clock;
-        scoreconv::CThreadProcParams params;
-        params.file = file.get();
-        if (scoreconv::mxmlPlayFile(*file, &params, &device, &clock) != 0) {
+        const scoreconv::CPlayParams params;
+        if (scoreconv::playOnWorker(*file, &params, &device, &clock) != 0) {
             state.SkipWithError("no play thread");
             return;
         }

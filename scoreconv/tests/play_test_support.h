@@ -112,13 +112,12 @@ struct PlayHarness {
 
     // One pass in `mode`; the result.
     int play(int32_t mode, CPlayEnvironment env = {}) {
-        file->playMode = mode;
-        params = CThreadProcParams{};
-        params.file = file.get();
+        file->controls.setPlayMode(mode);
+        params = CPlayParams{};
         params.playTime = &playTime;
         params.state = &state;
         params.result = &result;
-        params.sourcePath = midiPath.string();
+        params.targetPath = midiPath.string();
         if (env.clock == nullptr) env.clock = &clock;
         return runPlayPass(*file, params, env);
     }
@@ -149,7 +148,7 @@ struct PlayHarness {
     platform::RecordingMessageTarget target;
     platform::MessageTarget* window = nullptr;
     std::unique_ptr<CMxmlFile> file;
-    CThreadProcParams params;
+    CPlayParams params;
     int64_t playTime = -1;
     int state = -1;
     int result = -1;
@@ -183,13 +182,13 @@ inline CScoreEvent markEvent(int32_t tick, uint32_t kind) {
 // One staff ("Hand") with one melodic instrument per voice (channel = voice,
 // program 10 + voice) and the given events; the score-wide row gets
 // `global` (a 4/4 signature at 0 is added first when it has none).
-inline void buildModel(CMxmlFile& file, const std::vector<std::vector<CScoreEvent>>& voices,
+inline void buildModel(PlayScore& file, const std::vector<std::vector<CScoreEvent>>& voices,
                        std::vector<CScoreEvent> global = {}) {
     const auto count = static_cast<int32_t>(voices.size());
-    ASSERT_TRUE(file.growStaffTables(1));
+    file.staffNames.resize(1);
+    ASSERT_TRUE(file.instruments.addStaves(1));
     file.staffNames[0].name = "Hand";
     file.voiceCounts = {count};
-    file.rowCount = 2;
     ASSERT_TRUE(file.events.allocRows(2));
     ASSERT_TRUE(file.events.allocVoices(0, count));
     ASSERT_TRUE(file.events.allocVoices(1, 1));

@@ -83,10 +83,10 @@ void convert(const fs::path& source, const fs::path& folder, Outcome& out) {
     const fs::path target = folder / "out.tvrx";
     fs::remove(target);
     LoggedFile f(kModeTvrxml);
-    f.file->playMode = kModeTvrxml;
+    f.file->controls.setPlayMode(kModeTvrxml);
     scorecore::CVxmlFile vxml;
     int result = 1;
-    CThreadProcParams params;
+    CConvertParams params;
     params.file = f.file.get();
     params.vxml = &vxml;
     params.sourcePath = source.string();
@@ -112,7 +112,7 @@ Outcome runAll(const fs::path& source, const fs::path& folder, int32_t ticksPerQ
             h.file->midiOut = &h.device;
         }
         int result = 1;
-        CThreadProcParams params;
+        CConvertParams params;
         params.file = h.file.get();
         params.sourcePath = source.string();
         params.playTime = &h.playTime;

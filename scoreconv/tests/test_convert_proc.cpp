@@ -58,13 +58,13 @@ std::vector<fs::path> musicXmlFiles() {
 // and log.
 struct Conversion {
     explicit Conversion(int32_t mode = kModeTvrxml) : f(mode) {
-        f.file->playMode = mode;
+        f.file->controls.setPlayMode(mode);
         f.file->setCallbackWindow(&window, true);
     }
 
     int run(const fs::path& source, const fs::path& target = {}, int64_t* playTime = nullptr) {
         int result = 12345;
-        CThreadProcParams params;
+        CConvertParams params;
         params.file = f.file.get();
         params.vxml = &vxml;
         params.sourcePath = source.string();
@@ -228,7 +228,7 @@ struct SourceScore {
 SourceScore readSource(const fs::path& source, int32_t mode) {
     SourceScore out;
     LoggedFile f(mode);
-    f.file->playMode = mode;
+    f.file->controls.setPlayMode(mode);
     out.rc = f.load(source);
     if (out.rc != kOk) return out;
     const CMxmlFile& file = *f.file;
@@ -275,7 +275,7 @@ TEST(ConvertTvrxml, EveryMusicXmlFileBecomesATvrxmlScoreWithItsStavesAndVoices) 
         for (std::size_t s = 0; s < written.voices.size(); ++s) EXPECT_LE(written.voices[s], expected.voices[s]);
         EXPECT_GE(written.systems, 1);
         EXPECT_TRUE(written.faults.empty()) << written.faults.front();
-        EXPECT_EQ(c.file().playMode, kModeTvrxml);
+        EXPECT_EQ(c.file().playModeNow(), kModeTvrxml);
         EXPECT_TRUE(c.f.logged("\tmxmlConvertProc|vxml->writeFile|errorcode okay"));
         EXPECT_TRUE(c.f.logged("\tmxmlConvertProc|errorcode success"));
     }
@@ -351,7 +351,7 @@ TEST(ConvertStop, AStopRequestAtMeasureFiveEndsTheRunWithNoFileAndTheModeRestore
         const fs::path target = temp.path() / "stopped.tvrx";
         EXPECT_EQ(c.run(source, target), scorecore::kErrStopped);
         EXPECT_FALSE(fs::exists(target));
-        EXPECT_EQ(c.file().playMode, mode);
+        EXPECT_EQ(c.file().playModeNow(), mode);
         EXPECT_FALSE(c.file().isLoaded());
         EXPECT_EQ(c.file().staffCount(), 0);
         EXPECT_TRUE(c.f.logged("\tmxmlConvertProc|errorcode fail"));
@@ -364,7 +364,7 @@ TEST(ConvertStop, AStopWordSetBeforeTheRunLoadsNothing) {
     Conversion c(kModeRealTime);
     c.f.signal = 1;
     EXPECT_EQ(c.run(fixture("walk_parts.xml")), scorecore::kErrStopped);
-    EXPECT_EQ(c.file().playMode, kModeRealTime);
+    EXPECT_EQ(c.file().playModeNow(), kModeRealTime);
     EXPECT_FALSE(c.file().isLoaded());
 }
 
@@ -417,7 +417,7 @@ TEST(ConvertFailures, ModeFiveWithoutADocumentObjectWritesNothing) {
     TempFolder temp;
     LoggedFile f(kModeTvrxml);
     int result = 0;
-    CThreadProcParams params;
+    CConvertParams params;
     params.file = f.file.get();
     params.sourcePath = fixture("walk_parts.xml").string();
     params.targetPath = (temp.path() / "x.tvrx").string();
@@ -456,7 +456,7 @@ TEST(ConvertPlay, ASlotHandsTheLoadedModelToThePlayProcedure) {
         c.file().PreviewSec = 0;
         int64_t time = 0;
         ASSERT_EQ(c.run(fixture("walk_parts.xml"), {}, k.slot ? &time : nullptr), kOk);
-        EXPECT_EQ(c.file().playMode, k.mode);
+        EXPECT_EQ(c.file().playModeNow(), k.mode);
         EXPECT_TRUE(c.file().isLoaded());
         EXPECT_EQ(c.file().fnScanned, fixture("walk_parts.xml").string());
         EXPECT_EQ(c.f.logged("\tmxmlConvertProc|vor mxmlPlayProc"), k.pass);
@@ -470,7 +470,7 @@ TEST(ConvertPlay, ASlotHandsTheLoadedModelToThePlayProcedure) {
             // The slot holds the time a play-time pass of the loaded score measures.
             EXPECT_GT(time, 0);
             int64_t again = 0;
-            EXPECT_EQ(mxmlGetPlaytime(c.file(), &again), kOk);
+            EXPECT_EQ(measurePlayTime(c.file(), &again), kOk);
             EXPECT_EQ(again, time);
         } else {
             EXPECT_EQ(time, 0);
@@ -493,7 +493,7 @@ TEST(ConvertPlay, AStopDuringThePlayTimePassFailsTheLoad) {
     EXPECT_EQ(c.run(fixture("walk_parts.xml"), {}, &time), scorecore::kErrStopped);
     EXPECT_EQ(time, 0);
     EXPECT_FALSE(c.file().isLoaded());
-    EXPECT_EQ(c.file().playMode, kModeRealTime);
+    EXPECT_EQ(c.file().playModeNow(), kModeRealTime);
     EXPECT_TRUE(c.f.logged("\tmxmlPlayProc|End"));
     EXPECT_TRUE(c.f.logged("\tmxmlConvertProc|errorcode fail"));
 }
@@ -529,13 +529,13 @@ TEST(ScanFile, LoadsOnAWorkerWhileTheCallerPumpsAndKnowsTheFileAfterwards) {
     });
     platform::MessageTarget* window = &target;
     LoggedFile f(kModeRealTime);
-    f.file->playMode = kModeRealTime;
+    f.file->controls.setPlayMode(kModeRealTime);
     // Sent reports wait for this thread: the scan must pump while it waits.
     f.file->setCallbackWindow(&window, false);
     const std::string source = fixture("walk_parts.xml").string();
     EXPECT_EQ(mxmlScanFile(f.file.get(), source, nullptr), kOk);
     EXPECT_TRUE(f.file->isLoaded());
-    EXPECT_EQ(f.file->playMode, kModeRealTime);
+    EXPECT_EQ(f.file->playModeNow(), kModeRealTime);
     EXPECT_FALSE(f.file->worker.running());
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen.front(), kProgressTotal);
@@ -559,26 +559,26 @@ TEST(ScanFile, RefusalsAndFailures) {
     EXPECT_EQ(mxmlScanFile(nullptr, source, nullptr), kOk);
     {
         LoggedFile f(kModeRealTime);
-        f.file->playMode = kModePlayTime;  // a load runs
+        f.file->controls.setPlayMode(kModePlayTime);  // a load runs
         EXPECT_EQ(mxmlScanFile(f.file.get(), source, nullptr), scorecore::kErrNotPresent);
     }
     {
         LoggedFile f(kModeRealTime);
-        f.file->playMode = kModeRealTime;
+        f.file->controls.setPlayMode(kModeRealTime);
         f.signal = 1;
         EXPECT_EQ(mxmlScanFile(f.file.get(), source, nullptr), scorecore::kErrStopped);
         EXPECT_FALSE(f.file->isLoaded());
     }
     {
         LoggedFile f(kModeRealTime);
-        f.file->playMode = kModeRealTime;
+        f.file->controls.setPlayMode(kModeRealTime);
         EXPECT_EQ(mxmlScanFile(f.file.get(), fixture("malformed.xml").string(), nullptr), scorecore::kErrCannotOpen);
         EXPECT_FALSE(f.file->isLoaded());
     }
     {
         // A worker that cannot be started is a failure, and nothing is loaded.
         LoggedFile f(kModeRealTime);
-        f.file->playMode = kModeRealTime;
+        f.file->controls.setPlayMode(kModeRealTime);
         platform::WorkerThread failing([](std::function<void()>) -> std::thread {
             throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
         });

@@ -646,7 +646,7 @@ TEST_F(ExportsPlay, TempoSettingsChangeThePlayTime) {
         {"an absolute 240", 0, 0, 240, 4.0},
         {"absolute -1 is 120", 0, 0, -1, 8.0},
     };
-    h_.file->playConditions |= scoreconv::kCondTempoRule;
+    h_.file->controls.addPlayConditions(scoreconv::kCondTempoRule);
     for (const Row& row : rows) {
         EXPECT_EQ(mxmlSetTempoMode(h_.file, row.mode), h_.file);
         EXPECT_EQ(mxmlSetTempoAdd(h_.file, row.add), h_.file);
@@ -668,7 +668,7 @@ TEST_F(ExportsPlay, TheTuneUpPlaysThroughTheFilesOutputAndEndsItsNotes) {
     // Switched off: nothing to do, and that is no failure.
     EXPECT_TRUE(mxmlPlayEinstimmung(h_.file));
     EXPECT_EQ(out.count(), 0u);
-    h_.file->playConditions |= scoreconv::kCondTuneUp;
+    h_.file->controls.addPlayConditions(scoreconv::kCondTuneUp);
     h_.file->einstimmung.Type = 2;  // a chord
     h_.file->einstimmung.Zerlegt = 0;
     h_.file->einstimmung.Duration = 10;

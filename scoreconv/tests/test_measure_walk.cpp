@@ -306,18 +306,18 @@ TEST(MeasureWalk, ProgressCountsMeasuresOfAllParts) {
 TEST(MeasureWalk, AStopRequestEndsTheLoadAndEmptiesTheFile) {
     LoggedFile f;
     f.signal = 1;
-    f.file->playMode = kModeRender;
+    f.file->controls.setPlayMode(kModeRender);
     EXPECT_EQ(loadScore(f, fixture("walk_voices.xml")), scorecore::kErrStopped);
     EXPECT_FALSE(f.file->isLoaded());
     EXPECT_EQ(f.file->rowCount, 0);
-    EXPECT_EQ(f.file->playMode, kModeRender);
+    EXPECT_EQ(f.file->playModeNow(), kModeRender);
     EXPECT_TRUE(f.logged("errorcode fail"));
 }
 
 TEST(MeasureWalk, LoadAndPlayModeLeavesThePerVoiceDefaults) {
     Loaded score("walk_parts.xml", kModeLoadAndPlay);
     const CMxmlFile& file = score.file();
-    EXPECT_EQ(file.playMode, kModeLoadAndPlay);
+    EXPECT_EQ(file.playModeNow(), kModeLoadAndPlay);
     EXPECT_EQ(file.voiceCounts, (std::vector<int32_t>{1, 1, 1}));
     EXPECT_EQ(file.onOff.staffCount(), 3);
     EXPECT_EQ(file.cursor.voiceCounts.size(), 0u);

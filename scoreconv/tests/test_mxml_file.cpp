@@ -59,7 +59,7 @@ TEST(MxmlFileCreate, StartsEmptyWithTheDefaults) {
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->progressWindow, &receiver);
     EXPECT_EQ(file->signal, &signal);
-    EXPECT_EQ(file->playMode, kModeRender);
+    EXPECT_EQ(file->playModeNow(), kModeRender);
     EXPECT_EQ(file->ticksPerQuarter, 960);
     EXPECT_EQ(file->quantize.ticksPerQuarter(), 960);
     EXPECT_EQ(file->einstimmung.ticksPerQuarter, 960);
@@ -72,10 +72,10 @@ TEST(MxmlFileCreate, StartsEmptyWithTheDefaults) {
     EXPECT_EQ(file->dynamik.flag, 0);
     EXPECT_EQ(file->playLength.flag, 0);
     EXPECT_EQ(file->startPos.flag, 1);
-    EXPECT_EQ(file->tempoRule.TempoMode, 1);
-    EXPECT_EQ(file->tempoRule.TempoAbs, -1);
-    EXPECT_EQ(file->tempoRule.low, 10);
-    EXPECT_EQ(file->tempoRule.high, 720);
+    EXPECT_EQ(file->controls.tempo().TempoMode, 1);
+    EXPECT_EQ(file->controls.tempo().TempoAbs, -1);
+    EXPECT_EQ(file->controls.tempo().low, 10);
+    EXPECT_EQ(file->controls.tempo().high, 720);
     EXPECT_EQ(file->baseVelocity, 90);
     EXPECT_EQ(file->NoteShortening, 95);
     EXPECT_EQ(file->PreviewDo, 0);
@@ -84,7 +84,7 @@ TEST(MxmlFileCreate, StartsEmptyWithTheDefaults) {
     EXPECT_EQ(file->progressPosted, 1);
     EXPECT_EQ(file->initialTempo, 120);
     EXPECT_EQ(file->convProps, -1);
-    EXPECT_EQ(file->playConditions, 0u);
+    EXPECT_EQ(file->controls.playConditions(), 0u);
     EXPECT_EQ(file->writerPart, -1);
     EXPECT_EQ(file->writerMeasure, -1);
     EXPECT_EQ(file->writerVoice, -1);
@@ -154,15 +154,15 @@ TEST(MxmlFileMode, LoadsRunInPlayTimeExceptTvrxmlAndLoadAndPlay) {
 TEST(MxmlFileMode, ScopePutsTheSavedModeBack) {
     auto file = makeFile(nullptr, nullptr, kModeRender);
     {
-        CMxmlFile::ModeScope load(*file, CMxmlFile::loadMode(file->playMode));
-        EXPECT_EQ(file->playMode, kModePlayTime);
+        CMxmlFile::ModeScope load(*file, CMxmlFile::loadMode(file->playModeNow()));
+        EXPECT_EQ(file->playModeNow(), kModePlayTime);
         {
             CMxmlFile::ModeScope lookAhead(*file, kModeLookAhead);
-            EXPECT_EQ(file->playMode, kModeLookAhead);
+            EXPECT_EQ(file->playModeNow(), kModeLookAhead);
         }
-        EXPECT_EQ(file->playMode, kModePlayTime);
+        EXPECT_EQ(file->playModeNow(), kModePlayTime);
     }
-    EXPECT_EQ(file->playMode, kModeRender);
+    EXPECT_EQ(file->playModeNow(), kModeRender);
 }
 
 TEST(MxmlFileProgress, PostsOrSendsByThePostFlag) {
@@ -270,7 +270,7 @@ TEST(MxmlFileDestroy, NeverLoadedObjectStaysEmptyTwice) {
 TEST(MxmlFileDestroy, EmptiesTheScoreAndKeepsTheSettings) {
     auto file = makeFile();
     fillAsLoaded(*file);
-    file->tempoRule.TempoMode = 0;
+    file->controls.setTempoMode(0);
     file->NoteShortening = 80;
     file->articulation.rows[0].noteCut = -30;
     file->cursor.tempo = 100;
@@ -300,7 +300,7 @@ TEST(MxmlFileDestroy, EmptiesTheScoreAndKeepsTheSettings) {
     EXPECT_EQ(file->metronom.CountIn, 2);  // a fresh record stands in
     EXPECT_EQ(file->voiceMix.userVolume(0, 0), kDefaultVolume);
     // Settings stay.
-    EXPECT_EQ(file->tempoRule.TempoMode, 0);
+    EXPECT_EQ(file->controls.tempo().TempoMode, 0);
     EXPECT_EQ(file->NoteShortening, 80);
     EXPECT_EQ(file->articulation.rows[0].noteCut, -30);
 
@@ -321,17 +321,17 @@ TEST(MxmlFileDestroy, IgnoreTempoKeepsTheCursorTempo) {
 TEST(MxmlFileReset, PutsTheSettingsBack) {
     auto file = makeFile();
     fillAsLoaded(*file);
-    file->tempoRule = {0, 50, 200, 20, 300};
+    file->controls.setTempo(CTempoSettings{0, 50, 200, 20, 300});
     file->baseVelocity = 60;
     file->PreviewDo = 1;
     file->progressPosted = 0;
     file->TranspAdd = 5;
     file->einstimmung.Type = 2;
     file->reset();
-    EXPECT_EQ(file->tempoRule.TempoMode, 1);
-    EXPECT_EQ(file->tempoRule.TempoAdd, 0);
-    EXPECT_EQ(file->tempoRule.low, 10);
-    EXPECT_EQ(file->tempoRule.high, 720);
+    EXPECT_EQ(file->controls.tempo().TempoMode, 1);
+    EXPECT_EQ(file->controls.tempo().TempoAdd, 0);
+    EXPECT_EQ(file->controls.tempo().low, 10);
+    EXPECT_EQ(file->controls.tempo().high, 720);
     EXPECT_EQ(file->baseVelocity, 90);
     EXPECT_EQ(file->PreviewDo, 0);
     EXPECT_EQ(file->progressPosted, 1);

@@ -2,6 +2,7 @@
 // the staff-line count, saving the document, the original name, and the
 // track names of a render pass.
 #include "musicxml/output_elements.h"
+#include "play/track_names.h"
 
 #include <gtest/gtest.h>
 
@@ -153,7 +154,7 @@ std::unique_ptr<CMxmlFile> renderFile(std::vector<int32_t> voices, std::vector<s
             EXPECT_TRUE(file->instruments.append(s, CMidiInstr{}));
         }
     }
-    EXPECT_TRUE(file->render.allocate(planTracks(file->instruments, file->voiceCounts, file->playConditions, false, false).count));
+    EXPECT_TRUE(file->render.allocate(planTracks(file->instruments, file->voiceCounts, file->controls.playConditions(), false, false).count));
     return file;
 }
 
@@ -172,8 +173,8 @@ TEST(TrackNames, VoicesAreNamedAfterTheirStaff) {
 
 TEST(TrackNames, DrumsWithTracksOfTheirOwnAreNamedByKey) {
     auto file = renderFile({1, 1}, {"Drums", "Bass"}, 0, {35, 81, 34});
-    file->playConditions |= kCondPercussionTracks;
-    ASSERT_TRUE(file->render.allocate(planTracks(file->instruments, file->voiceCounts, file->playConditions, false, false).count));
+    file->controls.addPlayConditions(kCondPercussionTracks);
+    ASSERT_TRUE(file->render.allocate(planTracks(file->instruments, file->voiceCounts, file->controls.playConditions(), false, false).count));
     ASSERT_EQ(writeTrackNames(*file), kOk);
     ASSERT_EQ(file->render.count(), 5);
     EXPECT_EQ(namesOf(*file, 1), std::vector<std::string>{"Acoustic Bass Drum"});
@@ -189,7 +190,7 @@ TEST(TrackNames, DrumsWithTracksOfTheirOwnAreNamedByKey) {
 
     // Outside a render pass nothing is written.
     auto live = renderFile({1}, {"Flute"});
-    live->playMode = kModeRealTime;
+    live->controls.setPlayMode(kModeRealTime);
     ASSERT_EQ(writeTrackNames(*live), kOk);
     EXPECT_TRUE(namesOf(*live, 1).empty());
 }

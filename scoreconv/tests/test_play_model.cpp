@@ -2,6 +2,8 @@
 // articulations, percussion keys, volumes and the tempo rule.
 #include "play/play_model.h"
 
+#include "musicxml/mxml_words.h"
+
 #include <gtest/gtest.h>
 
 #include <string>

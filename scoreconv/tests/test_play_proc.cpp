@@ -58,9 +58,9 @@ TEST_P(PlayTime, MeasuresRepeatsAndTempo) {
     PlayHarness h(kModePlayTime);
     h.load("walk_repeats.xml");
     h.file->PlayRepeats = c.playRepeats;
-    h.file->playConditions = c.conditions;
-    h.file->tempoRule.TempoMode = static_cast<uint8_t>(c.tempoMode);
-    h.file->tempoRule.TempoAbs = c.tempoAbs;
+    h.file->controls.setPlayConditions(c.conditions);
+    h.file->controls.setTempoMode(static_cast<uint8_t>(c.tempoMode));
+    h.file->controls.setTempoAbs(c.tempoAbs);
     EXPECT_EQ(h.play(kModePlayTime), kOk);
     EXPECT_EQ(h.result, kOk);
     EXPECT_EQ(h.state, kPlayStateEnded);
@@ -107,9 +107,9 @@ TEST(PlayTimeModel, LongPiecesCountIn64Bits) {
     EXPECT_EQ(h.file->playLength.bar, 250);
 
     // Real time moves the play position just as far.
-    h.file->playPosition = 0;
+    h.file->controls.setSeekTarget(0);
     EXPECT_EQ(h.play(kModeRealTime), kOk);
-    EXPECT_EQ(h.file->playPosition, int64_t{500'016} * 10000);
+    EXPECT_EQ(h.file->playPositionNow(), int64_t{500'016} * 10000);
     EXPECT_EQ(h.clock.elapsedNs(), int64_t{500'015'625'000});
 }
 
@@ -125,11 +125,11 @@ TEST(PlayTimeModel, EmptyFileEndsAtOnce) {
 TEST(PlayTimeModel, GetPlaytimeRunsAPlayTimePassAndKeepsTheMode) {
     PlayHarness h(kModeRealTime);
     h.load("walk_repeats.xml");
-    h.file->playMode = kModeRender;
+    h.file->controls.setPlayMode(kModeRender);
     int64_t time = 0;
-    EXPECT_EQ(mxmlGetPlaytime(*h.file, &time), kOk);
+    EXPECT_EQ(measurePlayTime(*h.file, &time), kOk);
     EXPECT_EQ(time, 12016 * 10000);
-    EXPECT_EQ(h.file->playMode, kModeRender);
+    EXPECT_EQ(h.file->playModeNow(), kModeRender);
     EXPECT_TRUE(h.device.messages().empty());
 }
 
@@ -148,7 +148,7 @@ TEST(PlayTimeModel, AScanWithASlotMeasuresThePlayTime) {
     int64_t time = 0;
     EXPECT_EQ(mxmlScanFile(h.file.get(), testing::fixture("walk_repeats.xml").string(), &time), kOk);
     EXPECT_EQ(time, 12016 * 10000);
-    EXPECT_EQ(h.file->playMode, kModeRealTime);
+    EXPECT_EQ(h.file->playModeNow(), kModeRealTime);
     EXPECT_EQ(h.file->playLength.bar, 5);
     EXPECT_TRUE(h.logged("mxmlPlayProc|End"));
 }
@@ -206,7 +206,7 @@ TEST(PlayRealTime, ReportsTempoSecondsAndPositions) {
         barTwo = barTwo || (m.wParam == positionWParam(2) && m.lParam == positionLParam(0, 1));
     }
     EXPECT_TRUE(barTwo);
-    EXPECT_EQ(h.file->playPosition, 6031 * 10000);  // the last step at 60 lasts 31.25 ms
+    EXPECT_EQ(h.file->playPositionNow(), 6031 * 10000);  // the last step at 60 lasts 31.25 ms
 }
 
 TEST(PlayRealTime, HostTempoHoldsWhileTempoMarksAreIgnored) {
@@ -256,7 +256,7 @@ TEST(PlayStop, MidPlayLeavesEveryNoteOff) {
     for (const int word : {kSignalStop, kSignalLeave, 5}) {
         PlayHarness h;
         h.load("walk_piano.xml");
-        h.file->playConditions = kCondMetronome;
+        h.file->controls.setPlayConditions(kCondMetronome);
         h.file->metronom.CountIn = 0;
         h.target.setSendHandler([&](platform::MessageId, platform::WParam w, platform::LParam l) {
             if (w == kProgressSeconds && l == 1) h.signal = word;
@@ -284,15 +284,14 @@ TEST(PlayStop, MidPlayLeavesEveryNoteOff) {
 TEST(PlayStop, WorkerStopRequestEndsThePlay) {
     PlayHarness h;
     h.load("walk_repeats.xml");
-    CThreadProcParams params;
-    params.file = h.file.get();
+    CPlayParams params;
     int state = -1;
     params.state = &state;
-    h.file->playMode = kModeRealTime;
+    h.file->controls.setPlayMode(kModeRealTime);
     // The real clock: the host stops the worker while it plays.
-    ASSERT_EQ(mxmlPlayFile(*h.file, &params, &h.device, nullptr), kOk);
-    EXPECT_EQ(mxmlPlayFile(*h.file, &params, &h.device, nullptr), kErrStopped);  // one at a time
-    EXPECT_EQ(mxmlGetPlaytime(*h.file, nullptr), kErrStopped);
+    ASSERT_EQ(playOnWorker(*h.file, &params, &h.device, nullptr), kOk);
+    EXPECT_EQ(playOnWorker(*h.file, &params, &h.device, nullptr), kErrStopped);  // one at a time
+    EXPECT_EQ(measurePlayTime(*h.file, nullptr), kErrStopped);
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (h.notes().empty() && std::chrono::steady_clock::now() < until) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -315,11 +314,11 @@ TEST(PlayStop, AnOutputThatThrowsEndsTheWorkersPlayWithAnError) {
     h.load("walk_repeats.xml");
     ThrowingMidiOut device;
     int result = 1;
-    CThreadProcParams params;
+    CPlayParams params;
     params.result = &result;
-    h.file->playMode = kModeRealTime;
+    h.file->controls.setPlayMode(kModeRealTime);
     // Escaping the worker, the exception would end the host's process.
-    ASSERT_EQ(mxmlPlayFile(*h.file, &params, &device, &h.clock), kOk);
+    ASSERT_EQ(playOnWorker(*h.file, &params, &device, &h.clock), kOk);
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (h.file->worker.running() && std::chrono::steady_clock::now() < until) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -345,9 +344,9 @@ TEST(PlayPreview, StopsAfterTheReportOfItsLastSecond) {
 TEST(PlayFastForward, PlaysFromThePlayPositionOn) {
     PlayHarness h;
     h.load("walk_repeats.xml");
-    h.file->playPosition = 2 * kSecond100ns;  // bar 2
+    h.file->controls.setSeekTarget(2 * kSecond100ns);  // bar 2
     EXPECT_EQ(h.play(kModeFastForward), kOk);
-    EXPECT_EQ(h.file->playMode, kModeRealTime);
+    EXPECT_EQ(h.file->playModeNow(), kModeRealTime);
     const auto notes = h.notes();
     ASSERT_FALSE(notes.empty());
     EXPECT_EQ(notes.front().key, 74);  // D5 at once
@@ -355,7 +354,7 @@ TEST(PlayFastForward, PlaysFromThePlayPositionOn) {
     EXPECT_EQ(std::count_if(notes.begin(), notes.end(), [](const NoteMessage& n) { return n.key == 72; }), 0);
     expectEveryNoteEnded(notes);
     EXPECT_EQ(h.clock.elapsedNs(), int64_t{10'015'625'000});
-    EXPECT_EQ(h.file->playPosition, 12016 * 10000);
+    EXPECT_EQ(h.file->playPositionNow(), 12016 * 10000);
 }
 
 TEST(PlayLoadAndPlay, PlaysInRealTime) {
@@ -371,7 +370,7 @@ TEST(PlayLoadAndPlay, PlaysInRealTime) {
 TEST(PlayCountIn, ClicksTwoBarsThenTheMusicStartsAtBarOne) {
     PlayHarness h;
     buildModel(*h.file, {{noteEvent(0, 480, {60})}});
-    h.file->playConditions = kCondMetronome;
+    h.file->controls.setPlayConditions(kCondMetronome);
     h.file->metronom.CountIn = 2;
     h.file->metronom.Use = 0;
     EXPECT_EQ(h.play(kModeRealTime), kOk);
@@ -397,7 +396,7 @@ TEST(PlayCountIn, ClicksTwoBarsThenTheMusicStartsAtBarOne) {
 TEST(PlayCountIn, UpbeatPlaysInTheLastCountInBar) {
     PlayHarness h;
     h.load("walk_upbeat.xml");  // 3/4, a quarter before bar 1
-    h.file->playConditions = kCondMetronome;
+    h.file->controls.setPlayConditions(kCondMetronome);
     h.file->metronom.CountIn = 1;
     h.file->metronom.Use = 0;
     EXPECT_EQ(h.play(kModeRealTime), kOk);
@@ -416,7 +415,7 @@ TEST(PlayCountIn, UpbeatPlaysInTheLastCountInBar) {
 TEST(PlayMetronomeOnly, ClicksWithoutNotes) {
     PlayHarness h;
     h.load("walk_repeats.xml");
-    h.file->playConditions = kCondMetronome | kCondMetronomeOnly;
+    h.file->controls.setPlayConditions(kCondMetronome | kCondMetronomeOnly);
     h.file->metronom.CountIn = 0;
     EXPECT_EQ(h.play(kModeRealTime), kOk);
     const auto notes = h.notes();
@@ -429,7 +428,7 @@ TEST(PlayMetronomeOnly, ClicksWithoutNotes) {
 TEST(PlayTuneUp, StoppedAtOnceSkipsTheScore) {
     PlayHarness h;
     h.load("walk_repeats.xml");
-    h.file->playConditions = kCondTuneUp;
+    h.file->controls.setPlayConditions(kCondTuneUp);
     h.file->einstimmung.Type = 2;
     h.file->einstimmung.Zerlegt = 0;
     platform::Event event(platform::Event::Kind::ManualReset, true);
@@ -446,7 +445,7 @@ TEST(PlayTuneUp, StoppedAtOnceSkipsTheScore) {
 TEST(PlayTuneUp, PlaysBeforeTheMusic) {
     PlayHarness h;
     h.load("walk_repeats.xml");
-    h.file->playConditions = kCondTuneUp;
+    h.file->controls.setPlayConditions(kCondTuneUp);
     h.file->einstimmung.Type = 2;
     h.file->einstimmung.Zerlegt = 0;
     h.file->einstimmung.Duration = 1000;
@@ -478,7 +477,7 @@ TEST(PlaySounding, ConditionsChooseWhatSounds) {
     for (const Case& c : cases) {
         PlayHarness h;
         buildModel(*h.file, {{noteEvent(0, 480, {60})}, {noteEvent(0, 480, {64}, 1)}});
-        h.file->playConditions = c.conditions;
+        h.file->controls.setPlayConditions(c.conditions);
         h.file->metronom.CountIn = 0;
         h.file->metronom.Use = 0;
         h.file->TranspAdd = 2;
@@ -512,7 +511,7 @@ TEST(PlaySwing, SplitsPairsOfEighthsLongShort) {
                               noteEvent(720, 240, {65})}});
         h.file->quantize.setRate(0, 2, 1);
         h.file->quantize.setNote(0, 0);
-        h.file->playConditions = conditions;
+        h.file->controls.setPlayConditions(conditions);
         EXPECT_EQ(h.play(kModeRealTime), kOk);
         std::vector<int64_t> onsets;
         for (const NoteMessage& n : h.notes()) {
@@ -540,7 +539,7 @@ TEST(PlayDynamics, RampStepsReachTheirTargetWithoutDividingByZero) {
     CScoreEvent half;
     makeRampStep(half, 960, {90, 2, -6, 1});
     buildModel(*h.file, {{one, noteEvent(0, 480, {60}), zero, half, noteEvent(960, 480, {62})}});
-    h.file->playConditions = kCondDynamics;
+    h.file->controls.setPlayConditions(kCondDynamics);
     EXPECT_EQ(h.play(kModeRealTime), kOk);
     std::vector<int> volumes;
     for (const uint32_t m : h.shortMessages()) {

@@ -96,7 +96,7 @@ TEST_F(PlayRender, DrumInstrumentsGetTracksOfTheirOwnNamedAfterTheirKey) {
     for (const bool own : {false, true}) {
         PlayHarness h(kModeRender);
         h.load("walk_percussion.xml");
-        h.file->playConditions = own ? kCondPercussionTracks : 0;
+        h.file->controls.setPlayConditions(own ? kCondPercussionTracks : 0);
         const MidoFile file = render(h);
         if (own) {
             EXPECT_THAT(file.trackNames(), ElementsAre("walk_percussion", "Acoustic Bass Drum", "Acoustic Snare",
@@ -139,7 +139,7 @@ TEST_F(PlayRender, TempoTimeAndKeyEventsFollowTheScore) {
 TEST_F(PlayRender, DynamicsSetTheVoiceVolume) {
     PlayHarness h(kModeRender);
     h.load("walk_directions.xml");  // p, crescendo to f, sfz
-    h.file->playConditions = kCondDynamics;
+    h.file->controls.setPlayConditions(kCondDynamics);
     const MidoFile file = render(h);
     std::vector<int> volumes;
     for (const MidoEvent& e : file.of("control_change", 1)) {
@@ -168,7 +168,7 @@ TEST_F(PlayRender, SwingMovesTheOffbeatEighths) {
     buildModel(*h.file, {{noteEvent(0, 240, {60}), noteEvent(240, 240, {62}), noteEvent(480, 240, {64}),
                           noteEvent(720, 240, {65})}});
     h.file->quantize.setRate(0, 2, 1);
-    h.file->playConditions = kCondSwing;
+    h.file->controls.setPlayConditions(kCondSwing);
     const MidoFile file = render(h);
     std::vector<int64_t> ticks;
     for (const MidoEvent& e : file.notesOn()) ticks.push_back(e.tick);
@@ -203,7 +203,7 @@ TEST_F(PlayRender, AlternativeEndingsOfARealScore) {
 TEST_F(PlayRender, MetronomeAndTuneUpTracksWhenSwitchedOn) {
     PlayHarness h(kModeRender);
     h.load("walk_repeats.xml");
-    h.file->playConditions = kCondMetronome | kCondTuneUp;
+    h.file->controls.setPlayConditions(kCondMetronome | kCondTuneUp);
     h.file->metronom.CountIn = 2;
     h.file->metronom.Use = 0;
     h.file->einstimmung.Type = 2;
@@ -238,12 +238,12 @@ TEST_F(PlayRender, RealTimePlaysTheNotesOfTheFileInItsOrder) {
     for (const char* name : {"walk_repeats.xml", "walk_piano.xml", "walk_voices.xml"}) {
         PlayHarness rendered(kModeRender);
         rendered.load(name);
-        rendered.file->playConditions = kCondShorten;
+        rendered.file->controls.setPlayConditions(kCondShorten);
         const MidoFile file = render(rendered, std::string(name) + ".mid");
 
         PlayHarness live;
         live.load(name);
-        live.file->playConditions = kCondShorten;
+        live.file->controls.setPlayConditions(kCondShorten);
         ASSERT_EQ(live.play(kModeRealTime), kOk);
 
         // At 120 a tick lasts 125/120 ms; note-ons lie on the real-time steps.

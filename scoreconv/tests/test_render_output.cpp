@@ -27,14 +27,16 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using Bytes = std::vector<uint8_t>;
 
-// A file object with `tracks` render tracks and one staff per entry of
-// voiceCounts (one melodic instrument per voice, channel = voice).
-std::unique_ptr<CMxmlFile> makeFile(int32_t mode, int32_t tracks, std::vector<int32_t> voiceCounts = {1}) {
-    auto file = CMxmlFile::newFile(nullptr, mode, nullptr, 480, "qvp3", nullptr);
+// A play score, filled without any file, with `tracks` render tracks and one
+// staff per entry of voiceCounts (one melodic instrument per voice, channel =
+// voice).
+std::unique_ptr<PlayScore> makeFile(int32_t mode, int32_t tracks, std::vector<int32_t> voiceCounts = {1}) {
+    auto file = std::make_unique<PlayScore>(480);
+    file->controls.setPlayMode(mode);
     const auto staves = static_cast<int32_t>(voiceCounts.size());
-    EXPECT_TRUE(file->growStaffTables(staves));
+    file->staffNames.resize(static_cast<std::size_t>(staves));
+    EXPECT_TRUE(file->instruments.addStaves(staves));
     file->voiceCounts = voiceCounts;
-    file->rowCount = staves + 1;
     EXPECT_TRUE(file->events.allocRows(staves + 1));
     for (int32_t s = 0; s < staves; ++s) {
         EXPECT_TRUE(file->events.allocVoices(s, voiceCounts[static_cast<std::size_t>(s)]));
@@ -51,7 +53,7 @@ std::unique_ptr<CMxmlFile> makeFile(int32_t mode, int32_t tracks, std::vector<in
     return file;
 }
 
-Bytes trackBytes(const CMxmlFile& file, int32_t track) {
+Bytes trackBytes(const PlayScore& file, int32_t track) {
     const auto bytes = file.render.streams[static_cast<std::size_t>(track)].bytes();
     return Bytes(bytes.begin(), bytes.end());
 }
@@ -163,7 +165,7 @@ TEST(RenderPut, ProgramChangeNowUsesTheVoicesTrackAndChannel) {
     EXPECT_THAT(trackBytes(*file, 2), ElementsAre(0x00, 0xC0, 10));  // no user program: the source's
     EXPECT_THAT(trackBytes(*file, 3), ElementsAre(0x00, 0xC1, 33));
 
-    file->playMode = kModeRealTime;
+    file->controls.setPlayMode(kModeRealTime);
     platform::CaptureMidiOut device;
     EXPECT_EQ(actualizePlaybackSound(*file, 1, 1, &device), 0);
     EXPECT_THAT(shortMessages(device), ElementsAre(platform::packShortMessage(0xC1, 33, 0)));
@@ -262,7 +264,7 @@ protected:
     }
 
     platform::testing::TempFolder folder_;
-    std::unique_ptr<CMxmlFile> file_;
+    std::unique_ptr<PlayScore> file_;
 };
 
 TEST_F(RenderFile, WritesTrackZeroAndTheTracksThatPlayed) {

@@ -81,11 +81,13 @@ protected:
     void build(int32_t mode, std::vector<int32_t> voiceCounts) {
         clock_.restart();
         device_.clear();
-        file_ = CMxmlFile::newFile(nullptr, mode, nullptr, 480, "qvp3", nullptr);
+        // A play score filled by the test, without any file.
+        file_ = std::make_unique<PlayScore>(480);
+        file_->controls.setPlayMode(mode);
         const auto staves = static_cast<int32_t>(voiceCounts.size());
-        ASSERT_TRUE(file_->growStaffTables(staves));
+        file_->staffNames.resize(static_cast<std::size_t>(staves));
+        ASSERT_TRUE(file_->instruments.addStaves(staves));
         file_->voiceCounts = voiceCounts;
-        file_->rowCount = staves + 1;
         ASSERT_TRUE(file_->events.allocRows(staves + 1));
         for (int32_t s = 0; s < staves; ++s) {
             ASSERT_TRUE(file_->events.allocVoices(s, voiceCounts[static_cast<std::size_t>(s)]));
@@ -129,7 +131,7 @@ protected:
 
     FakeClock clock_;
     platform::CaptureMidiOut device_{[this] { return clock_.now(); }};
-    std::unique_ptr<CMxmlFile> file_;
+    std::unique_ptr<PlayScore> file_;
 };
 
 TEST(RealTimeClock, WaitEndsAtTheEventOrAtAPassedDeadline) {
@@ -164,7 +166,7 @@ TEST_F(VoiceSetUp, SendsProgramVolumeAndPanAsTheConditionsSay) {
         file_->voiceMix.setUserPan(0, 0, 20);
         file_->voiceMix.setUserVolume(1, 0, 50);
         file_->voiceMix.setUserPan(1, 0, 127);
-        file_->playConditions = c.conditions;
+        file_->controls.setPlayConditions(c.conditions);
         EXPECT_EQ(setUpVoices(*file_), scorecore::kOk) << c.name;
         EXPECT_EQ(sent(), c.expected) << c.name;
         for (uint32_t m : c.expected) {
@@ -178,10 +180,10 @@ TEST_F(VoiceSetUp, SendsProgramVolumeAndPanAsTheConditionsSay) {
 
 TEST_F(VoiceSetUp, SkipsUnplannedVoicesAndThePlayTimePass) {
     file_->instruments.at(0, 1)->Channel = CMidiInstr::kUnset;
-    file_->playMode = kModePlayTime;
+    file_->controls.setPlayMode(kModePlayTime);
     EXPECT_EQ(setUpVoices(*file_), scorecore::kOk);
     EXPECT_TRUE(sent().empty());
-    file_->playMode = kModeRealTime;
+    file_->controls.setPlayMode(kModeRealTime);
     EXPECT_EQ(setUpVoices(*file_), scorecore::kOk);
     EXPECT_THAT(sent(), ElementsAre(msg(0xC4, 10), msg(0xB4, 7, 74), msg(0xB4, 10, 64), msg(0xB9, 7, 74),
                                     msg(0xB9, 10, 64)));
@@ -189,7 +191,7 @@ TEST_F(VoiceSetUp, SkipsUnplannedVoicesAndThePlayTimePass) {
 
 TEST_F(VoiceSetUp, RenderedSetUpIsEachTracksHeader) {
     build(kModeRender, {1, 1});
-    file_->playConditions = kCondPercussionTracks | kCondUserVolume;
+    file_->controls.setPlayConditions(kCondPercussionTracks | kCondUserVolume);
     file_->voiceMix.setUserVolume(1, 0, 30);
     // Tracks: 0, staff 0's voice, one per drum instrument.
     ASSERT_TRUE(file_->render.allocate(4));
@@ -207,7 +209,7 @@ TEST_F(VoiceSetUp, RenderedSetUpIsEachTracksHeader) {
 // --- changes during the pass ------------------------------------------------------------
 
 TEST_F(VoiceSetUp, VolumeAndPanGoOutOnlyWhenTheChannelLacksThem) {
-    file_->playConditions = kCondUserPan;
+    file_->controls.setPlayConditions(kCondUserPan);
     file_->cursor.levels.at(0, 0)->level = 80;
     file_->voiceMix.setUserPan(0, 0, 20);
     EXPECT_EQ(sendVoiceVolume(*file_, 0, 0), 0);
@@ -220,7 +222,7 @@ TEST_F(VoiceSetUp, VolumeAndPanGoOutOnlyWhenTheChannelLacksThem) {
     EXPECT_EQ(file_->lastVolume[4], 80);
     EXPECT_EQ(file_->lastPan[4], 20);
 
-    file_->playConditions = 0;  // the user pan is not sent
+    file_->controls.setPlayConditions(0);  // the user pan is not sent
     file_->voiceMix.setUserPan(0, 0, 30);
     EXPECT_EQ(sendVoicePan(*file_, 0, 0), 0);
     EXPECT_EQ(sent().size(), 2u);
@@ -228,7 +230,7 @@ TEST_F(VoiceSetUp, VolumeAndPanGoOutOnlyWhenTheChannelLacksThem) {
 
 TEST_F(VoiceSetUp, DrumVolumeGoesToEveryInstrumentTrackFromVoiceZero) {
     build(kModeRender, {1, 2});
-    file_->playConditions = kCondPercussionTracks;
+    file_->controls.setPlayConditions(kCondPercussionTracks);
     ASSERT_TRUE(file_->render.allocate(4));
     file_->cursor.levels.at(1, 0)->level = 60;
     file_->cursor.levels.at(1, 1)->level = 20;
@@ -251,7 +253,7 @@ protected:
     }
     // A chord of 2 s on program 19 at volume 90, with the host's event and stop word.
     void configure() {
-        file_->playConditions = kCondTuneUp;
+        file_->controls.setPlayConditions(kCondTuneUp);
         auto& e = file_->einstimmung;
         e.Type = 2;
         e.Zerlegt = 0;
@@ -281,9 +283,9 @@ TEST_F(TuneUp, DoesNothingWhenSwitchedOff) {
         {"first notes of no voice", kModeRealTime, 1, kCondTuneUp},
     };
     for (const Case& c : cases) {
-        file_->playMode = c.mode;
+        file_->controls.setPlayMode(c.mode);
         file_->einstimmung.Type = c.type;
-        file_->playConditions = c.conditions;
+        file_->controls.setPlayConditions(c.conditions);
         EXPECT_TRUE(playEinstimmung(*file_, clock_)) << c.name;
         EXPECT_TRUE(sent().empty()) << c.name;
         EXPECT_EQ(clock_.elapsedMs(), 0) << c.name;

@@ -115,7 +115,7 @@ TEST(SpanSearch, FindsWhereEachKindOfMarkEnds) {
         ASSERT_EQ(finder.find(findNth(f.file->document, c.start), c.kind, c.staffOrVoice, c.number, result), kOk);
         EXPECT_EQ(result.found, c.found);
         EXPECT_EQ(result.span, c.span);
-        EXPECT_EQ(f.file->playMode, kModeTvrxml);
+        EXPECT_EQ(f.file->playModeNow(), kModeTvrxml);
     }
 }
 
@@ -330,10 +330,10 @@ Converted convert(const std::string& xml) {
     platform::testing::TempFolder temp;
     writeBytes(temp.path() / "score.xml", xml);
     LoggedFile f(kModeTvrxml);
-    f.file->playMode = kModeTvrxml;
+    f.file->controls.setPlayMode(kModeTvrxml);
     scorecore::CVxmlFile vxml;
     Converted out;
-    CThreadProcParams params;
+    CConvertParams params;
     params.file = f.file.get();
     params.vxml = &vxml;
     params.sourcePath = (temp.path() / "score.xml").string();
@@ -509,10 +509,10 @@ TEST(VxmlBridge, AScoreWithoutStavesWritesNothing) {
     platform::testing::TempFolder temp;
     writeBytes(temp.path() / "empty.xml", "<?xml version=\"1.0\"?><score-partwise version=\"4.0\"><part-list/></score-partwise>");
     LoggedFile f(kModeTvrxml);
-    f.file->playMode = kModeTvrxml;
+    f.file->controls.setPlayMode(kModeTvrxml);
     scorecore::CVxmlFile vxml;
     int result = 0;
-    CThreadProcParams params;
+    CConvertParams params;
     params.file = f.file.get();
     params.vxml = &vxml;
     params.sourcePath = (temp.path() / "empty.xml").string();

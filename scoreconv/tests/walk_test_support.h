@@ -33,7 +33,7 @@ inline int loadScore(LoggedFile& f, const std::filesystem::path& source) {
 inline int loadText(LoggedFile& f, std::string_view xml) {
     CMxmlFile& file = *f.file;
     if (scorecore::xmldomParseMemory(xml, file.document) != scorecore::kOk) return scorecore::kErrXmlDocument;
-    const CMxmlFile::ModeScope mode(file, CMxmlFile::loadMode(file.playMode));
+    const CMxmlFile::ModeScope mode(file, CMxmlFile::loadMode(file.playModeNow()));
     xmlNodePtr partList = nullptr;
     if (scorecore::xmldomGetChild(file.document.root(), "part-list", &partList) != scorecore::kOk) {
         return scorecore::kErrDom;

@@ -87,7 +87,7 @@ int mxmlConvertProc(CThreadProcParams* params) {
         result = scorecore::kErrStopped;
     } else {
         guardedVoid([&] {
-            scoreconv::CThreadProcParams block = scoreconv::exports::internalBlock(*params, &result);
+            scoreconv::CConvertParams block = scoreconv::exports::convertBlock(*params, &result);
             scoreconv::mxmlConvertProc(&block);
             params->staffCount = block.staffCount;
             params->voiceCount = block.voiceCount;

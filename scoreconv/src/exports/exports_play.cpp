@@ -3,8 +3,8 @@
 // changes while a play runs, and a capture output for hosts without one.
 //
 // A play on the worker reads the play mode, the play position and the tempo
-// settings while the host writes them, so both sides go through atomic_ref.
-#include <atomic>
+// settings while the host writes them: they are the score's controls, which
+// the player reads once a step.
 #include <cstddef>
 #include <cstdint>
 
@@ -19,28 +19,7 @@
 
 using scoreconv::exports::guarded;
 using scoreconv::exports::guardedVoid;
-using scoreconv::exports::internalBlock;
-
-namespace {
-
-template <class T>
-T loadShared(T& field) {
-    return std::atomic_ref<T>(field).load();
-}
-
-template <class T>
-scMxmlFile* storeShared(scMxmlFile* file, T scMxmlFile::*field, T value) {
-    if (file != nullptr) std::atomic_ref<T>(file->*field).store(value);
-    return file;
-}
-
-template <class T>
-scMxmlFile* storeTempoSetting(scMxmlFile* file, T scoreconv::CTempoSettings::*field, T value) {
-    if (file != nullptr) std::atomic_ref<T>(file->tempoRule.*field).store(value);
-    return file;
-}
-
-}  // namespace
+using scoreconv::exports::playBlock;
 
 // ---- capture output for C hosts ------------------------------------------------------
 
@@ -67,8 +46,8 @@ int mxmlPlayProc(CThreadProcParams* params) {
         result = scorecore::kErrStopped;
     } else {
         guardedVoid([&] {
-            scoreconv::CThreadProcParams block = internalBlock(*params, &result);
-            scoreconv::mxmlPlayProc(&block);
+            scoreconv::CPlayParams block = playBlock(*params, &result);
+            scoreconv::runPlayPass(*params->file, block);
         });
     }
     if (params->result != nullptr) *params->result = result;
@@ -80,8 +59,8 @@ int mxmlPlayFile(scMxmlFile* file, CThreadProcParams* params, scMidiOut* out) {
     if (params == nullptr) return scorecore::kErrNotPresent;
     return guarded(scorecore::kErrOutOfMemory, [&] {
         // The worker writes the result straight into the host's slot.
-        scoreconv::CThreadProcParams block = internalBlock(*params, params->result);
-        return scoreconv::mxmlPlayFile(*file, &block, out);
+        const scoreconv::CPlayParams block = playBlock(*params, params->result);
+        return scoreconv::playOnWorker(*file, &block, out);
     });
 }
 
@@ -93,7 +72,7 @@ int mxmlGetPlaytime(scMxmlFile* file, int64_t* playTime) {
     if (file == nullptr) return scorecore::kOk;
     const scoreconv::CMxmlFile::BusyScope hold(*file);
     if (!hold.held()) return scorecore::kErrStopped;
-    return guarded(scorecore::kErrOutOfMemory, [&] { return scoreconv::mxmlGetPlaytime(*file, playTime); });
+    return guarded(scorecore::kErrOutOfMemory, [&] { return scoreconv::measurePlayTime(*file, playTime); });
 }
 
 bool mxmlPlayEinstimmung(scMxmlFile* file) {
@@ -106,32 +85,37 @@ bool mxmlPlayEinstimmung(scMxmlFile* file) {
 
 // ---- settings a running play reads ---------------------------------------------------
 
-int32_t mxmlGetPlaymode(scMxmlFile* file) { return file != nullptr ? loadShared(file->playMode) : 0; }
+int32_t mxmlGetPlaymode(scMxmlFile* file) { return file != nullptr ? file->playModeNow() : 0; }
 
 scMxmlFile* mxmlSetPlaymode(scMxmlFile* file, int32_t mode) {
-    return storeShared(file, &scoreconv::CMxmlFile::playMode, mode);
+    if (file != nullptr) file->controls.setPlayMode(mode);
+    return file;
 }
 
-int64_t mxmlGetPlayPosition(scMxmlFile* file) { return file != nullptr ? loadShared(file->playPosition) : 0; }
+int64_t mxmlGetPlayPosition(scMxmlFile* file) { return file != nullptr ? file->playPositionNow() : 0; }
 
 scMxmlFile* mxmlSetPlayPosition(scMxmlFile* file, int64_t position) {
-    return storeShared(file, &scoreconv::CMxmlFile::playPosition, position);
+    if (file != nullptr) file->controls.setSeekTarget(position);
+    return file;
 }
 
-uint8_t mxmlGetTempoMode(scMxmlFile* file) { return file != nullptr ? loadShared(file->tempoRule.TempoMode) : 1; }
+uint8_t mxmlGetTempoMode(scMxmlFile* file) { return file != nullptr ? file->controls.tempo().TempoMode : 1; }
 
 scMxmlFile* mxmlSetTempoMode(scMxmlFile* file, uint8_t mode) {
-    return storeTempoSetting(file, &scoreconv::CTempoSettings::TempoMode, mode);
+    if (file != nullptr) file->controls.setTempoMode(mode);
+    return file;
 }
 
-int32_t mxmlGetTempoAdd(scMxmlFile* file) { return file != nullptr ? loadShared(file->tempoRule.TempoAdd) : 0; }
+int32_t mxmlGetTempoAdd(scMxmlFile* file) { return file != nullptr ? file->controls.tempo().TempoAdd : 0; }
 
 scMxmlFile* mxmlSetTempoAdd(scMxmlFile* file, int32_t offset) {
-    return storeTempoSetting(file, &scoreconv::CTempoSettings::TempoAdd, offset);
+    if (file != nullptr) file->controls.setTempoAdd(offset);
+    return file;
 }
 
-int32_t mxmlGetTempoAbs(scMxmlFile* file) { return file != nullptr ? loadShared(file->tempoRule.TempoAbs) : -1; }
+int32_t mxmlGetTempoAbs(scMxmlFile* file) { return file != nullptr ? file->controls.tempo().TempoAbs : -1; }
 
 scMxmlFile* mxmlSetTempoAbs(scMxmlFile* file, int32_t tempo) {
-    return storeTempoSetting(file, &scoreconv::CTempoSettings::TempoAbs, tempo);
+    if (file != nullptr) file->controls.setTempoAbs(tempo);
+    return file;
 }

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "musicxml/convert_proc.h"
+#include "play/play_proc.h"
 #include "musicxml/xml_values.h"
 #include "scoreconv/scoreconv.h"
 #include "scorecore/result_codes.h"
@@ -61,18 +62,28 @@ inline int32_t copyToField(const char* text, std::string& field, std::size_t fie
     return n == source.size() ? SCORECONV_S_OK : SCORECONV_E_INSUFFICIENT_BUFFER;
 }
 
-// The library's own parameter block for a host's: the same objects and
-// slots, the texts copied, the result going to `result`.
-inline scoreconv::CThreadProcParams internalBlock(const ::CThreadProcParams& params, int* result) {
-    scoreconv::CThreadProcParams block;
+// The conversion block for a host's: the same objects and slots, the texts
+// copied, the result going to `result`.
+inline scoreconv::CConvertParams convertBlock(const ::CThreadProcParams& params, int* result) {
+    scoreconv::CConvertParams block;
     block.file = params.file;
     block.vxml = params.vxml;
     block.sourcePath = textOf(params.sourcePath);
     block.targetPath = textOf(params.targetPath);
     block.playTime = params.playTime;
-    block.state = params.state;
     block.result = result;
     block.closeFlag = params.closeFlag != 0;
+    return block;
+}
+
+// The play block for a host's: a render writes the file the host's block
+// names as its source, the slots are the host's, the result goes to `result`.
+inline scoreconv::CPlayParams playBlock(const ::CThreadProcParams& params, int* result) {
+    scoreconv::CPlayParams block;
+    block.targetPath = textOf(params.sourcePath);
+    block.playTime = params.playTime;
+    block.state = params.state;
+    block.result = result;
     return block;
 }
 

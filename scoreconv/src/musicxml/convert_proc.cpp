@@ -38,7 +38,7 @@ constexpr std::string_view kFunction = "mxmlConvertProc";
 // One run of the procedure: its block, its file and its log lines.
 class ConvertRun {
 public:
-    ConvertRun(CThreadProcParams& params, std::span<const std::filesystem::path> styleSheetFolders)
+    ConvertRun(CConvertParams& params, std::span<const std::filesystem::path> styleSheetFolders)
         : p_(params), file_(*params.file), styleSheetFolders_(styleSheetFolders) {}
 
     int run();
@@ -57,24 +57,24 @@ private:
         return rc;
     }
 
-    CThreadProcParams& p_;
+    CConvertParams& p_;
     CMxmlFile& file_;
     std::span<const std::filesystem::path> styleSheetFolders_;
 };
 
 int ConvertRun::run() {
     // A converted file written over its own score would lose the score.
-    if (file_.playMode == kModeTvrxml &&
+    if (file_.playModeNow() == kModeTvrxml &&
         platform::isSameFile(std::filesystem::path(p_.targetPath), std::filesystem::path(p_.sourcePath))) {
         log("target is the source file|errorcode fail");
         return scorecore::kErrVxmlFileNotWritten;
     }
     int rc = kOk;
     {
-        const CMxmlFile::ModeScope mode(file_, CMxmlFile::loadMode(file_.playMode));
+        const CMxmlFile::ModeScope mode(file_, CMxmlFile::loadMode(file_.playModeNow()));
         rc = load();
         // An empty score has nothing to play.
-        if (rc == kOk && file_.playMode != kModeTvrxml && scoreStaffCount(file_) > 0) rc = playWhenAsked(rc);
+        if (rc == kOk && file_.playModeNow() != kModeTvrxml && scoreStaffCount(file_) > 0) rc = playWhenAsked(rc);
     }
     if (rc != kOk) {
         log("errorcode fail");
@@ -92,7 +92,7 @@ int ConvertRun::load() {
     }
     const int32_t staves = scoreStaffCount(file_);
     if (staves > 0 && !file_.quantize.create(staves)) return fail("...", kErrOutOfMemory);
-    if (file_.playMode == kModeTvrxml) return writeTvrxml(staves);
+    if (file_.playModeNow() == kModeTvrxml) return writeTvrxml(staves);
     // A score without staves loads as an empty score.
     if (staves == 0) return kOk;
     return buildModel();
@@ -168,18 +168,17 @@ int ConvertRun::playWhenAsked(int rc) {
     file_.reportProgress(kProgressLoadAndPlay, -1);
     log("vor mxmlPlayProc");
     log(rc == kOk ? "errorcode okay" : "errorcode fail");
-    CThreadProcParams params;
-    params.file = &file_;
+    CPlayParams params;
     params.playTime = p_.playTime;
     params.result = &rc;
-    mxmlPlayProc(&params);
+    runPlayPass(file_, params);
     log(rc == kOk ? "errorcode okay" : "errorcode fail");
     log("nach mxmlPlayProc");
     return rc;
 }
 
 // The procedure is a thread's body: nothing may escape it.
-int runGuarded(CThreadProcParams& params, std::span<const std::filesystem::path> styleSheetFolders) {
+int runGuarded(CConvertParams& params, std::span<const std::filesystem::path> styleSheetFolders) {
     try {
         return ConvertRun(params, styleSheetFolders).run();
     } catch (const std::bad_alloc&) {
@@ -199,7 +198,7 @@ void pumpProgressTarget(const CMxmlFile& file) {
 
 }  // namespace
 
-void mxmlConvertProc(CThreadProcParams* params) {
+void mxmlConvertProc(CConvertParams* params) {
     if (params == nullptr) return;
     const int rc = params->file != nullptr ? runGuarded(*params, {}) : kErrNotPresent;
     if (params->result != nullptr) *params->result = rc;
@@ -207,7 +206,7 @@ void mxmlConvertProc(CThreadProcParams* params) {
 
 int loadPlayModel(CMxmlFile& file, const std::filesystem::path& source,
                   std::span<const std::filesystem::path> styleSheetFolders) {
-    CThreadProcParams params;
+    CConvertParams params;
     params.file = &file;
     params.sourcePath = source.string();
     return runGuarded(params, styleSheetFolders);
@@ -216,7 +215,7 @@ int loadPlayModel(CMxmlFile& file, const std::filesystem::path& source,
 int mxmlScanFileOn(platform::WorkerThread& worker, CMxmlFile* file, const std::string& sourcePath,
                    int64_t* playTime) {
     if (file == nullptr) return kOk;
-    if (file->playMode == kModePlayTime) return kErrNotPresent;
+    if (file->playModeNow() == kModePlayTime) return kErrNotPresent;
     // A worker of the file still runs (a play, say): its file must not change.
     if (worker.running()) return kErrStopped;
     if (!file->fnScanned.empty()) {
@@ -226,7 +225,7 @@ int mxmlScanFileOn(platform::WorkerThread& worker, CMxmlFile* file, const std::s
     if (file->stopRequested()) return kErrStopped;
 
     int result = kOk;
-    CThreadProcParams params;
+    CConvertParams params;
     params.file = file;
     params.sourcePath = sourcePath;
     params.playTime = playTime;

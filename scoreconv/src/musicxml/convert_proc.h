@@ -24,13 +24,12 @@ namespace scoreconv {
 
 // The parameter block of a conversion (or a play run). The procedure reads it
 // and writes only through the slots it points to.
-struct CThreadProcParams {
+struct CConvertParams {
     CMxmlFile* file = nullptr;               // required
     scorecore::CVxmlFile* vxml = nullptr;    // mode 5: the document to build
-    std::string sourcePath;                  // UTF-8: the MusicXML file (play: the MIDI file of mode 3)
+    std::string sourcePath;                  // UTF-8: the MusicXML file
     std::string targetPath;                  // UTF-8: the ".tvrx" file of mode 5
     int64_t* playTime = nullptr;             // not mode 5: null ends the run after loading
-    int* state = nullptr;                    // the play procedure's
     int* result = nullptr;                   // receives the result code, may be null
     int32_t staffCount = 0;                  // filled by the TvrXML-to-MusicXML conversion
     int32_t voiceCount = 0;
@@ -43,7 +42,7 @@ struct CThreadProcParams {
 // TvrXML systems or file not written; -1401 .. -1405 from the TvrXML writer;
 // any other failure code of a reader. Nothing is written at the target of a
 // mode-5 run that does not succeed. The file's mode is the same afterwards.
-void mxmlConvertProc(CThreadProcParams* params);
+void mxmlConvertProc(CConvertParams* params);
 
 // The same run without a play-time slot, on the caller's thread, in the
 // file's mode: loads a MusicXML file into the play model (the mode reads 1

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "musicxml/measure_reader.h"
+#include "musicxml/mxml_words.h"
 #include "musicxml/note_reader.h"
 #include "musicxml/xml_values.h"
 #include "play/play_model.h"

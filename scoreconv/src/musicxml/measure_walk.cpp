@@ -82,7 +82,7 @@ double playSeconds(std::vector<CTempoMark> marks, int32_t initial, int64_t from,
 
 CMeasureWalk::CMeasureWalk(CMxmlFile& file, CWalkReceiver& receiver, CSpanFinder* spans)
     : file_(file), receiver_(receiver), state_(file.ticksPerQuarter, 1) {
-    context_.mode = file.playMode;
+    context_.mode = file.playModeNow();
     context_.ticksPerQuarter = file.ticksPerQuarter;
     context_.spans = spans;
 }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "musicxml/note_reader.h"
+#include "musicxml/mxml_words.h"
 #include "musicxml/voice_tables.h"
 #include "musicxml/xml_values.h"
 #include "play/play_model.h"

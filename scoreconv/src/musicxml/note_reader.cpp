@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "musicxml/mxml_words.h"
 #include "musicxml/xml_values.h"
 #include "play/play_model.h"
 #include "scorecore/result_codes.h"

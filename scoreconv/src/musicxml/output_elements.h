@@ -1,7 +1,6 @@
 // Small operations of the output side: pieces of the MusicXML writer (a
 // "backup", a "time-modification", the staff-line count of a pattern, saving
-// the document), the file's original name, and the names of the tracks of a
-// rendered standard MIDI file.
+// the document) and the file's original name.
 #pragma once
 
 #include <libxml/tree.h>
@@ -43,17 +42,5 @@ int saveFile(const CMxmlFile& file, const std::filesystem::path& path);
 // The name the file was known by before it was converted (the rendered file
 // is matched against it).
 void setOriginalFilename(CMxmlFile& file, std::string_view name);
-
-// The General MIDI percussion name of a key (35 "Acoustic Bass Drum" to 81
-// "Open Triangle"); "[key]" for any other key.
-std::string percussionTrackName(int32_t key);
-
-// Names the staves' tracks of a render pass, staff by staff, as set-up meta
-// events at delta 0: on a percussion staff that plays each instrument on a
-// track of its own, every instrument's track by its percussion key; on any
-// other staff every used voice's track by the staff's name, with "-" and the
-// voice number (from 1) when the staff has several. Nothing outside a render
-// pass. kOk or kErrOutOfMemory.
-int writeTrackNames(CMxmlFile& file);
 
 }  // namespace scoreconv

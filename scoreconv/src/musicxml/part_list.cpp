@@ -410,7 +410,7 @@ private:
         reachTo(first);
 
         CPartHeader header;
-        if (!readPartHeader(entry.node, file_.playMode != kModeTvrxml, file_.playMode == kModeTvrxml, header)) {
+        if (!readPartHeader(entry.node, file_.playModeNow() != kModeTvrxml, file_.playModeNow() == kModeTvrxml, header)) {
             return scorecore::kErrOutOfMemory;
         }
         if (header.tempo > 0) entry.tempo = header.tempo;
@@ -422,7 +422,7 @@ private:
             const auto h = static_cast<std::size_t>(k);
             file_.staffTransposition[s] = header.transposition[h];
             file_.staffLines[s] = header.staffLines[h];
-            file_.lyricVerses[s] = file_.playMode == kModeTvrxml ? header.lyricVerses : 0;
+            file_.lyricVerses[s] = file_.playModeNow() == kModeTvrxml ? header.lyricVerses : 0;
             if (header.hasClef[h] != 0) file_.clefs[s] = header.clefs[h];
         }
         if (const int rc = partChildren(scorePart, header, first); rc != scorecore::kOk) return rc;

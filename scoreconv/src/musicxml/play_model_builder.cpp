@@ -474,7 +474,7 @@ int CPlayModelBuilder::finish() {
         if (!file_.quantize.allocVoices(s, file_.voiceCounts[static_cast<std::size_t>(s)])) return kErrOutOfMemory;
     }
     if (!file_.onOff.create(staves_, counts)) return kErrOutOfMemory;
-    if (file_.playMode == kModeLoadAndPlay) return kOk;
+    if (file_.playModeNow() == kModeLoadAndPlay) return kOk;
     if (!file_.voiceMix.resize(file_.voiceCounts) || !setUpInstruments()) return kErrOutOfMemory;
     for (int32_t s = 0; s < staves_; ++s) {
         const int32_t last = std::max(file_.instruments.count(s) - 1, 0);

@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "musicxml/voice_tables.h"
+#include "play/voice_flags.h"
 #include "play/voice_table.h"
 #include "scorecore/meter.h"
 #include "scorecore/midi_stream.h"

@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "musicxml/xml_values.h"
+#include "platform/text.h"
 #include "scorecore/sc_util.h"
 #include "scorecore/score_event.h"
 
@@ -15,7 +15,7 @@ namespace scoreconv {
 
 namespace {
 
-using mx::lowered;
+using platform::toLowerAscii;
 
 int32_t clampTo(int64_t value, int32_t low, int32_t high) {
     return static_cast<int32_t>(std::clamp<int64_t>(value, low, high));
@@ -85,43 +85,6 @@ void markArticulationPresent(CArticulation& table, int32_t code) {
 
 // --- words ------------------------------------------------------------------------------
 
-int32_t dynamicCodeOfWord(std::string_view word) {
-    struct Entry {
-        std::string_view word;
-        int32_t code;
-    };
-    static constexpr Entry kEntries[] = {
-        {"f", 90},  {"ff", 110}, {"fff", 127}, {"ffff", 127}, {"mf", 74}, {"mp", 62},  {"p", 44},
-        {"pp", 22}, {"ppp", 10}, {"pppp", 10}, {"fp", -1},    {"fz", -2}, {"sfz", -3}, {"sffz", -3},
-    };
-    const std::string w = lowered(word);
-    for (const Entry& e : kEntries) {
-        if (w == e.word) return e.code;
-    }
-    return w.starts_with("sf") ? -4 : 0;
-}
-
-int32_t articulationCodeOfWord(std::string_view word) {
-    const std::string w = lowered(word);
-    if (w == "staccato") return 1;
-    if (w == "tenuto") return 2;
-    if (w == "detached-legato") return 3;
-    if (w == "staccatissimo") return 4;
-    if (w == "accent") return 5;
-    if (w == "strong-accent") return 6;
-    return 0;
-}
-
-int32_t noteheadFlagsOfWord(std::string_view word) {
-    const std::string w = lowered(word);
-    if (w == "diamond") return 1;
-    if (w == "x" || w == "circle-x" || w == "cross") return 2;
-    if (w == "triangle") return 8;
-    if (w == "square" || w == "slash") return 16;
-    if (w == "none") return 32;
-    return 0;
-}
-
 int32_t noteTypeTicks(std::string_view word, int32_t dots, int32_t actual, int32_t normal,
                       int32_t ticksPerQuarter) {
     if (ticksPerQuarter < 1) return 0;
@@ -134,7 +97,7 @@ int32_t noteTypeTicks(std::string_view word, int32_t dots, int32_t actual, int32
         {"breve", 8, 1}, {"whole", 4, 1},  {"half", 2, 1},   {"quarter", 1, 1},  {"eighth", 1, 2},
         {"16th", 1, 4},  {"32nd", 1, 8},   {"64th", 1, 16},  {"128th", 1, 32},   {"256th", 1, 64},
     };
-    const std::string w = lowered(word);
+    const std::string w = toLowerAscii(word);
     int64_t value = -1;
     for (const Entry& e : kEntries) {
         if (w == e.word) value = ticksPerQuarter * e.quarters / e.divisor;
@@ -442,16 +405,6 @@ void CVoiceMix::setUserPan(int32_t staff, int32_t voice, int32_t pan) {
 }
 
 // --- rules ------------------------------------------------------------------------------
-
-CTempoSettings tempoSettingsNow(CTempoSettings& settings) {
-    CTempoSettings now;
-    now.TempoMode = std::atomic_ref<uint8_t>(settings.TempoMode).load(std::memory_order_relaxed);
-    now.TempoAdd = std::atomic_ref<int32_t>(settings.TempoAdd).load(std::memory_order_relaxed);
-    now.TempoAbs = std::atomic_ref<int32_t>(settings.TempoAbs).load(std::memory_order_relaxed);
-    now.low = std::atomic_ref<int32_t>(settings.low).load(std::memory_order_relaxed);
-    now.high = std::atomic_ref<int32_t>(settings.high).load(std::memory_order_relaxed);
-    return now;
-}
 
 int32_t applyTempoRule(int32_t value, const CTempoSettings& settings, uint64_t playConditions,
                        bool ignoreTempo, bool playTimePass) {

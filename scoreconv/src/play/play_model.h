@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "play/play_controls.h"
 #include "play/voice_table.h"
 #include "scorecore/midi_stream.h"
 #include "scorecore/tvrxml_vocab.h"
@@ -95,16 +96,8 @@ void clearDynamikPresent(CDynamik& table);
 void markDynamicPresent(CDynamik& table, int32_t code);
 void markArticulationPresent(CArticulation& table, int32_t code);
 
-// --- MusicXML words of the play model (compared without regard to case) -----------------
+// --- note values ------------------------------------------------------------------------
 
-// "f" 90, "ff" 110, "fff"/"ffff" 127, "mf" 74, "mp" 62, "p" 44, "pp" 22, "ppp"/"pppp" 10,
-// "fp" -1, "fz" -2, "sfz"/"sffz" -3, any other word beginning "sf" -4, else 0.
-int32_t dynamicCodeOfWord(std::string_view word);
-// "staccato" 1, "tenuto" 2, "detached-legato" 3, "staccatissimo" 4, "accent" 5,
-// "strong-accent" 6, else 0.
-int32_t articulationCodeOfWord(std::string_view word);
-// "diamond" 1, "x"/"circle-x"/"cross" 2, "triangle" 8, "square"/"slash" 16, "none" 32, else 0.
-int32_t noteheadFlagsOfWord(std::string_view word);
 // Ticks of a note type at ticksPerQuarter: "breve" 8 quarters ... "256th" a 64th of a
 // quarter (7 at 480); a word of decimal digits is that many whole notes. Each dot adds
 // half of the previous value; a time modification (actual a, normal n, a > 0) gives
@@ -223,18 +216,6 @@ private:
 };
 
 // --- tempo, velocity, length and level rules --------------------------------------------
-
-struct CTempoSettings {
-    uint8_t TempoMode = 1;  // nonzero: score tempo + TempoAdd within the range; 0: TempoAbs
-    int32_t TempoAdd = 0;
-    int32_t TempoAbs = -1;  // -1 stands for 120
-    int32_t low = 10;
-    int32_t high = 720;
-};
-
-// The settings as they are now, each field read atomically: the host may
-// change them through the library while a pass reads them.
-CTempoSettings tempoSettingsNow(CTempoSettings& settings);
 
 // The tempo in force for a tempo mark's value (-1 = 120). Unchanged without
 // kCondTempoRule, and while ignoreTempo is set outside a play-time pass.

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <utility>
 
-#include "musicxml/output_elements.h"
 #include "play/play_model.h"
 #include "play/render_output.h"
+#include "play/track_names.h"
 #include "scorecore/metronome.h"
 #include "scorecore/result_codes.h"
 #include "scorecore/sc_util.h"
@@ -58,12 +58,7 @@ void advancePosition(scorecore::CMeasurePos& pos, const scorecore::CMeter& meter
 
 // --- entry points -----------------------------------------------------------------------
 
-void mxmlPlayProc(CThreadProcParams* params) {
-    if (params == nullptr || params->file == nullptr) return;
-    runPlayPass(*params->file, *params);
-}
-
-int runPlayPass(CMxmlFile& file, CThreadProcParams& params, const CPlayEnvironment& env) {
+int runPlayPass(PlayScore& file, CPlayParams& params, const CPlayEnvironment& env) {
     // The pass is a thread's body: nothing may escape it, not even what a
     // host's own output throws. Any failure reads as the exports read it.
     try {
@@ -75,14 +70,14 @@ int runPlayPass(CMxmlFile& file, CThreadProcParams& params, const CPlayEnvironme
     }
 }
 
-int mxmlPlayFile(CMxmlFile& file, CThreadProcParams* params, platform::MidiOutDevice* device,
+int playOnWorker(PlayScore& file, const CPlayParams* params, platform::MidiOutDevice* device,
                  const CRealTimeClock* clock) {
     if (params == nullptr) return kErrNotPresent;
-    CMxmlFile::BusyScope hold(file);
+    PlayScore::BusyScope hold(file);
     if (!hold.held() || file.worker.running()) return kErrStopped;
     file.worker.stop(std::chrono::milliseconds(0));  // joins an earlier run that has ended
     file.midiOut = device;
-    CMxmlFile* target = &file;
+    PlayScore* target = &file;
     // The worker keeps a copy of the block: only the slots it points to must
     // outlive the pass. It holds the file until the pass has ended.
     const bool started = file.worker.start(
@@ -99,20 +94,19 @@ int mxmlPlayFile(CMxmlFile& file, CThreadProcParams* params, platform::MidiOutDe
     return kOk;
 }
 
-int mxmlGetPlaytime(CMxmlFile& file, int64_t* playTime) {
+int measurePlayTime(PlayScore& file, int64_t* playTime) {
     if (file.worker.running()) return kErrStopped;
     int result = kOk;
-    CThreadProcParams params;
-    params.file = &file;
+    CPlayParams params;
     params.playTime = playTime;
     params.result = &result;
-    const CMxmlFile::ModeScope mode(file, kModePlayTime);
+    const PlayScore::ModeScope mode(file, kModePlayTime);
     return runPlayPass(file, params);
 }
 
 // --- the pass ---------------------------------------------------------------------------
 
-CPlayPass::CPlayPass(CMxmlFile& file, CThreadProcParams& params, const CPlayEnvironment& env)
+CPlayPass::CPlayPass(PlayScore& file, CPlayParams& params, const CPlayEnvironment& env)
     : f_(file),
       p_(params),
       clock_(env.clock != nullptr ? *env.clock : CRealTimeClock::steady()),
@@ -128,7 +122,11 @@ int CPlayPass::run() {
 }
 
 bool CPlayPass::prepare() {
-    mode_ = passMode(std::atomic_ref<int32_t>(f_.playMode).load());
+    ctl_ = f_.controls.snapshot();
+    mode_ = passMode(f_.playModeNow());
+    // A seek target the host set since the last pass is where the position
+    // starts; otherwise the pass starts it at the beginning.
+    position100ns_ = f_.report.seekIsNewer(ctl_) ? ctl_.seekTarget : 0;
     fastForward_ = mode_ == kModeFastForward;
     if (fastForward_) mode_ = kModeRealTime;
     step_ = rendering() ? 1 : std::max(f_.ticksPerQuarter >> 5, 1);
@@ -142,7 +140,7 @@ bool CPlayPass::prepare() {
     if (globalRow >= 0) global_ = f_.events.events(globalRow, 0);
     jumpedFrom_.assign(global_.size(), 0);
 
-    const uint64_t conds = f_.playConditions;
+    const uint64_t conds = ctl_.playConditions;
     const scorecore::CMetronom& m = f_.metronom;
     metronome_ = mode_ != kModePlayTime && (conds & kCondMetronome) != 0 && (m.Use != 0 || m.CountIn > 0);
     const scorecore::CEinstimmung& e = f_.einstimmung;
@@ -173,7 +171,7 @@ bool CPlayPass::prepare() {
 
 bool CPlayPass::startRender() {
     // Refused before any work: the target would replace the score itself.
-    if (renderTargetIsSource(f_, std::filesystem::path(p_.sourcePath))) {
+    if (renderTargetIsSource(f_, std::filesystem::path(p_.targetPath))) {
         f_.logStep(kFunction, "target is the source file|errorcode fail");
         result_ = kErrCreate;
         return false;
@@ -221,7 +219,7 @@ void CPlayPass::startScoreWide() {
         }
     }
     const int32_t first = c.tempoIndex >= 0 ? eventTempo(global_[static_cast<std::size_t>(c.tempoIndex)]) : -1;
-    const int32_t initial = applyTempoRule(first, tempoSettingsNow(f_.tempoRule), f_.playConditions,
+    const int32_t initial = applyTempoRule(first, ctl_.tempo, ctl_.playConditions,
                                            f_.IgnoreTempo != 0, mode_ == kModePlayTime);
     f_.initialTempo = initial > 0 ? initial : kFallbackTempo;
     currentTempo_ = tempoInForce();
@@ -266,7 +264,7 @@ void CPlayPass::startPosition() {
         c.position.tick = f_.startPos.tick;
     }
     const int32_t bars = std::min(f_.metronom.CountIn, scorecore::kMetronomeMaxCountIn);
-    if (mode_ == kModePlayTime || (f_.playConditions & kCondMetronome) == 0 || bars <= 0) return;
+    if (mode_ == kModePlayTime || (ctl_.playConditions & kCondMetronome) == 0 || bars <= 0) return;
     const int64_t barStart = top ? 0 : int64_t{f_.startPos.bar - 1} * c.meter.ticksPerBar;
     const int64_t countInStart = barStart - int64_t{bars} * c.meter.ticksPerBar;
     if (countInStart >= musicStart_) return;
@@ -313,6 +311,7 @@ void CPlayPass::loop() {
             return;
         }
         ++steps_;
+        ctl_ = f_.controls.snapshot();
         if (pollStop() == Leave::Stopped) {
             leaveSilent();
             return;
@@ -337,7 +336,7 @@ void CPlayPass::finish() {
     if (metronome_) clickOff();
     if (rendering()) {
         state_ = kPlayStateFileWritten;
-        result_ = renderWriteMidiFile(f_, p_.sourcePath);
+        result_ = renderWriteMidiFile(f_, p_.targetPath);
         if (result_ != kOk) f_.logStep(kFunction, "MIDI file not written");
     }
     if (mode_ == kModePlayTime) {
@@ -384,16 +383,18 @@ void CPlayPass::afterVoices() {
     if (metronome_ && !fastForward_ && c.position.tick == 0 && !endReached()) metronomeBeat();
     if (fastForward_) {
         fastForward100ns_ += stepMs_ * 10000;
-        if (fastForward100ns_ >= std::atomic_ref<int64_t>(f_.playPosition).load()) {
+        if (fastForward100ns_ >= ctl_.seekTarget) {
             fastForward_ = false;
-            std::atomic_ref<int32_t>(f_.playMode).store(kModeRealTime);
+            position100ns_ = ctl_.seekTarget;
+            f_.report.setMode(kModeRealTime, ctl_.modeSerial);
             realTimeBase_ = clock_.now();
             realTimeMs_ = 0.0;
             reportedTempo_ = -1;
             justSwitched_ = true;
         }
     } else if (mode_ == kModeRealTime || mode_ == kModeRender) {
-        std::atomic_ref<int64_t>(f_.playPosition).fetch_add(stepMs_ * 10000);
+        position100ns_ += stepMs_ * 10000;
+        f_.report.setPosition(position100ns_, ctl_.seekSerial);
         const int64_t tenths = elapsedMs_ / 100;
         if (realTime() && (c.position.tick == 0 || tenths > lastTenths_)) {
             lastTenths_ = std::max(lastTenths_, tenths);

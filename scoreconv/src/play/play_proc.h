@@ -1,4 +1,4 @@
-// The play procedure: walks the loaded score of a CMxmlFile step by step and,
+// The play procedure: walks the loaded score of a PlayScore step by step and,
 // by the file's mode, measures its playing time (1), plays it in real time
 // through the file's MIDI output (2, and 7 after a load-and-play load),
 // renders it into one MIDI track per voice and writes a standard MIDI file
@@ -22,10 +22,11 @@
 #include <span>
 #include <vector>
 
-#include "musicxml/convert_proc.h"
-#include "musicxml/mxml_file.h"
+#include <string>
+
 #include "platform/midi_out.h"
 #include "platform/threads.h"
+#include "play/play_score.h"
 #include "play/voice_setup.h"
 
 namespace scoreconv {
@@ -55,18 +56,23 @@ struct CPlayEnvironment {
     int64_t stepLimit = 0;
 };
 
-// The procedure as the convert procedure and the library's export run it:
-// plays params->file (nothing without one) in its mode. The result also
-// goes to *params->result, the state to *params->state; a play-time pass
-// stores the time in *params->playTime (100-ns units) and the length in
-// file.playLength; a render pass writes the MIDI file at params->sourcePath.
-void mxmlPlayProc(CThreadProcParams* params);
-// The same on `file` (params.file is not read) with an environment; returns
-// the result: 0, kErrOutOfMemory, kErrStopped (stop word 1), kErrCreate or
-// kErrWrite (the MIDI file).
-int runPlayPass(CMxmlFile& file, CThreadProcParams& params, const CPlayEnvironment& env = {});
+// The slots a pass reports through, and the file a render writes.
+struct CPlayParams {
+    std::string targetPath;       // UTF-8: the MIDI file a render pass writes
+    int64_t* playTime = nullptr;  // a play-time pass stores the time (100-ns units)
+    int* state = nullptr;         // the end state (kPlayState*)
+    int* result = nullptr;        // the result code, may be null
+};
 
-// Starts a pass of the file (params->file is not read) on its worker thread at
+// One pass over `score` in its play mode; the result also goes to
+// *params.result, the state to *params.state; a play-time pass stores the
+// time in *params.playTime and the length in score.playLength; a render pass
+// writes the MIDI file at params.targetPath. Returns the result: 0,
+// kErrOutOfMemory, kErrStopped (stop word 1), kErrCreate or kErrWrite (the
+// MIDI file).
+int runPlayPass(PlayScore& score, CPlayParams& params, const CPlayEnvironment& env = {});
+
+// Starts a pass of the score on its worker thread at
 // time-critical priority (best effort) with `device` as the file's MIDI
 // output, and returns at once:
 // 0; kErrNotPresent without a block; kErrStopped while another procedure runs
@@ -75,20 +81,20 @@ int runPlayPass(CMxmlFile& file, CThreadProcParams& params, const CPlayEnvironme
 // must stay valid until the worker has ended (file.worker.running() turns
 // false). The host stops the pass with its stop word, or with
 // file.worker.stop(timeout).
-int mxmlPlayFile(CMxmlFile& file, CThreadProcParams* params, platform::MidiOutDevice* device,
+int playOnWorker(PlayScore& score, const CPlayParams* params, platform::MidiOutDevice* device,
                  const CRealTimeClock* clock = nullptr);
 
 // A play-time pass on the caller's thread (the file's mode reads 1 meanwhile
 // and is restored): *playTime in 100-ns units, file.playLength the length.
 // The pass's result; kErrStopped while a worker of the file runs.
-int mxmlGetPlaytime(CMxmlFile& file, int64_t* playTime);
+int measurePlayTime(PlayScore& score, int64_t* playTime);
 
 // One pass. Its parts live in play_proc.cpp (start, loop, end), play_step.cpp
 // (one step of the voices, dynamics, notes, metronome) and play_repeats.cpp
 // (the score-wide row: tempo, time and key marks, repeats and endings).
 class CPlayPass {
 public:
-    CPlayPass(CMxmlFile& file, CThreadProcParams& params, const CPlayEnvironment& env);
+    CPlayPass(PlayScore& score, CPlayParams& params, const CPlayEnvironment& env);
     CPlayPass(const CPlayPass&) = delete;
     CPlayPass& operator=(const CPlayPass&) = delete;
 
@@ -143,8 +149,10 @@ private:
     void stepLength();
     void writeScoreWide();
 
-    CMxmlFile& f_;
-    CThreadProcParams& p_;
+    PlayScore& f_;
+    CPlayParams& p_;
+    // The host's controls as read at the start of this step.
+    CPlayControlValues ctl_;
     const CRealTimeClock& clock_;
     platform::WorkerContext* worker_;
     int64_t stepLimit_;
@@ -169,6 +177,7 @@ private:
     int64_t lastSeconds_ = 0;
     int64_t lastTenths_ = 0;
     int64_t fastForward100ns_ = 0;
+    int64_t position100ns_ = 0;  // the position reported in real time and render passes
     CRealTimeClock::TimePoint realTimeBase_{};
     bool justSwitched_ = false;  // fast-forward ended: the next step is due at once
     double realTimeMs_ = 0.0;

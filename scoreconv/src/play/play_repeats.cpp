@@ -67,7 +67,7 @@ void CPlayPass::repeatMark(int32_t index, const CScoreEvent& event) {
 // The cursor came back with the levels of its place; channels that got other
 // volumes meanwhile get the voice's level again.
 void CPlayPass::jumped() {
-    if (mode_ == kModePlayTime || (f_.playConditions & kCondDynamics) == 0 || f_.dynamik.DynamicUse == 0) return;
+    if (mode_ == kModePlayTime || (ctl_.playConditions & kCondDynamics) == 0 || f_.dynamik.DynamicUse == 0) return;
     for (int32_t s = 0; s < staves_; ++s) {
         for (int32_t v = 0; v < f_.events.voiceCount(s); ++v) {
             const CVoiceLevel* level = f_.cursor.levels.at(s, v);
@@ -89,7 +89,7 @@ int32_t CPlayPass::tempoInForce() {
     }
     const bool known = c.tempoIndex >= 0 && c.tempoIndex < static_cast<int32_t>(global_.size());
     const int32_t mark = known ? eventTempo(global_[static_cast<std::size_t>(c.tempoIndex)]) : -1;
-    int32_t tempo = applyTempoRule(mark, tempoSettingsNow(f_.tempoRule), f_.playConditions, f_.IgnoreTempo != 0,
+    int32_t tempo = applyTempoRule(mark, ctl_.tempo, ctl_.playConditions, f_.IgnoreTempo != 0,
                                    mode_ == kModePlayTime);
     if (tempo <= 0) tempo = kFallbackTempo;  // -1 stands for 120; 0 would never move on
     cursorTempo.store(tempo);

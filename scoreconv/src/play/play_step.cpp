@@ -115,7 +115,7 @@ void CPlayPass::applyDynamics(int32_t staff, int32_t voice, const CScoreEvent& e
             setLevel(s, v, fixed);
             return;
         }
-        const bool user = (f_.playConditions & kCondUserVolume) != 0;
+        const bool user = (ctl_.playConditions & kCondUserVolume) != 0;
         const int32_t volume = user ? f_.voiceMix.userVolume(s, v) : f_.voiceMix.sourceVolume(s);
         const int32_t last = f_.lastVolume[voiceMidiChannel(f_, s, v)];
         const int32_t level = dynamicVoiceLevel(table, event.dynamic.code, volume, last);
@@ -137,7 +137,7 @@ void CPlayPass::setLevel(int32_t staff, int32_t voice, int32_t level) {
     CVoiceLevel* slot = f_.cursor.levels.at(staff, voice);
     if (slot == nullptr) return;
     slot->level = static_cast<uint8_t>(std::clamp(level, 0, 127));
-    if ((f_.playConditions & kCondDynamics) != 0 && f_.dynamik.DynamicUse != 0 &&
+    if ((ctl_.playConditions & kCondDynamics) != 0 && f_.dynamik.DynamicUse != 0 &&
         sendVoiceVolume(f_, staff, voice) < 0) {
         failed_ = true;
     }
@@ -146,7 +146,7 @@ void CPlayPass::setLevel(int32_t staff, int32_t voice, int32_t level) {
 // --- notes ------------------------------------------------------------------------------
 
 bool CPlayPass::sounds(int32_t staff, int32_t voice, const CScoreEvent& event) const {
-    const uint64_t conds = f_.playConditions;
+    const uint64_t conds = ctl_.playConditions;
     const uint32_t first = event.midi[0];
     const bool noteOn = event.isKind(scorecore::kKindNote) && event.headCount > 0 &&
                         (first & 0xF0u) == kNoteOnStatus && ((first >> 16) & 0x7Fu) != 0;
@@ -167,7 +167,7 @@ void CPlayPass::playNote(int32_t staff, int32_t voice, const CScoreEvent& event)
         uint8_t key = 0;
         uint8_t velocity = 0;
     };
-    const uint64_t conds = f_.playConditions;
+    const uint64_t conds = ctl_.playConditions;
     const bool percussion = f_.instruments.isPercussionStaff(staff);
     const bool transpose = (conds & kCondTranspose) != 0 && (!percussion || f_.TranspAddToPerc != 0);
     std::array<Outgoing, scorecore::kMaxHeads> out{};
@@ -226,7 +226,7 @@ int64_t CPlayPass::noteEnd(int32_t staff, const CScoreEvent& event) const {
     } else {
         const int32_t length =
             soundingLength(f_.articulation, event.articulation.code, std::max(event.duration, 0),
-                           event.hasTie(scorecore::kTieStart), f_.playConditions, f_.NoteShortening, step_);
+                           event.hasTie(scorecore::kTieStart), ctl_.playConditions, f_.NoteShortening, step_);
         end = swingTick(staff, int64_t{event.start} + length);
     }
     return std::max(end, start + 1);
@@ -258,7 +258,7 @@ void CPlayPass::endAllSounding() {
 
 int32_t CPlayPass::trackFor(int32_t staff, int32_t voice, uint8_t key) const {
     if (!rendering()) return 0;
-    const uint64_t conds = f_.playConditions;
+    const uint64_t conds = ctl_.playConditions;
     if ((conds & kCondPercussionTracks) != 0 && f_.instruments.isPercussionStaff(staff)) {
         const int32_t track = trackOfPercussionKey(f_.instruments, f_.voiceCounts, conds, staff, key);
         if (track >= 0) return track;
@@ -304,7 +304,7 @@ void CPlayPass::clickOff() {
 // one in the second step squeezed onto the short part. Ticks are counted from
 // bar 1, so an upbeat swings like the bars after it.
 int64_t CPlayPass::swingTick(int32_t staff, int64_t tick) const {
-    if ((f_.playConditions & kCondSwing) == 0) return tick;
+    if ((ctl_.playConditions & kCondSwing) == 0) return tick;
     const int64_t a = f_.quantize.getRatePart(staff, 0);
     const int64_t b = f_.quantize.getRatePart(staff, 1);
     const int64_t grid = f_.quantize.getNoteTicks(staff);

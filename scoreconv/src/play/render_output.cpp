@@ -20,9 +20,9 @@ using scorecore::kOk;
 
 namespace {
 
-bool rendering(const CMxmlFile& file) { return file.playMode == kModeRender; }
+bool rendering(const PlayScore& file) { return file.playModeNow() == kModeRender; }
 
-bool knownTrack(const CMxmlFile& file, int32_t track) {
+bool knownTrack(const PlayScore& file, int32_t track) {
     const CRenderTracks& r = file.render;
     return track >= 0 && static_cast<std::size_t>(track) < r.streams.size() &&
            static_cast<std::size_t>(track) < r.headerSizes.size() &&
@@ -37,7 +37,7 @@ int deltaBytes(int delta, std::span<uint8_t, 4> out) {
 
 // Appends delta + head + tail to the track as one piece, so that a failure
 // leaves neither a lone delta nor half an event. The bytes appended.
-int appendEvent(CMxmlFile& file, int32_t track, std::span<const uint8_t> head, std::span<const uint8_t> tail) {
+int appendEvent(PlayScore& file, int32_t track, std::span<const uint8_t> head, std::span<const uint8_t> tail) {
     const auto t = static_cast<std::size_t>(track);
     std::array<uint8_t, 16> buffer{};
     const int n = deltaBytes(file.render.pendingDelta[t], std::span<uint8_t, 4>(buffer.data(), 4));
@@ -53,7 +53,7 @@ uint8_t dataByte(uint8_t value) { return std::min<uint8_t>(value, 127); }
 
 bool channelStatus(uint8_t status) { return status >= 0x80 && status <= 0xEF; }
 
-void countSetUp(CMxmlFile& file, int32_t track, int bytes) {
+void countSetUp(PlayScore& file, int32_t track, int bytes) {
     if (bytes > 0 && knownTrack(file, track)) file.render.headerSizes[static_cast<std::size_t>(track)] += bytes;
 }
 
@@ -63,13 +63,13 @@ void putBigEndian32(std::vector<uint8_t>& out, uint32_t value) {
 
 }  // namespace
 
-CRenderTrackSlot renderTrackSlot(CMxmlFile& file, int32_t track) {
+CRenderTrackSlot renderTrackSlot(PlayScore& file, int32_t track) {
     if (!rendering(file) || !knownTrack(file, track)) return {};
     const auto t = static_cast<std::size_t>(track);
     return {&file.render.streams[t], &file.render.pendingDelta[t]};
 }
 
-int renderPutShort(CMxmlFile& file, int32_t track, uint8_t status, uint8_t data1, uint8_t data2,
+int renderPutShort(PlayScore& file, int32_t track, uint8_t status, uint8_t data1, uint8_t data2,
                    platform::MidiOutDevice* device) {
     if (!channelStatus(status)) return 0;
     const uint8_t d1 = dataByte(data1);
@@ -84,7 +84,7 @@ int renderPutShort(CMxmlFile& file, int32_t track, uint8_t status, uint8_t data1
     return appendEvent(file, track, std::span(message.data(), oneDataByte ? 2 : 3), {});
 }
 
-int renderPutMeta(CMxmlFile& file, int32_t track, uint8_t type, std::span<const uint8_t> data) {
+int renderPutMeta(PlayScore& file, int32_t track, uint8_t type, std::span<const uint8_t> data) {
     if (!rendering(file) || !knownTrack(file, track)) return 0;
     if (data.size() > static_cast<uint64_t>(scorecore::kMidiVarLenMax)) return kErrOutOfMemory;
     std::array<uint8_t, 6> head{0xFF, type};
@@ -93,63 +93,63 @@ int renderPutMeta(CMxmlFile& file, int32_t track, uint8_t type, std::span<const 
     return appendEvent(file, track, std::span(head.data(), 2 + static_cast<std::size_t>(sizeBytes)), data);
 }
 
-int renderPutSetUpShort(CMxmlFile& file, int32_t track, uint8_t status, uint8_t data1, uint8_t data2,
+int renderPutSetUpShort(PlayScore& file, int32_t track, uint8_t status, uint8_t data1, uint8_t data2,
                         platform::MidiOutDevice* device) {
     const int n = renderPutShort(file, track, status, data1, data2, device);
     countSetUp(file, track, n);
     return n;
 }
 
-int renderPutSetUpMeta(CMxmlFile& file, int32_t track, uint8_t type, std::span<const uint8_t> data) {
+int renderPutSetUpMeta(PlayScore& file, int32_t track, uint8_t type, std::span<const uint8_t> data) {
     const int n = renderPutMeta(file, track, type, data);
     countSetUp(file, track, n);
     return n;
 }
 
-int renderPutSetUpText(CMxmlFile& file, int32_t track, uint8_t type, std::string_view text) {
+int renderPutSetUpText(PlayScore& file, int32_t track, uint8_t type, std::string_view text) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
     return renderPutSetUpMeta(file, track, type, std::span(bytes, text.size()));
 }
 
-int renderFlushDelta(CMxmlFile& file, int32_t track) {
+int renderFlushDelta(PlayScore& file, int32_t track) {
     if (!rendering(file) || !knownTrack(file, track)) return 0;
     return appendEvent(file, track, {}, {});
 }
 
-void renderAdvance(CMxmlFile& file, int64_t ticks) {
+void renderAdvance(PlayScore& file, int64_t ticks) {
     if (!rendering(file) || ticks <= 0) return;
     for (int& delta : file.render.pendingDelta) {
         delta = static_cast<int>(std::clamp<int64_t>(int64_t{delta} + ticks, 0, std::numeric_limits<int>::max()));
     }
 }
 
-int renderPutTempo(CMxmlFile& file, int32_t tempo) {
+int renderPutTempo(PlayScore& file, int32_t tempo) {
     const uint32_t us = scorecore::scMidiTempoMicroseconds(tempo);
     const std::array<uint8_t, 3> data{static_cast<uint8_t>(us >> 16), static_cast<uint8_t>(us >> 8),
                                       static_cast<uint8_t>(us)};
     return renderPutMeta(file, 0, 0x51, data);
 }
 
-int renderPutTimeSignature(CMxmlFile& file, const scorecore::CMeter& meter) {
+int renderPutTimeSignature(PlayScore& file, const scorecore::CMeter& meter) {
     if (meter.beats < 1 || meter.beats > 255 || meter.unitIndex < 0 || meter.unitIndex > 12) return 0;
     const std::array<uint8_t, 4> data{static_cast<uint8_t>(meter.beats), static_cast<uint8_t>(meter.unitIndex),
                                       scorecore::scMidiClocksPerClick(meter.unitIndex), 8};
     return renderPutMeta(file, 0, 0x58, data);
 }
 
-int renderPutKeySignature(CMxmlFile& file, int32_t fifths, int32_t mode) {
+int renderPutKeySignature(PlayScore& file, int32_t fifths, int32_t mode) {
     const std::array<uint8_t, 2> data{static_cast<uint8_t>(static_cast<int8_t>(std::clamp(fifths, -7, 7))),
                                       static_cast<uint8_t>(mode == 1 ? 0 : 1)};
     return renderPutMeta(file, 0, 0x59, data);
 }
 
-int actualizePlaybackSound(CMxmlFile& file, int32_t staff, int32_t voice, platform::MidiOutDevice* device) {
+int actualizePlaybackSound(PlayScore& file, int32_t staff, int32_t voice, platform::MidiOutDevice* device) {
     if (file.instruments.at(staff, voice) == nullptr) return 0;
     const uint8_t channel = file.instruments.midiChannel(staff, voice);
     const uint8_t program = file.instruments.midiProgram(staff, voice, true);
     int32_t track = 0;
     if (rendering(file)) {
-        track = trackOfVoice(file.instruments, file.voiceCounts, file.playConditions, staff, voice);
+        track = trackOfVoice(file.instruments, file.voiceCounts, file.controls.playConditions(), staff, voice);
         if (track < 0) return 0;
     }
     return renderPutShort(file, track, static_cast<uint8_t>(0xC0 | channel), program, 0, device);
@@ -164,7 +164,7 @@ std::string renderTrackName(std::string_view scannedName) {
     return std::string(base.substr(0, dot));
 }
 
-int renderTrackZeroHeader(CMxmlFile& file) {
+int renderTrackZeroHeader(PlayScore& file) {
     if (!rendering(file)) return kOk;
     if (renderPutSetUpText(file, 0, kMetaTrackName, renderTrackName(file.fnScanned)) < 0) return kErrOutOfMemory;
     std::string copyright;
@@ -178,7 +178,7 @@ int renderTrackZeroHeader(CMxmlFile& file) {
     return kOk;
 }
 
-int renderMetronomeTrack(CMxmlFile& file, int32_t track) {
+int renderMetronomeTrack(PlayScore& file, int32_t track) {
     if (!rendering(file) || !knownTrack(file, track)) return kOk;
     const auto channel = static_cast<uint8_t>(std::min<uint8_t>(file.metronom.Channel, kChannels - 1));
     const uint8_t volume = dataByte(file.metronom.Volume);
@@ -195,7 +195,7 @@ namespace {
 
 // Every track ends with a zero delta and the end-of-track event, counted as
 // set-up so that it does not make an empty track look used.
-int endTracks(CMxmlFile& file) {
+int endTracks(PlayScore& file) {
     for (int32_t t = 0; t < file.render.count(); ++t) {
         if (!knownTrack(file, t)) break;
         file.render.pendingDelta[static_cast<std::size_t>(t)] = 0;
@@ -206,7 +206,7 @@ int endTracks(CMxmlFile& file) {
 
 // The whole file: header chunk, track 0 and the tracks that hold more than
 // their set-up, in track order.
-int buildFileBytes(const CMxmlFile& file, std::vector<uint8_t>& bytes) {
+int buildFileBytes(const PlayScore& file, std::vector<uint8_t>& bytes) {
     const CRenderTracks& r = file.render;
     std::vector<std::size_t> written{0};
     for (std::size_t t = 1; t < r.streams.size() && t < r.headerSizes.size(); ++t) {
@@ -233,12 +233,12 @@ int buildFileBytes(const CMxmlFile& file, std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
-bool renderTargetIsSource(const CMxmlFile& file, const std::filesystem::path& target) {
+bool renderTargetIsSource(const PlayScore& file, const std::filesystem::path& target) {
     return platform::isSameFile(target, std::filesystem::path(file.fnScanned)) ||
            platform::isSameFile(target, std::filesystem::path(file.fnOriginal));
 }
 
-int renderWriteMidiFile(CMxmlFile& file, const std::filesystem::path& target) {
+int renderWriteMidiFile(PlayScore& file, const std::filesystem::path& target) {
     if (renderTargetIsSource(file, target)) return kErrCreate;
     if (!rendering(file) || file.render.count() < 1 || !knownTrack(file, 0)) return kErrWrite;
     if (endTracks(file) != kOk) return kErrOutOfMemory;

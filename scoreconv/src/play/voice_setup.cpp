@@ -41,31 +41,31 @@ namespace {
 constexpr uint8_t kControlVolume = 7;
 constexpr uint8_t kControlPan = 10;
 
-bool rendering(const CMxmlFile& file) { return file.playMode == kModeRender; }
-bool hasCondition(const CMxmlFile& file, uint64_t bit) { return (file.playConditions & bit) != 0; }
+bool rendering(const PlayScore& file) { return file.playModeNow() == kModeRender; }
+bool hasCondition(const PlayScore& file, uint64_t bit) { return (file.controls.playConditions() & bit) != 0; }
 
 uint8_t toData(int32_t value) { return static_cast<uint8_t>(std::clamp(value, 0, 127)); }
 
-int32_t staffCount(const CMxmlFile& file) { return static_cast<int32_t>(file.voiceCounts.size()); }
+int32_t staffCount(const PlayScore& file) { return static_cast<int32_t>(file.voiceCounts.size()); }
 
-int32_t voicesOf(const CMxmlFile& file, int32_t staff) {
+int32_t voicesOf(const PlayScore& file, int32_t staff) {
     return staff >= 0 && staff < staffCount(file) ? file.voiceCounts[static_cast<std::size_t>(staff)] : 0;
 }
 
 // A percussion staff whose instruments have a track each in this pass.
-bool drumTracks(const CMxmlFile& file, int32_t staff) {
+bool drumTracks(const PlayScore& file, int32_t staff) {
     return rendering(file) && hasCondition(file, kCondPercussionTracks) && file.instruments.isPercussionStaff(staff);
 }
 
 // The first track of a staff: track 0, then the tracks of the staves before it.
-int32_t firstTrackOfStaff(const CMxmlFile& file, int32_t staff) {
+int32_t firstTrackOfStaff(const PlayScore& file, int32_t staff) {
     const std::span<const int32_t> before(file.voiceCounts.data(), static_cast<std::size_t>(staff));
-    return planTracks(file.instruments, before, file.playConditions, false, false).count;
+    return planTracks(file.instruments, before, file.controls.playConditions(), false, false).count;
 }
 
-int32_t voiceTrack(const CMxmlFile& file, int32_t staff, int32_t voice) {
+int32_t voiceTrack(const PlayScore& file, int32_t staff, int32_t voice) {
     if (!rendering(file)) return 0;
-    return trackOfVoice(file.instruments, file.voiceCounts, file.playConditions, staff, voice);
+    return trackOfVoice(file.instruments, file.voiceCounts, file.controls.playConditions(), staff, voice);
 }
 
 // Sums the bytes of a run of puts and remembers the first failure.
@@ -84,7 +84,7 @@ struct PutTally {
 
 // Controllers 7 and 10 (and before them a program change when program is
 // set) as the track's set-up.
-void putSound(CMxmlFile& file, int32_t track, uint8_t channel, std::optional<uint8_t> program, uint8_t volume,
+void putSound(PlayScore& file, int32_t track, uint8_t channel, std::optional<uint8_t> program, uint8_t volume,
               uint8_t pan, platform::MidiOutDevice* device, PutTally& tally) {
     if (program) tally.add(renderPutSetUpShort(file, track, static_cast<uint8_t>(0xC0 | channel), *program, 0, device));
     const auto control = static_cast<uint8_t>(0xB0 | channel);
@@ -92,7 +92,7 @@ void putSound(CMxmlFile& file, int32_t track, uint8_t channel, std::optional<uin
     tally.add(renderPutSetUpShort(file, track, control, kControlPan, pan, device));
 }
 
-void setUpDrumTracks(CMxmlFile& file, int32_t staff, platform::MidiOutDevice* device, PutTally& tally) {
+void setUpDrumTracks(PlayScore& file, int32_t staff, platform::MidiOutDevice* device, PutTally& tally) {
     const uint8_t volume = toData(hasCondition(file, kCondUserVolume) ? file.voiceMix.userVolume(staff, 0)
                                                                       : file.voiceMix.sourceVolume(staff));
     const uint8_t pan = toData(hasCondition(file, kCondUserPan) ? file.voiceMix.userPan(staff, 0) : kDefaultPan);
@@ -104,7 +104,7 @@ void setUpDrumTracks(CMxmlFile& file, int32_t staff, platform::MidiOutDevice* de
     file.lastPan[kDrumChannel] = pan;
 }
 
-void setUpVoice(CMxmlFile& file, int32_t staff, int32_t voice, platform::MidiOutDevice* device, PutTally& tally) {
+void setUpVoice(PlayScore& file, int32_t staff, int32_t voice, platform::MidiOutDevice* device, PutTally& tally) {
     const CMidiInstr* record = file.instruments.at(staff, voice);
     if (record == nullptr || record->Channel >= kChannels) return;
     const int32_t track = voiceTrack(file, staff, voice);
@@ -124,7 +124,7 @@ void setUpVoice(CMxmlFile& file, int32_t staff, int32_t voice, platform::MidiOut
 
 }  // namespace
 
-uint8_t voiceMidiChannel(const CMxmlFile& file, int32_t staff, int32_t voice) {
+uint8_t voiceMidiChannel(const PlayScore& file, int32_t staff, int32_t voice) {
     if (!hasCondition(file, kCondVoiceChannel)) {
         const uint8_t own = file.events.voiceChannel(staff, voice);
         if (own < kChannels) return own;
@@ -132,8 +132,8 @@ uint8_t voiceMidiChannel(const CMxmlFile& file, int32_t staff, int32_t voice) {
     return file.instruments.midiChannel(staff, voice);
 }
 
-int setUpVoices(CMxmlFile& file, platform::MidiOutDevice* device) {
-    if (file.playMode == kModePlayTime) return kOk;
+int setUpVoices(PlayScore& file, platform::MidiOutDevice* device) {
+    if (file.playModeNow() == kModePlayTime) return kOk;
     PutTally tally;
     for (int32_t staff = 0; staff < staffCount(file); ++staff) {
         if (drumTracks(file, staff)) {
@@ -145,7 +145,7 @@ int setUpVoices(CMxmlFile& file, platform::MidiOutDevice* device) {
     return tally.failed ? kErrOutOfMemory : kOk;
 }
 
-int sendVoiceVolume(CMxmlFile& file, int32_t staff, int32_t voice, platform::MidiOutDevice* device) {
+int sendVoiceVolume(PlayScore& file, int32_t staff, int32_t voice, platform::MidiOutDevice* device) {
     const CVoiceLevel* slot = file.cursor.levels.at(staff, voice);
     if (slot == nullptr) return 0;
     const uint8_t level = toData(slot->level);
@@ -167,7 +167,7 @@ int sendVoiceVolume(CMxmlFile& file, int32_t staff, int32_t voice, platform::Mid
     return tally.result();
 }
 
-int sendVoicePan(CMxmlFile& file, int32_t staff, int32_t voice, platform::MidiOutDevice* device) {
+int sendVoicePan(PlayScore& file, int32_t staff, int32_t voice, platform::MidiOutDevice* device) {
     if (!hasCondition(file, kCondUserPan) || voice < 0 || voice >= voicesOf(file, staff)) return 0;
     const uint8_t pan = toData(file.voiceMix.userPan(staff, voice));
     const uint8_t channel = voiceMidiChannel(file, staff, voice);
@@ -196,7 +196,7 @@ struct TuneUpNote {
 
 // The first note of a voice that sounds: a note whose first message is a
 // note-on with a velocity. Null when the voice has none.
-const CScoreEvent* firstSoundingNote(const CMxmlFile& file, int32_t staff, int32_t voice) {
+const CScoreEvent* firstSoundingNote(const PlayScore& file, int32_t staff, int32_t voice) {
     for (const CScoreEvent& e : file.events.events(staff, voice)) {
         if (!e.isKind(scorecore::kKindNote) || e.headCount < 1) continue;
         const uint32_t first = e.midi[0];
@@ -207,7 +207,7 @@ const CScoreEvent* firstSoundingNote(const CMxmlFile& file, int32_t staff, int32
 
 class TuneUp {
 public:
-    TuneUp(CMxmlFile& file, const CRealTimeClock& clock)
+    TuneUp(PlayScore& file, const CRealTimeClock& clock)
         : file_(file),
           e_(file.einstimmung),
           clock_(clock),
@@ -238,7 +238,7 @@ private:
     bool pass(CRealTimeClock::TimePoint deadline, int64_t ticks);
     int32_t headTrack(int32_t staff, int32_t voice, uint8_t key) const;
 
-    CMxmlFile& file_;
+    PlayScore& file_;
     scorecore::CEinstimmung& e_;
     const CRealTimeClock& clock_;
     platform::MidiOutDevice* device_;
@@ -289,7 +289,7 @@ int32_t TuneUp::headTrack(int32_t staff, int32_t voice, uint8_t key) const {
     if (ownTrack_) return track_;
     if (drumTracks(file_, staff)) {
         const int32_t track =
-            trackOfPercussionKey(file_.instruments, file_.voiceCounts, file_.playConditions, staff, key);
+            trackOfPercussionKey(file_.instruments, file_.voiceCounts, file_.controls.playConditions(), staff, key);
         if (track >= 0) return track;
     }
     return voiceTrack(file_, staff, voice);
@@ -403,9 +403,9 @@ void TuneUp::run() {
 
 }  // namespace
 
-bool playEinstimmung(CMxmlFile& file, const CRealTimeClock& clock) {
+bool playEinstimmung(PlayScore& file, const CRealTimeClock& clock) {
     const scorecore::CEinstimmung& e = file.einstimmung;
-    if (file.playMode == kModePlayTime || e.Type == 0 || !hasCondition(file, kCondTuneUp)) return true;
+    if (file.playModeNow() == kModePlayTime || e.Type == 0 || !hasCondition(file, kCondTuneUp)) return true;
     if (e.Type != kTypeChord && e.voices.empty()) return true;
     TuneUp tuneUp(file, clock);
     tuneUp.run();

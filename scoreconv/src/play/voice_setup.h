@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "musicxml/mxml_file.h"
+#include "play/play_score.h"
 #include "platform/midi_out.h"
 #include "platform/threads.h"
 
@@ -42,7 +42,7 @@ inline constexpr std::string_view kTuneUpTrackName = "Einstimmung";
 // MIDI channel (0..15) of (staff, voice): with kCondVoiceChannel the planned
 // channel of its instrument record, else the channel of its first channel
 // message (the record's when it has none).
-uint8_t voiceMidiChannel(const CMxmlFile& file, int32_t staff, int32_t voice);
+uint8_t voiceMidiChannel(const PlayScore& file, int32_t staff, int32_t voice);
 
 // Start of a pass (nothing in the play-time mode), staff by staff: each voice
 // with a planned channel gets its program (not on percussion staves; the user
@@ -53,17 +53,17 @@ uint8_t voiceMidiChannel(const CMxmlFile& file, int32_t staff, int32_t voice);
 // kCondPercussionTracks instead gives each of its instrument tracks the
 // volume and pan of its first voice on the drum channel. While rendering all
 // of it counts as the tracks' set-up. 0 or kErrOutOfMemory.
-int setUpVoices(CMxmlFile& file, platform::MidiOutDevice* device = nullptr);
+int setUpVoices(PlayScore& file, platform::MidiOutDevice* device = nullptr);
 
 // Controller 7 with the voice's level (file.cursor.levels) when the voice's
 // channel did not get that volume last; then it is remembered. On a
 // percussion staff rendered with kCondPercussionTracks only voice 0 acts, on
 // every instrument track. Bytes appended (0 when sent or nothing to do), or
 // kErrOutOfMemory.
-int sendVoiceVolume(CMxmlFile& file, int32_t staff, int32_t voice, platform::MidiOutDevice* device = nullptr);
+int sendVoiceVolume(PlayScore& file, int32_t staff, int32_t voice, platform::MidiOutDevice* device = nullptr);
 // With kCondUserPan: controller 10 with the voice's user pan when its channel
 // did not get that pan last; then it is remembered. As sendVoiceVolume.
-int sendVoicePan(CMxmlFile& file, int32_t staff, int32_t voice, platform::MidiOutDevice* device = nullptr);
+int sendVoicePan(PlayScore& file, int32_t staff, int32_t voice, platform::MidiOutDevice* device = nullptr);
 
 // The tune-up; true when it ran or had nothing to do (the play-time mode,
 // Type 0, kCondTuneUp clear, first notes with no voice selected).
@@ -86,6 +86,6 @@ int sendVoicePan(CMxmlFile& file, int32_t staff, int32_t voice, platform::MidiOu
 // music (whose own tempo the pass writes next) starts after it. The
 // tune-up's own track is the last render track; its sounds and name count
 // as its set-up.
-bool playEinstimmung(CMxmlFile& file, const CRealTimeClock& clock = CRealTimeClock::steady());
+bool playEinstimmung(PlayScore& file, const CRealTimeClock& clock = CRealTimeClock::steady());
 
 }  // namespace scoreconv
