@@ -432,27 +432,32 @@ int xmldomSaveToString(const XmlDocument& doc, std::string& out) {
         platform::toLowerAscii(cc(first->content)).find("iso-8859-1") != std::string::npos) {
         encoding = "ISO-8859-1";
     }
-    xmlBufferPtr buffer = xmlBufferCreate();
-    if (buffer == nullptr) return kErrXmlElement;
+    // The saver writes straight into `out`, which grows geometrically; a
+    // libxml2 buffer may grow by exact steps and would be copied once more.
+    struct Sink {
+        std::string* text;
+        bool failed = false;
+    } sink{&out};
+    const auto write = [](void* context, const char* bytes, int length) -> int {
+        auto* target = static_cast<Sink*>(context);
+        try {
+            target->text->append(bytes, static_cast<std::size_t>(length));
+        } catch (const std::bad_alloc&) {
+            target->failed = true;
+            return -1;
+        }
+        return length;
+    };
     const int options = ownDeclaration ? XML_SAVE_NO_DECL : 0;
-    xmlSaveCtxtPtr ctx = xmlSaveToBuffer(buffer, encoding, options);
-    if (ctx == nullptr) {
-        xmlBufferFree(buffer);
-        return kErrXmlElement;
-    }
+    xmlSaveCtxtPtr ctx = xmlSaveToIO(write, nullptr, &sink, encoding, options);
+    if (ctx == nullptr) return kErrXmlElement;
     const long written = xmlSaveDoc(ctx, doc.get());
     const int closed = xmlSaveClose(ctx);
-    int rc = (written < 0 || closed < 0) ? kErrXmlElement : kOk;
-    if (rc == kOk) {
-        try {
-            out.assign(cc(xmlBufferContent(buffer)),
-                       static_cast<std::size_t>(xmlBufferLength(buffer)));
-        } catch (const std::bad_alloc&) {
-            rc = kErrXmlElement;
-        }
+    if (written < 0 || closed < 0 || sink.failed) {
+        out.clear();
+        return kErrXmlElement;
     }
-    xmlBufferFree(buffer);
-    return rc;
+    return kOk;
 }
 
 // --- lookups -------------------------------------------------------------------------
