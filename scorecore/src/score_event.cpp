@@ -8,8 +8,8 @@
 namespace scorecore {
 namespace {
 
-template <class T>
-bool tryAppend(std::vector<T>& list, const T& entry) {
+template <class List, class T>
+bool tryAppend(List& list, const T& entry) {
     try {
         list.push_back(entry);
         return true;
@@ -19,8 +19,8 @@ bool tryAppend(std::vector<T>& list, const T& entry) {
 }
 
 // At `at` clamped to the last position, or at the end of an empty list.
-template <class T>
-bool tryInsert(std::vector<T>& list, const T& entry, int32_t at) {
+template <class List, class T>
+bool tryInsert(List& list, const T& entry, int32_t at) {
     try {
         if (list.empty()) {
             list.push_back(entry);
@@ -37,6 +37,11 @@ bool tryInsert(std::vector<T>& list, const T& entry, int32_t at) {
 template <class T>
 void release(std::vector<T>& list) {
     std::vector<T>().swap(list);
+}
+
+template <class T>
+void release(CLazyList<T>& list) {
+    list.clear();  // gives the block back
 }
 
 int32_t stepSemitone(char step) {

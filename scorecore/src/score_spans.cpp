@@ -37,7 +37,7 @@ struct SpanKind<CScoreEventItem> {
 
 template <>
 struct SpanKind<CScoreWedge> {
-    static std::vector<CScoreWedge>& marks(CScoreEvent& event) { return event.wedges; }
+    static auto& marks(CScoreEvent& event) { return event.wedges; }
     static bool opens(const CScoreWedge& wedge, int32_t) {
         return (wedge.code == kWedgeCrescendo || wedge.code == kWedgeDiminuendo) && wedge.span >= 0;
     }
@@ -72,7 +72,7 @@ bool CPendingSpans<T>::closeDue(CScoreEvent& event) {
                 stillPending.push_back(entry);
             }
         }
-        std::vector<T>& marks = SpanKind<T>::marks(event);
+        auto& marks = SpanKind<T>::marks(event);
         marks.insert(marks.begin(), closings.begin(), closings.end());
         pending_ = std::move(stillPending);
         return true;

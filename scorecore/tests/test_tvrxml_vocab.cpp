@@ -524,7 +524,7 @@ TEST(TvrxmlKeyTest, AlterDisplayFollowsSlotAndKey) {
         {-3, 0, false, 0, 'c', AlterDisplay::None},
     };
     for (const Case& c : cases) {
-        const CEventAccidental slot{c.shown, c.editorial};
+        const CEventAccidental slot{static_cast<int8_t>(c.shown), c.editorial};
         EXPECT_EQ(alterDisplay(slot, c.hasAlter, c.fifths, c.step), c.display)
             << c.shown << " " << c.fifths << " " << c.step;
     }

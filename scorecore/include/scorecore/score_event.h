@@ -11,8 +11,13 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace scorecore {
@@ -78,12 +83,12 @@ struct CEventDynamic {
 
 // Barline and ending of an event.
 struct CEventBarline {
-    int32_t type = -1;        // -1 none
     std::string endingLabel;  // "1.", "1.-2.", "1. 2. 3." or a number text as read
+    int32_t type = -1;        // -1 none
     int32_t endingSpan = -1;  // notes the ending covers, -1 none
-    uint8_t leftDown = 1;     // ends bent down
-    uint8_t rightDown = 1;
     int32_t present = 0;
+    uint8_t leftDown = 1;  // ends bent down
+    uint8_t rightDown = 1;
 
     // The label of an ending from its first and last number: "1." for a first only,
     // "1.-3." for a range, "1. 2. 3." for a range given as a list. A first number of 0
@@ -184,8 +189,219 @@ struct CScoreClef {
 
 // Accidental drawn on one head.
 struct CEventAccidental {
-    int32_t shown = -3;  // -3 none, 0 natural, 1 sharp, 2 double sharp, -1 flat, -2 double flat
+    int8_t shown = -3;  // -3 none, 0 natural, 1 sharp, 2 double sharp, -1 flat, -2 double flat
     uint8_t editorial = 0;
+};
+
+// Per-head slots of an event, used like an array of kMaxHeads values. Nearly every event
+// has a single head, so the first Inline slots live in the record and the others in a
+// block made the first time a later head is written through the non-const operator[]. A
+// slot never written reads as T{}. An index at or past kMaxHeads reads T{} and writes
+// into a scratch slot, so no index reaches memory outside the record.
+template <class T, std::size_t Inline>
+class CHeadSlots {
+    static constexpr std::size_t kSlots = static_cast<std::size_t>(kMaxHeads);
+    static_assert(Inline > 0 && Inline < kSlots);
+    using Overflow = std::array<T, kSlots - Inline>;
+
+    template <bool Const>
+    class Cursor {
+        using Owner = std::conditional_t<Const, const CHeadSlots, CHeadSlots>;
+
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = T;
+        using difference_type = std::ptrdiff_t;
+        using pointer = std::conditional_t<Const, const T*, T*>;
+        using reference = std::conditional_t<Const, const T&, T&>;
+
+        Cursor() = default;
+        Cursor(Owner* owner, std::size_t at) : owner_(owner), at_(at) {}
+        reference operator*() const { return (*owner_)[at_]; }
+        pointer operator->() const { return &(*owner_)[at_]; }
+        Cursor& operator++() {
+            ++at_;
+            return *this;
+        }
+        Cursor operator++(int) {
+            Cursor before = *this;
+            ++at_;
+            return before;
+        }
+        bool operator==(const Cursor& other) const { return owner_ == other.owner_ && at_ == other.at_; }
+
+    private:
+        Owner* owner_ = nullptr;
+        std::size_t at_ = 0;
+    };
+
+public:
+    using value_type = T;
+    using size_type = std::size_t;
+    using iterator = Cursor<false>;
+    using const_iterator = Cursor<true>;
+
+    CHeadSlots() = default;
+    CHeadSlots(const CHeadSlots& other) : inline_(other.inline_), overflow_(copyOverflow(other)) {}
+    CHeadSlots& operator=(const CHeadSlots& other) {
+        if (this != &other) {
+            std::unique_ptr<Overflow> overflow = copyOverflow(other);  // may throw: nothing changed yet
+            inline_ = other.inline_;
+            overflow_ = std::move(overflow);
+        }
+        return *this;
+    }
+    CHeadSlots(CHeadSlots&&) noexcept = default;
+    CHeadSlots& operator=(CHeadSlots&&) noexcept = default;
+    ~CHeadSlots() = default;
+
+    static constexpr size_type size() { return kSlots; }
+
+    T& operator[](size_type head) {
+        if (head < Inline) return inline_[head];
+        if (head >= kSlots) {
+            thread_local T scratch;
+            scratch = T{};
+            return scratch;
+        }
+        if (!overflow_) overflow_ = std::make_unique<Overflow>();
+        return (*overflow_)[head - Inline];
+    }
+    const T& operator[](size_type head) const {
+        if (head < Inline) return inline_[head];
+        if (head >= kSlots || !overflow_) return kUnwritten;
+        return (*overflow_)[head - Inline];
+    }
+
+    // Walking with the non-const iterators writes nothing but makes the block once a slot
+    // past the inline ones is reached, as operator[] does.
+    iterator begin() { return {this, 0}; }
+    iterator end() { return {this, kSlots}; }
+    const_iterator begin() const { return {this, 0}; }
+    const_iterator end() const { return {this, kSlots}; }
+
+private:
+    static constexpr T kUnwritten{};
+
+    static std::unique_ptr<Overflow> copyOverflow(const CHeadSlots& other) {
+        return other.overflow_ ? std::make_unique<Overflow>(*other.overflow_) : nullptr;
+    }
+
+    std::array<T, Inline> inline_{};
+    std::unique_ptr<Overflow> overflow_;
+};
+
+// A list that stays empty in nearly every event: until its first entry arrives it holds
+// only a null pointer, and it gives its block back whenever it empties. Otherwise it
+// behaves as the std::vector it keeps, and its iterators are pointers into that vector.
+template <class T>
+class CLazyList {
+public:
+    using value_type = T;
+    using size_type = std::size_t;
+    using reference = T&;
+    using const_reference = const T&;
+    using iterator = T*;
+    using const_iterator = const T*;
+
+    CLazyList() = default;
+    CLazyList(const CLazyList& other) : block_(copyBlock(other)) {}
+    CLazyList& operator=(const CLazyList& other) {
+        if (this != &other) block_ = copyBlock(other);
+        return *this;
+    }
+    CLazyList(CLazyList&&) noexcept = default;
+    CLazyList& operator=(CLazyList&&) noexcept = default;
+    ~CLazyList() = default;
+
+    // Takes the entries of a list built elsewhere.
+    CLazyList& operator=(std::vector<T>&& list) {
+        if (list.empty()) {
+            block_.reset();
+        } else if (block_) {
+            *block_ = std::move(list);
+        } else {
+            block_ = std::make_unique<std::vector<T>>(std::move(list));
+        }
+        return *this;
+    }
+
+    size_type size() const { return block_ ? block_->size() : 0; }
+    bool empty() const { return !block_; }
+
+    T& operator[](size_type i) { return (*block_)[i]; }
+    const T& operator[](size_type i) const { return (*block_)[i]; }
+    T& at(size_type i) {
+        checkIndex(i);
+        return (*block_)[i];
+    }
+    const T& at(size_type i) const {
+        checkIndex(i);
+        return (*block_)[i];
+    }
+    T& back() { return block_->back(); }
+    const T& back() const { return block_->back(); }
+
+    iterator begin() { return block_ ? block_->data() : nullptr; }
+    iterator end() { return block_ ? block_->data() + block_->size() : nullptr; }
+    const_iterator begin() const { return block_ ? block_->data() : nullptr; }
+    const_iterator end() const { return block_ ? block_->data() + block_->size() : nullptr; }
+
+    void push_back(const T& value) {
+        edit([&](std::vector<T>& list) { list.push_back(value); });
+    }
+    void push_back(T&& value) {
+        edit([&](std::vector<T>& list) { list.push_back(std::move(value)); });
+    }
+    template <class... Args>
+    T& emplace_back(Args&&... args) {
+        return edit([&](std::vector<T>& list) -> T& { return list.emplace_back(std::forward<Args>(args)...); });
+    }
+    iterator insert(const_iterator at, const T& value) {
+        const std::ptrdiff_t index = at - begin();
+        edit([&](std::vector<T>& list) { list.insert(list.begin() + index, value); });
+        return begin() + index;
+    }
+    template <class InputIt>
+    iterator insert(const_iterator at, InputIt first, InputIt last) {
+        const std::ptrdiff_t index = at - begin();
+        if (first != last) edit([&](std::vector<T>& list) { list.insert(list.begin() + index, first, last); });
+        return begin() + index;
+    }
+    template <class InputIt>
+    void assign(InputIt first, InputIt last) {
+        if (first == last) {
+            clear();
+        } else {
+            edit([&](std::vector<T>& list) { list.assign(first, last); });
+        }
+    }
+    void clear() { block_.reset(); }
+
+private:
+    static std::unique_ptr<std::vector<T>> copyBlock(const CLazyList& other) {
+        return other.block_ ? std::make_unique<std::vector<T>>(*other.block_) : nullptr;
+    }
+
+    void checkIndex(size_type i) const {
+        if (i >= size()) throw std::out_of_range("CLazyList::at");
+    }
+
+    // Runs a change on the block, made first when there is none; a block the change
+    // leaves empty, or one made for a change that threw, is given back.
+    template <class Change>
+    decltype(auto) edit(Change&& change) {
+        if (!block_) block_ = std::make_unique<std::vector<T>>();
+        struct DropWhenEmpty {
+            std::unique_ptr<std::vector<T>>& block;
+            ~DropWhenEmpty() {
+                if (block->empty()) block.reset();
+            }
+        } drop{block_};
+        return change(*block_);
+    }
+
+    std::unique_ptr<std::vector<T>> block_;  // null while empty
 };
 
 class CScoreEvent {
@@ -279,45 +495,45 @@ public:
     // Beams a base text needs: "1/8" 1 .. "1/128" 5, else 0.
     int32_t getBeamCount() const;
 
-    // --- fields, in the order the stored layout has them.
+    // --- fields, grouped by alignment so that no padding falls between them.
+    std::vector<CScoreEventItem> items;
+    std::vector<int32_t> headFlags;
+    CHeadSlots<uint32_t, 4> midi;  // per head: status | key << 8 | velocity << 16
+    CHeadSlots<CEventAccidental, 4> accidentals;
+    CEventBarline barline;
+    std::string pitches;      // two characters per head
+    std::string alterations;  // two characters per head
+    std::string baseText;     // "1/4", "quarter", "getit" ...; empty when unset
+    CLazyList<CScoreLyric> lyrics;
+    CLazyList<CScoreOrnament> ornaments;
+    CLazyList<CScoreText> texts;
+    CLazyList<CScoreWedge> wedges;
     int32_t start = 0;
     int32_t duration = 0;  // 480 = quarter
-    std::vector<CScoreEventItem> items;
+    uint32_t kind = 0;
     int32_t headCount = 0;
-    std::array<uint32_t, kMaxHeads> midi{};  // per head: status | key << 8 | velocity << 16
     CEventArticulation articulation;
     CEventDynamic dynamic;
     int32_t tie = 0;
     int32_t drawValue = 0;        // signed value of a binary score's drawing object, 0 none
     int32_t drawSmallValue = -1;  // 0..15, -1 none
     int32_t beam = 0;             // 1 begin, 2 continue, 4 end, 8 force, 16 split, 32 divide
-    CEventBarline barline;
-    std::string alterations;  // two characters per head
-    std::array<CEventAccidental, kMaxHeads> accidentals{};
-    uint8_t dots = 0;
-    std::vector<int32_t> headFlags;
-    std::vector<CScoreLyric> lyrics;
-    std::vector<CScoreOrnament> ornaments;
-    std::string pitches;  // two characters per head
-    uint32_t stem = 0;    // 1 up, 2 down; tremolo 4, 8, 16, 32, 64; slashed grace 4
-    uint8_t tupletCount = 0;
-    uint8_t tupletNormal = 0;
+    uint32_t stem = 0;            // 1 up, 2 down; tremolo 4, 8, 16, 32, 64; slashed grace 4
     int32_t bracketNumber = 0;
     int32_t bracketOrientation = 0;  // 1 up, 2 down
-    uint8_t bracketHasOrientation = 0;
     int32_t bracketNoteRange = -1;
     int32_t bracketPresent = 0;
-    std::vector<CScoreText> texts;
-    std::string baseText;    // "1/4", "quarter", "getit" ...; empty when unset
     int32_t notationStaff = 0;  // 0 none, 1 up, 2 down
-    std::vector<CScoreWedge> wedges;
-    uint32_t kind = 0;
+    uint8_t dots = 0;
+    uint8_t tupletCount = 0;
+    uint8_t tupletNormal = 0;
+    uint8_t bracketHasOrientation = 0;
     // Used by the program's own play model.
-    uint8_t meterBeats = 0;  // time signature event: beats
-    uint8_t meterUnit = 0;   // and beat unit as a power of two
     int32_t introStaff = -1;  // where a tune-up note came from, -1 unset
     int32_t introVoice = -1;
-    int32_t ending = 0;  // 1 for an event in a first ending
+    int32_t ending = 0;      // 1 for an event in a first ending
+    uint8_t meterBeats = 0;  // time signature event: beats
+    uint8_t meterUnit = 0;   // and beat unit as a power of two
 
 private:
     // headCount limited to what the slots can hold.
@@ -326,5 +542,8 @@ private:
     // The two characters of a head in pitches or alterations, empty when missing.
     std::string_view headText(const std::string& pairs, int32_t head) const;
 };
+
+// Scores hold millions of events.
+static_assert(sizeof(CScoreEvent) < 400);
 
 }  // namespace scorecore
