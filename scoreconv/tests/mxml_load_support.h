@@ -35,7 +35,7 @@ using platform::testing::readBytes;
 using platform::testing::writeBytes;
 
 // Changes the current folder and puts the previous one back when it goes
-// (timewise scores need the style sheet, which is looked for there).
+// (a style sheet in the folders a test names is looked for relative to it).
 class CurrentFolder {
 public:
     explicit CurrentFolder(const std::filesystem::path& folder) : saved_(std::filesystem::current_path()) {

@@ -114,13 +114,16 @@ TEST(MeasureWalk, PianoVoicesStayOnTheirStaff) {
 TEST(MeasureWalk, PartsGetTheirStavesAndChannels) {
     Loaded score("walk_parts.xml");
     const CMxmlFile& file = score.file();
-    EXPECT_EQ(file.rowCount, 4);
+    EXPECT_EQ(file.rowCount, 5);
     EXPECT_EQ(notes(file, 0, 0), (std::vector<std::string>{"0+960:77", "960+960:81"}));
     EXPECT_EQ(notes(file, 1, 0), (std::vector<std::string>{"0+960:72", "960+960:74"}));
     EXPECT_EQ(notes(file, 2, 0), (std::vector<std::string>{"0+960:41", "960+960:48"}));
+    // The part the part list does not declare comes after the declared ones.
+    EXPECT_EQ(notes(file, 3, 0), (std::vector<std::string>{"0+960:60"}));
     EXPECT_EQ(noteChannel(file, 0, 0), 0);
     EXPECT_EQ(noteChannel(file, 1, 0), 1);
     EXPECT_EQ(noteChannel(file, 2, 0), 2);  // no channel in the file: planned
+    EXPECT_EQ(noteChannel(file, 3, 0), 3);
     EXPECT_EQ(file.instruments.midiProgram(2, 0, false), 42);
     EXPECT_TRUE(score.f.logged("\"Ghost\""));
     // The first part to give a tempo for a moment sets it.
@@ -318,8 +321,8 @@ TEST(MeasureWalk, LoadAndPlayModeLeavesThePerVoiceDefaults) {
     Loaded score("walk_parts.xml", kModeLoadAndPlay);
     const CMxmlFile& file = score.file();
     EXPECT_EQ(file.playModeNow(), kModeLoadAndPlay);
-    EXPECT_EQ(file.voiceCounts, (std::vector<int32_t>{1, 1, 1}));
-    EXPECT_EQ(file.onOff.staffCount(), 3);
+    EXPECT_EQ(file.voiceCounts, (std::vector<int32_t>{1, 1, 1, 1}));
+    EXPECT_EQ(file.onOff.staffCount(), 4);
     EXPECT_EQ(file.cursor.voiceCounts.size(), 0u);
     EXPECT_EQ(file.instruments.at(2, 0)->Channel, CMidiInstr::kUnset);
 }

@@ -218,12 +218,7 @@ TEST(MxmlGetProps, TimewiseScoreReadsLikeItsPartwiseTwin) {
     EXPECT_EQ(withoutDate(t.description), "composer: Anna Example\r\nwork-title: Duet\r\nsoftware: Timewise Writer 1.0");
 }
 
-TEST(MxmlGetProps, StyleSheetIsFoundInTheCurrentFolderThenTheProgramData) {
-    const std::vector<fs::path> folders = defaultStyleSheetFolders();
-    ASSERT_EQ(folders.size(), 2u);
-    EXPECT_EQ(folders[0], fs::current_path());
-    EXPECT_EQ(folders[1], platform::programFolder() / "data");
-
+TEST(MxmlGetProps, StyleSheetIsBuiltInUnlessFoldersAreGiven) {
     TempFolder first;
     TempFolder second;
     fs::copy_file(styleSheetFolder() / "timepart.xsl", second.path() / "timepart.xsl");
@@ -232,11 +227,14 @@ TEST(MxmlGetProps, StyleSheetIsFoundInTheCurrentFolderThenTheProgramData) {
     fs::copy_file(styleSheetFolder() / "timepart.xsl", first.path() / "timepart.xsl");
     EXPECT_EQ(findStyleSheet(both), first.path() / "timepart.xsl");
 
-    // Without folders given, the current folder is searched first.
-    CurrentFolder here(second.path());
+    // Without folders given, no file is needed: not in the current folder,
+    // not beside the program.
+    TempFolder empty;
+    CurrentFolder here(empty.path());
     LoggedFile loaded;
     EXPECT_EQ(getProps(*loaded.file, fixture("timewise.xml")), kOk);
     EXPECT_EQ(loaded.file->staffCount(), 3);
+    EXPECT_TRUE(loaded.lines.empty());
 }
 
 TEST(MxmlGetProps, FailingTransformIsLoggedWithItsStep) {

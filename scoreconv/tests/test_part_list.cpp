@@ -256,17 +256,20 @@ TEST(PartList, PartsAreMatchedToTheirElementsById) {
     std::vector<xmlNodePtr> elements;
     ASSERT_EQ(GetPartlistFromNode(f.document.root(), elements), kOk);
     ASSERT_EQ(elements.size(), 3u);  // P1, P2 (not declared), HN
-    ASSERT_EQ(scorePartCount(f), 3);
+    ASSERT_EQ(scorePartCount(f), 4);
     EXPECT_EQ(f.parts[0].node, elements[0]);
     EXPECT_EQ(f.parts[1].id, "Hn");
     EXPECT_EQ(f.parts[1].node, elements[2]);  // ids differing in case still match
     EXPECT_EQ(f.parts[2].node, nullptr);      // declared, but without element
-    EXPECT_EQ(partIndexOfElement(f, elements[1]), -1);
-    // The undeclared part's three staves and voice 7 appear nowhere.
-    EXPECT_EQ(f.staffCount(), 3);
+    // The undeclared part follows the declared ones with its three staves and voice 7.
+    EXPECT_EQ(f.parts[3].id, "P2");
+    EXPECT_EQ(partIndexOfElement(f, elements[1]), 3);
+    EXPECT_EQ(f.staffCount(), 6);
+    EXPECT_EQ(f.voiceTables.staffCount(3), 3);
+    EXPECT_EQ(f.voiceTables.staffOfVoice(3, 6), 2);
     EXPECT_EQ(f.clefs[1].kind, kClefF);
     ASSERT_EQ(loaded.lines.size(), 1u);
-    EXPECT_EQ(loaded.lines[0], "\tgetProps|part \"P2\" is not in the part list: skipped\r\n");
+    EXPECT_EQ(loaded.lines[0], "\tgetProps|part \"P2\" is not in the part list: read as a part of its own\r\n");
 }
 
 TEST(PartList, EachElementServesOneDeclaredPart) {

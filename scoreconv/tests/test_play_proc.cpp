@@ -77,13 +77,13 @@ INSTANTIATE_TEST_SUITE_P(
     PlayTimeCases, PlayTime,
     ::testing::Values(
         // 1 2 3 2 4 5 (the first ending is skipped on the way back), each bar
-        // 2 s at 120, and the step in which the last note ends (15.625 ms).
-        PlayTimeCase{"Repeats", 1, 0, 1, -1, 12016, {0, 5, 0, 15}},
-        PlayTimeCase{"RepeatsOff", 0, 0, 1, -1, 10016, {0, 5, 0, 15}},
-        PlayTimeCase{"AbsoluteTempo60", 1, kCondTempoRule, 0, 60, 24031, {0, 5, 0, 15}},
-        PlayTimeCase{"TempoRuleOffIgnoresAbsolute", 1, 0, 0, 60, 12016, {0, 5, 0, 15}},
+        // 2 s at 120, up to the final bar line.
+        PlayTimeCase{"Repeats", 1, 0, 1, -1, 12000, {0, 5, 0, 0}},
+        PlayTimeCase{"RepeatsOff", 0, 0, 1, -1, 10000, {0, 5, 0, 0}},
+        PlayTimeCase{"AbsoluteTempo60", 1, kCondTempoRule, 0, 60, 24000, {0, 5, 0, 0}},
+        PlayTimeCase{"TempoRuleOffIgnoresAbsolute", 1, 0, 0, 60, 12000, {0, 5, 0, 0}},
         // A shortened last note ends before the final bar line, which still counts.
-        PlayTimeCase{"Shortened", 1, kCondShorten, 1, -1, 12016, {0, 5, 0, 15}}),
+        PlayTimeCase{"Shortened", 1, kCondShorten, 1, -1, 12000, {0, 5, 0, 0}}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST(PlayTimeModel, TempoMarksOfNoneOrZeroCountAs120) {
@@ -128,7 +128,7 @@ TEST(PlayTimeModel, GetPlaytimeRunsAPlayTimePassAndKeepsTheMode) {
     h.file->controls.setPlayMode(kModeRender);
     int64_t time = 0;
     EXPECT_EQ(measurePlayTime(*h.file, &time), kOk);
-    EXPECT_EQ(time, 12016 * 10000);
+    EXPECT_EQ(time, 12000 * 10000);
     EXPECT_EQ(h.file->playModeNow(), kModeRender);
     EXPECT_TRUE(h.device.messages().empty());
 }
@@ -147,7 +147,7 @@ TEST(PlayTimeModel, AScanWithASlotMeasuresThePlayTime) {
     PlayHarness h(kModeRealTime);
     int64_t time = 0;
     EXPECT_EQ(mxmlScanFile(h.file.get(), testing::fixture("walk_repeats.xml").string(), &time), kOk);
-    EXPECT_EQ(time, 12016 * 10000);
+    EXPECT_EQ(time, 12000 * 10000);
     EXPECT_EQ(h.file->playModeNow(), kModeRealTime);
     EXPECT_EQ(h.file->playLength.bar, 5);
     EXPECT_TRUE(h.logged("mxmlPlayProc|End"));
@@ -353,8 +353,8 @@ TEST(PlayFastForward, PlaysFromThePlayPositionOn) {
     EXPECT_EQ(notes.front().ms, 0);
     EXPECT_EQ(std::count_if(notes.begin(), notes.end(), [](const NoteMessage& n) { return n.key == 72; }), 0);
     expectEveryNoteEnded(notes);
-    EXPECT_EQ(h.clock.elapsedNs(), int64_t{10'015'625'000});
-    EXPECT_EQ(h.file->playPositionNow(), 12016 * 10000);
+    EXPECT_EQ(h.clock.elapsedNs(), int64_t{10'000'000'000});
+    EXPECT_EQ(h.file->playPositionNow(), 12000 * 10000);
 }
 
 TEST(PlayLoadAndPlay, PlaysInRealTime) {
@@ -362,7 +362,7 @@ TEST(PlayLoadAndPlay, PlaysInRealTime) {
     PlayHarness h(kModeLoadAndPlay);
     h.load("walk_repeats.xml");
     EXPECT_EQ(h.play(kModeLoadAndPlay), kOk);
-    EXPECT_EQ(h.clock.elapsedNs(), int64_t{12'015'625'000});
+    EXPECT_EQ(h.clock.elapsedNs(), int64_t{12'000'000'000});
     const auto notes = h.notes();
     EXPECT_EQ(std::count_if(notes.begin(), notes.end(), [](const NoteMessage& n) { return n.on(); }), 6);
 }

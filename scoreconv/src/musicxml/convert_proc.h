@@ -48,8 +48,8 @@ void mxmlConvertProc(CConvertParams* params);
 // file's mode: loads a MusicXML file into the play model (the mode reads 1
 // meanwhile; 7 stays 7). On success the source becomes the file's scanned
 // name; on failure the file is emptied. Returns the result code. The style
-// sheet for timewise scores is looked for in styleSheetFolders (the default
-// folders when empty).
+// sheet for timewise scores is looked for in styleSheetFolders (the one built
+// into the library when empty).
 int loadPlayModel(CMxmlFile& file, const std::filesystem::path& source,
                   std::span<const std::filesystem::path> styleSheetFolders = {});
 

@@ -2,6 +2,7 @@
 // barlines of a measure.
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <string>
 
 #include "musicxml/measure_reader.h"
@@ -29,6 +30,8 @@ constexpr int32_t kOrnamentSegno = 15;
 constexpr int32_t kOrnamentCoda = 16;
 constexpr std::size_t kMaxWordsBytes = 256;
 constexpr std::size_t kMaxEndingChars = 3;
+// The player reads the whole number list of an ending, within reason.
+constexpr std::size_t kMaxEndingNumberChars = 64;
 // A wedge found to end on its own note is drawn at least this long (divisions).
 constexpr double kShortestWedge = 10;
 // Wedge codes given as words.
@@ -203,6 +206,11 @@ int readBarline(const xmlNode* barline, const CReadContext& context, scorecore::
             const std::string direction = mx::lowered(mx::trimmed(mx::attribute(c, "direction").value_or("")));
             info.forwardRepeat = info.forwardRepeat || direction == "forward";
             info.backwardRepeat = info.backwardRepeat || direction == "backward";
+            if (direction == "backward") {
+                const std::optional<int64_t> times =
+                    mx::parseRounded(mx::attribute(c, "times").value_or(""), 0, kMaxRepeatTimes);
+                info.repeatTimes = static_cast<int32_t>(times.value_or(0));
+            }
         } else if (name == "ending" && mx::attributeIs(c, "type", "start")) {
             ending = c;
         } else if (name == "bar-style") {
@@ -216,7 +224,9 @@ int readBarline(const xmlNode* barline, const CReadContext& context, scorecore::
         info.endingStart = true;
         out.type = kBarlineEndingStart;
         out.present = 1;
-        out.endingLabel = mx::cutUtf8(mx::trimmed(mx::attribute(ending, "number").value_or("")), kMaxEndingChars);
+        const std::string numbers = mx::attribute(ending, "number").value_or("");
+        out.endingLabel = mx::cutUtf8(mx::trimmed(numbers), kMaxEndingChars);
+        info.endingNumbers = mx::cutUtf8(mx::trimmed(numbers), kMaxEndingNumberChars);
         if (context.spans != nullptr && !context.lookAhead()) {
             CSpanResult found;
             if (const int rc = context.spans->find(barline, SpanKind::Ending, -1, 0, found); rc != kOk) return rc;

@@ -138,7 +138,12 @@ struct CBarlineInfo {
     bool forwardRepeat = false;
     bool backwardRepeat = false;
     bool endingStart = false;
+    int32_t repeatTimes = 0;    // a backward repeat's "times" (1..kMaxRepeatTimes); 0 not given
+    std::string endingNumbers;  // an ending start's whole number text ("1, 2"), for the player
 };
+
+// Largest "times" of a backward repeat taken from a file.
+inline constexpr int32_t kMaxRepeatTimes = 65535;
 
 // Barline kinds.
 inline constexpr int32_t kBarlineNone = -1;
@@ -151,7 +156,8 @@ inline constexpr int32_t kBarlineEndingStart = 6;
 // Reads the barline: a repeat gives its kind whatever else the barline holds,
 // then an ending start, then the bar style. An ending start takes its number
 // text (3 characters) and, with a look-ahead, its span; a look-ahead that
-// finds no stop clears the number. kOk or the look-ahead's code.
+// finds no stop clears the number. The info gets the whole number text and
+// a backward repeat's times. kOk or the look-ahead's code.
 int readBarline(const xmlNode* barline, const CReadContext& context, scorecore::CEventBarline& out,
                 CBarlineInfo& info);
 

@@ -67,15 +67,20 @@ double playSeconds(std::vector<CTempoMark> marks, int32_t initial, int64_t from,
     double total = 0;
     int64_t at = from;
     int32_t tempo = initial;
-    for (std::size_t i = 0; i < marks.size(); ++i) {
-        const CTempoMark& mark = marks[i];
-        if (mark.tempo <= 0 || (i > 0 && marks[i - 1].tick == mark.tick)) continue;
-        if (mark.tick >= to) break;
-        if (mark.tick > at) {
-            total += seconds(mark.tick - at, tempo);
-            at = mark.tick;
+    for (std::size_t i = 0; i < marks.size();) {
+        const CTempoMark& first = marks[i];
+        if (first.tick >= to) break;
+        // The marks of one tick, in the order they were read.
+        int32_t value = -1;
+        for (; i < marks.size() && marks[i].tick == first.tick; ++i) {
+            if (marks[i].part == first.part && marks[i].tempo > 0) value = marks[i].tempo;
         }
-        tempo = mark.tempo;
+        if (value <= 0) continue;
+        if (first.tick > at) {
+            total += seconds(first.tick - at, tempo);
+            at = first.tick;
+        }
+        tempo = value;
     }
     return total + seconds(to - at, tempo);
 }
@@ -102,7 +107,7 @@ int CMeasureWalk::run() {
     scoreEnd_ = 0;
     initialTempo_ = file_.cursor.tempo > 0 ? file_.cursor.tempo : kDefaultTempo;
     for (int32_t p = 0; p < partCount; ++p) {
-        // A part the part list does not declare was logged by the loader; nobody reads it.
+        // Every element has its entry after loading (part_list.h); the check guards the tables.
         const int32_t index = indexes[static_cast<std::size_t>(p)];
         if (index < 0 || index >= file_.voiceTables.partCount()) continue;
         file_.currentPart = index;
@@ -329,7 +334,7 @@ int CMeasureWalk::readDirectionElement(const xmlNode* direction) {
 
 int CMeasureWalk::readTempo(int32_t tempo) {
     file_.cursor.tempo = tempo;
-    tempoMarks_.push_back(CTempoMark{now(), tempo});
+    tempoMarks_.push_back(CTempoMark{now(), tempo, part_});
     return receiver_.tempo(now(), tempo);
 }
 

@@ -50,10 +50,11 @@ inline constexpr int64_t kMaxPlaySeconds = int64_t{24} * 3600;
 struct CTempoMark {
     int64_t tick = 0;
     int32_t tempo = 0;
+    int32_t part = 0;  // the part that gave it
 };
 // Seconds from tick `from` to tick `to` at the tempo marks, in the order
-// they were read: the first mark read for a tick holds there, `initial`
-// before the first mark.
+// they were read: for a tick, the first part to give a mark there holds it,
+// with the last mark it gave; `initial` before the first mark.
 double playSeconds(std::vector<CTempoMark> marks, int32_t initial, int64_t from, int64_t to,
                    int32_t ticksPerQuarter);
 
@@ -104,7 +105,7 @@ public:
     virtual int attributes(const CWalkMeasure& /*measure*/, const CAttributesRead& /*read*/, int64_t /*tick*/) {
         return 0;
     }
-    // A tempo from a "sound".
+    // A tempo from a "sound". A part may give two for one moment: the later holds.
     virtual int tempo(int64_t tick, int32_t tempo) = 0;
     // A direction's marks were added to `marks`; the wedges from firstWedge
     // on are this direction's. staff is the file's staff, -1 when unknown.

@@ -17,6 +17,7 @@
 #include "musicxml/part_list.h"
 #include "musicxml/xml_values.h"
 #include "scorecore/result_codes.h"
+#include "timepart_xsl.h"
 
 namespace scoreconv {
 
@@ -89,11 +90,14 @@ struct TransformContextFree {
     void operator()(xsltTransformContextPtr ctxt) const { xsltFreeTransformContext(ctxt); }
 };
 
-// Our own style sheet: parsed like every document, without network or DTD.
-std::unique_ptr<xsltStylesheet, StyleSheetFree> loadStyleSheet(const std::filesystem::path& path,
+// The style sheet of the file, or the built-in one without a file: parsed
+// like every document, without network or DTD.
+std::unique_ptr<xsltStylesheet, StyleSheetFree> loadStyleSheet(const std::optional<std::filesystem::path>& file,
                                                                std::string_view& failedStep) {
-    xmlDocPtr sheetDoc = xmlReadFile(path.c_str(), nullptr,
-                                     XML_PARSE_NONET | XML_PARSE_NOCDATA | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    constexpr int kOptions = XML_PARSE_NONET | XML_PARSE_NOCDATA | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+    xmlDocPtr sheetDoc = file ? xmlReadFile(file->c_str(), nullptr, kOptions)
+                              : xmlReadMemory(kBuiltInStyleSheet.data(), static_cast<int>(kBuiltInStyleSheet.size()),
+                                              nullptr, nullptr, kOptions);
     if (sheetDoc == nullptr) {
         failedStep = "pStyleSheet->load";
         return nullptr;
@@ -117,9 +121,11 @@ std::unique_ptr<xsltSecurityPrefs, SecurityPrefsFree> lockedDownPrefs() {
     return prefs;
 }
 
-// Turns doc (any root but score-partwise) into the partwise document. kOk, or
-// kErrDom with the failing step named.
-int transformToPartwise(const std::filesystem::path& styleSheet, XmlDocument& doc, std::string_view& failedStep) {
+// Turns doc (any root but score-partwise) into the partwise document through
+// the style sheet (none: the built-in one). kOk, or kErrDom with the failing
+// step named.
+int transformToPartwise(const std::optional<std::filesystem::path>& styleSheet, XmlDocument& doc,
+                        std::string_view& failedStep) {
     initXslt();
     const auto sheet = loadStyleSheet(styleSheet, failedStep);
     if (!sheet) return scorecore::kErrDom;
@@ -254,11 +260,12 @@ int loadHeader(CMxmlFile& file, const std::filesystem::path& source,
     dropLoadedTables(file);
     if (doc.root() == nullptr) return scorecore::kErrUnknownFormat;
     if (!isNamed(doc.root(), "score-partwise")) {
-        const std::vector<std::filesystem::path> defaults =
-            styleSheetFolders.empty() ? defaultStyleSheetFolders() : std::vector<std::filesystem::path>{};
-        const auto sheet = findStyleSheet(styleSheetFolders.empty() ? defaults : styleSheetFolders);
+        // Without folders the built-in sheet serves, wherever the host runs.
+        const bool fromFolders = !styleSheetFolders.empty();
+        const std::optional<std::filesystem::path> sheet =
+            fromFolders ? findStyleSheet(styleSheetFolders) : std::nullopt;
         std::string_view failedStep = "pStyleSheet->load";
-        if (!sheet || transformToPartwise(*sheet, doc, failedStep) != scorecore::kOk) {
+        if ((fromFolders && !sheet) || transformToPartwise(sheet, doc, failedStep) != scorecore::kOk) {
             file.logStep(kFunction, failedStep);
             return scorecore::kErrDom;
         }
@@ -280,15 +287,6 @@ int loadHeader(CMxmlFile& file, const std::filesystem::path& source,
 }
 
 }  // namespace
-
-std::vector<std::filesystem::path> defaultStyleSheetFolders() {
-    std::vector<std::filesystem::path> folders;
-    std::error_code ec;
-    const std::filesystem::path current = std::filesystem::current_path(ec);
-    if (!ec) folders.push_back(current);
-    folders.push_back(platform::programFolder() / "data");
-    return folders;
-}
 
 std::optional<std::filesystem::path> findStyleSheet(std::span<const std::filesystem::path> folders) {
     for (const std::filesystem::path& folder : folders) {

@@ -23,9 +23,6 @@ namespace scoreconv {
 
 inline constexpr std::string_view kStyleSheetName = "timepart.xsl";
 
-// Where the style sheet is looked for, in order: the current folder, then the
-// data folder of the program folder.
-std::vector<std::filesystem::path> defaultStyleSheetFolders();
 // The first of the folders that holds kStyleSheetName.
 std::optional<std::filesystem::path> findStyleSheet(std::span<const std::filesystem::path> folders);
 
@@ -37,10 +34,12 @@ std::optional<std::filesystem::path> findStyleSheet(std::span<const std::filesys
 int getVersion(const std::filesystem::path& source, scorecore::XmlDocument* out = nullptr);
 
 // The whole load without the measures: getVersion, a timewise score turned
-// partwise (the style sheet is looked for in styleSheetFolders, the default
-// folders when empty), then the header into the file - the partwise document,
-// the part table and staff tables (part_list.h), the tempo when unset, the
-// description text and the modification time. Tables of an earlier load are
+// partwise (through the style sheet built into the library from
+// data/timepart.xsl, so that no file beside the host is needed; when
+// styleSheetFolders are given, through the first kStyleSheetName they hold),
+// then the header into the file - the partwise document, the part table and
+// staff tables (part_list.h), the tempo when unset, the description text and
+// the modification time. Tables of an earlier load are
 // dropped first; a tempo already set stays (the host may have fixed it).
 // kOk, or: the codes of getVersion; kErrDom when the transform fails (the
 // failing step is logged); kErrUnknownFormat when no root remains;

@@ -59,10 +59,21 @@ void readBeam(const xmlNode* beam, CScoreEvent& event) {
     if (word == "end") event.setBeam(4);
 }
 
-void readTie(const xmlNode* tie, CScoreEvent& event) {
+// The tie bits a "tie" or "tied" element gives.
+int32_t tieBits(const xmlNode* tie) {
     const std::string type = mx::lowered(mx::trimmed(mx::attribute(tie, "type").value_or("")));
-    if (type == "start" || type == "continue") event.setTie(scorecore::kTieStart);
-    if (type == "stop" || type == "continue") event.setTie(scorecore::kTieEnd);
+    int32_t bits = 0;
+    if (type == "start" || type == "continue") bits |= scorecore::kTieStart;
+    if (type == "stop" || type == "continue") bits |= scorecore::kTieEnd;
+    return bits;
+}
+
+// The event keeps the ties of all its notes (a chord is drawn tied as a whole);
+// the info keeps those of this note, which is what the player holds.
+void readTie(const xmlNode* tie, CScoreEvent& event, CNoteInfo& info) {
+    const int32_t bits = tieBits(tie);
+    if (bits != 0) event.setTie(bits);
+    info.tie |= bits;
 }
 
 uint8_t tupletByte(const xmlNode* parent, std::string_view name) {
@@ -115,11 +126,14 @@ int readChild(const xmlNode* c, const xmlNode* note, const CReadContext& context
     } else if (name == "notehead") {
         readNotehead(c, event);
     } else if (name == "tie") {
-        readTie(c, event);
+        readTie(c, event, info);
     } else if (name == "time-modification") {
         event.tupletCount = tupletByte(c, "actual-notes");
         event.tupletNormal = tupletByte(c, "normal-notes");
     } else if (name == "notations") {
+        for (const xmlNode* tied : mx::elements(c)) {
+            if (mx::nameOf(tied) == "tied") info.tie |= tieBits(tied);
+        }
         return readNotations(c, context, event, info);
     } else if (name == "grace") {
         event.setKind(scorecore::kKindGrace);

@@ -40,6 +40,7 @@ struct CNoteInfo {
     bool measureRest = false;   // <rest measure="yes">
     bool hidden = false;        // print-object="no"
     int32_t tupletState = 0;    // 1 a tuplet starts here, 2 it stops here
+    int32_t tie = 0;            // kTieStart, kTieEnd: the ties of this note alone (<tie> and <tied>)
     int32_t headsBefore = 0;    // heads the event held before this note
 };
 

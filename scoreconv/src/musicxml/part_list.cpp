@@ -317,6 +317,7 @@ class PartListReader {
 public:
     explicit PartListReader(CMxmlFile& file) : file_(file) {}
 
+    // Reads the part list. kOk, kErrOutOfMemory or kErrStopped.
     int run(const xmlNode* partList) {
         if (GetPartlistFromNode(partList, elements_) != scorecore::kOk) elements_.clear();
         claimed_.assign(elements_.size(), 0);
@@ -329,6 +330,24 @@ public:
         settleOpenGroups();
         if (rc == scorecore::kOk) markGroupEnds();
         return rc;
+    }
+
+    // Adds the parts of the document no score-part claimed, in document
+    // order after the declared ones, each logged. kOk or kErrOutOfMemory.
+    int undeclaredParts() {
+        std::vector<xmlNodePtr> elements;
+        if (GetPartlistFromNode(file_.document.root(), elements) != scorecore::kOk) return scorecore::kOk;
+        const std::vector<int32_t> indexes = partIndexesOfElements(file_, elements);
+        bool added = false;
+        for (std::size_t i = 0; i < elements.size(); ++i) {
+            if (indexes[i] >= 0) continue;
+            const std::string id(platform::trimBlanks(scorecore::xmldomAttribute(elements[i], "id").value_or("")));
+            file_.logStep("getProps", "part \"" + id + "\" is not in the part list: read as a part of its own");
+            if (const int rc = addPart(id, elements[i], nullptr); rc != scorecore::kOk) return rc;
+            added = true;
+        }
+        if (added) markGroupEnds();
+        return scorecore::kOk;
     }
 
 private:
@@ -401,11 +420,20 @@ private:
     }
 
     int scorePart(const xmlNode* scorePart) {
+        std::string id(platform::trimBlanks(scorecore::xmldomAttribute(scorePart, "id").value_or("")));
+        xmlNodePtr element = claimElement(id);
+        return addPart(std::move(id), element, scorePart);
+    }
+
+    // The part's entry, voices and staves from its element (null: none);
+    // names and instruments from its score-part (null for a part the part
+    // list does not declare, which gets the default instruments).
+    int addPart(std::string id, xmlNodePtr element, const xmlNode* scorePart) {
         const int32_t part = static_cast<int32_t>(file_.parts.size());
         if (!file_.appendPart() || !file_.voiceTables.appendPart()) return scorecore::kErrOutOfMemory;
         CMxmlPart& entry = file_.parts.back();
-        entry.id = std::string(platform::trimBlanks(scorecore::xmldomAttribute(scorePart, "id").value_or("")));
-        entry.node = claimElement(entry.id);
+        entry.id = std::move(id);
+        entry.node = element;
         const int32_t first = file_.staffCount();
         reachTo(first);
 
@@ -445,7 +473,7 @@ private:
 
     int partChildren(const xmlNode* scorePart, const CPartHeader& header, int32_t first) {
         bool hadInstrument = false;
-        for (const xmlNode* c = scorePart->children; c != nullptr; c = c->next) {
+        for (const xmlNode* c = scorePart != nullptr ? scorePart->children : nullptr; c != nullptr; c = c->next) {
             const bool isName = isNamed(c, "part-name");
             if (isName || isNamed(c, "part-abbreviation")) {
                 nameStaves(c, isName, first, header.staves);
@@ -616,6 +644,8 @@ int readPartList(CMxmlFile& file, const xmlNode* partList) {
 
 bool finishPartTable(CMxmlFile& file) {
     try {
+        // Dropping a part the part list forgot would lose its music.
+        if (PartListReader(file).undeclaredParts() != scorecore::kOk) return false;
         if (!file.appendPart() || !file.voiceTables.appendPart()) return false;
         file.parts.back().conductor = true;
         const int32_t conductor = file.voiceTables.partCount() - 1;
@@ -625,14 +655,6 @@ bool finishPartTable(CMxmlFile& file) {
             if (file.instruments.count(s) == 0 && !file.instruments.append(s, CMidiInstr{})) return false;
         }
         file.rowCount = file.staffCount() + 1;
-        std::vector<xmlNodePtr> elements;
-        if (GetPartlistFromNode(file.document.root(), elements) != scorecore::kOk) return true;
-        const std::vector<int32_t> indexes = partIndexesOfElements(file, elements);
-        for (std::size_t i = 0; i < elements.size(); ++i) {
-            if (indexes[i] >= 0) continue;
-            const std::string id = scorecore::xmldomAttribute(elements[i], "id").value_or("");
-            file.logStep("getProps", "part \"" + id + "\" is not in the part list: skipped");
-        }
     } catch (const std::bad_alloc&) {
         return false;
     }

@@ -76,10 +76,11 @@ int percussionDisplayKey(const CPartHeader& header, std::string_view instrumentI
 // host's signal is set between two children.
 int readPartList(CMxmlFile& file, const xmlNode* partList);
 
-// After the part list: appends the conductor entry (one staff, voice 1),
-// gives every staff without an instrument a default one, sets the row count
-// (staves + 1) and logs every <part> whose id the part list does not declare
-// (such parts are read by nobody). False when memory runs out.
+// After the part list: reads every <part> that no score-part claimed as a
+// part of its own (entry, staves and voices from its contents, no names,
+// logged), appends the conductor entry (one staff, voice 1), gives every
+// staff without an instrument a default one and sets the row count (staves +
+// 1). False when memory runs out.
 bool finishPartTable(CMxmlFile& file);
 
 // The <part> elements of the node's document (children of its root), in
@@ -87,7 +88,7 @@ bool finishPartTable(CMxmlFile& file);
 int GetPartlistFromNode(const xmlNode* node, std::vector<xmlNodePtr>& parts);
 
 // The part-table index of a <part> element of the loaded document; -1 when
-// the part list declares no part for it (such a part is skipped).
+// no entry holds it (after finishPartTable every element has one).
 int32_t partIndexOfElement(const CMxmlFile& file, const xmlNode* part);
 
 // The same for each of a list of <part> elements, in one pass over the part

@@ -1,6 +1,7 @@
 #include "musicxml/play_model_builder.h"
 
 #include <algorithm>
+#include <array>
 #include <limits>
 #include <new>
 #include <string>
@@ -9,6 +10,7 @@
 #include "musicxml/mxml_file.h"
 #include "musicxml/mxml_load.h"
 #include "musicxml/part_list.h"
+#include "play/play_cursor.h"
 #include "play/play_passes.h"
 #include "scorecore/result_codes.h"
 
@@ -48,15 +50,6 @@ int32_t leadingNumber(std::string_view id) {
     return value;
 }
 
-std::vector<int32_t> sortedKeys(const CScoreEvent& e) {
-    std::vector<int32_t> keys;
-    for (int32_t h = 0; h < std::min(e.headCount, scorecore::kMaxHeads); ++h) {
-        keys.push_back(keyOf(e.midi[static_cast<std::size_t>(h)]));
-    }
-    std::sort(keys.begin(), keys.end());
-    return keys;
-}
-
 }  // namespace
 
 int32_t scoreStaffCount(const CMxmlFile& file) {
@@ -71,6 +64,7 @@ int buildPlayModel(CMxmlFile& file, std::string_view* failedStep) {
     std::string_view& step = failedStep != nullptr ? *failedStep : unused;
     step = {};
     const int32_t staves = scoreStaffCount(file);
+    file.scoreLength = 0;
     if (staves == 0) return kOk;
     CPlayModelBuilder builder(file);
     if (const int rc = builder.prepare(staves); rc != kOk) {
@@ -112,6 +106,8 @@ int CPlayModelBuilder::prepare(int32_t staves) {
     try {
         usedInstruments_.assign(static_cast<std::size_t>(staves), {});
         storedNotes_.assign(static_cast<std::size_t>(staves), 0);
+        // The mark made before reading gives way to the first part's own tempo at its start.
+        ownTempoTicks_ = {0};
     } catch (const std::bad_alloc&) {
         return kErrOutOfMemory;
     }
@@ -210,6 +206,12 @@ int CPlayModelBuilder::endMeasure(const CWalkMeasure& m, int64_t nextBarStart) {
 
 int CPlayModelBuilder::noteRead(const CWalkTarget& target, CScoreEvent& event, const CNoteInfo& info,
                                 const CPartState& state) {
+    // Ties belong to single notes: the note's own tie marks its heads.
+    if (info.headsBefore <= 0) tieStops_ = 0;
+    for (int32_t h = std::max(info.headsBefore, 0); h < std::min(event.headCount, scorecore::kMaxHeads); ++h) {
+        if ((info.tie & scorecore::kTieStart) != 0) event.setHeadFlags(h, kHeadTiedOn);
+        if ((info.tie & scorecore::kTieEnd) != 0) tieStops_ |= 1u << h;
+    }
     const int32_t s = target.staff;
     if (s < 0 || s >= staves_) return kOk;
     const bool percussion = file_.instruments.isPercussionStaff(s);
@@ -269,6 +271,7 @@ int CPlayModelBuilder::percussionKey(int32_t staff, const CNoteInfo& info, int32
 }
 
 int CPlayModelBuilder::event(const CWalkTarget& target, CScoreEvent& event) {
+    const uint32_t stops = std::exchange(tieStops_, 0);
     const int32_t s = target.staff;
     const int32_t v = target.voice;
     if (s < 0 || s >= staves_ || v < 0 || v >= file_.events.voiceCount(s)) return kOk;
@@ -280,26 +283,63 @@ int CPlayModelBuilder::event(const CWalkTarget& target, CScoreEvent& event) {
         message = (kNoteOn | channel) | static_cast<uint32_t>(keyOf(message)) << 8 | kVelocity << 16;
     }
     ++storedNotes_[static_cast<std::size_t>(s)];
-    if (!event.isKind(scorecore::kKindGrace) && mergeTie(s, v, event)) return kOk;
+    if (!event.isKind(scorecore::kKindGrace) && tieOver(s, v, event, stops)) return kOk;
     return storeEvent(s, v, event);
 }
 
-bool CPlayModelBuilder::mergeTie(int32_t row, int32_t voice, const CScoreEvent& event) {
+// A tie stop continues only the note of the same key, tied on, in the voice's
+// previous chord (grace notes aside), and only when that chord lasts up to
+// this one. A chord whose every note continues every note of that chord
+// lengthens it (true: it is not stored); otherwise its continuing heads are
+// marked, so that the player holds those notes and strikes only the others.
+bool CPlayModelBuilder::tieOver(int32_t row, int32_t voice, CScoreEvent& event, uint32_t stops) {
+    if (stops == 0) return false;
     const auto list = file_.events.events(row, voice);
-    for (std::size_t i = list.size(); i-- > 0;) {
-        CScoreEvent& previous = list[i];
-        if (!previous.isKind(scorecore::kKindNote) || previous.isKind(scorecore::kKindGrace)) continue;
-        const int64_t end = static_cast<int64_t>(previous.start) + previous.duration;
-        if (!previous.hasTie(scorecore::kTieStart) || event.start > end || sortedKeys(previous) != sortedKeys(event)) {
-            return false;
+    auto it = std::find_if(list.rbegin(), list.rend(), [](const CScoreEvent& e) {
+        return e.isKind(scorecore::kKindNote) && !e.isKind(scorecore::kKindGrace);
+    });
+    if (it == list.rend()) return false;
+    CScoreEvent& previous = *it;
+    const int64_t end = static_cast<int64_t>(previous.start) + previous.duration;
+    if (event.start > end || event.start < previous.start) return false;
+    const int32_t heads = std::min(event.headCount, scorecore::kMaxHeads);
+    const int32_t before = std::min(previous.headCount, scorecore::kMaxHeads);
+    std::array<int32_t, scorecore::kMaxHeads> from{};  // per head: the held head it continues, -1 none
+    uint32_t taken = 0;
+    int32_t linked = 0;
+    for (int32_t h = 0; h < heads; ++h) {
+        from[static_cast<std::size_t>(h)] = -1;
+        if ((stops & (1u << h)) == 0) continue;
+        const int32_t key = keyOf(event.midi[static_cast<std::size_t>(h)]);
+        for (int32_t g = 0; g < before; ++g) {
+            if ((taken & (1u << g)) != 0 || !previous.hasHeadFlag(g, kHeadTiedOn) ||
+                keyOf(previous.midi[static_cast<std::size_t>(g)]) != key) {
+                continue;
+            }
+            taken |= 1u << g;
+            from[static_cast<std::size_t>(h)] = g;
+            ++linked;
+            break;
         }
-        const int64_t newEnd = std::max(end, static_cast<int64_t>(event.start) + event.duration);
-        previous.duration = toTick(newEnd - previous.start);
-        // The chain goes on only while the later note is tied on.
-        previous.tie = (previous.tie & scorecore::kTieEnd) | (event.tie & scorecore::kTieStart);
-        return true;
     }
-    return false;
+    if (linked == 0) return false;
+    if (linked < heads || linked < before) {
+        for (int32_t h = 0; h < heads; ++h) {
+            if (from[static_cast<std::size_t>(h)] >= 0) event.setHeadFlags(h, kHeadTiedOver);
+        }
+        return false;
+    }
+    const int64_t newEnd = std::max(end, static_cast<int64_t>(event.start) + event.duration);
+    previous.duration = toTick(newEnd - previous.start);
+    // The chain goes on only while the later notes are tied on.
+    previous.tie = (previous.tie & scorecore::kTieEnd) | (event.tie & scorecore::kTieStart);
+    for (int32_t h = 0; h < heads; ++h) {
+        const auto g = static_cast<std::size_t>(from[static_cast<std::size_t>(h)]);
+        if (g >= previous.headFlags.size()) continue;
+        previous.headFlags[g] &= ~kHeadTiedOn;
+        if (event.hasHeadFlag(h, kHeadTiedOn)) previous.headFlags[g] |= kHeadTiedOn;
+    }
+    return true;
 }
 
 int CPlayModelBuilder::attributes(const CWalkMeasure& m, const CAttributesRead& read, int64_t tick) {
@@ -308,12 +348,16 @@ int CPlayModelBuilder::attributes(const CWalkMeasure& m, const CAttributesRead& 
 
 int CPlayModelBuilder::tempo(int64_t tick, int32_t value) {
     const int32_t at = toTick(tick);
+    // Within a part the later of two tempos for one moment holds, as for any
+    // sound read in document order; a moment an earlier part gave a tempo keeps it.
     if (CScoreEvent* existing = globalAt(at, scorecore::kKindTempo)) {
-        // The first tempo given for a moment holds; the mark made before
-        // reading gives way to the score's own tempo at its start.
-        if (initialTempo_ && at == 0) existing->midi[0] = static_cast<uint32_t>(value);
-        initialTempo_ = false;
+        if (ownTempoTicks_.contains(at)) existing->midi[0] = static_cast<uint32_t>(value);
         return kOk;
+    }
+    try {
+        ownTempoTicks_.insert(at);
+    } catch (const std::bad_alloc&) {
+        return kErrOutOfMemory;
     }
     CScoreEvent mark;
     makeTempoEvent(mark, at, value);
@@ -348,11 +392,16 @@ int CPlayModelBuilder::barline(const CWalkMeasure& /*m*/, int64_t tick, const sc
     mark.kind = kind;
     mark.start = at;
     mark.barline = bar;
+    // The player reads every number an ending names and how often a repeat plays.
+    if (info.endingStart) mark.barline.endingLabel = info.endingNumbers;
+    if (info.backwardRepeat) setRepeatTimes(mark, info.repeatTimes);
     return storeGlobal(mark);
 }
 
 int CPlayModelBuilder::endPart(int32_t /*part*/, int32_t firstStaff, int32_t staffCount, int64_t partEnd) {
-    initialTempo_ = false;
+    ownTempoTicks_.clear();
+    // The score ends with the last measure of its longest part, rests and all.
+    file_.scoreLength = std::max(file_.scoreLength, toTick(partEnd));
     if (const int rc = closeVoices(firstStaff, staffCount, partEnd); rc != kOk) return rc;
     const int32_t ticks = file_.ticksPerQuarter;
     for (int32_t s = firstStaff; s < std::min(firstStaff + staffCount, staves_); ++s) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string_view>
 #include <vector>
 
@@ -60,7 +61,7 @@ private:
     CScoreEvent* globalAt(int32_t tick, uint32_t kind, bool exact = false);
     int timeAndKey(const CPartState& state, bool time, bool key, int64_t tick);
     int percussionKey(int32_t staff, const CNoteInfo& info, int32_t displayKey, int32_t& key);
-    bool mergeTie(int32_t row, int32_t voice, const CScoreEvent& event);
+    bool tieOver(int32_t row, int32_t voice, CScoreEvent& event, uint32_t stops);
     int closeVoices(int32_t firstStaff, int32_t staffCount, int64_t partEnd);
     int compactVoices();
     bool setUpInstruments();
@@ -78,7 +79,8 @@ private:
     std::vector<std::vector<uint8_t>> usedInstruments_;  // per staff, per instrument record
     std::vector<int64_t> storedNotes_;                   // per staff: notes stored so far
     RepeatGroup repeat_;
-    bool initialTempo_ = true;  // the tempo mark at 0 is still the one made before reading
+    uint32_t tieStops_ = 0;  // per head of the chord being read: its note ends a tie
+    std::set<int32_t> ownTempoTicks_;  // moments whose tempo mark the part being read gave
 };
 
 }  // namespace scoreconv

@@ -90,6 +90,38 @@ int32_t eventKeyFifths(const CScoreEvent& event) {
 
 bool eventKeyMajor(const CScoreEvent& event) { return (event.midi[0] & 0x100u) != 0; }
 
+void setRepeatTimes(CScoreEvent& event, int32_t times) { event.midi[0] = static_cast<uint32_t>(std::max(times, 0)); }
+
+int32_t eventRepeatTimes(const CScoreEvent& event) {
+    return static_cast<int32_t>(std::min<uint32_t>(event.midi[0], std::numeric_limits<int32_t>::max()));
+}
+
+uint32_t endingPasses(std::string_view numbers) {
+    constexpr int32_t kLastPass = 32;
+    uint32_t passes = 0;
+    int32_t previous = 0;  // the number read last, 0 none
+    bool range = false;    // a dash follows it
+    std::size_t i = 0;
+    while (i < numbers.size()) {
+        const char c = numbers[i];
+        if (c < '0' || c > '9') {
+            if (c == '-') range = previous > 0;
+            if (c == ',') range = false;
+            ++i;
+            continue;
+        }
+        int32_t value = 0;
+        for (; i < numbers.size() && numbers[i] >= '0' && numbers[i] <= '9'; ++i) {
+            value = std::min(value * 10 + (numbers[i] - '0'), kLastPass + 1);
+        }
+        const int32_t from = range && previous < value ? previous + 1 : value;
+        for (int32_t pass = std::max(from, 1); pass <= std::min(value, kLastPass); ++pass) passes |= 1u << (pass - 1);
+        previous = value;
+        range = false;
+    }
+    return passes;
+}
+
 // --- storage ----------------------------------------------------------------------------
 
 bool CEventArrays::allocRows(int32_t rows) {

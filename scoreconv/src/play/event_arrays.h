@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "scorecore/meter.h"
@@ -48,6 +49,14 @@ bool eventMeter(const CScoreEvent& event, int32_t ticksPerQuarter, scorecore::CM
 void makeKeySigEvent(CScoreEvent& event, int32_t tick, int32_t fifths, bool major);
 int32_t eventKeyFifths(const CScoreEvent& event);  // -7..7
 bool eventKeyMajor(const CScoreEvent& event);
+// A backward repeat keeps how often its section plays in the first message
+// slot; 0 when the score does not say (times below 0 count as 0).
+void setRepeatTimes(CScoreEvent& event, int32_t times);
+int32_t eventRepeatTimes(const CScoreEvent& event);
+// The passes an ending's number text names, as bits (bit n-1 for pass n,
+// passes 1 to 32): "1", "1.", "1, 2", "1. 2. 3.", "1.-3." or "1-3". Other
+// numbers are left out; 0 when it names none.
+uint32_t endingPasses(std::string_view numbers);
 
 class CEventArrays {
 public:

@@ -76,11 +76,50 @@ void CPlayCursor::swapWith(CPlayCursor& other, bool withTempo) {
 
 // --- sounding notes ---------------------------------------------------------------------
 
-bool CSoundingNotes::allocate(std::span<const int32_t> staffVoiceCounts) {
-    return records_.resize(staffVoiceCounts);
+bool CHeldNotes::add(const CHeldNote& note) {
+    if (count_ >= static_cast<int32_t>(notes_.size())) return false;
+    notes_[static_cast<std::size_t>(count_++)] = note;
+    return true;
 }
 
-void CSoundingNotes::clear() { records_.clear(); }
+bool CHeldNotes::holds(uint8_t channel, uint8_t key, bool audible) const {
+    const uint32_t wanted = uint32_t{channel} | uint32_t{key} << 8;
+    for (int32_t i = 0; i < count_; ++i) {
+        const CHeldNote& note = notes_[static_cast<std::size_t>(i)];
+        if ((note.off & 0xFF0Fu) == wanted && !(audible && note.silent)) return true;
+    }
+    return false;
+}
+
+bool CHeldNotes::take(uint8_t channel, uint8_t key, CHeldNote& out) {
+    const uint32_t wanted = uint32_t{channel} | uint32_t{key} << 8;
+    for (int32_t i = 0; i < count_; ++i) {
+        if ((notes_[static_cast<std::size_t>(i)].off & 0xFF0Fu) != wanted) continue;
+        out = removeAt(i);
+        return true;
+    }
+    return false;
+}
+
+CHeldNote CHeldNotes::removeAt(int32_t i) {
+    const CHeldNote note = notes_[static_cast<std::size_t>(i)];
+    notes_[static_cast<std::size_t>(i)] = notes_[static_cast<std::size_t>(--count_)];
+    return note;
+}
+
+bool CSoundingNotes::allocate(std::span<const int32_t> staffVoiceCounts) {
+    CVoiceTable<scorecore::CScoreEvent> records;
+    CVoiceTable<CHeldNotes> held;
+    if (!records.resize(staffVoiceCounts) || !held.resize(staffVoiceCounts)) return false;
+    records_ = std::move(records);
+    held_ = std::move(held);
+    return true;
+}
+
+void CSoundingNotes::clear() {
+    records_.clear();
+    held_.clear();
+}
 
 scorecore::CScoreEvent* CSoundingNotes::at(int32_t staff, int32_t voice) { return records_.at(staff, voice); }
 
@@ -88,14 +127,18 @@ const scorecore::CScoreEvent* CSoundingNotes::at(int32_t staff, int32_t voice) c
     return records_.at(staff, voice);
 }
 
+CHeldNotes* CSoundingNotes::held(int32_t staff, int32_t voice) { return held_.at(staff, voice); }
+
 bool CSoundingNotes::any() const {
     bool sounding = false;
     records_.forEach([&](const scorecore::CScoreEvent& e) { sounding = sounding || e.headCount > 0; });
+    held_.forEach([&](const CHeldNotes& h) { sounding = sounding || h.count() > 0; });
     return sounding;
 }
 
 void CSoundingNotes::silence() {
     records_.forEach([](scorecore::CScoreEvent& e) { e.headCount = 0; });
+    held_.forEach([](CHeldNotes& h) { h.clear(); });
 }
 
 // --- render tracks ----------------------------------------------------------------------

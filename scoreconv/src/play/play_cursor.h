@@ -5,7 +5,9 @@
 // each voice; and the render tracks of a pass that writes a MIDI file.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -66,9 +68,57 @@ public:
     std::vector<int32_t> voiceCounts;  // per staff
 };
 
+// Head flags of the play model's events (CScoreEvent::headFlags, beside the
+// notehead shapes) for ties, which belong to single notes of a chord: a head
+// tied on, and a head that continues the held note of its key from the
+// voice's previous chord (it is not struck again).
+inline constexpr int32_t kHeadTiedOn = 0x10000;
+inline constexpr int32_t kHeadTiedOver = 0x20000;
+
+// A note of a voice that a tie holds over the voice's next chords: it ends at
+// its own tick, not when the voice strikes again.
+struct CHeldNote {
+    uint32_t off = 0;     // status (note-on, channel) | key << 8
+    int32_t end = 0;      // the tick it ends at
+    bool silent = false;  // struck by a pass that sends nothing
+};
+
+class CHeldNotes {
+public:
+    // False, with nothing kept, when kMaxHeads notes are held already.
+    bool add(const CHeldNote& note);
+    // Whether a note of the channel and key is held (with audible, one that was sent).
+    bool holds(uint8_t channel, uint8_t key, bool audible) const;
+    // Takes out the note of the channel and key into out; false when none is held.
+    bool take(uint8_t channel, uint8_t key, CHeldNote& out);
+    // Takes out every note that ends at or before tick, calling ended(note) for each.
+    template <class F>
+    void takeEnded(int64_t tick, F&& ended) {
+        for (int32_t i = count_; i-- > 0;) {
+            if (notes_[static_cast<std::size_t>(i)].end > tick) continue;
+            const CHeldNote note = removeAt(i);
+            ended(note);
+        }
+    }
+    // Every note ends now: the next takeEnded takes them all.
+    void endAll() {
+        for (int32_t i = 0; i < count_; ++i) {
+            notes_[static_cast<std::size_t>(i)].end = std::numeric_limits<int32_t>::min();
+        }
+    }
+    int32_t count() const { return count_; }
+    void clear() { count_ = 0; }
+
+private:
+    CHeldNote removeAt(int32_t i);
+
+    std::array<CHeldNote, scorecore::kMaxHeads> notes_{};
+    int32_t count_ = 0;
+};
+
 // Per (staff, voice) the notes that sound now, as a record of note-offs:
 // start = the tick they end at, headCount = the messages, midi = the messages
-// (status, key, velocity 0).
+// (status, key, velocity 0); beside it the notes a tie holds.
 class CSoundingNotes {
 public:
     bool allocate(std::span<const int32_t> staffVoiceCounts);
@@ -76,6 +126,8 @@ public:
     // Null for an unknown (staff, voice).
     scorecore::CScoreEvent* at(int32_t staff, int32_t voice);
     const scorecore::CScoreEvent* at(int32_t staff, int32_t voice) const;
+    // The notes a tie holds; null for an unknown (staff, voice).
+    CHeldNotes* held(int32_t staff, int32_t voice);
     // Whether some voice holds a note-off.
     bool any() const;
     // Every voice holds none.
@@ -83,6 +135,7 @@ public:
 
 private:
     CVoiceTable<scorecore::CScoreEvent> records_;
+    CVoiceTable<CHeldNotes> held_;
 };
 
 // The tracks of a render pass: per track its byte stream, the bytes written

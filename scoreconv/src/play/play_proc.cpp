@@ -138,7 +138,7 @@ bool CPlayPass::prepare() {
     staves_ = std::min(static_cast<int32_t>(f_.voiceCounts.size()), std::max(f_.events.rowCount() - 1, 0));
     const int32_t globalRow = f_.events.globalRow();
     if (globalRow >= 0) global_ = f_.events.events(globalRow, 0);
-    jumpedFrom_.assign(global_.size(), 0);
+    planRepeats();
 
     const uint64_t conds = ctl_.playConditions;
     const scorecore::CMetronom& m = f_.metronom;
@@ -273,15 +273,17 @@ void CPlayPass::startPosition() {
     c.meter.tickToPos(c.currentTick, c.position);
 }
 
-// Every backward mark may jump once, so the ticks played are at most the
-// score's span once more per mark; anything beyond that is a fault.
+// Each pass of a repeated section plays at most the score's span again, so
+// the ticks played are at most the span once more per pass after the first;
+// anything beyond that, or beyond kMostPlays spans, is a fault.
 int64_t CPlayPass::stepBudget() const {
+    constexpr int64_t kMostPlays = 64;
     const int64_t first = std::min<int64_t>(f_.cursor.currentTick, musicStart_);
-    int64_t last = first;
-    int64_t marks = 0;
-    for (const CScoreEvent& e : global_) {
-        last = std::max<int64_t>(last, e.start);
-        if (e.isKind(kKindRepeatMark) && e.isKind(kKindBackwardRepeat | kKindEndingEnd)) ++marks;
+    int64_t last = std::max<int64_t>(first, f_.scoreLength);
+    int64_t plays = 1;
+    for (const CScoreEvent& e : global_) last = std::max<int64_t>(last, e.start);
+    if (f_.PlayRepeats != 0) {
+        for (const RepeatSection& s : sections_) plays = std::min(plays + s.mostPasses - 1, kMostPlays);
     }
     for (int32_t s = 0; s < staves_; ++s) {
         for (int32_t v = 0; v < f_.events.voiceCount(s); ++v) {
@@ -291,7 +293,7 @@ int64_t CPlayPass::stepBudget() const {
         }
     }
     const int64_t span = last - first + 4 * int64_t{f_.ticksPerQuarter} + 1;
-    return (marks + 2) * (span / step_ + 2);
+    return (plays + 1) * (span / step_ + 2);
 }
 
 // --- the loop ---------------------------------------------------------------------------
@@ -321,15 +323,24 @@ void CPlayPass::loop() {
         if (rendering()) writeScoreWide();
         stepVoices();
         if (failed_) break;
+        // The step at the score's end plays its marks and note-offs and
+        // takes no time: the score ends on its last bar line.
+        if (f_.scoreLength > 0 && endReached()) {
+            finish();
+            return;
+        }
         afterVoices();
         advance();
     }
     result_ = kErrOutOfMemory;
 }
 
+// Everything is played. When the score's length is known, the rests after
+// the last note are played out too, to the end of the last measure.
 bool CPlayPass::endReached() const {
     const CPlayCursor& c = f_.cursor;
-    return c.done.allDone() && !f_.sounding.any() && c.globalIndex >= static_cast<int32_t>(global_.size());
+    if (!c.done.allDone() || f_.sounding.any() || c.globalIndex < static_cast<int32_t>(global_.size())) return false;
+    return previewOver_ || f_.scoreLength <= 0 || int64_t{c.currentTick} + half_ >= f_.scoreLength;
 }
 
 void CPlayPass::finish() {
@@ -415,6 +426,7 @@ void CPlayPass::reportTime() {
     endAllSounding();
     f_.cursor.done.setAll();
     f_.cursor.globalIndex = static_cast<int32_t>(global_.size());
+    previewOver_ = true;
 }
 
 void CPlayPass::advance() {
@@ -432,6 +444,47 @@ void CPlayPass::advance() {
     }
     if (rendering()) renderAdvance(f_, step_);
     if (realTime() && !std::exchange(justSwitched_, false)) waitForStep();
+}
+
+// Moves playing on to the score-wide mark `index` at `tick` (an ending to
+// play): what sounds ends, the marks passed over still set the tempo, meter
+// and key, the position moves on through the meters they set, and each voice
+// goes on with its first event from the tick on.
+void CPlayPass::seekTo(int32_t index, int32_t tick) {
+    CPlayCursor& c = f_.cursor;
+    endAllSounding();
+    const int32_t to = std::max(tick, c.currentTick);
+    int64_t at = c.currentTick;
+    const auto moveTo = [&](int64_t target) {
+        if (target > at) advancePosition(c.position, c.meter, toTick(target - at));
+        at = std::max(at, target);
+    };
+    const int32_t end = std::min(index, static_cast<int32_t>(global_.size()));
+    for (int32_t i = std::max(c.globalIndex, 0); i < end; ++i) {
+        const CScoreEvent& e = global_[static_cast<std::size_t>(i)];
+        if (e.isKind(scorecore::kKindTempo)) c.tempoIndex = i;
+        if (e.isKind(scorecore::kKindKeySig)) c.keyIndex = i;
+        scorecore::CMeter meter;
+        if (e.isKind(scorecore::kKindTimeSig) && eventMeter(e, f_.ticksPerQuarter, meter)) {
+            moveTo(std::min<int64_t>(e.start, to));
+            c.meter = meter;
+            c.timeIndex = i;
+        }
+    }
+    moveTo(to);
+    c.currentTick = to;
+    c.globalIndex = index;
+    for (int32_t s = 0; s < c.done.staffCount(); ++s) {
+        for (int32_t v = 0; v < c.done.voiceCount(s); ++v) {
+            const auto list = s < staves_ ? f_.events.events(s, v) : std::span<const CScoreEvent>();
+            const auto next = std::partition_point(list.begin(), list.end(),
+                                                   [tick](const CScoreEvent& e) { return e.start < tick; });
+            c.done.setDone(s, v, next == list.end());
+            if (next == list.end()) continue;
+            c.eventIndex.set(s, v, static_cast<int32_t>(next - list.begin()));
+            c.nextTick.set(s, v, toTick(swingTick(s, next->start)));
+        }
+    }
 }
 
 // Deadlines are absolute: each step's exact length (fractions of a

@@ -10,11 +10,12 @@
 // time, the elapsed seconds, the position in real time) and polls the host's
 // stop word once per step: 1 ends it with kErrStopped, 3 to 6 end it at once
 // (3 with the state kPlayStateSignalled). However a pass ends, no note it
-// started keeps sounding.
+// started keeps sounding. It plays on to the end of the score's last measure
+// when the score says where that is (PlayScore::scoreLength).
 //
-// A pass always ends: each backward repeat jumps back at most once, and a
-// step budget from the score's length cuts off anything longer (both with a
-// log line).
+// A pass always ends: each repeated section plays its passes once (an outer
+// repeat does not play an inner one's passes again), and a step budget from
+// the score's length and repeats cuts off anything longer with a log line.
 #pragma once
 
 #include <chrono>
@@ -35,7 +36,7 @@ namespace scoreconv {
 inline constexpr int kPlayStateFileWritten = 0;  // a render pass wrote (or tried to write) its file
 inline constexpr int kPlayStateEnded = 2;        // also the value while a pass runs
 inline constexpr int kPlayStateSignalled = 5;    // left on stop word 3
-inline constexpr int kPlayStateRepeat = 10;      // left inside the second pass of a repeat
+inline constexpr int kPlayStateRepeat = 10;      // left inside a later pass of a repeat
 
 // --- stop word values read by a pass -----------------------------------------------------
 inline constexpr int kSignalStop = 1;        // result kErrStopped
@@ -112,6 +113,7 @@ private:
     void startPosition();
     int64_t stepBudget() const;
     void loop();
+    void seekTo(int32_t index, int32_t tick);
     bool endReached() const;
     void finish();
     Leave pollStop();
@@ -142,8 +144,11 @@ private:
     int64_t swingTick(int32_t staff, int64_t tick) const;
 
     // --- play_repeats.cpp
+    void planRepeats();
     void scoreWideEvents();
     void repeatMark(int32_t index, const CScoreEvent& event);
+    bool backwardMark(int32_t index, const CScoreEvent& event);
+    void endingMark(int32_t index);
     void jumped();
     int32_t tempoInForce();
     void stepLength();
@@ -198,9 +203,33 @@ private:
     uint8_t lastProgram_ = 255;
     uint16_t usedChannels_ = 0;
 
-    // repeats: which backward marks have jumped
-    std::vector<uint8_t> jumpedFrom_;
-    bool cutOffLogged_ = false;
+    bool previewOver_ = false;  // the preview's time is up: the pass ends at once
+
+    // repeats. A section of the score-wide row: a jump back from one of its
+    // backward marks lands at its forward repeat (or at the start of the
+    // pass); its endings choose what each pass plays.
+    struct RepeatSection {
+        int32_t target = -1;           // its forward-repeat mark; -1 the start of the pass
+        int32_t lastBackward = -1;     // its last backward mark so far
+        int32_t backwardMarks = 0;
+        std::vector<int32_t> endings;  // its ending starts, in row order
+        uint32_t namedPasses = 0;      // the passes its endings name, as bits
+        int32_t pass = 1;              // the pass being played
+        int64_t mostPasses = 2;        // for the step budget
+        bool targetSaved = false;
+        CPlayCursor targetCursor;  // the cursor as it passed the forward repeat
+    };
+    // What a mark of the score-wide row is to the repeats: the sections of
+    // its backward, forward and ending parts (-1 none) and the passes an
+    // ending plays on.
+    struct RepeatRole {
+        int32_t backward = -1;
+        int32_t forward = -1;
+        int32_t ending = -1;
+        uint32_t passes = 0;
+    };
+    std::vector<RepeatSection> sections_;
+    std::vector<RepeatRole> roles_;
 };
 
 }  // namespace scoreconv

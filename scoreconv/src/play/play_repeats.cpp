@@ -2,11 +2,21 @@
 // repeats and endings, the tempo in force with each step's length, and the
 // score-wide meta events of a render pass.
 //
-// Repeats: a forward repeat saves the play cursor; a backward repeat swaps
-// the live cursor with the saved one, so that playing goes back while the
-// saved cursor keeps the place after the repeat (state kPlayStateRepeat). In
-// that second pass the next backward repeat only saves and goes on, and a
-// first-ending mark takes the saved cursor back: the first ending is skipped.
+// Repeats play as written. Before a pass the marks are grouped into
+// sections: a backward repeat belongs to the innermost forward repeat still
+// open before it, or, when none is, to the start of the pass; a backward
+// repeat right after an ending of the section closed last (1 :| 2 :| 3)
+// belongs to that section too. An ending belongs to the section whose
+// backward repeat it starts at, else to the innermost open one.
+//
+// A forward repeat keeps a copy of the play cursor; a backward repeat that
+// plays its section again puts the copy back (state kPlayStateRepeat). Its
+// section plays again while the mark's times say so; without times, while
+// one of its endings names the next pass, and twice when it has no endings.
+// An ending that does not name the pass being played is skipped: playing
+// goes on at the section's next ending, or after its last backward repeat.
+// A section's passes are played once: a section that an outer repeat plays
+// again goes straight to the ending of its last pass.
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -34,34 +44,139 @@ void CPlayPass::scoreWideEvents() {
     }
 }
 
-void CPlayPass::repeatMark(int32_t index, const CScoreEvent& event) {
-    const bool mark = event.isKind(kKindRepeatMark);
-    if (mark && event.isKind(kKindForwardRepeat) && state_ != kPlayStateRepeat) f_.saveCursor();
-    if (mark && event.isKind(kKindBackwardRepeat | kKindEndingEnd)) {
-        if (state_ == kPlayStateRepeat) {
-            f_.saveCursor();
-            state_ = kPlayStateEnded;
-        } else if (f_.PlayRepeats != 0) {
-            uint8_t& taken = jumpedFrom_[static_cast<std::size_t>(index)];
-            if (taken == 0) {
-                taken = 1;
-                endAllSounding();
-                f_.exchangeCursors();
-                state_ = kPlayStateRepeat;
-                jumped();
-                return;
+namespace {
+
+uint32_t passBit(int64_t pass) { return pass >= 1 && pass <= 32 ? 1u << (pass - 1) : 0u; }
+
+int32_t highestPass(uint32_t passes) {
+    int32_t highest = 0;
+    for (int32_t pass = 1; pass <= 32; ++pass) {
+        if ((passes & passBit(pass)) != 0) highest = pass;
+    }
+    return highest;
+}
+
+bool isBackward(const CScoreEvent& e) {
+    return e.isKind(kKindRepeatMark) && e.isKind(kKindBackwardRepeat | kKindEndingEnd);
+}
+bool isForward(const CScoreEvent& e) { return e.isKind(kKindRepeatMark) && e.isKind(kKindForwardRepeat); }
+
+}  // namespace
+
+void CPlayPass::planRepeats() {
+    sections_.clear();
+    roles_.assign(global_.size(), RepeatRole{});
+    std::vector<int32_t> open;  // sections whose backward repeat is still to come, innermost last
+    int32_t closed = -1;        // the section whose backward repeat came last
+    const auto newSection = [this](int32_t target) {
+        sections_.emplace_back();
+        sections_.back().target = target;
+        return static_cast<int32_t>(sections_.size()) - 1;
+    };
+    const auto section = [this](int32_t s) -> RepeatSection& { return sections_[static_cast<std::size_t>(s)]; };
+    for (std::size_t i = 0; i < global_.size(); ++i) {
+        const CScoreEvent& e = global_[i];
+        const auto index = static_cast<int32_t>(i);
+        RepeatRole& role = roles_[i];
+        if (isBackward(e)) {
+            // An ending began after the last backward repeat of the section
+            // closed last: this one ends it.
+            const bool groupGoesOn = closed >= 0 && !section(closed).endings.empty() &&
+                                     section(closed).endings.back() > section(closed).lastBackward;
+            int32_t s = closed;
+            if (!groupGoesOn && !open.empty()) {
+                s = open.back();
+                open.pop_back();
+            } else if (!groupGoesOn) {
+                s = newSection(-1);
             }
-            // A second jump from the same mark could repeat for ever.
-            if (!cutOffLogged_) f_.logStep("mxmlPlayProc", "repeat taken twice: played on");
-            cutOffLogged_ = true;
+            RepeatSection& r = section(s);
+            r.lastBackward = index;
+            ++r.backwardMarks;
+            r.mostPasses = std::max<int64_t>(r.mostPasses, eventRepeatTimes(e));
+            role.backward = s;
+            closed = s;
+        }
+        if (isForward(e)) {
+            role.forward = newSection(index);
+            open.push_back(role.forward);
+            closed = -1;
+        }
+        if (e.isKind(kKindFirstEnding)) {
+            int32_t s = -1;
+            if (closed >= 0 && global_[static_cast<std::size_t>(section(closed).lastBackward)].start == e.start) {
+                s = closed;
+            } else if (!open.empty()) {
+                s = open.back();
+            } else {
+                s = newSection(-1);
+                open.push_back(s);
+            }
+            // An ending without a number is a first ending.
+            const uint32_t passes = endingPasses(e.barline.endingLabel);
+            role.passes = passes != 0 ? passes : passBit(1);
+            role.ending = s;
+            RepeatSection& r = section(s);
+            r.endings.push_back(index);
+            r.namedPasses |= role.passes;
+            r.mostPasses = std::max<int64_t>(r.mostPasses, highestPass(r.namedPasses) + 1);
         }
     }
-    if (event.isKind(kKindFirstEnding) && state_ == kPlayStateRepeat) {
-        endAllSounding();
-        f_.restoreCursor();
-        state_ = kPlayStateEnded;
-        jumped();
+}
+
+void CPlayPass::repeatMark(int32_t index, const CScoreEvent& event) {
+    if (f_.PlayRepeats == 0 || index < 0 || index >= static_cast<int32_t>(roles_.size())) return;
+    const RepeatRole& role = roles_[static_cast<std::size_t>(index)];
+    // One mark may close a section, open the next and start its ending (:|: or :|2).
+    if (role.backward >= 0 && backwardMark(index, event)) return;
+    if (role.forward >= 0) {
+        RepeatSection& s = sections_[static_cast<std::size_t>(role.forward)];
+        s.targetCursor.copyFrom(f_.cursor, true);
+        s.targetSaved = true;
     }
+    if (role.ending >= 0) endingMark(index);
+}
+
+// True when playing went back.
+bool CPlayPass::backwardMark(int32_t index, const CScoreEvent& event) {
+    const RepeatRole& role = roles_[static_cast<std::size_t>(index)];
+    RepeatSection& s = sections_[static_cast<std::size_t>(role.backward)];
+    const int32_t times = eventRepeatTimes(event);
+    const uint32_t next = passBit(int64_t{s.pass} + 1);
+    bool again = s.pass < 2;
+    if (times > 0) {
+        again = s.pass < times;
+    } else if (!s.endings.empty()) {
+        // A lone first ending before the one backward repeat: what follows
+        // it is the ending of the pass after.
+        const bool openEnd = s.backwardMarks == 1 && s.endings.back() < s.lastBackward;
+        again = (s.namedPasses & next) != 0 || (openEnd && s.pass == highestPass(s.namedPasses));
+    }
+    if (!again) {
+        state_ = kPlayStateEnded;
+        return false;
+    }
+    ++s.pass;
+    endAllSounding();
+    f_.cursor.copyFrom(s.targetSaved ? s.targetCursor : f_.savedCursor, f_.IgnoreTempo == 0);
+    state_ = kPlayStateRepeat;
+    jumped();
+    return true;
+}
+
+void CPlayPass::endingMark(int32_t index) {
+    const RepeatRole& role = roles_[static_cast<std::size_t>(index)];
+    const RepeatSection& s = sections_[static_cast<std::size_t>(role.ending)];
+    if ((role.passes & passBit(s.pass)) != 0) return;
+    const auto later = std::upper_bound(s.endings.begin(), s.endings.end(), index);
+    if (later != s.endings.end()) {
+        seekTo(*later, global_[static_cast<std::size_t>(*later)].start);
+    } else if (s.lastBackward > index) {
+        seekTo(s.lastBackward + 1, global_[static_cast<std::size_t>(s.lastBackward)].start);
+    } else {
+        return;  // the last ending, after every backward repeat, closes the section whatever it names
+    }
+    state_ = kPlayStateEnded;
 }
 
 // The cursor came back with the levels of its place; channels that got other

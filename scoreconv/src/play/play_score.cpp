@@ -69,6 +69,7 @@ void PlayScore::setPlayDefaults() {
 void PlayScore::clearScore() {
     instruments.clear();
     events.clear();
+    scoreLength = 0;
     render.clear();
     cursor.free();
     savedCursor.free();

@@ -204,6 +204,11 @@ public:
     std::vector<int32_t> voiceCounts;  // per staff: the voices that hold events
     CVoiceMix voiceMix;
     CEventArrays events;
+    // Where the score's last measure ends (its closing rests included), in
+    // ticks from the start of the first full bar: a pass plays on to there
+    // after its last note. 0 when the reader did not say: the pass ends
+    // after the last note and score-wide mark.
+    int32_t scoreLength = 0;
 
     // --- play state
     CPlayCursor cursor;  // cursor.tempo is the current tempo

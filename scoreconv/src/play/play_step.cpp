@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <span>
 
 #include "play/play_model.h"
 #include "play/play_passes.h"
@@ -25,6 +26,29 @@ int32_t toTick(int64_t tick) {
 int64_t floorDiv(int64_t a, int64_t b) {
     const int64_t q = a / b;
     return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
+}
+
+uint32_t keyOf(uint32_t message) { return (message >> 8) & 0xFFu; }
+
+// The last chord of the tie chain that holds head `head` of list[at]: each
+// link is the voice's next chord (grace notes aside) with a head of the same
+// key that continues the held note.
+std::size_t tieChainEnd(std::span<const CScoreEvent> list, std::size_t at, int32_t head) {
+    const uint32_t key = keyOf(list[at].midi[static_cast<std::size_t>(head)]);
+    std::size_t last = at;
+    bool tiedOn = true;
+    for (std::size_t i = at + 1; tiedOn && i < list.size(); ++i) {
+        const CScoreEvent& e = list[i];
+        if (!e.isKind(scorecore::kKindNote) || e.isKind(scorecore::kKindGrace)) continue;
+        tiedOn = false;
+        for (int32_t h = 0; h < std::min(e.headCount, scorecore::kMaxHeads); ++h) {
+            if (keyOf(e.midi[static_cast<std::size_t>(h)]) != key || !e.hasHeadFlag(h, kHeadTiedOver)) continue;
+            last = i;
+            tiedOn = e.hasHeadFlag(h, kHeadTiedOn);
+            break;
+        }
+    }
+    return last;
 }
 
 }  // namespace
@@ -160,16 +184,27 @@ bool CPlayPass::sounds(int32_t staff, int32_t voice, const CScoreEvent& event) c
 // The event's messages go out (a render pass writes every one; real time
 // sends those of notes); its note-ons are kept as note-offs for its end. A
 // pass that sends nothing (play time, fast-forward) keeps them as well, so
-// that every pass ends at the same tick, but marks them silent.
+// that every pass ends at the same tick, but marks them silent. A note tied
+// over the voice's next chords is held apart until the end of its tie chain;
+// those chords neither strike it again nor end it.
 void CPlayPass::playNote(int32_t staff, int32_t voice, const CScoreEvent& event) {
     struct Outgoing {
         uint8_t status = 0;
         uint8_t key = 0;
         uint8_t velocity = 0;
+        int64_t heldUntil = -1;  // the end of its tie chain; -1 not held
     };
     const uint64_t conds = ctl_.playConditions;
     const bool percussion = f_.instruments.isPercussionStaff(staff);
     const bool transpose = (conds & kCondTranspose) != 0 && (!percussion || f_.TranspAddToPerc != 0);
+    const auto list = f_.events.events(staff, voice);
+    const int32_t* index = f_.cursor.eventIndex.at(staff, voice);
+    // Ties hold from chords of the voice's list (grace notes aside).
+    const bool tiesHold = index != nullptr && *index >= 0 && static_cast<std::size_t>(*index) < list.size() &&
+                          &list[static_cast<std::size_t>(*index)] == &event && !event.isKind(scorecore::kKindGrace);
+    CHeldNotes* held = f_.sounding.held(staff, voice);
+    const bool send =
+        mode_ != kModePlayTime && !fastForward_ && (rendering() || event.isKind(scorecore::kKindNote));
     std::array<Outgoing, scorecore::kMaxHeads> out{};
     std::size_t count = 0;
     std::size_t noteOns = 0;
@@ -185,12 +220,23 @@ void CPlayPass::playNote(int32_t staff, int32_t voice, const CScoreEvent& event)
         if ((conds & kCondVoiceChannel) != 0) {
             status = static_cast<uint8_t>((status & 0xF0u) | voiceMidiChannel(f_, staff, voice));
         }
+        Outgoing m{status, static_cast<uint8_t>(key), velocity};
         if ((status & 0xF0u) == kNoteOnStatus && velocity != 0) {
-            velocity = static_cast<uint8_t>(
+            // A held note goes on sounding; one that is not heard (the pass
+            // began inside its chain) is struck.
+            if (event.hasHeadFlag(h, kHeadTiedOver) && held != nullptr &&
+                held->holds(static_cast<uint8_t>(status & 0x0Fu), static_cast<uint8_t>(key), send)) {
+                continue;
+            }
+            m.velocity = static_cast<uint8_t>(
                 noteOnVelocity(f_.articulation, event.articulation.code, conds, f_.baseVelocity));
+            if (tiesHold && event.hasHeadFlag(h, kHeadTiedOn)) {
+                const std::size_t last = tieChainEnd(list, static_cast<std::size_t>(*index), h);
+                if (last != static_cast<std::size_t>(*index)) m.heldUntil = noteEnd(staff, list[last]);
+            }
             ++noteOns;
         }
-        out[count++] = {status, static_cast<uint8_t>(key), velocity};
+        out[count++] = m;
     }
     CScoreEvent* record = f_.sounding.at(staff, voice);
     // A voice's earlier notes end before its next ones begin.
@@ -198,22 +244,31 @@ void CPlayPass::playNote(int32_t staff, int32_t voice, const CScoreEvent& event)
         record->start = std::numeric_limits<int32_t>::min();
         noteOffs(staff, voice);
     }
-    const bool send =
-        mode_ != kModePlayTime && !fastForward_ && (rendering() || event.isKind(scorecore::kKindNote));
+    const int64_t end = noteEnd(staff, event);
     std::size_t kept = 0;
     for (std::size_t i = 0; i < count; ++i) {
         const Outgoing& m = out[i];
         const bool noteOn = (m.status & 0xF0u) == kNoteOnStatus && m.velocity != 0;
+        const auto channel = static_cast<uint8_t>(m.status & 0x0Fu);
+        // A key struck again while a tie still holds it ends the held sound first.
+        CHeldNote ended;
+        if (noteOn && held != nullptr && held->take(channel, m.key, ended) && !ended.silent) {
+            put(trackFor(staff, voice, m.key), static_cast<uint8_t>(ended.off & 0xFFu), m.key, 0);
+        }
         if (send) {
             put(trackFor(staff, voice, m.key), m.status, m.key, m.velocity);
-            if (noteOn) usedChannels_ |= static_cast<uint16_t>(1u << (m.status & 0x0Fu));
+            if (noteOn) usedChannels_ |= static_cast<uint16_t>(1u << channel);
         }
-        if (noteOn && record != nullptr) {
-            record->midi[kept++] = (kNoteOnStatus | (m.status & 0x0Fu)) | uint32_t{m.key} << 8;
+        if (!noteOn || record == nullptr) continue;
+        const uint32_t off = (kNoteOnStatus | channel) | uint32_t{m.key} << 8;
+        if (m.heldUntil >= 0 && held != nullptr &&
+            held->add(CHeldNote{off, toTick(std::max(m.heldUntil, end)), !send})) {
+            continue;
         }
+        record->midi[kept++] = off;
     }
     if (kept == 0 || record == nullptr) return;
-    record->start = toTick(noteEnd(staff, event));
+    record->start = toTick(end);
     record->kind = send ? scorecore::kKindNote : scorecore::kKindSilent;
     record->headCount = static_cast<int32_t>(kept);
 }
@@ -233,6 +288,13 @@ int64_t CPlayPass::noteEnd(int32_t staff, const CScoreEvent& event) const {
 }
 
 void CPlayPass::noteOffs(int32_t staff, int32_t voice) {
+    if (CHeldNotes* held = f_.sounding.held(staff, voice)) {
+        held->takeEnded(f_.cursor.currentTick, [&](const CHeldNote& note) {
+            if (note.silent) return;
+            const auto key = static_cast<uint8_t>((note.off >> 8) & 0x7Fu);
+            put(trackFor(staff, voice, key), static_cast<uint8_t>(note.off & 0xFFu), key, 0);
+        });
+    }
     CScoreEvent* record = f_.sounding.at(staff, voice);
     if (record == nullptr || record->headCount <= 0 || record->start > f_.cursor.currentTick) return;
     if (!record->isKind(scorecore::kKindSilent)) {
@@ -249,7 +311,9 @@ void CPlayPass::endAllSounding() {
     for (int32_t s = 0; s < staves_; ++s) {
         for (int32_t v = 0; v < f_.events.voiceCount(s); ++v) {
             CScoreEvent* record = f_.sounding.at(s, v);
-            if (record == nullptr || record->headCount <= 0) continue;
+            CHeldNotes* held = f_.sounding.held(s, v);
+            if (held != nullptr) held->endAll();
+            if (record == nullptr) continue;
             record->start = std::numeric_limits<int32_t>::min();
             noteOffs(s, v);
         }
