@@ -412,12 +412,36 @@ int xmldomParseMemory(std::string_view bytes, XmlDocument& doc) {
 }
 
 int xmldomLoadFile(const std::filesystem::path& path, XmlDocument& doc, std::size_t maxBytes) {
+    initLibxml();
     doc.reset();
     std::ifstream in(path, std::ios::binary);
     if (!in) return kErrXmlDocument;
-    std::string bytes;
-    if (!readCapped(in, maxBytes, bytes)) return kErrXmlDocument;
-    return xmldomParseMemory(bytes, doc);
+    // The parser reads the file in chunks: the document is never held twice,
+    // once as text and once as a tree. Past the cap the read fails.
+    struct Source {
+        std::ifstream* in;
+        std::size_t left;
+        bool failed = false;
+    } source{&in, maxBytes};
+    const auto read = [](void* context, char* buffer, int length) -> int {
+        auto* src = static_cast<Source*>(context);
+        if (length <= 0) return 0;
+        src->in->read(buffer, length);
+        const auto got = static_cast<std::size_t>(src->in->gcount());
+        if (src->in->bad() || got > src->left) {
+            src->failed = true;
+            return -1;
+        }
+        src->left -= got;
+        return static_cast<int>(got);
+    };
+    xmlDocPtr parsed = xmlReadIO(read, nullptr, &source, nullptr, nullptr, kReadOptions);
+    if (parsed == nullptr || source.failed) {
+        if (parsed != nullptr) xmlFreeDoc(parsed);
+        return kErrXmlDocument;
+    }
+    doc = XmlDocument(XmlDocPtr(parsed));
+    return kOk;
 }
 
 int xmldomSaveToString(const XmlDocument& doc, std::string& out) {
