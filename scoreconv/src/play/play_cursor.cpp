@@ -121,14 +121,6 @@ void CSoundingNotes::clear() {
     held_.clear();
 }
 
-scorecore::CScoreEvent* CSoundingNotes::at(int32_t staff, int32_t voice) { return records_.at(staff, voice); }
-
-const scorecore::CScoreEvent* CSoundingNotes::at(int32_t staff, int32_t voice) const {
-    return records_.at(staff, voice);
-}
-
-CHeldNotes* CSoundingNotes::held(int32_t staff, int32_t voice) { return held_.at(staff, voice); }
-
 bool CSoundingNotes::any() const {
     bool sounding = false;
     records_.forEach([&](const scorecore::CScoreEvent& e) { sounding = sounding || e.headCount > 0; });

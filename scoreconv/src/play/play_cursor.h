@@ -112,8 +112,10 @@ public:
 private:
     CHeldNote removeAt(int32_t i);
 
-    std::array<CHeldNote, scorecore::kMaxHeads> notes_{};
+    // The count first: the player reads it every step of every voice, and
+    // mostly nothing is held.
     int32_t count_ = 0;
+    std::array<CHeldNote, scorecore::kMaxHeads> notes_{};
 };
 
 // Per (staff, voice) the notes that sound now, as a record of note-offs:
@@ -123,11 +125,11 @@ class CSoundingNotes {
 public:
     bool allocate(std::span<const int32_t> staffVoiceCounts);
     void clear();
-    // Null for an unknown (staff, voice).
-    scorecore::CScoreEvent* at(int32_t staff, int32_t voice);
-    const scorecore::CScoreEvent* at(int32_t staff, int32_t voice) const;
+    // Null for an unknown (staff, voice). Inline: the player asks every step.
+    scorecore::CScoreEvent* at(int32_t staff, int32_t voice) { return records_.at(staff, voice); }
+    const scorecore::CScoreEvent* at(int32_t staff, int32_t voice) const { return records_.at(staff, voice); }
     // The notes a tie holds; null for an unknown (staff, voice).
-    CHeldNotes* held(int32_t staff, int32_t voice);
+    CHeldNotes* held(int32_t staff, int32_t voice) { return held_.at(staff, voice); }
     // Whether some voice holds a note-off.
     bool any() const;
     // Every voice holds none.

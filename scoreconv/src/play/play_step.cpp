@@ -288,7 +288,7 @@ int64_t CPlayPass::noteEnd(int32_t staff, const CScoreEvent& event) const {
 }
 
 void CPlayPass::noteOffs(int32_t staff, int32_t voice) {
-    if (CHeldNotes* held = f_.sounding.held(staff, voice)) {
+    if (CHeldNotes* held = f_.sounding.held(staff, voice); held != nullptr && held->count() > 0) {
         held->takeEnded(f_.cursor.currentTick, [&](const CHeldNote& note) {
             if (note.silent) return;
             const auto key = static_cast<uint8_t>((note.off >> 8) & 0x7Fu);
