@@ -47,7 +47,6 @@ public:
 
     int32_t playMode() const { return playMode_.load(std::memory_order_acquire); }
     void setPlayMode(int32_t mode);
-    int64_t seekTarget() const { return seekTarget_.load(std::memory_order_acquire); }
     void setSeekTarget(int64_t position);
     CTempoSettings tempo() const { return snapshot().tempo; }
     void setTempo(const CTempoSettings& tempo);

@@ -133,7 +133,6 @@ public:
     // The store is the last touch of the object: a free waiting on another
     // thread may delete it right after.
     void leaveBusy() noexcept { busy_.store(false, std::memory_order_release); }
-    bool busy() const noexcept { return busy_.load(std::memory_order_acquire); }
     // Asks whatever runs on the score to stop and waits until it has let go;
     // afterwards the caller holds the score.
     void closeAndWait() noexcept;
