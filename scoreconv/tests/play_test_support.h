@@ -105,9 +105,10 @@ struct PlayHarness {
     }
 
     void load(std::string_view fixtureName) { loadPath(fixture(fixtureName)); }
-    void loadPath(const std::filesystem::path& source) {
+    void loadPath(const std::filesystem::path& source) { ASSERT_EQ(tryLoad(source), scorecore::kOk) << source; }
+    int tryLoad(const std::filesystem::path& source, LoadRoute route = LoadRoute::PartByPart) {
         const std::filesystem::path folders[] = {styleSheetFolder()};
-        ASSERT_EQ(loadPlayModel(*file, source, folders), scorecore::kOk) << source;
+        return loadPlayModel(*file, source, folders, route);
     }
 
     // One pass in `mode`; the result.

@@ -14,6 +14,7 @@
 #include "musicxml/mxml_load.h"
 #include "musicxml/part_list.h"
 #include "musicxml/play_model_builder.h"
+#include "musicxml/stream_load.h"
 #include "platform/files.h"
 #include "play/play_proc.h"
 #include "scorecore/result_codes.h"
@@ -87,6 +88,11 @@ int ConvertRun::run() {
 }
 
 int ConvertRun::load() {
+    if (file_.playModeNow() != kModeTvrxml && !p_.wholeDocument) {
+        std::string_view step;
+        const int rc = loadStreamed(file_, std::filesystem::path(p_.sourcePath), step);
+        if (rc != kStreamNotServed) return rc == kOk || step.empty() ? rc : fail(step, rc);
+    }
     if (const int rc = getProps(file_, std::filesystem::path(p_.sourcePath), styleSheetFolders_); rc != kOk) {
         return fail("mxml->getProps", rc);
     }
@@ -205,10 +211,11 @@ void mxmlConvertProc(CConvertParams* params) {
 }
 
 int loadPlayModel(CMxmlFile& file, const std::filesystem::path& source,
-                  std::span<const std::filesystem::path> styleSheetFolders) {
+                  std::span<const std::filesystem::path> styleSheetFolders, LoadRoute route) {
     CConvertParams params;
     params.file = &file;
     params.sourcePath = source.string();
+    params.wholeDocument = route == LoadRoute::WholeDocument;
     return runGuarded(params, styleSheetFolders);
 }
 

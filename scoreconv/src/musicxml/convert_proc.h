@@ -34,7 +34,12 @@ struct CConvertParams {
     int32_t staffCount = 0;                  // filled by the TvrXML-to-MusicXML conversion
     int32_t voiceCount = 0;
     bool closeFlag = false;                  // set by mxmlScanFile, whose wait ends with the worker
+    // Not mode 5: read the whole document even where the part-by-part load
+    // serves (the two give the same model; tests compare them).
+    bool wholeDocument = false;
 };
+
+enum class LoadRoute { PartByPart, WholeDocument };
 
 // Runs the conversion the file's mode asks for; the outcome goes to
 // *params->result: 0; -2 out of memory; -5 stopped by the host's stop word;
@@ -51,7 +56,8 @@ void mxmlConvertProc(CConvertParams* params);
 // sheet for timewise scores is looked for in styleSheetFolders (the one built
 // into the library when empty).
 int loadPlayModel(CMxmlFile& file, const std::filesystem::path& source,
-                  std::span<const std::filesystem::path> styleSheetFolders = {});
+                  std::span<const std::filesystem::path> styleSheetFolders = {},
+                  LoadRoute route = LoadRoute::PartByPart);
 
 // Loads a MusicXML file for the play model on a below-normal worker while the
 // calling thread pumps the file's progress target every 10 ms; returns the

@@ -96,26 +96,35 @@ int CMeasureWalk::run() {
     std::vector<xmlNodePtr> parts;
     if (file_.document.root() == nullptr || GetPartlistFromNode(file_.document.root(), parts) != kOk) return kErrDom;
     const auto partCount = static_cast<int32_t>(parts.size());
-    const auto measuresOfFirst =
-        parts.empty() ? 0 : static_cast<int32_t>(mx::childrenNamed(parts.front(), "measure").size());
+    begin(partCount, parts.empty() ? nullptr : parts.front());
+    const std::vector<int32_t> indexes = partIndexesOfElements(file_, parts);
+    for (int32_t p = 0; p < partCount; ++p) {
+        // Every element has its entry after loading (part_list.h); the check guards the tables.
+        const int32_t index = indexes[static_cast<std::size_t>(p)];
+        if (const int rc = walkPartElement(parts[static_cast<std::size_t>(p)], index, p); rc != kOk) return rc;
+    }
+    return finish();
+}
+
+void CMeasureWalk::begin(int32_t partCount, const xmlNode* firstPart) {
+    const auto measuresOfFirst = static_cast<int32_t>(mx::childrenNamed(firstPart, "measure").size());
     if (measuresOfFirst > 0) {
         file_.reportProgress(kProgressTotal, static_cast<platform::LParam>(measuresOfFirst) * partCount);
     }
-    const std::vector<int32_t> indexes = partIndexesOfElements(file_, parts);
     tempoMarks_.clear();
     scoreStart_ = 0;
     scoreEnd_ = 0;
     initialTempo_ = file_.cursor.tempo > 0 ? file_.cursor.tempo : kDefaultTempo;
-    for (int32_t p = 0; p < partCount; ++p) {
-        // Every element has its entry after loading (part_list.h); the check guards the tables.
-        const int32_t index = indexes[static_cast<std::size_t>(p)];
-        if (index < 0 || index >= file_.voiceTables.partCount()) continue;
-        file_.currentPart = index;
-        if (const int rc = walkPart(parts[static_cast<std::size_t>(p)], index, p); rc != kOk) return rc;
-        if (file_.stopRequested()) return kErrStopped;
-    }
-    return checkPlayTime();
 }
+
+int CMeasureWalk::walkPartElement(const xmlNode* part, int32_t index, int32_t documentIndex) {
+    if (index < 0 || index >= file_.voiceTables.partCount()) return kOk;
+    file_.currentPart = index;
+    if (const int rc = walkPart(part, index, documentIndex); rc != kOk) return rc;
+    return file_.stopRequested() ? kErrStopped : kOk;
+}
+
+int CMeasureWalk::finish() { return checkPlayTime(); }
 
 // A score that plays for days would keep a play or a render busy as long:
 // refused as no score this library reads.

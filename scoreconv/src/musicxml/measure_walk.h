@@ -134,6 +134,14 @@ public:
     // failure.
     int run();
 
+    // The same walk for parts that arrive one at a time: begin with the count
+    // of parts and the first one (for the progress total), each part with its
+    // part-table index (one without entry is passed over) and its place in
+    // the document, then finish. Each returns what run() would.
+    void begin(int32_t partCount, const xmlNode* firstPart);
+    int walkPartElement(const xmlNode* part, int32_t index, int32_t documentIndex);
+    int finish();
+
 private:
     struct Pending {
         bool active = false;

@@ -147,19 +147,7 @@ int transformToPartwise(const std::optional<std::filesystem::path>& styleSheet, 
 
 // --- the header -------------------------------------------------------------------------
 
-// What the description is built from, collected while the root is walked.
-struct HeaderTexts {
-    CAttrList creators;
-    CAttrList work;
-    CAttrList rights;
-    CAttrList encoding;
-    CAttrList miscellaneous;
-    std::optional<std::string> movementTitle;
-    std::optional<std::string> movementNumber;
-    std::optional<std::string> source;
-};
-
-int readIdentification(const xmlNode* identification, HeaderTexts& texts) {
+int readIdentification(const xmlNode* identification, CHeaderTexts& texts) {
     for (const xmlNode* c = identification->children; c != nullptr; c = c->next) {
         int rc = scorecore::kOk;
         if (isNamed(c, "encoding")) {
@@ -180,21 +168,15 @@ int readIdentification(const xmlNode* identification, HeaderTexts& texts) {
 
 // The children of the root in order; the part list is read once, the parts
 // themselves are left to the measure readers.
-int readRootChildren(CMxmlFile& file, const xmlNode* root, HeaderTexts& texts) {
+int readRootChildren(CMxmlFile& file, const xmlNode* root, CHeaderTexts& texts) {
     bool partListRead = false;
     for (const xmlNode* c = root->children; c != nullptr; c = c->next) {
         int rc = scorecore::kOk;
-        if (isNamed(c, "work")) {
-            rc = scorecore::xmldomGetChildAttributes(c, texts.work);
-        } else if (isNamed(c, "identification")) {
-            rc = readIdentification(c, texts);
-        } else if (isNamed(c, "part-list") && !partListRead) {
+        if (isNamed(c, "part-list") && !partListRead) {
             partListRead = true;
             rc = readPartList(file, c);
-        } else if (isNamed(c, "movement-number")) {
-            texts.movementNumber = scorecore::xmldomNodeText(c);
-        } else if (isNamed(c, "movement-title")) {
-            texts.movementTitle = scorecore::xmldomNodeText(c);
+        } else {
+            rc = readHeaderElement(c, texts);
         }
         if (rc != scorecore::kOk) return rc;
         if (file.stopRequested()) return scorecore::kErrStopped;
@@ -214,7 +196,7 @@ void appendEntries(std::vector<std::string>& lines, const CAttrList& list) {
     for (int i = 0; i < list.count(); ++i) appendEntry(lines, list.value(i), list.text(i));
 }
 
-std::string buildDescription(const CMxmlFile& file, const HeaderTexts& texts, platform::FileTime modTime) {
+std::string buildDescription(const CMxmlFile& file, const CHeaderTexts& texts, platform::FileTime modTime) {
     std::vector<std::string> lines;
     appendEntries(lines, texts.creators);
     appendEntries(lines, texts.work);
@@ -231,26 +213,6 @@ std::string buildDescription(const CMxmlFile& file, const HeaderTexts& texts, pl
         description += lines[i];
     }
     return description;
-}
-
-// Everything an earlier load left: a second load starts from nothing.
-void dropLoadedTables(CMxmlFile& file) {
-    file.document.reset();
-    file.parts.clear();
-    file.voiceTables.clear();
-    file.staffNames.clear();
-    file.staffTransposition.clear();
-    file.staffLines.clear();
-    file.lyricVerses.clear();
-    file.clefs.clear();
-    file.groupEnd.clear();
-    file.instruments.clear();
-    scorecore::scFreePartGroupList(file.partGroups);
-    file.description.clear();
-    file.descriptionW.clear();
-    file.midiInstrumentListCount = 0;
-    file.rowCount = 0;
-    file.modTime = 0;
 }
 
 int loadHeader(CMxmlFile& file, const std::filesystem::path& source,
@@ -274,9 +236,25 @@ int loadHeader(CMxmlFile& file, const std::filesystem::path& source,
     file.document = std::move(doc);
     if (file.stopRequested()) return scorecore::kErrStopped;
 
-    HeaderTexts texts;
+    CHeaderTexts texts;
     if (const int rc = readRootChildren(file, file.document.root(), texts); rc != scorecore::kOk) return rc;
+    return finishHeader(file, source, texts);
+}
 
+}  // namespace
+
+int readHeaderElement(const xmlNode* element, CHeaderTexts& texts) {
+    if (isNamed(element, "work")) return scorecore::xmldomGetChildAttributes(element, texts.work);
+    if (isNamed(element, "identification")) return readIdentification(element, texts);
+    if (isNamed(element, "movement-number")) {
+        texts.movementNumber = scorecore::xmldomNodeText(element);
+    } else if (isNamed(element, "movement-title")) {
+        texts.movementTitle = scorecore::xmldomNodeText(element);
+    }
+    return scorecore::kOk;
+}
+
+int finishHeader(CMxmlFile& file, const std::filesystem::path& source, const CHeaderTexts& texts) {
     // The time of the file as it is now, which must still be there to be read.
     std::ifstream in(source, std::ios::binary);
     const std::optional<platform::FileTime> modTime = platform::fileTimeOf(source);
@@ -286,7 +264,25 @@ int loadHeader(CMxmlFile& file, const std::filesystem::path& source,
     return scorecore::kOk;
 }
 
-}  // namespace
+void dropLoadedTables(CMxmlFile& file) {
+    file.document.reset();
+    file.parts.clear();
+    file.voiceTables.clear();
+    file.staffNames.clear();
+    file.staffTransposition.clear();
+    file.staffLines.clear();
+    file.lyricVerses.clear();
+    file.clefs.clear();
+    file.groupEnd.clear();
+    file.instruments.clear();
+    scorecore::scFreePartGroupList(file.partGroups);
+    file.description.clear();
+    file.descriptionW.clear();
+    file.midiInstrumentListCount = 0;
+    file.rowCount = 0;
+    file.modTime = 0;
+}
+
 
 std::optional<std::filesystem::path> findStyleSheet(std::span<const std::filesystem::path> folders) {
     for (const std::filesystem::path& folder : folders) {

@@ -49,6 +49,31 @@ int getVersion(const std::filesystem::path& source, scorecore::XmlDocument* out 
 int getProps(CMxmlFile& file, const std::filesystem::path& source,
              std::span<const std::filesystem::path> styleSheetFolders = {});
 
+// What the description is built from, collected from the header elements.
+struct CHeaderTexts {
+    scorecore::CAttrList creators;
+    scorecore::CAttrList work;
+    scorecore::CAttrList rights;
+    scorecore::CAttrList encoding;
+    scorecore::CAttrList miscellaneous;
+    std::optional<std::string> movementTitle;
+    std::optional<std::string> movementNumber;
+    std::optional<std::string> source;
+};
+
+// Reads a child of the root into texts when it is a header element ("work",
+// "identification", "movement-number", "movement-title"); any other is
+// passed over. kOk or the XML layer's code.
+int readHeaderElement(const xmlNode* element, CHeaderTexts& texts);
+
+// The file's modification time and its description from the texts. kOk;
+// kErrCannotOpen when the file cannot be opened for its time.
+int finishHeader(CMxmlFile& file, const std::filesystem::path& source, const CHeaderTexts& texts);
+
+// Everything an earlier load left in the file's tables and document: a second
+// load starts from nothing. The settings and the play model stay.
+void dropLoadedTables(CMxmlFile& file);
+
 // The date of the description's last line: "DD-MM-YYYY" of the time in UTC.
 std::string formatModDate(platform::FileTime time);
 

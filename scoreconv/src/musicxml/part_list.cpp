@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 #include <cmath>
+#include <memory>
 #include <new>
 #include <optional>
 #include <set>
@@ -322,14 +323,54 @@ public:
         if (GetPartlistFromNode(partList, elements_) != scorecore::kOk) elements_.clear();
         claimed_.assign(elements_.size(), 0);
         indexElements();
-        for (int32_t i = 0; i < file_.partGroups.count(); ++i) {
-            const scorecore::CScorePartGroup* group = file_.partGroups.item(i);
-            if (group->isOpen()) open_[group->number].push_back(OpenGroup{i, reaches_});
-        }
+        openFileGroups();
         const int rc = readChildren(partList);
         settleOpenGroups();
         if (rc == scorecore::kOk) markGroupEnds();
         return rc;
+    }
+
+    // --- the list read while the parts arrive (CPartListStream)
+
+    void beginStream(const xmlNode* partList) {
+        openFileGroups();
+        cursor_ = partList->children;
+    }
+
+    // The groups up to the next score-part, which must declare the element's
+    // id as written, then the element's entry.
+    int streamPart(xmlNodePtr element) {
+        const std::string id(platform::trimBlanks(scorecore::xmldomAttribute(element, "id").value_or("")));
+        for (; cursor_ != nullptr; cursor_ = cursor_->next) {
+            if (isNamed(cursor_, "part-group")) {
+                if (const int rc = partGroup(cursor_); rc != scorecore::kOk) return rc;
+            } else if (isNamed(cursor_, "score-part")) {
+                std::string declared(platform::trimBlanks(scorecore::xmldomAttribute(cursor_, "id").value_or("")));
+                if (declared != id) return scorecore::kErrNotPresent;
+                const xmlNode* scorePart = cursor_;
+                cursor_ = cursor_->next;
+                const int32_t first = file_.staffCount();
+                if (const int rc = addPart(std::move(declared), element, scorePart); rc != scorecore::kOk) return rc;
+                if (!giveDefaultInstruments(file_, first)) return scorecore::kErrOutOfMemory;
+                return file_.stopRequested() ? scorecore::kErrStopped : scorecore::kOk;
+            }
+            if (file_.stopRequested()) return scorecore::kErrStopped;
+        }
+        return scorecore::kErrNotPresent;
+    }
+
+    // The groups after the last part; a score-part left over has no element.
+    int endStream() {
+        for (; cursor_ != nullptr; cursor_ = cursor_->next) {
+            if (isNamed(cursor_, "score-part")) return scorecore::kErrNotPresent;
+            if (isNamed(cursor_, "part-group")) {
+                if (const int rc = partGroup(cursor_); rc != scorecore::kOk) return rc;
+            }
+            if (file_.stopRequested()) return scorecore::kErrStopped;
+        }
+        settleOpenGroups();
+        markGroupEnds();
+        return scorecore::kOk;
     }
 
     // Adds the parts of the document no score-part claimed, in document
@@ -351,6 +392,14 @@ public:
     }
 
 private:
+    // Groups the file holds open already reach on into this list.
+    void openFileGroups() {
+        for (int32_t i = 0; i < file_.partGroups.count(); ++i) {
+            const scorecore::CScorePartGroup* group = file_.partGroups.item(i);
+            if (group->isOpen()) open_[group->number].push_back(OpenGroup{i, reaches_});
+        }
+    }
+
     int readChildren(const xmlNode* partList) {
         for (const xmlNode* c = partList->children; c != nullptr; c = c->next) {
             int rc = scorecore::kOk;
@@ -629,9 +678,45 @@ private:
     std::vector<uint8_t> claimed_;
     std::unordered_map<std::string, Candidates> exact_;
     std::unordered_map<std::string, Candidates> folded_;
+    const xmlNode* cursor_ = nullptr;  // the next child of a streamed list
 };
 
 }  // namespace
+
+struct CPartListStream::Reader {
+    explicit Reader(CMxmlFile& file) : reader(file) {}
+    PartListReader reader;
+};
+
+CPartListStream::CPartListStream(CMxmlFile& file, const xmlNode* partList)
+    : reader_(std::make_unique<Reader>(file)) {
+    reader_->reader.beginStream(partList);
+}
+
+CPartListStream::~CPartListStream() = default;
+
+int CPartListStream::part(xmlNodePtr element) {
+    try {
+        return reader_->reader.streamPart(element);
+    } catch (const std::bad_alloc&) {
+        return scorecore::kErrOutOfMemory;
+    }
+}
+
+int CPartListStream::finish() {
+    try {
+        return reader_->reader.endStream();
+    } catch (const std::bad_alloc&) {
+        return scorecore::kErrOutOfMemory;
+    }
+}
+
+bool giveDefaultInstruments(CMxmlFile& file, int32_t fromStaff) {
+    for (int32_t s = std::max(fromStaff, 0); s < file.staffCount(); ++s) {
+        if (file.instruments.count(s) == 0 && !file.instruments.append(s, CMidiInstr{})) return false;
+    }
+    return true;
+}
 
 int readPartList(CMxmlFile& file, const xmlNode* partList) {
     if (partList == nullptr) return scorecore::kErrDom;
@@ -651,9 +736,7 @@ bool finishPartTable(CMxmlFile& file) {
         const int32_t conductor = file.voiceTables.partCount() - 1;
         if (!file.voiceTables.growStaves(conductor, 1)) return false;
         file.voiceTables.setStaffMask(conductor, 0, 1u);
-        for (int32_t s = 0; s < file.staffCount(); ++s) {
-            if (file.instruments.count(s) == 0 && !file.instruments.append(s, CMidiInstr{})) return false;
-        }
+        if (!giveDefaultInstruments(file, 0)) return false;
         file.rowCount = file.staffCount() + 1;
     } catch (const std::bad_alloc&) {
         return false;

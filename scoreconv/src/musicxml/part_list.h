@@ -12,6 +12,7 @@
 #include <libxml/tree.h>
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -75,6 +76,37 @@ int percussionDisplayKey(const CPartHeader& header, std::string_view instrumentI
 // entry (finishPartTable does). 0, kErrOutOfMemory, or kErrStopped when the
 // host's signal is set between two children.
 int readPartList(CMxmlFile& file, const xmlNode* partList);
+
+// The part list read while the <part> elements arrive one at a time, in
+// document order, as a streamed load meets them (each element is valid only
+// during its call). This serves the documents whose parts follow the part
+// list one for one with the ids as written; for any other the calls answer
+// kErrNotPresent and the caller reads the whole document instead. The file's
+// groups and tables grow as readPartList would grow them.
+class CPartListStream {
+public:
+    CPartListStream(CMxmlFile& file, const xmlNode* partList);
+    ~CPartListStream();
+    CPartListStream(const CPartListStream&) = delete;
+    CPartListStream& operator=(const CPartListStream&) = delete;
+
+    // The part groups before the element's score-part, then its entry, voices
+    // and staves, the staves without an instrument given the default one.
+    // kOk; kErrNotPresent (see above); kErrOutOfMemory; kErrStopped.
+    int part(xmlNodePtr element);
+    // The groups after the last part and the group-end flags. kOk;
+    // kErrNotPresent when a score-part is left without element;
+    // kErrOutOfMemory; kErrStopped.
+    int finish();
+
+private:
+    struct Reader;
+    std::unique_ptr<Reader> reader_;
+};
+
+// Gives every staff from fromStaff on that has no instrument the default one.
+// False when memory runs out.
+bool giveDefaultInstruments(CMxmlFile& file, int32_t fromStaff);
 
 // After the part list: reads every <part> that no score-part claimed as a
 // part of its own (entry, staves and voices from its contents, no names,

@@ -90,22 +90,13 @@ int buildPlayModel(CMxmlFile& file, std::string_view* failedStep) {
 CPlayModelBuilder::CPlayModelBuilder(CMxmlFile& file) : file_(file) {}
 
 int CPlayModelBuilder::prepare(int32_t staves) {
-    staves_ = staves;
-    if (file_.instruments.staffCount() < staves && !file_.growStaffTables(staves - file_.instruments.staffCount())) {
-        return kErrOutOfMemory;
-    }
-    if (!file_.quantize.create(staves) || !file_.events.allocRows(staves + 1)) return kErrOutOfMemory;
-    file_.rowCount = staves + 1;
-    for (int32_t p = 0; p < file_.voiceTables.partCount(); ++p) {
-        const int32_t first = file_.voiceTables.firstStaffOfPart(p);
-        for (int32_t s = 0; s < file_.voiceTables.staffCount(p) && first + s < staves; ++s) {
-            if (!file_.events.allocVoices(first + s, file_.voiceTables.voiceCount(p, s))) return kErrOutOfMemory;
-        }
-    }
-    if (!file_.events.allocVoices(staves, 1)) return kErrOutOfMemory;
+    staves_ = 0;
+    if (!file_.events.allocRows(1) || !file_.events.allocVoices(0, 1)) return kErrOutOfMemory;
+    file_.rowCount = 1;
+    usedInstruments_.clear();
+    storedNotes_.clear();
+    if (const int rc = growStaves(staves); rc != kOk) return rc;
     try {
-        usedInstruments_.assign(static_cast<std::size_t>(staves), {});
-        storedNotes_.assign(static_cast<std::size_t>(staves), 0);
         // The mark made before reading gives way to the first part's own tempo at its start.
         ownTempoTicks_ = {0};
     } catch (const std::bad_alloc&) {
@@ -115,6 +106,30 @@ int CPlayModelBuilder::prepare(int32_t staves) {
     CScoreEvent tempoMark;
     makeTempoEvent(tempoMark, 0, file_.cursor.tempo);
     return storeGlobal(tempoMark);
+}
+
+int CPlayModelBuilder::growStaves(int32_t staves) {
+    if (staves <= staves_) return kOk;
+    if (file_.instruments.staffCount() < staves && !file_.growStaffTables(staves - file_.instruments.staffCount())) {
+        return kErrOutOfMemory;
+    }
+    // The new staves' rows go before the score-wide row, which stays last.
+    if (!file_.quantize.create(staves) || !file_.events.insertRows(staves_, staves - staves_)) return kErrOutOfMemory;
+    for (int32_t p = 0; p < file_.voiceTables.partCount(); ++p) {
+        const int32_t first = file_.voiceTables.firstStaffOfPart(p);
+        for (int32_t s = std::max(first, staves_); s < first + file_.voiceTables.staffCount(p) && s < staves; ++s) {
+            if (!file_.events.allocVoices(s, file_.voiceTables.voiceCount(p, s - first))) return kErrOutOfMemory;
+        }
+    }
+    try {
+        usedInstruments_.resize(static_cast<std::size_t>(staves));
+        storedNotes_.resize(static_cast<std::size_t>(staves), 0);
+    } catch (const std::bad_alloc&) {
+        return kErrOutOfMemory;
+    }
+    staves_ = staves;
+    file_.rowCount = staves + 1;
+    return kOk;
 }
 
 // --- storing ----------------------------------------------------------------------------
@@ -184,7 +199,10 @@ int CPlayModelBuilder::endMeasure(const CWalkMeasure& m, int64_t nextBarStart) {
     if (!haveMeter || nextBarStart - group.start != static_cast<int64_t>(group.bars) * meter.ticksPerBar) return kOk;
     for (int32_t s = 0; s < m.staffCount; ++s) {
         const int32_t row = m.firstStaff + s;
-        if ((group.staff >= 0 && group.staff != s) || row >= staves_) continue;
+        if ((group.staff >= 0 && group.staff != s) || row >= staves_ ||
+            static_cast<std::size_t>(row) >= group.notesBefore.size()) {
+            continue;
+        }
         if (storedNotes_[static_cast<std::size_t>(row)] != group.notesBefore[static_cast<std::size_t>(row)]) continue;
         for (int32_t bars = group.bars; bars > 0; --bars) {
             int32_t tick = toTick(group.start);

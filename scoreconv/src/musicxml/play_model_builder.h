@@ -38,6 +38,10 @@ public:
     // Rows for the staves and the score-wide row, every staff's voices, the
     // quantize rows and the first tempo mark. kOk or kErrOutOfMemory.
     int prepare(int32_t staves);
+    // More staves for parts read after prepare (their voice tables set):
+    // rows, voices and quantize rows up to `staves` in all. kOk or
+    // kErrOutOfMemory.
+    int growStaves(int32_t staves);
     // Voice counts, on/off states, volumes, instruments, channels, play state.
     int finish();
 

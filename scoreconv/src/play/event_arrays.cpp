@@ -150,6 +150,18 @@ bool CEventArrays::allocVoices(int32_t row, int32_t voices) {
     return true;
 }
 
+bool CEventArrays::insertRows(int32_t before, int32_t count) {
+    if (before < 0 || before > rowCount() || count < 0) return false;
+    try {
+        rows_.insert(rows_.begin() + before, static_cast<std::size_t>(count), std::vector<Stream>());
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
+    return true;
+}
+
 void CEventArrays::clear() { std::vector<std::vector<Stream>>().swap(rows_); }
 
 int32_t CEventArrays::voiceCount(int32_t row) const {

@@ -71,6 +71,10 @@ public:
     // Gives the row `voices` empty voices; false for an unknown row,
     // voices < 0 or without memory.
     bool allocVoices(int32_t row, int32_t voices);
+    // Inserts count rows without voices before row `before` (the rows from
+    // there on move up); false (unchanged) for a row outside 0..rowCount(),
+    // count < 0 or without memory.
+    bool insertRows(int32_t before, int32_t count);
     void clear();
 
     int32_t rowCount() const { return static_cast<int32_t>(rows_.size()); }
