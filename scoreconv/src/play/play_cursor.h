@@ -5,6 +5,7 @@
 // each voice; and the render tracks of a pass that writes a MIDI file.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <limits>
@@ -108,6 +109,12 @@ public:
     }
     int32_t count() const { return count_; }
     void clear() { count_ = 0; }
+    // The tick the first of the held notes ends at; the largest tick when none is held.
+    int32_t earliestEnd() const {
+        int32_t end = std::numeric_limits<int32_t>::max();
+        for (int32_t i = 0; i < count_; ++i) end = std::min(end, notes_[static_cast<std::size_t>(i)].end);
+        return end;
+    }
 
 private:
     CHeldNote removeAt(int32_t i);
@@ -130,6 +137,7 @@ public:
     const scorecore::CScoreEvent* at(int32_t staff, int32_t voice) const { return records_.at(staff, voice); }
     // The notes a tie holds; null for an unknown (staff, voice).
     CHeldNotes* held(int32_t staff, int32_t voice) { return held_.at(staff, voice); }
+    const CHeldNotes* held(int32_t staff, int32_t voice) const { return held_.at(staff, voice); }
     // Whether some voice holds a note-off.
     bool any() const;
     // Every voice holds none.

@@ -229,6 +229,7 @@ void CPlayPass::startScoreWide() {
 // begins at the earliest of them when that lies before bar 1 (an upbeat).
 void CPlayPass::startVoices() {
     CPlayCursor& c = f_.cursor;
+    wake_ = std::numeric_limits<int32_t>::min();
     c.done.clearAll();
     const bool top = fromTop(f_.startPos);
     int64_t earliest = 0;

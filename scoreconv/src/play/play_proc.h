@@ -20,6 +20,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -153,6 +154,8 @@ private:
     int32_t tempoInForce();
     void stepLength();
     void writeScoreWide();
+    // The first tick at which a voice has a note to end or an event to play.
+    int32_t nextWake() const;
 
     PlayScore& f_;
     CPlayParams& p_;
@@ -168,6 +171,8 @@ private:
     int32_t half_ = 7;              // score-wide marks count within half a step
     int32_t staves_ = 0;
     std::span<const CScoreEvent> global_;
+    // Before this tick no voice has anything to do (see stepVoices).
+    int32_t wake_ = std::numeric_limits<int32_t>::min();
 
     int state_ = kPlayStateEnded;
     int result_ = 0;

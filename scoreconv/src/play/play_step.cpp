@@ -55,6 +55,9 @@ std::size_t tieChainEnd(std::span<const CScoreEvent> list, std::size_t at, int32
 
 void CPlayPass::stepVoices() {
     CPlayCursor& c = f_.cursor;
+    // A render steps tick by tick: the voices are visited only when one of
+    // them has a note to end or an event due.
+    if (c.currentTick < wake_) return;
     for (int32_t s = 0; s < staves_; ++s) {
         const int32_t voices = std::min(c.done.voiceCount(s), f_.events.voiceCount(s));
         for (int32_t v = 0; v < voices; ++v) noteOffs(s, v);
@@ -62,6 +65,27 @@ void CPlayPass::stepVoices() {
             if (!c.done.isDone(s, v)) voiceEvents(s, v);
         }
     }
+    wake_ = nextWake();
+}
+
+int32_t CPlayPass::nextWake() const {
+    const CPlayCursor& c = f_.cursor;
+    int32_t wake = std::numeric_limits<int32_t>::max();
+    for (int32_t s = 0; s < staves_; ++s) {
+        const int32_t voices = std::min(c.done.voiceCount(s), f_.events.voiceCount(s));
+        for (int32_t v = 0; v < voices; ++v) {
+            if (!c.done.isDone(s, v)) {
+                const int32_t* next = c.nextTick.at(s, v);
+                wake = next != nullptr ? std::min(wake, *next) : std::numeric_limits<int32_t>::min();
+            }
+            if (const CHeldNotes* held = f_.sounding.held(s, v); held != nullptr && held->count() > 0) {
+                wake = std::min(wake, held->earliestEnd());
+            }
+            const CScoreEvent* record = f_.sounding.at(s, v);
+            if (record != nullptr && record->headCount > 0) wake = std::min(wake, record->start);
+        }
+    }
+    return wake;
 }
 
 void CPlayPass::voiceEvents(int32_t staff, int32_t voice) {
@@ -308,6 +332,8 @@ void CPlayPass::noteOffs(int32_t staff, int32_t voice) {
 }
 
 void CPlayPass::endAllSounding() {
+    // Whatever moves the cursor ends what sounds first: the voices are due.
+    wake_ = std::numeric_limits<int32_t>::min();
     for (int32_t s = 0; s < staves_; ++s) {
         for (int32_t v = 0; v < f_.events.voiceCount(s); ++v) {
             CScoreEvent* record = f_.sounding.at(s, v);
