@@ -236,8 +236,8 @@ TEST(EventArrays, NearestNoteInThreeForms) {
     CEventArrays a = makeArrays();
     ASSERT_EQ(a.append(0, 0, note(0, 480, 44)), kOk);
     ASSERT_EQ(a.append(0, 0, note(960)), kOk);
+    ASSERT_EQ(a.append(0, 0, withKind(1000, kKindRamp)), kOk);  // not a note: never the nearest
     ASSERT_EQ(a.append(0, 1, note(1200, 480, 90)), kOk);
-    ASSERT_EQ(a.append(0, 1, withKind(1000, kKindRamp)), kOk);
     struct Case {
         CEventArrays::Nearest form;
         int32_t tick, index, voice;

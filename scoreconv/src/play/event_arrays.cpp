@@ -301,21 +301,36 @@ int32_t CEventArrays::nearestNote(int32_t row, int32_t tick, Nearest form, int32
     voiceOut = -1;
     int32_t found = -1;
     int64_t bestDistance = std::numeric_limits<int64_t>::max();
+    const bool withDynamic = form != Nearest::Either;
+    const auto fits = [withDynamic](const CScoreEvent& e) {
+        return e.isKind(scorecore::kKindNote) && (!withDynamic || e.dynamic.code != 0);
+    };
+    // Each voice is in time order: the search starts at the tick and stops
+    // at the first fitting note on each side. Of two at the same distance the
+    // earlier one wins, and of two voices the first.
     for (int32_t v = 0; v < voiceCount(row); ++v) {
         const auto list = events(row, v);
-        for (std::size_t i = 0; i < list.size(); ++i) {
-            const CScoreEvent& e = list[i];
-            if (!e.isKind(scorecore::kKindNote)) continue;
-            const int64_t offset = static_cast<int64_t>(e.start) - tick;
-            const bool dynamic = e.dynamic.code != 0;
-            if (form == Nearest::BeforeWithDynamic && (offset > 0 || !dynamic)) continue;
-            if (form == Nearest::AfterWithDynamic && (offset < 0 || !dynamic)) continue;
-            const int64_t distance = offset < 0 ? -offset : offset;
-            if (distance < bestDistance) {
-                bestDistance = distance;
-                found = toIndex(i);
-                voiceOut = v;
+        int32_t index = -1;
+        int64_t distance = std::numeric_limits<int64_t>::max();
+        if (form != Nearest::AfterWithDynamic) {
+            index = latestFittingAtOrBefore(list, tick, fits);
+            if (index >= 0) distance = int64_t{tick} - list[static_cast<std::size_t>(index)].start;
+        }
+        if (form != Nearest::BeforeWithDynamic) {
+            // At the tick itself only when nothing before it is looked at.
+            const int64_t from = form == Nearest::AfterWithDynamic ? int64_t{tick} : int64_t{tick} + 1;
+            const auto first = std::partition_point(list.begin(), list.end(),
+                                                    [from](const CScoreEvent& e) { return e.start < from; });
+            const auto after = std::find_if(first, list.end(), fits);
+            if (after != list.end() && int64_t{after->start} - tick < distance) {
+                distance = int64_t{after->start} - tick;
+                index = toIndex(static_cast<std::size_t>(after - list.begin()));
             }
+        }
+        if (index >= 0 && distance < bestDistance) {
+            bestDistance = distance;
+            found = index;
+            voiceOut = v;
         }
     }
     return found;

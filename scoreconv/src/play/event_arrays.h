@@ -9,6 +9,7 @@
 // with kErrIndex, never stored out of bounds.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -57,6 +58,29 @@ int32_t eventRepeatTimes(const CScoreEvent& event);
 // passes 1 to 32): "1", "1.", "1, 2", "1. 2. 3.", "1.-3." or "1-3". Other
 // numbers are left out; 0 when it names none.
 uint32_t endingPasses(std::string_view numbers);
+
+// In a voice in time order, the latest event at or before the tick that fits
+// (the first of several at that tick); -1 when none does. Only the events
+// from that tick back are looked at.
+template <class Fits>
+int32_t latestFittingAtOrBefore(std::span<const CScoreEvent> list, int64_t tick, Fits&& fits) {
+    std::size_t split = 0;
+    for (std::size_t count = list.size(); count > 0;) {  // the first event after the tick
+        const std::size_t half = count / 2;
+        if (list[split + half].start <= tick) {
+            split += half + 1;
+            count -= half + 1;
+        } else {
+            count = half;
+        }
+    }
+    int32_t found = -1;
+    for (std::size_t i = split; i-- > 0;) {
+        if (found >= 0 && list[i].start < list[static_cast<std::size_t>(found)].start) break;
+        if (fits(list[i])) found = static_cast<int32_t>(i);
+    }
+    return found;
+}
 
 class CEventArrays {
 public:

@@ -104,13 +104,13 @@ bool hasWedgeStart(const CScoreEvent& e) {
 // The nearest note at or before the tick that carries a level (any voice).
 const CScoreEvent* nearestLevelBefore(const CEventArrays& arrays, int32_t row, int32_t tick) {
     const CScoreEvent* best = nullptr;
+    const auto fits = [](const CScoreEvent& e) { return e.isKind(scorecore::kKindNote) && e.dynamic.isLevel(); };
     for (int32_t v = 0; v < arrays.voiceCount(row); ++v) {
-        for (const CScoreEvent& e : arrays.events(row, v)) {
-            if (e.start > tick) break;
-            if (e.isKind(scorecore::kKindNote) && e.dynamic.isLevel() && (best == nullptr || e.start > best->start)) {
-                best = &e;
-            }
-        }
+        const auto list = arrays.events(row, v);
+        const int32_t index = latestFittingAtOrBefore(list, tick, fits);
+        if (index < 0) continue;
+        const CScoreEvent& e = list[static_cast<std::size_t>(index)];
+        if (best == nullptr || e.start > best->start) best = &e;
     }
     return best;
 }
