@@ -10,12 +10,14 @@
 #include <map>
 #include <random>
 #include <set>
+#include <string>
 #include <span>
 #include <stdexcept>
 #include <thread>
 #include <utility>
 
 #include "platform/threads.h"
+#include "platform_testing/temp_folder.h"
 #include "play/play_passes.h"
 #include "play_test_support.h"
 
@@ -85,6 +87,35 @@ INSTANTIATE_TEST_SUITE_P(
         // A shortened last note ends before the final bar line, which still counts.
         PlayTimeCase{"Shortened", 1, kCondShorten, 1, -1, 12000, {0, 5, 0, 0}}),
     [](const auto& param) { return std::string(param.param.name); });
+
+// The log shows how far a pass came: its stations in order, the file ones
+// only when a MIDI file is written.
+TEST(PlayProcLog, StationsFollowEachOtherInOrder) {
+    platform::testing::TempFolder folder;
+    struct Case {
+        int32_t mode;
+        std::vector<std::string> stations;
+    };
+    const Case cases[] = {
+        {kModePlayTime, {"Start", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "13", "14", "15", "16", "End"}},
+        {kModeRender, {"Start", "1", "FileMode 1", "FileMode 2", "FileMode 3", "2", "3", "4", "5", "6", "7", "8",
+                       "9", "10", "11", "12", "14", "15", "16", "End"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mode);
+        PlayHarness h(c.mode);
+        h.load("walk_repeats.xml");
+        h.lines.clear();
+        h.midiPath = folder.path() / "out.mid";
+        ASSERT_EQ(h.play(c.mode), kOk);
+        std::vector<std::string> stations;
+        for (const std::string& line : h.lines) {
+            const std::string prefix = "\tmxmlPlayProc|";
+            if (line.rfind(prefix, 0) == 0) stations.push_back(line.substr(prefix.size(), line.find_first_of("\r\n") - prefix.size()));
+        }
+        EXPECT_EQ(stations, c.stations);
+    }
+}
 
 TEST(PlayTimeModel, TempoMarksOfNoneOrZeroCountAs120) {
     for (const int32_t tempo : {-1, 0}) {

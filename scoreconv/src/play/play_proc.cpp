@@ -147,12 +147,16 @@ bool CPlayPass::prepare() {
     const bool tuneUpTrack = (conds & kCondTuneUp) != 0 && e.Type != 0 && e.needsOwnTrack();
     layout_ = planTracks(f_.instruments, f_.voiceCounts, conds, metronome_ && rendering(),
                          tuneUpTrack && rendering());
+    f_.logStep(kFunction, "1");
     if (rendering() && !startRender()) return false;
+    f_.logStep(kFunction, "2");
+    f_.logStep(kFunction, "3");
 
     // A tune-up the host stopped stops the pass before the music.
     playEinstimmung(f_, clock_);
     int* stopWord = f_.tuneUpParams.stopWord;
     if (stopWord != nullptr && std::atomic_ref<int>(*stopWord).load() == kTuneUpStopped) return false;
+    f_.logStep(kFunction, "4");
     if (mode_ != kModePlayTime && setUpVoices(f_) != kOk) failed_ = true;
     if (rendering()) {
         if (writeTrackNames(f_) != kOk) failed_ = true;
@@ -162,10 +166,15 @@ bool CPlayPass::prepare() {
         result_ = kErrOutOfMemory;
         return false;
     }
+    f_.logStep(kFunction, "5");
     startScoreWide();
+    f_.logStep(kFunction, "6");
     startVoices();
+    f_.logStep(kFunction, "7");
     startPosition();
+    f_.logStep(kFunction, "8");
     if (!countIn_) f_.saveCursor();
+    f_.logStep(kFunction, "9");
     return true;
 }
 
@@ -302,6 +311,7 @@ int64_t CPlayPass::stepBudget() const {
 void CPlayPass::loop() {
     const int64_t budget = stepLimit_ > 0 ? stepLimit_ : stepBudget();
     realTimeBase_ = clock_.now();
+    f_.logStep(kFunction, "10");
     while (!failed_) {
         if (endReached()) {
             finish();
@@ -345,11 +355,13 @@ bool CPlayPass::endReached() const {
 }
 
 void CPlayPass::finish() {
+    f_.logStep(kFunction, "11");
     if (metronome_) clickOff();
     if (rendering()) {
         state_ = kPlayStateFileWritten;
         result_ = renderWriteMidiFile(f_, p_.targetPath);
         if (result_ != kOk) f_.logStep(kFunction, "MIDI file not written");
+        f_.logStep(kFunction, "12");
     }
     if (mode_ == kModePlayTime) {
         if (p_.playTime != nullptr) std::atomic_ref<int64_t>(*p_.playTime).store(elapsedMs_ * 10000);
@@ -357,7 +369,9 @@ void CPlayPass::finish() {
         f_.playLength.bar = pos.bar - 1;
         f_.playLength.beat = pos.beat - 1;
         f_.playLength.tick = pos.tick;
+        f_.logStep(kFunction, "13");
     }
+    f_.logStep(kFunction, "14");
 }
 
 CPlayPass::Leave CPlayPass::pollStop() {
