@@ -12,6 +12,7 @@
 #include "platform/files.h"
 #include "platform/message_target.h"
 #include "scorecore/score_log.h"
+#include "scorecore/tvrxml_vocab.h"
 #include "scorecore/vxml_tree.h"
 #include "scorecore/xml_dom.h"
 
@@ -184,6 +185,77 @@ public:
     int appendDrawObjects(xmlNodePtr parent, const CScoreEvent& event);
     int appendSystems();
 
+    // --- reader ----------------------------------------------------------------------
+    // Reads a loaded document (getProps, then getLayoutStaffNum) into the staff
+    // layouts and the system tree. Nothing read from the file indexes a table
+    // unchecked: a staff, voice or layout a file names but does not have is answered
+    // as missing, never looked up.
+    //
+    // Allocates staffLayoutCount layouts, reads the i-th "staffLayout" of stavesNode
+    // into layout i and then the systems. 0; -2 without a layout count; -6 when a
+    // counted staff layout is not a child of stavesNode; else the readers' codes.
+    int setupScore();
+    // Fills staff layout index (reset first) from a "staffLayout" element. 0; -300
+    // for an index outside the layouts or a node that is not a "staffLayout"; -6 for
+    // a null node; -2 when memory runs out.
+    int readStaffLayout(const xmlNode* node, int index);
+    // Rebuilds the system tree from the root's "systems": per "system" its tempo
+    // (a tempo below 1 keeps 120), beam grouping and bar numbering, per "staff" its
+    // layout name and defaultTime, per "voice" its stem direction and "noteObjects".
+    // *count (when given) gets the number of systems. 0; -300 without "systems" or
+    // without a "system"; -2 when memory runs out.
+    int readSystems(int* count);
+    // Sets each staff of the first system to the first clef, key and time sign of
+    // its first voice, and marks the system's bar numbering as a pickup (nAdd -1,
+    // continuation 1) when a first voice's notes before its first barline fill
+    // some but not all of the bar. 0; -300 for a malformed sign or note; -6 on a DOM
+    // failure.
+    int readStaffStart();
+    // Reads a "chord" or "rest" into event (cleared first), starting at voiceTick;
+    // bar-long rests count by meter. Accidentals shown follow the cursor voice's
+    // accidental table. 0; -7 for any other node; -300 without "duration" or with a
+    // duration that cannot be counted; -6 for a null node; -2 when memory runs out.
+    int readNoteObject(const xmlNode* node, CScoreEvent& event, const CMeter& meter, int voiceTick);
+    // The sign readers: 0, or -300 when the attribute is missing or unknown (the
+    // output is then unchanged); -6 for a null node.
+    static int readClefSign(const xmlNode* node, CScoreClef& clef);
+    static int readKeySign(const xmlNode* node, std::int8_t* fifths);  // kept in -7..7
+    static int readTimeSign(const xmlNode* node, std::string_view attrName, CMeter& meter);
+    static int readBarline(const xmlNode* node, int* code);
+    // The noteRange of a "drawObj"'s "basic" child (0 when it has none; never below
+    // -1). 0; -300 when the noteRange is not a number; -6 for a null node.
+    static int readNoteRange(const xmlNode* drawObj, int* out);
+    // The barline code of the next element after node when that is a "barline":
+    // 0; -7 when it is something else or nothing; -300 for an unknown barline; -6
+    // for a null node.
+    static int readNextBarline(const xmlNode* node, int* code);
+    // Index of the system's staff whose layout name is name, -1 when none.
+    int findStaffByLayout(int system, std::string_view name) const;
+    // Adds every MIDI key played on the staves of layoutName (in all systems) that
+    // the drum map of layout layoutIndex does not map yet, as {key, key}. 0; -300 for
+    // a layout index outside the layouts; -2 when memory runs out.
+    int collectDrumKeys(std::string_view layoutName, int layoutIndex);
+    // The "layout" attribute of a "staff" element: 0, -300 when absent, -6 for null.
+    static int getStaffLayoutAttr(const xmlNode* node, std::string& out);
+    // The most voices any staff of the layout has in a system: 0; -300 for a layout
+    // index outside the layouts (*count 0).
+    int getVoiceNumOfStaff(int layoutIndex, int* count) const;
+    // The first "chord" of that voice on the layout's staves, from the first system
+    // that has one (the tune-up notes). 0; -7 when there is none; else the code of
+    // readNoteObject.
+    int getFirstEinstChord(int layoutIndex, int voice, CScoreEvent& event);
+    // The alteration the voice's accidental table holds for a pitch ("c5", either
+    // case): a key's sharp gives 1, its flat -1, a stored alteration itself. 0; -7
+    // without such a voice or with a text that is not a pitch.
+    int getAccidental(std::string_view pitchText, int* out, int system = -1, int staff = -1,
+                      int voice = -1) const;
+    // Stores in the voice's table the alteration (0 for none) of every head of a
+    // note that has an alteration or a shown accidental. 0; -7 without such a voice.
+    int storeAccidentals(const CScoreEvent& event, int system = -1, int staff = -1, int voice = -1);
+    // ORs the event's place in the running beam group of the cursor voice into its
+    // beam word (kBeamBegin, kBeamContinue, or kBeamNone when it closes a group).
+    void computeBeam(CScoreEvent& event, const CMeter& meter);
+
     // --- fields ----------------------------------------------------------------------
     std::filesystem::path path;                           // the ".tvrx" last read by getProps
     platform::MessageTarget** progressWindow = nullptr;
@@ -209,6 +281,7 @@ public:
     xmlNodePtr systemsNode = nullptr;
     int beamTicks = 0;
     int beamState = kBeamNone;
+    TupletRounding tupletRounding;                        // the reader's rounding switch
     std::string staffNameFormat = "Stv%i";
     CScoreLog* log = nullptr;
 
