@@ -90,6 +90,7 @@ void CMxmlFile::destroy() {
     descriptionW.clear();
     descriptionW.shrink_to_fit();
     voiceTables.clear();
+    writer.clear();
     document.reset();
     modTime = 0;
     // No count outlives its table.

@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "musicxml/mxml_writer.h"
 #include "musicxml/voice_tables.h"
 #include "platform/files.h"
 #include "platform/message_target.h"
@@ -135,9 +136,12 @@ public:
     scorecore::CScorePartGroupList partGroups;
     CVoiceBitTables voiceTables;
 
+    // --- the MusicXML writer (mxml_writer.h): its cursor and its parts, which
+    // point into `document` and go with it.
     int32_t writerPart = -1;
     int32_t writerMeasure = -1;
     int32_t writerVoice = -1;
+    CMxmlWriterState writer;
 
 private:
     void setDefaults();

@@ -40,6 +40,13 @@ int appendBackup(scorecore::XmlDocument& doc, const scorecore::CDomNodeGroup& pa
     return scorecore::xmldomAppendChild(doc, measure, backup, kDepthMeasureChild, true, true);
 }
 
+int appendBackup(CMxmlFile& file, int32_t ticks, int32_t partIndex) {
+    const int32_t index = partIndex == -1 ? file.writerPart : partIndex;
+    if (index < 0 || static_cast<std::size_t>(index) >= file.writer.parts.size()) return kErrIndex;
+    return appendBackup(file.document, file.writer.parts[static_cast<std::size_t>(index)].group, file.writerMeasure,
+                        ticks);
+}
+
 int appendTimeModification(scorecore::XmlDocument& doc, xmlNodePtr note, const scorecore::CScoreEvent& event) {
     if (event.tupletCount == 0) return kOk;
     xmlNodePtr modification = nullptr;

@@ -24,6 +24,9 @@ class CMxmlFile;
 // XML layer's code when an element cannot be made.
 int appendBackup(scorecore::XmlDocument& doc, const scorecore::CDomNodeGroup& part, int32_t measureIndex,
                  int32_t ticks);
+// The same for the writer's current measure of part partIndex of the file
+// (-1: the writer's current part).
+int appendBackup(CMxmlFile& file, int32_t ticks, int32_t partIndex = -1);
 
 // Appends <time-modification> (depth 4) with <actual-notes> and <normal-notes>
 // (depth 5) to the note element when the event is a tuplet (actual notes
