@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "platform/files.h"
+#include "platform/ini_file.h"
 #include "platform/text.h"
 #include "qvp3_project/project.h"
 #include "qvp3_project/project_folder.h"
@@ -189,12 +190,66 @@ void BasicPipeline::engineSetTranspose(int) {}
 int BasicPipeline::plySetEngineTempo(ProjectEntry&, double) { return kErrNoScore; }
 std::uint64_t BasicPipeline::mxmlGetModDate(const ProjectEntry&) { return 0; }
 
+namespace {
+
+constexpr std::uint32_t kOptionSwing = 0x08;
+constexpr std::uint32_t kOptionTrills = 0x20;
+constexpr std::uint32_t kOptionDynamics = 0x40;
+
+IniSectionLines* switchTable(ProjectEntry& entry, int group) {
+    switch (group) {
+    case 4: return &entry.tuneSections.dynamic;
+    case 2: return &entry.tuneSections.artic;
+    case 5: return &entry.tuneSections.trills;
+    default: return nullptr;
+    }
+}
+
+}  // namespace
+
+std::uint32_t BasicPipeline::enginePlayOptions(ProjectEntry& entry) {
+    const TuneSectionSet& use = entry.tuneSections;
+    return (use.UseSwing ? kOptionSwing : 0u) | (use.UseTrills ? kOptionTrills : 0u) |
+           (use.UseDynamic ? kOptionDynamics : 0u);
+}
+
+void BasicPipeline::engineSetPlayOption(ProjectEntry& entry, std::uint32_t option, std::uint32_t value) {
+    const std::uint8_t on = value == kPlayOptionOff ? 0 : ((value & option) != 0 ? 1 : 0);
+    if (option & kOptionSwing) entry.tuneSections.UseSwing = on;
+    if (option & kOptionTrills) entry.tuneSections.UseTrills = on;
+    if (option & kOptionDynamics) entry.tuneSections.UseDynamic = on;
+}
+
+void BasicPipeline::engineSaveSwitches(ProjectEntry& entry, int group, platform::IniDocument& document,
+                                       std::string_view section) {
+    if (const IniSectionLines* table = switchTable(entry, group)) document.writeSection(section, *table);
+}
+
+void BasicPipeline::engineLoadSwitches(ProjectEntry& entry, int group, const platform::IniDocument& document,
+                                       std::string_view section) {
+    IniSectionLines* table = switchTable(entry, group);
+    if (table == nullptr || !document.hasSection(section)) return;
+    *table = document.readSection(section);
+}
+
+int BasicPipeline::cnvMeasureSourceTime(ProjectEntry&, std::int32_t& ms) {
+    ms = 0;
+    return kTimeNotMeasurable;
+}
+
+std::optional<std::int64_t> BasicPipeline::cnvFileDuration(const fs::path&) { return std::nullopt; }
+
+int BasicPipeline::cnvEntryImage(const ProjectEntry&) { return 0; }
+
+std::string BasicPipeline::cnvConvertedDisplayName(const fs::path& file) { return file.filename().string(); }
+
 // --- BasicAudioEngine -----------------------------------------------------------------
 
 int BasicAudioEngine::findEffect(std::string_view) { return -1; }
 int BasicAudioEngine::countPresentInstruments() { return 0; }
 bool BasicAudioEngine::isQvoPlugIn(int) { return false; }
 std::optional<std::vector<std::uint8_t>> BasicAudioEngine::saveSamplerSetup(int) { return std::nullopt; }
+void BasicAudioEngine::clearInstrumentUse(int) {}
 
 // --- BasicShell ---------------------------------------------------------------------------
 
@@ -229,6 +284,9 @@ bool BasicShell::appDeleteConvertedFiles(std::string_view extension, const fs::p
 fs::path BasicShell::projectsRoot() { return projectsRootFolder; }
 void BasicShell::setProjectFolder(const fs::path& folder) { projectFolder = folder; }
 void BasicShell::setLastProject(const fs::path& projectFile) { lastProject = projectFile; }
+int BasicShell::appTextBox(std::string_view, int kind, int) { return kind == kBoxQuestion ? kIdNo : kIdOk; }
+void BasicShell::appUpdateStepMenuItems(int) {}
+void BasicShell::appLog(std::string_view) {}
 
 // --- BasicStepPages -----------------------------------------------------------------------
 
@@ -273,5 +331,6 @@ bool BasicStepPages::stpTempoCurveCopyPoints(TempoCurve& curve, int target, int 
 void BasicStepPages::stpTppUseRecordedTempos(StepPage&, bool) {}
 void BasicStepPages::stpRefreshSlfPage() {}
 void BasicStepPages::stpEmptyFileList(StepPage&) {}
+void BasicStepPages::stpRefreshAfterProfile(StepPage&, ProjectEntry*) {}
 
 }  // namespace qvp3

@@ -42,6 +42,12 @@ platform::IniDocument& ProfileContext::document() {
     return *document_;
 }
 
+bool ProfileContext::reload() {
+    const bool ok = flush();
+    document_.reset();
+    return ok;
+}
+
 void ProfileContext::startNewDocument() {
     document_.emplace();
     documentPath_ = iniPath;

@@ -191,6 +191,7 @@ struct FakeList : ProfileListWindow {
         items.clear();
     }
     void setEditText(std::string_view text) override { log.push_back("edit '" + std::string(text) + "'"); }
+    void select(int index) override { log.push_back("select " + std::to_string(index)); }
     std::vector<std::pair<std::string, fs::path>> items;
     std::vector<std::string>& log;
     bool alive = true;

@@ -16,6 +16,10 @@
 #include <string_view>
 #include <vector>
 
+namespace platform {
+class IniDocument;
+}
+
 namespace qvp3 {
 
 class Project;
@@ -94,7 +98,35 @@ public:
     virtual int plySetEngineTempo(ProjectEntry& entry, double tempo) = 0;
     // Modification date (FILETIME) of an entry still held as MusicXML.
     virtual std::uint64_t mxmlGetModDate(const ProjectEntry& entry) = 0;
+
+    // Score engine, on the entry's score: the play options (0x08 swing, 0x20
+    // trills, 0x40 dynamics) and switching one of them (value = the option
+    // bit to switch it on, kPlayOptionOff to switch it off).
+    virtual std::uint32_t enginePlayOptions(ProjectEntry& entry) = 0;
+    virtual void engineSetPlayOption(ProjectEntry& entry, std::uint32_t option, std::uint32_t value) = 0;
+    // Score engine: writes its switch table of a group (4 dynamics, 2
+    // articulation, 5 trills) into a section of an INI document, or loads it
+    // from there.
+    virtual void engineSaveSwitches(ProjectEntry& entry, int group, platform::IniDocument& document,
+                                    std::string_view section) = 0;
+    virtual void engineLoadSwitches(ProjectEntry& entry, int group, const platform::IniDocument& document,
+                                    std::string_view section) = 0;
+
+    // Playing time of the entry's source in milliseconds at its current
+    // tempo (scores through the score engine, MIDI files read): 0 with ms
+    // set, or a negative code (-2, -100, -103; another code: not measurable).
+    virtual int cnvMeasureSourceTime(ProjectEntry& entry, std::int32_t& ms) = 0;
+    // Duration of a converted MIDI or WAV file in 100-ns units; nothing when
+    // it cannot be measured.
+    virtual std::optional<std::int64_t> cnvFileDuration(const std::filesystem::path& file) = 0;
+    // Image of an entry in the file lists, and the name a converted file is
+    // listed under.
+    virtual int cnvEntryImage(const ProjectEntry& entry) = 0;
+    virtual std::string cnvConvertedDisplayName(const std::filesystem::path& file) = 0;
 };
+
+// engineSetPlayOption's value that switches an option off.
+inline constexpr std::uint32_t kPlayOptionOff = 0x80000;
 
 // --- audio engine and plug-in hosting ----------------------------------------
 
@@ -110,6 +142,8 @@ public:
     // The sample player's current setup as the bytes of a ".qvpp" setup;
     // nothing when there is no sampler to ask.
     virtual std::optional<std::vector<std::uint8_t>> saveSamplerSetup(int samplerIndex) = 0;
+    // Clears the in-use mark of a catalogue instrument.
+    virtual void clearInstrumentUse(int catalogIndex) = 0;
 };
 
 // --- application shell ------------------------------------------------------
@@ -120,6 +154,13 @@ inline constexpr int kMbYesNo = 4;
 inline constexpr int kIdYes = 6;
 inline constexpr int kIdNo = 7;
 inline constexpr int kIdCancel = 2;
+inline constexpr int kIdOk = 1;
+inline constexpr int kMbOk = 0;
+
+// Kinds of appTextBox.
+inline constexpr int kBoxInformation = 0;
+inline constexpr int kBoxWarning = 1;
+inline constexpr int kBoxQuestion = 2;
 
 class ShellServices {
 public:
@@ -148,6 +189,12 @@ public:
     // The program's default project folder setting and its last-project path.
     virtual void setProjectFolder(const std::filesystem::path& folder) = 0;
     virtual void setLastProject(const std::filesystem::path& projectFile) = 0;
+    // A message box of a kind with a text of its own; the button pressed.
+    virtual int appTextBox(std::string_view text, int kind, int buttons) = 0;
+    // Brings the step-dependent menu items in line with a step.
+    virtual void appUpdateStepMenuItems(int step) = 0;
+    // One line of the diagnostic log.
+    virtual void appLog(std::string_view line) = 0;
 };
 
 // --- step pages -----------------------------------------------------------------
@@ -196,6 +243,9 @@ public:
     virtual void stpRefreshSlfPage() = 0;
     // Empties the file list of a conversion page (the MDC page).
     virtual void stpEmptyFileList(StepPage& page) = 0;
+    // Shows the page's values again after a profile was applied to entry
+    // (null for the export settings, which belong to the project).
+    virtual void stpRefreshAfterProfile(StepPage& page, ProjectEntry* entry) = 0;
 };
 
 // The page of a step (0..17), or of the current step for -1; null for any
@@ -240,7 +290,23 @@ public:
     void engineSetTranspose(int semitones) override;
     int plySetEngineTempo(ProjectEntry& entry, double tempo) override;
     std::uint64_t mxmlGetModDate(const ProjectEntry& entry) override;
+    // Without a score engine the entry's own switch record stands for the
+    // engine's: options are its use flags, tables its switch sections.
+    std::uint32_t enginePlayOptions(ProjectEntry& entry) override;
+    void engineSetPlayOption(ProjectEntry& entry, std::uint32_t option, std::uint32_t value) override;
+    void engineSaveSwitches(ProjectEntry& entry, int group, platform::IniDocument& document,
+                            std::string_view section) override;
+    void engineLoadSwitches(ProjectEntry& entry, int group, const platform::IniDocument& document,
+                            std::string_view section) override;
+    // Nothing is measured without the pipeline: the times stay unknown.
+    int cnvMeasureSourceTime(ProjectEntry& entry, std::int32_t& ms) override;
+    std::optional<std::int64_t> cnvFileDuration(const std::filesystem::path& file) override;
+    int cnvEntryImage(const ProjectEntry& entry) override;
+    std::string cnvConvertedDisplayName(const std::filesystem::path& file) override;
 };
+
+// What cnvMeasureSourceTime gives when nothing can measure the entry.
+inline constexpr int kTimeNotMeasurable = -6;
 
 // An empty plug-in catalogue.
 class BasicAudioEngine : public AudioEngineServices {
@@ -249,6 +315,7 @@ public:
     int countPresentInstruments() override;
     bool isQvoPlugIn(int catalogIndex) override;
     std::optional<std::vector<std::uint8_t>> saveSamplerSetup(int samplerIndex) override;
+    void clearInstrumentUse(int catalogIndex) override;
 };
 
 // No windows: questions are answered No, status texts go nowhere. The folder
@@ -268,6 +335,9 @@ public:
     std::filesystem::path projectsRoot() override;
     void setProjectFolder(const std::filesystem::path& folder) override;
     void setLastProject(const std::filesystem::path& projectFile) override;
+    int appTextBox(std::string_view text, int kind, int buttons) override;
+    void appUpdateStepMenuItems(int step) override;
+    void appLog(std::string_view line) override;
 
     std::filesystem::path projectsRootFolder;
     std::filesystem::path projectFolder;
@@ -285,6 +355,7 @@ public:
     void stpTppUseRecordedTempos(StepPage& page, bool force) override;
     void stpRefreshSlfPage() override;
     void stpEmptyFileList(StepPage& page) override;
+    void stpRefreshAfterProfile(StepPage& page, ProjectEntry* entry) override;
 };
 
 }  // namespace qvp3

@@ -26,6 +26,8 @@ public:
     virtual std::filesystem::path itemPath(int index) const = 0;
     virtual void clear() = 0;
     virtual void setEditText(std::string_view text) = 0;
+    // Selects an item (-1: none).
+    virtual void select(int index) = 0;
 };
 
 }  // namespace qvp3

@@ -45,6 +45,10 @@ public:
     // The document of the target file, read on first use. When iniPath has
     // changed since, the previous file's pending changes are written first.
     platform::IniDocument& document();
+    // Writes pending changes and forgets the document, so that the next read
+    // takes the file as it is now (another program may have written it).
+    // False when the pending changes could not be written.
+    bool reload();
     // Starts the target file anew: an empty document, not read from the file,
     // that the next flush() writes over the whole file (a file written whole).
     void startNewDocument();
