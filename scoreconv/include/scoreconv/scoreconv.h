@@ -11,7 +11,8 @@
  *   its comment names another). The exports that end a handle take the
  *   address of the host's handle variable; a null address and a variable
  *   holding null are both accepted.
- * - Staff indexes outside the loaded score give the neutral value.
+ * - Staff, voice, event and table-row indexes the file does not have give the
+ *   neutral value, and setters given one change nothing.
  * - Narrow texts are UTF-8. "W" exports take and return UTF-16 (scWChar).
  *   Texts returned by address stay valid until the object's contents are
  *   destroyed (mxmlDestroyFile, mxmlInitFile, mxmlFreeFile, or the next load);
@@ -51,12 +52,27 @@
 #ifdef __cplusplus
 namespace platform { class MessageTarget; class MidiOutDevice; }
 namespace scorecore { class CScoreLog; class CVxmlFile; }
-namespace scoreconv { class CMxmlFile; }
+namespace scoreconv { class CMxmlFile; struct CArticulation; }
+namespace scorecore {
+struct CDynamik;
+class CMetronom;
+class CQuantize;
+class CEinstimmung;
+class CStaffVoiceStates;
+class CMidiTrackStream;
+}
 typedef platform::MessageTarget scMessageTarget;
 typedef platform::MidiOutDevice scMidiOut;
 typedef scorecore::CScoreLog scScoreLog;
 typedef scoreconv::CMxmlFile scMxmlFile;
 typedef scorecore::CVxmlFile scVxmlFile;
+typedef scoreconv::CArticulation scArticulation;
+typedef scorecore::CDynamik scDynamik;
+typedef scorecore::CMetronom scMetronom;
+typedef scorecore::CQuantize scQuantize;
+typedef scorecore::CEinstimmung scEinstimmung;
+typedef scorecore::CStaffVoiceStates scStaffVoiceStates;
+typedef scorecore::CMidiTrackStream scMidiTrackStream;
 typedef char16_t scWChar;
 #else
 typedef struct scMessageTarget scMessageTarget;
@@ -64,6 +80,13 @@ typedef struct scMidiOut scMidiOut;
 typedef struct scScoreLog scScoreLog;
 typedef struct scMxmlFile scMxmlFile;
 typedef struct scVxmlFile scVxmlFile;
+typedef struct scArticulation scArticulation;
+typedef struct scDynamik scDynamik;
+typedef struct scMetronom scMetronom;
+typedef struct scQuantize scQuantize;
+typedef struct scEinstimmung scEinstimmung;
+typedef struct scStaffVoiceStates scStaffVoiceStates;
+typedef struct scMidiTrackStream scMidiTrackStream;
 typedef uint16_t scWChar;
 #endif
 
@@ -128,6 +151,14 @@ typedef struct CThreadProcParams {
     int32_t voiceCount;
     uint8_t closeFlag;      /* nonzero: the run ends the file's worker (mxmlScanFile sets it) */
 } CThreadProcParams;
+
+/* A position in the score: bar and beat counted from 1, tick inside the beat from 0. */
+typedef struct scMeasurePos {
+    uint8_t flag;
+    int32_t bar;
+    int32_t beat;
+    int32_t tick;
+} scMeasurePos;
 
 /* Receiver of the messages of a callback target. */
 typedef void (*scMessageCallback)(void* user, uint32_t msg, uintptr_t wParam, intptr_t lParam);
@@ -280,6 +311,309 @@ SCORECONV_API int32_t mxmlGetTempoAdd(scMxmlFile* file);
 SCORECONV_API scMxmlFile* mxmlSetTempoAdd(scMxmlFile* file, int32_t offset);
 SCORECONV_API int32_t mxmlGetTempoAbs(scMxmlFile* file);
 SCORECONV_API scMxmlFile* mxmlSetTempoAbs(scMxmlFile* file, int32_t tempo);
+
+/* ---- MusicXML file: play settings ---------------------------------------------------- */
+
+/* Plain settings: a getter returns the value (0 for a null handle unless named), a setter stores it and
+ * returns file. */
+/* Semitones added to every note while play condition 0x8 is on. */
+SCORECONV_API int32_t mxmlGetTranspAdd(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetTranspAdd(scMxmlFile* file, int32_t semitones);
+/* Whether that transposition also moves percussion voices (0 or 1). */
+SCORECONV_API uint8_t mxmlGetTranspAddToPerc(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetTranspAddToPerc(scMxmlFile* file, uint8_t flag);
+/* Base velocity of plain notes (play condition 0x800). */
+SCORECONV_API int32_t mxmlGetVelocity(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetVelocity(scMxmlFile* file, int32_t velocity);
+/* Note shortening in percent of the written length (play condition 0x80). */
+SCORECONV_API int32_t mxmlGetNoteShortening(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetNoteShortening(scMxmlFile* file, int32_t percent);
+/* Lower and upper limit of the tempo rule (quarters per minute). */
+SCORECONV_API scMxmlFile* mxmlSetTempoRange(scMxmlFile* file, int32_t low, int32_t high);
+/* The tempo in force at the start of the last play. */
+SCORECONV_API int32_t mxmlGetInitialTempo(scMxmlFile* file);
+/* Sets the tempo at the play position, which holds while the ignore-tempo flag is set. */
+SCORECONV_API scMxmlFile* mxmlSetPlayPosTempo(scMxmlFile* file, int32_t tempo);
+/* Whether a play repeats the marked sections (1) or plays straight through (0). */
+SCORECONV_API scMxmlFile* mxmlSetPlayRepeats(scMxmlFile* file, uint8_t flag);
+/* Replaces the play conditions (64-bit bit set, given as its low and high half). */
+SCORECONV_API scMxmlFile* mxmlSetPlayCond(scMxmlFile* file, uint32_t low, uint32_t high);
+/* mask widened with its sign: its bits are set only when none of them is set yet. Returns mask. */
+SCORECONV_API int32_t mxmlAddPlayCond(scMxmlFile* file, int32_t mask);
+/* mask widened with its sign: its bits are inverted when at least one of them is set. Returns mask. */
+SCORECONV_API int32_t mxmlRemovePlayCond(scMxmlFile* file, int32_t mask);
+/* The host's progress-target variable given at creation or by mxmlSetCallbackWindow. */
+SCORECONV_API scMessageTarget** mxmlGetCallbackWindow(scMxmlFile* file);
+/* Number of staves plus one, as mxmlGetStaveNum. */
+SCORECONV_API int32_t mxmlGetStvNum(scMxmlFile* file);
+/* Per staff the number of voices: an array of mxmlGetStaveNum() - 1 values inside the object; null when
+ * nothing is loaded. */
+SCORECONV_API const int32_t* mxmlGetVocNum(scMxmlFile* file);
+
+/* Address exports. The addresses stay valid for the handle's life. A play reads these values at each
+ * use, so a host may change them through the address while a play runs, with one aligned store of the
+ * value's width; only the host writes them. */
+SCORECONV_API int32_t* mxmlGetVelocityP(scMxmlFile* file);
+SCORECONV_API int32_t* mxmlGetNoteShorteningP(scMxmlFile* file);
+/* Ignore-tempo flag (0 or 1): while set, a play keeps the play-position tempo instead of the marks. */
+SCORECONV_API uint8_t* mxmlGetIgnoreTempoP(scMxmlFile* file);
+SCORECONV_API uint8_t* mxmlGetPlayRepeatsP(scMxmlFile* file);
+/* Preview flag (0 or 1): a real-time play stops once it has played the preview length. */
+SCORECONV_API uint8_t* mxmlGetPreviewDoP(scMxmlFile* file);
+/* Preview length in seconds. */
+SCORECONV_API int32_t* mxmlGetPreviewSecP(scMxmlFile* file);
+/* The tempo in force: a play writes it each step, and while the ignore-tempo flag is set it reads what
+ * the host stored there. Read and write it with one aligned 32-bit access. */
+SCORECONV_API int32_t* mxmlGetPlayPosTempoP(scMxmlFile* file);
+/* Read-only: the position (100-ns units) the last play reached; set a position with
+ * mxmlSetPlayPosition. */
+SCORECONV_API const int64_t* mxmlGetPlayPositionP(scMxmlFile* file);
+/* Read-only: the file's worker record; its address never changes (mxmlGetThread tells whether it runs). */
+SCORECONV_API const void* mxmlGetThreadP(scMxmlFile* file);
+/* Read-only: the score's length in bars, beats and ticks after a play-time pass. */
+SCORECONV_API const scMeasurePos* mxmlGetBarDurationP(scMxmlFile* file);
+/* The records a play reads as a whole (C++ hosts see their classes; C hosts pass them back to the
+ * exports below). Change them only while no play runs. */
+SCORECONV_API scArticulation* mxmlGetArticulationP(scMxmlFile* file);
+SCORECONV_API scDynamik* mxmlGetDynamikP(scMxmlFile* file);
+SCORECONV_API scQuantize* mxmlGetQuantizeP(scMxmlFile* file);
+SCORECONV_API scMetronom* mxmlGetMetronomP(scMxmlFile* file);
+SCORECONV_API scEinstimmung* mxmlGetEinstimmungP(scMxmlFile* file);
+SCORECONV_API scStaffVoiceStates* mxmlGetStaffOnOffP(scMxmlFile* file);
+
+/* ---- MusicXML file: articulation and dynamics tables ---------------------------------- */
+
+/* Whether articulations change velocity and length (0 or 1). */
+SCORECONV_API uint8_t mxmlGetArticulationUse(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetArticulationUse(scMxmlFile* file, uint8_t flag);
+/* Whether dynamics change the voice level; whether a mark applies to all voices of its staff; to all
+ * staves. */
+SCORECONV_API uint8_t mxmlGetDynamicUse(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetDynamicUse(scMxmlFile* file, uint8_t flag);
+SCORECONV_API uint8_t mxmlGetUseAllVoicesForDyn(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetUseAllVoicesForDyn(scMxmlFile* file, uint8_t flag);
+SCORECONV_API uint8_t mxmlGetUseAllStavesForDyn(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetUseAllStavesForDyn(scMxmlFile* file, uint8_t flag);
+/* Dynamics row i (0 fff .. 7 ppp): its velocity (255 for a null handle or an unknown row) and whether the
+ * loaded file holds the mark. Setters ignore an unknown row. */
+SCORECONV_API uint8_t mxmlGetValueOfDynSymbol(scMxmlFile* file, int32_t row);
+SCORECONV_API scMxmlFile* mxmlSetValueOfDynSymbol(scMxmlFile* file, int32_t row, uint8_t velocity);
+SCORECONV_API uint8_t mxmlIsDynSymbolInFile(scMxmlFile* file, int32_t row);
+SCORECONV_API scMxmlFile* mxmlSetDynSymbolInFile(scMxmlFile* file, int32_t row, uint8_t flag);
+/* Articulation row i (0 staccato, 1 staccatissimo, 2 tenuto, 3 strong accent, 4 accent, 5 strong beat,
+ * 6 weak beat): whether the loaded file holds it, its velocity value and its note cut (percent). Setters
+ * ignore an unknown row. */
+SCORECONV_API uint8_t mxmlIsArtSymbolInFile(scMxmlFile* file, int32_t row);
+SCORECONV_API int8_t mxmlGetVelocRaiseOfArtSymbol(scMxmlFile* file, int32_t row);
+SCORECONV_API scMxmlFile* mxmlSetVelocRaiseOfArtSymbol(scMxmlFile* file, int32_t row, int8_t value);
+SCORECONV_API int8_t mxmlGetNoteCutOfArtSymbol(scMxmlFile* file, int32_t row);
+SCORECONV_API scMxmlFile* mxmlSetNoteCutOfArtSymbol(scMxmlFile* file, int32_t row, int8_t percent);
+/* Take the values of another table (not its flags); a null table changes nothing. */
+SCORECONV_API scMxmlFile* mxmlDynamikCopyValues(scMxmlFile* file, const scDynamik* from);
+SCORECONV_API scMxmlFile* mxmlArticulationCopyValues(scMxmlFile* file, const scArticulation* from);
+
+/* ---- MusicXML file: staves, voices and their instruments --------------------------------- */
+
+/* An unknown staff, voice or event gives the neutral value and setters ignore it. */
+SCORECONV_API int32_t mxmlGetVocNumOfStaff(scMxmlFile* file, int32_t staff);
+/* Source volume of the staff. */
+SCORECONV_API int32_t mxmlGetSrcVolume(scMxmlFile* file, int32_t staff);
+SCORECONV_API scMxmlFile* mxmlSetSrcVolume(scMxmlFile* file, int32_t staff, int32_t volume);
+/* Number of instrument records of the staff, and of the score's instrument list. */
+SCORECONV_API int32_t mxmlGetMidiInstrumentNum(scMxmlFile* file, int32_t staff);
+SCORECONV_API int32_t mxmlGetMidiInstrumentListNum(scMxmlFile* file);
+/* Whether the staff's first instrument record is percussion. */
+SCORECONV_API bool mxmlGetPercussionFlag(scMxmlFile* file, int32_t staff);
+/* User volume and pan of a voice; a staff without voices reads 74 and 64 and ignores the setters. */
+SCORECONV_API int32_t mxmlGetUserVolume(scMxmlFile* file, int32_t staff, int32_t voice);
+SCORECONV_API scMxmlFile* mxmlSetUserVolume(scMxmlFile* file, int32_t staff, int32_t voice, int32_t volume);
+SCORECONV_API int32_t mxmlGetUserPanorama(scMxmlFile* file, int32_t staff, int32_t voice);
+SCORECONV_API scMxmlFile* mxmlSetUserPanorama(scMxmlFile* file, int32_t staff, int32_t voice, int32_t pan);
+/* The instrument record of (staff, voice), field by field (255 stands for unset). mxmlGetMidiInstrId
+ * returns its instrument id (UTF-8, inside the object). */
+SCORECONV_API const char* mxmlGetMidiInstrId(scMxmlFile* file, int32_t staff, int32_t voice);
+SCORECONV_API uint8_t mxmlGetMidiInstrPercNote(scMxmlFile* file, int32_t staff, int32_t voice);
+SCORECONV_API scMxmlFile* mxmlSetMidiInstrPercNote(scMxmlFile* file, int32_t staff, int32_t voice, uint8_t key);
+SCORECONV_API uint8_t mxmlGetMidiInstrSrcProgPercId(scMxmlFile* file, int32_t staff, int32_t voice);
+SCORECONV_API scMxmlFile* mxmlSetMidiInstrSrcProgPercId(scMxmlFile* file, int32_t staff, int32_t voice,
+                                                        uint8_t value);
+SCORECONV_API uint8_t mxmlGetUserProgram(scMxmlFile* file, int32_t staff, int32_t voice);
+SCORECONV_API scMxmlFile* mxmlSetUserProgram(scMxmlFile* file, int32_t staff, int32_t voice, uint8_t program);
+SCORECONV_API uint8_t mxmlGetMidiInstrChannel(scMxmlFile* file, int32_t staff, int32_t voice);
+SCORECONV_API scMxmlFile* mxmlSetMidiInstrChannel(scMxmlFile* file, int32_t staff, int32_t voice, uint8_t channel);
+/* Sets the planned channel, as mxmlSetMidiInstrChannel. */
+SCORECONV_API scMxmlFile* mxmlSetUserChannel(scMxmlFile* file, int32_t staff, int32_t voice, uint8_t channel);
+SCORECONV_API uint8_t mxmlGetMidiInstrSrcChannel(scMxmlFile* file, int32_t staff, int32_t voice);
+SCORECONV_API scMxmlFile* mxmlSetMidiInstrSrcChannel(scMxmlFile* file, int32_t staff, int32_t voice,
+                                                     uint8_t channel);
+/* Whether the record of (staff, voice) is percussion. */
+SCORECONV_API bool mxmlIspercOfStaffOfVoc(scMxmlFile* file, int32_t staff, int32_t voice);
+/* Channel (0..15) of the voice's first channel message; 255 when there is none or for a null handle. */
+SCORECONV_API uint8_t mxmlGetVoiceChannel(scMxmlFile* file, int32_t staff, int32_t voice);
+/* Sends the voice's program change at once through the file's MIDI output; 0 or a negative code. */
+SCORECONV_API int mxmlActualizePlaybackSound(scMxmlFile* file, int32_t staff, int32_t voice);
+/* Event k of the voice: its start tick, its length in ticks, and the key of its head j. */
+SCORECONV_API int32_t mxmlGetTimeOfNote(scMxmlFile* file, int32_t staff, int32_t voice, int32_t event);
+SCORECONV_API int32_t mxmlGetTicklenOfNote(scMxmlFile* file, int32_t staff, int32_t voice, int32_t event);
+SCORECONV_API uint8_t mxmlGetMidiNumberOfNote(scMxmlFile* file, int32_t staff, int32_t voice, int32_t event,
+                                              int32_t head);
+/* Index of the first event after index whose kind shares a bit with mask; -1 when none (0 for a null
+ * handle). */
+SCORECONV_API int32_t mxmlGetNextEventType(scMxmlFile* file, uint32_t mask, int32_t staff, int32_t voice,
+                                           int32_t index);
+/* Splits a score tick into bar and beat (from 1) and tick inside the beat by the score's time
+ * signatures (at 480 ticks per quarter); the outputs may be null and are left alone for a null handle. */
+SCORECONV_API void mxmlTimeToMeasure(scMxmlFile* file, int32_t tick, int32_t* bar, int32_t* beat,
+                                     int32_t* tickInBeat);
+
+/* ---- MusicXML file: file names -------------------------------------------------------- */
+
+/* The original and the loaded file's name (inside the object). */
+SCORECONV_API const char* mxmlGetFnOriginal(scMxmlFile* file);
+SCORECONV_API const char* mxmlGetFnScanned(scMxmlFile* file);
+/* True when text equals the loaded file's name (case-sensitive); true for a null handle. */
+SCORECONV_API bool mxmlFnScannedIsEqual(scMxmlFile* file, const char* text);
+/* True when text is the original name, or the loaded one when there is no original. */
+SCORECONV_API bool mxmlIsThisFileRendered(scMxmlFile* file, const char* text);
+/* True when a file is loaded. */
+SCORECONV_API bool mxmlIsAnyFileRendered(scMxmlFile* file);
+
+/* ---- MusicXML file: staves and voices on and off ------------------------------------- */
+
+/* States: -1 invalid, 0 hidden, 1 off, 2 on. Getters give -1 for a null handle, the others false. */
+SCORECONV_API int32_t mxmlGetStaffOnOff(scMxmlFile* file, int32_t staff);
+/* Sets the staff's state; with alsoVoices and a changed state every voice takes it too. */
+SCORECONV_API scMxmlFile* mxmlSetStaffOnOff(scMxmlFile* file, int32_t staff, int32_t state, bool alsoVoices);
+SCORECONV_API int32_t mxmlGetVoiceOnOff(scMxmlFile* file, int32_t staff, int32_t voice);
+/* Stores the voice's state and returns it; -1 (nothing stored) for an unknown voice. */
+SCORECONV_API int32_t mxmlSetVoiceOnOff(scMxmlFile* file, int32_t staff, int32_t voice, int32_t state);
+SCORECONV_API bool mxmlIsStaffOn(scMxmlFile* file, int32_t staff);
+SCORECONV_API bool mxmlIsStaffOff(scMxmlFile* file, int32_t staff);
+SCORECONV_API bool mxmlIsStaffInvalid(scMxmlFile* file, int32_t staff);
+SCORECONV_API bool mxmlIsStaffVisible(scMxmlFile* file, int32_t staff);
+SCORECONV_API bool mxmlIsVoiceOn(scMxmlFile* file, int32_t staff, int32_t voice);
+SCORECONV_API bool mxmlIsVoiceOff(scMxmlFile* file, int32_t staff, int32_t voice);
+SCORECONV_API bool mxmlIsVoiceInvalid(scMxmlFile* file, int32_t staff, int32_t voice);
+SCORECONV_API bool mxmlIsVoiceVisible(scMxmlFile* file, int32_t staff, int32_t voice);
+/* The on/off matrix's voice count of the staff. */
+SCORECONV_API int32_t mxmlGetOnOffVoiceNumOfStaff(scMxmlFile* file, int32_t staff);
+
+/* ---- MusicXML file: metronome ---------------------------------------------------------- */
+
+/* Count-in bars. */
+SCORECONV_API int32_t mxmlGetMetrCountIn(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetMetrCountIn(scMxmlFile* file, int32_t bars);
+/* Click while the music plays (0 or 1). */
+SCORECONV_API uint8_t mxmlGetMetrUse(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetMetrUse(scMxmlFile* file, uint8_t flag);
+/* Click key (42 for a null handle). */
+SCORECONV_API uint8_t mxmlGetMetrInstrument(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetMetrInstrument(scMxmlFile* file, uint8_t key);
+/* Velocity of ordinary clicks. */
+SCORECONV_API uint8_t mxmlGetMetrVelocity(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetMetrVelocity(scMxmlFile* file, uint8_t velocity);
+/* Accent the first beat (1 for a null handle). */
+SCORECONV_API uint8_t mxmlGetMetrFirstBeat(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetMetrFirstBeat(scMxmlFile* file, uint8_t flag);
+/* Click pattern: 0 every beat, 1 first and middle, 2 odd beats, 3 every third, 4 every fourth. */
+SCORECONV_API int32_t mxmlGetMetrFrequency(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetMetrFrequency(scMxmlFile* file, int32_t pattern);
+/* Click volume (controller 7). */
+SCORECONV_API uint8_t mxmlGetMetrVolume(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetMetrVolume(scMxmlFile* file, uint8_t volume);
+/* Click on the last beat of a bar (1 for a null handle). */
+SCORECONV_API uint8_t mxmlGetMetrLastBeat(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetMetrLastBeat(scMxmlFile* file, uint8_t flag);
+/* One beat (from 1) of a bar of beats clicked live to device, or appended to stream when given; *delta
+ * is the pending delta time (null: none). The last levels sent are kept in *lastVolume and *lastPan
+ * (null: unknown). Bytes appended, 0 when live, -1 when the stream cannot grow. */
+SCORECONV_API int mxmlMetrClickFreq(scMxmlFile* file, scMidiOut* device, int force, int32_t beats, int32_t beat,
+                                    uint8_t* lastVolume, uint8_t* lastPan, scMidiTrackStream* stream, int* delta);
+/* Ends the sounding click, as mxmlMetrClickFreq sends it. */
+SCORECONV_API int mxmlMetrClickOff(scMxmlFile* file, scMidiOut* device, scMidiTrackStream* stream, int* delta);
+
+/* ---- MusicXML file: tune-up ----------------------------------------------------------- */
+
+/* Mode: 0 off, 1 first notes of the selected voices, 2 chord (1 for a null handle). */
+SCORECONV_API int32_t mxmlGetEinstType(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetEinstType(scMxmlFile* file, int32_t type);
+/* Duration in ms (1000 for a null handle). */
+SCORECONV_API int32_t mxmlGetEinstDuration(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetEinstDuration(scMxmlFile* file, int32_t ms);
+/* Break the notes up (1 for a null handle). */
+SCORECONV_API uint8_t mxmlGetEinstZerlegt(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetEinstZerlegt(scMxmlFile* file, uint8_t flag);
+/* Arpeggio speed: 1 fast, 2 medium, 3 slow (2 for a null handle). */
+SCORECONV_API int32_t mxmlGetEinstTempo(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetEinstTempo(scMxmlFile* file, int32_t speed);
+/* Broken notes keep sounding to the end (1 for a null handle). */
+SCORECONV_API uint8_t mxmlGetEinstSounding(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetEinstSounding(scMxmlFile* file, uint8_t flag);
+/* Velocity (100 for a null handle). */
+SCORECONV_API uint8_t mxmlGetEinstVolume(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetEinstVolume(scMxmlFile* file, uint8_t volume);
+/* Own program, negative for the voices' own (-1 for a null handle). */
+SCORECONV_API int32_t mxmlGetEinstInstrument(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetEinstInstrument(scMxmlFile* file, int32_t program);
+/* Chord root 0 (C) .. 11. */
+SCORECONV_API int32_t mxmlGetEinstChordGrundton(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetEinstChordGrundton(scMxmlFile* file, int32_t root);
+/* Major (1, also for a null handle) or minor (0). */
+SCORECONV_API uint8_t mxmlGetEinstChordDurMoll(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetEinstChordDurMoll(scMxmlFile* file, uint8_t major);
+/* Octave of the chord root 0..10 (5 for a null handle). */
+SCORECONV_API int32_t mxmlGetEinstChordOctave(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetEinstChordOctave(scMxmlFile* file, int32_t octave);
+/* Number of voices whose first notes sound. */
+SCORECONV_API int32_t mxmlGetEinstFirstNotesVoiceNum(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetEinstFirstNotesVoiceNum(scMxmlFile* file, int32_t count);
+/* Take the first notes from the top voice down. */
+SCORECONV_API uint8_t mxmlGetEinstFirstNotesFromTop(scMxmlFile* file);
+SCORECONV_API scMxmlFile* mxmlSetEinstFirstNotesFromTop(scMxmlFile* file, uint8_t flag);
+/* Whether a tune-up plays now. */
+SCORECONV_API uint8_t mxmlIsEinstActive(scMxmlFile* file);
+/* Copies seven ints of play parameters into the record; null zeroes them. */
+SCORECONV_API scMxmlFile* mxmlSetEinstPlayParams(scMxmlFile* file, const int32_t* params);
+/* The selected voices: keys with the staff in the low and the voice in the high 16 bits. */
+SCORECONV_API scMxmlFile* mxmlEinstDeleteVoiceList(scMxmlFile* file);
+/* Appends a key unless present: true when it was present already. */
+SCORECONV_API bool mxmlEinstAddSelectedVoice(scMxmlFile* file, int32_t key);
+/* Staff and voice of entry i (outputs may be null); -1 for both and as the result for an unknown entry. */
+SCORECONV_API int32_t mxmlEinstGetFirstNotesStaffVoice(scMxmlFile* file, int32_t entry, int32_t* staff,
+                                                       int32_t* voice);
+/* Arpeggio step in ms (1000 for a null handle) and in ticks (480 for a null handle). */
+SCORECONV_API int32_t mxmlEinstGetZerlegtTime(scMxmlFile* file);
+SCORECONV_API int32_t mxmlEinstGetZerlegtTicks(scMxmlFile* file);
+/* False only for the first-notes mode without any voice selected. */
+SCORECONV_API bool mxmlEinstFirstNotesVoicesSelected(scMxmlFile* file);
+/* The voice keys as decimal text separated by blanks (inside the object, valid until the next call);
+ * null when none is selected. */
+SCORECONV_API const char* mxmlEinstCreateVoicesString(scMxmlFile* file);
+/* Replaces the selection with the keys of such a text; 0, -104 after a bad key (the keys before it
+ * stay), -2 without memory. */
+SCORECONV_API int mxmlEinstBuildVoicesFromString(scMxmlFile* file, const char* text);
+
+/* ---- MusicXML file: swing quantize (per staff) ----------------------------------------- */
+
+/* Grid: 0 eighths, 1 sixteenths, 2 thirty-seconds. */
+SCORECONV_API int32_t mxmlGetQuantizeNote(scMxmlFile* file, int32_t staff);
+SCORECONV_API scMxmlFile* mxmlSetQuantizeNote(scMxmlFile* file, int32_t staff, int32_t note);
+/* Grid steps that pass before a position is recorded, and their index in the offered counts 2, 4, 6, 8
+ * (4 when it is none of them). */
+SCORECONV_API uint8_t mxmlGetQuantizeAnzahl(scMxmlFile* file, int32_t staff);
+SCORECONV_API scMxmlFile* mxmlSetQuantizeAnzahl(scMxmlFile* file, int32_t staff, uint8_t count);
+SCORECONV_API int32_t mxmlGetQuantizeAnzahlIndex(scMxmlFile* file, int32_t staff);
+/* The rate long : short, its index among the 25 offered rates "1:4" .. "4:1" (25 when none, 12 ("1:1")
+ * for a null handle or an unknown staff), its text among them (null when none) and as "%i:%i" copied
+ * into buffer (bounded-copy result). */
+SCORECONV_API scMxmlFile* mxmlSetQuantizeRate(scMxmlFile* file, int32_t staff, uint8_t longPart, uint8_t shortPart);
+SCORECONV_API int32_t mxmlGetQuantizeRateIndex(scMxmlFile* file, int32_t staff);
+SCORECONV_API const char* mxmlGetQuantizeRateString(scMxmlFile* file, int32_t staff);
+SCORECONV_API int32_t mxmlCreateQuantizeRateString(scMxmlFile* file, int32_t staff, char* buffer, size_t size);
+/* Sets the rate from text such as "2:1"; false (rate unchanged) for bad text or an unknown staff. */
+SCORECONV_API bool mxmlSetQuantizeRateFromString(scMxmlFile* file, int32_t staff, const char* text);
+/* The protocol position of a voice of the staff. */
+SCORECONV_API scMxmlFile* mxmlSetQuantizeProtocolPos(scMxmlFile* file, int32_t staff, int32_t voice, int32_t pos);
 
 /* ---- TvrXML file ------------------------------------------------------------------- */
 

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "musicxml/convert_proc.h"
+#include "musicxml/mxml_file.h"
 #include "play/play_proc.h"
 #include "musicxml/xml_values.h"
 #include "scoreconv/scoreconv.h"
@@ -91,6 +92,19 @@ inline scoreconv::CPlayParams playBlock(const ::CThreadProcParams& params, int* 
 inline int32_t emptyBuffer(char* buffer, std::size_t size) {
     if (buffer != nullptr && size > 0) buffer[0] = '\0';
     return SCORECONV_S_OK;
+}
+
+// Index checks of the exports: a staff of the loaded score, and a voice of it
+// (the voices that hold events).
+inline bool knownStaff(const scMxmlFile& file, int32_t staff) { return staff >= 0 && staff < file.staffCount(); }
+
+inline int32_t voicesOf(const scMxmlFile& file, int32_t staff) {
+    if (!knownStaff(file, staff) || static_cast<std::size_t>(staff) >= file.voiceCounts.size()) return 0;
+    return file.voiceCounts[static_cast<std::size_t>(staff)];
+}
+
+inline bool knownVoice(const scMxmlFile& file, int32_t staff, int32_t voice) {
+    return voice >= 0 && voice < voicesOf(file, staff);
 }
 
 }  // namespace scoreconv::exports

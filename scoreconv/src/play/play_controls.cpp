@@ -84,6 +84,25 @@ void CPlayControls::addPlayConditions(uint64_t bits) {
     change([&] { conditions_.fetch_or(bits, kRelaxed); });
 }
 
+void CPlayControls::addPlayConditionsIfNone(uint64_t bits) {
+    change([&] {
+        if ((conditions_.load(kRelaxed) & bits) == 0) conditions_.fetch_or(bits, kRelaxed);
+    });
+}
+
+void CPlayControls::flipPlayConditionsIfAny(uint64_t bits) {
+    change([&] {
+        if ((conditions_.load(kRelaxed) & bits) != 0) conditions_.fetch_xor(bits, kRelaxed);
+    });
+}
+
+void CPlayControls::setTempoRange(int32_t low, int32_t high) {
+    change([&] {
+        tempoLow_.store(low, kRelaxed);
+        tempoHigh_.store(high, kRelaxed);
+    });
+}
+
 void CPlayControls::reset() {
     // The play mode is the host's choice at creation and stays.
     setSeekTarget(0);

@@ -56,8 +56,23 @@ public:
     uint64_t playConditions() const { return conditions_.load(std::memory_order_acquire); }
     void setPlayConditions(uint64_t conditions);
     void addPlayConditions(uint64_t bits);
+    // Sets bits only when none of them is set yet.
+    void addPlayConditionsIfNone(uint64_t bits);
+    // Inverts bits when at least one of them is set.
+    void flipPlayConditionsIfAny(uint64_t bits);
+    void setTempoRange(int32_t low, int32_t high);
     // Everything back to its default (the serials go on counting).
     void reset();
+
+    // Settings the player reads one at a time where it uses them, so they
+    // need no snapshot. Only the host writes them: through the library's
+    // setters or through the addresses its address exports hand out.
+    std::atomic<int32_t> noteShortening{95};
+    std::atomic<int32_t> baseVelocity{90};
+    std::atomic<uint8_t> ignoreTempo{0};
+    std::atomic<uint8_t> playRepeats{1};
+    std::atomic<uint8_t> previewDo{0};
+    std::atomic<int32_t> previewSec{5};
 
 private:
     // Host writers take the lock among themselves and bump the sequence
@@ -95,6 +110,8 @@ public:
     // The mode in force: the player's when it answered the host's last change.
     int32_t mode(const CPlayControls& controls) const;
     int64_t position(const CPlayControls& controls) const;
+    // The position the player reached, for hosts that watch it by address.
+    const std::atomic<int64_t>& reachedPosition() const { return position_; }
     // Whether the host set a seek target since the player last reported.
     bool seekIsNewer(const CPlayControlValues& values) const;
     void reset();

@@ -169,13 +169,7 @@ public:
     uint8_t TranspAddToPerc = 0;
     CArticulation articulation;
     CDynamik dynamik;
-    uint8_t IgnoreTempo = 0;
     int32_t initialTempo = 120;
-    int32_t NoteShortening = 95;
-    int32_t baseVelocity = 90;
-    uint8_t PlayRepeats = 1;
-    uint8_t PreviewDo = 0;
-    int32_t PreviewSec = 5;
     scorecore::CMeasurePos startPos;    // where playing begins
     scorecore::CMeasurePos playLength;  // the score's length after a play-time pass
     scorecore::CMetronom metronom;
@@ -186,6 +180,13 @@ public:
     // --- changed while a play runs, and reported by the player
     CPlayControls controls;
     CPlayReport report;
+    // Host settings the player reads while it runs; they live in the controls.
+    std::atomic<uint8_t>& IgnoreTempo = controls.ignoreTempo;
+    std::atomic<int32_t>& NoteShortening = controls.noteShortening;
+    std::atomic<int32_t>& baseVelocity = controls.baseVelocity;
+    std::atomic<uint8_t>& PlayRepeats = controls.playRepeats;
+    std::atomic<uint8_t>& PreviewDo = controls.previewDo;
+    std::atomic<int32_t>& PreviewSec = controls.previewSec;
 
     // --- the host's
     platform::MessageTarget** progressWindow = nullptr;

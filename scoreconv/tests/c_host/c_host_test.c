@@ -173,6 +173,17 @@ static void loadForStaves(const char* source, int expectedStaves, const char* fi
     if (staves > 1) CHECK(wideEqualsAscii(mxmlGetStaffNameW(file, 0), firstName), "%s: first staff name", source);
     CHECK(mxmlGetDescW(file) != NULL && mxmlGetDescW(file)[0] != 0, "%s: no description", source);
     CHECK(mxmlGetModDate(file) != 0, "%s: no date", source);
+    {
+        /* A setting written through its address is the one the getter reads. */
+        int32_t bar = 0, beat = 0, tick = -1;
+        int32_t* velocity = mxmlGetVelocityP(file);
+        CHECK(velocity != NULL, "%s: no velocity address", source);
+        if (velocity != NULL) *velocity = 64;
+        CHECK(mxmlGetVelocity(file) == 64, "%s: velocity %d", source, (int)mxmlGetVelocity(file));
+        mxmlSetVelocity(file, 90);
+        mxmlTimeToMeasure(file, 0, &bar, &beat, &tick);
+        CHECK(bar == 1 && beat == 1 && tick == 0, "%s: tick 0 at %d/%d/%d", source, (int)bar, (int)beat, (int)tick);
+    }
     renderToMidi(file, source, folder);
 
     /* The main program ends an entry's handle with free alone. */
