@@ -60,6 +60,7 @@ class CQuantize;
 class CEinstimmung;
 class CStaffVoiceStates;
 class CMidiTrackStream;
+class CScoreEvent;
 }
 typedef platform::MessageTarget scMessageTarget;
 typedef platform::MidiOutDevice scMidiOut;
@@ -73,6 +74,7 @@ typedef scorecore::CQuantize scQuantize;
 typedef scorecore::CEinstimmung scEinstimmung;
 typedef scorecore::CStaffVoiceStates scStaffVoiceStates;
 typedef scorecore::CMidiTrackStream scMidiTrackStream;
+typedef scorecore::CScoreEvent scScoreEvent;
 typedef char16_t scWChar;
 #else
 typedef struct scMessageTarget scMessageTarget;
@@ -87,6 +89,7 @@ typedef struct scQuantize scQuantize;
 typedef struct scEinstimmung scEinstimmung;
 typedef struct scStaffVoiceStates scStaffVoiceStates;
 typedef struct scMidiTrackStream scMidiTrackStream;
+typedef struct scScoreEvent scScoreEvent;
 typedef uint16_t scWChar;
 #endif
 
@@ -639,6 +642,60 @@ SCORECONV_API int32_t vxmlGetDescAuthor(scVxmlFile* file, char* buffer, size_t s
 SCORECONV_API int32_t vxmlGetDescKeywords(scVxmlFile* file, char* buffer, size_t size);
 SCORECONV_API int32_t vxmlGetDescComment(scVxmlFile* file, char* buffer, size_t size);
 SCORECONV_API int32_t vxmlGetDescFdate(scVxmlFile* file, char* buffer, size_t size);
+/* The description texts inside the object (valid until the next read or vxmlDestroyFile) and their lengths. */
+SCORECONV_API const char* vxmlGetDescAuthorP(scVxmlFile* file);
+SCORECONV_API const char* vxmlGetDescKeywordsP(scVxmlFile* file);
+SCORECONV_API const char* vxmlGetDescCommentP(scVxmlFile* file);
+SCORECONV_API const char* vxmlGetDescFdateP(scVxmlFile* file);
+SCORECONV_API const char* vxmlGetDescEncengineP(scVxmlFile* file);
+SCORECONV_API int32_t vxmlGetDescAuthorLength(scVxmlFile* file);
+SCORECONV_API int32_t vxmlGetDescKeywordsLength(scVxmlFile* file);
+SCORECONV_API int32_t vxmlGetDescCommentLength(scVxmlFile* file);
+SCORECONV_API int32_t vxmlGetDescFdateLength(scVxmlFile* file);
+/* The file time (100-ns units since 1601, UTC) of the file vxmlGetProps read. */
+SCORECONV_API uint64_t vxmlGetModDate(scVxmlFile* file);
+/* The play mode of the object, and setting it (returns the mode set). */
+SCORECONV_API int vxmlGetPlaymode(scVxmlFile* file);
+SCORECONV_API int vxmlSetPlaymode(scVxmlFile* file, int mode);
+/* The address of the host's progress-target variable given to vxmlSetCallbackWindow. */
+SCORECONV_API scMessageTarget** vxmlGetCallbackWindow(scVxmlFile* file);
+/* Take a text, not a handle: whether it is null or empty; the text itself. */
+SCORECONV_API bool vxmlTvrxfnameIsEmpty(const char* text);
+SCORECONV_API const char* vxmlGetTvrxfname(const char* text);
+/* Counts the staff layouts of the document vxmlGetProps read into *count; 0 or -300 without layouts. */
+SCORECONV_API int vxmlGetLayoutStaffNum(scVxmlFile* file, int* count);
+/* After vxmlGetLayoutStaffNum: reads the staff layouts and the systems; 0, -2, -6 or a reader's code. */
+SCORECONV_API int vxmlSetupScore(scVxmlFile* file);
+/* The largest voice count of the staves of staff layout `layout` over all systems into *count. */
+SCORECONV_API int vxmlGetVoiceNumOfStaff(scVxmlFile* file, int layout, int* count);
+/* Staff layout `layout`: instrument name (inside the object); its UTF-16 form (made once from the name,
+ * else the description, else the pair name; kept by the object); volume; transposition; percussion
+ * flag; MIDI program; preferred channel (get and set). Unknown layouts give 0 or null. */
+SCORECONV_API const char* vxmlGetStaffNameA(scVxmlFile* file, int layout);
+SCORECONV_API const scWChar* vxmlGetStaffNameW(scVxmlFile* file, int layout);
+SCORECONV_API uint8_t vxmlGetSrcVolume(scVxmlFile* file, int layout);
+SCORECONV_API int32_t vxmlGetStaffTranspose(scVxmlFile* file, int layout);
+SCORECONV_API uint8_t vxmlGetPercussionFlag(scVxmlFile* file, int layout);
+SCORECONV_API uint8_t vxmlGetMidiInstrument(scVxmlFile* file, int layout);
+SCORECONV_API uint8_t vxmlGetMidiInstrChannel(scVxmlFile* file, int layout);
+SCORECONV_API uint8_t vxmlSetMidiInstrChannel(scVxmlFile* file, int layout, uint8_t channel);
+/* Drum map of a staff layout: the source key of entry `entry`; the target key of the first entry of
+ * source key `key` (the key itself when the map has none). */
+SCORECONV_API uint8_t vxmlGetMidiDrummapFrom(scVxmlFile* file, int layout, int entry);
+SCORECONV_API uint8_t vxmlGetMidiDrummapTo(scVxmlFile* file, int layout, uint8_t key);
+/* The index of the staff layout whose description is the text; -1 when none (and for a null handle). */
+SCORECONV_API int vxmlGetLayoutPosOfStaff(scVxmlFile* file, const char* description);
+/* Selects system `system` (and staff `staff`) and returns its staff (voice) count; -1 for a null handle. */
+SCORECONV_API int vxmlGetSystemStaffNum(scVxmlFile* file, int system);
+SCORECONV_API int vxmlGetSystemStaffVoiceNum(scVxmlFile* file, int system, int staff);
+/* *out = a copy of the "layout" attribute of that staff, which the host frees with free(); 0, -300 for
+ * an unknown system or staff or a staff without it, -2 when no copy can be made. */
+SCORECONV_API int vxmlGetSystemStaffDescription(scVxmlFile* file, int system, int staff, char** out);
+/* The tempo of system `system` (0 for one the file does not have). */
+SCORECONV_API int vxmlGetSystemTempo(scVxmlFile* file, int system);
+/* Fills *event (a score event of the host's, C++ hosts only) with the first chord of voice `voice` of
+ * staff layout `layout`, for the tune-up; 0, -7 when there is none. */
+SCORECONV_API int vxmlGetFirstEinstChord(scVxmlFile* file, int layout, int voice, scScoreEvent* event);
 
 #ifdef __cplusplus
 }  /* extern "C" */
