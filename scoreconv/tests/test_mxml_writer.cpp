@@ -584,14 +584,30 @@ TEST(MxmlWriterFrame, MissingPartsAndMeasuresAreRefused) {
     EXPECT_EQ(countElements(w.file->writer.parts[0].group.items[0].node->children, "note"), 0);
 }
 
-TEST(MxmlWriterFrame, NoTemplateNoDocument) {
-    platform::testing::TempFolder empty;
-    testing::CurrentFolder cwd(empty.path());
+TEST(MxmlWriterFrame, DamagedTemplateNoDocument) {
+    platform::testing::TempFolder folder;
+    testing::CurrentFolder cwd(folder.path());
+    // A template found is used or refused, never passed over for the built-in one.
+    platform::testing::writeBytes(folder.path() / "start.xml", std::string(kStartTemplate.substr(0, 150)));
     int signal = 0;
     auto file = CMxmlFile::newFile(nullptr, kModeTvrxml, &signal, 480, "qvp3", nullptr);
     EXPECT_EQ(createOutputDocument(*file), scorecore::kErrXmlDocument);
     EXPECT_FALSE(file->document);
     EXPECT_EQ(appendIdentification(*file, {}), scorecore::kErrXmlElement);
+}
+
+TEST(MxmlWriterFrame, WithoutTemplateFileTheBuiltInOneServes) {
+    platform::testing::TempFolder empty;
+    testing::CurrentFolder cwd(empty.path());
+    int signal = 0;
+    auto file = CMxmlFile::newFile(nullptr, kModeTvrxml, &signal, 480, "qvp3", nullptr);
+    ASSERT_EQ(createOutputDocument(*file), kOk);
+    ASSERT_NE(file->writer.root, nullptr);
+    EXPECT_EQ(scorecore::xmldomNodeName(file->writer.root), "score-partwise");
+    EXPECT_EQ(appendIdentification(*file, {}), kOk);
+    const fs::path saved = empty.path() / "out.xml";
+    ASSERT_EQ(saveFile(*file, saved), kOk);
+    EXPECT_NE(platform::testing::readBytes(saved).find("<!DOCTYPE score-partwise PUBLIC"), std::string::npos);
 }
 
 // --- measure contents ------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "scorecore/result_codes.h"
+#include "start_template.h"
 
 #include <libxml/parser.h>
 #include <libxml/xmlsave.h>
@@ -142,6 +143,17 @@ bool readCapped(std::istream& in, std::size_t maxBytes, std::string& bytes) {
     return !in.bad();
 }
 
+int parseStartTemplate(std::string_view bytes, XmlDocument& doc) {
+    xmlDocPtr parsed = xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr,
+                                     kTemplateOptions);
+    if (parsed == nullptr) return kErrXmlDocument;
+    doc = XmlDocument(XmlDocPtr(parsed));
+    return doc.root() != nullptr ? kOk : kErrXmlDocument;
+}
+
+// A template file found is used as it is (a damaged one is an error, not a
+// reason to fall back); without one the built-in copy of data/start.xml
+// serves, so that a host anywhere can write MusicXML.
 int loadStartTemplate(XmlDocument& doc) {
     const std::filesystem::path candidates[] = {
         platform::programFolder() / "data" / "start.xml",
@@ -154,13 +166,9 @@ int loadStartTemplate(XmlDocument& doc) {
         if (!in) continue;
         std::string bytes;
         if (!readCapped(in, kMaxXmlBytes, bytes)) return kErrXmlDocument;
-        xmlDocPtr parsed = xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr,
-                                         nullptr, kTemplateOptions);
-        if (parsed == nullptr) return kErrXmlDocument;
-        doc = XmlDocument(XmlDocPtr(parsed));
-        return doc.root() != nullptr ? kOk : kErrXmlDocument;
+        return parseStartTemplate(bytes, doc);
     }
-    return kErrXmlDocument;
+    return parseStartTemplate(kBuiltInStartTemplate, doc);
 }
 
 int buildTvrxmlSkeleton(XmlDocument& doc, bool withDeclaration) {
