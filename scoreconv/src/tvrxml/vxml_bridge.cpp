@@ -655,6 +655,9 @@ int32_t CVxmlBridge::restType(CScoreEvent& event) const {
     if (whole) {
         const bool oneBar = !state.noTimeSignature && measure_.length == state.meter.ticksPerBar;
         event.baseText = oneBar ? kOneBar : kTypeFromTicks;
+        // A bar rest is one bar whatever the value it was written with: a dot
+        // would make it read back as a bar and a half.
+        if (oneBar) event.dots = 0;
     } else if (scorecore::noteBaseText(event.baseText).empty() || typeDisagrees(event)) {
         event.baseText = kTypeFromTicks;
     }
