@@ -21,6 +21,7 @@ TEST(ExportsVxmlNullHandle, EveryQueryGivesItsNeutralValue) {
     int count = 7;
     char* text = reinterpret_cast<char*>(&count);
     scorecore::CScoreEvent event;
+    CThreadProcParams noFile{};
     struct Row {
         const char* name;
         std::function<bool()> neutral;
@@ -49,6 +50,9 @@ TEST(ExportsVxmlNullHandle, EveryQueryGivesItsNeutralValue) {
         {"vxmlGetFirstEinstChord", [&] { return vxmlGetFirstEinstChord(nullptr, 0, 0, &event) == 0; }},
         {"vxmlTvrxfnameIsEmpty", [] { return vxmlTvrxfnameIsEmpty(nullptr) && vxmlTvrxfnameIsEmpty(""); }},
         {"vxmlGetTvrxfname", [] { return vxmlGetTvrxfname(nullptr) == nullptr; }},
+        {"vxmlGetThread", [] { return vxmlGetThread(nullptr) == nullptr && vxmlGetThreadP(nullptr) == nullptr; }},
+        {"vxmlConvertProc", [&] { return vxmlConvertProc(nullptr) == 0 && vxmlConvertProc(&noFile) == 0; }},
+        {"vxmlConvertFile", [] { return vxmlConvertFile(nullptr, "a.tvrx", "a.xml", nullptr) == -7; }},
     };
     for (const Row& row : rows) EXPECT_TRUE(row.neutral()) << row.name;
 }

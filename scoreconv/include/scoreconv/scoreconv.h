@@ -696,6 +696,22 @@ SCORECONV_API int vxmlGetSystemTempo(scVxmlFile* file, int system);
 /* Fills *event (a score event of the host's, C++ hosts only) with the first chord of voice `voice` of
  * staff layout `layout`, for the tune-up; 0, -7 when there is none. */
 SCORECONV_API int vxmlGetFirstEinstChord(scVxmlFile* file, int layout, int voice, scScoreEvent* event);
+/* Converts params->vxml's ".tvrx" source (params->sourcePath) into a MusicXML file at params->targetPath,
+ * with params->file (mode 5) as the writer, on the calling thread. The result goes to *params->result and
+ * is returned: 0; -2; -5 stopped; -6; -7; -101 not saved, or the target is the source; -300 with the
+ * system and staff of the fault in params->staffCount and params->voiceCount; -1400; -1402; the codes of
+ * vxmlGetProps. Nothing is written at the target unless the whole score was; an older file there stays
+ * until the new one is complete. 0 for a null block, file or vxml; -5 while another procedure holds the
+ * MusicXML file. */
+SCORECONV_API int vxmlConvertProc(CThreadProcParams* params);
+/* The same conversion from source to target on a below-normal worker while the calling thread pumps the
+ * file's progress target every 10 ms; returns its result. The stop word (may be null) is zeroed first and
+ * stays stored in the file; -5 when the word stored by an earlier run is set; -7 for a null handle; -103
+ * for a null path. */
+SCORECONV_API int vxmlConvertFile(scVxmlFile* file, const char* source, const char* target, int* signal);
+/* Non-null while a vxmlConvertFile of the file runs; the address of that value. */
+SCORECONV_API const void* vxmlGetThread(scVxmlFile* file);
+SCORECONV_API const void* vxmlGetThreadP(scVxmlFile* file);
 
 #ifdef __cplusplus
 }  /* extern "C" */

@@ -10,6 +10,7 @@
 #include "scoreconv/scoreconv.h"
 #include "scorecore/result_codes.h"
 #include "scorecore/vxml_file.h"
+#include "tvrxml/vxml_convert.h"
 
 using scoreconv::exports::copyToBuffer;
 using scoreconv::exports::emptyBuffer;
@@ -240,3 +241,34 @@ int vxmlGetFirstEinstChord(scVxmlFile* file, int layout, int voice, scScoreEvent
     if (event == nullptr) return scorecore::kErrNotPresent;
     return guarded(scorecore::kErrOutOfMemory, [&] { return file->getFirstEinstChord(layout, voice, *event); });
 }
+
+// ---- the conversion into MusicXML ------------------------------------------------------
+
+int vxmlConvertProc(CThreadProcParams* params) {
+    if (params == nullptr || params->file == nullptr || params->vxml == nullptr) return scorecore::kOk;
+    int result = scorecore::kErrOutOfMemory;
+    const scoreconv::CMxmlFile::BusyScope hold(*params->file);
+    if (!hold.held()) {
+        result = scorecore::kErrStopped;
+    } else {
+        scoreconv::exports::guardedVoid([&] {
+            scoreconv::CConvertParams block = scoreconv::exports::convertBlock(*params, &result);
+            scoreconv::vxmlConvertProc(&block);
+            params->staffCount = block.staffCount;
+            params->voiceCount = block.voiceCount;
+        });
+    }
+    if (params->result != nullptr) *params->result = result;
+    return result;
+}
+
+int vxmlConvertFile(scVxmlFile* file, const char* source, const char* target, int* signal) {
+    if (file == nullptr) return scorecore::kErrNotPresent;
+    if (source == nullptr || target == nullptr) return scorecore::kErrCannotOpen;
+    return guarded(scorecore::kErrOutOfMemory,
+                   [&] { return scoreconv::vxmlConvertFile(file, source, target, signal); });
+}
+
+const void* vxmlGetThread(scVxmlFile* file) { return file != nullptr ? file->thread.load() : nullptr; }
+
+const void* vxmlGetThreadP(scVxmlFile* file) { return file != nullptr ? &file->thread : nullptr; }

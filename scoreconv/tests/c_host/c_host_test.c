@@ -194,8 +194,11 @@ static void loadForStaves(const char* source, int expectedStaves, const char* fi
 }
 
 /* Mode 5: the ".tvrx" file, read back. */
-static void convertToTvrxml(const char* source, const char* folder, scScoreLog* log) {
+static void convertToTvrxml(const char* source, int expectedStaves, const char* firstName, const char* folder,
+                            scScoreLog* log) {
     char target[4096];
+    char back[4096];
+    int convertSignal = 0;
     int signal = 0;
     int result = 1;
     CThreadProcParams params;
@@ -220,7 +223,14 @@ static void convertToTvrxml(const char* source, const char* folder, scScoreLog* 
 
     reader = vxmlNewFile(log);
     CHECK(vxmlGetProps(reader, target) == 0, "%s: the .tvrx does not open", source);
+    /* And on into MusicXML, which loads as the original did. */
+    snprintf(back, sizeof back, "%s/back.xml", folder);
+    CHECK(vxmlConvertFile(reader, target, back, &convertSignal) == 0, "%s: no MusicXML from the .tvrx", source);
+    CHECK(vxmlGetThread(reader) == NULL, "%s: the conversion's worker still shows", source);
+    CHECK(fileStartsWith(back, "<?xml"), "%s: the MusicXML file has no declaration", source);
     vxmlFreeFile(&reader);
+    loadForStaves(back, expectedStaves, firstName, folder, log);
+    unlink(back);
 
     mxmlDestroyFile(&file);
     vxmlDestroyFile(&vxml);
@@ -256,7 +266,7 @@ int main(int argc, char** argv) {
 
     for (i = 1; i + 2 < argc; i += 3) {
         loadForStaves(argv[i], atoi(argv[i + 1]), argv[i + 2], folder, log);
-        convertToTvrxml(argv[i], folder, log);
+        convertToTvrxml(argv[i], atoi(argv[i + 1]), argv[i + 2], folder, log);
     }
 
     scoreconvDestroyLog(log);

@@ -16,6 +16,7 @@
 #include "scorecore/vxml_tree.h"
 #include "scorecore/xml_dom.h"
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -270,6 +271,9 @@ public:
     int playmode = 5;
     xmlNodePtr root = nullptr;
     int* signal = nullptr;                                // the host's stop word
+    // Non-null while a conversion of the file runs on its worker (the host may
+    // watch it from any thread); the conversion clears it when it ends.
+    std::atomic<const void*> thread{nullptr};
     double layoutScale = 1.0;
     std::vector<CVxmlStaffLayout> staffLayouts;
     int staffLayoutCount = 0;
