@@ -573,3 +573,41 @@ TEST(ExportsTable, APlayingThreadSeesAChangeMadeByAddress) {
     EXPECT_LT(mxmlGetPlayPosition(h.file), 10LL * 10'000'000);
     scoreconvDestroyCaptureMidiOut(out);
 }
+
+namespace scoreconv {
+namespace {
+
+// The tune-up chord and the first-notes slots go into a list the host owns.
+TEST_F(ExportsTableLoaded, TuneUpChordsFillTheHostsList) {
+    scScoreEventList events;
+    int32_t count = 5;
+    EXPECT_FALSE(mxmlEinstCreateChord(nullptr, &events, &count, 0));
+    EXPECT_EQ(count, 5);
+    EXPECT_FALSE(mxmlEinstCreateChord(h_.file, nullptr, &count, 0));
+
+    mxmlSetEinstChordGrundton(h_.file, 0);
+    ASSERT_TRUE(mxmlEinstCreateChord(h_.file, &events, &count, 2));
+    ASSERT_EQ(count, 3);
+    ASSERT_GE(events.size(), 3u);
+    const int32_t root = (events[0].midi[0] >> 8) & 0x7F;
+    EXPECT_EQ((events[1].midi[0] >> 8) & 0x7F, static_cast<uint32_t>(root + 4));  // major third
+    EXPECT_EQ((events[2].midi[0] >> 8) & 0x7F, static_cast<uint32_t>(root + 7));
+
+    scorecore::CScoreEvent source;
+    source.headCount = 1;
+    source.midi[0] = 0x90 | (60u << 8) | (80u << 16);
+    scScoreEventList slots;
+    int32_t filled = 0;
+    EXPECT_EQ(mxmlEinstGetFirstNotesNote(nullptr, &slots, &filled, -1, &source, 0, 0, 0, 0, 0), -1);
+    EXPECT_EQ(mxmlEinstGetFirstNotesNote(h_.file, &slots, &filled, -1, nullptr, 0, 0, 0, 0, 0), -1);
+    ASSERT_TRUE(mxmlEinstAddSelectedVoice(h_.file, 0));
+    const int32_t slot = mxmlEinstGetFirstNotesNote(h_.file, &slots, &filled, -1, &source, 3, 2, -1, 0, 0);
+    ASSERT_GE(slot, 0);
+    ASSERT_LT(static_cast<std::size_t>(slot), slots.size());
+    EXPECT_EQ(filled, 1);
+    EXPECT_EQ((slots[static_cast<std::size_t>(slot)].midi[0] >> 8) & 0x7F, 61u);
+    EXPECT_EQ(slots[static_cast<std::size_t>(slot)].midi[0] & 0xFF, 0x93u);
+}
+
+}  // namespace
+}  // namespace scoreconv

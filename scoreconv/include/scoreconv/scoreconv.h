@@ -50,6 +50,7 @@
  * classes, declared only, so that a C++ host may hand over objects it built
  * itself (a message target, a MIDI output, a log). */
 #ifdef __cplusplus
+#include <vector>
 namespace platform { class MessageTarget; class MidiOutDevice; }
 namespace scorecore { class CScoreLog; class CVxmlFile; }
 namespace scoreconv { class CMxmlFile; struct CArticulation; }
@@ -75,6 +76,8 @@ typedef scorecore::CEinstimmung scEinstimmung;
 typedef scorecore::CStaffVoiceStates scStaffVoiceStates;
 typedef scorecore::CMidiTrackStream scMidiTrackStream;
 typedef scorecore::CScoreEvent scScoreEvent;
+/* A list of score events a C++ host owns (the tune-up chords). */
+typedef std::vector<scorecore::CScoreEvent> scScoreEventList;
 typedef char16_t scWChar;
 #else
 typedef struct scMessageTarget scMessageTarget;
@@ -90,6 +93,7 @@ typedef struct scEinstimmung scEinstimmung;
 typedef struct scStaffVoiceStates scStaffVoiceStates;
 typedef struct scMidiTrackStream scMidiTrackStream;
 typedef struct scScoreEvent scScoreEvent;
+typedef struct scScoreEventList scScoreEventList;
 typedef uint16_t scWChar;
 #endif
 
@@ -589,6 +593,17 @@ SCORECONV_API int32_t mxmlEinstGetZerlegtTime(scMxmlFile* file);
 SCORECONV_API int32_t mxmlEinstGetZerlegtTicks(scMxmlFile* file);
 /* False only for the first-notes mode without any voice selected. */
 SCORECONV_API bool mxmlEinstFirstNotesVoicesSelected(scMxmlFile* file);
+/* The tune-up chord (keynote, third, fifth) into the host's list (C++ hosts): *count becomes 3; false
+ * (count 0) when memory fails, and for a null handle or list. */
+SCORECONV_API bool mxmlEinstCreateChord(scMxmlFile* file, scScoreEventList* events, int32_t* count,
+                                        int32_t transpose);
+/* Copies the first `heads` heads (negative: all) of source into the next slot of the host's list (made with
+ * one event per selected voice when *count is 0), keys moved by both transpositions, on the channel; the
+ * slot's index, or -1 when every slot is taken, memory fails, or for a null handle, list or source. */
+SCORECONV_API int32_t mxmlEinstGetFirstNotesNote(scMxmlFile* file, scScoreEventList* events, int32_t* count,
+                                                 int32_t heads, const scScoreEvent* source, int32_t channel,
+                                                 int32_t transposeA, int32_t transposeB, int32_t staff,
+                                                 int32_t voice);
 /* The voice keys as decimal text separated by blanks (inside the object, valid until the next call);
  * null when none is selected. */
 SCORECONV_API const char* mxmlEinstCreateVoicesString(scMxmlFile* file);

@@ -117,6 +117,21 @@ bool mxmlEinstFirstNotesVoicesSelected(scMxmlFile* file) {
     return file != nullptr && file->einstimmung.firstNotesVoicesSelected();
 }
 
+bool mxmlEinstCreateChord(scMxmlFile* file, scScoreEventList* events, int32_t* count, int32_t transpose) {
+    if (file == nullptr || events == nullptr || count == nullptr) return false;
+    return guarded(false, [&] { return file->einstimmung.createChord(*events, *count, transpose); });
+}
+
+int32_t mxmlEinstGetFirstNotesNote(scMxmlFile* file, scScoreEventList* events, int32_t* count, int32_t heads,
+                                   const scScoreEvent* source, int32_t channel, int32_t transposeA,
+                                   int32_t transposeB, int32_t staff, int32_t voice) {
+    if (file == nullptr || events == nullptr || count == nullptr || source == nullptr) return -1;
+    return guarded(int32_t{-1}, [&] {
+        return file->einstimmung.getFirstNotesNote(*events, *count, heads, *source, channel, transposeA, transposeB,
+                                                   staff, voice);
+    });
+}
+
 const char* mxmlEinstCreateVoicesString(scMxmlFile* file) {
     if (file == nullptr) return nullptr;
     return guarded<const char*>(nullptr, [&] { return file->einstimmung.createVoicesString(); });
