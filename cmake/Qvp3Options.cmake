@@ -37,3 +37,22 @@ function(qvp3_add_test name)
     DISCOVERY_TIMEOUT 60
     PROPERTIES ${properties})
 endfunction()
+
+# Builds a text file of the repository into a target as a raw string constant
+# `NAMESPACE::NAME` in the generated header HEADER, made again whenever the file
+# changes; DELIMITER closes the raw string and must not occur in the text.
+function(qvp3_embed_text target)
+  cmake_parse_arguments(EMBED "" "FILE;HEADER;NAMESPACE;NAME;DELIMITER" "" ${ARGN})
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${EMBED_FILE})
+  file(READ ${EMBED_FILE} EMBED_TEXT)
+  string(FIND "${EMBED_TEXT}" ")${EMBED_DELIMITER}\"" EMBED_CLASH)
+  if(NOT EMBED_CLASH EQUAL -1)
+    message(FATAL_ERROR "${EMBED_FILE} contains )${EMBED_DELIMITER}\", the end of its raw string")
+  endif()
+  file(RELATIVE_PATH EMBED_SOURCE ${PROJECT_SOURCE_DIR} ${EMBED_FILE})
+  file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/generated/${EMBED_HEADER} @ONLY
+    CONTENT "// Made by CMake from @EMBED_SOURCE@: do not edit.\n#pragma once\n\n#include <string_view>\n\n\
+namespace @EMBED_NAMESPACE@ {\n\ninline constexpr std::string_view @EMBED_NAME@ = R\"@EMBED_DELIMITER@(@EMBED_TEXT@)@EMBED_DELIMITER@\";\n\n\
+}  // namespace @EMBED_NAMESPACE@\n")
+  target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/generated)
+endfunction()
