@@ -1,0 +1,123 @@
+/*
+ * tavtune.h - the C interface of libtavtune.so, the score engine.
+ *
+ * The program loads the library by name at run time and reaches it only
+ * through its numbered entry points "C00" to "C186" (C symbols), which it
+ * resolves into one table.
+ *
+ * Rules every entry point follows:
+ * - It takes six argument words and returns one word (tvWord). Arguments it
+ *   does not use are passed as 0. One signature for all lets the host keep
+ *   every entry point in one table and put a stub in place of a missing one
+ *   without calling through a converted function type.
+ * - TAVTUNE_NOT_HANDLED (-1) means the engine did not do what was asked: no
+ *   score is open, the request is unknown, or the entry point has no work yet.
+ *   Entry points that answer an address answer 0 for "none"; a host treats -1
+ *   there as "none" as well, since a stub answers -1 everywhere.
+ * - Texts are UTF-8 and NUL-terminated; buffer sizes count bytes.
+ * - Records passed by address stay the caller's.
+ * - No exception and no C++ type crosses an entry point.
+ *
+ * Plain C (C99 and later) and C++.
+ */
+#ifndef TAVTUNE_TAVTUNE_H
+#define TAVTUNE_TAVTUNE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(__GNUC__)
+#define TAVTUNE_API __attribute__((visibility("default")))
+#else
+#define TAVTUNE_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef intptr_t tvWord;
+typedef tvWord (*tvEntryPoint)(tvWord, tvWord, tvWord, tvWord, tvWord, tvWord);
+
+#define TAVTUNE_ENTRY_COUNT 187
+#define TAVTUNE_NOT_HANDLED ((tvWord)-1)
+
+/* Codes of the request record (second argument of C55, C93, C99). */
+#define TAVTUNE_REQUEST_POSITION 0x4          /* position in milliseconds, result words */
+#define TAVTUNE_REQUEST_POSITION_THREAD 0x100 /* state of the position reporting */
+#define TAVTUNE_REQUEST_PLAY_TIME 0x200       /* playing time of the open score */
+#define TAVTUNE_REQUEST_PLAYER_STATE 0x300    /* state of the players */
+#define TAVTUNE_REQUEST_SIZE 92               /* second argument of C94 */
+
+/* Engine options (C92(option, value)): value = option switches it on,
+ * TAVTUNE_OPTION_OFF switches it off. TAVTUNE_OPTION_OFF is also an option
+ * of its own, switched on when the host starts. */
+#define TAVTUNE_OPTION_OFF 0x80000
+#define TAVTUNE_OPTION_DYNAMICS 0x8
+#define TAVTUNE_OPTION_TRILLS 0x20
+#define TAVTUNE_OPTION_ARTICULATION 0x40
+#define TAVTUNE_OPTION_RENDERING 0x2000 /* on while a score is rendered to MIDI */
+
+/* The request record: filled or read by several entry points; the code passed
+ * beside it says which fields are meant. Doubles sit at offsets that are not
+ * multiples of 8, so the record is packed to 4 bytes. */
+#pragma pack(push, 4)
+typedef struct tvRequest {
+    int32_t marker;       /* 0: -1 before a play-time query */
+    int32_t result;       /* 4: first result word of a position query, 0 none */
+    int32_t reserved1[3]; /* 8 */
+    int32_t result2;      /* 20: second result word of a position query */
+    int32_t reserved2[5]; /* 24 */
+    double positionMs;    /* 44: position to query or to go to */
+    double playTimeMs;    /* 52: playing time of the open score */
+    int32_t reserved3[8]; /* 60 */
+} tvRequest;
+#pragma pack(pop)
+
+#ifdef __cplusplus
+static_assert(sizeof(tvRequest) == TAVTUNE_REQUEST_SIZE, "request record size");
+static_assert(offsetof(tvRequest, result2) == 20, "request record layout");
+static_assert(offsetof(tvRequest, positionMs) == 44, "request record layout");
+static_assert(offsetof(tvRequest, playTimeMs) == 52, "request record layout");
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+_Static_assert(sizeof(tvRequest) == TAVTUNE_REQUEST_SIZE, "request record size");
+_Static_assert(offsetof(tvRequest, positionMs) == 44, "request record layout");
+#endif
+
+/* Every entry point once, as X(name, number), in order. */
+#define TAVTUNE_ENTRY_POINTS(X) \
+    X(C00, 0) X(C01, 1) X(C02, 2) X(C03, 3) X(C04, 4) X(C05, 5) X(C06, 6) X(C07, 7) \
+    X(C08, 8) X(C09, 9) X(C10, 10) X(C11, 11) X(C12, 12) X(C13, 13) X(C14, 14) X(C15, 15) \
+    X(C16, 16) X(C17, 17) X(C18, 18) X(C19, 19) X(C20, 20) X(C21, 21) X(C22, 22) X(C23, 23) \
+    X(C24, 24) X(C25, 25) X(C26, 26) X(C27, 27) X(C28, 28) X(C29, 29) X(C30, 30) X(C31, 31) \
+    X(C32, 32) X(C33, 33) X(C34, 34) X(C35, 35) X(C36, 36) X(C37, 37) X(C38, 38) X(C39, 39) \
+    X(C40, 40) X(C41, 41) X(C42, 42) X(C43, 43) X(C44, 44) X(C45, 45) X(C46, 46) X(C47, 47) \
+    X(C48, 48) X(C49, 49) X(C50, 50) X(C51, 51) X(C52, 52) X(C53, 53) X(C54, 54) X(C55, 55) \
+    X(C56, 56) X(C57, 57) X(C58, 58) X(C59, 59) X(C60, 60) X(C61, 61) X(C62, 62) X(C63, 63) \
+    X(C64, 64) X(C65, 65) X(C66, 66) X(C67, 67) X(C68, 68) X(C69, 69) X(C70, 70) X(C71, 71) \
+    X(C72, 72) X(C73, 73) X(C74, 74) X(C75, 75) X(C76, 76) X(C77, 77) X(C78, 78) X(C79, 79) \
+    X(C80, 80) X(C81, 81) X(C82, 82) X(C83, 83) X(C84, 84) X(C85, 85) X(C86, 86) X(C87, 87) \
+    X(C88, 88) X(C89, 89) X(C90, 90) X(C91, 91) X(C92, 92) X(C93, 93) X(C94, 94) X(C95, 95) \
+    X(C96, 96) X(C97, 97) X(C98, 98) X(C99, 99) X(C100, 100) X(C101, 101) X(C102, 102) X(C103, 103) \
+    X(C104, 104) X(C105, 105) X(C106, 106) X(C107, 107) X(C108, 108) X(C109, 109) X(C110, 110) X(C111, 111) \
+    X(C112, 112) X(C113, 113) X(C114, 114) X(C115, 115) X(C116, 116) X(C117, 117) X(C118, 118) X(C119, 119) \
+    X(C120, 120) X(C121, 121) X(C122, 122) X(C123, 123) X(C124, 124) X(C125, 125) X(C126, 126) X(C127, 127) \
+    X(C128, 128) X(C129, 129) X(C130, 130) X(C131, 131) X(C132, 132) X(C133, 133) X(C134, 134) X(C135, 135) \
+    X(C136, 136) X(C137, 137) X(C138, 138) X(C139, 139) X(C140, 140) X(C141, 141) X(C142, 142) X(C143, 143) \
+    X(C144, 144) X(C145, 145) X(C146, 146) X(C147, 147) X(C148, 148) X(C149, 149) X(C150, 150) X(C151, 151) \
+    X(C152, 152) X(C153, 153) X(C154, 154) X(C155, 155) X(C156, 156) X(C157, 157) X(C158, 158) X(C159, 159) \
+    X(C160, 160) X(C161, 161) X(C162, 162) X(C163, 163) X(C164, 164) X(C165, 165) X(C166, 166) X(C167, 167) \
+    X(C168, 168) X(C169, 169) X(C170, 170) X(C171, 171) X(C172, 172) X(C173, 173) X(C174, 174) X(C175, 175) \
+    X(C176, 176) X(C177, 177) X(C178, 178) X(C179, 179) X(C180, 180) X(C181, 181) X(C182, 182) X(C183, 183) \
+    X(C184, 184) X(C185, 185) X(C186, 186)
+
+#define TAVTUNE_DECLARE_ENTRY_POINT(name, number) \
+    TAVTUNE_API tvWord name(tvWord a, tvWord b, tvWord c, tvWord d, tvWord e, tvWord f);
+TAVTUNE_ENTRY_POINTS(TAVTUNE_DECLARE_ENTRY_POINT)
+#undef TAVTUNE_DECLARE_ENTRY_POINT
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TAVTUNE_TAVTUNE_H */
