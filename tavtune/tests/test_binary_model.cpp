@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "../../scoreconv/tests/fake_clock.h"
 #include "../../scorecore/tests/bin_bytes.h"
 #include "engine/binary_model.h"
 #include "platform/midi_out.h"
@@ -26,6 +27,7 @@
 using namespace tavtune;
 using namespace bintest;
 using scorecore::CScoreEvent;
+using scoreconv::testing::FakeClock;
 
 namespace {
 
@@ -120,25 +122,6 @@ std::vector<int> firstKeys(const scoreconv::PlayScore& s) {
     return keys;
 }
 
-// --- a clock that moves only when the pass waits ------------------------------------------
-
-class FakeClock : public scoreconv::CRealTimeClock {
-public:
-    TimePoint now() const override { return TimePoint(std::chrono::nanoseconds(ns_.load())); }
-    bool waitUntil(platform::Event& event, TimePoint deadline) const override {
-        if (event.wait(std::chrono::milliseconds(0))) return true;
-        moveTo(deadline);
-        return false;
-    }
-    void sleepUntil(TimePoint deadline) const override { moveTo(deadline); }
-
-private:
-    void moveTo(TimePoint deadline) const {
-        const auto target = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch()).count();
-        ns_.store(std::max<std::int64_t>(ns_.load(), target));
-    }
-    mutable std::atomic<std::int64_t> ns_{0};
-};
 
 // Note-ons played in real time: (ms, key).
 std::vector<std::pair<std::int64_t, int>> playNoteOns(scoreconv::PlayScore& s) {
