@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <new>
 #include <span>
 #include <string>
@@ -196,13 +197,29 @@ int runGuarded(CConvertParams& params, std::span<const std::filesystem::path> st
     }
 }
 
-void pumpProgressTarget(const CMxmlFile& file) {
-    if (file.progressWindow == nullptr) return;
-    platform::MessageTarget* target = std::atomic_ref<platform::MessageTarget*>(*file.progressWindow).load();
+void pumpProgressTarget(platform::MessageTarget** window) {
+    if (window == nullptr) return;
+    platform::MessageTarget* target = std::atomic_ref<platform::MessageTarget*>(*window).load();
     if (target != nullptr) target->pump();
 }
 
 }  // namespace
+
+bool runWhilePumping(platform::WorkerThread& worker, platform::MessageTarget** window,
+                     const std::function<void()>& body) {
+    worker.stop(std::chrono::milliseconds(0));  // joins an earlier run that has ended
+    if (!worker.start([&body](platform::WorkerContext&) { body(); }, platform::ThreadPriority::BelowNormal)) {
+        return false;
+    }
+    // Progress may be sent: the worker then waits until this thread pumps.
+    while (worker.running()) {
+        pumpProgressTarget(window);
+        std::this_thread::sleep_for(kPumpInterval);
+    }
+    worker.stop(platform::kInfiniteWait);
+    pumpProgressTarget(window);
+    return true;
+}
 
 void mxmlConvertProc(CConvertParams* params) {
     if (params == nullptr) return;
@@ -238,18 +255,9 @@ int mxmlScanFileOn(platform::WorkerThread& worker, CMxmlFile* file, const std::s
     params.playTime = playTime;
     params.result = &result;
     params.closeFlag = true;
-    worker.stop(std::chrono::milliseconds(0));  // joins an earlier run that has ended
-    if (!worker.start([&params](platform::WorkerContext&) { mxmlConvertProc(&params); },
-                      platform::ThreadPriority::BelowNormal)) {
+    if (!runWhilePumping(worker, file->progressWindow, [&params] { mxmlConvertProc(&params); })) {
         return kErrOutOfMemory;
     }
-    // Progress may be sent: the worker then waits until this thread pumps.
-    while (worker.running()) {
-        pumpProgressTarget(*file);
-        std::this_thread::sleep_for(kPumpInterval);
-    }
-    worker.stop(platform::kInfiniteWait);
-    pumpProgressTarget(*file);
     return result;
 }
 

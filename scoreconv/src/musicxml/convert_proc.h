@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -58,6 +59,12 @@ void mxmlConvertProc(CConvertParams* params);
 int loadPlayModel(CMxmlFile& file, const std::filesystem::path& source,
                   std::span<const std::filesystem::path> styleSheetFolders = {},
                   LoadRoute route = LoadRoute::PartByPart);
+
+// Runs body on a below-normal run of worker while the calling thread pumps
+// the progress target held in *window (may be null) every 10 ms, and once
+// more when it has ended. False when the worker cannot be started.
+bool runWhilePumping(platform::WorkerThread& worker, platform::MessageTarget** window,
+                     const std::function<void()>& body);
 
 // Loads a MusicXML file for the play model on a below-normal worker while the
 // calling thread pumps the file's progress target every 10 ms; returns the

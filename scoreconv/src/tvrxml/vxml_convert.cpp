@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -14,7 +13,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "musicxml/mxml_file.h"
@@ -42,7 +40,6 @@ using scorecore::kOk;
 
 namespace {
 
-constexpr auto kPumpInterval = std::chrono::milliseconds(10);
 constexpr int32_t kDivisions = scorecore::kDefaultTicksPerQuarter;
 constexpr double kDivisionsValue = kDivisions;
 // The program name the MusicXML object of vxmlConvertFile writes as "software".
@@ -743,12 +740,6 @@ int runGuarded(CConvertParams& params) {
     return rc;
 }
 
-void pumpProgressTarget(const CVxmlFile& file) {
-    if (file.progressWindow == nullptr) return;
-    platform::MessageTarget* target = std::atomic_ref<platform::MessageTarget*>(*file.progressWindow).load();
-    if (target != nullptr) target->pump();
-}
-
 }  // namespace
 
 void vxmlConvertProc(CConvertParams* params) {
@@ -779,19 +770,9 @@ int vxmlConvertFile(CVxmlFile* file, const std::string& sourcePath, const std::s
     params.closeFlag = true;
     platform::WorkerThread worker;
     file->thread.store(&worker);
-    if (!worker.start([&params](platform::WorkerContext&) { vxmlConvertProc(&params); },
-                      platform::ThreadPriority::BelowNormal)) {
-        file->thread.store(nullptr);
-        return kErrOutOfMemory;
-    }
-    while (worker.running()) {
-        pumpProgressTarget(*file);
-        std::this_thread::sleep_for(kPumpInterval);
-    }
-    worker.stop(platform::kInfiniteWait);
+    const bool ran = runWhilePumping(worker, file->progressWindow, [&params] { vxmlConvertProc(&params); });
     file->thread.store(nullptr);
-    pumpProgressTarget(*file);
-    return result;
+    return ran ? result : kErrOutOfMemory;
 }
 
 }  // namespace scoreconv
