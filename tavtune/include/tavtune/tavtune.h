@@ -84,6 +84,169 @@ _Static_assert(sizeof(tvRequest) == TAVTUNE_REQUEST_SIZE, "request record size")
 _Static_assert(offsetof(tvRequest, positionMs) == 44, "request record layout");
 #endif
 
+/* What the entry points do. Arguments are given as (a, b, ...); unlisted
+ * entry points answer TAVTUNE_NOT_HANDLED. One score is open at a time.
+ * Answers are 0 for success unless said otherwise; entry points that need an
+ * open score answer TAVTUNE_NOT_HANDLED without one.
+ *
+ * Life
+ *   C105(), C106(), C112(instance)   start-up and shut-down; always 0
+ *   C122(resolution), C186(a, b, c)  host settings at start; 0
+ *   C170(1, buffer, size)            copies the instrument-table name (at most size - 1 bytes)
+ *   C178(name)                       selects the instrument table by name
+ *   C130(window, message)            the host's MessageTarget* that hears of changes
+ *   C136(window, message, 0)         the MessageTarget* that hears render progress
+ *                                    (message with wParam percent 0..100, lParam 0)
+ * Options
+ *   C63()                            the option word
+ *   C92(option, value)               value == option switches it on, TAVTUNE_OPTION_OFF off
+ * Scores
+ *   C176(path, 0, window, message, codeBase, voices)
+ *                                    opens a ".tvrx" or binary score (by its first bytes);
+ *                                    window is the host's platform MessageTarget* (may be
+ *                                    null) that receives message with wParam codeBase + code;
+ *                                    voices is a tvVoiceRecord chain of settings or 0.
+ *                                    TAVTUNE_OPEN_*; a failure leaves no score open
+ *   C101(0, 0, flags), C41()         close the score; end its use (both 0 without a score)
+ *   C143()                           tvScoreDescription*
+ *   C145(stave)                      tvStaveRecord*, 0 past the last stave
+ *   C131(stave, index)               tvVoiceRecord*, 0 past the last voice
+ *   C146(stave, voice)               tvNoteList* (voice -1: all voices of the stave)
+ *   C124(record, -1), C125(record, -1)  read / write a voice's settings
+ *   C87(semitones)                   transposes the whole score (percussion stays)
+ * Time
+ *   C94(request, size)               zeroes a request record of size bytes
+ *   C55(request, code)               TAVTUNE_REQUEST_PLAY_TIME: playTimeMs;
+ *                                    TAVTUNE_REQUEST_POSITION: for positionMs, result the
+ *                                    bar (from 1), result2 the tick (480 per quarter);
+ *                                    TAVTUNE_REQUEST_METER: the opening meter
+ *   C93(request, TAVTUNE_REQUEST_POSITION)   moves the play position to positionMs
+ *   C98(double* a, double* b, double* c)     at the play position: a the score's tempo,
+ *                                    b the position in milliseconds, c the tempo played
+ *   C97(const double* tempo, const double* factor)  plays at tempo x factor from now on
+ *   C99(point, TAVTUNE_REQUEST_TEMPO_POINT)  adds a tempo point (-2 when it is refused)
+ *   C99(0, 0)                        ends a point; C100(0, 0): the number of tempo points
+ *   C100(point, i)                   fills tempo point i; -1 past the last
+ * Play switches (kind 4 dynamics "ctDynamic", 2 articulation "ctArtic", 5 trills "ctTrills")
+ *   C169(kind, iniPath, section)     writes the switches of kind into that INI section
+ *   C168(kind, iniPath, section)     reads them from it; kind 7 (section 0): instrument tables
+ *   C135(kind, 0)                    puts the switches of kind back to their defaults
+ * Rendering
+ *   C179(path)                       writes the score with its settings as a Standard MIDI File;
+ *                                    nothing is left at path when it fails
+ */
+
+/* Request code of the opening meter (C55): the ticks per beat at offset 8
+ * and per bar at offset 12, at 384 ticks per quarter. */
+#define TAVTUNE_REQUEST_METER 0x1
+
+/* Results of opening a score (C176); the binding maps them to its own codes. */
+#define TAVTUNE_OPEN_OK 0
+#define TAVTUNE_OPEN_NO_SCORE (-5)     /* no path given */
+#define TAVTUNE_OPEN_REJECTED (-4)     /* a known format, but the file is damaged or beyond the limits */
+#define TAVTUNE_OPEN_NO_MEMORY (-3)
+#define TAVTUNE_OPEN_UNKNOWN (-2)      /* neither a TvrXML nor a binary score */
+#define TAVTUNE_OPEN_READ_ERROR (-1)   /* the file cannot be read */
+
+/* Limits of a score the engine opens; a score beyond them is refused with
+ * TAVTUNE_OPEN_REJECTED, never cut. */
+#define TAVTUNE_MAX_STAVES 255
+#define TAVTUNE_MAX_VOICES 64 /* per stave */
+
+/* The voice of the tune-up (C124 and C125 with voice TAVTUNE_TUNE_UP_VOICE). */
+#define TAVTUNE_TUNE_UP_VOICE 0xFF
+
+/* "Not set" in a voice record: every byte field but panorama and
+ * transposition, which use TAVTUNE_UNSET_SIGNED. */
+#define TAVTUNE_UNSET 0xFF
+#define TAVTUNE_UNSET_SIGNED 0xBF
+
+#define TAVTUNE_STAVE_UTF8 0x01 /* tvStaveRecord.flags: the names are UTF-8 */
+
+#define TAVTUNE_NAME_BYTES 128 /* instrument, sound and device names, with their NUL */
+
+/* A stave of the open score (C145(stave); null past the last stave). The
+ * first present of the three names is the stave's name. Valid until the
+ * score is closed. */
+typedef struct tvStaveRecord {
+    int32_t stave;
+    uint8_t flags;      /* TAVTUNE_STAVE_UTF8 */
+    uint8_t voiceCount; /* voices that hold music */
+    uint8_t percussion; /* 1: a percussion stave */
+    uint8_t reserved;
+    const char* names[3]; /* full name, abbreviation, instrument; null when absent */
+} tvStaveRecord;
+
+/* A voice: answered by C131(stave, index) (valid until the score is closed;
+ * null past the last voice of the stave), filled by C124, written back by
+ * C125, and the per-voice settings handed to C176 as a chain linked by next.
+ * Fields C124 reads are preset by the caller to TAVTUNE_UNSET (panorama and
+ * transposition to TAVTUNE_UNSET_SIGNED); C125 and C176 change only the
+ * fields that are set. */
+typedef struct tvVoiceRecord {
+    struct tvVoiceRecord* next; /* C176: the next voice's settings, null for the last */
+    int32_t marker;             /* C131: 1 + the voice's running number; C124/C125: 0 */
+    uint32_t size;              /* sizeof(tvVoiceRecord) */
+    uint8_t stave;
+    uint8_t voice;       /* within the stave; TAVTUNE_TUNE_UP_VOICE the tune-up */
+    uint8_t sound;       /* program 0..127; 128 and above percussion */
+    uint8_t channel;     /* 0..15 */
+    uint8_t volume;      /* 0..127 */
+    uint8_t panorama;    /* signed offset from 64 */
+    uint8_t transposition; /* signed semitones */
+    uint8_t runningVoice;  /* the voice's number over the whole score */
+    const uint8_t* keyMap; /* C176: 128 percussion keys, key -> key played; null none */
+    char instrumentName[TAVTUNE_NAME_BYTES];
+    char soundName[TAVTUNE_NAME_BYTES];
+    char deviceName[TAVTUNE_NAME_BYTES];
+} tvVoiceRecord;
+
+/* The score's description (C143): the author, the keywords and the comment
+ * of a TvrXML score's information; empty texts where the score has none (a
+ * binary score has none). Valid until the score is closed. */
+typedef struct tvScoreDescription {
+    const char* texts[3];
+} tvScoreDescription;
+
+/* The notes of one voice (C146(stave, voice)): every note the score plays
+ * there, in time order, at 480 ticks per quarter; percussion notes carry the
+ * key the score names. Valid until the next C146 call or the score is closed. */
+typedef struct tvNote {
+    int32_t tick;
+    int32_t length;
+    uint8_t key;
+    uint8_t velocity;
+    uint8_t reserved[2];
+} tvNote;
+
+typedef struct tvNoteList {
+    int32_t count;
+    const tvNote* notes;
+} tvNoteList;
+
+/* A tempo point (C99(point, TAVTUNE_REQUEST_TEMPO_POINT) adds one; C100(point,
+ * i) fills point i). 88 bytes, packed to 4. */
+#define TAVTUNE_REQUEST_TEMPO_POINT 0x130
+#pragma pack(push, 4)
+typedef struct tvTempoPoint {
+    int32_t position;     /* 0: ticks at 480 per quarter */
+    int32_t reserved1[7]; /* 4 */
+    int32_t tag;          /* 32 */
+    int32_t reserved2;    /* 36 */
+    int32_t kind;         /* 40 */
+    int32_t reserved3[4]; /* 44 */
+    double tempo;         /* 60: beats per minute */
+    double factor;        /* 68: 1.0 */
+    double time;          /* 76: milliseconds from the start */
+    int32_t reserved4;    /* 84 */
+} tvTempoPoint;
+#pragma pack(pop)
+
+#ifdef __cplusplus
+static_assert(sizeof(tvTempoPoint) == 88, "tempo point size");
+static_assert(offsetof(tvTempoPoint, tempo) == 60 && offsetof(tvTempoPoint, time) == 76, "tempo point layout");
+#endif
+
 /* Every entry point once, as X(name, number), in order. */
 #define TAVTUNE_ENTRY_POINTS(X) \
     X(C00, 0) X(C01, 1) X(C02, 2) X(C03, 3) X(C04, 4) X(C05, 5) X(C06, 6) X(C07, 7) \

@@ -1,0 +1,37 @@
+// The work behind the exported entry points: entry<N> is entry point "C<N>".
+// The general form answers "not handled"; an entry point with work is an
+// explicit specialisation, declared here and defined in one of the
+// entries_*.cpp files.
+#pragma once
+
+#include "tavtune/tavtune.h"
+
+namespace tavtune {
+
+template <int N>
+tvWord entry(tvWord, tvWord, tvWord, tvWord, tvWord, tvWord) {
+    return TAVTUNE_NOT_HANDLED;
+}
+
+#define TAVTUNE_HANDLED_ENTRIES(X)                                                                     \
+    /* life, options and settings: entries_life.cpp */                                                \
+    X(105) X(106) X(112) X(122) X(186) X(170) X(178) X(130) X(136) X(63) X(92)                        \
+    /* the score and its staves and voices: entries_score.cpp */                                      \
+    X(176) X(101) X(41) X(143) X(145) X(131) X(146) X(124) X(125) X(87)                                \
+    /* time, tempo and rendering: entries_time.cpp */                                                 \
+    TAVTUNE_TIME_ENTRIES(X)
+
+// Filled in as the time entry points are built.
+#define TAVTUNE_TIME_ENTRIES(X)
+
+#define TAVTUNE_DECLARE_HANDLED(n) template <> tvWord entry<n>(tvWord, tvWord, tvWord, tvWord, tvWord, tvWord);
+TAVTUNE_HANDLED_ENTRIES(TAVTUNE_DECLARE_HANDLED)
+#undef TAVTUNE_DECLARE_HANDLED
+
+// Casts of the argument words.
+template <class T>
+T* pointerArg(tvWord word) {
+    return reinterpret_cast<T*>(word);
+}
+
+}  // namespace tavtune
