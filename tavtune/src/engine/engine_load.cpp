@@ -94,7 +94,9 @@ int loadBinary(const std::filesystem::path& path, std::unique_ptr<scoreconv::Pla
     auto score = std::make_unique<scoreconv::PlayScore>(480);
     const int rc = buildBinaryModelFile(path, *score);
     if (rc == scorecore::kErrCannotOpen) return TAVTUNE_OPEN_READ_ERROR;
-    if (rc != scorecore::kOk) return openCode(rc);
+    if (rc == scorecore::kErrOutOfMemory) return TAVTUNE_OPEN_NO_MEMORY;
+    // Its magic said binary score: whatever fails after it is a damaged one.
+    if (rc != scorecore::kOk) return TAVTUNE_OPEN_REJECTED;
     score->fnScanned = path.string();
     score->fnOriginal = path.string();
     description = {};
@@ -105,8 +107,10 @@ int loadBinary(const std::filesystem::path& path, std::unique_ptr<scoreconv::Pla
 }  // namespace
 
 bool sniffScoreKind(const std::filesystem::path& path, ScoreKind& kind, bool& readable) {
-    std::ifstream in(path, std::ios::binary);
-    readable = static_cast<bool>(in);
+    std::error_code ec;
+    std::ifstream in;
+    if (std::filesystem::is_regular_file(path, ec)) in.open(path, std::ios::binary);
+    readable = in.is_open();
     if (!readable) return false;
     std::array<char, 4> head{};
     in.read(head.data(), head.size());
