@@ -131,10 +131,33 @@ _Static_assert(offsetof(tvRequest, positionMs) == 44, "request record layout");
  *   C169(kind, iniPath, section)     writes the switches of kind into that INI section
  *   C168(kind, iniPath, section)     reads them from it; kind 7 (section 0): instrument tables
  *   C135(kind, 0)                    puts the switches of kind back to their defaults
+ * Playing (in real time, through the MIDI output the instrument table names:
+ * "MIDI: <device>"; "Default", "Microsoft MIDI Mapper" or a device this machine
+ * lacks play through the default output)
+ *   C89(resolution)                  plays from the play position; 0 also while it plays already.
+ *                                    While it plays, C176's window gets message with wParam
+ *                                    codeBase + 4 and lParam the position in ms, about every
+ *                                    tenth of a second; at the natural end codeBase + 7
+ *   C51(command)                     TAVTUNE_PLAYER_PAUSE, _RESUME, _STOP (position back to 0) or
+ *                                    _QUERY; answers the state afterwards (TAVTUNE_PLAYER_IDLE,
+ *                                    _PAUSED, _PLAYING)
+ *   C52()                            a playing score goes on from the play position (C93)
+ *   C61(masks)                       one byte per stave: 0 stave off, 1 every voice on,
+ *                                    0x80 | (1 << v) for each voice v on (voices 0..6)
+ *   C126()                           stops at once and silences the output; the position stays
  * Rendering
  *   C179(path)                       writes the score with its settings as a Standard MIDI File;
  *                                    nothing is left at path when it fails
  */
+
+/* Player commands (C51) and the states it answers. */
+#define TAVTUNE_PLAYER_PAUSE 0
+#define TAVTUNE_PLAYER_RESUME 1
+#define TAVTUNE_PLAYER_STOP 2
+#define TAVTUNE_PLAYER_QUERY 3
+#define TAVTUNE_PLAYER_IDLE 0
+#define TAVTUNE_PLAYER_PAUSED 5
+#define TAVTUNE_PLAYER_PLAYING 14
 
 /* Request code of the opening meter (C55): the ticks per beat at offset 8
  * and per bar at offset 12, at 384 ticks per quarter. */

@@ -46,6 +46,13 @@ struct StaveData {
     std::vector<tvVoiceRecord> voices;  // C131's answers, in voice order
 };
 
+// What the open score carries besides its model (its player): made and
+// ended with the score, and ended before the model goes.
+class ScoreExtension {
+public:
+    virtual ~ScoreExtension() = default;
+};
+
 class OpenScore {
 public:
     OpenScore(ScoreKind kind, std::filesystem::path path, std::unique_ptr<scoreconv::PlayScore> model);
@@ -86,6 +93,9 @@ public:
     std::vector<tvTempoPoint> tempoPoints;
     bool pointOpen = false;  // a point was added and not yet ended by C99(0, 0)
 
+    // The player of the score (entries_play.cpp); null until it first plays.
+    std::unique_ptr<ScoreExtension>& player() { return player_; }
+
 private:
     ScoreKind kind_;
     std::filesystem::path path_;
@@ -96,6 +106,7 @@ private:
     std::vector<tvNote> notes_;
     tvNoteList noteList_{};
     int transposition_ = 0;
+    std::unique_ptr<ScoreExtension> player_;  // last: it ends before the model
 };
 
 class Engine {

@@ -18,6 +18,8 @@ tvWord entry(tvWord, tvWord, tvWord, tvWord, tvWord, tvWord) {
     X(105) X(106) X(112) X(122) X(186) X(170) X(178) X(130) X(136) X(63) X(92)                        \
     /* the score and its staves and voices: entries_score.cpp */                                      \
     X(176) X(101) X(41) X(143) X(145) X(131) X(146) X(124) X(125) X(87)                                \
+    /* playing in real time: entries_play.cpp */                                                     \
+    X(89) X(51) X(52) X(61) X(126)                                                                    \
     /* time, tempo and rendering: entries_time.cpp */                                                 \
     TAVTUNE_TIME_ENTRIES(X)
 

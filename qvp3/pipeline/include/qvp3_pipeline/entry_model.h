@@ -6,6 +6,7 @@
 // engine; MIDI entries answer from the model.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,6 +25,7 @@ public:
     std::vector<std::vector<std::vector<scorecore::CScoreEvent>>> events;  // [stave][voice]
     std::vector<std::string> staveNames;                                   // scores
     std::string infoText;                                                  // scores: the engine's score information
+    std::vector<std::array<std::uint8_t, 128>> keyTables;                  // scores: per stave the keys it plays
     // The list of (stave, voice), made on demand; null for a negative index.
     std::vector<scorecore::CScoreEvent>* list(int stave, int voice);
     const std::vector<scorecore::CScoreEvent>* list(int stave, int voice) const;

@@ -137,6 +137,7 @@ struct ProjectEntry {
 
     // --- kind, state and times
     EntryKind kind = EntryKind::Unset;
+    std::int32_t sniffedKind = -1;  // what the file sniffer took the file for (13..16), -1 nothing
     std::int32_t entryState = 0;
     std::int32_t durationMs = 0;  // 0 unknown
     std::int32_t convertedMidiMs = 0;
