@@ -124,13 +124,21 @@ _Static_assert(offsetof(tvRequest, positionMs) == 44, "request record layout");
  *   C98(double* a, double* b, double* c)     at the play position: a the score's tempo,
  *                                    b the position in milliseconds, c the tempo played
  *   C97(const double* tempo, const double* factor)  plays at tempo x factor from now on
- *   C99(point, TAVTUNE_REQUEST_TEMPO_POINT)  adds a tempo point (-2 when it is refused)
- *   C99(0, 0)                        ends a point; C100(0, 0): the number of tempo points
+ *                                    (positions count the score as written, once through)
+ *   C99(point, TAVTUNE_REQUEST_TEMPO_POINT)  adds a tempo point, replacing one at the same
+ *                                    position; from there on the score plays at its tempo
+ *                                    (-2 for a tempo of 0 or less or a negative position)
+ *   C99(0, 0)                        ends a point; C100(0, 0): the number of tempo points,
+ *                                    at first the score's own tempo marks
  *   C100(point, i)                   fills tempo point i; -1 past the last
  * Play switches (kind 4 dynamics "ctDynamic", 2 articulation "ctArtic", 5 trills "ctTrills")
  *   C169(kind, iniPath, section)     writes the switches of kind into that INI section
  *   C168(kind, iniPath, section)     reads them from it; kind 7 (section 0): instrument tables
  *   C135(kind, 0)                    puts the switches of kind back to their defaults
+ *                                    Keys: "ctDynamic" fff .. ppp = velocity; "ctArtic" Staccato,
+ *                                    Staccatissimo, Tenuto, StrongAccent, NormalAccent, StrongBeat,
+ *                                    WeakBeat = "length percent,velocity"; "ctTrills" Speed.
+ *                                    Options 8 and 0x40 switch dynamics and articulation on
  * Playing (in real time, through the MIDI output the instrument table names:
  * "MIDI: <device>"; "Default", "Microsoft MIDI Mapper" or a device this machine
  * lacks play through the default output)
@@ -147,7 +155,9 @@ _Static_assert(offsetof(tvRequest, positionMs) == 44, "request record layout");
  *   C126()                           stops at once and silences the output; the position stays
  * Rendering
  *   C179(path)                       writes the score with its settings as a Standard MIDI File;
- *                                    nothing is left at path when it fails
+ *                                    nothing is left at path when it fails, an older file there
+ *                                    stays, and the score itself is never written over. C136's
+ *                                    window is sent its message with wParam 0 .. 100 (percent)
  */
 
 /* Player commands (C51) and the states it answers. */

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "engine/switches.h"
 #include "play/play_model.h"
 
 namespace tavtune {
@@ -195,6 +196,11 @@ void OpenScore::transpose(int semitones) {
     }
 }
 
+Engine::Engine()
+    : dynamics_(defaultSwitches(kSwitchDynamics)),
+      articulation_(defaultSwitches(kSwitchArticulation)),
+      trills_(defaultSwitches(kSwitchTrills)) {}
+
 Engine& Engine::instance() {
     static Engine engine;
     return engine;
@@ -228,6 +234,8 @@ int Engine::open(const char* path, platform::MessageTarget* window, platform::Me
         for (const tvVoiceRecord* r = voices; r != nullptr && guard < 65536; r = r->next, ++guard) {
             if (r->size == sizeof(tvVoiceRecord)) score->writeVoice(*r);
         }
+        applySwitches(*this, score->model());
+        applySwitchOptions(*this, score->model());
         score->window = window;
         score->message = message;
         score->codeBase = codeBase;

@@ -91,6 +91,7 @@ public:
     double positionMs = 0.0;
     double playedTempo = -1.0;  // C97; -1: the score's own
     std::vector<tvTempoPoint> tempoPoints;
+    bool pointsTaken = false;  // tempoPoints holds the score's own marks
     bool pointOpen = false;  // a point was added and not yet ended by C99(0, 0)
 
     // The player of the score (entries_play.cpp); null until it first plays.
@@ -112,6 +113,7 @@ private:
 class Engine {
 public:
     static Engine& instance();
+    Engine();
 
     // Opens path, replacing the open score only on success. TAVTUNE_OPEN_*.
     int open(const char* path, platform::MessageTarget* window, platform::MessageId message, int codeBase,

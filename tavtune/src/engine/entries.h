@@ -23,8 +23,7 @@ tvWord entry(tvWord, tvWord, tvWord, tvWord, tvWord, tvWord) {
     /* time, tempo and rendering: entries_time.cpp */                                                 \
     TAVTUNE_TIME_ENTRIES(X)
 
-// Filled in as the time entry points are built.
-#define TAVTUNE_TIME_ENTRIES(X)
+#define TAVTUNE_TIME_ENTRIES(X) X(94) X(55) X(93) X(98) X(97) X(99) X(100) X(179) X(169) X(168) X(135)
 
 #define TAVTUNE_DECLARE_HANDLED(n) template <> tvWord entry<n>(tvWord, tvWord, tvWord, tvWord, tvWord, tvWord);
 TAVTUNE_HANDLED_ENTRIES(TAVTUNE_DECLARE_HANDLED)

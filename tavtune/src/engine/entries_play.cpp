@@ -11,6 +11,7 @@
 #include "engine/engine.h"
 #include "engine/entries.h"
 #include "engine/player.h"
+#include "engine/switches.h"
 #include "platform/midi_devices.h"
 #include "play/play_proc.h"
 #include "scorecore/staff_voice_states.h"
@@ -75,6 +76,7 @@ int EnginePlayer::start(const std::string& table) {
     }
     if (!device_) return TAVTUNE_NOT_HANDLED;
     m.midiOut = device_.get();
+    applySwitchOptions(Engine::instance(), m);
     relayTarget_ = &relay_;
     m.setCallbackWindow(&relayTarget_, true);
     m.controls.setSeekTarget(static_cast<std::int64_t>(score_.positionMs * 10000.0));
