@@ -24,7 +24,8 @@ using platform::testing::TempFolder;
 const fs::path kProgramDir = QVP3_PROGRAM_DIR;
 const fs::path kPartialDir = QVP3_PARTIAL_ENGINE_DIR;
 // The entry points the partial engine has.
-const std::set<int> kPartialEntries = {0, 41, 105, 106, 112, 176, 186};
+const std::set<int> kPartialEntries = {0,  41, 55,  63,  92,  93,  98,  99,  100, 105, 106,
+                                       112, 131, 143, 145, 146, 168, 169, 176, 186};
 
 std::string entryName(int n) {
     char name[8];
@@ -42,6 +43,16 @@ bool stillLoaded(const fs::path& path) {
     if (handle == nullptr) return false;
     dlclose(handle);
     return true;
+}
+
+// The engine's synthesizer library brings in the OpenMP runtime, which keeps
+// memory of its start that LeakSanitizer no longer sees as held once the
+// runtime is unloaded with the engine. Tests that load our engine keep the
+// runtime loaded for the life of the test program, as a program that never
+// unloads it would.
+void keepEngineRuntimeLoaded() {
+    static void* const runtime = dlopen("libgomp.so.1", RTLD_NOW | RTLD_NODELETE);
+    (void)runtime;
 }
 
 // What a caller sees from a binding whose slots are all stubs.
@@ -157,6 +168,7 @@ TEST(TavtuneBinding, UnloadedBindingAnswersWithStubs) {
 }
 
 TEST(TavtuneBinding, OurEngineBindsEveryEntryPoint) {
+    keepEngineRuntimeLoaded();
     CTavtuneLib lib;
     ASSERT_EQ(lib.LoadTavtune(0, kProgramDir), kTavtuneOk) << lib.loadError();
     ASSERT_TRUE(lib.isLoaded());
@@ -176,6 +188,7 @@ TEST(TavtuneBinding, OurEngineBindsEveryEntryPoint) {
 }
 
 TEST(TavtuneBinding, OurEngineStartsAndStops) {
+    keepEngineRuntimeLoaded();
     CTavtuneLib lib;
     lib.Init(0, kProgramDir);
     EXPECT_TRUE(lib.isLoaded());
@@ -249,22 +262,24 @@ TEST(TavtuneBinding, LoadingHandsOverTheInstanceThenStartsTheEngine) {
     PartialEngineLog log{};
     CTavtuneLib lib;
     lib.Init(reinterpret_cast<tvWord>(&log), kPartialDir);
-    // C170, C92 and C122 are missing from this engine and answer through the stub.
-    EXPECT_EQ(calls(log), (std::vector<int>{112, 105, 186}));
+    // C170 and C122 are missing from this engine and answer through the stub.
+    EXPECT_EQ(calls(log), (std::vector<int>{112, 105, 92, 186}));
     EXPECT_EQ(log.args[0][0], reinterpret_cast<tvWord>(&log));
-    EXPECT_EQ(log.args[2][0], -2);
-    EXPECT_EQ(log.args[2][1], 1);
-    EXPECT_EQ(log.args[2][2], 0);
+    EXPECT_EQ(log.args[2][0], TAVTUNE_OPTION_OFF);
+    EXPECT_EQ(log.args[2][1], TAVTUNE_OPTION_OFF);
+    EXPECT_EQ(log.args[3][0], -2);
+    EXPECT_EQ(log.args[3][1], 1);
+    EXPECT_EQ(log.args[3][2], 0);
 
     lib.Release();
-    EXPECT_EQ(calls(log), (std::vector<int>{112, 105, 186, 41, 106}));
+    EXPECT_EQ(calls(log), (std::vector<int>{112, 105, 92, 186, 41, 106}));
     EXPECT_FALSE(lib.isLoaded());
     EXPECT_FALSE(stillLoaded(kPartialDir / kTavtuneLibraryName));
     expectEngineFailsEverywhere(lib);
 
     // Releasing again reaches no library.
     lib.Release();
-    EXPECT_EQ(log.count, 5);
+    EXPECT_EQ(log.count, 6);
 }
 
 TEST(TavtuneBinding, LoadingTwiceHoldsOneReference) {

@@ -11,17 +11,24 @@
 // at a time, and the engine's open score is process-wide state.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <span>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "platform/files.h"
 #include "platform/message_target.h"
 #include "tavtune/tavtune.h"
 
 namespace qvp3 {
+
+struct TuneSectionSet;
+struct TempoPoint;
 
 inline constexpr int kTavtuneEntryCount = TAVTUNE_ENTRY_COUNT;
 inline constexpr const char* kTavtuneLibraryName = "libtavtune.so";
@@ -48,6 +55,27 @@ inline constexpr int kTavtuneScoreRejected = -107;
 inline constexpr int kTavtuneOutOfMemory = -2;
 inline constexpr int kTavtuneUnknownFormat = -104;
 inline constexpr int kTavtuneEngineFailed = -100;  // also: the engine is missing, or answered something unknown
+// Results of the other operations: kTavtuneNoScore (-6) also when the engine
+// fails a request; kTavtuneOutOfMemory (-2); the counts answer kTavtuneNoCount.
+inline constexpr int kTavtuneNoCount = -1;
+inline constexpr int kTavtunePointRefused = -20;  // SetTempoCurve: the engine refused a point (its -2)
+
+// GetTempo without a position to go to first.
+inline constexpr std::int32_t kTavtuneNoPosition = -1;
+// Keys of CollectStaffKeys' table.
+inline constexpr int kTavtuneKeyCount = 128;
+using TavKeyTable = std::array<std::uint8_t, kTavtuneKeyCount>;
+// The labels GetScoreInfoText puts before the author, the keywords and the comment.
+using TavInfoLabels = std::array<std::string, 3>;
+
+// The play-switch sections of GetSections and PutSections: kind and INI section.
+struct TavSwitchSection {
+    int kind;
+    const char* section;
+};
+inline constexpr TavSwitchSection kTavSwitchSections[3] = {{4, "ctDynamic"}, {2, "ctArtic"}, {5, "ctTrills"}};
+// Prefix of their temporary INI file in the system temp folder.
+inline constexpr const char* kTavtuneTempPrefix = "qvt";
 
 // The binding's result of OpenScore for the engine's answer to C176.
 int tavOpenScoreResult(tvWord engineResult);
@@ -98,6 +126,87 @@ public:
     int OpenScore(const std::filesystem::path& path, tvWord argument);
     // Ends the open score (C101(0, 0, 0x40000000), C41) and clears the state.
     void CloseScore();
+
+    // --- the open score; each answers kTavtuneNoScore (the counts
+    // kTavtuneNoCount) while none is open --------------------------------
+
+    // The staves: C145(0), C145(1), ... up to the first null answer, at most
+    // TAVTUNE_MAX_STAVES; the number of staves.
+    int CountStaves() const;
+    // The voices of stave: C131(stave, 0), C131(stave, 1), ... up to a null
+    // answer, or up to and with a record whose marker is 0; the number of them.
+    int CountStaffItems(int stave) const;
+    // The score's description (C143) as "%s%s\n%s%s\n%s%s": each label followed
+    // by its text (author, keywords, comment; an absent text is empty).
+    // kTavtuneNoScore, text untouched, when the engine has no description.
+    int GetScoreInfoText(const TavInfoLabels& labels, std::string& text) const;
+    // The playing time (C55, TAVTUNE_REQUEST_PLAY_TIME) in milliseconds,
+    // rounded to the nearest, halves away from zero. kTavtuneNoScore, ms
+    // untouched, when the engine fails or answers no time that fits (below 0,
+    // beyond 32 bits, not a number).
+    int GetPlayTime(std::int32_t& ms) const;
+    // Bar and tick at positionMs (C55, TAVTUNE_REQUEST_POSITION), as
+    // tavPositionInfoFrom gives them. kTavtuneNoScore, info untouched, when
+    // the engine fails.
+    int GetPositionInfo(std::int32_t positionMs, TavPositionInfo& info) const;
+    // Moves the play position (C93, TAVTUNE_REQUEST_POSITION). With no score
+    // open, first prepareCurrentEntry (its failure is returned);
+    // kTavtuneNoScore without that hook, when it leaves no score open, or when
+    // the engine fails.
+    int SetPosition(std::int32_t positionMs);
+    // The tempo at the play position (C98), rounded as GetPlayTime: the tempo
+    // played when played is set, else the score's. With no score open, first
+    // opens currentEntryPath (OpenScore with argument 0; its failure is
+    // returned, kTavtuneNoScore without the hook or a path). A position other
+    // than kTavtuneNoPosition counts in tempoRequests and is gone to first
+    // (SetPosition; its failure is returned). kTavtuneNoScore, tempo
+    // untouched, when the engine fails.
+    int GetTempo(std::int32_t positionMs, std::int32_t& tempo, bool played);
+    // Hands a tempo curve to the engine: per point C99(point,
+    // TAVTUNE_REQUEST_TEMPO_POINT) and C99(0, 0), at the end C99(0, 0) once
+    // more, then enginePointCount = C100(0, 0) (-1 when the score was closed
+    // meanwhile). No points: 0 and no call. A point the engine refuses (-2)
+    // gives kTavtunePointRefused, another failure (of a point or of its end)
+    // kTavtuneNoScore; the list is then left unfinished.
+    int SetTempoCurve(std::span<const TempoPoint> points);
+    // enginePointCount = C100(0, 0), or -1 with no score open; returns it.
+    std::int32_t UpdateState();
+
+    // --- play switches and options ----------------------------------------
+
+    // Empties the set's three sections, has the engine write its play
+    // switches of kTavSwitchSections into a temporary INI file (C169) and
+    // reads them back whole into the set; when readOptions is set, then the
+    // option word (C63): 8 -> UseDynamic, 0x40 -> UseSwing, 0x20 -> UseTrills.
+    // kTavtuneNoScore when the file cannot be made or read, the engine fails
+    // a section or answers no option word; kTavtuneOutOfMemory. The file is
+    // gone afterwards. Needs no open score.
+    int GetSections(TuneSectionSet& set, bool readOptions) const;
+    // Nothing (0) when the set has no dynamics lines. Otherwise writes the
+    // three sections into a temporary INI file, hands each to the engine
+    // (C168; kTavtuneOutOfMemory when the file cannot be written) and sets the
+    // options from the switch bytes: 0x40 from UseSwing, 0x20 from UseTrills,
+    // 8 from UseDynamic. All three sections and options are handed over even
+    // when the engine refuses one; that gives kTavtuneNoScore. The file is
+    // gone afterwards. Needs no open score.
+    int PutSections(const TuneSectionSet& set) const;
+    // The notes of a stave's voice (voice -1: all its voices) as C146 gives
+    // them: each key marked 1 in keys (cleared first), or the notes appended
+    // to notes; either may be null. Keys pass unchanged, pitched and
+    // percussion alike (C146 answers the keys played); a key above 127 marks
+    // nothing. kTavtuneNoScore when the engine gives no list,
+    // kTavtuneOutOfMemory (notes then unchanged).
+    int CollectStaffKeys(int stave, int voice, TavKeyTable* keys, std::vector<tvNote>* notes) const;
+    // C63(), then C92(option, option) to switch it on or
+    // C92(option, TAVTUNE_OPTION_OFF) to switch it off.
+    void SetOption(std::uint32_t option, bool on) const;
+
+    // Set by the pipeline: prepares the current project entry for playing
+    // (the player's preparation, with 1), opening its score; 0 or a failure.
+    std::function<int()> prepareCurrentEntry;
+    // Set by the pipeline: the score file of the current project entry; empty
+    // for none.
+    std::function<std::filesystem::path()> currentEntryPath;
 
     // The main window, handed to the engine with every score opened.
     void setMainWindow(platform::MessageTarget* window) { mainWindow_ = window; }
