@@ -169,6 +169,26 @@ TEST(EngineScore, TranspositionReachesPitchedVoicesOnly) {
     EXPECT_EQ(call<87>(0), 0);
 }
 
+// A percussion stave's notes name its instruments; they come out as the keys
+// those instruments play, as the player plays them.
+TEST(EngineScore, PercussionNotesAreTheKeysTheirInstrumentsPlay) {
+    TvrxScore file(scoreconvData("walk_percussion.xml"));
+    EngineScore score(file.tvrx);
+    ASSERT_EQ(score.result(), TAVTUNE_OPEN_OK);
+    ASSERT_NE(reinterpret_cast<const tvStaveRecord*>(call<145>(0))->percussion, 0);
+    const scoreconv::PlayScore& m = Engine::instance().score()->model();
+    std::vector<int> played;
+    for (const scorecore::CScoreEvent& e : m.events.events(0, 0)) {
+        for (int h = 0; h < e.headCount; ++h) {
+            played.push_back(m.instruments.percussionKey(0, static_cast<int>((e.midi[static_cast<std::size_t>(h)] >> 8) & 0xFF)));
+        }
+    }
+    const std::vector<int> keys = keysOf(reinterpret_cast<const tvNoteList*>(call<146>(0, 0)));
+    ASSERT_FALSE(keys.empty());
+    EXPECT_EQ(keys, played);
+    for (int key : keys) EXPECT_LT(key, 128);
+}
+
 // Files that are no score, or a damaged one, are refused with a code and the
 // score open before stays open; nothing of a failed open is left.
 TEST(EngineScore, FilesThatAreNoScoreAreRefused) {

@@ -91,6 +91,7 @@ const tvNoteList* OpenScore::notes(int stave, int voice) {
     const scoreconv::PlayScore& m = *model_;
     if (stave < 0 || stave >= staveCount()) return &noteList_;
     const int voices = m.events.voiceCount(stave);
+    const bool percussion = m.instruments.isPercussionStaff(stave);
     for (int v = 0; v < voices; ++v) {
         if (voice >= 0 && v != voice) continue;
         for (const scorecore::CScoreEvent& e : m.events.events(stave, v)) {
@@ -102,7 +103,12 @@ const tvNoteList* OpenScore::notes(int stave, int voice) {
                 tvNote n{};
                 n.tick = e.start;
                 n.length = e.duration;
-                n.key = static_cast<std::uint8_t>((packed >> 8) & 0x7F);
+                // A percussion stave's notes name its instruments; the key is the one they play.
+                const auto written = static_cast<std::int32_t>((packed >> 8) & 0xFF);
+                const std::uint8_t key = percussion ? m.instruments.percussionKey(stave, written)
+                                                    : static_cast<std::uint8_t>(written & 0x7F);
+                if (key > 127) continue;
+                n.key = key;
                 n.velocity = static_cast<std::uint8_t>((packed >> 16) & 0x7F);
                 notes_.push_back(n);
             }
