@@ -120,7 +120,7 @@ TEST(EngineTime, TempoPointsAreCountedReadAndPlayed) {
     tvTempoPoint first{};
     ASSERT_EQ(call<100>(reinterpret_cast<tvWord>(&first), 0), 0);
     EXPECT_EQ(first.position, 0);
-    EXPECT_GT(first.tempo, 0.0);
+    EXPECT_GT(double(first.tempo), 0.0);  // a packed field: by value
     const double before = playTimeMs();
 
     tvTempoPoint slower{};
@@ -129,11 +129,13 @@ TEST(EngineTime, TempoPointsAreCountedReadAndPlayed) {
     slower.factor = 1.0;
     ASSERT_EQ(call<99>(reinterpret_cast<tvWord>(&slower), TAVTUNE_REQUEST_TEMPO_POINT), 0);
     ASSERT_EQ(call<99>(0, 0), 0);
-    EXPECT_EQ(call<100>(0, 0), own) << "a point at a position replaces the one there";
+    EXPECT_EQ(call<100>(0, 0), own) << "the list is in force once it ends";
     tvTempoPoint late = slower;
-    late.position = 1 << 20;
+    late.position = 1 << 20;  // after the score's end: counted, not played
     ASSERT_EQ(call<99>(reinterpret_cast<tvWord>(&late), TAVTUNE_REQUEST_TEMPO_POINT), 0);
-    EXPECT_EQ(call<100>(0, 0), own + 1);
+    ASSERT_EQ(call<99>(0, 0), 0);
+    ASSERT_EQ(call<99>(0, 0), 0);
+    EXPECT_EQ(call<100>(0, 0), own + 2) << "the count grows by what was handed over";
     EXPECT_GT(playTimeMs(), before * 1.2) << "the score plays slower from the first point on";
 
     tvTempoPoint bad = slower;
@@ -142,7 +144,7 @@ TEST(EngineTime, TempoPointsAreCountedReadAndPlayed) {
     bad = slower;
     bad.position = -1;
     EXPECT_EQ(call<99>(reinterpret_cast<tvWord>(&bad), TAVTUNE_REQUEST_TEMPO_POINT), -2);
-    EXPECT_EQ(call<100>(reinterpret_cast<tvWord>(&first), own + 1), TAVTUNE_NOT_HANDLED);
+    EXPECT_EQ(call<100>(reinterpret_cast<tvWord>(&first), own + 2), TAVTUNE_NOT_HANDLED);
     EXPECT_EQ(call<100>(reinterpret_cast<tvWord>(&first), -1), TAVTUNE_NOT_HANDLED);
 }
 

@@ -48,8 +48,8 @@ int toTvrx(const fs::path& source, const fs::path& target) {
     params.targetPath = to.c_str();
     params.result = &result;
     mxmlConvertProc(&params);
-    vxmlDestroyFile(&vxml);
-    mxmlDestroyFile(&file);
+    vxmlFreeFile(&vxml);
+    mxmlFreeFile(&file);
     return result;
 }
 

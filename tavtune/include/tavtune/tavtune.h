@@ -114,31 +114,72 @@ _Static_assert(offsetof(tvRequest, positionMs) == 44, "request record layout");
  *   C146(stave, voice)               tvNoteList* (voice -1: all voices of the stave)
  *   C124(record, -1), C125(record, -1)  read / write a voice's settings
  *   C87(semitones)                   transposes the whole score (percussion stays)
- * Time
- *   C94(request, size)               zeroes a request record of size bytes
- *   C55(request, code)               TAVTUNE_REQUEST_PLAY_TIME: playTimeMs;
+ * Time (C94 needs no open score; the other entry points here do)
+ *   C94(request, size)               zeroes a request record of size bytes (1 .. 4096)
+ *   C55(request, code)               TAVTUNE_REQUEST_PLAY_TIME: playTimeMs, as the player plays
+ *                                    the score (repeats played; -1 while the player holds it);
  *                                    TAVTUNE_REQUEST_POSITION: for positionMs, result the
- *                                    bar (from 1), result2 the tick (480 per quarter);
- *                                    TAVTUNE_REQUEST_METER: the opening meter
- *   C93(request, TAVTUNE_REQUEST_POSITION)   moves the play position to positionMs
- *   C98(double* a, double* b, double* c)     at the play position: a the score's tempo,
- *                                    b the position in milliseconds, c the tempo played
- *   C97(const double* tempo, const double* factor)  plays at tempo x factor from now on
- *                                    (positions count the score as written, once through)
- *   C99(point, TAVTUNE_REQUEST_TEMPO_POINT)  adds a tempo point, replacing one at the same
- *                                    position; from there on the score plays at its tempo
- *                                    (-2 for a tempo of 0 or less or a negative position)
- *   C99(0, 0)                        ends a point; C100(0, 0): the number of tempo points,
- *                                    at first the score's own tempo marks
- *   C100(point, i)                   fills tempo point i; -1 past the last
- * Play switches (kind 4 dynamics "ctDynamic", 2 articulation "ctArtic", 5 trills "ctTrills")
- *   C169(kind, iniPath, section)     writes the switches of kind into that INI section
- *   C168(kind, iniPath, section)     reads them from it; kind 7 (section 0): instrument tables
+ *                                    bar (from 1), result2 the tick (480 per quarter, from the
+ *                                    first full bar); inside an upbeat bar 0 and a tick below 0.
+ *                                    TAVTUNE_REQUEST_METER: the opening meter.
+ *                                    Times and positions are walked through the score as it is
+ *                                    written, once: repeats are not played again, so a time in
+ *                                    a repeated pass falls that much further on, and a time past
+ *                                    the last mark goes on at the last tempo and meter (a binary
+ *                                    score comes with its repeats unrolled). Time 0 is where the
+ *                                    music begins (an upbeat's first note)
+ *   C93(request, TAVTUNE_REQUEST_POSITION)   moves the play position to positionMs, kept
+ *                                    within 0 .. the play time (only 0 bounds it while the
+ *                                    real-time player holds the score)
+ *   C98(double* a, double* b, double* c)     at the play position: a the tempo the score's
+ *                                    marks and the tempo points give, b the position in
+ *                                    milliseconds, c the tempo played (whole beats per minute)
+ *   C97(const double* tempo, const double* factor)  plays at tempo x factor from the play
+ *                                    position on: every tempo of the score (its marks and the
+ *                                    tempo points) plays offset by tempo x factor minus C98's a
+ *                                    there, so the score's tempo changes and the curve keep
+ *                                    their steps (within 10 .. 720, widened to hold tempo x
+ *                                    factor); a product of 0 or less is refused. The play
+ *                                    position keeps its place in the score (C98's b follows)
+ *   C99(point, TAVTUNE_REQUEST_TEMPO_POINT)  adds a point (tempo x factor; a factor of 0 or
+ *                                    less counts as 1) to the list being handed over; -2 for a
+ *                                    tempo of 0 or less, a negative position or a 16385th point,
+ *                                    which also drops the unfinished list (the one in force stays)
+ *   C99(0, 0)                        ends the point; with no point open it ends the list, which
+ *                                    then replaces the list handed over before
+ *   C100(0, 0)                       the number of tempo points: the score's own tempo marks
+ *                                    (kind 0, tag 0) and the handed-over list in force, so it
+ *                                    grows by what was handed over
+ *   C100(point, i)                   fills tempo point i, in position order (own marks first at a
+ *                                    position; a mark in an upbeat at 0), time its milliseconds
+ *                                    as the score plays now; -1 past the last.
+ *                                    A handed-over point plays as a tempo mark (whole beats per
+ *                                    minute) from its position on until the next mark, own or
+ *                                    handed; at an own mark's position the point holds. A point
+ *                                    after the score's end is counted but not played (the score
+ *                                    would play on to it). Playing, play times and renders
+ *                                    follow the points in force
+ * Play switches (kind 4 dynamics "ctDynamic", 2 articulation "ctArtic", 5 trills "ctTrills";
+ * they need no open score and outlive it)
+ *   C169(kind, iniPath, section)     writes the switches of kind into that INI section (the rest
+ *                                    of the file stays; its encoding is kept)
+ *   C168(kind, iniPath, section)     reads them from it: known keys (without case) with valid
+ *                                    numbers are taken (brought into range), others passed over;
+ *                                    -1 when the file or section cannot be read. They apply to
+ *                                    the open score and to every later one.
+ *                                    C168(7, iniPath, 0): records the instrument-table INI; 0 when
+ *                                    it reads
  *   C135(kind, 0)                    puts the switches of kind back to their defaults
- *                                    Keys: "ctDynamic" fff .. ppp = velocity; "ctArtic" Staccato,
+ *                                    Keys: "ctDynamic" fff .. ppp = velocity 1..127 (defaults
+ *                                    127 110 90 74 62 44 22 10); "ctArtic" Staccato,
  *                                    Staccatissimo, Tenuto, StrongAccent, NormalAccent, StrongBeat,
- *                                    WeakBeat = "length percent,velocity"; "ctTrills" Speed.
- *                                    Options 8 and 0x40 switch dynamics and articulation on
+ *                                    WeakBeat = "length percent,velocity" (-100..100; the first
+ *                                    three raise the velocity by -100..127 percent, the others set
+ *                                    it 0..127, 0 the note's own); "ctTrills" Speed = notes per
+ *                                    quarter 1..64 (8), kept and handed back: the player plays a
+ *                                    trill's main note. Options TAVTUNE_OPTION_DYNAMICS and
+ *                                    TAVTUNE_OPTION_ARTICULATION switch dynamics and articulation
+ *                                    on for playing and rendering; TAVTUNE_OPTION_TRILLS is kept
  * Playing (in real time, through the MIDI output the instrument table names:
  * "MIDI: <device>"; "Default", "Microsoft MIDI Mapper" or a device this machine
  * lacks play through the default output)
@@ -154,10 +195,15 @@ _Static_assert(offsetof(tvRequest, positionMs) == 44, "request record layout");
  *                                    0x80 | (1 << v) for each voice v on (voices 0..6)
  *   C126()                           stops at once and silences the output; the position stays
  * Rendering
- *   C179(path)                       writes the score with its settings as a Standard MIDI File;
- *                                    nothing is left at path when it fails, an older file there
- *                                    stays, and the score itself is never written over. C136's
- *                                    window is sent its message with wParam 0 .. 100 (percent)
+ *   C179(path)                       writes the score with its settings (voice settings,
+ *                                    transposition, C97's tempo, the tempo points, switches and
+ *                                    options) as a Standard MIDI File: rendered into a file beside
+ *                                    path and renamed over path only when complete, so nothing is
+ *                                    left at path when it fails and an older file there stays; a
+ *                                    path that is the open score itself is refused. Answers 0, or
+ *                                    below 0. C136's window is posted its message with wParam the
+ *                                    percent done (0 at the start, on with the music rendered,
+ *                                    100 once the file is in place) and lParam 0
  */
 
 /* Player commands (C51) and the states it answers. */

@@ -89,9 +89,9 @@ public:
 
     // --- time, kept by the time entry points
     double positionMs = 0.0;
-    double playedTempo = -1.0;  // C97; -1: the score's own
-    std::vector<tvTempoPoint> tempoPoints;
-    bool pointsTaken = false;  // tempoPoints holds the score's own marks
+    double playedTempo = -1.0;  // C97's tempo x factor; -1: the score's own
+    std::vector<tvTempoPoint> tempoPoints;    // the handed-over list in force (time_map.cpp)
+    std::vector<tvTempoPoint> pendingPoints;  // the list being handed over, in force once it ends
     bool pointOpen = false;  // a point was added and not yet ended by C99(0, 0)
 
     // The player of the score (entries_play.cpp); null until it first plays.

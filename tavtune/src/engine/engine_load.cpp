@@ -85,6 +85,9 @@ int loadTvrxml(const std::filesystem::path& path, std::unique_ptr<scoreconv::Pla
     // The model stands for the ".tvrx": a render over it is refused, as over any loaded score.
     file->fnScanned = path.string();
     file->fnOriginal = path.string();
+    // The stop word above lives on this call's stack: the model must not keep
+    // its address, or every later pass reads a stale word as a stop request.
+    file->signal = nullptr;
     model = std::move(file);
     return TAVTUNE_OPEN_OK;
 }

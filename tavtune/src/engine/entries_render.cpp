@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -12,8 +13,10 @@
 #include "engine/engine.h"
 #include "engine/entries.h"
 #include "engine/switches.h"
+#include "engine/time_map.h"
 #include "platform/ini_file.h"
 #include "play/play_proc.h"
+#include "play/render_output.h"
 
 namespace tavtune {
 namespace {
@@ -21,14 +24,18 @@ namespace {
 using Lock = std::lock_guard<std::recursive_mutex>;
 namespace fs = std::filesystem;
 
-// Turns the player's progress reports into percent messages to the host.
+// Turns the player's progress reports (the seconds of music rendered) into
+// percent messages posted to the host: 0 at the start, then as the render
+// moves through the play time (at most 99), 100 once the file is in place.
 class ProgressRelay : public platform::MessageTarget {
 public:
-    ProgressRelay(platform::MessageTarget* host, platform::MessageId message) : host_(host), message_(message) {}
+    ProgressRelay(platform::MessageTarget* host, platform::MessageId message, double playTimeMs)
+        : host_(host), message_(message), playTimeMs_(playTimeMs) {}
     bool post(platform::MessageId msg, platform::WParam wParam, platform::LParam lParam) override {
-        if (msg != platform::WM_MXML_PROGRESS) return true;
-        if (wParam == scoreconv::kProgressTotal) total_ = lParam;
-        if (wParam == scoreconv::kProgressDone && total_ > 0) percent(static_cast<int>(lParam * 100 / total_));
+        if (msg == platform::WM_MXML_PROGRESS && wParam == scoreconv::kProgressSeconds && playTimeMs_ > 0.0) {
+            const double done = static_cast<double>(lParam) * 1000.0 * 100.0 / playTimeMs_;
+            percent(static_cast<int>(std::clamp(done, 0.0, 99.0)));
+        }
         return true;
     }
     platform::LResult send(platform::MessageId msg, platform::WParam wParam, platform::LParam lParam) override {
@@ -38,13 +45,13 @@ public:
         value = std::clamp(value, 0, 100);
         if (host_ == nullptr || value <= last_) return;
         last_ = value;
-        host_->send(message_, static_cast<platform::WParam>(value), 0);
+        host_->post(message_, static_cast<platform::WParam>(value), 0);
     }
 
 private:
     platform::MessageTarget* host_;
     platform::MessageId message_;
-    platform::LParam total_ = 0;
+    double playTimeMs_;
     int last_ = -1;
 };
 
@@ -60,18 +67,21 @@ fs::path scratchBeside(const fs::path& target) {
 int render(OpenScore& score, const fs::path& target, Engine& e) {
     scoreconv::PlayScore& m = score.model();
     if (m.worker.running()) return TAVTUNE_NOT_HANDLED;
-    // Never over the score itself.
+    // Never over the score itself, under whatever name.
     std::error_code ec;
-    if (fs::exists(target, ec) && fs::equivalent(target, score.path(), ec)) return TAVTUNE_NOT_HANDLED;
+    if (scoreconv::renderTargetIsSource(m, target) || (fs::exists(target, ec) && fs::equivalent(target, score.path(), ec))) {
+        return TAVTUNE_NOT_HANDLED;
+    }
     const fs::path scratch = scratchBeside(target);
     if (scratch.empty()) return TAVTUNE_NOT_HANDLED;
 
-    ProgressRelay relay(e.progressWindow, e.progressMessage);
+    ProgressRelay relay(e.progressWindow, e.progressMessage, scorePlayTimeMs(score));
     platform::MessageTarget* relayTarget = &relay;
     platform::MessageTarget** savedWindow = m.progressWindow;
     const std::uint8_t savedPosted = m.progressPosted;
     m.setCallbackWindow(&relayTarget, false);
     relay.percent(0);
+    applySwitches(e, m);
     applySwitchOptions(e, m);
     int result = 0;
     int state = 0;
@@ -140,7 +150,7 @@ tvWord entry<168>(tvWord kind, tvWord path, tvWord section, tvWord, tvWord, tvWo
     }
     const char* name = pointerArg<const char>(section);
     if (name == nullptr || !isSwitchKind(static_cast<int>(kind)) || !ini.hasSection(name)) return TAVTUNE_NOT_HANDLED;
-    e.switches(static_cast<int>(kind)) = ini.readSection(name);
+    takeSwitches(e, static_cast<int>(kind), ini.readSection(name));
     if (OpenScore* s = e.score()) applySwitches(e, s->model());
     return 0;
 }

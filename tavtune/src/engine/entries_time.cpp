@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "engine/engine.h"
@@ -20,7 +21,18 @@ using Lock = std::lock_guard<std::recursive_mutex>;
 constexpr tvWord kRefused = -2;
 constexpr int kMeterTicksPerQuarter = 384;
 
+constexpr std::size_t kMaxTempoPoints = 16384;  // in one list
+
 OpenScore* openScore() { return Engine::instance().score(); }
+
+// A change of the tempos keeps the play position where it is in the score:
+// its time becomes that of the same tick at the new tempos.
+template <class Change>
+void keepingThePlace(OpenScore& s, Change&& change) {
+    const std::int64_t tick = TimeMap(s).tickAt(s.positionMs);
+    change();
+    if (s.positionMs > 0.0) s.positionMs = TimeMap(s).msAt(tick);
+}
 
 }  // namespace
 
@@ -28,6 +40,7 @@ OpenScore* openScore() { return Engine::instance().score(); }
 template <>
 tvWord entry<94>(tvWord request, tvWord size, tvWord, tvWord, tvWord, tvWord) {
     void* record = pointerArg<void>(request);
+    Lock lock(Engine::instance().mutex);
     if (record == nullptr || size <= 0 || size > 4096) return TAVTUNE_NOT_HANDLED;
     std::memset(record, 0, static_cast<std::size_t>(size));
     return 0;
@@ -70,17 +83,20 @@ tvWord entry<55>(tvWord request, tvWord code, tvWord, tvWord, tvWord, tvWord) {
     }
 }
 
-// C93(request, TAVTUNE_REQUEST_POSITION): the play position.
+// C93(request, TAVTUNE_REQUEST_POSITION): the play position, within the play time.
 template <>
 tvWord entry<93>(tvWord request, tvWord code, tvWord, tvWord, tvWord, tvWord) {
     const auto* r = pointerArg<const tvRequest>(request);
     Lock lock(Engine::instance().mutex);
     OpenScore* s = openScore();
-    if (s == nullptr || r == nullptr || code != TAVTUNE_REQUEST_POSITION || !std::isfinite(r->positionMs)) {
-        return TAVTUNE_NOT_HANDLED;
-    }
+    if (s == nullptr || r == nullptr || code != TAVTUNE_REQUEST_POSITION) return TAVTUNE_NOT_HANDLED;
+    const double wanted = r->positionMs;  // a packed field: read by value, never bound to a reference
+    if (!std::isfinite(wanted)) return TAVTUNE_NOT_HANDLED;
+    // While the real-time player holds the score its time cannot be measured:
+    // then only the start bounds the position.
     const double end = scorePlayTimeMs(*s);
-    s->positionMs = std::clamp(r->positionMs, 0.0, std::max(end, 0.0));
+    s->positionMs = std::max(wanted, 0.0);
+    if (end >= 0.0) s->positionMs = std::min(s->positionMs, end);
     return 0;
 }
 
@@ -94,13 +110,14 @@ tvWord entry<98>(tvWord a, tvWord b, tvWord c, tvWord, tvWord, tvWord) {
     OpenScore* s = openScore();
     if (s == nullptr || written == nullptr || position == nullptr || played == nullptr) return TAVTUNE_NOT_HANDLED;
     const TimeMap map(*s);
-    *written = map.writtenTempoAt(map.tickAt(s->positionMs));
+    const std::int64_t tick = map.tickAt(s->positionMs);
+    *written = map.writtenTempoAt(tick);
     *position = s->positionMs;
-    *played = s->playedTempo > 0.0 ? s->playedTempo : *written;
+    *played = map.playedTempoAt(tick);
     return 0;
 }
 
-// C97(tempo, factor): the score plays at tempo x factor from now on.
+// C97(tempo, factor): the score plays at tempo x factor from the play position on.
 template <>
 tvWord entry<97>(tvWord tempo, tvWord factor, tvWord, tvWord, tvWord, tvWord) {
     const auto* t = pointerArg<const double>(tempo);
@@ -110,32 +127,57 @@ tvWord entry<97>(tvWord tempo, tvWord factor, tvWord, tvWord, tvWord, tvWord) {
     if (s == nullptr || t == nullptr || f == nullptr) return TAVTUNE_NOT_HANDLED;
     const double value = *t * *f;
     if (!std::isfinite(value) || value <= 0.0) return TAVTUNE_NOT_HANDLED;
-    s->playedTempo = std::clamp(value, 1.0, 10000.0);
-    scoreconv::CTempoSettings rule = s->model().controls.tempo();
-    rule.TempoMode = 0;
-    rule.TempoAbs = static_cast<std::int32_t>(std::lround(s->playedTempo));
-    rule.low = std::min(rule.low, rule.TempoAbs);
-    rule.high = std::max(rule.high, rule.TempoAbs);
-    s->model().controls.setTempo(rule);
-    s->model().controls.addPlayConditions(scoreconv::kCondTempoRule);
+    keepingThePlace(*s, [&] {
+        const TimeMap map(*s);
+        const double written = map.writtenTempoAt(map.tickAt(s->positionMs));
+        s->playedTempo = std::clamp(value, 1.0, 10000.0);
+        const auto target = static_cast<std::int32_t>(std::lround(s->playedTempo));
+        // The library's rule of a tempo that follows the score: its tempos plus
+        // an offset, within a range that holds the tempo asked for.
+        scoreconv::CTempoSettings rule;
+        rule.TempoMode = 1;
+        rule.TempoAdd = target - static_cast<std::int32_t>(std::lround(written));
+        rule.low = std::min(rule.low, target);
+        rule.high = std::max(rule.high, target);
+        s->model().controls.setTempo(rule);
+        s->model().controls.addPlayConditions(scoreconv::kCondTempoRule);
+    });
     return 0;
 }
 
-// C99(point, TAVTUNE_REQUEST_TEMPO_POINT) adds a tempo point; C99(0, 0) ends it.
+// C99(point, TAVTUNE_REQUEST_TEMPO_POINT) adds a point to the list being
+// handed over; C99(0, 0) ends the point, and with no point open ends the list.
 template <>
 tvWord entry<99>(tvWord point, tvWord code, tvWord, tvWord, tvWord, tvWord) {
     Lock lock(Engine::instance().mutex);
     OpenScore* s = openScore();
     if (s == nullptr) return TAVTUNE_NOT_HANDLED;
     if (point == 0 && code == 0) {
-        s->pointOpen = false;
-        return 0;
+        if (s->pointOpen) {
+            s->pointOpen = false;
+            return 0;
+        }
+        if (s->pendingPoints.empty()) return 0;
+        bool taken = false;
+        keepingThePlace(*s, [&] { taken = commitTempoPoints(*s); });
+        return taken ? 0 : TAVTUNE_NOT_HANDLED;
     }
     const auto* p = pointerArg<const tvTempoPoint>(point);
     if (p == nullptr || code != TAVTUNE_REQUEST_TEMPO_POINT) return TAVTUNE_NOT_HANDLED;
-    const double tempo = p->tempo * (p->factor > 0.0 ? p->factor : 1.0);
-    if (!std::isfinite(tempo) || tempo <= 0.0 || p->position < 0) return kRefused;
-    return addTempoPoint(*s, *p, tempo) ? 0 : kRefused;
+    // A refused point drops the unfinished list; the list in force stays.
+    const auto refuse = [s] {
+        s->pendingPoints.clear();
+        s->pointOpen = false;
+        return kRefused;
+    };
+    if (!tempoPointAcceptable(*p) || s->pendingPoints.size() >= kMaxTempoPoints) return refuse();
+    try {
+        s->pendingPoints.push_back(*p);
+    } catch (const std::bad_alloc&) {
+        return refuse();
+    }
+    s->pointOpen = true;
+    return 0;
 }
 
 // C100(0, 0): the number of tempo points; C100(point, i): point i.
@@ -144,11 +186,10 @@ tvWord entry<100>(tvWord point, tvWord index, tvWord, tvWord, tvWord, tvWord) {
     Lock lock(Engine::instance().mutex);
     OpenScore* s = openScore();
     if (s == nullptr) return TAVTUNE_NOT_HANDLED;
-    const std::vector<tvTempoPoint>& points = tempoPointsOf(*s);
-    if (point == 0) return static_cast<tvWord>(points.size());
-    auto* out = pointerArg<tvTempoPoint>(point);
-    if (index < 0 || static_cast<std::size_t>(index) >= points.size()) return TAVTUNE_NOT_HANDLED;
-    *out = points[static_cast<std::size_t>(index)];
+    if (point == 0) return static_cast<tvWord>(tempoPointCount(*s));
+    tvTempoPoint found{};
+    if (index < 0 || !tempoPointAt(*s, static_cast<std::size_t>(index), found)) return TAVTUNE_NOT_HANDLED;
+    *pointerArg<tvTempoPoint>(point) = found;
     return 0;
 }
 

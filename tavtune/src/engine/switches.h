@@ -13,6 +13,11 @@ namespace tavtune {
 
 bool isSwitchKind(int kind);
 SwitchLines defaultSwitches(int kind);
+// Takes the known keys with valid values of lines read from an INI section
+// into the engine's switches of kind (a key compares without case); every
+// other key keeps its value, so the engine always holds the whole set. The
+// number of values taken.
+int takeSwitches(Engine& engine, int kind, const SwitchLines& lines);
 // The switches into the model's tables; lines that name no switch or hold no
 // number are passed over.
 void applySwitches(Engine& engine, scoreconv::PlayScore& model);
