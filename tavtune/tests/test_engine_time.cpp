@@ -720,4 +720,21 @@ TEST_F(EngineTimeTest, ATempoOf0AnEmptyScoreAndOddRecordsDivideByNothing) {
     EXPECT_EQ(call<94>(0, TAVTUNE_REQUEST_SIZE), TAVTUNE_NOT_HANDLED);
 }
 
+// Without an open score the time entry points answer "none"; zeroing a record needs none.
+TEST(EngineTime, WithoutAScoreTimeAnswersNone) {
+    call<101>(0, 0, 0x40000000);
+    tvRequest r{};
+    tvTempoPoint p{};
+    double a = 0, b = 0, c = 0;
+    EXPECT_EQ(call<55>(reinterpret_cast<tvWord>(&r), TAVTUNE_REQUEST_PLAY_TIME), TAVTUNE_NOT_HANDLED);
+    EXPECT_EQ(call<93>(reinterpret_cast<tvWord>(&r), TAVTUNE_REQUEST_POSITION), TAVTUNE_NOT_HANDLED);
+    EXPECT_EQ(call<98>(reinterpret_cast<tvWord>(&a), reinterpret_cast<tvWord>(&b), reinterpret_cast<tvWord>(&c)),
+              TAVTUNE_NOT_HANDLED);
+    EXPECT_EQ(call<99>(reinterpret_cast<tvWord>(&p), TAVTUNE_REQUEST_TEMPO_POINT), TAVTUNE_NOT_HANDLED);
+    EXPECT_EQ(call<100>(0, 0), TAVTUNE_NOT_HANDLED);
+    EXPECT_EQ(call<179>(reinterpret_cast<tvWord>("/tmp/x.mid")), TAVTUNE_NOT_HANDLED);
+    EXPECT_EQ(call<94>(reinterpret_cast<tvWord>(&r), sizeof r), 0) << "zeroing a record needs no score";
+    EXPECT_EQ(call<94>(reinterpret_cast<tvWord>(&r), 0), TAVTUNE_NOT_HANDLED);
+}
+
 }  // namespace

@@ -16,6 +16,7 @@
 
 #include "../../../scoreconv/tests/mido_support.h"
 #include "../../../scorecore/tests/bin_bytes.h"
+#include "engine_runtime.h"
 #include "platform_testing/file_bytes.h"
 #include "platform_testing/temp_folder.h"
 #include "qvp3_pipeline/entry_model.h"
@@ -86,6 +87,7 @@ std::string midiFile() {
 
 struct Fixture {
     Fixture() {
+        testing::keepEngineRuntimeLoaded();
         engine.Init(0, kProgramDir);
         project.data.ProjectFolder = dir.path();
     }

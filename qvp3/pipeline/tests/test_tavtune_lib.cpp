@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine_runtime.h"
 #include "partial_engine.h"
 #include "platform/message_target.h"
 #include "platform_testing/file_bytes.h"
@@ -45,15 +46,7 @@ bool stillLoaded(const fs::path& path) {
     return true;
 }
 
-// The engine's synthesizer library brings in the OpenMP runtime, which keeps
-// memory of its start that LeakSanitizer no longer sees as held once the
-// runtime is unloaded with the engine. Tests that load our engine keep the
-// runtime loaded for the life of the test program, as a program that never
-// unloads it would.
-void keepEngineRuntimeLoaded() {
-    static void* const runtime = dlopen("libgomp.so.1", RTLD_NOW | RTLD_NODELETE);
-    (void)runtime;
-}
+using testing::keepEngineRuntimeLoaded;
 
 // What a caller sees from a binding whose slots are all stubs.
 void expectEngineFailsEverywhere(const CTavtuneLib& lib) {

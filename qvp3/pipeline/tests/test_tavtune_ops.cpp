@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "engine_runtime.h"
 #include "partial_engine.h"
 #include "platform/ini_file.h"
 #include "platform_testing/temp_folder.h"
@@ -917,15 +918,7 @@ std::set<int> markedKeys(const TavKeyTable& keys) {
     return out;
 }
 
-// The engine's synthesizer library brings in the OpenMP runtime, which keeps
-// memory of its start that LeakSanitizer no longer sees as held once the
-// runtime is unloaded with the engine. Tests that load our engine keep the
-// runtime loaded for the life of the test program, as a program that never
-// unloads it would.
-void keepEngineRuntimeLoaded() {
-    static void* const runtime = dlopen("libgomp.so.1", RTLD_NOW | RTLD_NODELETE);
-    (void)runtime;
-}
+using testing::keepEngineRuntimeLoaded;
 
 struct EngineScore {
     explicit EngineScore(const fs::path& musicXml) : tvrx(dir.path() / "score.tvrx") {
