@@ -16,7 +16,7 @@
 
 #include "../../../scoreconv/tests/mido_support.h"
 #include "../../../scorecore/tests/bin_bytes.h"
-#include "engine_runtime.h"
+#include "engine_test_support.h"
 #include "platform_testing/file_bytes.h"
 #include "platform_testing/temp_folder.h"
 #include "qvp3_pipeline/entry_model.h"
@@ -35,24 +35,7 @@ const fs::path kProgramDir = QVP3_PROGRAM_DIR;
 
 fs::path sharedScore(const std::string& name) { return fs::path(QVP3_SHARED_TESTDATA_DIR) / "musicxml" / name; }
 
-// MusicXML to ".tvrx" through the score library's C interface.
-int toTvrx(const fs::path& source, const fs::path& target) {
-    scMxmlFile* file = mxmlNewFile(nullptr, SCORECONV_MODE_TVRXML, nullptr, 480, "qvp3 test", nullptr);
-    scVxmlFile* vxml = vxmlNewFile(nullptr);
-    int result = -1;
-    const std::string from = source.string();
-    const std::string to = target.string();
-    CThreadProcParams params{};
-    params.file = file;
-    params.vxml = vxml;
-    params.sourcePath = from.c_str();
-    params.targetPath = to.c_str();
-    params.result = &result;
-    mxmlConvertProc(&params);
-    vxmlFreeFile(&vxml);
-    mxmlFreeFile(&file);
-    return result;
-}
+using testing::convertToTvrx;
 
 // Two staves: four quarters (72 74 76 77) over a whole note at tempo 120.
 std::string binaryScore() {
@@ -109,7 +92,7 @@ struct Fixture {
 TEST(EntryOpen, AProjectOfEveryKindOpens) {
     Fixture f;
     const fs::path tvrx = f.dir.path() / "piano.tvrx";
-    ASSERT_EQ(toTvrx(sharedScore("43a-PianoStaff.xml"), tvrx), 0);
+    ASSERT_EQ(convertToTvrx(sharedScore("43a-PianoStaff.xml"), tvrx), 0);
     const fs::path xml = f.dir.path() / "parts.xml";
     fs::copy_file(sharedScore("41a-MultiParts-Partorder.xml"), xml);
     const fs::path tvr = f.dir.path() / "two.tvr";
@@ -170,7 +153,7 @@ TEST(EntryOpen, EveryEngineEntryPointThroughTheBinding) {
     if (!scoreconv::testing::midoAvailable()) GTEST_SKIP() << "python3-mido is not installed";
     Fixture f;
     const fs::path tvrx = f.dir.path() / "parts.tvrx";
-    ASSERT_EQ(toTvrx(sharedScore("41a-MultiParts-Partorder.xml"), tvrx), 0);
+    ASSERT_EQ(convertToTvrx(sharedScore("41a-MultiParts-Partorder.xml"), tvrx), 0);
     CTavtuneLib& e = f.engine;
     ASSERT_EQ(e.OpenScore(tvrx, 0), 0);
     EXPECT_TRUE(e.IsScoreOpen(tvrx));
@@ -326,7 +309,7 @@ TEST(EntryOpen, SharedScoresRenderThroughTheEngineAsTheLibraryRendersThem) {
 TEST(EntryOpen, DamagedScoresAreRefused) {
     Fixture f;
     const fs::path good = f.dir.path() / "good.tvrx";
-    ASSERT_EQ(toTvrx(sharedScore("43a-PianoStaff.xml"), good), 0);
+    ASSERT_EQ(convertToTvrx(sharedScore("43a-PianoStaff.xml"), good), 0);
     const std::string tvrx = platform::testing::readBytes(good);
     const std::string tvr = binaryScore();
     std::mt19937 random(1210);
@@ -367,7 +350,7 @@ TEST(EntryOpen, WithoutTheEngineScoresFailCleanly) {
     Project project(neighbours);
     project.data.ProjectFolder = dir.path();
     const fs::path tvrx = dir.path() / "piano.tvrx";
-    ASSERT_EQ(toTvrx(sharedScore("43a-PianoStaff.xml"), tvrx), 0);
+    ASSERT_EQ(convertToTvrx(sharedScore("43a-PianoStaff.xml"), tvrx), 0);
     const fs::path tvr = dir.path() / "two.tvr";
     platform::testing::writeBytes(tvr, binaryScore());
     const fs::path xml = dir.path() / "piano.xml";

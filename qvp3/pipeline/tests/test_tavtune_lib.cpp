@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine_runtime.h"
+#include "engine_test_support.h"
 #include "partial_engine.h"
 #include "platform/message_target.h"
 #include "platform_testing/file_bytes.h"

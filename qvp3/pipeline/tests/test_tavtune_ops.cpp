@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "engine_runtime.h"
+#include "engine_test_support.h"
 #include "partial_engine.h"
 #include "platform/ini_file.h"
 #include "platform_testing/temp_folder.h"
@@ -879,25 +879,7 @@ fs::path scoreconvData(const std::string& name) {
         .lexically_normal();
 }
 
-// MusicXML to ".tvrx" through the score library's C interface; its result.
-int convertToTvrx(const fs::path& source, const fs::path& target) {
-    int signal = 0;
-    scMxmlFile* file = mxmlNewFile(nullptr, SCORECONV_MODE_TVRXML, &signal, 480, "qvp3 test", nullptr);
-    scVxmlFile* vxml = vxmlNewFile(nullptr);
-    int result = -1;
-    const std::string from = source.string();
-    const std::string to = target.string();
-    CThreadProcParams params{};
-    params.file = file;
-    params.vxml = vxml;
-    params.sourcePath = from.c_str();
-    params.targetPath = to.c_str();
-    params.result = &result;
-    if (file != nullptr && vxml != nullptr) mxmlConvertProc(&params);
-    vxmlFreeFile(&vxml);
-    mxmlFreeFile(&file);
-    return result;
-}
+using testing::convertToTvrx;
 
 // The description of a ".tvrx" as the score library reads it.
 std::array<std::string, 3> descriptionOf(const fs::path& tvrx) {
