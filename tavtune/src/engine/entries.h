@@ -4,6 +4,9 @@
 // entries_*.cpp files.
 #pragma once
 
+#include <mutex>
+
+#include "engine/engine.h"
 #include "tavtune/tavtune.h"
 
 namespace tavtune {
@@ -28,6 +31,16 @@ tvWord entry(tvWord, tvWord, tvWord, tvWord, tvWord, tvWord) {
 #define TAVTUNE_DECLARE_HANDLED(n) template <> tvWord entry<n>(tvWord, tvWord, tvWord, tvWord, tvWord, tvWord);
 TAVTUNE_HANDLED_ENTRIES(TAVTUNE_DECLARE_HANDLED)
 #undef TAVTUNE_DECLARE_HANDLED
+
+// Runs f(score, engine) under the engine's lock on the open score; `none`
+// without one (entry points that answer an address answer 0).
+template <class F>
+tvWord onOpenScore(F&& f, tvWord none = TAVTUNE_NOT_HANDLED) {
+    Engine& e = Engine::instance();
+    std::lock_guard<std::recursive_mutex> lock(e.mutex);
+    OpenScore* s = e.score();
+    return s == nullptr ? none : static_cast<tvWord>(f(*s, e));
+}
 
 // Casts of the argument words.
 template <class T>

@@ -172,32 +172,23 @@ EnginePlayer& playerOf(OpenScore& score) {
 // C89(resolution): plays from the play position.
 template <>
 tvWord entry<89>(tvWord, tvWord, tvWord, tvWord, tvWord, tvWord) {
-    Engine& e = Engine::instance();
-    Lock lock(e.mutex);
-    OpenScore* s = e.score();
-    if (s == nullptr) return TAVTUNE_NOT_HANDLED;
-    return playerOf(*s).start(e.tableName);
+    return onOpenScore([](OpenScore& s, Engine& e) { return playerOf(s).start(e.tableName); });
 }
 
 // C51(command): pause, resume, stop or ask; the player's state afterwards.
 template <>
 tvWord entry<51>(tvWord what, tvWord, tvWord, tvWord, tvWord, tvWord) {
-    Engine& e = Engine::instance();
-    Lock lock(e.mutex);
-    OpenScore* s = e.score();
-    if (s == nullptr) return TAVTUNE_NOT_HANDLED;
-    return playerOf(*s).command(static_cast<int>(what), e.tableName);
+    return onOpenScore(
+        [what](OpenScore& s, Engine& e) { return playerOf(s).command(static_cast<int>(what), e.tableName); });
 }
 
 // C52(): a playing score goes on from the play position.
 template <>
 tvWord entry<52>(tvWord, tvWord, tvWord, tvWord, tvWord, tvWord) {
-    Engine& e = Engine::instance();
-    Lock lock(e.mutex);
-    OpenScore* s = e.score();
-    if (s == nullptr) return TAVTUNE_NOT_HANDLED;
-    playerOf(*s).relocate(e.tableName);
-    return 0;
+    return onOpenScore([](OpenScore& s, Engine& e) {
+        playerOf(s).relocate(e.tableName);
+        return 0;
+    });
 }
 
 // C61(masks): per stave a voice mask, as the staff/voice states give them.
@@ -231,12 +222,10 @@ tvWord entry<61>(tvWord masks, tvWord, tvWord, tvWord, tvWord, tvWord) {
 // C126(): stops at once and silences the output; the position stays.
 template <>
 tvWord entry<126>(tvWord, tvWord, tvWord, tvWord, tvWord, tvWord) {
-    Engine& e = Engine::instance();
-    Lock lock(e.mutex);
-    OpenScore* s = e.score();
-    if (s == nullptr) return TAVTUNE_NOT_HANDLED;
-    playerOf(*s).silence();
-    return 0;
+    return onOpenScore([](OpenScore& s, Engine&) {
+        playerOf(s).silence();
+        return 0;
+    });
 }
 
 }  // namespace tavtune

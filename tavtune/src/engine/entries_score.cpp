@@ -39,67 +39,56 @@ tvWord entry<41>(tvWord, tvWord, tvWord, tvWord, tvWord, tvWord) {
 
 template <>
 tvWord entry<143>(tvWord, tvWord, tvWord, tvWord, tvWord, tvWord) {
-    Engine& e = Engine::instance();
-    Lock lock(e.mutex);
-    OpenScore* s = e.score();
-    return s == nullptr ? 0 : reinterpret_cast<tvWord>(s->description());
+    return onOpenScore([](OpenScore& s, Engine&) { return reinterpret_cast<tvWord>(s.description()); }, 0);
 }
 
 template <>
 tvWord entry<145>(tvWord stave, tvWord, tvWord, tvWord, tvWord, tvWord) {
-    Engine& e = Engine::instance();
-    Lock lock(e.mutex);
-    OpenScore* s = e.score();
-    return s == nullptr ? 0 : reinterpret_cast<tvWord>(s->stave(static_cast<int>(stave)));
+    return onOpenScore(
+        [stave](OpenScore& s, Engine&) { return reinterpret_cast<tvWord>(s.stave(static_cast<int>(stave))); }, 0);
 }
 
 template <>
 tvWord entry<131>(tvWord stave, tvWord index, tvWord, tvWord, tvWord, tvWord) {
-    Engine& e = Engine::instance();
-    Lock lock(e.mutex);
-    OpenScore* s = e.score();
-    return s == nullptr ? 0 : reinterpret_cast<tvWord>(s->voice(static_cast<int>(stave), static_cast<int>(index)));
+    return onOpenScore(
+        [=](OpenScore& s, Engine&) {
+            return reinterpret_cast<tvWord>(s.voice(static_cast<int>(stave), static_cast<int>(index)));
+        },
+        0);
 }
 
 template <>
 tvWord entry<146>(tvWord stave, tvWord voice, tvWord, tvWord, tvWord, tvWord) {
-    Engine& e = Engine::instance();
-    Lock lock(e.mutex);
-    OpenScore* s = e.score();
-    return s == nullptr ? 0 : reinterpret_cast<tvWord>(s->notes(static_cast<int>(stave), static_cast<int>(voice)));
+    return onOpenScore(
+        [=](OpenScore& s, Engine&) {
+            return reinterpret_cast<tvWord>(s.notes(static_cast<int>(stave), static_cast<int>(voice)));
+        },
+        0);
 }
 
 // C124(record, -1): fills the record for the stave and voice it names.
 template <>
 tvWord entry<124>(tvWord record, tvWord, tvWord, tvWord, tvWord, tvWord) {
     auto* r = pointerArg<tvVoiceRecord>(record);
-    Engine& e = Engine::instance();
-    Lock lock(e.mutex);
-    OpenScore* s = e.score();
-    if (s == nullptr || r == nullptr || r->size != sizeof(tvVoiceRecord)) return TAVTUNE_NOT_HANDLED;
-    return s->readVoice(*r) ? 0 : TAVTUNE_NOT_HANDLED;
+    if (r == nullptr || r->size != sizeof(tvVoiceRecord)) return TAVTUNE_NOT_HANDLED;
+    return onOpenScore([r](OpenScore& s, Engine&) { return s.readVoice(*r) ? 0 : TAVTUNE_NOT_HANDLED; });
 }
 
 // C125(record, -1): takes the record's set fields.
 template <>
 tvWord entry<125>(tvWord record, tvWord, tvWord, tvWord, tvWord, tvWord) {
     const auto* r = pointerArg<const tvVoiceRecord>(record);
-    Engine& e = Engine::instance();
-    Lock lock(e.mutex);
-    OpenScore* s = e.score();
-    if (s == nullptr || r == nullptr || r->size != sizeof(tvVoiceRecord)) return TAVTUNE_NOT_HANDLED;
-    return s->writeVoice(*r) ? 0 : TAVTUNE_NOT_HANDLED;
+    if (r == nullptr || r->size != sizeof(tvVoiceRecord)) return TAVTUNE_NOT_HANDLED;
+    return onOpenScore([r](OpenScore& s, Engine&) { return s.writeVoice(*r) ? 0 : TAVTUNE_NOT_HANDLED; });
 }
 
 // C87(semitones): transposes every pitched voice.
 template <>
 tvWord entry<87>(tvWord semitones, tvWord, tvWord, tvWord, tvWord, tvWord) {
-    Engine& e = Engine::instance();
-    Lock lock(e.mutex);
-    OpenScore* s = e.score();
-    if (s == nullptr) return TAVTUNE_NOT_HANDLED;
-    s->transpose(static_cast<int>(semitones));
-    return 0;
+    return onOpenScore([semitones](OpenScore& s, Engine&) {
+        s.transpose(static_cast<int>(semitones));
+        return 0;
+    });
 }
 
 }  // namespace tavtune
