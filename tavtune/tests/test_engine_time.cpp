@@ -52,7 +52,7 @@ class EngineTimeTest : public ::testing::Test {
 protected:
     void TearDown() override {
         call<101>(0, 0, 0x40000000);
-        for (int option : {TAVTUNE_OPTION_DYNAMICS, TAVTUNE_OPTION_ARTICULATION, TAVTUNE_OPTION_TRILLS}) {
+        for (int option : {TAVTUNE_OPTION_DYNAMICS, TAVTUNE_OPTION_SWING, TAVTUNE_OPTION_TRILLS}) {
             call<92>(option, TAVTUNE_OPTION_OFF);
         }
         for (int kind : {kSwitchDynamics, kSwitchArticulation, kSwitchTrills}) call<135>(kind, 0);
@@ -544,7 +544,7 @@ TEST_F(EngineTimeTest, SwitchesAndOptionsShapeTheRenderOfLaterScores) {
         const fs::path out = s.dir.path() / "out.mid";
         ASSERT_EQ(renderTo(out), 0);
         EXPECT_EQ(velocityAt(notesOf(readMidi(out)), 3840), 90) << "articulation is off";
-        ASSERT_EQ(call<92>(TAVTUNE_OPTION_ARTICULATION, TAVTUNE_OPTION_ARTICULATION), 0);
+        ASSERT_EQ(call<92>(TAVTUNE_OPTION_SWING, TAVTUNE_OPTION_SWING), 0);
         ASSERT_EQ(renderTo(out), 0);
         EXPECT_EQ(velocityAt(notesOf(readMidi(out)), 3840), 100);
         ASSERT_EQ(call<135>(kSwitchArticulation, 0), 0);

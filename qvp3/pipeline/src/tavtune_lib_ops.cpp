@@ -240,7 +240,7 @@ int CTavtuneLib::GetSections(TuneSectionSet& set, bool readOptions) const {
         const tvWord options = call(kReadOptions);
         if (options == TAVTUNE_NOT_HANDLED) return kTavtuneNoScore;
         set.UseDynamic = (options & TAVTUNE_OPTION_DYNAMICS) != 0 ? 1 : 0;
-        set.UseSwing = (options & TAVTUNE_OPTION_ARTICULATION) != 0 ? 1 : 0;
+        set.UseSwing = (options & TAVTUNE_OPTION_SWING) != 0 ? 1 : 0;
         set.UseTrills = (options & TAVTUNE_OPTION_TRILLS) != 0 ? 1 : 0;
     }
     return kTavtuneOk;
@@ -265,9 +265,9 @@ int CTavtuneLib::PutSections(const TuneSectionSet& set) const {
             if (call(kPutSwitches, s.kind, path.c_str(), s.section) != 0) result = kTavtuneNoScore;
         }
     }
-    SetOption(TAVTUNE_OPTION_ARTICULATION, set.UseSwing != 0);
-    SetOption(TAVTUNE_OPTION_TRILLS, set.UseTrills != 0);
     SetOption(TAVTUNE_OPTION_DYNAMICS, set.UseDynamic != 0);
+    SetOption(TAVTUNE_OPTION_TRILLS, set.UseTrills != 0);
+    SetOption(TAVTUNE_OPTION_SWING, set.UseSwing != 0);
     return result;
 }
 

@@ -553,7 +553,7 @@ TEST(TavtuneOps, GetSectionsReadsTheEnginesSwitchesBack) {
     EXPECT_TRUE(temp.entries().empty());
 
     // Without asking for the options the switch bytes stay.
-    engine.log.options = TAVTUNE_OPTION_ARTICULATION;
+    engine.log.options = TAVTUNE_OPTION_SWING;
     ASSERT_EQ(engine.lib.GetSections(set, false), kTavtuneOk);
     EXPECT_EQ(engine.log.calls[63], 1);
     EXPECT_EQ(set.UseDynamic, 1);
@@ -621,8 +621,8 @@ TEST(TavtuneOps, PutSectionsHandsTheSetsSwitchesOver) {
         handed.parse(engine.log.handedIni[i]);
         EXPECT_EQ(handed.readSection(kTavSwitchSections[i].section), *lines[i]);
     }
-    // Options 0x40 from the second byte, 0x20 from the third, 8 from the first.
-    const tvWord options[][2] = {{0x40, TAVTUNE_OPTION_OFF}, {0x20, 0x20}, {8, 8}};
+    // Option 0x40 (dynamics) first, then 0x20 (trills), then 8 (swing).
+    const tvWord options[][2] = {{0x40, 0x40}, {0x20, 0x20}, {8, TAVTUNE_OPTION_OFF}};
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(engine.args(start + 4 + 2 * i)[0], options[i][0]);
         EXPECT_EQ(engine.args(start + 4 + 2 * i)[1], options[i][1]);
@@ -656,7 +656,7 @@ TEST(TavtuneOps, PutSectionsReportsARefusedSection) {
     EXPECT_EQ(engine.lib.PutSections(set), kTavtuneNoScore);
     // Every section and option is handed over all the same.
     EXPECT_EQ(engine.callsSince(start), (std::vector<int>{168, 168, 168, 63, 92, 63, 92, 63, 92}));
-    EXPECT_EQ(engine.log.options & TAVTUNE_OPTION_ARTICULATION, TAVTUNE_OPTION_ARTICULATION);
+    EXPECT_EQ(engine.log.options & TAVTUNE_OPTION_SWING, TAVTUNE_OPTION_SWING);
     EXPECT_TRUE(temp.entries().empty());
 }
 

@@ -53,9 +53,9 @@ typedef tvWord (*tvEntryPoint)(tvWord, tvWord, tvWord, tvWord, tvWord, tvWord);
  * TAVTUNE_OPTION_OFF switches it off. TAVTUNE_OPTION_OFF is also an option
  * of its own, switched on when the host starts. */
 #define TAVTUNE_OPTION_OFF 0x80000
-#define TAVTUNE_OPTION_DYNAMICS 0x8
-#define TAVTUNE_OPTION_TRILLS 0x20
-#define TAVTUNE_OPTION_ARTICULATION 0x40
+#define TAVTUNE_OPTION_SWING 0x8     /* rhythm: articulation and swing ("ctArtic") */
+#define TAVTUNE_OPTION_TRILLS 0x20   /* "ctTrills" */
+#define TAVTUNE_OPTION_DYNAMICS 0x40 /* "ctDynamic" */
 #define TAVTUNE_OPTION_RENDERING 0x2000 /* on while a score is rendered to MIDI */
 
 /* The request record: filled or read by several entry points; the code passed
@@ -178,7 +178,7 @@ _Static_assert(offsetof(tvRequest, positionMs) == 44, "request record layout");
  *                                    it 0..127, 0 the note's own); "ctTrills" Speed = notes per
  *                                    quarter 1..64 (8), kept and handed back: the player plays a
  *                                    trill's main note. Options TAVTUNE_OPTION_DYNAMICS and
- *                                    TAVTUNE_OPTION_ARTICULATION switch dynamics and articulation
+ *                                    TAVTUNE_OPTION_SWING switch dynamics, and articulation with swing,
  *                                    on for playing and rendering; TAVTUNE_OPTION_TRILLS is kept
  * Playing (in real time, through the MIDI output the instrument table names:
  * "MIDI: <device>"; "Default", "Microsoft MIDI Mapper" or a device this machine

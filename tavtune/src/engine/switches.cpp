@@ -138,7 +138,7 @@ void applySwitchOptions(const Engine& engine, scoreconv::PlayScore& model) {
     std::uint64_t conditions = model.controls.playConditions();
     const auto set = [&conditions](bool on, std::uint64_t bit) { conditions = on ? conditions | bit : conditions & ~bit; };
     set((engine.options & TAVTUNE_OPTION_DYNAMICS) != 0, scoreconv::kCondDynamics);
-    set((engine.options & TAVTUNE_OPTION_ARTICULATION) != 0, scoreconv::kCondArticulations);
+    set((engine.options & TAVTUNE_OPTION_SWING) != 0, scoreconv::kCondArticulations | scoreconv::kCondSwing);
     model.controls.setPlayConditions(conditions);
 }
 

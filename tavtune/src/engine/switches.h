@@ -3,7 +3,7 @@
 // notes ("ctArtic": one key per articulation, "length,velocity" - the percent
 // added to a note's sounding length and the velocity change), and trills
 // ("ctTrills": "Speed", notes per quarter). They outlive a score and apply to
-// every score opened; engine options 8, 0x40 and 0x20 switch dynamics,
+// every score opened; engine options 0x40, 8 and 0x20 switch dynamics,
 // articulation and trills on for playing and rendering.
 #pragma once
 

@@ -177,7 +177,7 @@ public:
     // Empties the set's three sections, has the engine write its play
     // switches of kTavSwitchSections into a temporary INI file (C169) and
     // reads them back whole into the set; when readOptions is set, then the
-    // option word (C63): 8 -> UseDynamic, 0x40 -> UseSwing, 0x20 -> UseTrills.
+    // option word (C63): 0x40 -> UseDynamic, 8 -> UseSwing, 0x20 -> UseTrills.
     // kTavtuneNoScore when the file cannot be made or read, the engine fails
     // a section or answers no option word; kTavtuneOutOfMemory. The file is
     // gone afterwards. Needs no open score.
@@ -185,8 +185,8 @@ public:
     // Nothing (0) when the set has no dynamics lines. Otherwise writes the
     // three sections into a temporary INI file, hands each to the engine
     // (C168; kTavtuneOutOfMemory when the file cannot be written) and sets the
-    // options from the switch bytes: 0x40 from UseSwing, 0x20 from UseTrills,
-    // 8 from UseDynamic. All three sections and options are handed over even
+    // options from the switch bytes: 0x40 from UseDynamic, 0x20 from UseTrills,
+    // 8 from UseSwing. All three sections and options are handed over even
     // when the engine refuses one; that gives kTavtuneNoScore. The file is
     // gone afterwards. Needs no open score.
     int PutSections(const TuneSectionSet& set) const;
