@@ -138,7 +138,8 @@ TEST(PlayScoreThreads, HostChangesDuringARenderAreSeenWhole) {
         while (rendering.load()) {
             const int n = flips.load();
             score.controls.setTempo(n % 2 == 0 ? relative : absolute);
-            score.controls.setSeekTarget(n * 1000);
+            // Kept small: a long render flips millions of times, and n * 1000 must not overflow.
+            score.controls.setSeekTarget(int64_t{n % 100000} * 1000);
             score.controls.setPlayMode(kModeRender);
             EXPECT_GE(score.playPositionNow(), 0);
             EXPECT_EQ(score.playModeNow(), kModeRender);

@@ -27,7 +27,8 @@ inline fs::path sharedScore(const std::string& name) {
     return fs::path(QVP3_SHARED_TESTDATA_DIR) / "musicxml" / name;
 }
 inline fs::path scoreconvData(const std::string& name) {
-    return fs::path(QVP3_TEST_DATA_DIR) / ".." / ".." / ".." / "scoreconv" / "tests" / "data" / name;
+    // Lexically: the engine's own data folder need not exist.
+    return (fs::path(QVP3_TEST_DATA_DIR) / ".." / ".." / ".." / "scoreconv" / "tests" / "data" / name).lexically_normal();
 }
 
 // MusicXML to ".tvrx" at target; the conversion's result.
