@@ -252,12 +252,14 @@ int appendScorePart(CMxmlFile& file, xmlNodePtr partList, const scorecore::CVxml
             instr.SrcChannel = 9;
             instr.Channel = 9;
             instr.SrcProgPercId = midiByte(layout.program, 127);
-            instr.PercNote = mapped ? midiByte(layout.drumMap[static_cast<std::size_t>(k)].sourceKey, 127)
-                                    : instr.SrcProgPercId;
-            instr.UserProgram = mapped ? midiByte(layout.drumMap[static_cast<std::size_t>(k)].targetKey, 127)
+            // The map takes the key a drum's notes are written with (its id, which
+            // the notes name) to the key it sounds (its midi-unpitched).
+            instr.UserProgram = mapped ? midiByte(layout.drumMap[static_cast<std::size_t>(k)].sourceKey, 127)
                                        : instr.SrcProgPercId;
+            instr.PercNote = mapped ? midiByte(layout.drumMap[static_cast<std::size_t>(k)].targetKey, 127)
+                                    : instr.SrcProgPercId;
         }
-        const int32_t instrNumber = percussion ? instr.PercNote + 1 : k + earlierInstruments + 1;
+        const int32_t instrNumber = percussion ? instr.UserProgram + 1 : k + earlierInstruments + 1;
         instr.InstrumentId = partId + (percussion ? "-M" : "-I") + std::to_string(instrNumber);
         bool known = false;
         for (const scorecore::CMidiInstr& have : file.instruments.list(staff)) {
@@ -266,7 +268,7 @@ int appendScorePart(CMxmlFile& file, xmlNodePtr partList, const scorecore::CVxml
         if (!known && !file.instruments.append(staff, instr)) return kErrOutOfMemory;
 
         xmlNodePtr scoreInstrument = nullptr;
-        const std::string name = percussion ? "MIDI " + std::to_string(instr.PercNote + 1)
+        const std::string name = percussion ? "MIDI " + std::to_string(instr.UserProgram + 1)
                                             : std::string(midiProgramName(instr.SrcProgPercId));
         if (const int rc = mxw::detached(doc, "score-instrument", &scoreInstrument, {{"id", instr.InstrumentId}});
             rc != kOk) {

@@ -91,6 +91,11 @@ int readPitch(const xmlNode* note, bool unpitched, CScoreEvent& event) {
     return kOk;
 }
 
+int32_t unpitchedDisplayKey(const xmlNode* unpitched) {
+    const Pitch pitch = readPitchParts(unpitched, true);
+    return pitch.semitone < 0 ? -1 : keyOf(pitch);
+}
+
 std::optional<double> divisionsOf(const xmlNode* attributes) {
     const xmlNode* divisions = mx::child(attributes, "divisions");
     if (divisions == nullptr) return std::nullopt;

@@ -61,6 +61,9 @@ int readNote(const xmlNode* note, const CReadContext& context, CScoreEvent& even
 // pitch text and its alteration text. The head is counted when the event takes
 // it. kOk, kErrDom when the note has no such element, kErrOutOfMemory.
 int readPitch(const xmlNode* note, bool unpitched, CScoreEvent& event);
+// The key an "unpitched" element's display position stands for (the middle
+// line without one); -1 for a display step that is no letter of the scale.
+int32_t unpitchedDisplayKey(const xmlNode* unpitched);
 
 // The divisions per quarter an "attributes" element sets: nothing when it has
 // no "divisions"; 1 when its value is not a positive number.

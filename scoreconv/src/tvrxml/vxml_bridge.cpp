@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <new>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 
 #include "musicxml/measure_reader.h"
@@ -389,6 +390,32 @@ int applyMeasureStyleMarks(CScoreEvent& event, const CStyleMarks& marks) {
     return event.appendText(count) ? kOk : kErrOutOfMemory;
 }
 
+namespace {
+
+// The key each unpitched instrument's notes are written at (their display
+// position), by instrument id (ids are unique in a score): the staff's drum
+// map takes it to the key the instrument sounds. The first note of an
+// instrument decides.
+std::unordered_map<std::string, int32_t> displayKeys(const CMxmlFile& file) {
+    std::unordered_map<std::string, int32_t> keys;
+    for (const CMxmlPart& part : file.parts) {
+        for (const xmlNode* measure : part.measures) {
+            for (const xmlNode* note : mx::elements(measure)) {
+                if (!mx::isNamed(note, "note")) continue;
+                const xmlNode* unpitched = mx::child(note, "unpitched");
+                const xmlNode* instrument = mx::child(note, "instrument");
+                if (unpitched == nullptr || instrument == nullptr) continue;
+                const std::optional<std::string> id = mx::attribute(instrument, "id");
+                const int32_t key = unpitchedDisplayKey(unpitched);
+                if (id && key >= 0) keys.emplace(*id, key);
+            }
+        }
+    }
+    return keys;
+}
+
+}  // namespace
+
 bool buildLayoutArgs(const CMxmlFile& file, int32_t staves, scorecore::VxmlLayoutArgs& out) {
     constexpr double kStaffDistance = 4.0;
     constexpr double kVerseDistance = 1.5;
@@ -398,6 +425,7 @@ bool buildLayoutArgs(const CMxmlFile& file, int32_t staves, scorecore::VxmlLayou
     };
     try {
         out.staves.clear();
+        const std::unordered_map<std::string, int32_t> drumKeys = displayKeys(file);
         for (int32_t s = 0; s < staves; ++s) {
             scorecore::VxmlStaffSetup staff;
             staff.topFlag = s == 0 ? 1 : 0;
@@ -409,6 +437,12 @@ bool buildLayoutArgs(const CMxmlFile& file, int32_t staves, scorecore::VxmlLayou
             staff.barlineFlag = at(file.groupEnd, s, 1);
             const auto instruments = file.instruments.list(s);
             staff.instruments.assign(instruments.begin(), instruments.end());
+            for (scorecore::CMidiInstr& instrument : staff.instruments) {
+                const auto written = drumKeys.find(instrument.InstrumentId);
+                if (instrument.hasPercNote() && written != drumKeys.end()) {
+                    instrument.UserProgram = static_cast<uint8_t>(written->second);
+                }
+            }
             staff.transpose = at(file.staffTransposition, s, 0);
             staff.distance = kStaffDistance + kVerseDistance * std::clamp(at(file.lyricVerses, s, 0), 0, kMaxVerses);
             out.staves.push_back(std::move(staff));
