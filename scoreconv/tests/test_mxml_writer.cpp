@@ -856,7 +856,7 @@ TEST(MxmlWriterMeasure, NoteDetails) {
         {"tie ending and starting", with(chord({"C5"}, 480, "1/4"), [](CScoreEvent& e) {
              e.setTie(scorecore::kTieStart | scorecore::kTieEnd);
          }),
-         "<duration>480</duration><tie type=\"start\"/><voice>1</voice><type>quarter</type>"},
+         "<duration>480</duration><tie type=\"stop\"/><tie type=\"start\"/><voice>1</voice><type>quarter</type>"},
         {"invisible", with(chord({"C5"}, 480, "1/4"), [](CScoreEvent& e) { e.setKind(scorecore::kKindInvisible); }),
          "<duration>480</duration><voice>1</voice><type>quarter</type>"},
     };

@@ -580,7 +580,8 @@ TEST_F(EngineTimeTest, TheRenderHasTheNotesAndTemposOfTheLibrarysOwnRender) {
     } scores[] = {{scoreconvData("quarter_and_rests.xml"), true}, {scoreconvData("walk_chords.xml"), true},
                   {scoreconvData("walk_directions.xml"), false},  {scoreconvData("walk_upbeat.xml"), true},
                   {scoreconvData("walk_changes.xml"), true},      {scoreconvData("walk_repeats.xml"), true},
-                  {scoreconvData("tempo_two_parts.xml"), false},
+                  {scoreconvData("tempo_two_parts.xml"), false},  {scoreconvData("walk_ties.xml"), true},
+                  {scoreconvData("tie_chains.xml"), true},        {scoreconvData("walk_percussion.xml"), true},
                   {sharedScore("45b-RepeatWithAlternatives.xml"), true}, {sharedScore("43a-PianoStaff.xml"), true},
                   {sharedScore("41a-MultiParts-Partorder.xml"), true}};
     for (const auto& [xml, compareTempos] : scores) {

@@ -391,11 +391,9 @@ int appendHead(NoteContext& c, CScoreEvent& event, int32_t head, std::string_vie
         step(mxw::leaf(doc, note, "instrument", kNoteChild, {}, {{"id", id}}));
     }
     if (!grace) step(mxw::leaf(doc, note, "duration", kNoteChild, std::to_string(event.duration)));
-    if (event.hasTie(scorecore::kTieStart)) {
-        step(mxw::leaf(doc, note, "tie", kNoteChild, {}, {{"type", "start"}}));
-    } else if (event.hasTie(scorecore::kTieEnd)) {
-        step(mxw::leaf(doc, note, "tie", kNoteChild, {}, {{"type", "stop"}}));
-    }
+    // The middle note of a tie chain ends one tie and starts the next: both.
+    if (event.hasTie(scorecore::kTieEnd)) step(mxw::leaf(doc, note, "tie", kNoteChild, {}, {{"type", "stop"}}));
+    if (event.hasTie(scorecore::kTieStart)) step(mxw::leaf(doc, note, "tie", kNoteChild, {}, {{"type", "start"}}));
     step(mxw::leaf(doc, note, "voice", kNoteChild, std::to_string(c.voice + 1)));
     if (!type.empty()) {
         if (event.isKind(scorecore::kKindCue)) {
