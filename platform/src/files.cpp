@@ -199,6 +199,16 @@ std::optional<std::filesystem::path> makeTempFileName(const std::filesystem::pat
     return std::nullopt;
 }
 
+ScopedTempFile::ScopedTempFile(const std::filesystem::path& folder, std::string_view prefix) {
+    if (std::optional<std::filesystem::path> made = makeTempFileName(folder, prefix)) path_ = std::move(*made);
+}
+
+ScopedTempFile::~ScopedTempFile() {
+    if (path_.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove(path_, ec);
+}
+
 FileTime fileTimeFromUnix(std::int64_t seconds, std::uint32_t nanoseconds) {
     constexpr std::int64_t kTicksPerSecond = 10'000'000;
     constexpr std::int64_t kMaxSeconds = std::numeric_limits<std::int64_t>::max() / kTicksPerSecond;

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -60,16 +59,8 @@ TEST(EngineScore, OpensABinaryScore) {
 namespace {
 
 tvVoiceRecord unsetRecord(int stave, int voice) {
-    tvVoiceRecord r{};
-    std::memset(&r, TAVTUNE_UNSET, sizeof r);
-    r.next = nullptr;
-    r.keyMap = nullptr;
-    r.marker = 0;
-    r.size = sizeof(tvVoiceRecord);
-    r.stave = static_cast<std::uint8_t>(stave);
-    r.voice = static_cast<std::uint8_t>(voice);
-    r.panorama = TAVTUNE_UNSET_SIGNED;
-    r.transposition = TAVTUNE_UNSET_SIGNED;
+    tvVoiceRecord r;
+    tvVoiceRecordInit(&r, static_cast<std::uint8_t>(stave), static_cast<std::uint8_t>(voice));
     return r;
 }
 

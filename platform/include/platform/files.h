@@ -39,6 +39,22 @@ std::optional<std::filesystem::path> makeTempFileName(const std::filesystem::pat
                                                       std::string_view prefix,
                                                       std::string* error = nullptr);
 
+// A file made by makeTempFileName, removed again when the object ends; its
+// path is empty when none could be made.
+class ScopedTempFile {
+public:
+    ScopedTempFile(const std::filesystem::path& folder, std::string_view prefix);
+    ~ScopedTempFile();
+    ScopedTempFile(const ScopedTempFile&) = delete;
+    ScopedTempFile& operator=(const ScopedTempFile&) = delete;
+
+    bool made() const { return !path_.empty(); }
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
 // --- file times --------------------------------------------------------------
 
 // Windows FILETIME: 100-nanosecond intervals since 1601-01-01 UTC.

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <cstring>
 #include <new>
 
 #include "platform/text.h"
@@ -107,16 +106,7 @@ std::optional<EngineVoiceInfo> cnvEngineVoiceInfo(const CTavtuneLib& engine, con
     if (!isScoreKind(entry.kind)) return EngineVoiceInfo{};
     if (stave < 0 || stave > 255 || voice < 0 || voice > 255) return std::nullopt;
     tvVoiceRecord record;
-    std::memset(&record, TAVTUNE_UNSET, sizeof record);
-    record.next = nullptr;
-    record.keyMap = nullptr;
-    record.marker = 0;
-    record.size = sizeof record;
-    record.stave = static_cast<std::uint8_t>(stave);
-    record.voice = static_cast<std::uint8_t>(voice);
-    record.panorama = TAVTUNE_UNSET_SIGNED;
-    record.transposition = TAVTUNE_UNSET_SIGNED;
-    record.instrumentName[0] = record.soundName[0] = record.deviceName[0] = '\0';
+    tvVoiceRecordInit(&record, static_cast<std::uint8_t>(stave), static_cast<std::uint8_t>(voice));
     if (engine.call(124, &record, -1) != 0) return std::nullopt;
     record.instrumentName[TAVTUNE_NAME_BYTES - 1] = record.soundName[TAVTUNE_NAME_BYTES - 1] = '\0';
     EngineVoiceInfo info;

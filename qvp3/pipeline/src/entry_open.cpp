@@ -74,25 +74,12 @@ int Pipeline::cnvOpenEntry(ProjectEntry& entry, int, Project& project) {
     return openEntry(entry, project, false, true);
 }
 
-int Pipeline::cnvEntryStaveCount(const ProjectEntry& entry) {
-    return BasicPipeline::cnvEntryStaveCount(entry);
-}
-
 int Pipeline::openEntry(ProjectEntry& entry, Project& project, bool showMessages, bool fromProjectFile) {
     entry.project = &project;
-    int staves = 0;
     int rc = kOutOfMemory;
     try {
-        rc = load(entry, staves);
-        if (rc == 0 && isScoreKind(entry.kind)) rc = buildPlayRecords(entry);
-        // The engine's score was opened for building only.
-        if (rc == 0 && isScoreKind(entry.kind)) engine_.CloseScore();
-        if (rc == 0 && isScoreKind(entry.kind)) rc = measureScore(entry);
-        if (rc == 0 && isScoreKind(entry.kind)) cnvAssignChannels(entry);
-        if (rc == 0 && !fromProjectFile && isScoreKind(entry.kind)) {
-            for (int kind : {4, 2, 5}) engine_.call(135, kind, 0);
-            engine_.GetSections(entry.tuneSections, false);
-        }
+        rc = load(entry);
+        if (rc == 0 && isScoreKind(entry.kind)) rc = finishScore(entry, fromProjectFile);
     } catch (const std::bad_alloc&) {
         rc = kOutOfMemory;
     }
@@ -115,7 +102,20 @@ int Pipeline::openEntry(ProjectEntry& entry, Project& project, bool showMessages
     return rc;
 }
 
-int Pipeline::load(ProjectEntry& entry, int& staves) {
+// The score stays open in the engine from building to measuring: opening a
+// ".tvrx" again would read and convert the whole file once more.
+int Pipeline::finishScore(ProjectEntry& entry, bool fromProjectFile) {
+    if (const int rc = buildPlayRecords(entry); rc != 0) return rc;
+    if (const int rc = measureScore(entry); rc != 0) return rc;
+    cnvAssignChannels(entry);
+    if (!fromProjectFile) {
+        for (int kind : {4, 2, 5}) engine_.call(135, kind, 0);
+        engine_.GetSections(entry.tuneSections, false);
+    }
+    return 0;
+}
+
+int Pipeline::load(ProjectEntry& entry) {
     if (SourceFile file; cnvCheckBinaryScore(entry.Filename, file) == kCnvOk) {
         entry.kind = EntryKind::BinaryScore;
         return loadScoreInEngine(entry);
@@ -134,6 +134,7 @@ int Pipeline::load(ProjectEntry& entry, int& staves) {
         if (round > 0) return engineResult;
         ScoreLibraryHost host;
         host.window = mainWindow_;
+        int staves = 0;
         if (const int rc = cnvOpenMusicXml(entry, host, staves); rc != 0) return rc;
         if (const int rc = cnvMusicXmlToTvrx(entry, host); rc != 0) return rc;
     }

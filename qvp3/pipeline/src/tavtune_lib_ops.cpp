@@ -1,8 +1,5 @@
 // The score-engine binding: the operations on the open score, its time and
 // tempo, the play switches and the options.
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <limits>
@@ -49,33 +46,18 @@ std::optional<std::int32_t> roundToInt32(double value) {
     return static_cast<std::int32_t>(rounded);
 }
 
-// A new, empty file "qvtXXXXXX" in the system temp folder, removed again when
-// the object ends.
-class TempIniFile {
+// A new, empty file "qvt....tmp" in the system temp folder, removed again
+// when the object ends.
+class TempIniFile : public platform::ScopedTempFile {
 public:
-    TempIniFile() {
-        std::error_code ec;
-        fs::path folder = fs::temp_directory_path(ec);
-        if (ec || folder.empty()) return;
-        std::string name = (folder / (std::string(kTavtuneTempPrefix) + "XXXXXX")).string();
-        const int fd = mkstemp(name.data());
-        if (fd < 0) return;
-        close(fd);
-        path_ = name;
-    }
-    ~TempIniFile() {
-        if (path_.empty()) return;
-        std::error_code ec;
-        fs::remove(path_, ec);
-    }
-    TempIniFile(const TempIniFile&) = delete;
-    TempIniFile& operator=(const TempIniFile&) = delete;
-
-    bool made() const { return !path_.empty(); }
-    const fs::path& path() const { return path_; }
+    TempIniFile() : ScopedTempFile(systemTempFolder(), kTavtuneTempPrefix) {}
 
 private:
-    fs::path path_;
+    static fs::path systemTempFolder() {
+        std::error_code ec;
+        fs::path folder = fs::temp_directory_path(ec);
+        return ec ? fs::path() : folder;
+    }
 };
 
 // The set's lines of section i of kTavSwitchSections.

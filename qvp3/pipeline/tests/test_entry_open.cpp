@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <map>
 #include <set>
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -168,16 +167,8 @@ TEST(EntryOpen, EveryEngineEntryPointThroughTheBinding) {
     entry.kind = EntryKind::TvrXml;
     auto voice = cnvEngineVoiceInfo(e, entry, 1, 0);
     ASSERT_TRUE(voice.has_value());
-    tvVoiceRecord change{};
-    std::memset(&change, TAVTUNE_UNSET, sizeof change);
-    change.next = nullptr;
-    change.keyMap = nullptr;
-    change.marker = 0;
-    change.size = sizeof change;
-    change.stave = 1;
-    change.voice = 0;
-    change.panorama = TAVTUNE_UNSET_SIGNED;
-    change.transposition = TAVTUNE_UNSET_SIGNED;
+    tvVoiceRecord change;
+    tvVoiceRecordInit(&change, 1, 0);
     change.volume = 33;
     EXPECT_EQ(e.call(125, &change, -1), 0);
     EXPECT_EQ(cnvEngineVoiceInfo(e, entry, 1, 0)->volume, 33);

@@ -25,6 +25,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 #if defined(__GNUC__)
 #define TAVTUNE_API __attribute__((visibility("default")))
@@ -279,6 +280,21 @@ typedef struct tvVoiceRecord {
     char soundName[TAVTUNE_NAME_BYTES];
     char deviceName[TAVTUNE_NAME_BYTES];
 } tvVoiceRecord;
+
+/* A record of a voice with every setting unset and empty names, as C124
+ * expects it and as C125 and C176 take a change of some fields only. */
+static inline void tvVoiceRecordInit(tvVoiceRecord* r, uint8_t stave, uint8_t voice) {
+    memset(r, TAVTUNE_UNSET, sizeof *r);
+    r->next = NULL;
+    r->keyMap = NULL;
+    r->marker = 0;
+    r->size = (uint32_t)sizeof *r;
+    r->stave = stave;
+    r->voice = voice;
+    r->panorama = TAVTUNE_UNSET_SIGNED;
+    r->transposition = TAVTUNE_UNSET_SIGNED;
+    r->instrumentName[0] = r->soundName[0] = r->deviceName[0] = '\0';
+}
 
 /* The score's description (C143): the author, the keywords and the comment
  * of a TvrXML score's information; empty texts where the score has none (a

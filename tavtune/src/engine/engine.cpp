@@ -80,11 +80,6 @@ const tvVoiceRecord* OpenScore::voice(int stave, int index) const {
     return &voices[static_cast<std::size_t>(index)];
 }
 
-bool OpenScore::isPercussionStave(int stave) const {
-    const tvStaveRecord* r = this->stave(stave);
-    return r != nullptr && r->percussion != 0;
-}
-
 const tvNoteList* OpenScore::notes(int stave, int voice) {
     notes_.clear();
     noteList_ = tvNoteList{};
@@ -123,7 +118,6 @@ const tvNoteList* OpenScore::notes(int stave, int voice) {
 bool OpenScore::readVoice(tvVoiceRecord& r) const {
     const scoreconv::PlayScore& m = *model_;
     const int s = r.stave;
-    if (s >= staveCount() && staves_.size() != 0) return false;
     if (s >= static_cast<int>(m.voiceCounts.size())) return false;
     const bool tuneUp = r.voice == TAVTUNE_TUNE_UP_VOICE;
     if (tuneUp) {

@@ -70,7 +70,6 @@ public:
     const tvStaveRecord* stave(int stave) const;
     const tvVoiceRecord* voice(int stave, int index) const;
     const tvScoreDescription* description() const { return &description_; }
-    bool isPercussionStave(int stave) const;
 
     // The notes of a voice (-1: all voices of the stave) in time order.
     const tvNoteList* notes(int stave, int voice);
@@ -80,7 +79,6 @@ public:
     // Takes the set fields of a record into the model; false for an unknown voice.
     bool writeVoice(const tvVoiceRecord& record);
     void transpose(int semitones);
-    int transposition() const { return transposition_; }
 
     // The host that hears of positions (C176's window, message and code base).
     platform::MessageTarget* window = nullptr;

@@ -1,9 +1,6 @@
 // Reading a score file into the play model: a TvrXML score through the TvrXML
 // reader and the score library's bridge to MusicXML, whose reader fills the
 // model; a binary score through the binary-score model builder.
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -13,6 +10,7 @@
 #include "engine/binary_model.h"
 #include "engine/engine.h"
 #include "musicxml/convert_proc.h"
+#include "platform/files.h"
 #include "musicxml/mxml_file.h"
 #include "scorecore/result_codes.h"
 #include "scorecore/vxml_file.h"
@@ -23,31 +21,18 @@ namespace {
 
 constexpr const char* kProgramName = "Tavrena Orvendo 3";
 
-// A file in the temporary folder that is removed when it goes out of scope.
-class TempFile {
+// The MusicXML file a ".tvrx" is bridged through, in the temporary folder,
+// removed when it goes out of scope.
+class TempFile : public platform::ScopedTempFile {
 public:
-    TempFile() {
-        std::error_code ec;
-        std::string pattern = (std::filesystem::temp_directory_path(ec) / "tavtune-XXXXXX.xml").string();
-        if (ec) pattern = "/tmp/tavtune-XXXXXX.xml";
-        const int fd = mkstemps(pattern.data(), 4);
-        if (fd >= 0) {
-            ::close(fd);
-            path_ = pattern;
-        }
-    }
-    ~TempFile() {
-        if (!path_.empty()) {
-            std::error_code ec;
-            std::filesystem::remove(path_, ec);
-        }
-    }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    const std::filesystem::path& path() const { return path_; }
+    TempFile() : ScopedTempFile(tempFolder(), "tvt") {}
 
 private:
-    std::filesystem::path path_;
+    static std::filesystem::path tempFolder() {
+        std::error_code ec;
+        std::filesystem::path folder = std::filesystem::temp_directory_path(ec);
+        return ec ? std::filesystem::path("/tmp") : folder;
+    }
 };
 
 // The open code of a failure of the score library's readers.

@@ -1,8 +1,5 @@
 // Entry points of rendering the open score to a Standard MIDI File and of
 // the play switches (dynamics, articulation, trills) kept in INI sections.
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -14,6 +11,7 @@
 #include "engine/entries.h"
 #include "engine/switches.h"
 #include "engine/time_map.h"
+#include "platform/files.h"
 #include "platform/ini_file.h"
 #include "play/play_proc.h"
 #include "play/render_output.h"
@@ -57,11 +55,8 @@ private:
 
 // A new empty file beside target, for the render to fill; empty path when none can be made.
 fs::path scratchBeside(const fs::path& target) {
-    std::string pattern = target.string() + ".tvt-XXXXXX";
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0) return {};
-    ::close(fd);
-    return pattern;
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    return platform::makeTempFileName(folder, "tvt").value_or(fs::path());
 }
 
 int render(OpenScore& score, const fs::path& target, Engine& e) {

@@ -38,8 +38,6 @@ public:
     // The project reader's form: no messages (the reader lists the codes).
     int cnvOpenEntry(ProjectEntry& entry, int fileNumber, Project& project) override;
 
-    int cnvEntryStaveCount(const ProjectEntry& entry) override;
-
     void engineGetSections(ProjectEntry& entry) override;
     void engineResetSwitchGroup(int group) override;
     void engineSetTranspose(int semitones) override;
@@ -52,10 +50,9 @@ public:
     TavInfoLabels infoLabels{"Author: ", "Keywords: ", "Comment: "};
     std::string dateLabel = "Date: ";
 
-    CTavtuneLib& engine() { return engine_; }
-
 private:
-    int load(ProjectEntry& entry, int& staves);
+    int load(ProjectEntry& entry);
+    int finishScore(ProjectEntry& entry, bool fromProjectFile);
     int loadScoreInEngine(ProjectEntry& entry);
     int buildPlayRecords(ProjectEntry& entry);
     int measureScore(ProjectEntry& entry);
