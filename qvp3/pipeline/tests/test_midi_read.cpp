@@ -17,70 +17,12 @@
 #include "platform_testing/temp_folder.h"
 #include "qvp3_pipeline/entry_model.h"
 #include "qvp3_pipeline/midi_read.h"
+#include "smf_bytes.h"
 
 namespace qvp3 {
 namespace {
 
-// --- file bytes ------------------------------------------------------------
-
-std::string bigEndian(std::uint32_t value, int bytes) {
-    std::string out;
-    for (int i = bytes - 1; i >= 0; --i) out += static_cast<char>(value >> (8 * i) & 0xFF);
-    return out;
-}
-
-std::string littleEndian(std::uint32_t value) {
-    std::string out;
-    for (int i = 0; i < 4; ++i) out += static_cast<char>(value >> (8 * i) & 0xFF);
-    return out;
-}
-
-std::string quantity(std::uint32_t value) {
-    std::string out(1, static_cast<char>(value & 0x7F));
-    while ((value >>= 7) != 0) out.insert(out.begin(), static_cast<char>(0x80 | (value & 0x7F)));
-    return out;
-}
-
-// A delta time and the event's bytes as they stand in the file (a running
-// status event simply leaves its status out).
-std::string ev(std::uint32_t delta, std::initializer_list<int> bytes) {
-    std::string out = quantity(delta);
-    for (int b : bytes) out += static_cast<char>(b);
-    return out;
-}
-
-std::string meta(std::uint32_t delta, int type, std::string_view data) {
-    return quantity(delta) + '\xFF' + static_cast<char>(type) + quantity(static_cast<std::uint32_t>(data.size())) +
-           std::string(data);
-}
-
-std::string tempo(std::uint32_t delta, std::uint32_t perQuarter) { return meta(delta, 0x51, bigEndian(perQuarter, 3)); }
-std::string meter(std::uint32_t delta, int beats, int unitPower) {
-    return meta(delta, 0x58, std::string{static_cast<char>(beats), static_cast<char>(unitPower), 24, 8});
-}
-std::string name(std::string_view text) { return meta(0, 0x03, text); }
-std::string endOfTrack(std::uint32_t delta = 0) { return meta(delta, 0x2F, ""); }
-
-std::string header(int format, int tracks, int division) {
-    return "MThd" + bigEndian(6, 4) + bigEndian(static_cast<std::uint32_t>(format), 2) +
-           bigEndian(static_cast<std::uint32_t>(tracks), 2) + bigEndian(static_cast<std::uint32_t>(division), 2);
-}
-
-std::string track(std::string_view events) {
-    return "MTrk" + bigEndian(static_cast<std::uint32_t>(events.size()), 4) + std::string(events);
-}
-
-std::string smf(int format, int division, std::initializer_list<std::string> tracks) {
-    std::string out = header(format, static_cast<int>(tracks.size()), division);
-    for (const std::string& t : tracks) out += track(t);
-    return out;
-}
-
-// The wrapper of ".rmi" files.
-std::string riff(const std::string& midi) {
-    return "RIFF" + littleEndian(static_cast<std::uint32_t>(midi.size() + 12)) + "RMID" + "data" +
-           littleEndian(static_cast<std::uint32_t>(midi.size())) + midi;
-}
+using namespace qvp3::testing;
 
 // As a notation program exports a piece: a conductor track with the title,
 // copyright, meter, key and tempo changes; a piano track with its name, an
