@@ -18,22 +18,6 @@ using scorecore::CScoreEvent;
 using scorecore::kErrOutOfMemory;
 using scorecore::kOk;
 
-// --- clock ------------------------------------------------------------------------------
-
-CRealTimeClock::TimePoint CRealTimeClock::now() const { return std::chrono::steady_clock::now(); }
-
-bool CRealTimeClock::waitUntil(platform::Event& event, TimePoint deadline) const {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now());
-    return event.wait(std::max(left, std::chrono::milliseconds(0)));
-}
-
-void CRealTimeClock::sleepUntil(TimePoint deadline) const { std::this_thread::sleep_until(deadline); }
-
-const CRealTimeClock& CRealTimeClock::steady() {
-    static const CRealTimeClock clock;
-    return clock;
-}
-
 // --- helpers ----------------------------------------------------------------------------
 
 namespace {

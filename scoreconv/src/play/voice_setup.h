@@ -14,26 +14,13 @@
 
 #include "play/play_score.h"
 #include "platform/midi_out.h"
+#include "platform/real_time_clock.h"
 #include "platform/threads.h"
 
 namespace scoreconv {
 
-// The time a real-time pass waits by. Waits run to absolute deadlines, so
-// that overshoot does not add up over many waits. Tests pass a clock of
-// their own.
-class CRealTimeClock {
-public:
-    using TimePoint = std::chrono::steady_clock::time_point;
-
-    virtual ~CRealTimeClock() = default;
-    virtual TimePoint now() const;
-    // Waits on the event until the deadline; true when the event ended the wait.
-    virtual bool waitUntil(platform::Event& event, TimePoint deadline) const;
-    virtual void sleepUntil(TimePoint deadline) const;
-
-    // The steady clock of the machine.
-    static const CRealTimeClock& steady();
-};
+// The time a real-time pass waits by (tests pass a clock of their own).
+using CRealTimeClock = platform::RealTimeClock;
 
 // Milliseconds the tune-up waits after its last note before it returns.
 inline constexpr int32_t kTuneUpAfterMs = 500;
