@@ -219,6 +219,16 @@ void resetEntryShape(ProjectEntry& entry, const smf::SmfHeader& header) {
     model.list(0, 0);
 }
 
+// Sequencers often write the tempo into every track: of the tempos at one
+// time the last one read holds, so that the conductor has one tempo a time.
+bool supersededTempo(const std::vector<CScoreEvent>& sorted, std::size_t at) {
+    if (!sorted[at].isKind(scorecore::kKindTempo)) return false;
+    for (std::size_t i = at + 1; i < sorted.size() && sorted[i].start == sorted[at].start; ++i) {
+        if (sorted[i].isKind(scorecore::kKindTempo)) return true;
+    }
+    return false;
+}
+
 // The file's name, then the name of every named track, one a line.
 std::string infoText(const ProjectEntry& entry) {
     std::string text = entry.Filename.filename().string();
@@ -249,8 +259,9 @@ int loadTracks(ProjectEntry& entry) {
     // keep the order of their tracks.
     std::stable_sort(conductor.begin(), conductor.end(),
                      [](const CScoreEvent& a, const CScoreEvent& b) { return a.start < b.start; });
-    for (const CScoreEvent& e : conductor) {
-        if (cnvEntryAppendEvent(entry, 0, 0, e) != 0) return kMidiOutOfMemory;
+    for (std::size_t i = 0; i < conductor.size(); ++i) {
+        if (supersededTempo(conductor, i)) continue;
+        if (cnvEntryAppendEvent(entry, 0, 0, conductor[i]) != 0) return kMidiOutOfMemory;
     }
     cnvEntryModel(entry).infoText = infoText(entry);
     return 0;

@@ -72,11 +72,18 @@ std::uint64_t SmfFile::remaining() {
 
 int SmfFile::readTrack(std::vector<std::uint8_t>& body) {
     std::array<std::uint8_t, 8> chunk{};
-    if (!readBytes(chunk.data(), chunk.size())) return kShortRead;
-    if (!hasTag(chunk.data(), "MTrk")) return kNotMidi;
-    const std::uint32_t length = bigEndian(&chunk[4], 4);
-    // Checked before allocating: a damaged length must not ask for gigabytes.
-    if (length > remaining()) return kShortRead;
+    std::uint32_t length = 0;
+    for (;;) {
+        if (!readBytes(chunk.data(), chunk.size())) return kShortRead;
+        length = bigEndian(&chunk[4], 4);
+        // Checked before allocating or skipping: a damaged length must not
+        // ask for gigabytes nor move past the file.
+        if (length > remaining()) return kShortRead;
+        if (hasTag(chunk.data(), "MTrk")) break;
+        // Some programs put chunks of their own before or between the tracks.
+        in_.seekg(static_cast<std::streamoff>(length), std::ios::cur);
+        if (!in_) return kShortRead;
+    }
     try {
         body.resize(length);
     } catch (const std::bad_alloc&) {

@@ -45,8 +45,9 @@ public:
     // with ticks-per-quarter timing.
     int open(const std::filesystem::path& path);
     const SmfHeader& header() const { return header_; }
-    // Reads the next "MTrk" chunk's data into body: kOk, kShortRead when the
-    // file ends inside the chunk, kNotMidi for another chunk, kOutOfMemory.
+    // Reads the next "MTrk" chunk's data into body, skipping chunks of any
+    // other type: kOk, kShortRead when the file ends before the chunk or
+    // inside it (or inside a skipped one), kOutOfMemory.
     int readTrack(std::vector<std::uint8_t>& body);
 
 private:

@@ -69,4 +69,24 @@ inline std::string riff(const std::string& midi) {
            littleEndian(static_cast<std::uint32_t>(midi.size())) + midi;
 }
 
+// A chunk in the layout of the file's own chunks (big-endian length, no
+// padding), of any type: the private chunks some programs put between tracks.
+inline std::string privateChunk(std::string_view tag, std::string_view data) {
+    return std::string(tag) + bigEndian(static_cast<std::uint32_t>(data.size()), 4) + std::string(data);
+}
+
+// A RIFF chunk: little-endian length, data padded to an even size.
+inline std::string riffChunk(std::string_view tag, std::string_view data) {
+    std::string out = std::string(tag) + littleEndian(static_cast<std::uint32_t>(data.size())) + std::string(data);
+    if (data.size() % 2 != 0) out += '\0';
+    return out;
+}
+
+// The ".rmi" wrapper as a player writes it: the data chunk (padded when its
+// length is odd), then further chunks such as an INFO list.
+inline std::string riffWithChunks(const std::string& midi, const std::string& chunksAfter) {
+    const std::string body = "RMID" + riffChunk("data", midi) + chunksAfter;
+    return "RIFF" + littleEndian(static_cast<std::uint32_t>(body.size())) + body;
+}
+
 }  // namespace qvp3::testing

@@ -32,7 +32,7 @@ inline constexpr int kMidiOk = 0;
 inline constexpr int kMidiOutOfMemory = -2;
 inline constexpr int kMidiShortRead = -100;
 inline constexpr int kMidiCannotOpen = -103;
-inline constexpr int kMidiNotMidiFile = -104;  // also a chunk not "MTrk", an event past its chunk
+inline constexpr int kMidiNotMidiFile = -104;  // also an event past its chunk
 
 // What ReadMidiTracks learns about the percussion (channel 10) note-ons.
 struct MidiPercussionTable {
@@ -47,10 +47,10 @@ struct MidiPercussionTable {
 
 // Scans every track chunk. channelCount (may be null) receives the number of
 // channels the file's channel events use. 0, kMidiCannotOpen,
-// kMidiNotMidiFile (no format 0 or 1 file with ticks-per-quarter timing, a
-// chunk not "MTrk", an event past its chunk), kMidiShortRead (the file ends
-// inside a chunk, or has fewer chunks than its header announces) or
-// kMidiOutOfMemory.
+// kMidiNotMidiFile (no format 0 or 1 file with ticks-per-quarter timing, an
+// event past its chunk), kMidiShortRead (the file ends inside a chunk, or has
+// fewer track chunks than its header announces) or kMidiOutOfMemory. Chunks
+// of other types before or between the tracks are skipped.
 int ReadMidiTracks(int* channelCount, const std::filesystem::path& path, MidiPercussionTable& table);
 
 // Reads entry.Filename into a new play model and sets the entry's track and
