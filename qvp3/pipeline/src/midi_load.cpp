@@ -174,6 +174,7 @@ void TrackLoader::onMetaEvent(const SmfEvent& e) {
         if (perQuarter == 0) return;  // no tempo at all
         CScoreEvent tempo = conductorEvent(scorecore::kKindTempo, time_);
         tempo.midi[0] = static_cast<std::uint32_t>(std::lround(kMicrosecondsPerMinute / perQuarter));
+        tempo.midi[1] = perQuarter;  // exact, for the sequencer and the export
         conductor_.push_back(std::move(tempo));
     } else if (e.isMeta(smf::kMetaTimeSignature) && e.data.size() >= 2) {
         if (e.data[0] == 0 || e.data[1] > kMaxBeatUnitIndex) return;
@@ -219,12 +220,14 @@ void resetEntryShape(ProjectEntry& entry, const smf::SmfHeader& header) {
     model.list(0, 0);
 }
 
-// Sequencers often write the tempo into every track: of the tempos at one
-// time the last one read holds, so that the conductor has one tempo a time.
+// Sequencers often write the tempo (and the meter) into every track: of the
+// tempos, or the time signatures, at one time the last one read holds, so
+// that the conductor has one of each a time.
 bool supersededTempo(const std::vector<CScoreEvent>& sorted, std::size_t at) {
-    if (!sorted[at].isKind(scorecore::kKindTempo)) return false;
+    const std::uint32_t kind = sorted[at].kind & (scorecore::kKindTempo | scorecore::kKindTimeSig);
+    if (kind == 0) return false;
     for (std::size_t i = at + 1; i < sorted.size() && sorted[i].start == sorted[at].start; ++i) {
-        if (sorted[i].isKind(scorecore::kKindTempo)) return true;
+        if (sorted[i].isKind(kind)) return true;
     }
     return false;
 }

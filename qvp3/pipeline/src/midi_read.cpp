@@ -9,12 +9,12 @@
 
 #include "midi_smf.h"
 #include "qvp3_pipeline/entry_model.h"
+#include "qvp3_pipeline/sequencer.h"
 
 namespace qvp3 {
 namespace {
 
 constexpr std::uint8_t kUnusedChannel = 255;
-constexpr double kDefaultTempo = 120.0;
 constexpr std::int8_t kMidiStaveVolume = 90;
 constexpr std::int8_t kVoiceVolume = 100;
 constexpr std::int8_t kVoicePanorama = 64;
@@ -86,37 +86,6 @@ void buildPlayRecords(ProjectEntry& entry) {
     }
 }
 
-// The time of the last event of any list (for notes their end) in
-// milliseconds, through the conductor's tempo changes.
-std::int32_t playingTimeMs(const ProjectEntry& entry) {
-    const PipelineEntryModel* model = cnvEntryModelIf(entry);
-    if (model == nullptr) return 0;
-    std::int64_t end = 0;
-    for (const auto& voices : model->events) {
-        for (const auto& list : voices) {
-            for (const scorecore::CScoreEvent& e : list) {
-                const std::int64_t length = e.isKind(scorecore::kKindNote) ? std::max(e.duration, 0) : 0;
-                end = std::max(end, std::int64_t{e.start} + length);
-            }
-        }
-    }
-    double ms = 0.0;
-    double tempo = kDefaultTempo;
-    std::int64_t at = 0;
-    const auto msOf = [&](std::int64_t ticks) { return static_cast<double>(ticks) * 60000.0 / (smf::kModelDivision * tempo); };
-    if (const auto* conductor = model->list(0, 0)) {
-        for (const scorecore::CScoreEvent& e : *conductor) {
-            if (!e.isKind(scorecore::kKindTempo) || e.midi[0] == 0) continue;
-            const std::int64_t until = std::clamp<std::int64_t>(e.start, at, end);
-            ms += msOf(until - at);
-            at = until;
-            tempo = e.midi[0];
-        }
-    }
-    ms += msOf(end - at);
-    return static_cast<std::int32_t>(std::min<double>(std::round(ms), std::numeric_limits<std::int32_t>::max()));
-}
-
 int readEntry(ProjectEntry& entry) {
     entry.kind = EntryKind::Midi;
     // The whole file is checked before the entry's model is replaced.
@@ -124,8 +93,8 @@ int readEntry(ProjectEntry& entry) {
     if (const int r = ReadMidiTracks(nullptr, entry.Filename, table); r != 0) return r;
     if (const int r = LoadMidiIntoModel(entry); r != 0) return r;
     buildPlayRecords(entry);
-    entry.durationMs = playingTimeMs(entry);
-    return 0;
+    // The playing time as the sequencer plays the file.
+    return plyMeasureMidiEntry(entry);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "qvp3_pipeline/entry_player.h"
 #include "qvp3_pipeline/tavtune_lib.h"
 #include "qvp3_project/project_entry.h"
 #include "scorecore/score_event.h"
@@ -26,6 +27,7 @@ public:
     std::vector<std::string> staveNames;                                   // scores
     std::string infoText;                                                  // scores: the engine's score information
     std::vector<std::array<std::uint8_t, 128>> keyTables;                  // scores: per stave the keys it plays
+    EntryPlayer player;
     // The list of (stave, voice), made on demand; null for a negative index.
     std::vector<scorecore::CScoreEvent>* list(int stave, int voice);
     const std::vector<scorecore::CScoreEvent>* list(int stave, int voice) const;

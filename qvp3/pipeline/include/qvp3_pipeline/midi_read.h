@@ -11,7 +11,8 @@
 // The play model (PipelineEntryModel::list(track, voice)):
 // - track 0, voice 0: the conductor events of every track in time order:
 //   tempo changes (kind kKindTempo, headCount 1, midi[0] the tempo in beats
-//   per minute, rounded) and time signatures (kind kKindTimeSig, headCount 1,
+//   per minute, rounded, midi[1] the file's microseconds per quarter) and
+//   time signatures (kind kKindTimeSig, headCount 1,
 //   meterBeats the numerator, meterUnit the denominator's power of two);
 // - track t > 0, voice v: the notes of the v-th channel the track uses, in
 //   order of first use: kind kKindNote, start, duration, headCount 1 and
