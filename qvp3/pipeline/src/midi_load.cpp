@@ -119,9 +119,18 @@ int TrackLoader::onChannelEvent(const SmfEvent& e) {
     }
     const int voice = voiceOf(e.channel());
     if (e.command() == 0xC0 && !programSeen_[static_cast<std::size_t>(voice)]) {
+        // The voice's first program is its sound, sent before the music.
         programSeen_[static_cast<std::size_t>(voice)] = true;
         voices_[static_cast<std::size_t>(voice)].SrcProgPercId = e.data1;
+        return 0;
     }
+    // Controllers, later programs, pitch bend and pressure stay with the
+    // voice, so that the converted file keeps its pedal and its bends.
+    CScoreEvent message;
+    message.start = time_;
+    message.headCount = 1;
+    message.midi[0] = std::uint32_t{e.status} | std::uint32_t{e.data1} << 8 | std::uint32_t{e.data2} << 16;
+    if (cnvEntryAppendEvent(entry_, track_, voice, message) != 0) return kMidiOutOfMemory;
     return 0;
 }
 

@@ -88,6 +88,8 @@ private:
     void findNextMeter(int from);
     void collectVoice(int staff, int voice, VoiceCursor& cursor);
     void collectNote(int staff, int voice, const CScoreEvent& e, int head);
+    void collectMessage(int staff, int voice, const CScoreEvent& e, int head);
+    std::uint8_t withChannel(int staff, int voice, std::uint8_t status) const;
     void collectOffs();
     void emit();
     bool allFinished() const;
@@ -241,12 +243,7 @@ void Sequencer::collectNote(int staff, int voice, const CScoreEvent& e, int head
         const int transpose = entry_.voices.empty() ? 0 : entry_.voices.front().transposition;
         key = static_cast<std::uint8_t>(std::clamp(key + transpose, 0, 127));
     }
-    if ((p_.options & kSeqStaveChannel) != 0) {
-        const scorecore::CMidiInstr* instrument = entry_.voiceInstrument(staff, percussion ? 0 : voice);
-        if (instrument != nullptr && instrument->Channel <= 15) {
-            status = static_cast<std::uint8_t>(0x90 | instrument->Channel);
-        }
-    }
+    status = withChannel(staff, voice, status);
     if ((p_.options & kSeqVolume) != 0 && static_cast<std::size_t>(staff) < entry_.staffVelocity.size()) {
         const int volume = entry_.staffVelocity[static_cast<std::size_t>(staff)];
         const bool relative = static_cast<std::size_t>(staff) < entry_.staffVelocityRelative.size() &&
@@ -263,6 +260,32 @@ void Sequencer::collectNote(int staff, int voice, const CScoreEvent& e, int head
     }
 }
 
+std::uint8_t Sequencer::withChannel(int staff, int voice, std::uint8_t status) const {
+    if ((p_.options & kSeqStaveChannel) == 0) return status;
+    const bool percussion = plyIsPercussionStaff(entry_, staff);
+    const scorecore::CMidiInstr* instrument = entry_.voiceInstrument(staff, percussion ? 0 : voice);
+    if (instrument == nullptr || instrument->Channel > 15) return status;
+    return static_cast<std::uint8_t>((status & 0xF0) | instrument->Channel);
+}
+
+void Sequencer::collectMessage(int staff, int voice, const CScoreEvent& e, int head) {
+    const std::uint32_t m = e.midi[head];
+    const auto status = static_cast<std::uint8_t>(m & 0xFF);
+    const auto data1 = static_cast<std::uint8_t>(m >> 8 & 0x7F);
+    if (status < 0x80 || status >= 0xF0 || (status & 0xF0) == 0x90 || (status & 0xF0) == 0x80) return;
+    const bool percussion = plyIsPercussionStaff(entry_, staff);
+    if ((p_.options & kSeqPercussionOnly) != 0 && !percussion) return;
+    // What the user chose for the voice stands over the file's own changes.
+    const std::uint64_t features = entry_.project != nullptr ? entry_.project->playFeatures : 0;
+    const int command = status & 0xF0;
+    if (command == 0xC0 && (features & kPlayChosenSounds) != 0) return;
+    if (command == 0xB0 && data1 == 7 && (features & kPlayVolume) != 0) return;
+    if (command == 0xB0 && data1 == 10 && (features & kPlayPanorama) != 0) return;
+    const int track = plyVoiceTrack(entry_, staff, percussion ? 0 : voice);
+    step_.push_back({e.start + p_.leadTicks, 2, track, withChannel(staff, voice, status), data1,
+                     static_cast<std::uint8_t>(m >> 16 & 0x7F)});
+}
+
 void Sequencer::collectVoice(int staff, int voice, VoiceCursor& cursor) {
     const auto* list = voiceList(entry_, staff, voice);
     while (!cursor.finished && cursor.nextTime + p_.leadTicks <= p_.positionTicks) {
@@ -271,15 +294,7 @@ void Sequencer::collectVoice(int staff, int voice, VoiceCursor& cursor) {
             for (int h = 0; h < std::clamp(e.headCount, 0, scorecore::kMaxHeads); ++h) collectNote(staff, voice, e, h);
         } else if (e.kind == 0) {
             // A plain MIDI message of the voice (controllers, programs, pitch bend).
-            for (int h = 0; h < std::clamp(e.headCount, 0, scorecore::kMaxHeads); ++h) {
-                const std::uint32_t m = e.midi[h];
-                const auto status = static_cast<std::uint8_t>(m & 0xFF);
-                if (status < 0x80 || status >= 0xF0) continue;
-                if ((p_.options & kSeqPercussionOnly) != 0 && !plyIsPercussionStaff(entry_, staff)) continue;
-                const int track = plyVoiceTrack(entry_, staff, plyIsPercussionStaff(entry_, staff) ? 0 : voice);
-                step_.push_back({e.start + p_.leadTicks, 2, track, status, static_cast<std::uint8_t>(m >> 8 & 0x7F),
-                                 static_cast<std::uint8_t>(m >> 16 & 0x7F)});
-            }
+            for (int h = 0; h < std::clamp(e.headCount, 0, scorecore::kMaxHeads); ++h) collectMessage(staff, voice, e, h);
         }
         if (++cursor.index >= list->size()) {
             cursor.finished = true;

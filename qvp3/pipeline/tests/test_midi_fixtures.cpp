@@ -61,6 +61,7 @@ Reading fromEntry(const ProjectEntry& entry) {
         for (int v = 0; v < entry.voiceCounts[static_cast<std::size_t>(t - 1)]; ++v) {
             std::vector<Note>& notes = r.tracks[static_cast<std::size_t>(t)].emplace_back();
             for (const scorecore::CScoreEvent& e : *model->list(t, v)) {
+                if (!e.isKind(scorecore::kKindNote)) continue;
                 const std::uint32_t m = e.midi[0];
                 notes.push_back({e.start, e.duration, static_cast<int>(m >> 8 & 0xFF),
                                  static_cast<int>(m >> 16 & 0xFF), static_cast<int>(m & 0x0F)});

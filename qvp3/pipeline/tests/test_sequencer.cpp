@@ -32,12 +32,13 @@ using scoreconv::testing::MidoEvent;
 using scoreconv::testing::MidoFile;
 
 // A notation program's export: conductor with the title, 3/4 and two
-// tempos; a piano with two notes; a violin with one; drums with keys 42,
-// 36, 38.
+// tempos; a piano with two notes, the pedal and a bend; a violin with one;
+// drums with keys 42, 36, 38.
 std::string notationExport() {
     const std::string conductor = name("Etude") + meter(0, 3, 2) + tempo(0, 500000) + tempo(1440, 652174) + endOfTrack();
-    const std::string piano = name("Piano") + ev(0, {0xC0, 5}) + ev(0, {0x90, 60, 80}) + ev(480, {60, 0}) +
-                              ev(0, {64, 70}) + ev(475, {0x80, 64, 0}) + endOfTrack();
+    const std::string piano = name("Piano") + ev(0, {0xC0, 5}) + ev(0, {0xB0, 64, 127}) + ev(0, {0x90, 60, 80}) +
+                              ev(480, {60, 0}) + ev(0, {64, 70}) + ev(100, {0xE0, 0, 80}) + ev(375, {0x80, 64, 0}) +
+                              ev(0, {0xB0, 64, 0}) + endOfTrack();
     const std::string violin = name("Violin") + ev(0, {0xC1, 40}) + ev(965, {0x91, 76, 90}) + ev(960, {0x81, 76, 0}) +
                                endOfTrack();
     const std::string drums = name("Drums") + ev(0, {0x99, 42, 100}) + ev(0, {36, 110}) + ev(120, {42, 0}) +
@@ -161,6 +162,14 @@ TEST_F(Sequencer, ExportKeepsNotesTempoMapAndTrackNames) {
                                                  {3, 0, 36, 110, 9},
                                                  {4, 480, 38, 96, 9},
                                                  {5, 0, 42, 100, 9}}));
+    // The pedal and the bend stay where they were.
+    std::vector<std::tuple<std::int64_t, int, int>> pedal;
+    for (const MidoEvent& ev : out.of("control_change", 1)) {
+        if (ev.number("control") == 64) pedal.emplace_back(ev.tick, 64, ev.number("value"));
+    }
+    EXPECT_EQ(pedal, (std::vector<std::tuple<std::int64_t, int, int>>{{0, 64, 127}, {955, 64, 0}}));
+    ASSERT_EQ(out.of("pitchwheel", 1).size(), 1u);
+    EXPECT_EQ(out.of("pitchwheel", 1).at(0).tick, 580);
     // Every note ends where it ended in the source, exactly (off-grid ticks too).
     std::multiset<std::tuple<std::int64_t, int>> sourceOffs, outOffs;
     for (const MidoEvent& ev : source.events) {

@@ -16,7 +16,10 @@
 //   meterBeats the numerator, meterUnit the denominator's power of two);
 // - track t > 0, voice v: the notes of the v-th channel the track uses, in
 //   order of first use: kind kKindNote, start, duration, headCount 1 and
-//   midi[0] = 0x90 | channel | key << 8 | velocity << 16.
+//   midi[0] = 0x90 | channel | key << 8 | velocity << 16; and the voice's
+//   other channel messages (controllers, programs after its first, pitch
+//   bend, pressure) as events of kind 0 with headCount 1 and midi[0] =
+//   status | data1 << 8 | data2 << 16.
 #pragma once
 
 #include <array>
