@@ -2,6 +2,8 @@
 #include "qvp3_pipeline/sequencer.h"
 
 #include <algorithm>
+#include <atomic>
+#include <tuple>
 #include <cmath>
 #include <functional>
 #include <new>
@@ -59,6 +61,14 @@ double firstFileTempo(const ProjectEntry& entry) {
         }
     }
     return kDefaultTempo;
+}
+
+// The factor of the entry's relative or absolute tempo over the file's.
+double tempoScale(const ProjectEntry& entry) {
+    if (entry.TempoIsRelative != 0 || entry.TempoAbsolute <= 0) {
+        return std::pow(10.0, (std::clamp(entry.TempoRelative, 0, 2000) - 1000) / 1000.0);
+    }
+    return entry.TempoAbsolute / firstFileTempo(entry);
 }
 
 int staffCount(const ProjectEntry& entry) { return static_cast<int>(entry.voiceCounts.size()); }
@@ -411,8 +421,21 @@ int Sequencer::run() {
     // A tempo or meter after the last note still belongs to the music.
     if (conductor_ != nullptr && !conductor_->empty()) musicEnd_ = std::max<std::int64_t>(0, conductor_->back().start);
     if (p_.exporting()) plyCountOutputTracks(entry_, &metronomeTrack_, nullptr, false);
+    // The entry's tempo setting may change while it plays; its factor is
+    // worked out again only when it did.
+    std::tuple<std::int32_t, std::int32_t, std::uint8_t> setting{-2, -2, 2};
+    double scale = 1.0;
     const auto tempoAt = [&](std::int64_t ticks) {
-        return p_.tempoFunction ? p_.tempoFunction(ticks) : plyEffectiveTempo(entry_, ticks);
+        if (p_.tempoFunction) return p_.tempoFunction(ticks);
+        const std::tuple<std::int32_t, std::int32_t, std::uint8_t> now{
+            std::atomic_ref(entry_.TempoRelative).load(std::memory_order_relaxed),
+            std::atomic_ref(entry_.TempoAbsolute).load(std::memory_order_relaxed),
+            std::atomic_ref(entry_.TempoIsRelative).load(std::memory_order_relaxed)};
+        if (now != setting) {
+            setting = now;
+            scale = tempoScale(entry_);
+        }
+        return std::clamp(plyFileTempo(entry_, ticks) * scale, kMinTempo, kMaxTempo);
     };
     double tempo = tempoAt(0);
     if (p_.positionMs == 0) {
@@ -543,13 +566,7 @@ double plyFileTempo(const ProjectEntry& entry, std::int64_t ticks) {
 }
 
 double plyEffectiveTempo(const ProjectEntry& entry, std::int64_t ticks) {
-    double tempo = plyFileTempo(entry, ticks);
-    if (entry.TempoIsRelative != 0 || entry.TempoAbsolute <= 0) {
-        tempo *= std::pow(10.0, (std::clamp(entry.TempoRelative, 0, 2000) - 1000) / 1000.0);
-    } else {
-        tempo *= entry.TempoAbsolute / firstFileTempo(entry);
-    }
-    return std::clamp(tempo, kMinTempo, kMaxTempo);
+    return std::clamp(plyFileTempo(entry, ticks) * tempoScale(entry), kMinTempo, kMaxTempo);
 }
 
 int plySequencerLoop(ProjectEntry& entry) {
