@@ -56,7 +56,23 @@ int SmfFile::open(const std::filesystem::path& path) {
     // Format 2 holds independent sequences, which cannot be played as one piece.
     if (header_.format > 1 || (division & kSmpteDivision) != 0) return kNotMidi;
     header_.division = static_cast<int>(division);
+    if (header_.format == 1 && header_.trackCount > 1) header_.firstTrackPlays = firstTrackHasNotes();
     return kOk;
+}
+
+bool SmfFile::firstTrackHasNotes() {
+    const std::streamoff at = in_.tellg();
+    std::vector<std::uint8_t> chunk;
+    bool notes = false;
+    // A damaged first track is left to the reading itself to report.
+    if (at >= 0 && readTrack(chunk) == kOk) {
+        SmfTrackCursor cursor(chunk);
+        SmfEvent e;
+        while (!notes && cursor.next(e) > 0) notes = e.isNoteOn();
+    }
+    in_.clear();
+    in_.seekg(at);
+    return notes;
 }
 
 bool SmfFile::readBytes(std::uint8_t* to, std::size_t count) {

@@ -28,9 +28,14 @@ struct SmfHeader {
     int trackCount = 0;  // as the header announces it
     int division = 0;    // ticks per quarter; 0 is read as kModelDivision
 
-    // A format-1 file with more than one track has its own conductor track 0;
-    // every other file's tracks follow an empty conductor track.
-    bool hasConductorTrack() const { return format == 1 && trackCount > 1; }
+    // Track 0 of the file plays notes (some programs put the first
+    // instrument into the conductor track).
+    bool firstTrackPlays = false;
+
+    // A format-1 file with more than one track has its own conductor track 0,
+    // unless that track plays notes; every other file's tracks follow an
+    // empty conductor track.
+    bool hasConductorTrack() const { return format == 1 && trackCount > 1 && !firstTrackPlays; }
     bool isOneTrack() const { return trackCount == 1; }
     int entryTrackCount() const { return hasConductorTrack() ? trackCount : trackCount + 1; }
     int entryTrack(int fileTrack) const { return hasConductorTrack() ? fileTrack : fileTrack + 1; }
@@ -52,6 +57,8 @@ public:
 
 private:
     bool readBytes(std::uint8_t* to, std::size_t count);
+    // Whether the first track chunk holds a note-on; the file stays where it was.
+    bool firstTrackHasNotes();
     std::uint64_t remaining();
 
     std::ifstream in_;

@@ -272,6 +272,10 @@ TEST_F(MidiRead, TrackLayoutFollowsFormatAndTrackCount) {
         {"format 1 keeps its conductor", smf(1, 480, {endOfTrack(), notes, notes}), 3, 2, {1, 1}},
         {"format 1 without tracks", header(1, 0, 480), 1, 0, {}},
         {"format 0 with two tracks", smf(0, 480, {notes, notes}), 3, 2, {1, 1}},
+        {"format 1 whose first track plays keeps its notes", smf(1, 480, {tempo(0, 500000) + notes, notes}), 3, 2,
+         {1, 1}},
+        {"format 1 with controllers only in its first track", smf(1, 480, {ev(0, {0xB0, 7, 100}) + endOfTrack(), notes}),
+         2, 1, {1}},
     };
     for (const auto& c : cases) {
         ProjectEntry e = entryFor(c.file);
