@@ -298,6 +298,18 @@ protected:
         plySendChannelSetup(e);
         return plySequencerLoop(e);
     }
+    // The entry read, in a project that plays the tune-up, its player live
+    // on the capture device (the tune-up's own fields are the test's).
+    ProjectEntry withTuneUp(const std::string& bytes) {
+        ProjectEntry e = read(bytes);
+        project_.playFeatures = kPlayTuneUp;
+        e.project = &project_;
+        EntryPlayer& p = plyEntryPlayer(e);
+        p.mode = kPlayerPlay;
+        p.midiOut = &out_;
+        p.clock = &clock_;
+        return e;
+    }
     // (ms since start, status, key, velocity) of the note messages.
     std::vector<std::tuple<int, int, int, int>> notes() const {
         std::vector<std::tuple<int, int, int, int>> out;
@@ -314,6 +326,7 @@ protected:
 
     platform::testing::FakeClock clock_;
     platform::CaptureMidiOut out_;
+    Project project_;
 };
 
 TEST_F(LivePlay, NotesComeAtTheirTimesAtFullAndHalfTempo) {
@@ -347,10 +360,7 @@ TEST_F(LivePlay, NotesComeAtTheirTimesAtFullAndHalfTempo) {
 }
 
 TEST_F(LivePlay, TuneUpAndCountInComeFirst) {
-    ProjectEntry e = read(oneQuarter());
-    Project project;
-    project.playFeatures = kPlayTuneUp;
-    e.project = &project;
+    ProjectEntry e = withTuneUp(oneQuarter());
     e.tuneUp.Type = 2;  // the chord C E G
     e.tuneUp.Zerlegt = 0;
     e.tuneUp.Duration = 1000;
@@ -425,18 +435,11 @@ TEST_F(LivePlay, ChannelSetupSkipsDrumProgramsAndUnsetLevels) {
 // --- the tune-up ---------------------------------------------------------------------
 
 TEST_F(LivePlay, BrokenTuneUpStepsAndEndsEachNoteBeforeTheNext) {
-    ProjectEntry e = read(oneQuarter());
-    Project project;
-    project.playFeatures = kPlayTuneUp;
-    e.project = &project;
+    ProjectEntry e = withTuneUp(oneQuarter());
     e.tuneUp.Type = 2;
     e.tuneUp.Zerlegt = 1;
     e.tuneUp.Tempo = 1;  // 500 ms a step
     e.tuneUp.Sounding = 0;
-    EntryPlayer& p = plyEntryPlayer(e);
-    p.mode = kPlayerPlay;
-    p.midiOut = &out_;
-    p.clock = &clock_;
     platform::Event done(platform::Event::Kind::ManualReset);
     ASSERT_TRUE(plyIntroLoop(nullptr, &done, e));
     EXPECT_TRUE(done.wait(std::chrono::milliseconds(0))) << "the caller's event is set at the end";
@@ -449,20 +452,13 @@ TEST_F(LivePlay, BrokenTuneUpStepsAndEndsEachNoteBeforeTheNext) {
 
 TEST_F(LivePlay, FirstNotesOnTheDrumChannelPlayOnChannelOneWithAnInstrument) {
     const std::string song = smf(1, 480, {endOfTrack(), name("Kit") + ev(0, {0x99, 38, 50}) + ev(240, {0x89, 38, 0}) + endOfTrack()});
-    ProjectEntry e = read(song);
-    Project project;
-    project.playFeatures = kPlayTuneUp;
-    e.project = &project;
+    ProjectEntry e = withTuneUp(song);
     e.tuneUp.Type = 1;
     e.tuneUp.Zerlegt = 0;
     e.tuneUp.Duration = 200;
     e.tuneUp.Instrument = 12;
     e.tuneUp.voices = {0};
     e.tuneUp.FirstNotesVoiceNum = 1;
-    EntryPlayer& p = plyEntryPlayer(e);
-    p.mode = kPlayerPlay;
-    p.midiOut = &out_;
-    p.clock = &clock_;
     ASSERT_TRUE(plyIntroLoop(nullptr, nullptr, e));
     const auto got = notes();
     ASSERT_FALSE(got.empty());
@@ -471,16 +467,9 @@ TEST_F(LivePlay, FirstNotesOnTheDrumChannelPlayOnChannelOneWithAnInstrument) {
 }
 
 TEST_F(LivePlay, AStopDuringTheTuneUpResetsTheOutput) {
-    ProjectEntry e = read(oneQuarter());
-    Project project;
-    project.playFeatures = kPlayTuneUp;
-    e.project = &project;
+    ProjectEntry e = withTuneUp(oneQuarter());
     e.tuneUp.Type = 2;
     e.tuneUp.Zerlegt = 0;
-    EntryPlayer& p = plyEntryPlayer(e);
-    p.mode = kPlayerPlay;
-    p.midiOut = &out_;
-    p.clock = &clock_;
     platform::Event stop(platform::Event::Kind::ManualReset);
     stop.set();
     ASSERT_TRUE(plyIntroLoop(nullptr, &stop, e));
