@@ -500,6 +500,15 @@ int Sequencer::run() {
                 writeAt(0, at, [&] { return plyEmitTempo(p_, 0, now); });
             }
         }
+        if (p_.mode == kPlayerSeek) {
+            // Ends at the step whose position lies nearest to the target,
+            // before its events: they are the first the player then plays.
+            const double next = kSeqStepLive * 60000.0 / (kTicksPerQuarter * p_.tempo) + p_.msCarry;
+            if (p_.positionMs >= p_.seekTargetMs ||
+                p_.seekTargetMs - p_.positionMs <= p_.positionMs + std::llround(next) - p_.seekTargetMs) {
+                break;
+            }
+        }
         // The step's events.
         collectOffs();
         for (int s = 0; s < static_cast<int>(p_.cursors.size()); ++s) {
@@ -519,13 +528,6 @@ int Sequencer::run() {
         // The steps' milliseconds; the rounding's rest goes to the next step.
         const double exact = static_cast<double>(ticks) * 60000.0 / (kTicksPerQuarter * p_.tempo) + p_.msCarry;
         const auto stepMs = static_cast<std::int64_t>(std::llround(exact));
-        if (p_.mode == kPlayerSeek) {
-            // Ends at the step whose position lies nearest to the target.
-            if (p_.positionMs >= p_.seekTargetMs ||
-                p_.seekTargetMs - p_.positionMs <= p_.positionMs + stepMs - p_.seekTargetMs) {
-                break;
-            }
-        }
         if (done) break;
         p_.msCarry = exact - static_cast<double>(stepMs);
         p_.positionMs += stepMs;

@@ -8,6 +8,10 @@
 #include <filesystem>
 #include <string>
 
+#include "platform_testing/temp_folder.h"
+#include "qvp3_pipeline/pipeline.h"
+#include "qvp3_pipeline/tavtune_lib.h"
+#include "qvp3_project/project.h"
 #include "scoreconv/scoreconv.h"
 
 namespace qvp3::testing {
@@ -41,5 +45,31 @@ inline int convertToTvrx(const std::filesystem::path& source, const std::filesys
     mxmlFreeFile(&file);
     return result;
 }
+
+// A project whose pipeline opens its entries through our engine from the
+// program folder; the project folder is a temporary one.
+struct EngineProject {
+    EngineProject() {
+        keepEngineRuntimeLoaded();
+        engine.Init(0, QVP3_PROGRAM_DIR);
+        project.data.ProjectFolder = dir.path();
+    }
+    ~EngineProject() { engine.Release(); }
+    EngineProject(const EngineProject&) = delete;
+    EngineProject& operator=(const EngineProject&) = delete;
+    // Opens the file as a new entry of the project: 0 or the opening's code.
+    int open(const std::filesystem::path& file) {
+        ProjectEntry entry;
+        entry.Filename = file;
+        pipeline.cnvEntryInit(entry, project);
+        return pipeline.openEntry(entry, project, false, false);
+    }
+    platform::testing::TempFolder dir;
+    CTavtuneLib engine;
+    platform::MessageTarget* window = nullptr;
+    Pipeline pipeline{engine, &window};
+    Neighbours neighbours{&pipeline};
+    Project project{neighbours};
+};
 
 }  // namespace qvp3::testing

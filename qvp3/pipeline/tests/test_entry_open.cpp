@@ -67,26 +67,7 @@ std::string midiFile() {
     return out;
 }
 
-struct Fixture {
-    Fixture() {
-        testing::keepEngineRuntimeLoaded();
-        engine.Init(0, kProgramDir);
-        project.data.ProjectFolder = dir.path();
-    }
-    ~Fixture() { engine.Release(); }
-    int open(const fs::path& file) {
-        ProjectEntry entry;
-        entry.Filename = file;
-        pipeline.cnvEntryInit(entry, project);
-        return pipeline.openEntry(entry, project, false, false);
-    }
-    TempFolder dir;
-    CTavtuneLib engine;
-    platform::MessageTarget* window = nullptr;
-    Pipeline pipeline{engine, &window};
-    Neighbours neighbours{&pipeline};
-    Project project{neighbours};
-};
+using Fixture = testing::EngineProject;
 
 TEST(EntryOpen, AProjectOfEveryKindOpens) {
     Fixture f;

@@ -359,6 +359,28 @@ TEST_F(LivePlay, NotesComeAtTheirTimesAtFullAndHalfTempo) {
     }
 }
 
+TEST_F(LivePlay, SeekingSendsNothingAndPlayingGoesOnFromThere) {
+    std::string quarters;
+    for (int key = 60; key < 68; ++key) quarters += ev(0, {0x90, key, 100}) + ev(480, {0x80, key, 0});
+    ProjectEntry e = read(smf(0, 480, {quarters + endOfTrack()}));
+    EntryPlayer& p = plyEntryPlayer(e);
+    plyResetChannels(e);
+    p.mode = kPlayerSeek;
+    p.seekTargetMs = 1000;  // the third quarter
+    p.midiOut = &out_;
+    p.clock = &clock_;
+    ASSERT_EQ(plySequencerLoop(e), 0);
+    EXPECT_EQ(out_.count(), 0u) << "a seek is silent";
+    EXPECT_NEAR(p.positionMs, 1000, 8);
+    p.mode = kPlayerPlay;
+    ASSERT_EQ(plySequencerLoop(e), 0);
+    std::vector<int> keys;
+    for (const auto& [ms, status, key, velocity] : notes()) {
+        if ((status & 0xF0) == 0x90) keys.push_back(key);
+    }
+    EXPECT_EQ(keys, (std::vector<int>{62, 63, 64, 65, 66, 67}));
+}
+
 TEST_F(LivePlay, TuneUpAndCountInComeFirst) {
     ProjectEntry e = withTuneUp(oneQuarter());
     e.tuneUp.Type = 2;  // the chord C E G
