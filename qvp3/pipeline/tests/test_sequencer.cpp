@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <thread>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -452,6 +453,30 @@ TEST_F(LivePlay, ChannelSetupSkipsDrumProgramsAndUnsetLevels) {
                                                 platform::packShortMessage(0xB0, 7, 100),
                                                 platform::packShortMessage(0xB9, 7, 100),
                                                 platform::packShortMessage(0xB9, 10, 64)}));
+}
+
+// The stop request comes from another thread while the loop sleeps between
+// its steps on the machine's clock.
+TEST(SequencerThreads, AStopFromTheMainThreadEndsPlaying) {
+    platform::testing::TempFolder folder;
+    ProjectEntry e;
+    e.Filename = folder.path() / "long.mid";
+    platform::testing::writeBytes(e.Filename, smf(0, 480, {ev(0, {0x90, 60, 100}) + ev(9600, {0x80, 60, 0}) + endOfTrack()}));
+    ASSERT_EQ(cnvReadMidiEntry(e), 0);
+    platform::CaptureMidiOut out;
+    EntryPlayer& p = plyEntryPlayer(e);
+    p.mode = kPlayerPlay;
+    p.midiOut = &out;
+    std::thread stopper([&e] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        plyRequestStop(e, kEntryStopRequested);
+    });
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(plySequencerLoop(e), kSeqCancelled);
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2)) << "long before the note's end";
+    ASSERT_EQ(out.count(), 2u);
+    EXPECT_EQ(out.messages().back().packed, platform::packShortMessage(0x80, 60, 0x40));
 }
 
 // --- the tune-up ---------------------------------------------------------------------
