@@ -111,7 +111,8 @@ CPlayPass::CPlayPass(PlayScore& file, CPlayParams& params, const CPlayEnvironmen
       p_(params),
       clock_(env.clock != nullptr ? *env.clock : CRealTimeClock::steady()),
       worker_(env.worker),
-      stepLimit_(env.stepLimit) {}
+      stepLimit_(env.stepLimit),
+      companion_(env.companion) {}
 
 int CPlayPass::run() {
     f_.logStep(kFunction, "Start");
@@ -129,6 +130,7 @@ bool CPlayPass::prepare() {
     position100ns_ = f_.report.seekIsNewer(ctl_) ? ctl_.seekTarget : 0;
     fastForward_ = mode_ == kModeFastForward;
     if (fastForward_) mode_ = kModeRealTime;
+    if (mode_ == kModePlayTime) companion_ = nullptr;
     step_ = rendering() ? 1 : std::max(f_.ticksPerQuarter >> 5, 1);
     half_ = step_ / 2;
     if (!f_.allocatePlayState()) {
@@ -147,6 +149,11 @@ bool CPlayPass::prepare() {
     const bool tuneUpTrack = (conds & kCondTuneUp) != 0 && e.Type != 0 && e.needsOwnTrack();
     layout_ = planTracks(f_.instruments, f_.voiceCounts, conds, metronome_ && rendering(),
                          tuneUpTrack && rendering());
+    if (companion_ != nullptr && rendering()) {
+        // The tune-up writes to the last track: the companion's comes before it.
+        companionTrack_ = layout_.tuneUpTrack >= 0 ? layout_.tuneUpTrack++ : layout_.count;
+        ++layout_.count;
+    }
     f_.logStep(kFunction, "1");
     if (rendering() && !startRender()) return false;
     f_.logStep(kFunction, "2");
@@ -156,6 +163,10 @@ bool CPlayPass::prepare() {
     playEinstimmung(f_, clock_);
     int* stopWord = f_.tuneUpParams.stopWord;
     if (stopWord != nullptr && std::atomic_ref<int>(*stopWord).load() == kTuneUpStopped) return false;
+    if (companion_ != nullptr && !companion_->beforeMusic(f_, companionTrack_, clock_, worker_)) {
+        if (rendering()) result_ = kErrOutOfMemory;
+        return false;
+    }
     f_.logStep(kFunction, "4");
     if (mode_ != kModePlayTime && setUpVoices(f_) != kOk) failed_ = true;
     if (rendering()) {
@@ -340,6 +351,10 @@ void CPlayPass::loop() {
             finish();
             return;
         }
+        if (companion_ != nullptr &&
+            !companion_->atStep(f_, companionTrack_, f_.cursor.currentTick, step_, !fastForward_)) {
+            break;
+        }
         afterVoices();
         advance();
     }
@@ -357,6 +372,10 @@ bool CPlayPass::endReached() const {
 void CPlayPass::finish() {
     f_.logStep(kFunction, "11");
     if (metronome_) clickOff();
+    if (companion_ != nullptr && !companion_->atEnd(f_, companionTrack_) && rendering()) {
+        result_ = kErrOutOfMemory;
+        return;
+    }
     if (rendering()) {
         state_ = kPlayStateFileWritten;
         result_ = renderWriteMidiFile(f_, p_.targetPath);
@@ -396,6 +415,7 @@ void CPlayPass::leaveSilent() {
     if (rendering()) return;
     endAllSounding();
     if (metronome_) clickOff();
+    if (companion_ != nullptr) companion_->atEnd(f_, companionTrack_);
     constexpr uint8_t kAllNotesOff = 123;
     for (uint8_t channel = 0; channel < kChannels; ++channel) {
         if ((usedChannels_ & (1u << channel)) != 0) put(0, static_cast<uint8_t>(0xB0 | channel), kAllNotesOff, 0);

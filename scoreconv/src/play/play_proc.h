@@ -47,6 +47,27 @@ inline constexpr int kSignalLeaveLast = 6;   // 4 to 6 leave as well
 // The tempo of a mark of -1 (none) or of a tempo that cannot be played (0 or less).
 inline constexpr int32_t kFallbackTempo = 120;
 
+// What a host plays along with a pass besides the score: an intro before the
+// music, and notes of its own as the music moves on. It sends through the
+// render output on `track` (renderPutShort): a render pass gives it a track of
+// its own (before the tune-up's, which stays the last), any other pass sends
+// to the score's MIDI output. It is not called in a play-time pass.
+class CPassCompanion {
+public:
+    virtual ~CPassCompanion() = default;
+    // After the tune-up, before the voices' set-up. False ends the pass before
+    // the music: the host stopped it, or a render stream could not grow.
+    virtual bool beforeMusic(PlayScore& score, int32_t track, const CRealTimeClock& clock,
+                             platform::WorkerContext* worker) = 0;
+    // Each step of the music after its voices (not the step at the score's
+    // end): the step's tick and length, and whether it sounds (not while a
+    // fast-forward runs). False when a render stream could not grow.
+    virtual bool atStep(PlayScore& score, int32_t track, int32_t tick, int32_t ticks, bool sounding) = 0;
+    // The pass ends (a render before its file is written) or is left: what
+    // it started ends. False as atStep.
+    virtual bool atEnd(PlayScore& score, int32_t track) = 0;
+};
+
 // What a pass runs with besides its parameter block.
 struct CPlayEnvironment {
     // Real-time waits (null: the machine's steady clock). It must outlive the pass.
@@ -56,6 +77,8 @@ struct CPlayEnvironment {
     platform::WorkerContext* worker = nullptr;
     // Steps after which a pass is cut off; 0: from the score's length and repeats.
     int64_t stepLimit = 0;
+    // What plays along (null: nothing). It must outlive the pass.
+    CPassCompanion* companion = nullptr;
 };
 
 // The slots a pass reports through, and the file a render writes.
@@ -164,6 +187,8 @@ private:
     const CRealTimeClock& clock_;
     platform::WorkerContext* worker_;
     int64_t stepLimit_;
+    CPassCompanion* companion_;
+    int32_t companionTrack_ = -1;
 
     int32_t mode_ = kModePlayTime;  // 1, 2 (also for 7), 3 or 4
     bool fastForward_ = false;      // mode 4 before the play position

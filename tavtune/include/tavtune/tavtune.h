@@ -113,7 +113,9 @@ _Static_assert(offsetof(tvRequest, positionMs) == 44, "request record layout");
  *   C145(stave)                      tvStaveRecord*, 0 past the last stave
  *   C131(stave, index)               tvVoiceRecord*, 0 past the last voice
  *   C146(stave, voice)               tvNoteList* (voice -1: all voices of the stave)
- *   C124(record, -1), C125(record, -1)  read / write a voice's settings
+ *   C124(record, -1), C125(record, -1)  read / write a voice's settings; voice
+ *                                    TAVTUNE_TUNE_UP_VOICE (under any stave) is the intro's
+ *                                    tune-up voice: sound, volume, panorama and channel
  *   C87(semitones)                   transposes the whole score (percussion stays)
  * Time (C94 needs no open score; the other entry points here do)
  *   C94(request, size)               zeroes a request record of size bytes (1 .. 4096)
@@ -128,7 +130,9 @@ _Static_assert(offsetof(tvRequest, positionMs) == 44, "request record layout");
  *                                    a repeated pass falls that much further on, and a time past
  *                                    the last mark goes on at the last tempo and meter (a binary
  *                                    score comes with its repeats unrolled). Time 0 is where the
- *                                    music begins (an upbeat's first note)
+ *                                    intro begins (C95); the music begins after it (at an upbeat's
+ *                                    first note), and a time inside the intro is that of the
+ *                                    music's start
  *   C93(request, TAVTUNE_REQUEST_POSITION)   moves the play position to positionMs, kept
  *                                    within 0 .. the play time (only 0 bounds it while the
  *                                    real-time player holds the score)
@@ -195,6 +199,38 @@ _Static_assert(offsetof(tvRequest, positionMs) == 44, "request record layout");
  *   C61(masks)                       one byte per stave: 0 stave off, 1 every voice on,
  *                                    0x80 | (1 << v) for each voice v on (voices 0..6)
  *   C126()                           stops at once and silences the output; the position stays
+ * The intro (needs an open score). Both entry points copy the list they are given
+ * (a tvItemList*, 0 for none) and answer 0, or -2, changing nothing, for a count below
+ * 0 or above TAVTUNE_MAX_ITEMS or for missing items
+ *   C95(list)                        the intro that plays before the score (0 clears it): lanes
+ *                                    of timed items (marker, anchor, notes, rests and releases,
+ *                                    end; the layout of scorecore/player_items.h) at 384 ticks per
+ *                                    quarter. Every lane starts at its marker's start, counted
+ *                                    from the start of the intro, and the lanes play side by
+ *                                    side; the music begins when the last lane has ended. The
+ *                                    intro's ticks run at the score's opening tempo as it plays
+ *                                    (C97's tempo and the tempo points included)
+ *   C123(list, start, end, value)    one bar of clicks (0 clears it) that repeats through the
+ *                                    music and clicks where the music's position (384 ticks per
+ *                                    quarter as played, repeats included, from the first full bar;
+ *                                    an upbeat lies below 0) is in [start, end); start >= end
+ *                                    clicks nothing. value is reserved
+ *                                    Only the items within the count are read; a lane without
+ *                                    its end item ends with the list, items outside a lane are
+ *                                    passed over, and a time below 0 counts as 0, one beyond
+ *                                    2^20 ticks as that. Playing, rendering and the play time
+ *                                    include the intro: the play time grows by its length, times
+ *                                    and positions count from its start, a render writes it first
+ *                                    and the music after it on every track, and a stop during it
+ *                                    ends its notes. Tune-up lanes (marker type 0, and every type
+ *                                    but 5) play on the tune-up voice's channel with its sound (a
+ *                                    program below 128; 128 and above percussion, no program
+ *                                    change), volume and panorama; click lanes (type 5) on channel
+ *                                    9, or, with a program of their own, on channel 15. A marker
+ *                                    with flag 1 sets its program first. A key with bit 7 set (a
+ *                                    percussion marker of the source) sounds as the key the
+ *                                    score's first percussion stave that knows it plays, or else
+ *                                    as its low seven bits
  * Rendering
  *   C179(path)                       writes the score with its settings (voice settings,
  *                                    transposition, C97's tempo, the tempo points, switches and
@@ -318,6 +354,15 @@ typedef struct tvNoteList {
     int32_t count;
     const tvNote* notes;
 } tvNoteList;
+
+/* A list of timed items handed to C95 and C123: count items of
+ * TAVTUNE_ITEM_SIZE bytes each. The engine copies it. */
+#define TAVTUNE_ITEM_SIZE 8
+#define TAVTUNE_MAX_ITEMS 65536
+typedef struct tvItemList {
+    int32_t count;
+    const uint8_t* items;
+} tvItemList;
 
 /* A tempo point (C99(point, TAVTUNE_REQUEST_TEMPO_POINT) adds one; C100(point,
  * i) fills point i). 88 bytes, packed to 4. */

@@ -118,16 +118,16 @@ const tvNoteList* OpenScore::notes(int stave, int voice) {
 bool OpenScore::readVoice(tvVoiceRecord& r) const {
     const scoreconv::PlayScore& m = *model_;
     const int s = r.stave;
-    if (s >= static_cast<int>(m.voiceCounts.size())) return false;
-    const bool tuneUp = r.voice == TAVTUNE_TUNE_UP_VOICE;
-    if (tuneUp) {
-        r.sound = static_cast<std::uint8_t>(m.einstimmung.Instrument & 0x7F);
-        r.volume = static_cast<std::uint8_t>(std::clamp<int>(m.einstimmung.Volume, 0, 127));
-        r.panorama = 0;
-        r.channel = 0;
+    if (r.voice == TAVTUNE_TUNE_UP_VOICE) {
+        const TuneUpVoice& t = intro.tuneUpVoice;
+        r.sound = t.sound;
+        r.volume = t.volume;
+        r.panorama = static_cast<std::uint8_t>(t.panorama);
+        r.channel = t.channel;
         r.transposition = 0;
         return true;
     }
+    if (s >= static_cast<int>(m.voiceCounts.size())) return false;
     const int v = r.voice;
     if (v >= m.voiceCounts[static_cast<std::size_t>(s)]) return false;
     const bool percussion = m.instruments.isPercussionStaff(s);
@@ -151,9 +151,14 @@ bool OpenScore::writeVoice(const tvVoiceRecord& r) {
     scoreconv::PlayScore& m = *model_;
     const int s = r.stave;
     if (r.voice == TAVTUNE_TUNE_UP_VOICE) {
-        if (s >= static_cast<int>(m.voiceCounts.size()) && !m.voiceCounts.empty()) return false;
-        if (isSet(r.sound) && r.sound < 128) m.einstimmung.Instrument = r.sound;
-        if (isSet(r.volume) && r.volume < 128) m.einstimmung.Volume = r.volume;
+        TuneUpVoice& t = intro.tuneUpVoice;
+        if (isSet(r.sound)) t.sound = r.sound;  // 128 and above: percussion
+        if (isSet(r.volume) && r.volume < 128) t.volume = r.volume;
+        if (isSetSigned(r.panorama)) t.panorama = static_cast<std::int8_t>(r.panorama);
+        if (isSet(r.channel) && r.channel < 16) t.channel = r.channel;
+        // The library's own tune-up record follows.
+        if (t.sound < 128) m.einstimmung.Instrument = t.sound;
+        m.einstimmung.Volume = t.volume;
         return true;
     }
     const int v = r.voice;

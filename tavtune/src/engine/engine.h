@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/intro.h"
 #include "platform/message_target.h"
 #include "play/play_score.h"
 #include "tavtune/tavtune.h"
@@ -75,8 +76,10 @@ public:
     const tvNoteList* notes(int stave, int voice);
 
     // A voice's settings as C124 answers them; false for an unknown voice.
+    // The tune-up voice belongs to no stave: with any stave it is known.
     bool readVoice(tvVoiceRecord& record) const;
-    // Takes the set fields of a record into the model; false for an unknown voice.
+    // Takes the set fields of a record into the model (the tune-up voice's
+    // into its own settings); false for an unknown voice.
     bool writeVoice(const tvVoiceRecord& record);
     void transpose(int semitones);
 
@@ -91,6 +94,9 @@ public:
     std::vector<tvTempoPoint> tempoPoints;    // the handed-over list in force (time_map.cpp)
     std::vector<tvTempoPoint> pendingPoints;  // the list being handed over, in force once it ends
     bool pointOpen = false;  // a point was added and not yet ended by C99(0, 0)
+
+    // --- the intro (entries_intro.cpp) and the tune-up voice's settings
+    IntroLists intro;
 
     // The player of the score (entries_play.cpp); null until it first plays.
     std::unique_ptr<ScoreExtension>& player() { return player_; }

@@ -23,6 +23,8 @@ tvWord entry(tvWord, tvWord, tvWord, tvWord, tvWord, tvWord) {
     X(176) X(101) X(41) X(143) X(145) X(131) X(146) X(124) X(125) X(87)                                \
     /* playing in real time: entries_play.cpp */                                                     \
     X(89) X(51) X(52) X(61) X(126)                                                                    \
+    /* the intro: entries_intro.cpp */                                                                \
+    X(95) X(123)                                                                                      \
     /* time, tempo and rendering: entries_time.cpp */                                                 \
     TAVTUNE_TIME_ENTRIES(X)
 

@@ -12,6 +12,7 @@
 #include "engine/entries.h"
 #include "engine/player.h"
 #include "engine/switches.h"
+#include "engine/time_map.h"
 #include "platform/midi_devices.h"
 #include "play/play_proc.h"
 #include "scorecore/staff_voice_states.h"
@@ -42,7 +43,8 @@ std::unique_ptr<platform::MidiOutDevice> openOutput(std::string_view table) {
 bool EnginePlayer::PositionRelay::post(platform::MessageId msg, platform::WParam wParam, platform::LParam) {
     // Position reports are the odd codes of the player's progress.
     if (msg != platform::WM_MXML_PROGRESS || (wParam & 1) == 0) return true;
-    return owner.postPosition(owner.score_.codeBase + kCodePosition, owner.positionMsNow());
+    return owner.postPosition(owner.score_.codeBase + kCodePosition,
+                              static_cast<platform::LParam>(owner.positionMsNow()));
 }
 
 platform::LResult EnginePlayer::PositionRelay::send(platform::MessageId msg, platform::WParam wParam,
@@ -61,8 +63,9 @@ bool EnginePlayer::postPosition(int code, platform::LParam ms) {
     return window == nullptr || window->post(score_.message, static_cast<platform::WParam>(code), ms);
 }
 
-platform::LParam EnginePlayer::positionMsNow() const {
-    return static_cast<platform::LParam>(score_.model().playPositionNow() / 10000);
+double EnginePlayer::positionMsNow() const {
+    if (intro_ && !intro_->musicBegun()) return intro_->introPositionMs();
+    return introMs_ + static_cast<double>(score_.model().playPositionNow()) / 10000.0;
 }
 
 int EnginePlayer::start(const std::string& table) {
@@ -79,8 +82,26 @@ int EnginePlayer::start(const std::string& table) {
     applySwitchOptions(Engine::instance(), m);
     relayTarget_ = &relay_;
     m.setCallbackWindow(&relayTarget_, true);
-    m.controls.setSeekTarget(static_cast<std::int64_t>(score_.positionMs * 10000.0));
-    m.controls.setPlayMode(score_.positionMs > 0.0 ? scoreconv::kModeFastForward : scoreconv::kModeRealTime);
+    // A position inside the intro plays the intro from there and the music
+    // from its start; a later one goes to its place in the music.
+    const TimeMap map(score_);
+    introMs_ = map.introMs();
+    const bool inIntro = score_.positionMs < introMs_;
+    intro_.reset();
+    if (score_.intro.any()) {
+        IntroPlayer::Setting setting = introSettingOf(score_);
+        setting.introFrom = inIntro ? static_cast<std::int64_t>(score_.positionMs / introMs_ *
+                                                                static_cast<double>(score_.intro.list.length))
+                                    : score_.intro.list.length;
+        EnginePlayer* self = this;
+        setting.reportPosition = [self](double ms) {
+            self->postPosition(self->score_.codeBase + kCodePosition, static_cast<platform::LParam>(ms));
+        };
+        intro_ = std::make_unique<IntroPlayer>(std::move(setting));
+    }
+    const double musicMs = inIntro ? 0.0 : score_.positionMs - introMs_;
+    m.controls.setSeekTarget(static_cast<std::int64_t>(musicMs * 10000.0));
+    m.controls.setPlayMode(musicMs > 0.0 ? scoreconv::kModeFastForward : scoreconv::kModeRealTime);
     halted_.store(false);
     state_ = TAVTUNE_PLAYER_PLAYING;
     EnginePlayer* self = this;
@@ -89,6 +110,7 @@ int EnginePlayer::start(const std::string& table) {
             scoreconv::CPlayEnvironment env;
             env.clock = gClock;
             env.worker = &context;
+            env.companion = self->intro_.get();
             scoreconv::CPlayParams params;
             params.state = &self->passState_;
             params.result = &self->passResult_;
@@ -112,9 +134,9 @@ void EnginePlayer::halt() {
     scoreconv::PlayScore& m = score_.model();
     halted_.store(true);
     if (m.worker.running()) {
-        const std::int64_t reached = m.playPositionNow();
+        const double reached = positionMsNow();
         m.worker.stop(kStopWait);
-        score_.positionMs = static_cast<double>(reached) / 10000.0;
+        score_.positionMs = reached;
     }
     m.worker.stop(std::chrono::milliseconds(0));
 }

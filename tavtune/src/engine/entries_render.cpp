@@ -3,12 +3,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <system_error>
 
 #include "engine/engine.h"
 #include "engine/entries.h"
+#include "engine/intro.h"
 #include "engine/switches.h"
 #include "engine/time_map.h"
 #include "platform/files.h"
@@ -70,7 +72,8 @@ int render(OpenScore& score, const fs::path& target, Engine& e) {
     const fs::path scratch = scratchBeside(target);
     if (scratch.empty()) return TAVTUNE_NOT_HANDLED;
 
-    ProgressRelay relay(e.progressWindow, e.progressMessage, scorePlayTimeMs(score));
+    // The render's progress counts the music's seconds; the intro is written at once.
+    ProgressRelay relay(e.progressWindow, e.progressMessage, scorePlayTimeMs(score) - TimeMap(score).introMs());
     platform::MessageTarget* relayTarget = &relay;
     platform::MessageTarget** savedWindow = m.progressWindow;
     const std::uint8_t savedPosted = m.progressPosted;
@@ -84,10 +87,17 @@ int render(OpenScore& score, const fs::path& target, Engine& e) {
     params.targetPath = scratch.string();
     params.result = &result;
     params.state = &state;
+    // The intro and the bar of clicks go into the file along with the music.
+    std::unique_ptr<IntroPlayer> intro;
+    scoreconv::CPlayEnvironment env;
+    if (score.intro.any()) {
+        intro = std::make_unique<IntroPlayer>(introSettingOf(score));
+        env.companion = intro.get();
+    }
     int rc = 0;
     {
         const scoreconv::PlayScore::ModeScope mode(m, scoreconv::kModeRender);
-        rc = scoreconv::runPlayPass(m, params);
+        rc = scoreconv::runPlayPass(m, params, env);
     }
     m.setCallbackWindow(savedWindow, savedPosted != 0);
     if (rc == 0 && fs::file_size(scratch, ec) > 0 && !ec) {

@@ -25,15 +25,6 @@ constexpr std::size_t kMaxTempoPoints = 16384;  // in one list
 
 OpenScore* openScore() { return Engine::instance().score(); }
 
-// A change of the tempos keeps the play position where it is in the score:
-// its time becomes that of the same tick at the new tempos.
-template <class Change>
-void keepingThePlace(OpenScore& s, Change&& change) {
-    const std::int64_t tick = TimeMap(s).tickAt(s.positionMs);
-    change();
-    if (s.positionMs > 0.0) s.positionMs = TimeMap(s).msAt(tick);
-}
-
 }  // namespace
 
 // C94(request, size): a zeroed request record.

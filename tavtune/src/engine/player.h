@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "engine/intro.h"
 #include "platform/midi_out.h"
 #include "play/voice_setup.h"
 
@@ -52,13 +53,16 @@ private:
     // Ends a running pass and keeps the position it reached.
     void halt();
     bool postPosition(int code, platform::LParam ms);
-    platform::LParam positionMsNow() const;
+    // Where playing is now: in the intro, or after it in the music.
+    double positionMsNow() const;
 
     OpenScore& score_;
     PositionRelay relay_;
     platform::MessageTarget* relayTarget_ = nullptr;
     std::unique_ptr<platform::MidiOutDevice> device_;
     std::string deviceTable_;
+    std::unique_ptr<IntroPlayer> intro_;  // the running pass's; null without an intro or clicks
+    double introMs_ = 0.0;                // the running pass's intro length
     int state_ = TAVTUNE_PLAYER_IDLE;
     int passState_ = 0;
     int passResult_ = 0;

@@ -139,6 +139,7 @@ TimeMap::TimeMap(const OpenScore& score) {
         const Tempo& before = tempos_[i - 1];
         tempos_[i].ms = before.ms + static_cast<double>(tempos_[i].tick - before.tick) * msPerTick(before);
     }
+    introMs_ = static_cast<double>(score.intro.list.length) * 60000.0 / (openingTempo() * kIntroTicksPerQuarter);
 }
 
 const TimeMap::Tempo& TimeMap::tempoAt(std::int64_t tick) const {
@@ -148,6 +149,7 @@ const TimeMap::Tempo& TimeMap::tempoAt(std::int64_t tick) const {
 }
 
 std::int64_t TimeMap::tickAt(double ms) const {
+    ms -= introMs_;
     if (!(ms > 0.0)) return start_;
     // The last tempo that begins at or before the time (of several at one tick, the last).
     const auto after = std::upper_bound(tempos_.begin(), tempos_.end(), ms,
@@ -159,9 +161,9 @@ std::int64_t TimeMap::tickAt(double ms) const {
 }
 
 double TimeMap::msAt(std::int64_t tick) const {
-    if (tick <= start_) return 0.0;
+    if (tick <= start_) return introMs_;
     const Tempo& t = tempoAt(tick);
-    return t.ms + static_cast<double>(tick - t.tick) * msPerTick(t);
+    return introMs_ + t.ms + static_cast<double>(tick - t.tick) * msPerTick(t);
 }
 
 double TimeMap::writtenTempoAt(std::int64_t tick) const { return tempoAt(tick).written; }
@@ -203,7 +205,7 @@ BarPosition TimeMap::barAt(std::int64_t tick) const {
 double scorePlayTimeMs(OpenScore& score) {
     std::int64_t time = 0;
     if (scoreconv::measurePlayTime(score.model(), &time) != 0) return -1.0;
-    return static_cast<double>(time) / 10000.0;
+    return static_cast<double>(time) / 10000.0 + TimeMap(score).introMs();
 }
 
 std::size_t tempoPointCount(const OpenScore& score) {

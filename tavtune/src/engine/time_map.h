@@ -12,6 +12,10 @@
 // last tempo and meter. No tempo, meter or resolution of 0 is divided by: a
 // tempo of 0 or less plays as 120, as in the player, a resolution of 0 counts
 // as 480 and a time signature without tick lengths is passed over.
+//
+// Milliseconds count from the start of the intro (intro.h), which plays at
+// the score's opening tempo as it plays now: the music begins at the intro's
+// length, and every time of the music lies that much later.
 #pragma once
 
 #include <cstddef>
@@ -35,7 +39,7 @@ class TimeMap {
 public:
     explicit TimeMap(const OpenScore& score);
 
-    // Ticks are the model's.
+    // Ticks are the model's. A time inside the intro is the music's first tick.
     std::int64_t tickAt(double ms) const;
     double msAt(std::int64_t tick) const;
     // The tempo the marks give (what the score says) and the one played (through the tempo rule).
@@ -45,6 +49,9 @@ public:
     scorecore::CMeter meterAt(std::int64_t tick) const;
     int ticksPerQuarter() const { return ticksPerQuarter_; }
     std::int64_t musicStart() const { return start_; }
+    // The tempo played where the music begins, and the intro's length at it.
+    double openingTempo() const { return playedTempoAt(start_); }
+    double introMs() const { return introMs_; }
 
 private:
     struct Tempo {
@@ -62,6 +69,7 @@ private:
 
     int ticksPerQuarter_ = kEngineTicksPerQuarter;
     std::int64_t start_ = 0;
+    double introMs_ = 0.0;
     std::vector<Tempo> tempos_;  // in tick order, the first at the music start
     std::vector<Meter> meters_;  // in tick order, the first at the music start
 };
@@ -71,8 +79,26 @@ std::int64_t toEngineTicks(const scoreconv::PlayScore& model, std::int64_t ticks
 std::int64_t fromEngineTicks(const scoreconv::PlayScore& model, std::int64_t ticks);
 
 // The score's play time in milliseconds (the player's play-time pass, repeats
-// played); -1 when it cannot be measured (the real-time player holds the score).
+// played) after its intro; -1 when it cannot be measured (the real-time player
+// holds the score).
 double scorePlayTimeMs(OpenScore& score);
+
+// A change of the tempos or of the intro keeps the play position where it is:
+// in the score, its time becomes that of the same tick afterwards; inside the
+// intro, it keeps its share of the intro.
+template <class Change>
+void keepingThePlace(OpenScore& s, Change&& change) {
+    const TimeMap before(s);
+    const double intro = before.introMs();
+    const double share = s.positionMs < intro ? s.positionMs / intro : -1.0;
+    const std::int64_t tick = before.tickAt(s.positionMs);
+    change();
+    if (share >= 0.0) {
+        s.positionMs = share * TimeMap(s).introMs();
+    } else if (s.positionMs > 0.0) {
+        s.positionMs = TimeMap(s).msAt(tick);
+    }
+}
 
 // --- tempo points -------------------------------------------------------------------------
 // The points are the score's own tempo marks followed by the handed-over list
