@@ -5,6 +5,7 @@
 
 #include "platform/midi_out.h"
 #include "platform/threads.h"
+#include "qvp3_pipeline/tavtune_lib.h"
 #include "qvp3_project/project_entry.h"
 
 namespace qvp3 {
@@ -21,5 +22,22 @@ inline constexpr int kIntroAfterMs = 500;
 bool plyIntroLoop(platform::MidiOutDevice* out, platform::Event* stop, ProjectEntry& entry);
 // The sequencer's hand-over to the intro.
 bool plyPlayIntro(platform::Event* stop, ProjectEntry& entry, platform::MidiOutDevice* out);
+
+// Scores: the intro goes to the score engine, which plays and renders it
+// before the music. The engine's intro is cleared; then, with the project's
+// tune-up option and a tune-up Type, the tune-up's lanes at the score's
+// opening tempo, and with the count-in option and count-in bars, one bar of
+// clicks (through the piece when the metronome plays, else none) and the
+// count-in's lanes after the tune-up. The entry's playing time is read again.
+// True (a list that cannot be built leaves the engine without an intro).
+bool plySendIntroToEngine(ProjectEntry& entry, CTavtuneLib& engine);
+// The count-in and click lists of a score from its opening meter (384 ticks
+// per quarter): the bar of clicks goes to the engine at once; the count-in's
+// lanes (starting at countInStart) stay in the metronome record. False when
+// the meter cannot be had or memory fails.
+bool plyBuildCountInItems(ProjectEntry& entry, CTavtuneLib& engine, std::int32_t value, std::int32_t countInStart);
+// The tune-up's lanes at `start` beats per minute into the tune-up record,
+// and the engine's tune-up voice for them. False when memory fails.
+bool plyBuildTuneUpItems(ProjectEntry& entry, CTavtuneLib& engine, std::int32_t start, std::int32_t offset);
 
 }  // namespace qvp3
