@@ -6,6 +6,7 @@
 #include <tuple>
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <new>
 #include <vector>
 
@@ -340,10 +341,11 @@ void Sequencer::emit() {
 std::int64_t Sequencer::stepsToSkip(int stepTicks) const {
     if (p_.mode == kPlayerPlay || p_.tempoFunction) return 1;
     const std::int64_t at = p_.positionTicks;
-    std::int64_t next = musicEnd_ + p_.leadTicks;
+    std::int64_t next = std::numeric_limits<std::int64_t>::max();
     const auto bound = [&](std::int64_t tick) {
         if (tick > at) next = std::min(next, tick);
     };
+    bound(musicEnd_ + p_.leadTicks);
     for (std::size_t s = 0; s < p_.cursors.size(); ++s) {
         for (const VoiceCursor& c : p_.cursors[s]) {
             if (!c.finished) bound(c.nextTime + p_.leadTicks);
