@@ -5,10 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <initializer_list>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
+#include "../../scoreconv/tests/mido_support.h"
 #include "../../scorecore/tests/bin_bytes.h"
 #include "engine/engine.h"
 #include "engine/entries.h"
@@ -105,5 +112,25 @@ public:
 private:
     int result_ = -1;
 };
+
+// The tempo changes of a render as (tick, beats per minute).
+inline std::vector<std::pair<std::int64_t, int>> temposOf(const scoreconv::testing::MidoFile& file) {
+    std::vector<std::pair<std::int64_t, int>> out;
+    for (const auto& e : file.of("set_tempo")) {
+        out.emplace_back(e.tick, static_cast<int>(std::lround(60000000.0 / e.number("tempo"))));
+    }
+    return out;
+}
+
+// Polls until done() holds; false after 20 seconds.
+template <class Condition>
+bool waitFor(Condition done) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
 
 }  // namespace tavtune::testing

@@ -172,13 +172,6 @@ std::vector<Message> setUpOf(const MidoFile& file, int channel) {
     return out;
 }
 
-std::vector<std::pair<std::int64_t, int>> temposOf(const MidoFile& file) {
-    std::vector<std::pair<std::int64_t, int>> out;
-    for (const auto& e : file.of("set_tempo")) {
-        out.emplace_back(e.tick, static_cast<int>(std::lround(60000000.0 / e.number("tempo"))));
-    }
-    return out;
-}
 
 // The fake clock, noting how many messages the capture output held when each
 // wait began: time moves only in waits, so a message sent after one wait and
@@ -256,15 +249,6 @@ void expectNothingSounding() {
 
 int playerState() { return static_cast<int>(call<51>(TAVTUNE_PLAYER_QUERY)); }
 
-template <class Condition>
-bool waitFor(Condition done) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
 
 // The binary score of the engine's tests, open for each test: staff 0 plays
 // 72 74 76 77 in quarters on channel 0, staff 1 a whole note 72 on channel 1,

@@ -60,12 +60,7 @@ void expectSilenceAtTheEnd(const platform::MidiOutDevice* device) {
 int playerState() { return static_cast<int>(call<51>(TAVTUNE_PLAYER_QUERY)); }
 
 bool waitUntilIdle() {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (playerState() != TAVTUNE_PLAYER_IDLE) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+    return waitFor([] { return playerState() == TAVTUNE_PLAYER_IDLE; });
 }
 
 class EnginePlay : public ::testing::Test {

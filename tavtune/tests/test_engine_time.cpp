@@ -164,14 +164,6 @@ std::vector<Note> notesOf(const MidoFile& file) {
     return out;
 }
 
-// The tempo changes of a render as (tick, beats per minute).
-std::vector<std::pair<std::int64_t, int>> temposOf(const MidoFile& file) {
-    std::vector<std::pair<std::int64_t, int>> out;
-    for (const auto& e : file.of("set_tempo")) {
-        out.emplace_back(e.tick, static_cast<int>(std::lround(60000000.0 / e.number("tempo"))));
-    }
-    return out;
-}
 
 std::vector<int> volumesOf(const MidoFile& file) {
     std::vector<int> out;
