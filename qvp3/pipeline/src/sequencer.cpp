@@ -128,7 +128,7 @@ private:
 
 bool Sequencer::metronomeOn() const {
     if ((p_.options & kSeqMetronome) == 0 || (p_.mode != kPlayerPlay && p_.mode != kPlayerExport)) return false;
-    return musicTicks() < 0 || entry_.metronome.Use != 0;
+    return musicTicks() < 0 || (p_.clicks && entry_.metronome.Use != 0);
 }
 
 bool Sequencer::stopRequested(int& result) const {
@@ -205,7 +205,7 @@ void Sequencer::start(double tempo) {
     // The count-in bars come first: the music's ticks lie that much later.
     p_.leadTicks = 0;
     int countInBars = 0;
-    if ((p_.options & kSeqMetronome) != 0 && (p_.mode == kPlayerPlay || p_.mode == kPlayerExport)) {
+    if ((p_.options & kSeqMetronome) != 0 && p_.countIn && (p_.mode == kPlayerPlay || p_.mode == kPlayerExport)) {
         countInBars = std::clamp(entry_.metronome.CountIn, 0, scorecore::kMetronomeMaxCountIn);
     }
     p_.leadTicks = std::int64_t{countInBars} * p_.meter.ticksPerBar;
@@ -449,12 +449,20 @@ int Sequencer::run() {
         if (p_.exporting()) plyWriteMetronomeSetup(entry_);
     }
     const platform::RealTimeClock& clock = p_.clock != nullptr ? *p_.clock : platform::RealTimeClock::steady();
-    const auto startTime = clock.now();
+    auto startTime = clock.now();
     const std::int64_t startMs = p_.positionMs;
     const int stepTicks = p_.mode == kPlayerPlay || p_.mode == kPlayerSeek ? kSeqStepLive : kSeqStepExact;
     std::int64_t shownTenths = -1;
     while (true) {
         if (stopRequested(result)) break;
+        if (p_.mode == kPlayerPlay && plyEntryState(entry_) == kEntryPaused) {
+            // Paused: silent until the state changes; the clock then goes on from here.
+            silence();
+            if (p_.midiOut != nullptr) p_.midiOut->reset();
+            while (plyEntryState(entry_) == kEntryPaused) p_.wake->wait(std::chrono::milliseconds(50));
+            startTime = clock.now() - std::chrono::milliseconds(p_.positionMs - startMs);
+            continue;
+        }
         // Meter changes of the conductor track; a new meter starts a bar.
         while (p_.nextMeter >= 0 &&
                (*conductor_)[static_cast<std::size_t>(p_.nextMeter)].start + p_.leadTicks <= p_.positionTicks) {
@@ -604,6 +612,9 @@ int plyExportMidiEntry(ProjectEntry& entry, std::uint32_t options) {
     plyResetChannels(entry);
     p.mode = kPlayerExport;
     p.options = options;
+    // Without a project the options alone decide (count-in and clicks with the metronome).
+    p.countIn = entry.project == nullptr || (entry.project->playFeatures & kPlayCountIn) != 0;
+    p.clicks = entry.project == nullptr || (entry.project->playFeatures & kPlayMetronome) != 0;
     const int tracks = plyCountOutputTracks(entry, nullptr, nullptr, false);
     if (const int r = plyAllocExportStreams(entry, tracks); r != 0) return r;
     plyWriteConductorHeader(entry, plyLanguageText(entry, kStrSmfCopyright, "Converted by qvp3"));
@@ -616,6 +627,25 @@ int plyExportMidiEntry(ProjectEntry& entry, std::uint32_t options) {
     plyResetVoiceCursors(entry);
     p.mode = 0;
     return result;
+}
+
+std::uint32_t plyEntryOptions(const ProjectEntry& entry) {
+    if (entry.project == nullptr) return 0;
+    const std::uint64_t features = entry.project->playFeatures;
+    std::uint32_t options = 0;
+    if ((features & 0x2) != 0) options |= kSeqVoiceMuting;
+    if ((features & 0x8) != 0) options |= kSeqTranspose;
+    if ((features & 0x10) != 0) options |= kSeqStaveChannel;
+    if ((features & (kPlayCountIn | kPlayMetronome)) != 0) options |= kSeqMetronome;
+    return options;
+}
+
+void plyApplyEntryOptions(ProjectEntry& entry) {
+    EntryPlayer& p = plyEntryPlayer(entry);
+    p.options = plyEntryOptions(entry);
+    const std::uint64_t features = entry.project != nullptr ? entry.project->playFeatures : 0;
+    p.countIn = (features & kPlayCountIn) != 0;
+    p.clicks = (features & kPlayMetronome) != 0;
 }
 
 void plyResetVoiceCursors(ProjectEntry& entry) {

@@ -11,6 +11,8 @@
 
 #include "platform/midi_out.h"
 #include "platform/real_time_clock.h"
+#include "platform/threads.h"
+#include "qvp3_pipeline/worker_threads.h"
 #include "scorecore/meter.h"
 #include "scorecore/midi_stream.h"
 
@@ -24,6 +26,7 @@ inline constexpr int kPlayerSeek = 4;     // no waiting, nothing sent, up to a t
 
 // Entry states the sequencer reads (ProjectEntry::entryState).
 inline constexpr std::int32_t kEntryIdle = 0;
+inline constexpr std::int32_t kEntryPaused = 5;  // the loop silences and waits
 inline constexpr std::int32_t kEntryStopRequested = 7;     // also the cancel of a step worker
 inline constexpr std::int32_t kEntryStoppedInTuneUp = 8;
 
@@ -79,6 +82,10 @@ struct EntryPlayer {
     std::unique_ptr<platform::MidiOutDevice> ownedOut;  // an output the player opened itself
     int mode = 0;
     std::uint32_t options = 0;  // the entry's option word (kSeq* bits)
+    // With kSeqMetronome: whether the count-in bars come first, and whether
+    // the metronome clicks through the piece (with its use flag).
+    bool countIn = true;
+    bool clicks = true;
     // The start position, copied into the counters when a loop starts at 0 ms.
     std::int32_t startBar = 1;
     std::int32_t startBeat = 1;
@@ -117,6 +124,10 @@ struct EntryPlayer {
 
     // --- hooks
     const platform::RealTimeClock* clock = nullptr;  // the steady clock when null
+    // Wakes a paused loop (set by whoever changes a paused entry's state).
+    std::shared_ptr<platform::Event> wake = std::make_shared<platform::Event>(platform::Event::Kind::AutoReset);
+    std::int32_t rememberedState = 0;  // the state when a seek began
+    std::unique_ptr<WorkerThreadRec> wind;  // the wind thread while a wind button is held
     PlayerView* view = nullptr;
     // The tempo in beats per minute at a position; the file's tempo with the
     // entry's relative or absolute tempo when not set.

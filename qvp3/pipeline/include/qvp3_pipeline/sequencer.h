@@ -46,6 +46,13 @@ int plyMeasureMidiEntry(ProjectEntry& entry, std::int32_t* lengthMs = nullptr);
 // stays as it was unless the export succeeds.
 int plyExportMidiEntry(ProjectEntry& entry, std::uint32_t options);
 
+// The entry's option word from its project's play options (voice masks,
+// transposition, channels, count-in and metronome); 0 without a project.
+// The velocity option (kSeqVolume) belongs to the velocity step.
+std::uint32_t plyEntryOptions(const ProjectEntry& entry);
+// Sets the player's options, count-in and metronome switches from them.
+void plyApplyEntryOptions(ProjectEntry& entry);
+
 // Every voice's cursor back to its first event; in export every pending delta to 0.
 void plyResetVoiceCursors(ProjectEntry& entry);
 // The 16 channel states (volume 0, panorama 64), the position, bar and beat
