@@ -19,6 +19,7 @@
 #include "qvp3_pipeline/midi_read.h"
 #include "qvp3_pipeline/midi_write.h"
 #include "qvp3_pipeline/playback.h"
+#include "qvp3_pipeline/preview_threads.h"
 #include "qvp3_pipeline/sequencer.h"
 #include "smf_bytes.h"
 
@@ -377,6 +378,84 @@ TEST(PlaybackMeter, BarsAndBeatsCountBackThroughTheCountIn) {
         plyTicksToBarBeat(meter, c.position, bar, beat, tick);
         EXPECT_EQ(std::tie(bar, beat, tick), std::tie(c.bar, c.beat, c.tick)) << c.position;
     }
+}
+
+}  // namespace
+}  // namespace qvp3
+
+namespace qvp3 {
+namespace {
+
+// --- the pages' preview threads ----------------------------------------------------------
+
+class PreviewThreads : public ::testing::Test {
+protected:
+    PreviewThreads() : out_([this] { return clock_.now(); }) {}
+    void SetUp() override {
+        ProjectEntry entry;
+        entry.Filename = folder_.path() / "duo.mid";
+        platform::testing::writeBytes(entry.Filename, duo());
+        ASSERT_EQ(cnvReadMidiEntry(entry), 0);
+        entry.project = &project_;
+        project_.entries.push_back(std::move(entry));
+        project_.currentEntry = 0;
+        page_.project = &project_;
+        page_.midiOut = &out_;
+        page_.clock = &clock_;
+    }
+    std::vector<std::pair<std::int64_t, int>> noteOns() const {
+        std::vector<std::pair<std::int64_t, int>> out;
+        for (const auto& m : out_.messages()) {
+            if ((m.packed & 0xF0) != 0x90 || (m.packed >> 16 & 0x7F) == 0) continue;
+            out.emplace_back(std::chrono::duration_cast<std::chrono::milliseconds>(m.time.time_since_epoch()).count(),
+                             static_cast<int>(m.packed >> 16 & 0x7F));
+        }
+        return out;
+    }
+
+    platform::testing::TempFolder folder_;
+    platform::testing::FakeClock clock_;
+    platform::CaptureMidiOut out_;
+    Project project_;
+    PreviewPage page_;
+};
+
+TEST_F(PreviewThreads, MetronomeClicksItsPatternEvery400MsUntilStopped) {
+    scorecore::CMetronom& m = project_.entries.back().metronome;
+    m.Use = 0;  // the preview clicks all the same
+    m.Frequency = 2;  // the odd beats
+    m.inUse = 0;
+    WorkerThreadRec record;
+    ASSERT_NE(stpStartWorker(&record, plyMetronomePreviewThreadProc, true, platform::ThreadPriority::AboveNormal, 0,
+                             &page_),
+              nullptr);
+    while (noteOns().size() < 7) std::this_thread::yield();
+    EXPECT_EQ(m.inUse, 1);
+    record.event.set();
+    stpStopWorker(&record);
+    EXPECT_EQ(m.inUse, 0) << "restored";
+    const auto clicks = noteOns();
+    // Beats 1, 3, 5 and (with LastBeat) 6 of each bar of six, beat 1 accented.
+    const std::vector<std::pair<std::int64_t, int>> bar{{0, 127}, {800, 50}, {1600, 50}, {2000, 50}, {2400, 127},
+                                                        {3200, 50}, {4000, 50}};
+    for (std::size_t i = 0; i < bar.size(); ++i) EXPECT_EQ(clicks[i], bar[i]) << i;
+}
+
+TEST_F(PreviewThreads, TuneUpPlaysOnceAndReturnsTheEntryToIdle) {
+    ProjectEntry& e = project_.entries.back();
+    project_.playFeatures = kPlayTuneUp;
+    e.tuneUp.Type = 2;
+    e.tuneUp.Zerlegt = 0;
+    e.tuneUp.Duration = 300;
+    std::atomic<bool> ended{false};
+    page_.onTuneUpEnd = [&] { ended = true; };
+    WorkerThreadRec record;
+    ASSERT_NE(stpStartWorker(&record, plyTuneUpPlayThreadProc, true, platform::ThreadPriority::AboveNormal, 0, &page_),
+              nullptr);
+    stpStopWorker(&record);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(plyEntryState(e), kEntryIdle);
+    EXPECT_EQ(noteOns().size(), 3u) << "the chord";
 }
 
 }  // namespace
