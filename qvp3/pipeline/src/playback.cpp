@@ -135,7 +135,7 @@ std::int32_t PlaybackControl::plyEntryPosition(const ProjectEntry& entry) const 
         return 0;
     }
     const PipelineEntryModel* model = cnvEntryModelIf(entry);
-    return model != nullptr ? static_cast<std::int32_t>(model->player.positionMs) : 0;
+    return model != nullptr ? static_cast<std::int32_t>(model->player.publishedMs.load(std::memory_order_relaxed)) : 0;
 }
 
 int PlaybackControl::plyStart(ProjectEntry& entry) {
@@ -176,6 +176,12 @@ int PlaybackControl::plyStart(ProjectEntry& entry) {
 
 int PlaybackControl::startMidi(ProjectEntry& entry) {
     waitForPlayer();  // a player that has ended is joined first
+    // What the player thread reads of its entry is set here, before it runs.
+    EntryPlayer& p = plyEntryPlayer(entry);
+    p.clock = clockForTests != nullptr ? clockForTests : &platform::RealTimeClock::steady();
+    p.mode = kPlayerPlay;
+    plyApplyEntryOptions(entry);
+    p.tempoFunction = [this](ProjectEntry& e, std::int64_t ticks) { return plyEntryTempoAt(e, ticks); };
     player_ = std::make_unique<WorkerThreadRec>();
     playing_ = &entry;
     ProjectEntry* target = &entry;
@@ -190,11 +196,7 @@ int PlaybackControl::startMidi(ProjectEntry& entry) {
 
 void PlaybackControl::playerThread(ProjectEntry& entry, WorkerThreadRec& record) {
     EntryPlayer& p = plyEntryPlayer(entry);
-    const platform::RealTimeClock& clock =
-        clockForTests != nullptr ? *clockForTests : platform::RealTimeClock::steady();
-    p.clock = &clock;
-    p.mode = kPlayerPlay;
-    plyApplyEntryOptions(entry);
+    const platform::RealTimeClock& clock = *p.clock;
     int result = 0;
     platform::MidiOutDevice* out = outputForTests;
     if (out == nullptr) {
@@ -208,21 +210,18 @@ void PlaybackControl::playerThread(ProjectEntry& entry, WorkerThreadRec& record)
     if (out == nullptr) {
         result = kPlayNoOutput;
     } else {
-        p.tempoFunction = [this, &entry](std::int64_t ticks) { return plyEntryTempoAt(entry, ticks); };
         if (p.positionMs == 0 && !plyPlayIntro(&record.event, entry, out)) result = kPlayIntroFailed;
         if (result == 0) {
             plySendChannelSetup(entry);
             result = plySequencerLoop(entry);
         }
-        p.tempoFunction = nullptr;
     }
     if (result != kSeqCancelled && plyEntryState(entry) != kEntryStopRequested) {
         const auto end = clock.now() + std::chrono::milliseconds(kAfterMusicMs);
         clock.waitUntil(record.event, end);
     }
     if (out != nullptr) out->reset();
-    p.midiOut = nullptr;
-    p.mode = kPlayerPlay;  // ended
+    p.midiOut = nullptr;  // the mode stays kPlayerPlay: ended
     if (result != kSeqCancelled && plyEntryState(entry) != kEntryStopRequested) host_->postStop();
 }
 
@@ -251,11 +250,7 @@ void PlaybackControl::plyStop(ProjectEntry& entry) {
     if (isScoreKind(entry.kind)) {
         engine_.call(kEngineCommand, TAVTUNE_PLAYER_STOP);
     } else {
-        plyRequestStop(entry, kEntryStopRequested);
-        p.wake->set();
-        if (player_ != nullptr) player_->event.set();
-        waitForPlayer();
-        playing_ = nullptr;
+        stopPlayer(entry);
     }
     plyRequestStop(entry, kEntryIdle);
     if (p.mode == kPlayerSeek) {
@@ -287,15 +282,25 @@ void PlaybackControl::plyBeginSeek(ProjectEntry& entry) {
     EntryPlayer& p = plyEntryPlayer(entry);
     if (p.mode == kPlayerSeek) return;
     const std::int32_t state = plyEntryState(entry);
-    p.mode = kPlayerSeek;
     if (busy(state) || state == kEntryPaused) {
         p.rememberedState = state == kEntryPaused ? kEntryPaused : kEntryPlaying;
         if (entry.kind == EntryKind::Midi) {
-            plyStop(entry);
+            // The player ends first: the seek then has the entry to itself.
+            stopPlayer(entry);
+            plyRequestStop(entry, p.rememberedState == kEntryPlaying ? kEntryWindingPlaying : kEntryWindingPaused);
         } else if (busy(state)) {
             engine_.call(kEngineCommand, TAVTUNE_PLAYER_PAUSE);
         }
     }
+    p.mode = kPlayerSeek;
+}
+
+void PlaybackControl::stopPlayer(ProjectEntry& entry) {
+    plyRequestStop(entry, kEntryStopRequested);
+    plyEntryPlayer(entry).wake->set();
+    if (player_ != nullptr) player_->event.set();
+    waitForPlayer();
+    playing_ = nullptr;
 }
 
 void PlaybackControl::seekMidi(ProjectEntry& entry, std::int32_t ms) {

@@ -428,7 +428,7 @@ int Sequencer::run() {
     std::tuple<std::int32_t, std::int32_t, std::uint8_t> setting{-2, -2, 2};
     double scale = 1.0;
     const auto tempoAt = [&](std::int64_t ticks) {
-        if (p_.tempoFunction) return p_.tempoFunction(ticks);
+        if (p_.tempoFunction) return p_.tempoFunction(entry_, ticks);
         const std::tuple<std::int32_t, std::int32_t, std::uint8_t> now{
             std::atomic_ref(entry_.TempoRelative).load(std::memory_order_relaxed),
             std::atomic_ref(entry_.TempoAbsolute).load(std::memory_order_relaxed),
@@ -541,6 +541,7 @@ int Sequencer::run() {
         if (done) break;
         p_.msCarry = exact - static_cast<double>(stepMs);
         p_.positionMs += stepMs;
+        p_.publishedMs.store(p_.positionMs, std::memory_order_relaxed);
         if (p_.mode != kPlayerMeasure && p_.view != nullptr && (p_.positionMs / 100 != shownTenths || clicked)) {
             shownTenths = p_.positionMs / 100;
             p_.view->showPosition(static_cast<std::int32_t>(p_.positionMs), std::max(p_.bar, 0), p_.beat);
@@ -553,6 +554,7 @@ int Sequencer::run() {
             clock.sleepUntil(startTime + std::chrono::milliseconds(p_.positionMs - startMs));
         }
     }
+    p_.publishedMs.store(p_.positionMs, std::memory_order_relaxed);
     if (p_.mode != kPlayerMeasure && p_.mode != kPlayerSeek) silence();
     if (p_.mode == kPlayerExport) {
         plyRequestStop(entry_, kEntryIdle);
@@ -603,6 +605,7 @@ int plyMeasureMidiEntry(ProjectEntry& entry, std::int32_t* lengthMs) {
     p.mode = mode;
     p.positionTicks = ticks;
     p.positionMs = ms;
+    p.publishedMs.store(ms, std::memory_order_relaxed);
     if (lengthMs != nullptr) *lengthMs = entry.durationMs;
     return result;
 }
@@ -612,6 +615,7 @@ int plyExportMidiEntry(ProjectEntry& entry, std::uint32_t options) {
     plyResetChannels(entry);
     p.mode = kPlayerExport;
     p.options = options;
+    p.tempoFunction = nullptr;  // the file's tempo with the entry's setting
     // Without a project the options alone decide (count-in and clicks with the metronome).
     p.countIn = entry.project == nullptr || (entry.project->playFeatures & kPlayCountIn) != 0;
     p.clicks = entry.project == nullptr || (entry.project->playFeatures & kPlayMetronome) != 0;
@@ -662,6 +666,7 @@ void plyResetChannels(ProjectEntry& entry) {
     p.channels.fill(ChannelState{});
     p.positionTicks = 0;
     p.positionMs = 0;
+    p.publishedMs.store(0, std::memory_order_relaxed);
     p.msCarry = 0.0;
     p.leadTicks = 0;
     p.nextBeatAt = 0;

@@ -169,12 +169,21 @@ TEST_F(MidiTransport, PlayGoesToTheEndWithTheVoicesSettings) {
 TEST_F(MidiTransport, PauseResumeAndStopKeepAConsistentState) {
     At at;
     at.ms = 600;
-    at.action = [this] { control_.plyPause(*e_); };
+    int again = -1;
+    at.action = [&] {
+        again = control_.plyStart(*e_);  // play while playing does nothing
+        control_.plyPause(*e_);
+    };
     plyEntryPlayer(*e_).view = &at;
     ASSERT_EQ(control_.plyStart(*e_), 0);
-    EXPECT_EQ(control_.plyStart(*e_), 0) << "play while playing does nothing";
-    // The player pauses itself at 600 ms; the user resumes.
-    while (plyEntryState(*e_) != kEntryPaused) std::this_thread::yield();
+    // The player pauses itself at 600 ms and silences its output; the user resumes.
+    const auto silenced = [this] {
+        const auto messages = out_.messages();
+        return !messages.empty() && messages.back().kind == platform::CaptureMidiOut::Message::Kind::Reset;
+    };
+    while (!silenced()) std::this_thread::yield();
+    EXPECT_EQ(plyEntryState(*e_), kEntryPaused);
+    EXPECT_EQ(again, 0);
     const std::size_t atPause = out_.count();
     expectSilence();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -17,6 +18,8 @@
 #include "scorecore/midi_stream.h"
 
 namespace qvp3 {
+
+struct ProjectEntry;
 
 // Player modes of the sequencer.
 inline constexpr int kPlayerMeasure = 1;  // no waiting, no output: the playing time
@@ -95,6 +98,8 @@ struct EntryPlayer {
     // --- loop state
     std::int64_t positionTicks = 0;  // 480 per quarter
     std::int64_t positionMs = 0;
+    // positionMs as other threads may read it (the transport's display).
+    std::atomic<std::int64_t> publishedMs{0};
     std::int32_t bar = 1;
     std::int32_t beat = 1;
     std::int32_t tickInBeat = 0;
@@ -131,7 +136,7 @@ struct EntryPlayer {
     PlayerView* view = nullptr;
     // The tempo in beats per minute at a position; the file's tempo with the
     // entry's relative or absolute tempo when not set.
-    std::function<double(std::int64_t ticks)> tempoFunction;
+    std::function<double(ProjectEntry& entry, std::int64_t ticks)> tempoFunction;
 
     bool exporting() const { return mode == kPlayerExport && !streams.empty(); }
     scorecore::CMidiTrackStream* stream(int track);

@@ -128,6 +128,8 @@ public:
 
 private:
     int startMidi(ProjectEntry& entry);
+    // Asks the MIDI player to stop and waits for it.
+    void stopPlayer(ProjectEntry& entry);
     int startScore(ProjectEntry& entry);
     void playerThread(ProjectEntry& entry, WorkerThreadRec& record);
     void windThread(ProjectEntry& entry, WorkerThreadRec& record);
