@@ -139,9 +139,15 @@ std::int32_t PlaybackControl::plyEntryPosition(const ProjectEntry& entry) const 
 }
 
 int PlaybackControl::plyStart(ProjectEntry& entry) {
+    EntryPlayer& p = plyEntryPlayer(entry);
+    // Play while winding: the wind ends where it is, and the music goes on from there.
+    if (p.wind != nullptr) {
+        const bool resumes = p.rememberedState == kEntryPlaying;
+        plyStopPositionThread(entry);
+        if (resumes) return 0;
+    }
     const std::int32_t state = plyEntryState(entry);
     if (busy(state)) return 0;
-    EntryPlayer& p = plyEntryPlayer(entry);
     if (state == kEntryPaused) {
         if (entry.kind == EntryKind::Midi && player_ != nullptr && player_->running()) {
             plyRequestStop(entry, kEntryPlaying);
@@ -244,9 +250,21 @@ void PlaybackControl::plyPause(ProjectEntry& entry) {
 }
 
 void PlaybackControl::plyStop(ProjectEntry& entry) {
+    EntryPlayer& p = plyEntryPlayer(entry);
+    if (p.wind != nullptr) {
+        // Stop while winding: the wind ends and the entry goes back to the start.
+        stpKillWorker(p.wind.get());
+        p.wind.reset();
+        p.rememberedState = 0;
+        p.mode = 0;
+        plyRequestStop(entry, kEntryIdle);
+        seekMidi(entry, 0);
+        if (isScoreKind(entry.kind) && engine_.scoreOpen) engine_.SetPosition(0);
+        host_->updateTransportControls();
+        return;
+    }
     const std::int32_t state = plyEntryState(entry);
     if (!busy(state) && state != kEntryPaused) return;
-    EntryPlayer& p = plyEntryPlayer(entry);
     if (isScoreKind(entry.kind)) {
         engine_.call(kEngineCommand, TAVTUNE_PLAYER_STOP);
     } else {
@@ -269,6 +287,14 @@ void PlaybackControl::plyStop(ProjectEntry& entry) {
 }
 
 void PlaybackControl::plyRewind(ProjectEntry& entry) {
+    if (plyEntryPlayer(entry).wind != nullptr) plyStopPositionThread(entry);
+    const std::int32_t state = plyEntryState(entry);
+    if (entry.kind == EntryKind::Midi && (busy(state) || state == kEntryPaused)) {
+        // The player is not moved under its feet: it stops, and goes on from the start.
+        plyBeginSeek(entry);
+        plySeek(entry, 0, true);
+        return;
+    }
     if (isScoreKind(entry.kind)) {
         if (engine_.scoreOpen) engine_.SetPosition(0);
         host_->showPlayPosition(plyEntryPosition(entry), 2);
@@ -318,8 +344,22 @@ void PlaybackControl::seekMidi(ProjectEntry& entry, std::int32_t ms) {
 }
 
 void PlaybackControl::plySeek(ProjectEntry& entry, std::int32_t ms, bool final) {
+    EntryPlayer& p = plyEntryPlayer(entry);
+    // A seek of the user's ends a wind first: one thread moves the entry at a time.
+    if (p.wind != nullptr) {
+        stpKillWorker(p.wind.get());
+        p.wind.reset();
+    }
+    moveTo(entry, ms, final);
+}
+
+void PlaybackControl::moveTo(ProjectEntry& entry, std::int32_t ms, bool final) {
     ms = std::clamp(ms, 0, std::max(entry.durationMs, 0));
     EntryPlayer& p = plyEntryPlayer(entry);
+    const std::int32_t state = plyEntryState(entry);
+    if (entry.kind == EntryKind::Midi && p.mode != kPlayerSeek && (busy(state) || state == kEntryPaused)) {
+        plyBeginSeek(entry);
+    }
     if (isScoreKind(entry.kind)) {
         if (engine_.scoreOpen) engine_.SetPosition(ms);
     } else {
@@ -331,8 +371,8 @@ void PlaybackControl::plySeek(ProjectEntry& entry, std::int32_t ms, bool final) 
     const std::int32_t remembered = p.rememberedState;
     p.rememberedState = 0;
     p.mode = 0;
-    const std::int32_t state = plyEntryState(entry);
-    if (state == kEntryWindingPlaying || state == kEntryWindingPaused || state == kEntryWindingIdle) {
+    const std::int32_t now = plyEntryState(entry);
+    if (now == kEntryWindingPlaying || now == kEntryWindingPaused || now == kEntryWindingIdle) {
         plyRequestStop(entry, kEntryIdle);
     }
     if (remembered == kEntryPlaying) {
@@ -372,7 +412,7 @@ void PlaybackControl::windThread(ProjectEntry& entry, WorkerThreadRec& record) {
         const std::int32_t next = position + record.userValue;
         const std::int32_t end = std::max(entry.durationMs, 0);
         position = std::clamp(next, 0, end);
-        plySeek(entry, position, false);
+        moveTo(entry, position, false);
         if (next <= 0 || next >= end) return;  // the start or the end reached
     }
 }
@@ -382,7 +422,7 @@ void PlaybackControl::plyStopPositionThread(ProjectEntry& entry) {
     if (p.wind == nullptr) return;
     stpKillWorker(p.wind.get());
     p.wind.reset();
-    plySeek(entry, plyEntryPosition(entry), true);
+    moveTo(entry, plyEntryPosition(entry), true);
 }
 
 }  // namespace qvp3

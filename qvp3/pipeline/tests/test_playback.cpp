@@ -469,3 +469,128 @@ TEST_F(PreviewThreads, TuneUpPlaysOnceAndReturnsTheEntryToIdle) {
 
 }  // namespace
 }  // namespace qvp3
+
+namespace qvp3 {
+namespace {
+
+// Fake time, but every wait also lets a millisecond of real time pass, so
+// that a minute of music plays for a few real seconds and the test thread
+// meets the player while it plays.
+class SlowFakeClock : public platform::testing::FakeClock {
+public:
+    bool waitUntil(platform::Event& event, TimePoint deadline) const override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return FakeClock::waitUntil(event, deadline);
+    }
+    void sleepUntil(TimePoint deadline) const override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        FakeClock::sleepUntil(deadline);
+    }
+};
+
+// Every transport command from every run state of a MIDI entry: the state
+// it leads to, the position, and silence once it is stopped.
+TEST(MidiTransportStates, EveryCommandFromEveryState) {
+    platform::testing::TempFolder folder;
+    std::string quarters;
+    for (int i = 0; i < 120; ++i) quarters += ev(0, {0x90, 60 + i % 12, 100}) + ev(480, {0x80, 60 + i % 12, 0});
+    enum From { Stopped, Playing, Paused, Winding };
+    enum Command { Play, Pause, Stop, Rewind, Seek, WindForward, WindBack };
+    const struct {
+        From from;
+        Command command;
+        std::int32_t state;    // right after the command
+        std::int32_t settled;  // after a wind button is released (WindForward, WindBack), else the same
+        int position;          // -1 anywhere, else at least this many ms
+    } cases[] = {
+        {Stopped, Play, kEntryPlaying, kEntryPlaying, -1},
+        {Stopped, Pause, kEntryIdle, kEntryIdle, 0},
+        {Stopped, Stop, kEntryIdle, kEntryIdle, 0},
+        {Stopped, Rewind, kEntryIdle, kEntryIdle, 0},
+        {Stopped, Seek, kEntryIdle, kEntryIdle, 30000},
+        {Stopped, WindForward, kEntryWindingIdle, kEntryIdle, -1},
+        {Stopped, WindBack, kEntryWindingIdle, kEntryIdle, 0},
+        {Playing, Play, kEntryPlaying, kEntryPlaying, -1},
+        {Playing, Pause, kEntryPaused, kEntryPaused, -1},
+        {Playing, Stop, kEntryIdle, kEntryIdle, 0},
+        {Playing, Rewind, kEntryPlaying, kEntryPlaying, -1},
+        {Playing, Seek, kEntryPlaying, kEntryPlaying, 30000},
+        {Playing, WindForward, kEntryWindingPlaying, kEntryPlaying, -1},
+        {Paused, Play, kEntryPlaying, kEntryPlaying, -1},
+        {Paused, Pause, kEntryPaused, kEntryPaused, -1},
+        {Paused, Stop, kEntryIdle, kEntryIdle, 0},
+        {Paused, Rewind, kEntryPaused, kEntryPaused, 0},
+        {Paused, Seek, kEntryPaused, kEntryPaused, 30000},
+        {Paused, WindBack, kEntryWindingPaused, kEntryPaused, -1},
+        {Winding, Play, kEntryPlaying, kEntryPlaying, -1},
+        {Winding, Pause, kEntryWindingIdle, kEntryWindingIdle, -1},
+        {Winding, Stop, kEntryIdle, kEntryIdle, 0},
+        {Winding, Rewind, kEntryIdle, kEntryIdle, 0},
+        {Winding, Seek, kEntryIdle, kEntryIdle, 30000},
+    };
+    const char* fromNames[] = {"stopped", "playing", "paused", "winding"};
+    const char* commandNames[] = {"play", "pause", "stop", "rewind", "seek", "wind forward", "wind back"};
+    for (const auto& c : cases) {
+        const std::string what = std::string(fromNames[c.from]) + " + " + commandNames[c.command];
+        SlowFakeClock clock;
+        platform::CaptureMidiOut out;
+        Project project;
+        ProjectEntry entry;
+        entry.Filename = folder.path() / "minute.mid";
+        platform::testing::writeBytes(entry.Filename, smf(0, 480, {quarters + endOfTrack()}));
+        ASSERT_EQ(cnvReadMidiEntry(entry), 0);
+        entry.project = &project;
+        project.entries.push_back(std::move(entry));
+        ProjectEntry& e = project.entries.back();
+        CTavtuneLib engine;
+        PlaybackControl control(project, engine);
+        control.outputForTests = &out;
+        control.clockForTests = &clock;
+        switch (c.from) {
+            case Stopped: break;
+            case Playing: ASSERT_EQ(control.plyStart(e), 0) << what; break;
+            case Paused:
+                ASSERT_EQ(control.plyStart(e), 0) << what;
+                control.plyPause(e);
+                break;
+            case Winding: ASSERT_TRUE(control.plyStartPositionThread(e, 1000)) << what; break;
+        }
+        switch (c.command) {
+            case Play: EXPECT_EQ(control.plyStart(e), 0) << what; break;
+            case Pause: control.plyPause(e); break;
+            case Stop: control.plyStop(e); break;
+            case Rewind: control.plyRewind(e); break;
+            case Seek: control.plySeek(e, 30000, true); break;
+            case WindForward: ASSERT_TRUE(control.plyStartPositionThread(e, 1000)) << what; break;
+            case WindBack: ASSERT_TRUE(control.plyStartPositionThread(e, -1000)) << what; break;
+        }
+        EXPECT_EQ(plyEntryState(e), c.state) << what;
+        if (c.command == WindForward || c.command == WindBack) control.plyStopPositionThread(e);
+        EXPECT_EQ(plyEntryState(e), c.settled) << what << ", settled";
+        if (c.position >= 0) {
+            EXPECT_GE(control.plyEntryPosition(e), c.position) << what;
+        }
+        if (c.position == 0) {
+            EXPECT_LT(control.plyEntryPosition(e), 100) << what;
+        }
+        if (plyEntryState(e) == kEntryWindingIdle) control.plyStopPositionThread(e);
+        control.plyStop(e);
+        EXPECT_EQ(plyEntryState(e), kEntryIdle) << what << ": stop always ends";
+        std::map<std::pair<int, int>, int> sounding;
+        for (const auto& m : out.messages()) {
+            const int status = static_cast<int>(m.packed & 0xFF);
+            const int key = static_cast<int>(m.packed >> 8 & 0x7F);
+            const bool on = (status & 0xF0) == 0x90 && (m.packed >> 16 & 0x7F) > 0;
+            const bool off = (status & 0xF0) == 0x80 || ((status & 0xF0) == 0x90 && !on);
+            if (on) ++sounding[{status & 0x0F, key}];
+            if (off || m.kind == platform::CaptureMidiOut::Message::Kind::Reset) {
+                if (off) sounding[{status & 0x0F, key}] = 0;
+                if (m.kind == platform::CaptureMidiOut::Message::Kind::Reset) sounding.clear();
+            }
+        }
+        for (const auto& [note, count] : sounding) EXPECT_EQ(count, 0) << what << ": key " << note.second;
+    }
+}
+
+}  // namespace
+}  // namespace qvp3

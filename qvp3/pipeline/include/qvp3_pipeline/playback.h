@@ -134,6 +134,8 @@ private:
     void playerThread(ProjectEntry& entry, WorkerThreadRec& record);
     void windThread(ProjectEntry& entry, WorkerThreadRec& record);
     void seekMidi(ProjectEntry& entry, std::int32_t ms);
+    // The seek itself, as the wind thread moves the entry.
+    void moveTo(ProjectEntry& entry, std::int32_t ms, bool final);
     std::uint64_t features() const { return project_.playFeatures; }
 
     Project& project_;
