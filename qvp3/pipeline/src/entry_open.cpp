@@ -10,6 +10,7 @@
 #include "qvp3_pipeline/entry_model.h"
 #include "qvp3_pipeline/entry_sources.h"
 #include "qvp3_pipeline/midi_read.h"
+#include "qvp3_pipeline/midi_step.h"
 #include "qvp3_pipeline/pipeline.h"
 
 namespace qvp3 {
@@ -254,6 +255,22 @@ std::uint32_t Pipeline::enginePlayOptions(ProjectEntry&) { return static_cast<st
 void Pipeline::engineSetPlayOption(ProjectEntry&, std::uint32_t option, std::uint32_t value) {
     engine_.call(63);
     engine_.call(92, option, value);
+}
+
+int cnvEntryIconIndex(const ProjectEntry& entry) {
+    switch (entry.kind) {
+        case EntryKind::Midi: return 11;
+        case EntryKind::BinaryScore: return 9;
+        case EntryKind::MusicXml: return 13;
+        case EntryKind::TvrXml: return entry.FilenameOrig.empty() ? 33 : 13;
+        default: return 21;
+    }
+}
+
+int Pipeline::cnvEntryImage(const ProjectEntry& entry) { return cnvEntryIconIndex(entry); }
+
+std::string Pipeline::cnvConvertedDisplayName(const std::filesystem::path& file) {
+    return cnvConvertedMidiDisplayName(file);
 }
 
 void cnvAssignChannels(ProjectEntry& entry) {

@@ -236,6 +236,22 @@ void PlaybackControl::plySetEngineVoiceSound(ProjectEntry&, int stave, int voice
     });
 }
 
+void PlaybackControl::plySetEngineOption200(ProjectEntry& entry, bool on, bool force) {
+    if (force || (isScoreKind(entry.kind) && entry.isBusy())) setOption(engine_, kOptionRecordTempo, on);
+}
+
+void PlaybackControl::plySetEngineOption100(ProjectEntry& entry, bool on, bool force) {
+    if (force || (isScoreKind(entry.kind) && entry.isBusy())) setOption(engine_, kOptionFileTempos, on);
+}
+
+void plyFindStaveOfTrack(const ProjectEntry& entry, int track, int& stave) {
+    for (int s = 0; s < static_cast<int>(entry.voiceCounts.size()); ++s) {
+        for (int v = 0; v < entry.voiceCounts[static_cast<std::size_t>(s)]; ++v) {
+            if (plyVoiceTrack(entry, s, v) == track + 1) stave = s;
+        }
+    }
+}
+
 void PlaybackControl::plyApplyVoiceSettings(ProjectEntry& entry) {
     if (!isScoreKind(entry.kind)) return;
     for (int s = 0; s < static_cast<int>(entry.voiceCounts.size()); ++s) {

@@ -18,6 +18,7 @@
 #include "qvp3_pipeline/entry_model.h"
 #include "qvp3_pipeline/midi_read.h"
 #include "qvp3_pipeline/midi_write.h"
+#include "qvp3_pipeline/pipeline.h"
 #include "qvp3_pipeline/playback.h"
 #include "qvp3_pipeline/preview_threads.h"
 #include "qvp3_pipeline/sequencer.h"
@@ -590,6 +591,43 @@ TEST(MidiTransportStates, EveryCommandFromEveryState) {
         }
         for (const auto& [note, count] : sounding) EXPECT_EQ(count, 0) << what << ": key " << note.second;
     }
+}
+
+}  // namespace
+}  // namespace qvp3
+
+namespace qvp3 {
+namespace {
+
+TEST(PlaybackLists, ImagesAndTracksOfEntries) {
+    const struct {
+        EntryKind kind;
+        bool converted;
+        int image;
+    } cases[] = {{EntryKind::Midi, false, 11},  {EntryKind::BinaryScore, false, 9}, {EntryKind::MusicXml, false, 13},
+                 {EntryKind::TvrXml, true, 13}, {EntryKind::TvrXml, false, 33},     {EntryKind::Unset, false, 21}};
+    for (const auto& c : cases) {
+        ProjectEntry e;
+        e.kind = c.kind;
+        if (c.converted) e.FilenameOrig = "song.xml";
+        EXPECT_EQ(cnvEntryIconIndex(e), c.image) << static_cast<int>(c.kind);
+    }
+    // Staves of 2 voices, of drum keys 36 and 38, of 1 voice: tracks 1-2, 3-4, 5.
+    ProjectEntry e;
+    e.kind = EntryKind::Midi;
+    e.voiceCounts = {2, 1, 1};
+    scorecore::CMidiInstr kick, snare, lead;
+    kick.PercNote = 36;
+    snare.PercNote = 38;
+    e.instruments = {{lead, lead}, {kick, snare}, {lead}};
+    int stave = -1;
+    plyFindStaveOfTrack(e, 0, stave);
+    EXPECT_EQ(stave, 0);
+    plyFindStaveOfTrack(e, 4, stave);
+    EXPECT_EQ(stave, 2);
+    stave = 7;
+    plyFindStaveOfTrack(e, 9, stave);
+    EXPECT_EQ(stave, 7) << "no such track: unchanged";
 }
 
 }  // namespace

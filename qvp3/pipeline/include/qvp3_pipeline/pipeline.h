@@ -43,6 +43,10 @@ public:
     void engineSetTranspose(int semitones) override;
     std::uint32_t enginePlayOptions(ProjectEntry& entry) override;
     void engineSetPlayOption(ProjectEntry& entry, std::uint32_t option, std::uint32_t value) override;
+    // The file lists' image of an entry (cnvEntryIconIndex) and the name a
+    // converted file is listed under (cut at "_qvpcnv", with its extension).
+    int cnvEntryImage(const ProjectEntry& entry) override;
+    std::string cnvConvertedDisplayName(const std::filesystem::path& file) override;
 
     // The selected MIDI output's name, given to every voice record.
     std::string midiOutputName = "Default";
@@ -61,6 +65,10 @@ private:
     CTavtuneLib& engine_;
     platform::MessageTarget** mainWindow_;
 };
+
+// List images of entries: MIDI 11, binary score 9, MusicXML 13, TvrXML 13
+// when converted from MusicXML, else 33, any other 21.
+int cnvEntryIconIndex(const ProjectEntry& entry);
 
 // Gives every voice without a channel one: percussion staves channel 10;
 // other voices the first channel in the order 1 .. 16, never 10, that no

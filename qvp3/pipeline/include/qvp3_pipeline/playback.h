@@ -73,6 +73,10 @@ double TempoFactor(const ProjectEntry& entry);
 // value x 10 ^ ((TempoRelative - 1000) / 1000), rounded.
 std::int32_t plyScaleByTempo(const ProjectEntry& entry, std::uint32_t value);
 
+// The staff whose voice has the output track track + 1 (the last such one);
+// stave unchanged when none.
+void plyFindStaveOfTrack(const ProjectEntry& entry, int track, int& stave);
+
 class PlaybackControl {
 public:
     PlaybackControl(Project& project, CTavtuneLib& engine, PlaybackHost* host = nullptr);
@@ -125,6 +129,10 @@ public:
     // The tempo the entry plays at a position in ticks; fromCurve is set when
     // a point of the tempo curve gave it.
     double plyEntryTempoAt(ProjectEntry& entry, std::int64_t ticks, bool* fromCurve = nullptr);
+    // For a playing score, or when forced: the engine's tempo recording
+    // (0x200) and file-tempo (0x100) options on or off.
+    void plySetEngineOption200(ProjectEntry& entry, bool on, bool force);
+    void plySetEngineOption100(ProjectEntry& entry, bool on, bool force);
 
 private:
     int startMidi(ProjectEntry& entry);
