@@ -3,6 +3,7 @@
 // engine's player states), with the steps' per-voice settings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <map>
@@ -40,6 +41,37 @@ std::string duo() {
     return smf(1, 480, {endOfTrack(), melody + endOfTrack(), bass + endOfTrack()});
 }
 
+// A MIDI file read as a new entry of the project; null when it cannot be read.
+ProjectEntry* addMidiEntry(Project& project, const fs::path& file, const std::string& bytes) {
+    ProjectEntry entry;
+    entry.Filename = file;
+    platform::testing::writeBytes(file, bytes);
+    if (cnvReadMidiEntry(entry) != 0) return nullptr;
+    entry.project = &project;
+    project.entries.push_back(std::move(entry));
+    return &project.entries.back();
+}
+
+// Whether every note that was started has been ended (a reset ends them all).
+bool allNotesEnded(const std::vector<platform::CaptureMidiOut::Message>& messages, std::string* left) {
+    std::map<std::pair<int, int>, int> sounding;
+    for (const auto& m : messages) {
+        if (m.kind == platform::CaptureMidiOut::Message::Kind::Reset) {
+            sounding.clear();
+            continue;
+        }
+        const int status = static_cast<int>(m.packed & 0xFF);
+        const int key = static_cast<int>(m.packed >> 8 & 0x7F);
+        const bool on = (status & 0xF0) == 0x90 && (m.packed >> 16 & 0x7F) > 0;
+        if (on) ++sounding[{status & 0x0F, key}];
+        if ((status & 0xF0) == 0x80 || ((status & 0xF0) == 0x90 && !on)) sounding[{status & 0x0F, key}] = 0;
+    }
+    for (const auto& [note, count] : sounding) {
+        if (count != 0 && left != nullptr) *left += " " + std::to_string(note.second);
+    }
+    return std::all_of(sounding.begin(), sounding.end(), [](const auto& n) { return n.second == 0; });
+}
+
 struct Host : PlaybackHost {
     std::atomic<int> stops{0};
     void postStop() override { ++stops; }
@@ -64,12 +96,7 @@ protected:
     MidiTransport() : out_([this] { return clock_.now(); }) {}
 
     void SetUp() override {
-        ProjectEntry entry;
-        entry.Filename = folder_.path() / "duo.mid";
-        platform::testing::writeBytes(entry.Filename, duo());
-        ASSERT_EQ(cnvReadMidiEntry(entry), 0);
-        entry.project = &project_;
-        project_.entries.push_back(std::move(entry));
+        ASSERT_NE(addMidiEntry(project_, folder_.path() / "duo.mid", duo()), nullptr);
         e_ = &project_.entries.back();
         control_.outputForTests = &out_;
         control_.clockForTests = &clock_;
@@ -97,13 +124,8 @@ protected:
         return out;
     }
     void expectSilence() const {
-        std::map<std::pair<int, int>, int> sounding;
-        for (const auto& [ms, status, key, velocity] : sent()) {
-            const int command = status & 0xF0;
-            if (command == 0x90 && velocity > 0) ++sounding[{status & 0x0F, key}];
-            if (command == 0x80 || (command == 0x90 && velocity == 0)) sounding[{status & 0x0F, key}] = 0;
-        }
-        for (const auto& [note, count] : sounding) EXPECT_EQ(count, 0) << "key " << note.second << " left sounding";
+        std::string left;
+        EXPECT_TRUE(allNotesEnded(out_.messages(), &left)) << "keys left sounding:" << left;
     }
 
     platform::testing::TempFolder folder_;
@@ -286,12 +308,7 @@ TEST_F(MidiTransport, AnEntryWithoutMusicDoesNotStart) {
 TEST(MidiTransportThreads, ClosingWhilePlayingStopsThePlayerFirst) {
     platform::testing::TempFolder folder;
     Project project;
-    ProjectEntry entry;
-    entry.Filename = folder.path() / "duo.mid";
-    platform::testing::writeBytes(entry.Filename, duo());
-    ASSERT_EQ(cnvReadMidiEntry(entry), 0);
-    entry.project = &project;
-    project.entries.push_back(std::move(entry));
+    ASSERT_NE(addMidiEntry(project, folder.path() / "duo.mid", duo()), nullptr);
     platform::CaptureMidiOut out;
     CTavtuneLib engine;
     {
@@ -402,12 +419,7 @@ class PreviewThreads : public ::testing::Test {
 protected:
     PreviewThreads() : out_([this] { return clock_.now(); }) {}
     void SetUp() override {
-        ProjectEntry entry;
-        entry.Filename = folder_.path() / "duo.mid";
-        platform::testing::writeBytes(entry.Filename, duo());
-        ASSERT_EQ(cnvReadMidiEntry(entry), 0);
-        entry.project = &project_;
-        project_.entries.push_back(std::move(entry));
+        ASSERT_NE(addMidiEntry(project_, folder_.path() / "duo.mid", duo()), nullptr);
         project_.currentEntry = 0;
         page_.project = &project_;
         page_.midiOut = &out_;
@@ -536,13 +548,9 @@ TEST(MidiTransportStates, EveryCommandFromEveryState) {
         SlowFakeClock clock;
         platform::CaptureMidiOut out;
         Project project;
-        ProjectEntry entry;
-        entry.Filename = folder.path() / "minute.mid";
-        platform::testing::writeBytes(entry.Filename, smf(0, 480, {quarters + endOfTrack()}));
-        ASSERT_EQ(cnvReadMidiEntry(entry), 0);
-        entry.project = &project;
-        project.entries.push_back(std::move(entry));
-        ProjectEntry& e = project.entries.back();
+        ProjectEntry* added = addMidiEntry(project, folder.path() / "minute.mid", smf(0, 480, {quarters + endOfTrack()}));
+        ASSERT_NE(added, nullptr);
+        ProjectEntry& e = *added;
         CTavtuneLib engine;
         PlaybackControl control(project, engine);
         control.outputForTests = &out;
@@ -577,19 +585,8 @@ TEST(MidiTransportStates, EveryCommandFromEveryState) {
         if (plyEntryState(e) == kEntryWindingIdle) control.plyStopPositionThread(e);
         control.plyStop(e);
         EXPECT_EQ(plyEntryState(e), kEntryIdle) << what << ": stop always ends";
-        std::map<std::pair<int, int>, int> sounding;
-        for (const auto& m : out.messages()) {
-            const int status = static_cast<int>(m.packed & 0xFF);
-            const int key = static_cast<int>(m.packed >> 8 & 0x7F);
-            const bool on = (status & 0xF0) == 0x90 && (m.packed >> 16 & 0x7F) > 0;
-            const bool off = (status & 0xF0) == 0x80 || ((status & 0xF0) == 0x90 && !on);
-            if (on) ++sounding[{status & 0x0F, key}];
-            if (off || m.kind == platform::CaptureMidiOut::Message::Kind::Reset) {
-                if (off) sounding[{status & 0x0F, key}] = 0;
-                if (m.kind == platform::CaptureMidiOut::Message::Kind::Reset) sounding.clear();
-            }
-        }
-        for (const auto& [note, count] : sounding) EXPECT_EQ(count, 0) << what << ": key " << note.second;
+        std::string left;
+        EXPECT_TRUE(allNotesEnded(out.messages(), &left)) << what << ": keys left sounding:" << left;
     }
 }
 
