@@ -342,3 +342,29 @@ TEST(EntryOpen, WithoutTheEngineScoresFailCleanly) {
 
 }  // namespace
 }  // namespace qvp3
+
+namespace qvp3 {
+namespace {
+
+// Constructs of real scores, converted to ".tvrx" and opened in the engine,
+// play as long as their own comments say.
+TEST(EntryOpen, ConstructsOfRealScoresKeepTheirPlayTimeThroughTheEngine) {
+    const struct {
+        const char* file;
+        int ms;
+    } cases[] = {
+        {"tempo-two-sounds-same-moment.musicxml", 16000},
+        {"tie-chord-partial.musicxml", 4000},
+        {"playtime-trailing-rests.musicxml", 4000},
+    };
+    for (const auto& c : cases) {
+        testing::EngineProject f;
+        const fs::path tvrx = f.dir.path() / "construct.tvrx";
+        ASSERT_EQ(convertToTvrx(fs::path(QVP3_SHARED_TESTDATA_DIR) / "musicxml-constructs" / c.file, tvrx), 0) << c.file;
+        ASSERT_EQ(f.open(tvrx), 0) << c.file;
+        EXPECT_NEAR(f.project.entries.back().durationMs, c.ms, 20) << c.file;
+    }
+}
+
+}  // namespace
+}  // namespace qvp3

@@ -125,7 +125,9 @@ struct HeaderScan {
     std::vector<std::pair<std::string, int32_t>> displayKeys;
 
     void sound(const xmlNode* node) {
-        if (tempo >= 0) return;
+        // Before the first note the latest tempo holds (a tempo word's sound,
+        // then a metronome mark's at the same moment); later ones are the music's.
+        if (tempo >= 0 && noteSeen) return;
         const std::optional<std::string> value = scorecore::xmldomAttribute(node, "tempo");
         if (!value) return;
         if (const std::optional<int32_t> t = parseInt(*value, 1, 100000)) tempo = *t;
