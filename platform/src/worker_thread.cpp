@@ -6,9 +6,6 @@ namespace platform {
 
 namespace {
 
-// The worker that runs on this thread, so that stop() can refuse to join itself.
-thread_local const WorkerThread* tlsCurrentWorker = nullptr;
-
 std::thread launchStdThread(std::function<void()> body) {
     return std::thread(std::move(body));
 }
@@ -46,7 +43,6 @@ bool WorkerThread::start(Function fn, ThreadPriority priority) {
 }
 
 void WorkerThread::run(const Function& fn, ThreadPriority priority) {
-    tlsCurrentWorker = this;
     setCurrentThreadPriority(priority);  // best effort: a refusal is no reason not to work
     WorkerContext context(stop_, wake_);
     if (fn) fn(context);
@@ -65,7 +61,10 @@ void WorkerThread::requestStop() {
 
 bool WorkerThread::stop(std::chrono::milliseconds timeout) {
     requestStop();
-    if (tlsCurrentWorker == this) return false;
+    // The worker cannot join itself. (Its thread's id rather than a
+    // thread-local mark: libraries loaded at run time carry this code too,
+    // and their thread-local blocks outlive an unloading.)
+    if (thread_.joinable() && thread_.get_id() == std::this_thread::get_id()) return false;
     if (!thread_.joinable()) return true;
     if (!finished_.wait(timeout)) return false;
     thread_.join();

@@ -204,8 +204,9 @@ TEST_F(EngineTimeTest, PlayTimesAndPositionsInBarsAndTicks) {
         // 3/4 with a quarter upbeat: time 0 is the upbeat's note, bar 0 before tick 0.
         {"walk_upbeat.xml", 3000, 384, 1152,
          {{0, 0, -480}, {499, 0, -1}, {500, 1, 0}, {1000, 1, 480}, {2000, 2, 1440}, {3000, 2, 2400}}},
-        // One tempo mark of 72 (the ".tvrx" keeps one per system): 16 quarters.
-        {"tempo_one_part.xml", 13333, 384, 1536, {{2500, 1, 1440}, {13333, 4, 7679}, {13334, 5, 7680}}},
+        // One tempo per system in a ".tvrx": the opening's, 60 (of a tempo word's 72 and
+        // the metronome mark's 60 at one moment the later holds): 16 quarters.
+        {"tempo_one_part.xml", 16000, 384, 1536, {{2500, 1, 1200}, {15999, 4, 7679}, {16000, 5, 7680}}},
         // A repeat plays a bar again: the play time counts it, the walk goes on once
         // through the written bars, so the last time falls a bar after the written end.
         {"walk_repeats.xml", 12000, 384, 1536, {{10000, 6, 9600}, {12000, 7, 11520}}},
