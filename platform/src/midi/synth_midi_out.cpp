@@ -17,12 +17,20 @@ constexpr double kSampleRate = 44100.0;
 constexpr double kGain = 0.5;
 constexpr int kChannels = 16;
 
-// FluidSynth reports to a process-wide log; its errors are kept per thread so
-// that a failed call can say why, and nothing is printed.
-thread_local std::string fluidError;
+// FluidSynth reports to a process-wide log; its last error is kept so that a
+// failed call can say why, and nothing is printed. (Not a thread-local: the
+// score engine, loaded and unloaded at run time, carries this code.)
+std::mutex fluidErrorMutex;
+std::string fluidErrorText;
 
 void keepFluidError(int, const char* message, void*) {
-    fluidError = message ? message : "";
+    std::lock_guard lock(fluidErrorMutex);
+    fluidErrorText = message ? message : "";
+}
+
+void clearFluidError() {
+    std::lock_guard lock(fluidErrorMutex);
+    fluidErrorText.clear();
 }
 void dropFluidMessage(int, const char*, void*) {}
 
@@ -38,7 +46,8 @@ void routeFluidLog() {
 }
 
 std::string withFluidReason(std::string text) {
-    if (!fluidError.empty()) text += ": " + fluidError;
+    std::lock_guard lock(fluidErrorMutex);
+    if (!fluidErrorText.empty()) text += ": " + fluidErrorText;
     return text;
 }
 
@@ -50,7 +59,7 @@ void setError(std::string* error, std::string text) {
 
 std::optional<GmSynth> createGmSynth(const SynthOptions& options, std::string* error) {
     routeFluidLog();
-    fluidError.clear();
+    clearFluidError();
     std::error_code ec;
     if (!std::filesystem::is_regular_file(options.soundFont, ec)) {
         setError(error, "the General MIDI SoundFont " + options.soundFont.string() + " is missing");
@@ -84,7 +93,7 @@ std::optional<GmSynth> createGmSynth(const SynthOptions& options, std::string* e
 
 FluidDriverPtr startAudioDriver(const GmSynth& synth, std::string* error) {
     routeFluidLog();
-    fluidError.clear();
+    clearFluidError();
     FluidDriverPtr driver(new_fluid_audio_driver(synth.settings.get(), synth.synth.get()));
     if (!driver) {
         char* name = nullptr;
