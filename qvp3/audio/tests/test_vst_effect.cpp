@@ -1,0 +1,144 @@
+// Loading and calling VST 2 plug-ins: test plug-ins of our own for every path
+// (an effect, an instrument, a mono one, one with chunks, the old entry name,
+// a wrong magic, one that throws), banks applied to a real instance.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform_testing/temp_folder.h"
+#include "qvp3_audio/fx_bank.h"
+#include "qvp3_audio/vst_effect.h"
+
+namespace qvp3 {
+namespace {
+
+using namespace qvp3::vst;
+
+std::filesystem::path plugin(const std::string& name) {
+    return std::filesystem::path(QVP3_TEST_PLUGIN_DIR) / (name + ".so");
+}
+
+TEST(VstEffect, LoadsTheTestPlugInsAndRefusesTheBrokenOnes) {
+    CVSTHost host;
+    const struct {
+        const char* name;
+        bool loads;
+        int inputs, outputs;
+        bool synth;
+    } cases[] = {
+        {"gain", true, 2, 2, false},      {"synth", true, 0, 2, true},       {"mono", true, 1, 1, false},
+        {"chunks", true, 2, 2, false},    {"main_only", true, 2, 2, false},  {"bad_magic", false, 0, 0, false},
+        {"throws", false, 0, 0, false},   {"missing", false, 0, 0, false},
+    };
+    for (const auto& c : cases) {
+        CEffect effect(&host);
+        EXPECT_EQ(effect.Load(plugin(c.name)), c.loads) << c.name;
+        EXPECT_EQ(effect.loaded(), c.loads) << c.name;
+        if (!c.loads) {
+            EXPECT_EQ(effect.EffDispatch(effGetVendorVersion), 0) << c.name << ": calls on nothing answer 0";
+            continue;
+        }
+        EXPECT_EQ(effect.aeffect()->numInputs, c.inputs) << c.name;
+        EXPECT_EQ(effect.aeffect()->numOutputs, c.outputs) << c.name;
+        EXPECT_EQ((effect.aeffect()->flags & effFlagsIsSynth) != 0, c.synth) << c.name;
+        EXPECT_EQ(effect.wantsMidi, c.synth) << c.name;
+        EXPECT_EQ(effect.EffGetEffectName(), std::string("qvp3 ") + c.name);
+        EXPECT_EQ(effect.EffGetVendorString(), "qvp3 tests");
+        EXPECT_EQ(effect.directory(), std::filesystem::path(QVP3_TEST_PLUGIN_DIR));
+        EXPECT_TRUE(effect.Unload());
+        EXPECT_FALSE(effect.loaded());
+    }
+    CEffect orphan(nullptr);
+    EXPECT_FALSE(orphan.Load(plugin("gain"))) << "no host, no loading";
+}
+
+TEST(VstEffect, ProgramsParametersAndBanksThroughTheDispatcher) {
+    CVSTHost host;
+    CEffect effect(&host);
+    ASSERT_TRUE(effect.Load(plugin("gain")));
+    effect.EffOpen();
+    EXPECT_EQ(effect.EffGetProgramNameIndexed(1), "Second");
+    effect.EffSetProgram(1);
+    EXPECT_EQ(effect.EffGetProgram(), 1);
+    effect.EffSetProgramName("A name longer than a program name may be");
+    EXPECT_EQ(effect.EffGetProgramName().size(), 24u) << "cut to the published length";
+    EXPECT_EQ(effect.EffGetParamName(0), "Gain");
+    effect.SetParameter(0, 0.5f);
+    EXPECT_FLOAT_EQ(effect.GetParameter(0), 0.5f);
+    EXPECT_FLOAT_EQ(effect.GetParameter(7), 0.0f) << "an index the plug-in does not have is not asked";
+
+    // A bank taken from the instance goes back into another instance.
+    platform::testing::TempFolder folder;
+    CFxBank bank;
+    ASSERT_TRUE(bank.SetFromPlugIn(effect));
+    ASSERT_TRUE(bank.Save(folder.path() / "gain.fxb"));
+    EXPECT_TRUE(effect.LoadBank(folder.path() / "gain.fxb"));
+    CEffect other(&host);
+    ASSERT_TRUE(other.Load(plugin("gain")));
+    other.EffOpen();
+    CFxBank loaded;
+    ASSERT_TRUE(loaded.Load(folder.path() / "gain.fxb"));
+    ASSERT_TRUE(loaded.ApplyTo(other));
+    other.EffSetProgram(1);
+    EXPECT_FLOAT_EQ(other.GetParameter(0), 0.5f);
+
+    // A plug-in that keeps chunks gives and takes its chunk.
+    CEffect chunks(&host);
+    ASSERT_TRUE(chunks.Load(plugin("chunks")));
+    EXPECT_TRUE(chunks.ProgramChunks());
+    EXPECT_EQ(chunks.GetChunk(false), (std::vector<std::uint8_t>{1, 2, 3, 4, 5}));
+    const std::vector<std::uint8_t> state{9, 8, 7};
+    chunks.SetChunk(state, false);
+    EXPECT_EQ(chunks.GetChunk(false), state);
+}
+
+TEST(VstEffect, OwnBuffersFeedBothChannelsAndTheSynthPlaysItsNotes) {
+    CVSTHost host;
+    CMyVSTEffect mono(&host);
+    ASSERT_TRUE(mono.Load(plugin("mono")));
+    ASSERT_EQ(mono.outputs().size(), 2u);
+    EXPECT_EQ(mono.outputs()[0], mono.outputs()[1]) << "one output feeds both mix channels";
+    EXPECT_EQ(mono.outputCount(), 1u);
+
+    CMyVSTEffect synth(&host);
+    ASSERT_TRUE(synth.Load(plugin("synth")));
+    synth.EffOpen();
+    VstMidiEvent on{};
+    on.type = kVstMidiType;
+    on.byteSize = sizeof on;
+    on.midiData[0] = static_cast<char>(0x90);
+    on.midiData[1] = 64;
+    on.midiData[2] = 96;
+    VstEvents events{};
+    events.numEvents = 1;
+    events.events[0] = reinterpret_cast<VstEvent*>(&on);
+    synth.EffProcessEvents(&events);
+    synth.ProcessReplacingOwnBuffers(128);
+    EXPECT_FLOAT_EQ(synth.outputs()[0][127], 64 / 128.0f);
+    EXPECT_FLOAT_EQ(synth.outputs()[1][0], 96 / 128.0f);
+    on.midiData[0] = static_cast<char>(0x80);
+    synth.EffProcessEvents(&events);
+    synth.ProcessReplacingOwnBuffers(kVstOwnBufferFrames * 2);  // cut to the buffers' length
+    EXPECT_FLOAT_EQ(synth.outputs()[0][kVstOwnBufferFrames - 1], 0.0f);
+}
+
+TEST(VstEffect, PanoramaSetsConstantPowerGains) {
+    CVSTHost host;
+    CMyVSTEffect effect(&host);
+    const struct {
+        int pan;
+        float left, right;
+    } cases[] = {{64, 0.70710677f, 0.70710677f}, {127, 0.0f, 1.0f}, {0, 1.0f, 0.0f}, {500, 0.0f, 1.0f}};
+    for (const auto& c : cases) {
+        audSetPan(effect, c.pan);
+        EXPECT_NEAR(effect.leftGain, c.left, 1e-5) << c.pan;
+        EXPECT_NEAR(effect.rightGain, c.right, 1e-5) << c.pan;
+        EXPECT_GE(effect.rightGain, 0.0f) << c.pan;
+    }
+}
+
+}  // namespace
+}  // namespace qvp3
