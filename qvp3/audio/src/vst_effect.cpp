@@ -9,46 +9,10 @@
 #include <new>
 
 #include "qvp3_audio/fx_bank.h"
+#include "qvp3_audio/vst_host.h"
 
 namespace qvp3 {
-namespace {
-
 using namespace qvp3::vst;
-
-// The instance whose entry point runs on this thread: the plug-in calls its
-// host before it has handed back its AEffect.
-thread_local CEffect* tlsLoading = nullptr;
-
-CEffect* instanceOf(AEffect* effect) {
-    if (effect != nullptr && effect->resvd1 != 0) return reinterpret_cast<CEffect*>(effect->resvd1);
-    return tlsLoading;
-}
-
-}  // namespace
-
-// --- the host's side ------------------------------------------------------------------
-
-VstIntPtr CVSTHost::AudioMasterCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
-                                        float opt) {
-    CEffect* instance = instanceOf(effect);
-    CVSTHost* host = instance != nullptr ? instance->host() : nullptr;
-    if (host == nullptr) return opcode == audioMasterVersion ? kVstVersion : 0;
-    return host->OnAudioMaster(instance, opcode, index, value, ptr, opt);
-}
-
-VstIntPtr CVSTHost::OnAudioMaster(CEffect* effect, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) {
-    switch (opcode) {
-        case audioMasterVersion: return kVstVersion;
-        case audioMasterCurrentId: return effect != nullptr ? effect->shellId : 0;
-        case audioMasterWantMidi:
-            if (effect != nullptr) effect->wantsMidi = true;
-            return 1;
-        case audioMasterNeedIdle:
-            if (effect != nullptr) effect->needsIdle = true;
-            return 1;
-        default: return 0;
-    }
-}
 
 // --- loading --------------------------------------------------------------------------
 
@@ -65,13 +29,12 @@ bool CEffect::Load(const std::filesystem::path& path) {
     if (entry == nullptr) entry = reinterpret_cast<VstPluginMainProc>(dlsym(module, kVstPluginMainOldName));
     AEffect* effect = nullptr;
     if (entry != nullptr) {
-        tlsLoading = this;
+        CVSTHost::LoadingScope loading(this);
         try {
             effect = entry(&CVSTHost::AudioMasterCallback);
         } catch (...) {
             effect = nullptr;  // a plug-in that throws while it starts is not kept
         }
-        tlsLoading = nullptr;
     }
     if (effect == nullptr || effect->magic != kEffectMagic) {
         // Nothing half-loaded stays: the library goes again.
@@ -83,6 +46,7 @@ bool CEffect::Load(const std::filesystem::path& path) {
     module_ = module;
     path_ = path;
     directory_ = path.parent_path();
+    directoryText_ = directory_.string();
     wantsMidi = wantsMidi || EffCanDo("receiveVstMidiEvent") == 1;
     return true;
 }
@@ -95,6 +59,7 @@ bool CEffect::Unload() {
     module_ = nullptr;
     path_.clear();
     directory_.clear();
+    directoryText_.clear();
     editorOpen_ = inSetProgram_ = false;
     return true;
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "platform_testing/temp_folder.h"
 #include "qvp3_audio/fx_bank.h"
 #include "qvp3_audio/vst_effect.h"
+#include "qvp3_audio/vst_host.h"
 
 namespace qvp3 {
 namespace {
@@ -182,6 +184,157 @@ TEST(VstEffectOutside, AnOutsideEffectProcessesASineInPlace) {
     EXPECT_TRUE(changed) << "the effect changes the samples";
     effect.EffSuspend();
     EXPECT_TRUE(effect.Unload());
+}
+
+}  // namespace
+}  // namespace qvp3
+
+namespace qvp3 {
+namespace {
+
+// --- the host -----------------------------------------------------------------------------
+
+TEST(VstHost, SlotsAreReusedFromTheHighestEmptyOneAndTheCountNeverShrinks) {
+    CVSTHost host;
+    EXPECT_EQ(host.LoadPlugIn(plugin("gain")), 0);
+    EXPECT_EQ(host.LoadPlugIn(plugin("mono")), 1);
+    EXPECT_EQ(host.LoadPlugIn(plugin("chunks")), 2);
+    host.RemovePlugIn(1);
+    EXPECT_EQ(host.GetEffect(1), nullptr);
+    EXPECT_EQ(host.LoadPlugIn(plugin("synth")), 1);
+    host.RemovePlugIn(2);
+    EXPECT_EQ(host.effectCount(), 3);
+    EXPECT_EQ(host.LoadPlugIn(plugin("gain")), 2);
+    EXPECT_EQ(host.LoadPlugIn(plugin("bad_magic")), -1);
+    EXPECT_EQ(host.LoadPlugIn(plugin("throws")), -1);
+    EXPECT_EQ(host.effectCount(), 3) << "a failed load leaves no slot";
+    EXPECT_EQ(host.GetPlugInDisplayName(1), "qvp3 synth");
+    EXPECT_EQ(host.audPluginVendorString(0), "qvp3 tests");
+    EXPECT_EQ(host.GetEffectName(7), "");
+    EXPECT_EQ(host.GetEffect(-1), nullptr);
+    EXPECT_EQ(host.GetEffect(kVstInstrumentSlot), nullptr) << "nothing loads now";
+    EXPECT_TRUE(host.GetEffect(1)->wantsMidi);
+    host.RemoveAll();
+    EXPECT_EQ(host.effectCount(), 0);
+}
+
+TEST(VstHost, TheSampleRateIsSentOnlyWhenItChanges) {
+    CVSTHost host;
+    const int slot = host.LoadPlugIn(plugin("gain"));
+    ASSERT_EQ(slot, 0);
+    CEffect* e = host.GetEffect(slot);
+    const auto calls = [&] { return e->EffDispatch(vst::effVendorSpecific, vst::fourCharCode('r', 'a', 't', 'e')); };
+    EXPECT_EQ(calls(), 1) << "once when it was opened";
+    host.SetSampleRate(48000.0f);
+    host.SetSampleRate(48000.0f);
+    EXPECT_EQ(calls(), 2);
+    EXPECT_EQ(host.timeInfo.sampleRate, 48000.0);
+}
+
+// A host that notes the slot of every call.
+struct NotingHost : CVSTHost {
+    std::vector<std::pair<int, int>> calls;  // (slot, opcode)
+    vst::VstIntPtr AudioMaster(int slot, vst::VstInt32 opcode, vst::VstInt32 index, vst::VstIntPtr value, void* ptr,
+                               float opt) override {
+        calls.emplace_back(slot, opcode);
+        return CVSTHost::AudioMaster(slot, opcode, index, value, ptr, opt);
+    }
+};
+
+TEST(VstHost, APlugInAskingInsideItsEntryPointIsTheInstrumentSlot) {
+    NotingHost host;
+    ASSERT_EQ(host.LoadPlugIn(plugin("synth"), true), 0);
+    ASSERT_FALSE(host.calls.empty());
+    EXPECT_EQ(host.calls.front(), (std::pair<int, int>{kVstInstrumentSlot, vst::audioMasterVersion}));
+    const vst::AEffect* effect = host.GetEffect(0)->aeffect();
+    EXPECT_EQ(host.audSlotOfAEffect(effect), 0);
+    EXPECT_EQ(host.audSlotOfAEffect(nullptr), -1);
+}
+
+TEST(VstHost, EveryAudioMasterAnswer) {
+    CVSTHost host;
+    host.language = 2;
+    host.vendorVersion = 300;
+    ASSERT_EQ(host.LoadPlugIn(plugin("gain"), false, 77), 0);
+    ASSERT_EQ(host.LoadPlugIn(plugin("mono")), 1);
+    host.RemovePlugIn(0);
+    ASSERT_EQ(host.LoadPlugIn(plugin("gain"), false, 77), 0);
+    char text[256] = {};
+    const auto time = reinterpret_cast<vst::VstIntPtr>(&host.timeInfo);
+    const auto directory = reinterpret_cast<vst::VstIntPtr>(host.GetEffect(1)->directoryText());
+    const vst::VstInt32 qvo = 'Q' | ('V' << 8) | ('O' << 16);
+    const struct {
+        vst::VstInt32 opcode;
+        int slot;
+        vst::VstInt32 index;
+        void* ptr;
+        vst::VstIntPtr answer;
+        const char* text;  // what the host copies into ptr, or null
+    } rows[] = {
+        {vst::audioMasterAutomate, 0, 0, nullptr, 0, nullptr},
+        {vst::audioMasterVersion, 0, 0, nullptr, 2400, nullptr},
+        {vst::audioMasterCurrentId, 0, 0, nullptr, 77, nullptr},
+        {vst::audioMasterIdle, 0, 0, nullptr, 0, nullptr},
+        {vst::audioMasterPinConnected, 0, 0, nullptr, 0, nullptr},
+        {5, 0, 0, nullptr, 0, nullptr},
+        {vst::audioMasterWantMidi, 1, 0, nullptr, 1, nullptr},
+        {vst::audioMasterWantMidi, 9, 0, nullptr, 0, nullptr},
+        {vst::audioMasterGetTime, 0, 0, nullptr, time, nullptr},
+        {vst::audioMasterProcessEvents, 0, 0, nullptr, 0, nullptr},
+        {vst::audioMasterSetTime, 0, 0, nullptr, 0, nullptr},
+        {vst::audioMasterTempoAt, 0, 0, nullptr, 0, nullptr},
+        {vst::audioMasterGetNumAutomatableParameters, 0, 0, nullptr, 3, nullptr},
+        {vst::audioMasterGetNumAutomatableParameters, 9, 0, nullptr, 0, nullptr},
+        {vst::audioMasterGetParameterQuantization, 0, 0, nullptr, 1, nullptr},
+        {vst::audioMasterIOChanged, 0, 0, nullptr, 0, nullptr},
+        {vst::audioMasterNeedIdle, 0, 0, nullptr, 1, nullptr},
+        {vst::audioMasterNeedIdle, 9, 0, nullptr, 0, nullptr},
+        {vst::audioMasterSizeWindow, 0, 0, nullptr, 1, nullptr},
+        {vst::audioMasterSizeWindow, 9, 0, nullptr, 0, nullptr},
+        {vst::audioMasterGetSampleRate, 0, 0, nullptr, 44100, nullptr},
+        {vst::audioMasterGetBlockSize, 0, 0, nullptr, 1024, nullptr},
+        {vst::audioMasterGetInputLatency, 0, 0, nullptr, 0, nullptr},
+        {vst::audioMasterGetOutputLatency, 0, 0, nullptr, 0, nullptr},
+        {vst::audioMasterGetPreviousPlug, 1, 0, nullptr, 0, nullptr},
+        {vst::audioMasterGetNextPlug, 0, 0, nullptr, 1, nullptr},
+        {vst::audioMasterGetNextPlug, 1, 0, nullptr, -1, nullptr},
+        {vst::audioMasterWillReplaceOrAccumulate, 0, 0, nullptr, 0, nullptr},
+        {vst::audioMasterGetCurrentProcessLevel, 0, 0, nullptr, kVstProcessRealtime, nullptr},
+        {vst::audioMasterGetAutomationState, 0, 0, nullptr, 0, nullptr},
+        {25, 0, 0, nullptr, 0, nullptr},
+        {29, 0, 0, nullptr, 0, nullptr},
+        {vst::audioMasterSetOutputSampleRate, 0, 0, nullptr, 1, nullptr},
+        {vst::audioMasterGetOutputSpeakerArrangement, 0, 0, nullptr, 0, nullptr},
+        {vst::audioMasterGetVendorString, 0, 0, text, 1, "Tavrena-software"},
+        {vst::audioMasterGetProductString, 0, 0, text, 1, "Tavrena Orvendo"},
+        {vst::audioMasterGetVendorVersion, 0, 0, nullptr, 300, nullptr},
+        {vst::audioMasterVendorSpecific, 0, qvo, nullptr, 1, nullptr},
+        {vst::audioMasterVendorSpecific, 0, 0, nullptr, 0, nullptr},
+        {36, 0, 0, nullptr, 0, nullptr},
+        {vst::audioMasterCanDo, 0, 0, const_cast<char*>("receiveVstMidiEvent"), 1, nullptr},
+        {vst::audioMasterCanDo, 0, 0, const_cast<char*>("sizeWindow"), 1, nullptr},
+        {vst::audioMasterCanDo, 0, 0, const_cast<char*>("openFileSelector"), 0, nullptr},
+        {vst::audioMasterCanDo, 0, 0, nullptr, 0, nullptr},
+        {vst::audioMasterGetLanguage, 0, 0, nullptr, 2, nullptr},
+        {39, 0, 0, nullptr, 0, nullptr},
+        {40, 0, 0, nullptr, 0, nullptr},
+        {vst::audioMasterGetDirectory, 1, 0, nullptr, directory, nullptr},
+        {vst::audioMasterGetDirectory, 9, 0, nullptr, 0, nullptr},
+        {42, 0, 0, nullptr, 0, nullptr},
+        {43, 0, 0, nullptr, 0, nullptr},
+        {49, 0, 0, nullptr, 0, nullptr},
+        {50, 0, 0, nullptr, 0, nullptr},
+        {12345, 0, 0, nullptr, 0, nullptr},
+    };
+    for (const auto& r : rows) {
+        std::memset(text, 0, sizeof text);
+        EXPECT_EQ(host.AudioMaster(r.slot, r.opcode, r.index, 0, r.ptr, 0.0f), r.answer) << "opcode " << r.opcode;
+        if (r.text != nullptr) {
+            EXPECT_STREQ(text, r.text) << "opcode " << r.opcode;
+        }
+    }
+    EXPECT_STREQ(host.GetEffect(1)->directoryText(), QVP3_TEST_PLUGIN_DIR);
+    EXPECT_TRUE(host.GetEffect(0)->needsIdle);
 }
 
 }  // namespace

@@ -17,20 +17,7 @@
 
 namespace qvp3 {
 
-class CEffect;
-
-// What an instance needs of its host: the answers to the plug-in's calls.
-// The full host gives every audioMaster answer; this base answers the
-// version, the current id and the requests an instance keeps itself.
-class CVSTHost {
-public:
-    virtual ~CVSTHost() = default;
-    // The callback handed to every plug-in; finds the instance and asks OnAudioMaster.
-    static vst::VstIntPtr AudioMasterCallback(vst::AEffect* effect, vst::VstInt32 opcode, vst::VstInt32 index,
-                                              vst::VstIntPtr value, void* ptr, float opt);
-    virtual vst::VstIntPtr OnAudioMaster(CEffect* effect, vst::VstInt32 opcode, vst::VstInt32 index,
-                                         vst::VstIntPtr value, void* ptr, float opt);
-};
+class CVSTHost;  // vst_host.h
 
 class CEffect : public FxPlugIn {
 public:
@@ -53,6 +40,8 @@ public:
     CVSTHost* host() const { return host_; }
     const std::filesystem::path& path() const { return path_; }
     const std::filesystem::path& directory() const { return directory_; }
+    // The folder as the text a plug-in gets for audioMasterGetDirectory.
+    const char* directoryText() const { return directoryText_.c_str(); }
 
     // The dispatcher, guarded; 0 without an AEffect or when the plug-in throws.
     vst::VstIntPtr EffDispatch(vst::VstInt32 opcode, vst::VstInt32 index = 0, vst::VstIntPtr value = 0,
@@ -127,6 +116,7 @@ private:
     void* module_ = nullptr;
     std::filesystem::path path_;
     std::filesystem::path directory_;
+    std::string directoryText_;
     bool editorOpen_ = false;
     bool inSetProgram_ = false;
 };

@@ -27,6 +27,7 @@ struct Plugin {
     char programNames[2][32] = {"First", "Second"};
     int key = -1;
     int velocity = 0;
+    int sampleRateCalls = 0;
     std::vector<std::uint8_t> chunk{1, 2, 3, 4, 5};
     bool open = false;
 };
@@ -53,6 +54,9 @@ VstIntPtr dispatcher(AEffect* e, VstInt32 opcode, VstInt32 index, VstIntPtr valu
         case effGetVendorString: std::strcpy(static_cast<char*>(ptr), "qvp3 tests"); return 1;
         case effGetProductString: std::strcpy(static_cast<char*>(ptr), TEST_PLUGIN_NAME); return 1;
         case effGetVendorVersion: return 1000;
+        case effSetSampleRate: ++p->sampleRateCalls; return 0;
+        // Tests ask how often the sample rate was set.
+        case effVendorSpecific: return index == fourCharCode('r', 'a', 't', 'e') ? p->sampleRateCalls : 0;
         case effGetVstVersion: return 2400;
         case effCanDo:
 #ifdef TEST_PLUGIN_SYNTH
