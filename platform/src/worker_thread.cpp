@@ -43,6 +43,7 @@ bool WorkerThread::start(Function fn, ThreadPriority priority) {
 }
 
 void WorkerThread::run(const Function& fn, ThreadPriority priority) {
+    workerId_.store(std::this_thread::get_id(), std::memory_order_release);
     setCurrentThreadPriority(priority);  // best effort: a refusal is no reason not to work
     WorkerContext context(stop_, wake_);
     if (fn) fn(context);
@@ -61,13 +62,14 @@ void WorkerThread::requestStop() {
 
 bool WorkerThread::stop(std::chrono::milliseconds timeout) {
     requestStop();
-    // The worker cannot join itself. (Its thread's id rather than a
+    // The worker cannot join itself. (The id it noted rather than a
     // thread-local mark: libraries loaded at run time carry this code too,
     // and their thread-local blocks outlive an unloading.)
-    if (thread_.joinable() && thread_.get_id() == std::this_thread::get_id()) return false;
+    if (workerId_.load(std::memory_order_acquire) == std::this_thread::get_id()) return false;
     if (!thread_.joinable()) return true;
     if (!finished_.wait(timeout)) return false;
     thread_.join();
+    workerId_.store(std::thread::id{}, std::memory_order_release);  // ids are reused once a thread is gone
     return true;
 }
 

@@ -129,6 +129,7 @@ private:
     std::thread thread_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> running_{false};
+    std::atomic<std::thread::id> workerId_{};  // noted by the worker as it starts
     Event wake_{Event::Kind::AutoReset};
     Event finished_{Event::Kind::ManualReset};
 };
