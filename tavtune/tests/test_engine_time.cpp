@@ -635,6 +635,7 @@ TEST_F(EngineTimeTest, AFailedRenderLeavesNothingAndKeepsAnOlderFile) {
     fs::create_directory(folder / "taken.mid");
     fs::create_hard_link(s.tvrx, folder / "link.tvrx");
     const std::vector<std::string> before = folderNames(folder);
+    const std::string score = platform::testing::readBytes(s.tvrx);
     const struct {
         const char* what;
         fs::path target;
@@ -654,10 +655,8 @@ TEST_F(EngineTimeTest, AFailedRenderLeavesNothingAndKeepsAnOlderFile) {
     }
     EXPECT_EQ(call<179>(0), TAVTUNE_NOT_HANDLED);
     EXPECT_EQ(platform::testing::readBytes(older), "an older file");
-    EXPECT_EQ(convertToTvrx(scoreconvData("walk_chords.xml"), folder / "again.tvrx"), 0);
-    EXPECT_EQ(platform::testing::readBytes(s.tvrx), platform::testing::readBytes(folder / "again.tvrx"))
-        << "the score is as it was";
-    fs::remove(folder / "again.tvrx");
+    // (Compared with its own bytes: a converted file carries the time it was written.)
+    EXPECT_EQ(platform::testing::readBytes(s.tvrx), score) << "the score is as it was";
     ASSERT_EQ(renderTo(older), 0) << "an older file is replaced by a render that succeeds";
     EXPECT_EQ(platform::testing::readBytes(older).substr(0, 4), "MThd");
     EXPECT_EQ(folderNames(folder), before);
