@@ -69,11 +69,6 @@ void setTuneUpVoice(CTavtuneLib& engine, int sound, int volume, int channel) {
     engine.call(kVoiceWrite, &record, -1);
 }
 
-bool percussionStave(const ProjectEntry& entry, int stave) {
-    const VoicePlayRecord* record = entry.voiceRecord(stave, 0);
-    return record != nullptr && record->sound > 127;
-}
-
 }  // namespace
 
 bool plyBuildCountInItems(ProjectEntry& entry, CTavtuneLib& engine, std::int32_t value, std::int32_t countInStart) {
@@ -115,7 +110,7 @@ bool plyBuildTuneUpItems(ProjectEntry& entry, CTavtuneLib& engine, std::int32_t 
         if (index < 0) index = cnvEntryNextEventOfKind(entry, stave, voice, -1, scorecore::kKindChord);
         if (index < 0 || model == nullptr) continue;
         if (!tuneUp.appendNoteItems((*model->list(stave, voice))[static_cast<std::size_t>(index)])) return false;
-        if (percussionStave(entry, stave) && tuneUp.Instrument < 0) {
+        if (entry.isPercussionStave(stave) && tuneUp.Instrument < 0) {
             setTuneUpVoice(engine, kPercussionSound, tuneUp.Volume, scorecore::kPercussionChannel);
         }
     }

@@ -232,7 +232,7 @@ void resetEntryShape(ProjectEntry& entry, const smf::SmfHeader& header) {
 // Sequencers often write the tempo (and the meter) into every track: of the
 // tempos, or the time signatures, at one time the last one read holds, so
 // that the conductor has one of each a time.
-bool supersededTempo(const std::vector<CScoreEvent>& sorted, std::size_t at) {
+bool superseded(const std::vector<CScoreEvent>& sorted, std::size_t at) {
     const std::uint32_t kind = sorted[at].kind & (scorecore::kKindTempo | scorecore::kKindTimeSig);
     if (kind == 0) return false;
     for (std::size_t i = at + 1; i < sorted.size() && sorted[i].start == sorted[at].start; ++i) {
@@ -272,7 +272,7 @@ int loadTracks(ProjectEntry& entry) {
     std::stable_sort(conductor.begin(), conductor.end(),
                      [](const CScoreEvent& a, const CScoreEvent& b) { return a.start < b.start; });
     for (std::size_t i = 0; i < conductor.size(); ++i) {
-        if (supersededTempo(conductor, i)) continue;
+        if (superseded(conductor, i)) continue;
         if (cnvEntryAppendEvent(entry, 0, 0, conductor[i]) != 0) return kMidiOutOfMemory;
     }
     cnvEntryModel(entry).infoText = infoText(entry);

@@ -32,14 +32,9 @@ std::array<std::uint8_t, 8> chunkHeader(const char (&type)[5], std::uint32_t len
             static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};
 }
 
-// One output track of a file being written.
-struct TrackBytes {
-    const CMidiTrackStream* stream;
-};
-
 // Header and chunks through a temporary file beside the target, so that a
 // failure leaves no truncated file and the old one intact.
-int writeFile(const std::filesystem::path& path, const std::vector<TrackBytes>& tracks, int division) {
+int writeFile(const std::filesystem::path& path, const std::vector<const CMidiTrackStream*>& tracks, int division) {
     platform::AtomicFileWriter out(path);
     if (!out.open()) return kMidiCannotCreate;
     scorecore::CMidiFileHeader values;
@@ -48,10 +43,10 @@ int writeFile(const std::filesystem::path& path, const std::vector<TrackBytes>& 
     values.division = static_cast<std::uint16_t>(division == 0 ? kDefaultDivision : division);
     const auto header = scorecore::scMidiFillFileHeader(values);
     if (!out.write(header.data(), header.size())) return kMidiWriteError;
-    for (const TrackBytes& t : tracks) {
-        const auto chunk = chunkHeader("MTrk", t.stream->length());
+    for (const CMidiTrackStream* t : tracks) {
+        const auto chunk = chunkHeader("MTrk", t->length());
         if (!out.write(chunk.data(), chunk.size())) return kMidiWriteError;
-        if (!t.stream->empty() && !out.write(t.stream->data(), t.stream->length())) return kMidiWriteError;
+        if (!t->empty() && !out.write(t->data(), t->length())) return kMidiWriteError;
     }
     return out.commit() ? 0 : kMidiWriteError;
 }
@@ -88,10 +83,7 @@ CMidiTrackStream* EntryPlayer::stream(int track) {
 
 EntryPlayer& plyEntryPlayer(ProjectEntry& entry) { return cnvEntryModel(entry).player; }
 
-bool plyIsPercussionStaff(const ProjectEntry& entry, int staff) {
-    const scorecore::CMidiInstr* instrument = entry.voiceInstrument(staff, 0);
-    return instrument != nullptr && instrument->hasPercNote();
-}
+bool plyIsPercussionStaff(const ProjectEntry& entry, int staff) { return entry.isPercussionStave(staff); }
 
 namespace {
 
@@ -269,12 +261,12 @@ int midiWriteSmf(ProjectEntry& entry, const std::filesystem::path& path, bool cl
             addOpening(player, t, delta + end);
         }
     }
-    std::vector<TrackBytes> tracks;
+    std::vector<const CMidiTrackStream*> tracks;
     for (int t = 0; t < count; ++t) {
         const auto i = static_cast<std::size_t>(t);
         // A voice that holds nothing but its opening is left out of a counted export.
         if (trackCount < 0 && t > 0 && player.streams[i].length() <= player.openingLength[i]) continue;
-        tracks.push_back({&player.streams[i]});
+        tracks.push_back(&player.streams[i]);
     }
     return writeFile(path.empty() ? entry.convertedMidiPath : path, tracks, division);
 }
@@ -407,8 +399,8 @@ int splitAndWrite(const std::filesystem::path& source, const std::filesystem::pa
         }
         next += voices[t];
     }
-    std::vector<TrackBytes> tracks;
-    for (const CMidiTrackStream& s : out) tracks.push_back({&s});
+    std::vector<const CMidiTrackStream*> tracks;
+    for (const CMidiTrackStream& s : out) tracks.push_back(&s);
     return writeFile(target, tracks, header.division);
 }
 

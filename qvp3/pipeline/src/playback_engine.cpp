@@ -29,11 +29,6 @@ constexpr std::uint32_t kOptionRecordTempo = 0x200;
 constexpr std::uint32_t kOptionPlayerSettings = 0x100000;
 constexpr std::uint8_t kPercussionSound = 129;
 
-bool percussionStave(const ProjectEntry& entry, int stave) {
-    const VoicePlayRecord* record = entry.voiceRecord(stave, 0);
-    return record != nullptr && record->sound > 127;
-}
-
 void setOption(CTavtuneLib& engine, std::uint32_t option, bool on) {
     engine.call(kOptions);
     engine.call(kSetOption, option, on ? option : TAVTUNE_OPTION_OFF);
@@ -71,7 +66,7 @@ int PlaybackControl::plyPrepareEntry(ProjectEntry& entry, bool forExport) {
     }
     int running = 0;
     for (int s = 0; s < staves; ++s) {
-        const bool percussion = percussionStave(entry, s);
+        const bool percussion = entry.isPercussionStave(s);
         const bool mapped = percussion && (options & kPlayKeyMaps) != 0;
         if (mapped) {
             auto& map = keyMaps[static_cast<std::size_t>(s)];
@@ -255,7 +250,7 @@ void plyFindStaveOfTrack(const ProjectEntry& entry, int track, int& stave) {
 void PlaybackControl::plyApplyVoiceSettings(ProjectEntry& entry) {
     if (!isScoreKind(entry.kind)) return;
     for (int s = 0; s < static_cast<int>(entry.voiceCounts.size()); ++s) {
-        const bool percussion = percussionStave(entry, s);
+        const bool percussion = entry.isPercussionStave(s);
         for (int v = 0; v < entry.voiceCounts[static_cast<std::size_t>(s)]; ++v) {
             const VoicePlayRecord* play = entry.voiceRecord(s, v);
             const scorecore::CMidiInstr* instrument = entry.voiceInstrument(s, v);

@@ -637,9 +637,9 @@ std::uint32_t plyEntryOptions(const ProjectEntry& entry) {
     if (entry.project == nullptr) return 0;
     const std::uint64_t features = entry.project->playFeatures;
     std::uint32_t options = 0;
-    if ((features & 0x2) != 0) options |= kSeqVoiceMuting;
-    if ((features & 0x8) != 0) options |= kSeqTranspose;
-    if ((features & 0x10) != 0) options |= kSeqStaveChannel;
+    if ((features & kPlayVoiceMasks) != 0) options |= kSeqVoiceMuting;
+    if ((features & kPlayTranspose) != 0) options |= kSeqTranspose;
+    if ((features & kPlayChannels) != 0) options |= kSeqStaveChannel;
     if ((features & (kPlayCountIn | kPlayMetronome)) != 0) options |= kSeqMetronome;
     return options;
 }

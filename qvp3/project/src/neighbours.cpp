@@ -114,15 +114,7 @@ int BasicPipeline::cnvEntryStaveCount(const ProjectEntry& entry) {
 }
 
 bool BasicPipeline::cnvEntryIsPercussionStave(const ProjectEntry& entry, int stave) {
-    if (isScoreKind(entry.kind)) {
-        const VoicePlayRecord* record = entry.voiceRecord(stave, 0);
-        return record != nullptr && record->sound > 127;
-    }
-    if (entry.kind == EntryKind::Midi) {
-        const scorecore::CMidiInstr* instrument = entry.voiceInstrument(stave, 0);
-        return instrument != nullptr && instrument->hasPercNote();
-    }
-    return false;
+    return entry.isPercussionStave(stave);
 }
 
 void BasicPipeline::cnvEntrySetVoiceVolume(ProjectEntry& entry, int value, int stave, int voice) {

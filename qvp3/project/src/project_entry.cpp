@@ -103,6 +103,18 @@ scorecore::CMidiInstr* ProjectEntry::voiceInstrument(int staff, int voice) {
     return voice < static_cast<int>(records.size()) ? &records[static_cast<std::size_t>(voice)] : nullptr;
 }
 
+bool ProjectEntry::isPercussionStave(int staff) const {
+    if (isScoreKind(kind)) {
+        const VoicePlayRecord* record = voiceRecord(staff, 0);
+        return record != nullptr && record->sound > 127;
+    }
+    if (kind == EntryKind::Midi) {
+        const scorecore::CMidiInstr* instrument = voiceInstrument(staff, 0);
+        return instrument != nullptr && instrument->hasPercNote();
+    }
+    return false;
+}
+
 const scorecore::CMidiInstr* ProjectEntry::voiceInstrument(int staff, int voice) const {
     return const_cast<ProjectEntry*>(this)->voiceInstrument(staff, voice);
 }

@@ -43,6 +43,9 @@ inline constexpr std::uint32_t kSeqMetronome = 0x1000;
 inline constexpr std::uint32_t kSeqMetronomeWithTuneUp = 0x2000;
 
 // Play options of the project (Project::playFeatures) the players read.
+inline constexpr std::uint64_t kPlayVoiceMasks = 0x2;
+inline constexpr std::uint64_t kPlayTranspose = 0x8;
+inline constexpr std::uint64_t kPlayChannels = 0x10;
 inline constexpr std::uint64_t kPlayPanorama = 0x200;
 inline constexpr std::uint64_t kPlayVolume = 0x400;
 inline constexpr std::uint64_t kPlayCountIn = 0x1000;
@@ -111,7 +114,6 @@ struct EntryPlayer {
     std::int64_t leadTicks = 0;  // count-in ticks before the music
     std::int64_t musicStartTicks = 0;  // the start position in the music
     std::int64_t nextBeatAt = 0; // position of the next beat boundary
-    std::int64_t lastTempoTick = -1;  // the file tempo change last taken
     std::vector<std::vector<VoiceCursor>> cursors;  // [staff][voice]
     std::vector<SoundingNote> sounding;             // a heap by off time
     std::array<ChannelState, 16> channels{};
@@ -120,8 +122,6 @@ struct EntryPlayer {
     std::vector<scorecore::CMidiTrackStream> streams;
     std::vector<int> pending;                   // delta ticks not yet written
     std::vector<std::uint32_t> openingLength;   // bytes that are not content
-    // The export's two time signatures: 4/4 at 480 per quarter.
-    std::array<scorecore::CMeter, 2> exportMeters{};
     // Metronome state of the channel it clicks on.
     std::uint8_t clickVolume = 0xFF;
     std::uint8_t clickPan = 0xFF;

@@ -29,10 +29,7 @@ inline constexpr int kPlayNoOutput = -602;
 inline constexpr int kPlayIntroFailed = -21;
 
 // Play options of the project (Project::playFeatures) read here besides entry_player.h's.
-inline constexpr std::uint64_t kPlayVoiceMasks = 0x2;
 inline constexpr std::uint64_t kPlayRelativeTempo = 0x4;
-inline constexpr std::uint64_t kPlayTranspose = 0x8;
-inline constexpr std::uint64_t kPlayChannels = 0x10;
 inline constexpr std::uint64_t kPlaySections = 0x20;
 inline constexpr std::uint64_t kPlayTempoCurve = 0x10000;
 inline constexpr std::uint64_t kPlayKeyMaps = 0x20000;

@@ -199,6 +199,10 @@ struct ProjectEntry {
     scorecore::CMidiInstr* voiceInstrument(int staff, int voice);
     const scorecore::CMidiInstr* voiceInstrument(int staff, int voice) const;
     bool isBusy() const { return entryState == kEntryPlaying || entryState == kEntryPlayingAlt; }
+    // A percussion staff: of a score, its first voice plays a percussion
+    // sound (above 127); of a MIDI file, its first instrument record is a
+    // percussion record. False for any other kind.
+    bool isPercussionStave(int staff) const;
 };
 
 }  // namespace qvp3
