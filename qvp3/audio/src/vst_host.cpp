@@ -115,14 +115,16 @@ void CVSTHost::SetSampleRate(float rate) {
     }
 }
 
-void CVSTHost::SetBlockSize(std::int32_t size) {
-    if (size == blockSize) return;
+bool CVSTHost::SetBlockSize(std::int32_t size) {
+    if (size <= 0 || size > kVstMaxBlockFrames) return false;
+    if (size == blockSize) return true;
     blockSize = size;
     for (auto& e : effects_) {
         if (!e) continue;
         e->EffSetBlockSize(size);
         e->EffMainsChanged(true);
     }
+    return true;
 }
 
 void CVSTHost::Process(float** inputs, float** outputs, std::int32_t frames) {

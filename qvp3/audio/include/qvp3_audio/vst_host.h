@@ -23,6 +23,8 @@ inline constexpr int kVstProcessRealtime = 2;
 inline constexpr int kVstProcessOffline = 4;
 // The block size plug-ins are opened with before they get the host's.
 inline constexpr int kVstOpeningBlockSize = 11025;
+// The most frames one block may have: the render host's mix buffers.
+inline constexpr int kVstMaxBlockFrames = 32000;
 
 class CVSTHost {
 public:
@@ -40,9 +42,11 @@ public:
     // Empties a slot (the count does not shrink) / every slot (the count is 0).
     void RemovePlugIn(int slot);
     void RemoveAll();
-    // Only when they differ: stored and sent to every plug-in.
+    // Only when they differ: stored and sent to every plug-in. A block size
+    // outside 1..kVstMaxBlockFrames would overrun the mix buffers: refused
+    // (false), nothing changes.
     virtual void SetSampleRate(float rate);
-    virtual void SetBlockSize(std::int32_t size);
+    virtual bool SetBlockSize(std::int32_t size);
     void Process(float** inputs, float** outputs, std::int32_t frames);
     void ProcessReplacing(float** inputs, float** outputs, std::int32_t frames);
     void ProcessDoubleReplacing(double** inputs, double** outputs, std::int32_t frames);

@@ -2,14 +2,19 @@
 // several variants:
 //   TEST_PLUGIN_GAIN       an effect, 2 in / 2 out, halves its input, 3 parameters, 2 programs
 //   TEST_PLUGIN_SYNTH      an instrument, 0 in / 2 out: while a note sounds, every sample is
-//                          key / 128 on the left and velocity / 128 on the right
+//                          key / 128 on the left and velocity / 128 on the right, from the
+//                          frame its event names; it counts the system-exclusive bytes it got
 //   TEST_PLUGIN_MONO       an effect with one output
 //   TEST_PLUGIN_CHUNKS     an effect that keeps its state as a chunk
 //   TEST_PLUGIN_MAIN_ONLY  exports only the old entry name "main"
 //   TEST_PLUGIN_BAD_MAGIC  answers an AEffect without the magic
 //   TEST_PLUGIN_THROWS     its entry point throws
+//   TEST_PLUGIN_CRASHES    its entry point dies of a bad memory access
+//   TEST_PLUGIN_HANGS      its entry point never returns
+#include <csignal>
 #include <cstdint>
 #include <cstring>
+#include <thread>
 #include <stdexcept>
 #include <vector>
 
@@ -27,6 +32,11 @@ struct Plugin {
     char programNames[2][32] = {"First", "Second"};
     int key = -1;
     int velocity = 0;
+    struct Pending {
+        int frame, key, velocity;  // velocity 0: a note-off
+    };
+    std::vector<Pending> pending;
+    int sysexBytes = 0;
     int sampleRateCalls = 0;
     std::vector<std::uint8_t> chunk{1, 2, 3, 4, 5};
     bool open = false;
@@ -56,7 +66,10 @@ VstIntPtr dispatcher(AEffect* e, VstInt32 opcode, VstInt32 index, VstIntPtr valu
         case effGetVendorVersion: return 1000;
         case effSetSampleRate: ++p->sampleRateCalls; return 0;
         // Tests ask how often the sample rate was set.
-        case effVendorSpecific: return index == fourCharCode('r', 'a', 't', 'e') ? p->sampleRateCalls : 0;
+        case effVendorSpecific:
+            if (index == fourCharCode('r', 'a', 't', 'e')) return p->sampleRateCalls;
+            if (index == fourCharCode('s', 'y', 's', 'x')) return p->sysexBytes;
+            return 0;
         case effGetVstVersion: return 2400;
         case effCanDo:
 #ifdef TEST_PLUGIN_SYNTH
@@ -75,14 +88,16 @@ VstIntPtr dispatcher(AEffect* e, VstInt32 opcode, VstInt32 index, VstIntPtr valu
             const auto* events = static_cast<const VstEvents*>(ptr);
             for (VstInt32 i = 0; i < events->numEvents; ++i) {
                 const VstEvent* ev = events->events[i];
+                if (ev->type == kVstSysExType) {
+                    p->sysexBytes += reinterpret_cast<const VstMidiSysexEvent*>(ev)->dumpBytes;
+                    continue;
+                }
                 if (ev->type != kVstMidiType) continue;
                 const auto* midi = reinterpret_cast<const VstMidiEvent*>(ev);
                 const int status = static_cast<std::uint8_t>(midi->midiData[0]) & 0xF0;
-                if (status == 0x90 && midi->midiData[2] > 0) {
-                    p->key = midi->midiData[1];
-                    p->velocity = midi->midiData[2];
-                } else if (status == 0x80 || status == 0x90) {
-                    if (midi->midiData[1] == p->key) p->key = -1;
+                if (status == 0x90 || status == 0x80) {
+                    const int velocity = status == 0x90 ? midi->midiData[2] : 0;
+                    p->pending.push_back({ev->deltaFrames, midi->midiData[1], velocity});
                 }
             }
             return 1;
@@ -93,25 +108,38 @@ VstIntPtr dispatcher(AEffect* e, VstInt32 opcode, VstInt32 index, VstIntPtr valu
 
 void processReplacing(AEffect* e, float** in, float** out, VstInt32 frames) {
     Plugin* p = self(e);
-    for (VstInt32 c = 0; c < e->numOutputs; ++c) {
-        for (VstInt32 i = 0; i < frames; ++i) {
 #ifdef TEST_PLUGIN_SYNTH
-            (void)in;
-            out[c][i] = p->key < 0 ? 0.0f : (c == 0 ? p->key : p->velocity) / 128.0f;
-#else
-            out[c][i] = in[c < e->numInputs ? c : 0][i] * p->params[0] * 2.0f;
-#endif
+    (void)in;
+    std::size_t next = 0;
+    for (VstInt32 i = 0; i < frames; ++i) {
+        for (; next < p->pending.size() && p->pending[next].frame <= i; ++next) {
+            const auto& ev = p->pending[next];
+            if (ev.velocity > 0) {
+                p->key = ev.key;
+                p->velocity = ev.velocity;
+            } else if (ev.key == p->key) {
+                p->key = -1;
+            }
         }
+        out[0][i] = p->key < 0 ? 0.0f : p->key / 128.0f;
+        out[1][i] = p->key < 0 ? 0.0f : p->velocity / 128.0f;
     }
+    p->pending.clear();
+#else
+    for (VstInt32 c = 0; c < e->numOutputs; ++c) {
+        for (VstInt32 i = 0; i < frames; ++i) out[c][i] = in[c < e->numInputs ? c : 0][i] * p->params[0] * 2.0f;
+    }
+#endif
 }
 
 void process(AEffect* e, float** in, float** out, VstInt32 frames) {
     // The accumulating form adds to what the outputs hold.
-    std::vector<float> mine(static_cast<std::size_t>(frames));
+    const auto n = static_cast<std::size_t>(frames);
+    std::vector<float> mine(2 * n);
+    float* own[2] = {mine.data(), mine.data() + n};
+    processReplacing(e, in, own, frames);
     for (VstInt32 c = 0; c < e->numOutputs; ++c) {
-        float* one[2] = {mine.data(), mine.data()};
-        processReplacing(e, in, one, frames);
-        for (VstInt32 i = 0; i < frames; ++i) out[c][i] += mine[static_cast<std::size_t>(i)];
+        for (std::size_t i = 0; i < n; ++i) out[c][i] += own[c][i];
     }
 }
 
@@ -122,7 +150,14 @@ void setParameter(AEffect* e, VstInt32 index, float value) {
 float getParameter(AEffect* e, VstInt32 index) { return index >= 0 && index < 3 ? self(e)->params[index] : 0.0f; }
 
 AEffect* create(audioMasterCallback host) {
-#ifdef TEST_PLUGIN_THROWS
+#ifdef TEST_PLUGIN_CRASHES
+    (void)host;
+    std::raise(SIGSEGV);
+    return nullptr;
+#elif defined(TEST_PLUGIN_HANGS)
+    (void)host;
+    for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+#elif defined(TEST_PLUGIN_THROWS)
     (void)host;
     throw std::runtime_error("this plug-in does not start");
 #else
