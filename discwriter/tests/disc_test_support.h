@@ -62,8 +62,9 @@ inline std::string wavData(const std::string& file) {
     return at == std::string::npos ? std::string() : file.substr(at + 8);
 }
 
+// A medium description; `extra` lines come first, so that they win over the defaults.
 inline std::string medium(const std::string& type, const std::string& extra = "") {
-    return "[Medium]\r\nType=" + type + "\r\nCapacity=359847\r\nTray=closed\r\n" + extra;
+    return "[Medium]\r\n" + extra + "Type=" + type + "\r\nCapacity=359847\r\nTray=closed\r\n";
 }
 
 // The library set up with the simulated recorder in a fresh folder, opened,
