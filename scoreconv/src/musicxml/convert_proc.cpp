@@ -122,7 +122,7 @@ int ConvertRun::writeTvrxml(int32_t staves) {
         return fail("GetPartlistFromNode", rc);
     }
     CVxmlBridge bridge(file_, *vxml);
-    if (const int rc = bridge.prepare(staves); rc != kOk) return fail("...", rc);
+    if (const int rc = bridge.prepare(staves, partIndexesOfElements(file_, parts)); rc != kOk) return fail("...", rc);
     CMeasureWalk walk(file_, bridge, bridge.spans());
     if (const int rc = walk.run(); rc != kOk) return fail("...", rc);
     vxml->resetCursor();

@@ -458,9 +458,22 @@ bool buildLayoutArgs(const CMxmlFile& file, int32_t staves, scorecore::VxmlLayou
 
 CVxmlBridge::CVxmlBridge(CMxmlFile& file, scorecore::CVxmlFile& vxml) : file_(file), vxml_(vxml), spans_(file) {}
 
-int CVxmlBridge::prepare(int32_t staves) {
+int CVxmlBridge::prepare(int32_t staves, const std::vector<int32_t>& walkOrder) {
     staves_ = std::max(staves, 0);
     try {
+        lastWalkOfStaff_.assign(static_cast<std::size_t>(staves_), -1);
+        walksEnded_ = 0;
+        const CVoiceBitTables& partTables = file_.voiceTables;
+        int32_t walk = 0;
+        for (const int32_t part : walkOrder) {
+            // The walk passes over an element without a part-table entry.
+            if (part < 0 || part >= partTables.partCount()) continue;
+            const int32_t first = std::max(partTables.firstStaffOfPart(part), 0);
+            for (int32_t s = first; s < std::min(first + partTables.staffCount(part), staves_); ++s) {
+                lastWalkOfStaff_[static_cast<std::size_t>(s)] = walk;
+            }
+            ++walk;
+        }
         voiceCounts_.assign(static_cast<std::size_t>(staves_), 0);
         positions_.assign(static_cast<std::size_t>(staves_), {});
         const CVoiceBitTables& tables = file_.voiceTables;
@@ -504,6 +517,17 @@ int CVxmlBridge::beginPart(int32_t part, const CPartState& state) {
         styleMarkDue_.assign(static_cast<std::size_t>(staffCount_), 0);
     } catch (const std::bad_alloc&) {
         return kErrOutOfMemory;
+    }
+    return kOk;
+}
+
+// The staves no later part writes are done: their voices become text, which
+// keeps the document small while the other parts are read.
+int CVxmlBridge::endPart(int32_t /*part*/, int32_t /*firstStaff*/, int32_t /*staffCount*/, int64_t /*partEnd*/) {
+    const int32_t walk = walksEnded_++;
+    for (int32_t s = 0; s < staves_; ++s) {
+        if (lastWalkOfStaff_[static_cast<std::size_t>(s)] != walk) continue;
+        if (const int rc = vxml_.packStaves(s, 1); rc != kOk) return rc;
     }
     return kOk;
 }

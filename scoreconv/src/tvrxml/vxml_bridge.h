@@ -118,8 +118,10 @@ public:
     CVxmlBridge(CMxmlFile& file, scorecore::CVxmlFile& vxml);
 
     // Voice counts (from the part list) and positions for the file's staves.
-    // kOk or kErrOutOfMemory.
-    int prepare(int32_t staves);
+    // walkOrder: the part-table indexes of the parts the walk will visit, in
+    // its order; after the last visit of a staff's part the staff's voices are
+    // written out as text (CVxmlFile::packStaves). kOk or kErrOutOfMemory.
+    int prepare(int32_t staves, const std::vector<int32_t>& walkOrder);
     // The look-ahead the walk's readers use.
     CSpanFinder* spans() { return &spans_; }
 
@@ -134,9 +136,7 @@ public:
     int barline(const CWalkMeasure& measure, int64_t tick, const scorecore::CEventBarline& barline,
                 const CBarlineInfo& info) override;
     int endMeasure(const CWalkMeasure& measure, int64_t nextBarStart) override;
-    int endPart(int32_t /*part*/, int32_t /*firstStaff*/, int32_t /*staffCount*/, int64_t /*partEnd*/) override {
-        return 0;
-    }
+    int endPart(int32_t part, int32_t firstStaff, int32_t staffCount, int64_t partEnd) override;
     // Rests carry the words, dynamics and wedges written before them.
     bool restsTakeMarks() const override { return true; }
 
@@ -180,6 +180,8 @@ private:
     std::vector<System> systems_;
     int32_t firstPart_ = -1;  // the part walked first: its measures shape the systems
     std::vector<std::vector<const xmlNode*>> partMeasures_;  // for the system estimates
+    std::vector<int32_t> lastWalkOfStaff_;  // per staff: the part walk that writes it last, -1 none
+    int32_t walksEnded_ = 0;
 
     // The part being walked.
     int32_t part_ = -1;
