@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "local_http_server.h"
+#include "platform/ini_file.h"
 #include "platform_testing/file_bytes.h"
 #include "platform_testing/temp_folder.h"
 #include "scripted_update_ui.h"
@@ -310,6 +311,68 @@ TEST_F(InfoKitUpdateCheck, UpliftInstallsIntoACopyOfTheProgramFolder) {
     EXPECT_EQ(readBytes(program / "uplift"), entries[0].bytes);
     for (const auto& file : std::filesystem::directory_iterator(program)) {
         EXPECT_EQ(file.path().string().find(".uplift-"), std::string::npos) << "left behind: " << file.path();
+    }
+}
+
+}  // namespace
+}  // namespace infokit
+
+namespace infokit {
+namespace {
+
+// With the backup switched on the program folder is saved before the update;
+// the backup's updater brings it back, unless the backup is the newer build.
+TEST_F(InfoKitUpdateCheck, BackupBeforeTheUpdateAndItsRestore) {
+    const std::optional<std::string> oldHome =
+        std::getenv("QVP3_CONFIG_HOME") ? std::optional<std::string>(std::getenv("QVP3_CONFIG_HOME")) : std::nullopt;
+    ::setenv("QVP3_CONFIG_HOME", (temp_.path() / "config").c_str(), 1);
+    const auto program = temp_.path() / "program";
+    writeBytes(program / "qvp3", "#!/bin/sh\necho again > \"$(dirname \"$0\")/restarted\"\n");
+    std::filesystem::permissions(program / "qvp3", std::filesystem::perms::owner_all);
+    writeBytes(program / "data.txt", "old data");
+    writeBytes(program / "uplift", readBytes(INFOKIT_UPLIFT));
+    std::filesystem::permissions(program / "uplift", std::filesystem::perms::owner_all);
+    RegistryWriterProcess writer(INFOKIT_INFOKITREG, 0);
+    UpdateEnvironment e = env();
+    e.registryWriter = &writer;
+    publish(ini("3.0-58"));
+
+    UpdateChecker checker(host_, e, ui_);
+    ASSERT_TRUE(checker.setBackup(true));
+    EXPECT_TRUE(std::filesystem::is_directory(program / "-Backup-"));
+    ASSERT_TRUE(checker.checkFromExport(kInstalledBuild));
+    EXPECT_EQ(readBytes(program / "-Backup-" / "data.txt"), "old data");
+    EXPECT_EQ(platform::iniGetString(program / "-Backup-" / "Tavrena-software-Backup.ini", "Backup", "Version", ""),
+              "3.0-57");
+    EXPECT_FALSE(writer.running());  // stopped before the updater starts
+
+    // The update went in (by hand here); the restore brings the old files back.
+    writeBytes(program / "data.txt", "new data");
+    host_.hostProcessId = endedProcess();
+    e.start = startProgram;
+    // The backup is of a newer build than the installed one: its updater restores nothing.
+    EXPECT_TRUE(UpdateChecker(host_, e, ui_).restorePrevious(56));
+    for (int i = 0; i < 300 && !std::filesystem::exists(program / "restarted"); ++i) std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(std::filesystem::exists(program / "restarted"));
+    EXPECT_EQ(readBytes(program / "data.txt"), "new data");
+    std::filesystem::remove(program / "restarted");
+    host_.hostProcessId = endedProcess();
+
+    ASSERT_TRUE(UpdateChecker(host_, e, ui_).restorePrevious(58));
+    EXPECT_EQ(ui_.questions.back(), text(5, txt::kAskRestore));
+    for (int i = 0; i < 300 && !std::filesystem::exists(program / "restarted"); ++i) std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(std::filesystem::exists(program / "restarted"));
+    EXPECT_EQ(readBytes(program / "data.txt"), "old data");
+
+    // Without a writer the backup folder cannot be made, and the user is told.
+    std::filesystem::remove_all(program / "-Backup-");
+    UpdateEnvironment none = env();
+    EXPECT_FALSE(UpdateChecker(host_, none, ui_).setBackup(true));
+    EXPECT_EQ(ui_.messages.back(), text(5, txt::kBackupFolderFailed));
+    if (oldHome) {
+        ::setenv("QVP3_CONFIG_HOME", oldHome->c_str(), 1);
+    } else {
+        ::unsetenv("QVP3_CONFIG_HOME");
     }
 }
 

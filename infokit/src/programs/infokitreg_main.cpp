@@ -81,7 +81,10 @@ int backupFolder(const reg::Request& r) {
     fs::create_directories(backup, ec);
     for (const fs::directory_entry& entry : fs::directory_iterator(program, ec)) {
         if (!entry.is_regular_file(ec) || entry.is_symlink(ec)) continue;
-        if (!platform::copyFile(entry.path(), backup / entry.path().filename(), true)) return reg::kReplyFailed;
+        const fs::path copy = backup / entry.path().filename();
+        if (!platform::copyFile(entry.path(), copy, true)) return reg::kReplyFailed;
+        // The backup's updater must run from there.
+        fs::permissions(copy, entry.status(ec).permissions(), ec);
     }
     return ec ? reg::kReplyFailed : reg::kReplyOk;
 }
