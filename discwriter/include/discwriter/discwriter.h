@@ -127,8 +127,9 @@ DISCWRITER_API int32_t cdGetDriveNameW(int32_t writer, dwWChar* name);
 DISCWRITER_API int32_t cdGetDriveName(int32_t writer, char* name);
 /* The same by table index. */
 DISCWRITER_API int32_t cdGetAllDriveNameW(int32_t index, dwWChar* name);
-/* Vendor id by table index into a buffer of 256: W gives 0 or DISCWRITER_E_INSUFFICIENT_BUFFER
- * (cut), A the number of bytes written including the terminator (0 for no such drive). */
+/* Vendor id by table index into a buffer of 256: W gives 0, DISCWRITER_E_INSUFFICIENT_BUFFER
+ * (cut) or E_FAIL (no such drive, empty text), A the number of bytes written including the
+ * terminator (0 for no such drive). */
 DISCWRITER_API int32_t cdGetVendorIdW(int32_t index, dwWChar* text);
 DISCWRITER_API int32_t cdGetVendorIdA(int32_t index, char* text);
 DISCWRITER_API int32_t cdGetProductIdW(int32_t index, dwWChar* text);

@@ -147,7 +147,10 @@ std::int32_t cdGetDriveName(std::int32_t writer, char* name) {
 
 std::int32_t cdGetVendorIdW(std::int32_t index, dwWChar* text) {
     const DriveRecord* d = drive(index);
-    return guarded([&] { return copyWide(d != nullptr ? d->id.vendor : std::string(), text, DISCWRITER_NAME_CHARS); });
+    return guarded([&]() -> std::int32_t {
+        const std::int32_t hr = copyWide(d != nullptr ? d->id.vendor : std::string(), text, DISCWRITER_NAME_CHARS);
+        return d != nullptr ? hr : DISCWRITER_E_FAIL;
+    });
 }
 
 std::int32_t cdGetVendorIdA(std::int32_t index, char* text) {
@@ -157,7 +160,10 @@ std::int32_t cdGetVendorIdA(std::int32_t index, char* text) {
 
 std::int32_t cdGetProductIdW(std::int32_t index, dwWChar* text) {
     const DriveRecord* d = drive(index);
-    return guarded([&] { return copyWide(d != nullptr ? d->id.product : std::string(), text, DISCWRITER_NAME_CHARS); });
+    return guarded([&]() -> std::int32_t {
+        const std::int32_t hr = copyWide(d != nullptr ? d->id.product : std::string(), text, DISCWRITER_NAME_CHARS);
+        return d != nullptr ? hr : DISCWRITER_E_FAIL;
+    });
 }
 
 std::int32_t cdGetProductIdA(std::int32_t index, char* text) {
@@ -221,8 +227,7 @@ std::int32_t cdUnlock(void) {
 
 std::int32_t cdSetClientA(const char* name) {
     return guarded([&]() -> std::int32_t {
-        const auto text = narrowText(name, 4 * DISCWRITER_NAME_CHARS);
-        state().client = text ? platform::firstCharacters(*text, DISCWRITER_NAME_CHARS) : std::string();
+        state().client = clientName(name);
         return DISCWRITER_S_OK;
     });
 }

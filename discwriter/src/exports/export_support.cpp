@@ -34,6 +34,12 @@ std::optional<std::string> wideText(const dwWChar* text, std::size_t maxChars) {
     return platform::utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(text), n));
 }
 
+std::string clientName(const char* text) {
+    if (text == nullptr) return std::string();
+    const std::string bytes(text, strnlen(text, 4 * DISCWRITER_NAME_CHARS));
+    return platform::firstCharacters(bytes, DISCWRITER_NAME_CHARS);
+}
+
 std::optional<std::string> narrowText(const char* text, std::size_t maxBytes) {
     if (text == nullptr) return std::nullopt;
     const std::size_t n = strnlen(text, maxBytes + 1);

@@ -36,6 +36,9 @@ std::optional<std::string> wideText(const dwWChar* text, std::size_t maxChars);
 // A caller's UTF-8 text of at most maxBytes bytes (nothing when longer or null).
 std::optional<std::string> narrowText(const char* text, std::size_t maxBytes);
 
+// A client name: the caller's text cut to DISCWRITER_NAME_CHARS characters (empty for null).
+std::string clientName(const char* text);
+
 // The open drive's recorder, or null.
 inline Recorder* openRecorder() { return state().current.get(); }
 

@@ -26,8 +26,7 @@ std::int32_t prepareMedia(WriteMode mode, const char* client) {
         const std::int32_t hr = createFormat(mode);
         if (hr != DISCWRITER_S_OK) return hr;
         LibraryState& s = state();
-        const auto name = narrowText(client, 4 * DISCWRITER_NAME_CHARS);
-        s.client = name ? platform::firstCharacters(*name, DISCWRITER_NAME_CHARS) : std::string();
+        s.client = clientName(client);
         return s.current->prepare(mode, s.writeOptions());
     });
 }

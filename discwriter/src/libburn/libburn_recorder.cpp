@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "discwriter/discwriter.h"
@@ -17,9 +18,12 @@ namespace {
 
 using namespace burn;
 
+// The erase thread grabs its drive too, so starting and ending libburn are guarded.
+std::mutex g_libburnMutex;
 bool g_started = false;
 
 bool startLibburn() {
+    std::lock_guard lock(g_libburnMutex);
     if (g_started) return true;
     if (burn_initialize() != 1) return false;
     // A library prints nothing: libburn's messages are neither printed nor kept.
@@ -49,6 +53,7 @@ int mediaTypeOfProfile(int profile) {
 class Grab {
 public:
     Grab(const std::string& address, bool load) {
+        if (!startLibburn()) return;
         char adr[BURN_DRIVE_ADR_LEN] = {};
         std::strncpy(adr, address.c_str(), sizeof adr - 1);
         if (burn_drive_scan_and_grab(&info_, adr, load ? 1 : 0) == 1 && info_ != nullptr) drive_ = info_[0].drive;
@@ -342,10 +347,14 @@ std::vector<std::unique_ptr<Recorder>> scanLibburnRecorders() {
         found.push_back(std::make_unique<LibburnRecorder>(id));
     }
     if (infos != nullptr) burn_drive_info_free(infos);
+    // A scan keeps every drive it found occupied; ending libburn lets them go,
+    // and each operation grabs its drive by address afterwards.
+    finishLibburn();
     return found;
 }
 
 void finishLibburn() {
+    std::lock_guard lock(g_libburnMutex);
     if (!g_started) return;
     burn_finish();
     g_started = false;
