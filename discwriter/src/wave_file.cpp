@@ -142,8 +142,10 @@ bool WaveWriter::open(std::uint32_t dataBytes) {
     put32(&h[44], 0);
     std::memcpy(&h[48], "data", 4);
     put32(&h[52], dataBytes);
+    if (!write(h.data(), h.size())) return false;
     expected_ = dataBytes;
-    return write(h.data(), h.size()) && ((written_ = 0), true);
+    written_ = 0;  // counts the data chunk's bytes only
+    return true;
 }
 
 bool WaveWriter::write(const void* data, std::size_t size) {

@@ -156,6 +156,10 @@ HResult runWrite(burn_drive* d, burn_disc* disc, burn_write_types type, int bloc
         WriteProgress w;
         w.action = s == BURN_DRIVE_CLOSING_SESSION || s == BURN_DRIVE_WRITING_LEADOUT ? WriteAction::Finishing
                                                                                        : WriteAction::Writing;
+        if (perTrack && track > 0 && w.action == WriteAction::Finishing) {
+            events.trackDone(track);  // the last track is done before the session closes
+            perTrack = false;
+        }
         w.elapsedSeconds = static_cast<int>(
             std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - begin).count());
         w.remainingSeconds = p.sector > 0 ? static_cast<int>(std::int64_t(w.elapsedSeconds) * (p.sectors - p.sector) / p.sector) : 0;
