@@ -21,6 +21,7 @@
 #include "scorecore/result_codes.h"
 #include "scorecore/xml_dom.h"
 #include "tvrxml/vxml_bridge.h"
+#include "tvrxml/vxml_stream.h"
 
 namespace scoreconv {
 
@@ -48,6 +49,11 @@ public:
 private:
     int load();
     int writeTvrxml(int32_t staves);
+    int writeTvrxmlStreamed(const CStreamedParts& parts);
+    // The mode-5 steps after loading; walkParts walks every part into the
+    // walk it is given.
+    int writeTvrxmlFrom(int32_t staves, const std::vector<int32_t>& walkOrder, std::vector<int32_t>* weights,
+                        const std::function<int(CMeasureWalk&)>& walkParts);
     int setUpDocument(int32_t staves);
     int buildModel();
     int playWhenAsked(int rc);
@@ -94,6 +100,13 @@ int ConvertRun::load() {
         const int rc = loadStreamed(file_, std::filesystem::path(p_.sourcePath), step);
         if (rc != kStreamNotServed) return rc == kOk || step.empty() ? rc : fail(step, rc);
     }
+    if (file_.playModeNow() == kModeTvrxml && !p_.wholeDocument) {
+        CStreamedParts parts;
+        std::string_view step;
+        const int rc = readStreamedHeader(file_, std::filesystem::path(p_.sourcePath), parts, step);
+        if (rc == kOk) return writeTvrxmlStreamed(parts);
+        if (rc != kStreamNotServed) return step.empty() ? rc : fail(step, rc);
+    }
     if (const int rc = getProps(file_, std::filesystem::path(p_.sourcePath), styleSheetFolders_); rc != kOk) {
         return fail("mxml->getProps", rc);
     }
@@ -121,10 +134,38 @@ int ConvertRun::writeTvrxml(int32_t staves) {
     if (const int rc = GetPartlistFromNode(file_.document.root(), parts); rc != kOk) {
         return fail("GetPartlistFromNode", rc);
     }
+    return writeTvrxmlFrom(staves, partIndexesOfElements(file_, parts), nullptr,
+                           [](CMeasureWalk& walk) { return walk.run(); });
+}
+
+// The same from the parts read one at a time: the whole document is never
+// held, and each staff's voices become text once their part is read.
+int ConvertRun::writeTvrxmlStreamed(const CStreamedParts& parts) {
+    const int32_t staves = scoreStaffCount(file_);
+    if (staves > 0 && !file_.quantize.create(staves)) return fail("...", kErrOutOfMemory);
+    scorecore::CVxmlFile* vxml = p_.vxml;
+    if (vxml == nullptr) return fail("xmldomCreateFile", kErrNotPresent);
+    if (staves == 0) {
+        log("vxml->writeFile|errorcode fail");
+        return scorecore::kErrVxmlFileNotWritten;
+    }
+    if (const int rc = setUpDocument(staves); rc != kOk) return rc;
+    if (file_.stopRequested()) return kErrStopped;
+    std::vector<int32_t> weights = parts.weights;
+    const std::filesystem::path source(p_.sourcePath);
+    return writeTvrxmlFrom(staves, parts.walkOrder, &weights, [this, &parts, &source](CMeasureWalk& walk) {
+        std::string_view step;
+        return walkStreamedParts(file_, source, parts, walk, step);
+    });
+}
+
+int ConvertRun::writeTvrxmlFrom(int32_t staves, const std::vector<int32_t>& walkOrder, std::vector<int32_t>* weights,
+                                const std::function<int(CMeasureWalk&)>& walkParts) {
+    scorecore::CVxmlFile* vxml = p_.vxml;
     CVxmlBridge bridge(file_, *vxml);
-    if (const int rc = bridge.prepare(staves, partIndexesOfElements(file_, parts)); rc != kOk) return fail("...", rc);
+    if (const int rc = bridge.prepare(staves, walkOrder, weights); rc != kOk) return fail("...", rc);
     CMeasureWalk walk(file_, bridge, bridge.spans());
-    if (const int rc = walk.run(); rc != kOk) return fail("...", rc);
+    if (const int rc = walkParts(walk); rc != kOk) return fail("...", rc);
     vxml->resetCursor();
     if (vxml->appendSystems() != kOk) return fail("vxml->appendSystems", scorecore::kErrVxmlSystemsNotWritten);
     // The last moment a stop request can keep the target from being written.
