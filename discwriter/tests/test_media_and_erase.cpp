@@ -27,6 +27,8 @@ struct MediumCase {
     std::int32_t loadedData;
 };
 
+void PrintTo(const MediumCase& c, std::ostream* os) { *os << c.what; }
+
 class MediumTest : public SimulatedDriveTest, public ::testing::WithParamInterface<MediumCase> {};
 
 TEST_P(MediumTest, PreparingAndAskingForTheMediumGiveTheDocumentedCodes) {
