@@ -61,7 +61,9 @@ Converted convert(const fs::path& score, bool wholeDocument, const fs::path& tar
     out.log = f.lines;
     out.staves = f.file->staffCount();
     out.written = fs::exists(target);
-    if (out.written) EXPECT_EQ(scorecore::readTvrxContainer(target, out.document), kOk);
+    if (out.written) {
+        EXPECT_EQ(scorecore::readTvrxContainer(target, out.document), kOk);
+    }
     return out;
 }
 
