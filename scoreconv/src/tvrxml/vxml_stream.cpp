@@ -27,7 +27,6 @@ using scorecore::kErrStopped;
 using scorecore::kOk;
 
 constexpr std::string_view kHeaderStep = "mxml->getProps";
-constexpr std::string_view kMeasuresStep = "...";
 
 std::string partId(const xmlNode* part) { return scorecore::xmldomAttribute(part, "id").value_or(""); }
 
@@ -126,8 +125,7 @@ int readStreamedHeader(CMxmlFile& file, const std::filesystem::path& source, CSt
 }
 
 int walkStreamedParts(CMxmlFile& file, const std::filesystem::path& source, const CStreamedParts& parts,
-                      CMeasureWalk& walk, std::string_view& failedStep) {
-    failedStep = kMeasuresStep;
+                      CMeasureWalk& walk) {
     CScoreStream stream;
     if (!stream.open(source) || stream.rootName() != "score-partwise") return kErrCannotOpen;
     const auto count = static_cast<int32_t>(parts.walkOrder.size());

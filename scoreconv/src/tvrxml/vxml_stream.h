@@ -42,9 +42,8 @@ int readStreamedHeader(CMxmlFile& file, const std::filesystem::path& source, CSt
 
 // The walk pass: every part element, in document order, walked with walk
 // (begin, walkPartElement, finish). kOk; kErrCannotOpen when the file no
-// longer reads as it did in the header pass; else the walk's code, with
-// *failedStep naming the step for the log.
+// longer reads as it did in the header pass; else the walk's code.
 int walkStreamedParts(CMxmlFile& file, const std::filesystem::path& source, const CStreamedParts& parts,
-                      CMeasureWalk& walk, std::string_view& failedStep);
+                      CMeasureWalk& walk);
 
 }  // namespace scoreconv
