@@ -22,6 +22,7 @@
 #include "diag_log.h"
 #include "infokit/infokit.h"
 #include "logging_dialog.h"
+#include "platform/settings_store.h"
 #include "platform_testing/temp_folder.h"
 #include "string_table.h"
 #include "update_dialogs.h"
@@ -34,6 +35,8 @@ class QtEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        // The library's settings go to a folder of the test's own.
+        ::setenv("QVP3_CONFIG_HOME", config_.path().c_str(), 1);
         static int argc = 1;
         static char name[] = "infokit_dialog_tests";
         static char* argv[] = {name, nullptr};
@@ -43,6 +46,7 @@ public:
 
 private:
     QApplication* app_ = nullptr;
+    platform::testing::TempFolder config_;
 };
 
 [[maybe_unused]] ::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
@@ -235,6 +239,48 @@ TEST(InfoKitDialogs, UpdateSettingsDialogPresetsAndRestoreLocksTheRest) {
     UpdateSettingsDialog german(1, {0, false, false, false}, true, nullptr);
     EXPECT_EQ(german.windowTitle(), "Kostenloses Online-Update");
     EXPECT_TRUE(child<QRadioButton>(german, "44")->isChecked());
+}
+
+// The settings dialog through the export: OK stores the choices, and the
+// check it asks for tells why it found nothing.
+TEST(InfoKitDialogs, SettingsDialogStoresAndChecksAtOnce) {
+    setlanguage(5);
+    ASSERT_TRUE(setprogindex(0));
+    ASSERT_TRUE(uplift_setserverurl("http://127.0.0.1:1/nothing"));
+    QString told;
+    QTimer::singleShot(0, [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->objectName(), "24");
+        child<QRadioButton>(*dialog, "42")->setChecked(true);
+        child<QCheckBox>(*dialog, "46")->setChecked(true);
+        // The message that follows the check, once it shows.
+        auto* poll = new QTimer(qApp);
+        QObject::connect(poll, &QTimer::timeout, [&, poll] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr) return;
+            poll->stop();
+            poll->deleteLater();
+            told = box->text();
+            screenshot(*box, "update_nothing_found");
+            box->accept();
+        });
+        poll->start(20);
+        dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    });
+    // Should a window not come, the test fails instead of waiting for ever.
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] {
+        if (QWidget* stuck = QApplication::activeModalWidget()) stuck->close();
+    });
+    guard.start(10000);
+    EXPECT_EQ(uplift_showdlg(57, nullptr), 1);
+    const platform::SettingsStore store;
+    const auto key = store.openKey(platform::Hive::User, std::string(platform::kProgramSettingsKey) + "\\Uplift");
+    EXPECT_EQ(key.readString("UpliftFreq"), "2");
+    EXPECT_TRUE(told.startsWith("Could not find a new free online update.")) << told.toStdString();
+    EXPECT_TRUE(told.contains("127.0.0.1")) << told.toStdString();
 }
 
 }  // namespace
