@@ -21,6 +21,7 @@ namespace {
 constexpr std::string_view kMarkerPrefix = "Tavrena_log_active_";
 constexpr int kLogModuleVersion[3] = {1, 1, 2};
 constexpr auto kSwitchCacheTime = std::chrono::milliseconds(1000);
+constexpr std::size_t kMaxPrintCharacters = 16000;
 
 static_assert(DiagLog::kFiller.size() == 66, "the filler lines up with the entry's text column");
 
@@ -196,6 +197,10 @@ void DiagLog::write(std::string_view tag, int level, std::string_view source, in
     }
     appendLocked(fd.get(), entry);
     ::flock(fd.get(), LOCK_UN);
+}
+
+void DiagLog::print(std::string_view text) {
+    write("DVD", 1, {}, 0, platform::firstCharacters(text, kMaxPrintCharacters));
 }
 
 bool DiagLog::appendLocked(int fd, const Pending& entry) {

@@ -45,8 +45,9 @@ public:
     // is off.
     void write(std::string_view tag, int level, std::string_view source, int line, std::string_view text,
                bool wait = false);
-    // An entry of the library's own: tag "DVD", level 1, no source.
-    void print(std::string_view text) { write("DVD", 1, {}, 0, text); }
+    // An entry of the library's own: tag "DVD", level 1, no source; at most
+    // 16000 characters of it.
+    void print(std::string_view text);
 
     // Whether logging is on; the switch is looked at no more than once a second.
     bool isOn();
