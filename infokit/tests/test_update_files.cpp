@@ -5,6 +5,7 @@
 
 #include <random>
 
+#include "platform_testing/file_bytes.h"
 #include "platform_testing/temp_folder.h"
 #include "update_files.h"
 
@@ -76,9 +77,8 @@ TEST(InfoKitUpdateFiles, BadFileListsLeaveNoFiles) {
 // Mutated descriptions never crash the reader (the sanitizer build watches),
 // and whatever it accepts names only safe files.
 TEST(InfoKitUpdateFiles, MutatedDescriptionsAreReadSafely) {
-    const std::string original =
-        "[Uplift]\r\nAppName=Tavrena Orvendo\r\nVersion=3.0-58\r\nOnlyFull=0\r\nNewVersionHint=x\r\n"
-        "FileNum=3\r\nFile01=data.txt\r\nFile02=sub\\a.ini\r\nFile03=b\r\n";
+    const std::string original = platform::testing::readBytes(QVP3_TEST_DATA_DIR "/uplift.ini");
+    ASSERT_EQ(parseUpdateDescription(original, nullptr)->files.size(), 6u);
     std::mt19937 random(9103);
     for (int round = 0; round < 500; ++round) {
         std::string bytes = original;
