@@ -1,0 +1,205 @@
+// The render host: a performance of the note tracker played through the
+// synth test plug-in, offline and in real time, to the sample; the event
+// queue's bound, the channel mask, the master effect, panorama, tracks
+// without an instrument, stopping with sounding notes, and the tempo map.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <vector>
+
+#include "platform/message_target.h"
+#include "qvp3_audio/vst_render_host.h"
+
+namespace qvp3 {
+namespace {
+
+std::filesystem::path plugin(const std::string& name) {
+    return std::filesystem::path(QVP3_TEST_PLUGIN_DIR) / (name + ".so");
+}
+
+constexpr int kScale[] = {60, 62, 64, 65, 67, 69, 71, 72};
+constexpr std::uint32_t kQuarterFrames = 22050;  // 500 ms at 120
+
+// One track: the C-major scale in quarters at 480 ticks per quarter.
+void scaleTrack(CNoteTracker& tracker, std::uint8_t channel = 0) {
+    ASSERT_TRUE(plyNoteTrackerAlloc(tracker, 1));
+    auto& queue = tracker.tracks[0].queue;
+    for (int i = 0; i < 8; ++i) {
+        const auto key = static_cast<std::uint32_t>(kScale[i]);
+        plyEventQueueAppend(queue, 0x90u | channel | (key << 8) | (100u << 16), static_cast<std::uint32_t>(480 * i));
+        plyEventQueueAppend(queue, 0x80u | channel | (key << 8), static_cast<std::uint32_t>(480 * (i + 1)));
+    }
+}
+
+struct CaptureOutput : CBlockOutput {
+    std::vector<float> left, right;
+    bool WriteRenderedBlock(std::uint32_t frames, const float* l, const float* r) override {
+        left.insert(left.end(), l, l + frames);
+        right.insert(right.end(), r, r + frames);
+        return true;
+    }
+};
+
+struct RenderFixture : ::testing::Test {
+    CNoteTracker tracker;
+    CMyVSTHost host;
+    int synth = -1;
+
+    void SetUp() override {
+        scaleTrack(tracker);
+        host.tracks = &tracker;
+        host.trackInfo.assign(1, VstTrack{});
+        host.masterVolume = 1.0f;
+        synth = host.LoadPlugIn(plugin("synth"));
+        ASSERT_GE(synth, 0);
+        host.currentSlot = synth;
+        host.renderBlockSize = 441;
+        host.blockMs = 10.0f;
+    }
+    // Renders offline block after block until the performance ends.
+    std::vector<float> renderOffline(int blocks, bool* ended = nullptr) {
+        std::vector<float> left;
+        EXPECT_TRUE(host.StartPlayback(nullptr, true));
+        bool done = false;
+        for (int b = 0; b < blocks && !done; ++b) {
+            float* const* out = host.RenderOfflineBlock(done, b * 10.0);
+            EXPECT_NE(out, nullptr);
+            if (out == nullptr) break;
+            left.insert(left.end(), out[0], out[0] + 441);
+        }
+        if (ended) *ended = done;
+        host.StopPlayback();
+        return left;
+    }
+};
+
+// An event due exactly where a block ends is pulled with that block and
+// sounds on its last frame: each change comes one frame before its time.
+void expectScale(const std::vector<float>& left, float gain) {
+    ASSERT_GE(left.size(), 8u * kQuarterFrames);
+    for (std::size_t n = 0; n < left.size(); ++n) {
+        const std::size_t note = (n + 1) / kQuarterFrames;
+        const float want = note < 8 ? gain * static_cast<float>(kScale[note]) / 128.0f : 0.0f;
+        ASSERT_FLOAT_EQ(left[n], want) << "frame " << n;
+    }
+}
+
+TEST_F(RenderFixture, OfflineTheScaleSoundsToTheSampleAndEnds) {
+    bool ended = false;
+    const std::vector<float> left = renderOffline(420, &ended);
+    EXPECT_TRUE(ended) << "the performance ends after its last note-off";
+    expectScale(left, 1.0f);
+}
+
+TEST_F(RenderFixture, InRealTimeBlocksGoToTheOutputAndTheEndIsTold) {
+    CaptureOutput output;
+    platform::RecordingMessageTarget window;
+    host.output = &output;
+    host.SetBlockSize(441);
+    ASSERT_TRUE(host.StartPlayback(&window, false));
+    EXPECT_EQ(host.processLevel, kVstProcessRealtime);
+    for (int b = 0; b < 420; ++b) host.RenderBlock(nullptr, 1024, 0, 5000.0 + b * 10.0);
+    expectScale(output.left, 1.0f);
+    ASSERT_EQ(window.count(), 1u);
+    EXPECT_EQ(window.messages()[0].msg, WM_PLAYBACK_ENDED);
+    EXPECT_DOUBLE_EQ(host.timeInfo.samplePos, 420.0 * 441.0);
+}
+
+TEST_F(RenderFixture, MasterEffectPanoramaAndChannels) {
+    // The gain test plug-in halves what it gets (parameter 0.25, times two).
+    const int master = host.LoadPlugIn(plugin("gain"));
+    host.masterEffectSlot = master;
+    expectScale(renderOffline(420), 0.5f);
+    host.masterEffectSlot = -1;
+
+    auto* synthEffect = dynamic_cast<CMyVSTEffect*>(host.GetEffect(synth));
+    audSetPan(*synthEffect, 127);
+    for (float s : renderOffline(420)) ASSERT_NEAR(s, 0.0f, 1e-6f) << "hard right: the left channel is silent";
+    host.StartPlayback(nullptr, true);
+    bool ended = false;
+    EXPECT_FLOAT_EQ(host.RenderOfflineBlock(ended, 0.0)[1][10], 100.0f / 128.0f);
+    for (int b = 1; b < 420 && !ended; ++b) host.RenderOfflineBlock(ended, b * 10.0);
+    host.StopPlayback();
+
+    audSetPan(*synthEffect, 64);
+    synthEffect->channelMask = 0x0002;  // plays channel 2 only
+    const std::vector<float> silent = renderOffline(60);
+    for (float s : silent) ASSERT_EQ(s, 0.0f) << "the scale is on channel 1";
+}
+
+TEST_F(RenderFixture, ATrackWithoutItsInstrumentGivesSilence) {
+    host.perTrackMode = true;
+    host.trackInfo[0].slot = 17;  // nothing there
+    host.StartPlayback(nullptr, true);
+    bool ended = false;
+    float* const* out = host.RenderOfflineBlock(ended, 0.0);
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(out, host.silence());
+    out = host.RenderOfflineBlock(ended, 10.0);
+    EXPECT_EQ(out, host.silence());
+    host.StopPlayback();
+    host.trackInfo[0].slot = synth;
+    host.StartPlayback(nullptr, true);
+    out = host.RenderOfflineBlock(ended, 0.0);
+    EXPECT_FLOAT_EQ(out[0][0], 60.0f / 128.0f) << "per-track mode plays the track's own instrument";
+    host.StopPlayback();
+}
+
+TEST_F(RenderFixture, TheQueueHoldsTwoThousandEventsAndLateEventsPlayAtTheBlockStart) {
+    for (int i = 0; i < 2500; ++i) host.QueueEvent(0x403C90, 0.0, 0);
+    EXPECT_EQ(host.queuedEvents(), kRenderQueueEvents) << "a full queue drops the rest";
+    host.QueueEvent(0xF8, 0.0, 0);
+    EXPECT_EQ(host.queuedEvents(), kRenderQueueEvents);
+
+    CMyVSTHost fresh;
+    CNoteTracker none;
+    plyNoteTrackerAlloc(none, 1);
+    fresh.tracks = &none;
+    fresh.trackInfo.assign(1, VstTrack{});
+    fresh.currentSlot = fresh.LoadPlugIn(plugin("synth"));
+    fresh.masterVolume = 1.0f;
+    fresh.QueueEvent(0x643C90, 0.0, 0);
+    fresh.QueueEvent(0xF1, 0.0, 0);  // system messages are not for instruments
+    EXPECT_EQ(fresh.queuedEvents(), 1u);
+    CaptureOutput output;
+    fresh.output = &output;
+    fresh.StartPlayback(nullptr, false);
+    fresh.RenderBlock(nullptr, 64, 0, 1000.0);  // the event's time lies long before the block
+    EXPECT_EQ(fresh.queuedEvents(), 0u);
+    ASSERT_EQ(output.left.size(), 64u);
+    EXPECT_FLOAT_EQ(output.left[0], 60.0f / 128.0f) << "played from the block's first frame";
+}
+
+TEST_F(RenderFixture, StoppingEndsTheSoundingNotes) {
+    CaptureOutput output;
+    host.output = &output;
+    host.StartPlayback(nullptr, false);
+    host.RenderBlock(nullptr, 441, 0, 1.0);
+    EXPECT_TRUE(host.playing());
+    host.StopPlayback();
+    EXPECT_FALSE(host.playing());
+    EXPECT_EQ(host.state(), kRenderStateIdle);
+    EXPECT_EQ(host.queuedEvents(), 1u) << "a note-off for the sounding C";
+    host.RenderBlock(nullptr, 441, 0, 20.0);
+    EXPECT_EQ(output.left.back(), 0.0f) << "the note-off reached the synth";
+}
+
+TEST(RenderHostTime, TicksAndMillisecondsAcrossTempoChanges) {
+    CMyVSTHost host;
+    host.tickResolution = 480;
+    host.tempoList = {{0, 12000}, {960, 6000}, {1920, 24000}};  // 120, then 60, then 240
+    const struct {
+        double ticks, ms;
+    } cases[] = {{0, 0}, {480, 500}, {960, 1000}, {1440, 2000}, {1920, 3000}, {2400, 3250}};
+    for (const auto& c : cases) {
+        EXPECT_NEAR(host.TicksToMs(c.ticks), c.ms, 1e-9) << c.ticks;
+        EXPECT_DOUBLE_EQ(host.MsToTicks(c.ms), c.ticks) << c.ms;
+    }
+    EXPECT_DOUBLE_EQ(host.MsToTicks(999.0), 959.0) << "959.04, truncated";
+    host.tempoList.clear();
+    EXPECT_DOUBLE_EQ(host.TicksToMs(480), 500.0) << "120 without a tempo";
+}
+
+}  // namespace
+}  // namespace qvp3
