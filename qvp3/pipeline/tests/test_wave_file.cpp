@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <poll.h>
 #include <random>
 #include <string>
 #include <sys/resource.h>
@@ -458,12 +459,18 @@ public:
     void closeWrite() { closeFd(fds_[1]); }
 
     // Writes bytes in pieces of changing sizes from a thread of its own,
-    // then closes the write end.
+    // then closes the write end. A reader that stops reading leaves the
+    // writer blocked; after 10 s it gives up and says so.
     std::thread writeAndClose(std::string bytes) {
         return std::thread([this, bytes = std::move(bytes)] {
             std::size_t at = 0;
             std::size_t piece = 1;
             while (at < bytes.size()) {
+                pollfd out{fds_[1], POLLOUT, 0};
+                if (::poll(&out, 1, 10000) == 0) {
+                    writerBlocked_ = true;
+                    break;
+                }
                 const std::size_t n = std::min(piece, bytes.size() - at);
                 const ssize_t put = ::write(fds_[1], bytes.data() + at, n);
                 if (put < 0 && errno == EINTR) continue;
@@ -474,6 +481,8 @@ public:
             closeWrite();
         });
     }
+    // Read after joining the writer.
+    bool writerBlocked() const { return writerBlocked_; }
 
 private:
     static void closeFd(int& fd) {
@@ -482,6 +491,7 @@ private:
     }
     int fds_[2] = {-1, -1};
     bool ok_ = false;
+    bool writerBlocked_ = false;
 };
 
 TEST(WavePipeThreads, EveryByteTheRendererWritesReachesTheFile) {
@@ -545,6 +555,7 @@ TEST(WavePipeThreads, FailuresAreReportedWithoutLeavingTheWriterBlocked) {
         std::thread renderer = pipe.writeAndClose(audio);
         EXPECT_EQ(cnvPipeToWave(pipe.readEnd(), c.blockBytes, wave), c.result);
         renderer.join();
+        EXPECT_FALSE(pipe.writerBlocked()) << "the reader stopped reading and left the writer hanging";
     }
 }
 
