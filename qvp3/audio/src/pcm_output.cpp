@@ -57,7 +57,13 @@ CSpecDSoundOutDevice::CSpecDSoundOutDevice() : CSpecDSoundOutDevice(audMakeAlsaP
 CSpecDSoundOutDevice::CSpecDSoundOutDevice(std::unique_ptr<PcmBackend> backend, const platform::RealTimeClock& clock)
     : backend_(std::move(backend)), clock_(clock) {}
 
-CSpecDSoundOutDevice::~CSpecDSoundOutDevice() { Close(); }
+// The worker may be gone by now (its owner may delete it first), so only the
+// device's own writers are waited for; a stopped worker renders nothing.
+CSpecDSoundOutDevice::~CSpecDSoundOutDevice() {
+    Stop();
+    while (writers_.load() != 0) std::this_thread::yield();
+    if (open_) backend_->close();
+}
 
 bool CSpecDSoundOutDevice::Open(const std::string& deviceName, std::uint32_t blockFrames, int* errorOut) {
     Close();

@@ -92,7 +92,9 @@ public:
     // when it is not the block is dropped. One render at a time.
     bool WriteRenderedBlock(std::uint32_t frames, const float* left, const float* right);
 
-    // Not owned; the render host sets it.
+    // Not owned; the render host sets it. Close and Prepare wait for a render
+    // it runs, so it must outlive them (or be unset first); the destructor
+    // does not touch it.
     void SetRenderWorker(CWorkThread* worker) { worker_.store(worker); }
     // Where the device reports that it went away: msg is posted with
     // wParam kPcmOutputLost and lParam the negative errno. Set while stopped.

@@ -47,6 +47,14 @@ private:
     int setHardware(unsigned rate, unsigned channels);
     int setSoftware();
     long available();
+    // What a poll error means: an underrun, a suspend, or a device gone.
+    int errorOfState() const {
+        switch (snd_pcm_state(pcm_)) {
+            case SND_PCM_STATE_XRUN: return -EPIPE;
+            case SND_PCM_STATE_SUSPENDED: return -ESTRPIPE;
+            default: return -ENODEV;
+        }
+    }
     bool takeInterrupt();
     void resetPacing() {
         queued_ = 0;
@@ -203,10 +211,7 @@ PcmWaitResult AlsaPcmBackend::waitPeriod(TimePoint deadline) {
         if (!paced_ && fds.size() > 1) {
             unsigned short revents = 0;
             snd_pcm_poll_descriptors_revents(pcm_, fds.data() + 1, static_cast<unsigned>(fds.size() - 1), &revents);
-            if ((revents & (POLLERR | POLLNVAL)) != 0) {
-                const int err = snd_pcm_state(pcm_) == SND_PCM_STATE_XRUN ? -EPIPE : -ENODEV;
-                return {PcmWait::Failed, err};
-            }
+            if ((revents & (POLLERR | POLLNVAL)) != 0) return {PcmWait::Failed, errorOfState()};
         }
     }
 }
