@@ -4,11 +4,15 @@
 // without an instrument, stopping with sounding notes, and the tempo map.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <filesystem>
 #include <vector>
 
 #include "platform/message_target.h"
+#include "platform_testing/temp_folder.h"
+#include "qvp3_pipeline/wave_file.h"
 #include "qvp3_audio/vst_render_host.h"
 
 namespace qvp3 {
@@ -199,6 +203,65 @@ TEST(RenderHostTime, TicksAndMillisecondsAcrossTempoChanges) {
     EXPECT_DOUBLE_EQ(host.MsToTicks(999.0), 959.0) << "959.04, truncated";
     host.tempoList.clear();
     EXPECT_DOUBLE_EQ(host.TicksToMs(480), 500.0) << "120 without a tempo";
+}
+
+}  // namespace
+}  // namespace qvp3
+
+namespace qvp3 {
+namespace {
+
+TEST_F(RenderFixture, TheScaleIntoAWavFile) {
+    platform::testing::TempFolder folder;
+    const auto path = folder.path() / "scale.wav";
+    std::atomic<int> state{0};
+    std::vector<std::uint32_t> positions;
+    ASSERT_EQ(host.RenderToWave(path, [&](std::uint32_t ms) { positions.push_back(ms); }, state), 0);
+    EXPECT_EQ(host.state(), kRenderStateIdle);
+    EXPECT_FALSE(positions.empty());
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+
+    CWaveFile wave;
+    WaveFormatEx format;
+    ASSERT_EQ(wave.Open(path, &format, CWaveFile::kModeRead), S_OK);
+    EXPECT_EQ(format, WaveFormatEx::pcm(44100, 2, 16));
+    // The last note-off comes with the block that ends at 4 s; one silent block of tail follows.
+    constexpr std::uint32_t kFrames = 401 * 441;
+    ASSERT_EQ(wave.DataSize(), kFrames * 4);
+    std::vector<std::int16_t> samples(kFrames * 2);
+    std::uint32_t read = 0;
+    ASSERT_EQ(wave.Read(samples.data(), kFrames * 4, &read), S_OK);
+    ASSERT_EQ(read, kFrames * 4);
+    for (std::size_t n = 0; n < kFrames; ++n) {
+        const std::size_t note = (n + 1) / kQuarterFrames;
+        const auto left = note < 8 ? static_cast<std::int16_t>(std::trunc(kScale[note] / 128.0 * 32767.0)) : 0;
+        const auto right = note < 8 ? static_cast<std::int16_t>(std::trunc(100 / 128.0 * 32767.0)) : 0;
+        ASSERT_EQ(samples[2 * n], left) << "frame " << n;
+        ASSERT_EQ(samples[2 * n + 1], right) << "frame " << n;
+    }
+}
+
+TEST_F(RenderFixture, ACancelledOrImpossibleRenderLeavesNoFile) {
+    platform::testing::TempFolder folder;
+    std::atomic<int> state{0};
+    {
+        // A silent performance still gives a block.
+        CNoteTracker empty;
+        plyNoteTrackerAlloc(empty, 1);
+        host.tracks = &empty;
+        ASSERT_EQ(host.RenderToWave(folder.path() / "silent.wav", nullptr, state), 0);
+        CWaveFile wave;
+        ASSERT_EQ(wave.Open(folder.path() / "silent.wav", nullptr, CWaveFile::kModeRead), S_OK);
+        EXPECT_EQ(wave.DataSize(), 441u * 4);
+        std::filesystem::remove(folder.path() / "silent.wav");
+        host.tracks = &tracker;
+    }
+    state = kRenderCancelState;
+    EXPECT_EQ(host.RenderToWave(folder.path() / "cancelled.wav", nullptr, state), kRenderCancelled);
+    state = 0;
+    EXPECT_EQ(host.RenderToWave(folder.path() / "no" / "folder.wav", nullptr, state), kRenderNoFile);
+    EXPECT_TRUE(std::filesystem::is_empty(folder.path())) << "no partial WAV, no temporary file";
+    EXPECT_EQ(host.queuedEvents(), 0u);
 }
 
 }  // namespace
