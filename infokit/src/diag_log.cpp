@@ -218,7 +218,10 @@ bool DiagLog::appendLocked(int fd, const Pending& entry) {
 
 bool DiagLog::switchOn() {
     std::error_code ec;
-    std::filesystem::create_directories(config_.markerFolder, ec);
+    // The switch's folder is the user's own (the runtime folder, or one made
+    // for it in the temporary folder): nobody else may switch our log.
+    std::filesystem::create_directories(config_.markerFolder.parent_path(), ec);
+    ::mkdir(config_.markerFolder.c_str(), 0700);
     const Fd marker(::open(markerFile().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     const bool added = static_cast<bool>(marker);
     if (added) {

@@ -13,6 +13,11 @@
 #include <string_view>
 #include <vector>
 
+// The about record as the host's file-versions callback sees it: opaque.
+extern "C" {
+struct ikAboutRecord;
+}
+
 namespace infokit {
 
 inline constexpr int kProductRows = 52;
@@ -47,7 +52,7 @@ struct AboutRecord {
     };
     std::array<std::string, FieldCount> texts;
     // The host's file-versions callback, called with the record.
-    void (*fileVersionsProc)(const AboutRecord*) = nullptr;
+    void (*fileVersionsProc)(const ikAboutRecord*) = nullptr;
 };
 
 // Characters each field holds, the terminating zero included.

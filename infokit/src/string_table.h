@@ -106,6 +106,7 @@ inline constexpr int kWebSite = 1196;
 inline constexpr int kSupport = 1197;
 inline constexpr int kInformation = 1198;
 inline constexpr int kUpdatePage = 1199;
+inline constexpr int kDetails = 1200;
 inline constexpr int kPublicBase = 1000;  // public number n is English 1000 + n
 inline constexpr int kCredit1 = 1503;
 inline constexpr int kCredit2 = 1504;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <new>
 
@@ -48,8 +49,106 @@ bool readWholeSource(zip_source_t* source, std::string& out) {
     return ok;
 }
 
-// The zip image of one deflated "score.xml" entry holding xml.
-bool buildArchive(std::string_view xml, std::string& image) {
+// The pieces of a document as one source of the archive's entry: read in
+// order, seekable over the whole, so that libzip treats it as it would one
+// buffer.
+class PieceSource {
+public:
+    explicit PieceSource(std::span<const std::string_view> pieces) : pieces_(pieces) {
+        for (const std::string_view piece : pieces_) size_ += piece.size();
+        zip_error_init(&error_);
+    }
+    ~PieceSource() { zip_error_fini(&error_); }
+    PieceSource(const PieceSource&) = delete;
+    PieceSource& operator=(const PieceSource&) = delete;
+
+    static zip_int64_t callback(void* state, void* data, zip_uint64_t length, zip_source_cmd_t command) {
+        return static_cast<PieceSource*>(state)->handle(data, length, command);
+    }
+
+private:
+    zip_int64_t handle(void* data, zip_uint64_t length, zip_source_cmd_t command) {
+        switch (command) {
+            case ZIP_SOURCE_OPEN:
+                seekTo(0);
+                return 0;
+            case ZIP_SOURCE_READ:
+                return read(static_cast<char*>(data), length);
+            case ZIP_SOURCE_CLOSE:
+            case ZIP_SOURCE_FREE:
+                return 0;
+            case ZIP_SOURCE_STAT: {
+                auto* st = static_cast<zip_stat_t*>(data);
+                if (st == nullptr || length < sizeof(zip_stat_t)) break;
+                zip_stat_init(st);
+                st->size = size_;
+                st->mtime = mtime_;
+                st->valid |= ZIP_STAT_SIZE | ZIP_STAT_MTIME;
+                return sizeof(zip_stat_t);
+            }
+            case ZIP_SOURCE_SEEK: {
+                const zip_int64_t to = zip_source_seek_compute_offset(position_, size_, data, length, &error_);
+                if (to < 0) return -1;
+                seekTo(static_cast<zip_uint64_t>(to));
+                return 0;
+            }
+            case ZIP_SOURCE_TELL:
+                return static_cast<zip_int64_t>(position_);
+            case ZIP_SOURCE_ERROR:
+                return zip_error_to_data(&error_, data, length);
+            case ZIP_SOURCE_SUPPORTS:
+                return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
+                                                      ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
+                                                      ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL, ZIP_SOURCE_SUPPORTS, -1);
+            default:
+                break;
+        }
+        zip_error_set(&error_, ZIP_ER_OPNOTSUPP, 0);
+        return -1;
+    }
+
+    zip_int64_t read(char* out, zip_uint64_t length) {
+        zip_uint64_t done = 0;
+        while (done < length && piece_ < pieces_.size()) {
+            const std::string_view piece = pieces_[piece_];
+            const std::size_t n = static_cast<std::size_t>(std::min<zip_uint64_t>(piece.size() - offset_, length - done));
+            std::copy_n(piece.data() + offset_, n, out + done);
+            done += n;
+            offset_ += n;
+            if (offset_ == piece.size()) {
+                ++piece_;
+                offset_ = 0;
+            }
+        }
+        position_ += done;
+        return static_cast<zip_int64_t>(done);
+    }
+
+    void seekTo(zip_uint64_t position) {
+        position_ = std::min(position, size_);
+        piece_ = 0;
+        offset_ = 0;
+        zip_uint64_t left = position_;
+        while (piece_ < pieces_.size() && left >= pieces_[piece_].size()) {
+            left -= pieces_[piece_].size();
+            ++piece_;
+        }
+        offset_ = static_cast<std::size_t>(left);
+    }
+
+    std::span<const std::string_view> pieces_;
+    zip_uint64_t size_ = 0;
+    zip_uint64_t position_ = 0;
+    std::size_t piece_ = 0;   // the piece the next byte comes from
+    std::size_t offset_ = 0;  // within it
+    time_t mtime_ = time(nullptr);
+    zip_error_t error_;
+};
+
+// The zip image of one deflated "score.xml" entry holding the pieces.
+bool buildArchive(std::span<const std::string_view> xml, std::string& image) {
+    // Before the archive: a discarded archive still calls on its sources.
+    PieceSource pieces(xml);
     zip_error_t error;
     zip_error_init(&error);
     ZipSourcePtr memory(zip_source_buffer_create(nullptr, 0, 0, &error));
@@ -62,7 +161,7 @@ bool buildArchive(std::string_view xml, std::string& image) {
     // The archive takes a reference of its own; ours keeps the bytes after zip_close.
     zip_source_keep(memory.get());
 
-    zip_source_t* data = zip_source_buffer(archive.get(), xml.data(), xml.size(), 0);
+    zip_source_t* data = zip_source_function(archive.get(), PieceSource::callback, &pieces);
     if (data == nullptr) return false;
     const zip_int64_t index =
         zip_file_add(archive.get(), std::string(kTvrxEntryName).c_str(), data, ZIP_FL_ENC_UTF_8);
@@ -82,6 +181,10 @@ bool buildArchive(std::string_view xml, std::string& image) {
 }  // namespace
 
 int writeTvrxContainer(const std::filesystem::path& target, std::string_view xml) {
+    return writeTvrxContainer(target, std::span<const std::string_view>(&xml, 1));
+}
+
+int writeTvrxContainer(const std::filesystem::path& target, std::span<const std::string_view> xml) {
     std::string image;
     if (!buildArchive(xml, image)) return kErrWrite;
     return platform::writeFileAtomically(target, image) ? kOk : kErrWrite;

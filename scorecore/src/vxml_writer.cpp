@@ -480,6 +480,9 @@ int CVxmlFile::appendBarCount() {
 
 int CVxmlFile::createMainSystemNode() {
     if (!document) return kErrVxmlSystemsNode;
+    packing_ = Packing::None;
+    std::vector<std::string>().swap(systemsText_);
+    systemsPlaceholder_.clear();
     systemsNode = build(XmlElementArgs(document, nullptr, "systems"));
     return systemsNode != nullptr ? kOk : kErrVxmlSystemsNode;
 }
@@ -720,6 +723,7 @@ int CVxmlFile::appendRest(const CScoreEvent& event) {
 
 int CVxmlFile::appendSystems() {
     if (!document || root == nullptr || systemsNode == nullptr) return kErrXmlElement;
+    if (packing_ != Packing::None) return appendPackedSystems();
     for (CDomNodeGroup& system : systems) {
         for (CDomNodeItem& staff : system.items) {
             for (CVxmlVoice& voice : staff.voices) {
@@ -742,6 +746,148 @@ int CVxmlFile::appendSystems() {
     if (rc != kOk) return rc;
     systemsNode = nullptr;
     return xmldomAppendIndent(document, root, 0) == kOk ? kOk : kErrXmlElement;
+}
+
+// --- packed systems -------------------------------------------------------------------
+//
+// The text of a packed document is what appendSystems and a whole-document save
+// give: each element after the indentation of its depth, and the closing tag of
+// an element with children on a line of its own.
+
+namespace {
+
+void appendIndentText(std::string& out, int depth) {
+    out += '\n';
+    out.append(static_cast<std::size_t>(depth), '\t');
+}
+
+// A voice as attaching it to its staff's "voices" and saving would write it,
+// the indentation before it included; its elements are freed.
+int packVoice(XmlDocument& doc, XmlNodeSaver& saver, CVxmlVoice& voice) {
+    if (voice.voiceNode == nullptr) return kOk;  // packed already
+    int rc = attach(doc, voice.voiceNode, voice.noteObjectsNode, kDepthVoiceChild);
+    if (rc == kOk && hasElementChild(voice.voiceNode) && xmldomAppendIndent(doc, voice.voiceNode, kDepthVoice) != kOk) {
+        rc = kErrXmlElement;
+    }
+    if (rc != kOk) return rc;
+    std::string text;
+    appendIndentText(text, kDepthVoice);
+    if (!saver.save(voice.voiceNode, text)) return kErrXmlElement;
+    if (xmldomRemoveChild(voice.voiceNode) != kOk) return kErrDom;
+    voice.voiceNode = nullptr;
+    voice.noteObjectsNode = nullptr;
+    text.shrink_to_fit();
+    voice.packedText = std::move(text);
+    return kOk;
+}
+
+// An element's children as they stand, each saved whole.
+bool saveChildren(XmlNodeSaver& saver, const xmlNode* element, std::string& out) {
+    for (const xmlNode* child = element->children; child != nullptr; child = child->next) {
+        if (!saver.save(child, out)) return false;
+    }
+    return true;
+}
+
+// The element after its indentation, with `inside` written as its content
+// (nothing: an empty element); freed afterwards when it waits detached.
+template <typename Inside>
+int writeElement(XmlDocument& doc, XmlNodeSaver& saver, xmlNodePtr element, int depth, std::string& out,
+                 bool hasInside, Inside&& inside) {
+    if (element == nullptr) return kErrXmlElement;
+    appendIndentText(out, depth);
+    const bool withChildren = hasInside || hasElementChild(element);
+    if (!withChildren) {
+        if (!saver.save(element, out)) return kErrXmlElement;
+    } else {
+        if (!saver.saveStartTag(element, out) || !saveChildren(saver, element, out)) return kErrXmlElement;
+        if (const int rc = inside(); rc != kOk) return rc;
+        appendIndentText(out, depth);
+        if (!XmlNodeSaver::saveEndTag(element, out)) return kErrXmlElement;
+    }
+    if (doc.isDetached(element) && xmldomRemoveChild(element) != kOk) return kErrDom;
+    return kOk;
+}
+
+}  // namespace
+
+int CVxmlFile::packStaves(int firstStaff, int count) {
+    if (!document) return kErrXmlElement;
+    XmlNodeSaver saver(document);
+    if (!saver.valid()) return kErrXmlElement;
+    const int from = std::max(firstStaff, 0);
+    for (CDomNodeGroup& system : systems) {
+        const int to = static_cast<int>(std::min<long long>(static_cast<long long>(firstStaff) + count, system.itemCount()));
+        for (int s = from; s < to; ++s) {
+            for (CVxmlVoice& voice : system.items[static_cast<std::size_t>(s)].voices) {
+                if (const int rc = packVoice(document, saver, voice); rc != kOk) return rc;
+            }
+        }
+    }
+    if (packing_ == Packing::None) packing_ = Packing::Voices;
+    return kOk;
+}
+
+int CVxmlFile::appendPackedSystems() {
+    XmlNodeSaver saver(document);
+    if (!saver.valid()) return kErrXmlElement;
+    std::vector<std::string> texts;
+    if (!systems.empty()) {
+        texts.emplace_back();
+        if (!saver.saveStartTag(systemsNode, texts.back())) return kErrXmlElement;
+    }
+    for (CDomNodeGroup& system : systems) {
+        std::string text;
+        const auto staves = [&]() {
+            for (CDomNodeItem& staff : system.items) {
+                const auto voices = [&]() {
+                    for (CVxmlVoice& voice : staff.voices) {
+                        if (const int rc = packVoice(document, saver, voice); rc != kOk) return rc;
+                        text += voice.packedText;
+                        voice.clear();
+                    }
+                    return kOk;
+                };
+                const auto inStaff = [&]() {
+                    return writeElement(document, saver, staff.voicesNode, kDepthVoices, text, !staff.voices.empty(),
+                                        voices);
+                };
+                if (const int rc = writeElement(document, saver, staff.node, kDepthStaff, text, true, inStaff);
+                    rc != kOk) {
+                    return rc;
+                }
+                staff.clear();
+            }
+            return kOk;
+        };
+        const auto inSystem = [&]() {
+            return writeElement(document, saver, system.stavesNode, kDepthSystemChild, text, !system.items.empty(),
+                                staves);
+        };
+        if (const int rc = writeElement(document, saver, system.node, kDepthSystem, text, true, inSystem); rc != kOk) {
+            return rc;
+        }
+        system.clear();
+        texts.push_back(std::move(text));
+    }
+    // The document keeps the "systems" empty; writeFile puts the text in its place.
+    std::string placeholder;
+    if (!saver.save(systemsNode, placeholder)) return kErrXmlElement;
+    if (systems.empty()) {
+        texts.push_back(placeholder);
+    } else {
+        texts.emplace_back();
+        appendIndentText(texts.back(), kDepthRootChild);
+        if (!XmlNodeSaver::saveEndTag(systemsNode, texts.back())) return kErrXmlElement;
+    }
+    const int rc = attach(document, root, systemsNode, kDepthRootChild);
+    if (rc != kOk) return rc;
+    systemsNode = nullptr;
+    if (xmldomAppendIndent(document, root, 0) != kOk) return kErrXmlElement;
+    systemsText_ = std::move(texts);
+    systemsPlaceholder_ = std::move(placeholder);
+    packing_ = Packing::Systems;
+    return kOk;
 }
 
 }  // namespace scorecore

@@ -452,36 +452,59 @@ int xmldomLoadFile(const std::filesystem::path& path, XmlDocument& doc, std::siz
     return kOk;
 }
 
-int xmldomSaveToString(const XmlDocument& doc, std::string& out) {
-    out.clear();
-    if (!doc) return kErrXmlElement;
+namespace {
+
+// How a document is saved: the encoding its own declaration names, and
+// whether that declaration is its first node (libxml2 then writes none).
+struct SaveForm {
+    const char* encoding = nullptr;
+    int options = 0;
+};
+
+SaveForm saveFormOf(const XmlDocument& doc) {
     const xmlNode* first = doc.get()->children;
     const bool ownDeclaration = first != nullptr && first->type == XML_PI_NODE &&
                                 first->name != nullptr &&
                                 std::string_view(cc(first->name)) == "xml";
-    const char* encoding = nullptr;
+    SaveForm form;
     if (ownDeclaration && first->content != nullptr &&
         platform::toLowerAscii(cc(first->content)).find("iso-8859-1") != std::string::npos) {
-        encoding = "ISO-8859-1";
+        form.encoding = "ISO-8859-1";
     }
+    form.options = ownDeclaration ? XML_SAVE_NO_DECL : 0;
+    return form;
+}
+
+struct SaveSink {
+    std::string* text = nullptr;
+    bool failed = false;
+};
+
+int appendToSink(void* context, const char* bytes, int length) {
+    auto* target = static_cast<SaveSink*>(context);
+    if (target->text == nullptr) {
+        target->failed = true;
+        return -1;
+    }
+    try {
+        target->text->append(bytes, static_cast<std::size_t>(length));
+    } catch (const std::bad_alloc&) {
+        target->failed = true;
+        return -1;
+    }
+    return length;
+}
+
+}  // namespace
+
+int xmldomSaveToString(const XmlDocument& doc, std::string& out) {
+    out.clear();
+    if (!doc) return kErrXmlElement;
+    const SaveForm form = saveFormOf(doc);
     // The saver writes straight into `out`, which grows geometrically; a
     // libxml2 buffer may grow by exact steps and would be copied once more.
-    struct Sink {
-        std::string* text;
-        bool failed = false;
-    } sink{&out};
-    const auto write = [](void* context, const char* bytes, int length) -> int {
-        auto* target = static_cast<Sink*>(context);
-        try {
-            target->text->append(bytes, static_cast<std::size_t>(length));
-        } catch (const std::bad_alloc&) {
-            target->failed = true;
-            return -1;
-        }
-        return length;
-    };
-    const int options = ownDeclaration ? XML_SAVE_NO_DECL : 0;
-    xmlSaveCtxtPtr ctx = xmlSaveToIO(write, nullptr, &sink, encoding, options);
+    SaveSink sink{&out};
+    xmlSaveCtxtPtr ctx = xmlSaveToIO(appendToSink, nullptr, &sink, form.encoding, form.options);
     if (ctx == nullptr) return kErrXmlElement;
     const long written = xmlSaveDoc(ctx, doc.get());
     const int closed = xmlSaveClose(ctx);
@@ -490,6 +513,89 @@ int xmldomSaveToString(const XmlDocument& doc, std::string& out) {
         return kErrXmlElement;
     }
     return kOk;
+}
+
+XmlNodeSaver::XmlNodeSaver(const XmlDocument& doc) {
+    if (!doc) return;
+    const SaveForm form = saveFormOf(doc);
+    encoding_ = form.encoding;
+    // The sink's text is set per call; the context only ever writes into it.
+    ctx_ = xmlSaveToIO(
+        [](void* context, const char* bytes, int length) {
+            auto* sink = static_cast<Sink*>(context);
+            SaveSink target{sink->text, false};
+            const int rc = appendToSink(&target, bytes, length);
+            sink->failed = sink->failed || target.failed;
+            return rc;
+        },
+        nullptr, &sink_, form.encoding, form.options);
+}
+
+XmlNodeSaver::~XmlNodeSaver() {
+    if (ctx_ == nullptr) return;
+    // Every call flushed its text already; whatever closing writes goes nowhere.
+    std::string rest;
+    sink_.text = &rest;
+    xmlSaveClose(ctx_);
+}
+
+bool XmlNodeSaver::flushInto(std::string& out) {
+    sink_.text = &out;
+    const bool flushed = xmlSaveFlush(ctx_) >= 0;
+    sink_.text = nullptr;
+    const bool ok = flushed && !sink_.failed;
+    sink_.failed = false;
+    return ok;
+}
+
+bool XmlNodeSaver::save(const xmlNode* node, std::string& out) {
+    if (ctx_ == nullptr || node == nullptr) return false;
+    // Written through the context's own buffer; flushed into out at once, so
+    // nothing of one call is left over for the next.
+    // A whole-document save names its encoding in the document while it
+    // writes, and attribute values escape by it (characters the encoding
+    // lacks become decimal references then, hexadecimal ones otherwise).
+    xmlDocPtr doc = node->doc;
+    const xmlChar* encoding = doc != nullptr ? doc->encoding : nullptr;
+    if (doc != nullptr && encoding_ != nullptr) doc->encoding = xc(encoding_);
+    sink_.text = &out;
+    const bool saved = xmlSaveTree(ctx_, const_cast<xmlNodePtr>(node)) >= 0;
+    if (doc != nullptr) doc->encoding = encoding;
+    return flushInto(out) && saved;
+}
+
+bool XmlNodeSaver::saveStartTag(xmlNode* element, std::string& out) {
+    if (element == nullptr || element->type != XML_ELEMENT_NODE) return false;
+    // Without its children the element is written as an empty one, "<name .../>":
+    // its start tag is that text with ">" for "/>".
+    xmlNodePtr children = element->children;
+    xmlNodePtr last = element->last;
+    element->children = nullptr;
+    element->last = nullptr;
+    const std::size_t before = out.size();
+    const bool saved = save(element, out);
+    element->children = children;
+    element->last = last;
+    if (!saved || out.size() < before + 2 || out.compare(out.size() - 2, 2, "/>") != 0) return false;
+    out.erase(out.size() - 2);
+    out += '>';
+    return true;
+}
+
+bool XmlNodeSaver::saveEndTag(const xmlNode* element, std::string& out) {
+    if (element == nullptr || element->type != XML_ELEMENT_NODE || element->name == nullptr) return false;
+    try {
+        out += "</";
+        if (element->ns != nullptr && element->ns->prefix != nullptr) {
+            out += cc(element->ns->prefix);
+            out += ':';
+        }
+        out += cc(element->name);
+        out += '>';
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
 }
 
 // --- lookups -------------------------------------------------------------------------

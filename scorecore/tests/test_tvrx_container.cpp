@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <span>
+#include <string_view>
 #include <string>
 #include <thread>
 #include <utility>
@@ -222,6 +224,34 @@ TEST(TvrxContainerTest, EntriesReadWholeAtEverySize) {
         EXPECT_EQ(readTvrxContainer(target, back), kOk);
         EXPECT_EQ(back, xml);
         EXPECT_EQ(readTvrxContainer(target, back, size), kOk);
+        EXPECT_EQ(back, xml);
+    }
+}
+
+TEST(TvrxContainerTest, PiecesReadBackAsOneDocument) {
+    platform::testing::TempFolder folder;
+    const std::string xml = sampleXml("pieces") + std::string(3 * 65536, 'p');
+    const std::string_view all(xml);
+    // Cuts (piece ends) across the reader's and the deflater's buffers, empty pieces among them.
+    const std::vector<std::vector<std::size_t>> cuts = {
+        {},
+        {0, 0, xml.size()},
+        {1, 65535, 65536, 65537, 65537},
+        {xml.size() / 2, xml.size()},
+    };
+    for (const auto& ends : cuts) {
+        std::vector<std::string_view> pieces;
+        std::size_t from = 0;
+        for (const std::size_t end : ends) {
+            pieces.push_back(all.substr(from, end - from));
+            from = end;
+        }
+        pieces.push_back(all.substr(from));
+        SCOPED_TRACE(pieces.size());
+        const fs::path target = folder.path() / "pieces.tvrx";
+        ASSERT_EQ(writeTvrxContainer(target, std::span<const std::string_view>(pieces)), kOk);
+        std::string back;
+        ASSERT_EQ(readTvrxContainer(target, back), kOk);
         EXPECT_EQ(back, xml);
     }
 }

@@ -5,6 +5,7 @@
 #include "platform_testing/file_bytes.h"
 #include "platform_testing/temp_folder.h"
 #include "scorecore/result_codes.h"
+#include "scorecore/tvrx_container.h"
 #include "scorecore/tvrxml_vocab.h"
 #include "scorecore/vxml_file.h"
 #include "vxml_writer_support.h"
@@ -236,6 +237,90 @@ TEST(VxmlWriterGoldenTest, GoldenDocumentIsWellFormedForXmllint) {
     }
     const std::string command = "xmllint --noout --nonet '" + kGolden.string() + "'";
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+// ---------------------------------------------------------------------------------------
+// Packed staves: voices written out as text early give the same file
+
+namespace {
+
+// When to pack which staves while the golden score is written.
+struct PackPlan {
+    const char* name;
+    std::vector<std::pair<int, int>> afterFirstSystem;  // (first staff, count)
+    std::vector<std::pair<int, int>> afterSecondSystem;
+};
+
+// The golden score with a lyric outside Latin-1 (escaped by the save's
+// encoding), packed as the plan says; the document text of its container.
+std::string packedGoldenFile(const PackPlan& plan, const fs::path& target) {
+    CVxmlFile file;
+    const auto pack = [&file](const std::vector<std::pair<int, int>>& staves) {
+        for (const auto& [first, count] : staves) EXPECT_EQ(file.packStaves(first, count), kOk);
+    };
+    writeGoldenFrame(file);
+    writeGoldenFirstSystem(file);
+    CScoreEvent sung = note("quarter", 480, {{"C4"}});
+    CScoreLyric arrow;
+    arrow.number = 1;
+    arrow.text = "up \u2191 \u00e9";
+    EXPECT_TRUE(sung.appendLyric(arrow));
+    file.setCurrentSystem(0);
+    writeVoice(file, 1, 0, {chordStep(sung)});
+    pack(plan.afterFirstSystem);
+    writeGoldenSecondSystem(file);
+    pack(plan.afterSecondSystem);
+    file.resetCursor();
+    EXPECT_EQ(file.appendSystems(), kOk);
+    EXPECT_EQ(file.writeFile(target), kOk);
+    std::string xml;
+    EXPECT_EQ(readTvrxContainer(target, xml), kOk);
+    return xml;
+}
+
+}  // namespace
+
+TEST(VxmlWriterPackTest, PackedStavesWriteTheSameDocument) {
+    platform::testing::TempFolder folder;
+    const std::string whole = packedGoldenFile({"none", {}, {}}, folder.path() / "whole.tvrx");
+    ASSERT_NE(whole.find("&#8593;"), std::string::npos);
+    const PackPlan plans[] = {
+        {"one staff at the end", {}, {{1, 1}}},
+        {"every staff at the end", {}, {{0, 2}}},
+        {"a staff per system", {{0, 1}}, {{0, 1}, {1, 1}}},
+        {"twice and out of range", {{1, 1}, {1, 1}}, {{-3, 4}, {0, 100}, {5, 1}}},
+    };
+    for (const PackPlan& plan : plans) {
+        SCOPED_TRACE(plan.name);
+        EXPECT_EQ(packedGoldenFile(plan, folder.path() / "packed.tvrx"), whole);
+    }
+}
+
+TEST(VxmlWriterPackTest, PackedVoiceTakesNoMoreObjectsAndAnEmptyScoreStaysWritable) {
+    CVxmlFile file;
+    writeGoldenFrame(file);
+    writeGoldenFirstSystem(file);
+    ASSERT_EQ(file.packStaves(0, 1), kOk);
+    file.setCursor(0, 0, 1);
+    EXPECT_EQ(file.appendChord(note("quarter", 480, {{"C4"}})), kErrIndex);
+    EXPECT_EQ(file.appendBarline(1), kErrIndex);
+    file.setCursor(0, 1, 0);
+    EXPECT_EQ(file.appendBarline(1), kOk);
+
+    // Without systems the packed document is the plain one.
+    platform::testing::TempFolder folder;
+    CVxmlFile empty;
+    CVxmlFile packed;
+    for (CVxmlFile* f : {&empty, &packed}) {
+        writeGoldenFrame(*f);
+        if (f == &packed) ASSERT_EQ(f->packStaves(0, 2), kOk);
+        f->resetCursor();
+        ASSERT_EQ(f->appendSystems(), kOk);
+    }
+    ASSERT_EQ(packed.writeFile(folder.path() / "packed.tvrx"), kOk);
+    std::string xml;
+    ASSERT_EQ(readTvrxContainer(folder.path() / "packed.tvrx", xml), kOk);
+    EXPECT_EQ(xml, serialise(empty));
 }
 
 // ---------------------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <new>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -21,6 +22,7 @@
 #include "scorecore/result_codes.h"
 #include "scorecore/xml_dom.h"
 #include "tvrxml/vxml_bridge.h"
+#include "tvrxml/vxml_stream.h"
 
 namespace scoreconv {
 
@@ -47,7 +49,9 @@ public:
 
 private:
     int load();
-    int writeTvrxml(int32_t staves);
+    // streamed: what the header pass read, the parts then walked as the file
+    // is read again; null: the whole document is loaded.
+    int writeTvrxml(int32_t staves, CStreamedParts* streamed);
     int setUpDocument(int32_t staves);
     int buildModel();
     int playWhenAsked(int rc);
@@ -89,17 +93,32 @@ int ConvertRun::run() {
 }
 
 int ConvertRun::load() {
-    if (file_.playModeNow() != kModeTvrxml && !p_.wholeDocument) {
+    const bool tvrxml = file_.playModeNow() == kModeTvrxml;
+    const std::filesystem::path source(p_.sourcePath);
+    if (!tvrxml && !p_.wholeDocument) {
         std::string_view step;
-        const int rc = loadStreamed(file_, std::filesystem::path(p_.sourcePath), step);
+        const int rc = loadStreamed(file_, source, step);
         if (rc != kStreamNotServed) return rc == kOk || step.empty() ? rc : fail(step, rc);
     }
-    if (const int rc = getProps(file_, std::filesystem::path(p_.sourcePath), styleSheetFolders_); rc != kOk) {
-        return fail("mxml->getProps", rc);
+    // Mode 5 reads a partwise score part by part too, in two passes: the
+    // header and every part's tables first, then the walk.
+    std::optional<CStreamedParts> streamed;
+    if (tvrxml && !p_.wholeDocument) {
+        streamed.emplace();
+        std::string_view step;
+        const int rc = readStreamedHeader(file_, source, *streamed, step);
+        if (rc == kStreamNotServed) {
+            streamed.reset();
+        } else if (rc != kOk) {
+            return step.empty() ? rc : fail(step, rc);
+        }
+    }
+    if (!streamed) {
+        if (const int rc = getProps(file_, source, styleSheetFolders_); rc != kOk) return fail("mxml->getProps", rc);
     }
     const int32_t staves = scoreStaffCount(file_);
     if (staves > 0 && !file_.quantize.create(staves)) return fail("...", kErrOutOfMemory);
-    if (file_.playModeNow() == kModeTvrxml) return writeTvrxml(staves);
+    if (tvrxml) return writeTvrxml(staves, streamed ? &*streamed : nullptr);
     // A score without staves loads as an empty score.
     if (staves == 0) return kOk;
     return buildModel();
@@ -107,7 +126,7 @@ int ConvertRun::load() {
 
 // --- mode 5 -----------------------------------------------------------------------------
 
-int ConvertRun::writeTvrxml(int32_t staves) {
+int ConvertRun::writeTvrxml(int32_t staves, CStreamedParts* streamed) {
     scorecore::CVxmlFile* vxml = p_.vxml;
     if (vxml == nullptr) return fail("xmldomCreateFile", kErrNotPresent);
     // A document without staves could not be read back: nothing is written.
@@ -117,14 +136,21 @@ int ConvertRun::writeTvrxml(int32_t staves) {
     }
     if (const int rc = setUpDocument(staves); rc != kOk) return rc;
     if (file_.stopRequested()) return kErrStopped;
-    std::vector<xmlNodePtr> parts;
-    if (const int rc = GetPartlistFromNode(file_.document.root(), parts); rc != kOk) {
-        return fail("GetPartlistFromNode", rc);
-    }
     CVxmlBridge bridge(file_, *vxml);
-    if (const int rc = bridge.prepare(staves); rc != kOk) return fail("...", rc);
     CMeasureWalk walk(file_, bridge, bridge.spans());
-    if (const int rc = walk.run(); rc != kOk) return fail("...", rc);
+    int rc = kOk;
+    if (streamed != nullptr) {
+        rc = bridge.prepare(staves, streamed->walkOrder, &streamed->weights);
+        if (rc == kOk) rc = walkStreamedParts(file_, std::filesystem::path(p_.sourcePath), *streamed, walk);
+    } else {
+        std::vector<xmlNodePtr> parts;
+        if (const int found = GetPartlistFromNode(file_.document.root(), parts); found != kOk) {
+            return fail("GetPartlistFromNode", found);
+        }
+        rc = bridge.prepare(staves, partIndexesOfElements(file_, parts));
+        if (rc == kOk) rc = walk.run();
+    }
+    if (rc != kOk) return fail("...", rc);
     vxml->resetCursor();
     if (vxml->appendSystems() != kOk) return fail("vxml->appendSystems", scorecore::kErrVxmlSystemsNotWritten);
     // The last moment a stop request can keep the target from being written.

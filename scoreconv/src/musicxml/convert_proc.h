@@ -35,8 +35,8 @@ struct CConvertParams {
     int32_t staffCount = 0;                  // filled by the TvrXML-to-MusicXML conversion
     int32_t voiceCount = 0;
     bool closeFlag = false;                  // set by mxmlScanFile, whose wait ends with the worker
-    // Not mode 5: read the whole document even where the part-by-part load
-    // serves (the two give the same model; tests compare them).
+    // Read the whole document even where the part-by-part reading serves
+    // (the two give the same model and the same ".tvrx"; tests compare them).
     bool wholeDocument = false;
 };
 

@@ -30,16 +30,6 @@ constexpr std::string_view kHeaderStep = "mxml->getProps";
 constexpr std::string_view kStoreStep = "mxml->appendEventToStream";
 constexpr std::string_view kMeasuresStep = "...";
 
-// The part list outlives the element the stream held it in: a copy of our own.
-std::optional<scorecore::XmlDocument> copyPartList(const xmlNode* partList) {
-    scorecore::XmlDocPtr doc(xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0")));
-    if (!doc) return std::nullopt;
-    xmlNodePtr copy = xmlDocCopyNode(const_cast<xmlNodePtr>(partList), doc.get(), 1);
-    if (copy == nullptr) return std::nullopt;
-    xmlDocSetRootElement(doc.get(), copy);
-    return scorecore::XmlDocument(std::move(doc));
-}
-
 int32_t scorePartsIn(const xmlNode* partList) {
     int32_t count = 0;
     for (const xmlNode* c : mx::elements(partList)) count += isNamed(c, "score-part") ? 1 : 0;
@@ -151,6 +141,15 @@ private:
 };
 
 }  // namespace
+
+std::optional<scorecore::XmlDocument> copyPartList(const xmlNode* partList) {
+    scorecore::XmlDocPtr doc(xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0")));
+    if (!doc) return std::nullopt;
+    xmlNodePtr copy = xmlDocCopyNode(const_cast<xmlNodePtr>(partList), doc.get(), 1);
+    if (copy == nullptr) return std::nullopt;
+    xmlDocSetRootElement(doc.get(), copy);
+    return scorecore::XmlDocument(std::move(doc));
+}
 
 int loadStreamed(CMxmlFile& file, const std::filesystem::path& source, std::string_view& failedStep) {
     failedStep = {};

@@ -13,9 +13,11 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string_view>
 
 #include "musicxml/mxml_file.h"
+#include "scorecore/xml_dom.h"
 
 namespace scoreconv {
 
@@ -29,5 +31,9 @@ inline constexpr int kStreamNotServed = 1;
 // *failedStep naming the step for the log as the whole-document load names
 // it. On a failure the caller resets the file.
 int loadStreamed(CMxmlFile& file, const std::filesystem::path& source, std::string_view& failedStep);
+
+// A copy of a part list in a document of its own: the list outlives the
+// element a stream held it in. Empty when memory runs out.
+std::optional<scorecore::XmlDocument> copyPartList(const xmlNode* partList);
 
 }  // namespace scoreconv

@@ -256,39 +256,22 @@ int32_t attributesWeight(const xmlNode* measure) {
     return weight;
 }
 
-// The measure lists of every part of the document.
-std::vector<std::vector<const xmlNode*>> partMeasures(const xmlNode* documentNode, int& rc) {
-    std::vector<xmlNodePtr> parts;
-    rc = GetPartlistFromNode(documentNode, parts);
-    std::vector<std::vector<const xmlNode*>> lists;
-    if (rc != kOk) return lists;
-    for (const xmlNode* part : parts) lists.push_back(mx::childrenNamed(part, "measure"));
-    return lists;
-}
-
-int estimateFromLists(const std::vector<std::vector<const xmlNode*>>& parts, double widthFactor, int32_t firstMeasure,
-                      int32_t& count) {
+int estimateFromWeights(const std::vector<int32_t>& weights, double widthFactor, int32_t firstMeasure,
+                        int32_t& count) {
     count = 0;
     const int64_t target = scorecore::scRound64(widthFactor * kSystemWidthUnits);
     if (target < 1 || firstMeasure < 0) return kOk;
     int64_t sum = 0;
-    for (auto i = static_cast<std::size_t>(firstMeasure);; ++i) {
-        bool any = false;
-        int32_t weight = 0;
-        for (const auto& measures : parts) {
-            if (i >= measures.size()) continue;
-            any = true;
-            weight = std::max(weight, measureWeight(measures[i]));
-        }
-        if (!any) return kOk;
+    for (auto i = static_cast<std::size_t>(firstMeasure); i < weights.size(); ++i) {
         const int64_t before = sum;
-        sum += weight;
+        sum += weights[i];
         if (sum >= target) {
             if (sum - target <= target - before) ++count;
             return kOk;
         }
         ++count;
     }
+    return kOk;
 }
 
 }  // namespace
@@ -340,12 +323,33 @@ int32_t measureWeight(const xmlNode* measure) {
     return *std::max_element(voices.begin(), voices.end()) + attributesWeight(measure);
 }
 
+void addMeasureWeights(const xmlNode* part, std::vector<int32_t>& weights) {
+    std::size_t i = 0;
+    for (const xmlNode* measure : mx::elements(part)) {
+        if (mx::nameOf(measure) != "measure") continue;
+        const int32_t weight = measureWeight(measure);
+        if (i == weights.size()) {
+            weights.push_back(weight);
+        } else {
+            weights[i] = std::max(weights[i], weight);
+        }
+        ++i;
+    }
+}
+
+int documentMeasureWeights(const xmlNode* documentNode, std::vector<int32_t>& weights) {
+    weights.clear();
+    std::vector<xmlNodePtr> parts;
+    if (GetPartlistFromNode(documentNode, parts) != kOk) return kErrDom;
+    for (const xmlNode* part : parts) addMeasureWeights(part, weights);
+    return kOk;
+}
+
 int firstSystemEstimate(const xmlNode* documentNode, double widthFactor, int32_t firstMeasure, int32_t& count) {
     count = 0;
-    int rc = kOk;
-    const auto parts = partMeasures(documentNode, rc);
-    if (rc != kOk) return kErrDom;
-    return estimateFromLists(parts, widthFactor, firstMeasure, count);
+    std::vector<int32_t> weights;
+    if (documentMeasureWeights(documentNode, weights) != kOk) return kErrDom;
+    return estimateFromWeights(weights, widthFactor, firstMeasure, count);
 }
 
 std::optional<CRestValue> longestRestValue(int64_t gap, int32_t ticksPerQuarter) {
@@ -458,9 +462,22 @@ bool buildLayoutArgs(const CMxmlFile& file, int32_t staves, scorecore::VxmlLayou
 
 CVxmlBridge::CVxmlBridge(CMxmlFile& file, scorecore::CVxmlFile& vxml) : file_(file), vxml_(vxml), spans_(file) {}
 
-int CVxmlBridge::prepare(int32_t staves) {
+int CVxmlBridge::prepare(int32_t staves, const std::vector<int32_t>& walkOrder, std::vector<int32_t>* weights) {
     staves_ = std::max(staves, 0);
     try {
+        lastWalkOfStaff_.assign(static_cast<std::size_t>(staves_), -1);
+        walksEnded_ = 0;
+        const CVoiceBitTables& partTables = file_.voiceTables;
+        int32_t walk = 0;
+        for (const int32_t part : walkOrder) {
+            // The walk passes over an element without a part-table entry.
+            if (part < 0 || part >= partTables.partCount()) continue;
+            const int32_t first = std::max(partTables.firstStaffOfPart(part), 0);
+            for (int32_t s = first; s < std::min(first + partTables.staffCount(part), staves_); ++s) {
+                lastWalkOfStaff_[static_cast<std::size_t>(s)] = walk;
+            }
+            ++walk;
+        }
         voiceCounts_.assign(static_cast<std::size_t>(staves_), 0);
         positions_.assign(static_cast<std::size_t>(staves_), {});
         const CVoiceBitTables& tables = file_.voiceTables;
@@ -474,8 +491,11 @@ int CVxmlBridge::prepare(int32_t staves) {
             }
         }
         // Without parts to read the estimate sees no measures: a system takes one.
-        int rc = kOk;
-        partMeasures_ = partMeasures(file_.document.root(), rc);
+        if (weights != nullptr) {
+            measureWeights_ = std::move(*weights);
+        } else {
+            documentMeasureWeights(file_.document.root(), measureWeights_);
+        }
     } catch (const std::bad_alloc&) {
         return kErrOutOfMemory;
     }
@@ -504,6 +524,17 @@ int CVxmlBridge::beginPart(int32_t part, const CPartState& state) {
         styleMarkDue_.assign(static_cast<std::size_t>(staffCount_), 0);
     } catch (const std::bad_alloc&) {
         return kErrOutOfMemory;
+    }
+    return kOk;
+}
+
+// The staves no later part writes are done: their voices become text, which
+// keeps the document small while the other parts are read.
+int CVxmlBridge::endPart(int32_t /*part*/, int32_t /*firstStaff*/, int32_t /*staffCount*/, int64_t /*partEnd*/) {
+    const int32_t walk = walksEnded_++;
+    for (int32_t s = 0; s < staves_; ++s) {
+        if (lastWalkOfStaff_[static_cast<std::size_t>(s)] != walk) continue;
+        if (const int rc = vxml_.packStaves(s, 1); rc != kOk) return rc;
     }
     return kOk;
 }
@@ -579,7 +610,7 @@ int CVxmlBridge::enterSystem(const CWalkMeasure& m, bool& systemStart) {
 
 int CVxmlBridge::createSystem(const CWalkMeasure& m) {
     int32_t measures = 0;
-    if (const int rc = estimateFromLists(partMeasures_, vxml_.layoutScale, m.index, measures); rc != kOk) return rc;
+    if (const int rc = estimateFromWeights(measureWeights_, vxml_.layoutScale, m.index, measures); rc != kOk) return rc;
     measures = std::max(measures, 1);
     const System range{m.index, m.index + measures - 1};
     const int64_t firstNumber = int64_t{m.header->number} + (m.upbeat ? 1 : 0);

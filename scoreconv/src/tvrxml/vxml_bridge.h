@@ -76,6 +76,13 @@ int32_t measureWeight(const xmlNode* measure);
 int firstSystemEstimate(const xmlNode* documentNode, double widthFactor, int32_t firstMeasure,
                         int32_t& count);
 
+// What the estimate needs of the score: per measure index, the largest weight
+// of that measure among the parts that have it. addMeasureWeights merges one
+// part element's measures in (throws bad_alloc); documentMeasureWeights
+// collects every part of a document (kOk, or kErrDom without document).
+void addMeasureWeights(const xmlNode* part, std::vector<int32_t>& weights);
+int documentMeasureWeights(const xmlNode* documentNode, std::vector<int32_t>& weights);
+
 // --- gap fill --------------------------------------------------------------------------
 
 // A note value of the hidden rests that fill a gap.
@@ -118,8 +125,12 @@ public:
     CVxmlBridge(CMxmlFile& file, scorecore::CVxmlFile& vxml);
 
     // Voice counts (from the part list) and positions for the file's staves.
-    // kOk or kErrOutOfMemory.
-    int prepare(int32_t staves);
+    // walkOrder: the part-table indexes of the parts the walk will visit, in
+    // its order; after the last visit of a staff's part the staff's voices are
+    // written out as text (CVxmlFile::packStaves). weights: the measure weights
+    // of the score (taken over), read from the file's document when null. kOk
+    // or kErrOutOfMemory.
+    int prepare(int32_t staves, const std::vector<int32_t>& walkOrder, std::vector<int32_t>* weights = nullptr);
     // The look-ahead the walk's readers use.
     CSpanFinder* spans() { return &spans_; }
 
@@ -134,9 +145,7 @@ public:
     int barline(const CWalkMeasure& measure, int64_t tick, const scorecore::CEventBarline& barline,
                 const CBarlineInfo& info) override;
     int endMeasure(const CWalkMeasure& measure, int64_t nextBarStart) override;
-    int endPart(int32_t /*part*/, int32_t /*firstStaff*/, int32_t /*staffCount*/, int64_t /*partEnd*/) override {
-        return 0;
-    }
+    int endPart(int32_t part, int32_t firstStaff, int32_t staffCount, int64_t partEnd) override;
     // Rests carry the words, dynamics and wedges written before them.
     bool restsTakeMarks() const override { return true; }
 
@@ -179,7 +188,9 @@ private:
     std::vector<std::vector<int64_t>> positions_;  // per staff and voice: ticks written
     std::vector<System> systems_;
     int32_t firstPart_ = -1;  // the part walked first: its measures shape the systems
-    std::vector<std::vector<const xmlNode*>> partMeasures_;  // for the system estimates
+    std::vector<int32_t> measureWeights_;  // for the system estimates
+    std::vector<int32_t> lastWalkOfStaff_;  // per staff: the part walk that writes it last, -1 none
+    int32_t walksEnded_ = 0;
 
     // The part being walked.
     int32_t part_ = -1;

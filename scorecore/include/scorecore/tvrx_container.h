@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,9 @@ inline constexpr std::size_t kMaxTvrxEntryBytes = 64u << 20;
 // and goes to a temporary file beside target that replaces it only once
 // complete, so a failure leaves an existing target as it was. 0, or -101.
 int writeTvrxContainer(const std::filesystem::path& target, std::string_view xml);
+// The same for a document held in pieces, which go into the archive one after
+// the other as one entry; they are read in place, never joined into one text.
+int writeTvrxContainer(const std::filesystem::path& target, std::span<const std::string_view> xml);
 
 // Reads the document of a container into xml: the entry named "score.xml", or
 // the only entry when there is just one (entry names are never used as paths).

@@ -185,6 +185,13 @@ public:
     // The "drawObjects" of a chord or rest, when it has any symbol to write.
     int appendDrawObjects(xmlNodePtr parent, const CScoreEvent& event);
     int appendSystems();
+    // Writes the finished voices of staves firstStaff .. firstStaff + count - 1 in
+    // every system as text and frees their elements, so that a converter that
+    // fills the staves a few at a time never holds all of them as elements.
+    // Those voices take no more objects (-300). appendSystems and writeFile then
+    // put the document together from the text: the file is the same, but the
+    // document itself keeps an empty "systems". 0, or -1402.
+    int packStaves(int firstStaff, int count);
 
     // --- reader ----------------------------------------------------------------------
     // Reads a loaded document (getProps, then getLayoutStaffNum) into the staff
@@ -296,6 +303,14 @@ private:
     // Drops the document and everything that points into it.
     void releaseDocument();
     int resolve(int index, int cursor) const { return index == -1 ? cursor : index; }
+    int appendPackedSystems();
+
+    // Packed systems: not packed; voices packed (appendSystems to come); the
+    // systems as text for writeFile.
+    enum class Packing { None, Voices, Systems };
+    Packing packing_ = Packing::None;
+    std::vector<std::string> systemsText_;
+    std::string systemsPlaceholder_;  // the empty "systems" the document holds instead
 };
 
 }  // namespace scorecore

@@ -73,6 +73,8 @@ struct CVxmlVoice {
 
     xmlNodePtr voiceNode = nullptr;
     xmlNodePtr noteObjectsNode = nullptr;
+    // The finished voice as text, its elements freed (CVxmlFile::packStaves).
+    std::string packedText;
     AccidentalTable accidentals{};
     std::int32_t tick = 0;
     std::int32_t stemDir = 0;  // 0 none, 1 up, 2 down

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <libxml/tree.h>
+#include <libxml/xmlsave.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -186,6 +187,39 @@ int xmldomLoadFile(const std::filesystem::path& path, XmlDocument& doc,
 // declaration says so (characters outside Latin-1 as character references),
 // otherwise UTF-8. 0, or -1402.
 int xmldomSaveToString(const XmlDocument& doc, std::string& out);
+
+// Serialises single nodes of a document exactly as xmldomSaveToString writes
+// them inside the whole document (same encoding, same escapes), so that a
+// writer can put a large document together from pieces whose elements it has
+// freed already.
+class XmlNodeSaver {
+public:
+    explicit XmlNodeSaver(const XmlDocument& doc);
+    ~XmlNodeSaver();
+    XmlNodeSaver(const XmlNodeSaver&) = delete;
+    XmlNodeSaver& operator=(const XmlNodeSaver&) = delete;
+
+    // False when the saver could not be set up; every call then fails.
+    bool valid() const { return ctx_ != nullptr; }
+    // Appends the node with its subtree to out. False on failure (out may then
+    // hold part of it).
+    bool save(const xmlNode* node, std::string& out);
+    // Appends an element's start tag with its attributes (not its children).
+    bool saveStartTag(xmlNode* element, std::string& out);
+    // Appends an element's end tag.
+    static bool saveEndTag(const xmlNode* element, std::string& out);
+
+private:
+    struct Sink {
+        std::string* text = nullptr;
+        bool failed = false;
+    };
+    bool flushInto(std::string& out);
+
+    xmlSaveCtxtPtr ctx_ = nullptr;
+    const char* encoding_ = nullptr;
+    Sink sink_;
+};
 
 // --- lookups -------------------------------------------------------------------------
 

@@ -1,0 +1,153 @@
+#include "tvrxml/vxml_stream.h"
+
+#include <libxml/tree.h>
+
+#include <memory>
+#include <new>
+#include <optional>
+
+#include "musicxml/mxml_load.h"
+#include "musicxml/part_list.h"
+#include "musicxml/score_stream.h"
+#include "musicxml/stream_load.h"
+#include "musicxml/xml_values.h"
+#include "scorecore/result_codes.h"
+#include "scorecore/xml_dom.h"
+#include "tvrxml/vxml_bridge.h"
+
+namespace scoreconv {
+
+namespace {
+
+using mx::isNamed;
+using scorecore::kErrCannotOpen;
+using scorecore::kErrNotPresent;
+using scorecore::kErrOutOfMemory;
+using scorecore::kErrStopped;
+using scorecore::kOk;
+
+constexpr std::string_view kHeaderStep = "mxml->getProps";
+
+std::string partId(const xmlNode* part) { return scorecore::xmldomAttribute(part, "id").value_or(""); }
+
+class HeaderPass {
+public:
+    HeaderPass(CMxmlFile& file, CStreamedParts& parts, std::string_view& failedStep)
+        : file_(file), parts_(parts), step_(failedStep) {}
+
+    int run(const std::filesystem::path& source) {
+        CScoreStream stream;
+        // A file the stream cannot start on fails the same way in the
+        // whole-document load, which also tells MusicXML from other XML.
+        if (!stream.open(source) || stream.rootName() != "score-partwise") return kStreamNotServed;
+        const int32_t hostTempo = file_.cursor.tempo;
+        dropLoadedTables(file_);
+        const int rc = readChildren(stream);
+        if (rc == kOk) return finishHeader(file_, source, texts_) == kOk ? kOk : fail(kHeaderStep, kErrCannotOpen);
+        if (rc == kStreamNotServed) {
+            // Back to what the whole-document load expects to find.
+            dropLoadedTables(file_);
+            file_.cursor.tempo = hostTempo;
+            parts_ = CStreamedParts{};
+        }
+        return rc;
+    }
+
+private:
+    int fail(std::string_view step, int rc) {
+        step_ = step;
+        return rc;
+    }
+
+    int readChildren(CScoreStream& stream) {
+        while (const xmlNode* child = stream.next()) {
+            int rc = kOk;
+            if (isNamed(child, "part")) {
+                rc = part(child);
+            } else if (isNamed(child, "part-list")) {
+                // A part list after the parts: they were read without it.
+                if (!parts_.walkOrder.empty() && !list_) return kStreamNotServed;
+                if (!list_) rc = startList(child);
+            } else {
+                rc = readHeaderElement(child, texts_);
+                if (rc != kOk) return fail(kHeaderStep, rc);
+            }
+            if (rc != kOk) return rc;
+            if (file_.stopRequested()) return fail(kHeaderStep, kErrStopped);
+        }
+        if (stream.failed()) return fail(kHeaderStep, kErrCannotOpen);
+        if (!list_) return kStreamNotServed;
+        if (const int rc = list_->finish(); rc != kOk) {
+            return rc == kErrNotPresent ? kStreamNotServed : fail(kHeaderStep, rc);
+        }
+        return finishPartTable(file_) ? kOk : fail(kHeaderStep, kErrOutOfMemory);
+    }
+
+    int startList(const xmlNode* partList) {
+        listDocument_ = copyPartList(partList);
+        if (!listDocument_) return fail(kHeaderStep, kErrOutOfMemory);
+        list_ = std::make_unique<CPartListStream>(file_, listDocument_->root());
+        return kOk;
+    }
+
+    int part(const xmlNode* element) {
+        if (!list_) return kStreamNotServed;
+        if (const int rc = list_->part(const_cast<xmlNodePtr>(element)); rc != kOk) {
+            return rc == kErrNotPresent ? kStreamNotServed : fail(kHeaderStep, rc);
+        }
+        parts_.walkOrder.push_back(static_cast<int32_t>(file_.parts.size()) - 1);
+        parts_.ids.push_back(partId(element));
+        addMeasureWeights(element, parts_.weights);
+        // The element is freed when the stream moves on.
+        file_.parts.back().node = nullptr;
+        return kOk;
+    }
+
+    CMxmlFile& file_;
+    CStreamedParts& parts_;
+    std::string_view& step_;
+    CHeaderTexts texts_;
+    std::optional<scorecore::XmlDocument> listDocument_;
+    std::unique_ptr<CPartListStream> list_;
+};
+
+}  // namespace
+
+int readStreamedHeader(CMxmlFile& file, const std::filesystem::path& source, CStreamedParts& parts,
+                       std::string_view& failedStep) {
+    failedStep = {};
+    parts = CStreamedParts{};
+    try {
+        return HeaderPass(file, parts, failedStep).run(source);
+    } catch (const std::bad_alloc&) {
+        return kErrOutOfMemory;
+    }
+}
+
+int walkStreamedParts(CMxmlFile& file, const std::filesystem::path& source, const CStreamedParts& parts,
+                      CMeasureWalk& walk) {
+    CScoreStream stream;
+    if (!stream.open(source) || stream.rootName() != "score-partwise") return kErrCannotOpen;
+    const auto count = static_cast<int32_t>(parts.walkOrder.size());
+    int32_t next = 0;
+    while (const xmlNode* child = stream.next()) {
+        if (!isNamed(child, "part")) continue;
+        // The file changed since the header pass: its tables no longer fit it.
+        if (next == count || partId(child) != parts.ids[static_cast<std::size_t>(next)]) return kErrCannotOpen;
+        if (next == 0) walk.begin(count, child);
+        const int32_t index = parts.walkOrder[static_cast<std::size_t>(next)];
+        const int rc = walk.walkPartElement(child, index, next);
+        if (index >= 0 && index < static_cast<int32_t>(file.parts.size())) {
+            CMxmlPart& entry = file.parts[static_cast<std::size_t>(index)];
+            entry.node = nullptr;
+            std::vector<xmlNodePtr>().swap(entry.measures);
+        }
+        if (rc != kOk) return rc;
+        ++next;
+    }
+    if (stream.failed() || next != count) return kErrCannotOpen;
+    if (count == 0) walk.begin(0, nullptr);
+    return walk.finish();
+}
+
+}  // namespace scoreconv
