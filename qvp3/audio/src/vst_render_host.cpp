@@ -17,7 +17,10 @@ bool isPercussionKind(std::int32_t kind) { return kind == 1 || kind == 3; }
 
 }  // namespace
 
-CMyVSTHost::CMyVSTHost() {
+CMyVSTHost::CMyVSTHost() : CMyVSTHost(std::make_unique<CSpecDSoundOutDevice>()) {}
+
+CMyVSTHost::CMyVSTHost(std::unique_ptr<CSpecDSoundOutDevice> device) : dsound(std::move(device)) {
+    if (dsound) dsound->SetRenderWorker(&worker);
     for (std::size_t c = 0; c < 2; ++c) {
         silence_[c].assign(kRenderSilenceFrames, 0.0f);
         silencePointers_[c] = silence_[c].data();
@@ -28,8 +31,46 @@ CMyVSTHost::CMyVSTHost() {
 }
 
 CMyVSTHost::~CMyVSTHost() {
+    StopOutput();
+    if (dsound) dsound->Close();
     worker.Stop();
     RemoveAll();
+}
+
+// --- outputs -----------------------------------------------------------------------
+
+void CMyVSTHost::SelectOutput(const std::string& deviceName, std::uint32_t blockFrames) {
+    StopOutput();
+    if (state_.load() == kRenderStateOffline) return;
+    if (OpenOutput(blockFrames, deviceName)) StartOutput();
+}
+
+bool CMyVSTHost::OpenOutput(std::uint32_t& blockFrames, const std::string& deviceName) {
+    if (deviceName.find(kAsioNamePrefix) != std::string::npos) {
+        outputKind = 1;
+        if (dsound) dsound->Close();
+        return false;  // no low-latency server in this build yet
+    }
+    outputKind = 2;
+    if (!dsound || !dsound->OpenByName(deviceName, blockFrames)) {
+        output = nullptr;
+        return false;
+    }
+    output = dsound.get();
+    return SetBlockSize(static_cast<std::int32_t>(blockFrames));
+}
+
+void CMyVSTHost::StartOutput() {
+    if (outputRunning) return;
+    if (!worker.running()) worker.Start();
+    if (outputKind == 2 && dsound && dsound->IsOpen()) dsound->Play();
+    outputRunning = true;
+}
+
+void CMyVSTHost::StopOutput() {
+    if (!outputRunning) return;
+    if (dsound) dsound->Stop();
+    outputRunning = false;
 }
 
 std::unique_ptr<CEffect> CMyVSTHost::CreateEffect() { return std::make_unique<CMyVSTEffect>(this); }

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <thread>
 #include <filesystem>
 #include <vector>
 
@@ -262,6 +264,38 @@ TEST_F(RenderFixture, ACancelledOrImpossibleRenderLeavesNoFile) {
     EXPECT_EQ(host.RenderToWave(folder.path() / "no" / "folder.wav", nullptr, state), kRenderNoFile);
     EXPECT_TRUE(std::filesystem::is_empty(folder.path())) << "no partial WAV, no temporary file";
     EXPECT_EQ(host.queuedEvents(), 0u);
+}
+
+}  // namespace
+}  // namespace qvp3
+
+namespace qvp3 {
+namespace {
+
+// The whole real-time path: the PCM device's thread asks the worker, the
+// worker renders through the synth, the block goes back to the device.
+using RenderThreads = RenderFixture;
+
+TEST_F(RenderThreads, PlayThroughTheNullDevice) {
+    ASSERT_NE(host.dsound, nullptr);
+    host.SelectOutput("null", 1024);
+    ASSERT_TRUE(host.outputRunning) << host.dsound->LastErrorText();
+    EXPECT_EQ(host.output, host.dsound.get());
+    EXPECT_EQ(host.blockSize, 1024);
+    platform::RecordingMessageTarget window;
+    ASSERT_TRUE(host.StartPlayback(&window, false));
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    host.StopPlayback();
+    host.StopOutput();
+    EXPECT_FALSE(host.dsound->IsPlaying());
+    EXPECT_GE(host.dsound->HalvesPlayed(), 5u);
+    EXPECT_GE(host.worker.accepted(), 5u);
+
+    host.SelectOutput("no such device", 1024);
+    EXPECT_FALSE(host.outputRunning);
+    EXPECT_EQ(host.output, nullptr);
+    host.SelectOutput("ASIO: nothing", 1024);
+    EXPECT_FALSE(host.outputRunning);
 }
 
 }  // namespace

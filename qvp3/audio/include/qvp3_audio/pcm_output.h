@@ -19,6 +19,7 @@
 
 #include "platform/message_target.h"
 #include "platform/real_time_clock.h"
+#include "qvp3_audio/block_output.h"
 #include "qvp3_audio/pcm_backend.h"
 
 namespace qvp3 {
@@ -48,7 +49,7 @@ inline constexpr platform::WParam kPcmOutputLost = 1;
 // which a faulty plug-in may produce, become silence.
 std::int16_t audFloatToPcm16(float x);
 
-class CSpecDSoundOutDevice {
+class CSpecDSoundOutDevice : public CBlockOutput {
 public:
     // Plays through ALSA, timed by the steady clock.
     CSpecDSoundOutDevice();
@@ -56,7 +57,7 @@ public:
     // deadlines of the device's waits.
     explicit CSpecDSoundOutDevice(std::unique_ptr<PcmBackend> backend,
                                   const platform::RealTimeClock& clock = platform::RealTimeClock::steady());
-    ~CSpecDSoundOutDevice();
+    ~CSpecDSoundOutDevice() override;
     CSpecDSoundOutDevice(const CSpecDSoundOutDevice&) = delete;
     CSpecDSoundOutDevice& operator=(const CSpecDSoundOutDevice&) = delete;
 
@@ -90,7 +91,7 @@ public:
     // of the two channels into the half that plays next; frames missing up
     // to the block's end are silent. Returns whether the device is playing;
     // when it is not the block is dropped. One render at a time.
-    bool WriteRenderedBlock(std::uint32_t frames, const float* left, const float* right);
+    bool WriteRenderedBlock(std::uint32_t frames, const float* left, const float* right) override;
 
     // Not owned; the render host sets it. Close and Prepare wait for a render
     // it runs, so it must outlive them (or be unset first); the destructor

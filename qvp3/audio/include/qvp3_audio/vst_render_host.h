@@ -19,7 +19,9 @@
 #include <vector>
 
 #include "platform/message_target.h"
+#include "qvp3_audio/block_output.h"
 #include "qvp3_audio/instrument_table.h"
+#include "qvp3_audio/pcm_output.h"
 #include "qvp3_audio/render_worker.h"
 #include "qvp3_audio/vst_events.h"
 #include "qvp3_audio/vst_host.h"
@@ -31,6 +33,8 @@ inline constexpr std::uint32_t kRenderSilenceFrames = 44100;
 inline constexpr std::uint32_t kRenderMixFrames = kVstMaxBlockFrames;
 inline constexpr std::uint32_t kRenderQueueEvents = 2000;  // 6000 words of three
 inline constexpr platform::MessageId WM_PLAYBACK_ENDED = 1025;
+// The start of an output name that names the low-latency server's driver.
+inline constexpr const char* kAsioNamePrefix = "ASIO: ";
 
 inline constexpr std::int32_t kRenderStateIdle = 0;
 inline constexpr std::int32_t kRenderStateRealTime = 2;
@@ -45,14 +49,6 @@ inline constexpr int kRenderNoFile = -106;
 // The caller's state that cancels a render to a file.
 inline constexpr int kRenderCancelState = 7;
 
-// Where real-time blocks go: the PCM device or the low-latency server.
-class CBlockOutput {
-public:
-    virtual ~CBlockOutput() = default;
-    // False when the output is not playing: the block is lost.
-    virtual bool WriteRenderedBlock(std::uint32_t frames, const float* left, const float* right) = 0;
-};
-
 // What the render host keeps of each track besides its events.
 struct VstTrack {
     std::int32_t slot = -1;  // the instrument's slot (per-track mode)
@@ -66,6 +62,8 @@ struct VstTrack {
 class CMyVSTHost : public CVSTHost, public CRenderTarget {
 public:
     CMyVSTHost();
+    // With a PCM device of the caller's (tests give one over a fake backend).
+    explicit CMyVSTHost(std::unique_ptr<CSpecDSoundOutDevice> device);
     ~CMyVSTHost() override;
 
     std::unique_ptr<CEffect> CreateEffect() override;
@@ -82,8 +80,22 @@ public:
     std::int32_t currentSlot = -1;
     std::int32_t masterEffectSlot = -1;
     CQvoInstrumentTable instrumentTable;
-    CBlockOutput* output = nullptr;
     CWorkThread worker{this};
+    // The PCM device, its worker set to `worker`.
+    std::unique_ptr<CSpecDSoundOutDevice> dsound;
+    // Where real-time blocks go: the chosen device, or one a test sets.
+    CBlockOutput* output = nullptr;
+    bool outputRunning = false;
+    std::int32_t outputKind = 0;  // 1 the low-latency server, 2 the PCM device
+
+    // --- outputs
+    // Stops the output; unless rendering to a file, opens the named device and starts it.
+    void SelectOutput(const std::string& deviceName, std::uint32_t blockFrames);
+    // A name with "ASIO: " selects the low-latency server, any other the PCM
+    // device of that name; the host's block size follows what it opened with.
+    bool OpenOutput(std::uint32_t& blockFrames, const std::string& deviceName);
+    void StartOutput();
+    void StopOutput();
 
     // --- playback
     bool StartPlayback(platform::MessageTarget* endWindow, bool offline);
