@@ -46,12 +46,21 @@ void CMyVSTHost::SelectOutput(const std::string& deviceName, std::uint32_t block
 }
 
 bool CMyVSTHost::OpenOutput(std::uint32_t& blockFrames, const std::string& deviceName) {
-    if (deviceName.find(kAsioNamePrefix) != std::string::npos) {
+    const std::size_t asio = deviceName.find(kAsioNamePrefix);
+    if (asio != std::string::npos) {
         outputKind = 1;
         if (dsound) dsound->Close();
-        return false;  // no low-latency server in this build yet
+        output = nullptr;
+        auto size = static_cast<std::int32_t>(blockFrames);
+        if (asioHost == nullptr || !asioHost->Open(deviceName.substr(asio + std::string_view(kAsioNamePrefix).size()), size)) {
+            return false;
+        }
+        SetSampleRate(static_cast<float>(asioHost->SampleRate()));
+        blockFrames = static_cast<std::uint32_t>(size);
+        return SetBlockSize(size);
     }
     outputKind = 2;
+    if (asioHost != nullptr && asioHost->IsStarted()) asioHost->Stop();
     if (!dsound || !dsound->OpenByName(deviceName, blockFrames)) {
         output = nullptr;
         return false;
@@ -63,6 +72,7 @@ bool CMyVSTHost::OpenOutput(std::uint32_t& blockFrames, const std::string& devic
 void CMyVSTHost::StartOutput() {
     if (outputRunning) return;
     if (!worker.running()) worker.Start();
+    if (outputKind == 1 && asioHost != nullptr && asioHost->IsOpen()) asioHost->Start();
     if (outputKind == 2 && dsound && dsound->IsOpen()) dsound->Play();
     outputRunning = true;
 }
@@ -70,6 +80,7 @@ void CMyVSTHost::StartOutput() {
 void CMyVSTHost::StopOutput() {
     if (!outputRunning) return;
     if (dsound) dsound->Stop();
+    if (asioHost != nullptr) asioHost->Stop();
     outputRunning = false;
 }
 
@@ -332,7 +343,10 @@ void CMyVSTHost::RenderBlock(float** inputs, std::uint32_t frames, std::uint32_t
     timeInfo.smpteOffset = static_cast<VstInt32>((seconds - std::floor(seconds)) * fps * 80.0);
     bool ended = false;
     float* const* out = RenderInto(inputs, frames, inputCount, nowMs, -1.0, ended);
-    if (out != nullptr && output != nullptr) output->WriteRenderedBlock(frames, out[0], out[1]);
+    if (out != nullptr) {
+        if (asioHost != nullptr && asioHost->IsStarted()) asioHost->WriteOutputs(out, frames);
+        else if (output != nullptr) output->WriteRenderedBlock(frames, out[0], out[1]);
+    }
     timeInfo.flags &= ~kVstTransportChanged;
     samplePos_ += frames;
     timeInfo.samplePos = static_cast<double>(samplePos_);

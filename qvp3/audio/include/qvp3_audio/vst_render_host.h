@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/message_target.h"
+#include "qvp3_audio/asio_host.h"
 #include "qvp3_audio/block_output.h"
 #include "qvp3_audio/instrument_table.h"
 #include "qvp3_audio/pcm_output.h"
@@ -83,7 +84,10 @@ public:
     CWorkThread worker{this};
     // The PCM device, its worker set to `worker`.
     std::unique_ptr<CSpecDSoundOutDevice> dsound;
-    // Where real-time blocks go: the chosen device, or one a test sets.
+    // The low-latency server's host; owned by the output-device model.
+    CSpecAsioHost* asioHost = nullptr;
+    // Where real-time blocks go when the low-latency server does not play
+    // them: the chosen PCM device, or one a test sets.
     CBlockOutput* output = nullptr;
     bool outputRunning = false;
     std::int32_t outputKind = 0;  // 1 the low-latency server, 2 the PCM device
