@@ -139,8 +139,8 @@ AsioError CJackDriver::start() {
 
 AsioError CJackDriver::stop() {
     if (client_ == nullptr) return kAsioNotPresent;
-    if (!active_.exchange(false)) return kAsioOk;
-    // A server that is gone has nothing to deactivate; the call fails at once.
+    // A server that is gone has nothing left to deactivate.
+    if (!active_.exchange(false) || lost_.load()) return kAsioOk;
     jack_deactivate(client_);
     return kAsioOk;
 }
