@@ -303,6 +303,28 @@ private:
     bool had_ = false;
 };
 
+// Plays for `seconds`: every block rendered in time, none dropped, and the
+// sine heard as it was rendered.
+void playAndListen(double seconds, const SineTarget& target, const CWorkThread& worker, const Listener& listener) {
+    const auto started = Clock::now();
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    const double played = std::chrono::duration<double>(Clock::now() - started).count();
+    const std::uint64_t blocks = target.blocks.load();
+    const Heard heard = analyse(listener);
+    std::printf("[ JACK     ] %.2f s: %llu blocks of %u frames (%.0f expected), %llu dropped by the worker, "
+                "%d xruns, %zu samples heard, %zu jumps\n",
+                played, static_cast<unsigned long long>(blocks), target.lastFrames.load(), played * kRate / 1024,
+                static_cast<unsigned long long>(worker.dropped()), listener.xruns(), heard.sounding, heard.jumps);
+    EXPECT_EQ(worker.dropped(), 0u);
+    EXPECT_EQ(target.lastFrames.load(), 1024u);
+    // The server keeps real-time pace; a loaded machine may lose a few cycles, never most.
+    EXPECT_GT(blocks, static_cast<std::uint64_t>(played * kRate / 1024 * 0.6));
+    EXPECT_LT(blocks, static_cast<std::uint64_t>(played * kRate / 1024 * 1.2) + 4);
+    EXPECT_GT(heard.sounding, static_cast<std::size_t>(played * kRate * 0.5)) << "the sine reached the server";
+    EXPECT_NEAR(heard.peak, kAmplitude, 0.01);
+    EXPECT_EQ(heard.mismatched, 0u) << "right is the negative of left, sample for sample";
+}
+
 // Plays for `seconds`, then stops the server with `signal`.
 void playUntilTheServerGoes(const char* test, double seconds, int signal) {
     DummyJackServer server(test);
@@ -334,23 +356,7 @@ void playUntilTheServerGoes(const char* test, double seconds, int signal) {
     EXPECT_TRUE(listener.connected("qvp3:out_1", "system:playback_1")) << "the host plays to the server's outputs";
     EXPECT_TRUE(listener.connected("qvp3:out_2", "system:playback_2"));
 
-    const auto started = Clock::now();
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-    const double played = std::chrono::duration<double>(Clock::now() - started).count();
-    const std::uint64_t blocks = target.blocks.load();
-    const Heard heard = analyse(listener);
-    std::printf("[ JACK     ] %.2f s: %llu blocks of %u frames (%.0f expected), %llu dropped by the worker, "
-                "%d xruns, %zu samples heard, %zu jumps\n",
-                played, static_cast<unsigned long long>(blocks), target.lastFrames.load(), played * kRate / 1024,
-                static_cast<unsigned long long>(worker.dropped()), listener.xruns(), heard.sounding, heard.jumps);
-    EXPECT_EQ(worker.dropped(), 0u);
-    EXPECT_EQ(target.lastFrames.load(), 1024u);
-    // The server keeps real-time pace; a loaded machine may lose a few cycles, never most.
-    EXPECT_GT(blocks, static_cast<std::uint64_t>(played * kRate / 1024 * 0.6));
-    EXPECT_LT(blocks, static_cast<std::uint64_t>(played * kRate / 1024 * 1.2) + 4);
-    EXPECT_GT(heard.sounding, static_cast<std::size_t>(played * kRate * 0.5)) << "the sine reached the server";
-    EXPECT_NEAR(heard.peak, kAmplitude, 0.01);
-    EXPECT_EQ(heard.mismatched, 0u) << "right is the negative of left, sample for sample";
+    playAndListen(seconds, target, worker, listener);
 
     server.stop(signal);
     ASSERT_TRUE(window.waitForCount(1, 10s)) << "no message from the host after the server went away";
