@@ -1,7 +1,8 @@
 // The low-latency driver on this system: a JACK server. One client with two
-// output ports (32-bit float); each process callback is one buffer switch,
-// with the callback's own port buffers as the current half. The server's
-// block size and sample rate are the driver's only ones.
+// output ports (32-bit float); each process callback is one buffer switch
+// with direct processing, since the port buffers are the server's again when
+// the callback returns; they are the current half of that switch. The
+// server's block size and sample rate are the driver's only ones.
 //
 // A server that goes away is reported from a thread of our own: JACK's
 // shutdown callback may do no more than a signal handler may.
@@ -139,8 +140,8 @@ AsioError CJackDriver::start() {
 
 AsioError CJackDriver::stop() {
     if (client_ == nullptr) return kAsioNotPresent;
-    if (!active_.exchange(false)) return kAsioOk;
-    // A server that is gone has nothing to deactivate; the call fails at once.
+    // A server that is gone has nothing left to deactivate.
+    if (!active_.exchange(false) || lost_.load()) return kAsioOk;
     jack_deactivate(client_);
     return kAsioOk;
 }
