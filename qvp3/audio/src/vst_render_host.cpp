@@ -154,6 +154,23 @@ std::size_t CMyVSTHost::queuedEvents() {
     return queueCount_;
 }
 
+int CMyVSTHost::LoadMidi(const std::filesystem::path& path, const std::vector<std::uint8_t>& marks,
+                         CNoteTracker& tracker) {
+    MidiPlayerFile file;
+    const int result = midiLoadPlayerFile(path, marks, tracker, file);
+    if (result != 0) return result;
+    tracks = &tracker;
+    tickResolution = file.division;
+    tempoList = std::move(file.tempos);
+    trackInfo.assign(file.tracks.size(), VstTrack{});
+    for (std::size_t t = 0; t < file.tracks.size(); ++t) {
+        trackInfo[t].kind = file.tracks[t].kind;
+        trackInfo[t].program = file.tracks[t].program;
+        trackInfo[t].percussion = file.tracks[t].percussion == 0xFF ? 0 : file.tracks[t].percussion;
+    }
+    return 0;
+}
+
 // --- time ----------------------------------------------------------------------
 
 double CMyVSTHost::TicksToMs(double ticks) const {

@@ -300,3 +300,48 @@ TEST_F(RenderThreads, PlayThroughTheNullDevice) {
 
 }  // namespace
 }  // namespace qvp3
+
+namespace qvp3 {
+namespace {
+
+// A MIDI file as notation programs write it, rendered into a WAV file: the
+// right hand's C D E F, then the left hand's G A B C, in quarters at 100.
+TEST(RenderMidiFile, TwoHandsIntoAWavFile) {
+    CMyVSTHost host;
+    CNoteTracker tracker;
+    ASSERT_EQ(host.LoadMidi(std::filesystem::path(QVP3_TEST_DATA_DIR) / "two_hands.mid", {}, tracker), 0);
+    EXPECT_EQ(host.tickResolution, 480);
+    ASSERT_EQ(host.tempoList.size(), 1u);
+    EXPECT_EQ(host.tempoList[0].value, 10000u);
+    host.currentSlot = host.LoadPlugIn(plugin("synth"));
+    ASSERT_GE(host.currentSlot, 0);
+    host.masterVolume = 1.0f;
+    host.renderBlockSize = 441;
+    host.blockMs = 10.0f;
+
+    platform::testing::TempFolder folder;
+    std::atomic<int> state{0};
+    ASSERT_EQ(host.RenderToWave(folder.path() / "two_hands.wav", nullptr, state), 0);
+    CWaveFile wave;
+    WaveFormatEx format;
+    ASSERT_EQ(wave.Open(folder.path() / "two_hands.wav", &format, CWaveFile::kModeRead), S_OK);
+    EXPECT_EQ(format, WaveFormatEx::pcm(44100, 2, 16));
+    constexpr std::uint32_t kQuarter = 26460;  // 600 ms
+    const std::uint32_t frames = wave.DataSize() / 4;
+    EXPECT_GE(frames, 8 * kQuarter - 441);
+    EXPECT_LE(frames, 8 * kQuarter + 2 * 441) << "the music and one silent block";
+    std::vector<std::int16_t> samples(std::size_t{frames} * 2);
+    std::uint32_t read = 0;
+    ASSERT_EQ(wave.Read(samples.data(), frames * 4, &read), S_OK);
+    const int keys[] = {60, 62, 64, 65, 67, 69, 71, 72};
+    for (int i = 0; i < 8; ++i) {
+        const std::size_t middle = std::size_t{kQuarter} * static_cast<std::size_t>(i) + kQuarter / 2;
+        EXPECT_EQ(samples[2 * middle], static_cast<std::int16_t>(std::trunc(keys[i] / 128.0 * 32767.0))) << "note " << i;
+        EXPECT_EQ(samples[2 * middle + 1], static_cast<std::int16_t>(std::trunc(80 / 128.0 * 32767.0)));
+        const std::size_t gap = std::size_t{kQuarter} * static_cast<std::size_t>(i + 1) - 100;  // released 12.5 ms early
+        EXPECT_EQ(samples[2 * gap], 0) << "after note " << i;
+    }
+}
+
+}  // namespace
+}  // namespace qvp3

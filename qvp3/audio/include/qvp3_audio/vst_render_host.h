@@ -26,6 +26,7 @@
 #include "qvp3_audio/render_worker.h"
 #include "qvp3_audio/vst_events.h"
 #include "qvp3_audio/vst_host.h"
+#include "qvp3_pipeline/midi_tracks.h"
 #include "qvp3_pipeline/note_tracker.h"
 
 namespace qvp3 {
@@ -121,6 +122,12 @@ public:
     // gets the position in ms; state equal to kRenderCancelState cancels.
     int RenderToWave(const std::filesystem::path& fileName, const std::function<void(std::uint32_t)>& progress,
                      const std::atomic<int>& state);
+
+    // Reads a MIDI file into tracker and makes it this host's performance:
+    // tracks, their kinds, drum keys and programs, the tempo list and the
+    // tick resolution. marks: the kinds of the entry's staves by track.
+    // 0 or the MIDI readers' codes.
+    int LoadMidi(const std::filesystem::path& path, const std::vector<std::uint8_t>& marks, CNoteTracker& tracker);
 
     // --- time of the performance
     double TicksToMs(double ticks) const;
