@@ -57,8 +57,15 @@ CPlugInCatalog::CPlugInCatalog(platform::SettingsStore& store, std::filesystem::
     const platform::SettingsKey k = key();
     blockSize = audRegReadDword(k, "SampleBlockSize", kDefaultSampleBlockSize);
     blockMs = static_cast<float>(blockSize) * 1000.0f / 44100.0f;
-    vstHost = std::make_unique<CVSTHost>();
+    vstHost = std::make_unique<CMyVSTHost>();
     vstVolume = static_cast<float>(audRegReadVolume(k)) / 100.0f;
+    SyncRenderHost();
+}
+
+void CPlugInCatalog::SyncRenderHost() {
+    vstHost->renderBlockSize = blockSize;
+    vstHost->blockMs = blockMs;
+    vstHost->masterVolume = vstVolume;
 }
 
 CPlugInCatalog::~CPlugInCatalog() {
@@ -102,9 +109,13 @@ std::uint32_t CPlugInCatalog::SaveEffectsNumber() {
     return written(key().writeString("EffectsNumber", std::to_string(effects.size())));
 }
 
-std::uint32_t CPlugInCatalog::SaveSampleBlockSize() { return written(key().writeDword("SampleBlockSize", blockSize)); }
+std::uint32_t CPlugInCatalog::SaveSampleBlockSize() {
+    SyncRenderHost();
+    return written(key().writeDword("SampleBlockSize", blockSize));
+}
 
 std::uint32_t CPlugInCatalog::SaveVstVolume() {
+    SyncRenderHost();
     return written(key().writeDword("VSTVolume", static_cast<std::uint32_t>(std::lround(vstVolume * 100.0f))));
 }
 

@@ -248,6 +248,15 @@ void CMyVSTEffect::freeBuffers() {
     outputCount_ = 0;
 }
 
+void CMyVSTEffect::SetInputs(float* const* inputs, std::size_t count, float* silence) {
+    for (std::size_t i = 0; i < inputPointers_.size(); ++i) inputPointers_[i] = i < count ? inputs[i] : silence;
+}
+
+void CMyVSTEffect::ClearOutputs(vst::VstInt32 frames) {
+    const auto n = static_cast<std::size_t>(std::clamp(frames, 0, kVstOwnBufferFrames));
+    for (auto& buffer : outputBuffers_) std::fill(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(n), 0.0f);
+}
+
 void CMyVSTEffect::ProcessOwnBuffers(vst::VstInt32 frames) {
     if (outputPointers_.empty()) return;
     Process(inputPointers_.data(), outputPointers_.data(), std::clamp(frames, 0, kVstOwnBufferFrames));

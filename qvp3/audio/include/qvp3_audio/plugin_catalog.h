@@ -20,7 +20,7 @@
 
 #include "platform/settings_store.h"
 #include "qvp3_audio/plugin_probe.h"
-#include "qvp3_audio/vst_host.h"
+#include "qvp3_audio/vst_render_host.h"
 
 namespace qvp3 {
 
@@ -102,7 +102,7 @@ public:
     std::vector<PlugInEntry> effects;  // entry 0 is the reverb
     float blockMs = 0.0f;
     std::uint32_t blockSize = kDefaultSampleBlockSize;
-    std::unique_ptr<CVSTHost> vstHost;
+    std::unique_ptr<CMyVSTHost> vstHost;
     float sampleRate = 44100.0f;
     float vstVolume = 1.9f;
     bool sampleLibraryFound = false;
@@ -120,8 +120,10 @@ public:
     std::uint32_t WriteEffectValue(std::size_t index, const std::string& text);
     std::uint32_t SaveSamplePlayerNumber();
     std::uint32_t SaveEffectsNumber();
+    // Both also hand the block size, its length and the volume to the render host.
     std::uint32_t SaveSampleBlockSize();
     std::uint32_t SaveVstVolume();
+    void SyncRenderHost();
     std::uint32_t SaveVstFolder(const std::string& text);
     // One DWORD per output (1 on); stops at the first failed write.
     std::uint32_t SaveOutputFlags(const std::vector<OutputFlag>& outputs);

@@ -134,6 +134,12 @@ public:
     bool Load(const std::filesystem::path& path) override;
     bool Unload() override;
 
+    // The inputs of the next process call: the first count of inputs, and
+    // silence for every other input the plug-in has, so that it never reads
+    // through a missing buffer.
+    void SetInputs(float* const* inputs, std::size_t count, float* silence);
+    // Zeroes the first frames samples of every output buffer.
+    void ClearOutputs(vst::VstInt32 frames);
     // Processes at most the buffers' frames; the outputs are this instance's own.
     void ProcessOwnBuffers(vst::VstInt32 frames);
     void ProcessReplacingOwnBuffers(vst::VstInt32 frames);
