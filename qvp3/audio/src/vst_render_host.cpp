@@ -90,14 +90,15 @@ std::unique_ptr<CEffect> CMyVSTHost::CreateEffect() { return std::make_unique<CM
 
 bool CMyVSTHost::StartPlayback(platform::MessageTarget* endWindow, bool offline) {
     if (playing_.load() || tracks == nullptr) return false;
-    startMs_ = 0.0;
     endWindow_ = offline ? nullptr : endWindow;
     endMessage_ = offline ? 0 : WM_PLAYBACK_ENDED;
-    for (TrackNoteState& t : tracks->tracks) t.queue.cursor = 0;
-    tracks->currentTrack = 0;
-    tracks->releaseTrack = 0;
-    samplePos_ = 0;
-    timeInfo.samplePos = 0.0;
+    {
+        std::lock_guard lock(trackLock_);
+        for (TrackNoteState& t : tracks->tracks) t.queue.cursor = 0;
+        tracks->currentTrack = 0;
+        tracks->releaseTrack = 0;
+    }
+    restart_ = true;
     state_ = offline ? kRenderStateOffline : kRenderStateRealTime;
     processLevel = offline ? kVstProcessOffline : kVstProcessRealtime;
     playing_ = true;
@@ -110,6 +111,7 @@ bool CMyVSTHost::StopPlayback() {
     state_ = kRenderStateIdle;
     if (!toFile && tracks != nullptr) {
         // Every sounding note ends; a drum track's notes end on the key they sounded on.
+        std::lock_guard lock(trackLock_);
         tracks->releaseTrack = 0;
         CMidiMessage off;
         while (plyNoteTrackerReleaseAll(*tracks, off, 0xFF)) {
@@ -220,6 +222,11 @@ std::uint8_t CMyVSTHost::PercussionKey(std::uint32_t track, std::uint8_t key) co
 bool CMyVSTHost::PullEvents(double nowMs, double untilMs) {
     if (!playing_.load() || tracks == nullptr) return true;
     const bool offline = state_.load() == kRenderStateOffline;
+    if (restart_.exchange(false)) {
+        startMs_ = 0.0;
+        samplePos_ = 0;
+        timeInfo.samplePos = 0.0;
+    }
     if (!offline && startMs_ == 0.0) startMs_ = nowMs;
     if (untilMs == -1.0) untilMs = nowMs + blockMs;
     const double ticks = std::max(MsToTicks(untilMs - startMs_), 0.0);
@@ -243,8 +250,8 @@ bool CMyVSTHost::PullEvents(double nowMs, double untilMs) {
     }
     if (result == kTrackerFinished) {
         // Told once per run.
-        if (endWindow_ != nullptr && endMessage_ != 0) endWindow_->post(endMessage_, 0, 0);
-        endMessage_ = 0;
+        platform::MessageTarget* window = endWindow_.load();
+        if (const platform::MessageId msg = endMessage_.exchange(0); window != nullptr && msg != 0) window->post(msg, 0, 0);
         return false;
     }
     return true;
@@ -327,7 +334,10 @@ bool CMyVSTHost::MixTracks(std::uint32_t trackCount, std::uint32_t frames) {
 
 float* const* CMyVSTHost::RenderInto(float* const* inputs, std::uint32_t frames, std::uint32_t inputCount,
                                      double nowMs, double untilMs, bool& ended) {
-    ended = !PullEvents(nowMs, untilMs);
+    {
+        std::unique_lock lock(trackLock_, std::try_to_lock);
+        ended = lock.owns_lock() && !PullEvents(nowMs, untilMs);
+    }
     const std::uint32_t consumed = BuildEventLists(frames, nowMs);
     const std::uint32_t trackCount = perTrackMode && tracks != nullptr ? static_cast<std::uint32_t>(tracks->tracks.size()) : 1;
     bool complete = true;

@@ -7,6 +7,7 @@
 // 0 <= n < effectCount(); every other number names nothing.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -90,7 +91,8 @@ public:
     vst::VstTimeInfo timeInfo{};
     float sampleRate = 44100.0f;
     std::int32_t blockSize = 1024;
-    std::int32_t processLevel = kVstProcessRealtime;
+    // Set by the render host as a run starts; asked by plug-ins on their threads.
+    std::atomic<std::int32_t> processLevel{kVstProcessRealtime};
 
 private:
     std::vector<std::unique_ptr<CEffect>> effects_;

@@ -170,14 +170,22 @@ private:
     std::array<float*, 2> silencePointers_{};
     std::array<std::vector<float>, 2> mix_;
     std::array<float*, 2> mixPointers_{};
+    // The tracks' cursors and sounding notes: the render takes it without
+    // waiting (a block that finds it held pulls no events), the user-interface
+    // thread to rewind the tracks or to end their notes.
+    std::mutex trackLock_;
     std::mutex queueLock_;
     std::vector<QueuedEvent> queue_;  // capacity kRenderQueueEvents, never more
     std::size_t queueCount_ = 0;
     std::vector<CVstEventList> eventLists_;
     std::atomic<bool> playing_{false};
     std::atomic<std::int32_t> state_{kRenderStateIdle};
-    platform::MessageTarget* endWindow_ = nullptr;
-    platform::MessageId endMessage_ = 0;
+    // Set on the user-interface thread, read by the render.
+    std::atomic<platform::MessageTarget*> endWindow_{nullptr};
+    std::atomic<platform::MessageId> endMessage_{0};
+    // A new run: the render starts its clock and sample position afresh.
+    std::atomic<bool> restart_{false};
+    // The render's own.
     double startMs_ = 0.0;
     std::uint64_t samplePos_ = 0;
 };
