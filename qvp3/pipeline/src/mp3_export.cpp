@@ -166,7 +166,8 @@ std::string text(Project& project, int id, const char* english) {
 }
 
 bool isCancel(int result) {
-    return result == kMp3Cancelled || result == -15 || result == kMp3SkipFile || result == kMp3StopRun;
+    return result == kMp3Cancelled || result == kCnvQuestionCancelled || result == kMp3SkipFile ||
+           result == kMp3StopRun;
 }
 
 class Mp3Run {
