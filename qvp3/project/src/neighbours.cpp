@@ -6,6 +6,7 @@
 #include "platform/files.h"
 #include "platform/ini_file.h"
 #include "platform/text.h"
+#include "qvp3_project/mp3_config.h"
 #include "qvp3_project/project.h"
 #include "qvp3_project/project_folder.h"
 
@@ -105,7 +106,12 @@ void BasicPipeline::cnvRelinkEntryPlayers(Project& project) {
     for (ProjectEntry& entry : project.entries) entry.project = &project;
 }
 
-void BasicPipeline::cnvDefaultMp3Config(Mp3Config&) {}
+// Only the record is needed: the defaults are the same with or without an encoder.
+void BasicPipeline::cnvDefaultMp3Config(Mp3Config& config) {
+    BE_CONFIG record = beReadConfig(config);
+    qvp3::cnvDefaultMp3Config(record);
+    config = beWriteConfig(record);
+}
 
 int BasicPipeline::cnvEntryStaveCount(const ProjectEntry& entry) {
     if (isScoreKind(entry.kind)) return std::max(entry.staveCount, 0);

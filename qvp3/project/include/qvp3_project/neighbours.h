@@ -69,7 +69,8 @@ public:
     // Points every entry's player (and project link) back at its entry after
     // the entry array moved.
     virtual void cnvRelinkEntryPlayers(Project& project) = 0;
-    // Fills the encoder defaults when the version field is 256.
+    // Fills the encoder defaults of the member the first field names (256
+    // the LAME member, 0 the plain MP3 member; mp3_config.h).
     virtual void cnvDefaultMp3Config(Mp3Config& config) = 0;
 
     virtual int cnvEntryStaveCount(const ProjectEntry& entry) = 0;
