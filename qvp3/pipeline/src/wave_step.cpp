@@ -51,6 +51,12 @@ std::string causeText(Project& project, int code) {
 
 bool renderedOk(int result) { return result == 0 || result == kWaveRenderedVariant; }
 
+// A folder as a path without a trailing separator, so that two spellings compare equal.
+fs::path folderPath(const fs::path& folder) {
+    fs::path normal = folder.lexically_normal();
+    return normal.has_filename() ? normal : normal.parent_path();
+}
+
 class StepWorker;
 
 // The page's total or per-file bar as the normaliser moves it.
@@ -248,11 +254,12 @@ void StepWorker::finish() {
 // A failed run that left the project without every WAV file starts over:
 // the next run renders all. Only this project's own converted WAV files go.
 void StepWorker::cleanUp() {
-    const fs::path folder = project_.data.ProjectFolder;
+    const fs::path folder = folderPath(project_.data.ProjectFolder);
     for (int i = 0; i < project_.fileNum(); ++i) {
         ProjectEntry& entry = project_.entries[static_cast<std::size_t>(i)];
         fs::path wave;
-        if (prjConvertedWavePath(project_, i, &wave) && wave.parent_path() == folder && !isSourceFile(wave)) {
+        if (prjConvertedWavePath(project_, i, &wave) && folderPath(wave.parent_path()) == folder &&
+            !isSourceFile(wave)) {
             cnvRemoveRegularFile(wave);
         }
         entry.convertedWavePath.clear();

@@ -374,13 +374,14 @@ TEST(WaveStep, AFailingRendererEndsTheStepWithTheWarningAndTheCleanUp) {
         int failure;  // 0: the converted MIDI file is gone
         const char* cause;
         bool cleanUp;
+        bool folderWithSeparator;  // the project folder spelt with a trailing separator
     } cases[] = {
         {"the synthesizer fails in a run of all", true, {}, 3, 0, kWaveSynthRenderFailed,
-         "the software synthesizer could not render the file", true},
+         "the software synthesizer could not render the file", true, true},
         {"the plug-in host fails, selected only, files missing", false, {1}, 2, 1, kWavePlugInFailed,
-         "the plug-in host could not render the file", true},
+         "the plug-in host could not render the file", true, false},
         {"the converted MIDI file is gone, selected only, all files there", false, {1, 2}, 3, 0, 0,
-         "a file could not be opened", false},
+         "a file could not be opened", false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -390,6 +391,7 @@ TEST(WaveStep, AFailingRendererEndsTheStepWithTheWarningAndTheCleanUp) {
         for (int i = 0; i < 3; ++i) earlier.push_back(platform::testing::readBytes(w.wave(i)));
         const fs::path foreign = w.dir.path() / "other_qvpcnv.wav";  // not an entry's file
         platform::testing::writeBytes(foreign, earlier[0]);
+        if (c.folderWithSeparator) w.project.data.ProjectFolder = w.dir.path() / "";
         w.project.waveConvertAll = c.convertAll ? 1 : 0;
         w.project.convertedWaveCount = c.countBefore;
         w.selected = c.selected;
