@@ -15,8 +15,16 @@ void* operator new(std::size_t size) {
     if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
     throw std::bad_alloc();
 }
+// Every plain form goes through malloc and free, so that no block is taken
+// from one allocator and given back to another (the sanitizer's own
+// operators would see a mismatch).
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    if (t_counting) ++t_count;
+    return std::malloc(size == 0 ? 1 : size);
+}
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace qvp3::testing {
 
