@@ -175,7 +175,6 @@ StepWorker::Outcome StepWorker::renderEntry(int index) {
     if (result == kWaveCancelled) return cancelled(index, entry, target);
     if (!renderedOk(result)) return failed(index, entry, result);
     rendered(index, entry, target, true);
-    if (project_.normalize == 1) normalize(index);
     pauseAfterFile(s_.pauseAfterFile);
     return Outcome::Rendered;
 }
@@ -197,13 +196,15 @@ int StepWorker::render(ProjectEntry& entry, const fs::path& target) {
     return cnvAppendWavePause(scratch.path(), target, static_cast<std::uint32_t>(pause * 1000));
 }
 
-// The entry's WAV file is in place (new, or kept at the user's word).
+// The entry's WAV file is in place (new, or kept at the user's word); a new
+// one is normalised on its own when the project says so.
 void StepWorker::rendered(int index, ProjectEntry& entry, const fs::path& target, bool fresh) {
     if (const auto length = cnvWaveFileDuration(target); length && *length > 0) {
         entry.convertedWaveMs = static_cast<std::int32_t>(std::min<std::int64_t>(*length / 10000 + 1, INT32_MAX));
     } else if (fresh) {
         entry.convertedWaveMs = 0;
     }
+    if (fresh && project_.normalize == 1) normalize(index);
     // The count covers the entries from the first on that all have their file.
     if (all_ && project_.convertedWaveCount == index && index < project_.fileNum()) ++project_.convertedWaveCount;
     setRow(index, cnvConvertedWaveDisplayName(target), false);
