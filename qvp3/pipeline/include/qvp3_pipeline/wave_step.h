@@ -77,7 +77,7 @@ public:
     // stereo WAV file at wavPath, which exists (empty) and is the renderer's to
     // replace. progress hears the milliseconds rendered; cancelWord turns
     // kEntryStopRequested (7) when the user cancels. 0 or -16 rendered; -5
-    // cancelled; another negative code (of the table in wave_step.h) failed.
+    // cancelled; another negative code (those above) failed.
     virtual int render(ProjectEntry& entry, const std::filesystem::path& midiPath, const std::filesystem::path& wavPath,
                        const std::function<void(std::uint32_t ms)>& progress, const std::atomic<int>& cancelWord) = 0;
 };
