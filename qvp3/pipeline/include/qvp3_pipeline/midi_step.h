@@ -21,13 +21,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/files.h"
 #include "platform/message_target.h"
+#include "qvp3_pipeline/conversion_step.h"
 #include "qvp3_pipeline/playback.h"
 #include "qvp3_pipeline/tavtune_lib.h"
 #include "qvp3_pipeline/worker_threads.h"
@@ -52,78 +51,20 @@ inline constexpr int kStrCannotOpenTemporary = 212;
 inline constexpr int kStrShortWrite = 282;
 inline constexpr int kStrOverwriteQuestion = 462;  // "%s": the converted file's name
 inline constexpr int kStrConvertingRow = 49;       // "%s": the converted file's display name
-inline constexpr int kStrRunButton = 44;
-inline constexpr int kStrRunMenu = 47;
-inline constexpr int kStrCancelButton = 50;
-inline constexpr int kStrCancelMenu = 51;
 
-// Images of the run button and of the page's rows.
-inline constexpr int kImageRunButton = 1;
-inline constexpr int kImageCancelButton = 5;
+// The image of the page's rows.
 inline constexpr int kImageConvertedMidi = 11;
 
 // The instrument table a score is rendered with when the sample library is
 // found and the entry is converted for it; other entries name the MIDI output.
 inline constexpr const char* kSampleLibraryTable = "VST: Tavrena-Vienna-orchestra";
 
-// One row of the page's list of converted files; entry is the project entry it stands for.
-struct MidiStepRow {
-    int entry = -1;
-    std::string text;
-    int image = kImageConvertedMidi;
-    bool selected = false;
-    friend bool operator==(const MidiStepRow&, const MidiStepRow&) = default;
-};
-
-struct MidiStepBar {
-    int maximum = 0;
-    int position = 0;
-    friend bool operator==(const MidiStepBar&, const MidiStepBar&) = default;
-};
-
-struct MidiStepCheckBox {
-    bool checked = false;
-    bool enabled = true;
-    friend bool operator==(const MidiStepCheckBox&, const MidiStepCheckBox&) = default;
-};
-
-// What the page shows; written by the worker while it runs.
-struct MidiStepPageState {
-    MidiStepCheckBox convertAll;  // check box 16001
-    MidiStepCheckBox overwrite;
-    MidiStepBar total;  // entries
-    MidiStepBar file;   // the entry being converted
-    std::vector<MidiStepRow> rows;  // in entry order
-    bool listEnabled = true;
-    // The status flag: set when the last run did not convert every chosen entry.
-    bool notComplete = false;
-};
-
-// What the worker changes on screen. Every call comes from the worker (or
-// the notifier) thread: an implementation hands it to the user-interface
-// thread. The window must outlive the page.
-class MidiStepView {
-public:
-    virtual ~MidiStepView() = default;
-    // The main window's two file lists, its entry and project commands and the transport.
-    virtual void enableMainWindow(bool enabled) { (void)enabled; }
-    virtual void showCheckBoxes(const MidiStepCheckBox& convertAll, const MidiStepCheckBox& overwrite) {
-        (void)convertAll, (void)overwrite;
-    }
-    virtual void enablePageList(bool enabled) { (void)enabled; }
-    // The run button (40077): its text and image, the menu item's text, and
-    // whether the toggle button (40073) is enabled.
-    virtual void showRunButton(int stringId, int image, int menuStringId, bool toggleEnabled) {
-        (void)stringId, (void)image, (void)menuStringId, (void)toggleEnabled;
-    }
-    virtual void showProgress(const MidiStepBar& total, const MidiStepBar& file) { (void)total, (void)file; }
-    virtual void showRows(const std::vector<MidiStepRow>& rows) { (void)rows; }
-    // The run found nothing to convert: the project has no entries, or none is chosen.
-    virtual void reportNothingToConvert() {}
-    // The step has ended: the sound-configuration page is to be refreshed and
-    // the entry and project commands evaluated again.
-    virtual void stepEnded() {}
-};
+// The page's block, rows, bars, check boxes (ConvertAll is check box 16001) and view are the conversion steps' own.
+using MidiStepRow = ConversionStepRow;
+using MidiStepBar = ConversionStepBar;
+using MidiStepCheckBox = ConversionStepCheckBox;
+using MidiStepPageState = ConversionStepPageState;
+using MidiStepView = ConversionStepView;
 
 struct MidiStepPage;
 
@@ -152,47 +93,20 @@ struct MidiStepSetup {
     std::function<bool(MidiStepPage& page)> workerDone;
 };
 
-// The step page's data block. The fields below the mutex are shared with the
-// worker and the notifier: lock it to read them while either may run (or
-// take a copy with snapshot()).
-struct MidiStepPage {
+// The step page's data block with the run's setup.
+struct MidiStepPage : ConversionStepPage {
     explicit MidiStepPage(MidiStepView* view = nullptr, platform::MessageTarget* window = nullptr);
     // Stops a running step first and waits for it (cnvMidiStepStop).
-    ~MidiStepPage();
-    MidiStepPage(const MidiStepPage&) = delete;
-    MidiStepPage& operator=(const MidiStepPage&) = delete;
+    ~MidiStepPage() override;
 
-    MidiStepView* view;
-    // The page's window, which the notifier posts WM_STEP_WORKER_DONE to.
-    platform::MessageTarget* window;
     // The current run's setup (written only while no thread of the page runs).
     MidiStepSetup setup;
 
-    mutable std::mutex mutex;
-    MidiStepPageState state;
-    // The worker slot: the worker's record, then the notifier's.
-    std::unique_ptr<WorkerThreadRec> worker;
-    bool slotHoldsNotifier = false;
-    // The worker's own record after it handed the slot over, freed with the notifier's.
-    std::unique_ptr<WorkerThreadRec> finishedWorker;
-    // The index of the entry being converted (not its address: the entries
-    // may move), -1 between entries and runs.
-    int currentEntry = -1;
-    bool cancelRequested = false;
-    bool closing = false;
-
-    MidiStepPageState snapshot() const;
-    // True while a worker or a notifier is in the slot.
-    bool busy() const;
+    Project* runProject() const override { return setup.project; }
+    bool runWorkerDone() override { return setup.workerDone ? setup.workerDone(*this) : true; }
 };
 
-// Answers of cnvMidiStepRun.
-enum class MidiStepRun {
-    Started,
-    Cancelling,      // a worker was running: it has been asked to stop
-    NothingToDo,     // no entries, or none chosen: nothing started (reportNothingToConvert)
-    NotStarted,      // the thread could not be made, or the setup lacks the project
-};
+using MidiStepRun = ConversionStepRun;
 
 // The page's run command: starts the worker at below-normal priority or,
 // while it runs, cancels it. A notifier still in the slot from the last run
@@ -205,7 +119,7 @@ void cnvMidiStepWorkerDone(MidiStepPage& page);
 // worker and the notifier. Call it before the project is released.
 void cnvMidiStepStop(MidiStepPage& page);
 
-// The worker (owner: the MidiStepPage) and the completion notifier (owner: the same page).
+// The worker (owner: the MidiStepPage) and its completion notifier (owner: the same page).
 void cnvMidiStepThreadProc(WorkerThreadRec& record);
 void cnvWorkerDoneThreadProc(WorkerThreadRec& record);
 

@@ -1,0 +1,25 @@
+// The WAV step's plug-in method: the render host plays an entry's converted
+// MIDI file through the instrument it holds and renders it into a WAV file.
+#pragma once
+
+#include "qvp3_audio/vst_render_host.h"
+#include "qvp3_pipeline/wave_step.h"
+
+namespace qvp3 {
+
+class VstWaveRenderer : public WaveRenderer {
+public:
+    // The host, with its instrument loaded, must outlive the renderer.
+    explicit VstWaveRenderer(CMyVSTHost& host) : host_(host) {}
+
+    // The host's output stops while the render runs, so that only the render
+    // drives the plug-ins, and starts again afterwards; the host's performance
+    // is given back as it was. 0, the MIDI reader's codes, or RenderToWave's.
+    int render(ProjectEntry& entry, const std::filesystem::path& midiPath, const std::filesystem::path& wavPath,
+               const std::function<void(std::uint32_t ms)>& progress, const std::atomic<int>& cancelWord) override;
+
+private:
+    CMyVSTHost& host_;
+};
+
+}  // namespace qvp3
