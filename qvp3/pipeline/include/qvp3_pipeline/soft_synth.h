@@ -36,7 +36,9 @@ inline constexpr const char* kTimidityConfigName = "timidity.cfg";
 inline constexpr const char* kSoundSetFolderName = "voxpack";
 
 // The program's one binding state (created with the application, lives as
-// long as it).
+// long as it). Renders only read it, so several may run at once on different
+// threads; the set-up and the configuration writer change it and must not run
+// beside anything else on the same state.
 struct SoftSynthState {
     // The synthesizer program: a name looked up in PATH, or a path.
     std::filesystem::path program = "timidity";
