@@ -192,6 +192,19 @@ TEST(SoftSynthSetup, ASecondFailureInTheSameRunGivesMinus1100WithoutAnotherRewri
     EXPECT_EQ(cnvInitTimidity(state, nullptr), 0);
 }
 
+TEST(SoftSynthSetup, ACancelDuringTheSetUpIsNoFailureOfTheConfiguration) {
+    TempFolder tmp;
+    SoftSynthState state = preparedState(tmp.path());
+    const std::string written = readBytes(tmp.path() / "timidity.cfg");
+    std::int32_t word = kSynthCancelWord;
+    EXPECT_EQ(cnvInitTimidity(state, &word), kSynthSetupCancelled);
+    EXPECT_FALSE(state.configRewritten);
+    EXPECT_EQ(readBytes(tmp.path() / "timidity.cfg"), written);
+    word = 0;
+    EXPECT_EQ(cnvInitTimidity(state, &word), 0);
+    EXPECT_FALSE(state.configRewritten);
+}
+
 // --- rendering --------------------------------------------------------------------
 
 TEST(SoftSynthRender, AScaleSoundsOnEachQuarterAndIsSilentAfterItsRelease) {
