@@ -93,7 +93,7 @@ void BM_SoftSynthRender(benchmark::State& state) {
     synth.dataFolder = folder;
     qvp3::cnvWriteTimidityConfig(synth, QVP3_PROGRAM_DIR, false);
     const std::vector<std::string> direct = qvp3::cnvTimidityArguments(synth, midi, folder / "direct.wav");
-    std::int32_t cancel = 0;
+    std::atomic<int> cancel{0};
 
     double directSeconds = 0;
     double bindingSeconds = 0;

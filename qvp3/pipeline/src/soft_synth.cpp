@@ -54,8 +54,8 @@ constexpr std::array<unsigned char, 38> kProbeMidi = {
 
 enum class ChildEnd { Exited0, Failed, Cancelled, NotStarted };
 
-bool cancelled(std::int32_t* cancel) {
-    return cancel != nullptr && std::atomic_ref<std::int32_t>(*cancel).load() == kSynthCancelWord;
+bool cancelled(const std::atomic<int>* cancel) {
+    return cancel != nullptr && cancel->load() == kSynthCancelWord;
 }
 
 bool isExecutable(const fs::path& path) {
@@ -137,7 +137,7 @@ void terminateChild(pid_t pid, int pidfd) {
 
 // Runs the program to its end, polling the cancel word and calling tick
 // between checks; a child past the time limit or cancelled is terminated.
-ChildEnd runChild(const fs::path& program, const std::vector<std::string>& args, std::int32_t* cancel,
+ChildEnd runChild(const fs::path& program, const std::vector<std::string>& args, const std::atomic<int>* cancel,
                   Clock::duration limit, const std::function<void()>& tick) {
     const pid_t pid = spawnChild(program, args);
     if (pid < 0) return ChildEnd::NotStarted;
@@ -196,7 +196,7 @@ enum class RenderEnd { Rendered, Failed, Cancelled, NotStarted };
 
 // One render through a temporary twin of wav that replaces it only on success.
 RenderEnd renderOnce(SoftSynthState& state, const fs::path& midi, const fs::path& wav, std::uint32_t expectedMs,
-                     const std::function<void(std::uint32_t)>& progress, std::int32_t* cancel) {
+                     const std::function<void(std::uint32_t)>& progress, const std::atomic<int>* cancel) {
     const fs::path target = fs::absolute(wav);
     fs::path temp = target;
     temp += ".part";
@@ -231,7 +231,7 @@ RenderEnd renderOnce(SoftSynthState& state, const fs::path& midi, const fs::path
 
 // Renders the probe note with the configuration as it stands, in a private
 // folder that is removed afterwards.
-RenderEnd probe(SoftSynthState& state, std::int32_t* cancel) {
+RenderEnd probe(SoftSynthState& state, const std::atomic<int>* cancel) {
     std::error_code ec;
     std::string pattern = (fs::temp_directory_path(ec) / "qvp3-synth-XXXXXX").string();
     if (ec || ::mkdtemp(pattern.data()) == nullptr) return RenderEnd::Failed;
@@ -312,7 +312,7 @@ std::vector<std::string> cnvTimidityArguments(const SoftSynthState& state, const
     return args;
 }
 
-int cnvInitTimidity(SoftSynthState& state, std::int32_t* cancel) {
+int cnvInitTimidity(SoftSynthState& state, const std::atomic<int>* cancel) {
     if (findProgram(state.program).empty()) return kSynthNotFound;
     if (stillVerified(state)) return 0;
     while (true) {
@@ -331,7 +331,7 @@ int cnvInitTimidity(SoftSynthState& state, std::int32_t* cancel) {
 }
 
 bool cnvTimidityRender(SoftSynthState& state, const fs::path& midi, const fs::path& wav, std::uint32_t expectedMs,
-                       const std::function<void(std::uint32_t ms)>& progress, std::int32_t* cancel) {
+                       const std::function<void(std::uint32_t ms)>& progress, const std::atomic<int>* cancel) {
     return renderOnce(state, midi, wav, expectedMs, progress, cancel) == RenderEnd::Rendered;
 }
 

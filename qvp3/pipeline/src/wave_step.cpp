@@ -60,7 +60,7 @@ fs::path folderPath(const fs::path& folder) {
 class StepWorker;
 
 // The page's total or per-file bar as the normaliser moves it.
-class PageBar : public StepProgressBar {
+class PageBar : public WaveProgressBar {
 public:
     PageBar(StepWorker& worker, bool total) : worker_(worker), total_(total) {}
     void setRange(int maximum) override;

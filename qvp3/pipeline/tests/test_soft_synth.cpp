@@ -196,7 +196,7 @@ TEST(SoftSynthSetup, ACancelDuringTheSetUpIsNoFailureOfTheConfiguration) {
     TempFolder tmp;
     SoftSynthState state = preparedState(tmp.path());
     const std::string written = readBytes(tmp.path() / "timidity.cfg");
-    std::int32_t word = kSynthCancelWord;
+    std::atomic<int> word{kSynthCancelWord};
     EXPECT_EQ(cnvInitTimidity(state, &word), kSynthSetupCancelled);
     EXPECT_FALSE(state.configRewritten);
     EXPECT_EQ(readBytes(tmp.path() / "timidity.cfg"), written);
@@ -273,11 +273,11 @@ TEST(SoftSynthRender, ACancelStopsTheRenderAndKeepsTheOldFile) {
     };
     for (const Case& c : {Case{"during the render", false}, Case{"before the render", true}}) {
         SCOPED_TRACE(c.name);
-        std::int32_t word = c.cancelBefore ? kSynthCancelWord : 0;
+        std::atomic<int> word{c.cancelBefore ? kSynthCancelWord : 0};
         std::uint32_t lastProgress = 0;
         auto progress = [&](std::uint32_t ms) {
             lastProgress = ms;
-            std::atomic_ref<std::int32_t>(word).store(kSynthCancelWord);
+            word = kSynthCancelWord;
         };
         EXPECT_FALSE(cnvTimidityRender(state, tmp.path() / "long.mid", tmp.path() / "long.wav", 300500, progress, &word));
         if (!c.cancelBefore) {

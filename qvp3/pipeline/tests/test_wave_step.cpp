@@ -23,6 +23,7 @@
 #include "qvp3_pipeline/sequencer.h"
 #include "qvp3_pipeline/wave_file.h"
 #include "qvp3_pipeline/wave_step.h"
+#include "smf_bytes.h"
 #include "qvp3_project/project_folder.h"
 
 namespace qvp3 {
@@ -465,7 +466,7 @@ TEST(WaveStep, NormalizeOnePerFileTwoOnceAtTheEnd) {
         w.selected = c.selected;
         std::vector<Call> calls;
         std::vector<int> reported;
-        w.normalizer.normalize = [&](Project& p, StepProgressBar* total, StepProgressBar& file, int entry) {
+        w.normalizer.normalize = [&](Project& p, WaveProgressBar* total, WaveProgressBar& file, int entry) {
             EXPECT_EQ(&p, &w.project);
             file.setRange(10);
             file.setPosition(file.position() + 1);
@@ -540,6 +541,61 @@ TEST(WaveStepThreads, StartingAndCancellingAHundredTimes) {
         EXPECT_TRUE(!fs::exists(file) || samples(file).size() >= 2 * kRenderFrames) << i;
     }
     for (const ProjectEntry& e : w.project.entries) EXPECT_EQ(plyEntryState(e), kEntryIdle);
+    EXPECT_TRUE(w.leftovers().empty());
+}
+
+}  // namespace
+}  // namespace qvp3
+
+namespace qvp3 {
+namespace {
+
+// The step's method 0 for real: two converted MIDI files, one played softly
+// and one loudly, rendered by the software synthesizer, each with its pause,
+// then normalised across the project: the loud file peaks at full scale and
+// the soft one keeps its distance below it.
+TEST(WaveStepSynth, TwoFilesThroughTheSynthesizerNormalisedTogether) {
+    WaveProject w(2);
+    const int velocities[] = {40, 110};
+    for (int i = 0; i < 2; ++i) {
+        ProjectEntry& e = w.project.entries[static_cast<std::size_t>(i)];
+        std::string events = testing::tempo(0, 500000) + testing::ev(0, {0xC0, 0});
+        for (int key : {60, 64, 67}) events += testing::ev(0, {0x90, key, velocities[i]}) + testing::ev(480, {0x80, key, 64});
+        platform::testing::writeBytes(e.convertedMidiPath, testing::smf(0, 480, {events + testing::endOfTrack(480)}));
+        e.convertedMidiMs = 2000;
+        e.Pause = 1;
+    }
+    platform::testing::TempFolder data;
+    SoftSynthState state;
+    state.dataFolder = data.path();
+    cnvWriteTimidityConfig(state, QVP3_PROGRAM_DIR, false);
+    SoftSynthWaveRenderer synthesizer(state);
+    w.project.normalize = 2;
+    WaveStepSetup s = w.setup();
+    s.synthesizer = &synthesizer;
+    s.normalizer = cnvProjectWaveNormalizer();
+    ASSERT_EQ(cnvWaveStepRun(*w.page, s), WaveStepRun::Started);
+    ASSERT_TRUE(w.window.waitForCount(1, kRunTimeout));
+    cnvWaveStepWorkerDone(*w.page);
+    EXPECT_TRUE(w.shell.warnings().empty()) << w.shell.warnings().front();
+    EXPECT_EQ(w.project.convertedWaveCount, 2);
+
+    int peaks[2] = {0, 0};
+    for (int i = 0; i < 2; ++i) {
+        WaveFormatEx format;
+        const std::vector<std::int16_t> pcm = samples(w.wave(i), &format);
+        ASSERT_EQ(format, WaveFormatEx::pcm(44100, 2, 16));
+        const std::size_t frames = pcm.size() / 2;
+        ASSERT_GE(frames, std::size_t{3 * 22050 + 44100}) << "three quarters, then the pause";
+        for (std::size_t n = 0; n < frames; ++n) {
+            peaks[i] = std::max(peaks[i], std::abs(static_cast<int>(pcm[2 * n])));
+            if (n >= frames - 44100) {
+                ASSERT_LT(std::abs(pcm[2 * n]), 64) << "the pause is silent, frame " << n;
+            }
+        }
+    }
+    EXPECT_GE(peaks[1], 32766) << "the loudest file reaches full scale";
+    EXPECT_LT(peaks[0], peaks[1] * 3 / 4) << "the soft file stays softer";
     EXPECT_TRUE(w.leftovers().empty());
 }
 

@@ -14,6 +14,7 @@
 // and its WAV holds sound.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -76,7 +77,7 @@ void cnvWriteTimidityConfig(SoftSynthState& state, const std::filesystem::path& 
 // probe tried again; a second failure, or any failure after the rewrite of
 // this run, gives -1100. A cancel word of 7 during the probe gives -5 and
 // leaves the configuration alone. cancel may be null. Answers 0 when set up.
-int cnvInitTimidity(SoftSynthState& state, std::int32_t* cancel);
+int cnvInitTimidity(SoftSynthState& state, const std::atomic<int>* cancel);
 
 // Renders midi into wav (44.1 kHz, 16-bit, stereo) through the set-up
 // synthesizer. The output goes to a temporary file beside wav that replaces
@@ -89,7 +90,7 @@ int cnvInitTimidity(SoftSynthState& state, std::int32_t* cancel);
 // rendered.
 bool cnvTimidityRender(SoftSynthState& state, const std::filesystem::path& midi, const std::filesystem::path& wav,
                        std::uint32_t expectedMs, const std::function<void(std::uint32_t ms)>& progress,
-                       std::int32_t* cancel);
+                       const std::atomic<int>* cancel);
 
 // The argument list of one render (the program first), as cnvTimidityRender
 // runs it; the benchmark runs the same list directly.

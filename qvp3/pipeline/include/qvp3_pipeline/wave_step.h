@@ -28,6 +28,8 @@
 #include <vector>
 
 #include "platform/message_target.h"
+#include "qvp3_pipeline/soft_synth.h"
+#include "qvp3_pipeline/wave_normalize.h"
 #include "qvp3_pipeline/conversion_step.h"
 #include "qvp3_pipeline/worker_threads.h"
 #include "qvp3_project/project.h"
@@ -82,22 +84,13 @@ public:
                        const std::function<void(std::uint32_t ms)>& progress, const std::atomic<int>& cancelWord) = 0;
 };
 
-// One of the page's progress bars, as the normaliser moves it.
-class StepProgressBar {
-public:
-    virtual ~StepProgressBar() = default;
-    virtual void setRange(int maximum) = 0;
-    virtual void setPosition(int position) = 0;
-    virtual int position() const = 0;
-};
-
 // The normaliser as the step calls it. normalize: the converted WAV file of
 // entry (>= 0), or (-1) every converted WAV file of the project with one
 // gain; the total bar is null where the step keeps it for itself. 0 or a
 // negative code, which report tells the user of (nothing for 0). Either
 // function empty: the step does not normalise.
 struct WaveNormalizer {
-    std::function<int(Project& project, StepProgressBar* total, StepProgressBar& file, int entry)> normalize;
+    std::function<int(Project& project, WaveProgressBar* total, WaveProgressBar& file, int entry)> normalize;
     std::function<void(Project& project, int result)> report;
 };
 
@@ -167,5 +160,20 @@ int cnvAppendWavePause(const std::filesystem::path& rendered, const std::filesys
 // Playing time of a WAV file in 100-ns units from its data size and byte
 // rate; nothing when it cannot be read.
 std::optional<std::int64_t> cnvWaveFileDuration(const std::filesystem::path& file);
+
+// The software synthesizer as the step's method 0: the set-up, then the
+// render of the converted MIDI file, its length as the expected one.
+class SoftSynthWaveRenderer : public WaveRenderer {
+public:
+    explicit SoftSynthWaveRenderer(SoftSynthState& state) : state_(state) {}
+    int render(ProjectEntry& entry, const std::filesystem::path& midiPath, const std::filesystem::path& wavPath,
+               const std::function<void(std::uint32_t ms)>& progress, const std::atomic<int>& cancelWord) override;
+
+private:
+    SoftSynthState& state_;
+};
+
+// The project's normaliser (cnvNormalizeWaveFiles, cnvReportNormalizeError) as the step calls it.
+WaveNormalizer cnvProjectWaveNormalizer();
 
 }  // namespace qvp3
