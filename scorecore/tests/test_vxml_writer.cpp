@@ -313,7 +313,9 @@ TEST(VxmlWriterPackTest, PackedVoiceTakesNoMoreObjectsAndAnEmptyScoreStaysWritab
     CVxmlFile packed;
     for (CVxmlFile* f : {&empty, &packed}) {
         writeGoldenFrame(*f);
-        if (f == &packed) ASSERT_EQ(f->packStaves(0, 2), kOk);
+        if (f == &packed) {
+            ASSERT_EQ(f->packStaves(0, 2), kOk);
+        }
         f->resetCursor();
         ASSERT_EQ(f->appendSystems(), kOk);
     }
