@@ -106,6 +106,8 @@ int StepWorker::burn() {
         if (lib->burnDriveOpen >= 0) lib->cdCloseDrive();
         lib->burnDriveOpen = -1;
         lib->cdSetCancel(0);
+        // The page may go before the library: it hears nothing more of it.
+        lib->cdSetEventWindow(nullptr);
     }
     return result;
 }
