@@ -289,6 +289,7 @@ TEST_F(ExportStepThreads, QuestionsAboutTheDiscRepeatUntilCancelAndTheDriveIsClo
         std::string medium;
         bool writtenBefore;
         int copies;
+        bool simulate;
         std::deque<int> answers;  // Cancel follows
         bool newDiscOnOk;         // OK puts a blank disc in
         int result;
@@ -297,17 +298,19 @@ TEST_F(ExportStepThreads, QuestionsAboutTheDiscRepeatUntilCancelAndTheDriveIsClo
         std::string secondLastLine;
     };
     const Case cases[] = {
-        {"two copies, Cancel before the second", medium("cd-r"), false, 2, {}, false, kCdCancelled, {nextCopy}, 1,
+        {"two copies, Cancel before the second", medium("cd-r"), false, 2, false, {}, false, kCdCancelled, {nextCopy}, 1,
          "The CD is written."},
-        {"two copies, OK with a fresh disc", medium("cd-r"), false, 2, {kIdOk}, true, 0, {nextCopy}, 1,
+        {"two copies, OK with a fresh disc", medium("cd-r"), false, 2, false, {kIdOk}, true, 0, {nextCopy}, 1,
          "The CD writing has ended."},
-        {"a written disc asks until Cancel", medium("cd-r"), true, 1, {kIdOk, kIdOk}, false, kCdCancelled,
+        {"a written disc asks until Cancel", medium("cd-r"), true, 1, false, {kIdOk, kIdOk}, false, kCdCancelled,
          {insert, insert, insert}, 1, "There is no usable disc in the recorder."},
-        {"no disc asks until Cancel", medium("none"), false, 1, {kIdOk}, false, kCdCancelled, {insert, insert}, 0,
+        {"no disc asks until Cancel", medium("none"), false, 1, false, {kIdOk}, false, kCdCancelled, {insert, insert}, 0,
          "There is no usable disc in the recorder."},
-        {"a disc exactly as large as needed is refused", medium("cd-r", 75), false, 1, {}, false, kCdCancelled,
+        {"a disc exactly as large as needed is refused", medium("cd-r", 75), false, 1, false, {}, false, kCdCancelled,
          {tooSmall}, 0, "There is no usable disc in the recorder."},
-        {"one sector more is enough", medium("cd-r", 76), false, 1, {}, false, 0, {}, 1,
+        {"one sector more is enough", medium("cd-r", 76), false, 1, false, {}, false, 0, {}, 1,
+         "The CD writing has ended."},
+        {"a simulated write leaves the disc blank", medium("cd-r"), false, 1, true, {}, false, 0, {}, 0,
          "The CD writing has ended."},
     };
     addWave("song", kFramesPerSector * 75, 1000);  // 176400 bytes: 75 sectors
@@ -320,7 +323,9 @@ TEST_F(ExportStepThreads, QuestionsAboutTheDiscRepeatUntilCancelAndTheDriveIsClo
         }
         shell.reset(c.answers, c.newDiscOnOk ? std::function<void()>([this] { wipeDisc(); }) : nullptr);
         project.cdCopies = c.copies;
+        project.burnSimulate = c.simulate ? 1 : 0;
         project.openTray = 0;
+        project.dirty = 0x5;
         loadDrive(c.medium);
         page = std::make_unique<ExportStepPage>(&view, &window);
 
@@ -339,6 +344,7 @@ TEST_F(ExportStepThreads, QuestionsAboutTheDiscRepeatUntilCancelAndTheDriveIsClo
                       std::vector<std::string>{"The export did not finish:\nthe export was cancelled"});
         } else {
             EXPECT_EQ(lines.back(), "The CD has been written.");
+            EXPECT_EQ(project.dirty, c.simulate ? 0x5u : 0u) << "only a real write finishes the project";
         }
         const std::vector<bool> button = view.runButton();
         ASSERT_FALSE(button.empty());
@@ -365,6 +371,31 @@ TEST_F(ExportStepThreads, ACancelDuringTheWriteStopsIt) {
     EXPECT_EQ(view.lines().back(), "The CD writing was cancelled.");
     EXPECT_EQ(lib.cdEject(), DISCWRITER_E_NO_DRIVE);
     EXPECT_EQ(plyEntryState(project.entries.front()), kEntryIdle);
+}
+
+// A file the writer refuses ends the run with the write failure and the
+// writer's own words, which name the file.
+TEST_F(ExportStepThreads, AWavFileThatIsNotCdAudioFailsTheWriteAndIsNamed) {
+    addWave("song", kFramesPerSector * 10);
+    std::string mono = cdWave(kFramesPerSector, 9);
+    mono[22] = 1;  // one channel
+    writeBytes(project.entries[0].convertedWavePath, mono);
+    project.dirty = 0x5;
+    loadDrive(medium("cd-r"));
+    EXPECT_EQ(run(), kCdWriteFailed);
+    EXPECT_FALSE(fs::exists(drive.path() / "disc.cue"));
+    const std::vector<std::string> lines = view.lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], "Writing the CD ...");
+    EXPECT_EQ(lines.back(), "Writing the CD failed.");
+    const std::vector<std::string> warnings = shell.boxes(kBoxWarning);
+    ASSERT_EQ(warnings.size(), 2u);
+    EXPECT_EQ(warnings[0], "Writing the CD failed (error -713).");
+    EXPECT_TRUE(warnings[1].starts_with("The export did not finish:\nthe disc could not be written: ")) << warnings[1];
+    EXPECT_NE(warnings[1].find("song_qvpcnv.wav"), std::string::npos) << warnings[1];
+    EXPECT_EQ(project.dirty, 0x5u);
+    EXPECT_TRUE(view.runButton().back());
+    EXPECT_EQ(lib.cdEject(), DISCWRITER_E_NO_DRIVE);
 }
 
 TEST_F(ExportStepThreads, WithoutTheLibraryTheCdBranchReportsAndEverythingFails) {
@@ -396,9 +427,14 @@ TEST_F(ExportStepThreads, TheMp3BranchWritesAnMp3FilePerWavFileIntoTheChosenFold
     std::sort(files.begin(), files.end());
     EXPECT_EQ(files, (std::vector<std::string>{"01-Mass-song1_mid.mp3", "02-Mass-song2_mid.mp3",
                                                "03-Mass-song3_mid.mp3"}));
+    // Each decodes to its WAV file's length.
     for (const std::string& f : files) {
-        const std::string bytes = readBytes(project.mp3Folder / f);
-        EXPECT_GT(bytes.size(), 1000u) << f;
+        const fs::path decoded = dir.path() / "decoded.wav";
+        const std::string command = "mpg123 -q -w '" + decoded.string() + "' '" + (project.mp3Folder / f).string() + "'";
+        if (std::system(command.c_str()) != 0) GTEST_SKIP() << "mpg123 cannot decode here";
+        const std::string wav = readBytes(decoded);
+        ASSERT_GE(wav.size(), 44u) << f;
+        EXPECT_EQ(wav.size() - 44, std::size_t{44100 / 5 * 4}) << f;
     }
     EXPECT_EQ(view.lines(), (std::vector<std::string>{"song1.wav encoded", "song2.wav encoded", "song3.wav encoded",
                                                       "The MP3 files are written."}));
