@@ -3,6 +3,8 @@
 
 #include <dlfcn.h>
 
+#include <type_traits>
+
 namespace qvp3 {
 namespace {
 
@@ -70,7 +72,8 @@ bool CDiscWriterLib::Load(const std::filesystem::path& folder) {
         return false;
     }
     forEachSlot([this](auto& slot, const char* name) {
-        if (void* symbol = dlsym(module_, name)) slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(symbol);
+        using Slot = std::remove_reference_t<decltype(slot)>;
+        if (void* symbol = dlsym(module_, name)) slot = reinterpret_cast<Slot>(symbol);
     });
     return true;
 }

@@ -22,7 +22,7 @@ ExportStepView& silentView() {
     return view;
 }
 
-// The cause a warning names for a result of the burn; null where its status line says all.
+// The cause the last warning names for a result of the burn; other results have said all in their status line.
 struct Cause {
     int code;
     int stringId;
@@ -47,7 +47,9 @@ public:
     void run();
 
     // Mp3ExportView: the per-file bar, the total bar, the list and the question.
-    void setRange(std::uint32_t maximum) override { setFileBar(static_cast<int>(std::min<std::uint32_t>(maximum, INT32_MAX))); }
+    void setRange(std::uint32_t maximum) override {
+        setFileBar(static_cast<int>(std::min<std::uint32_t>(maximum, INT32_MAX)));
+    }
     void setPosition(std::uint32_t position) override { moveFileBar(position); }
     void showTotal(int position, int maximum) override;
     void addStatusLine(std::string_view text, bool replaceLast) override {

@@ -72,7 +72,8 @@ int waitForRoom(ExportStepPage& page, std::atomic<bool>& waiting) {
     if (failed(lib.cdGetFreeSpace(&sectors))) return kCdFreeSpaceFailed;
     while (needed >= std::int64_t{sectors} * kCdSectorBytes) {
         if (!askForDisc(page, waiting, kStrCdTooSmall,
-                        "The disc in the recorder has not enough room for the project. Please insert a larger blank disc.")) {
+                        "The disc in the recorder has not enough room for the project. "
+                        "Please insert a larger blank disc.")) {
             return kCdCancelled;
         }
         if (!cnvExportWait(page, page.setup.trayWait)) return kCdCancelled;
@@ -165,7 +166,8 @@ int CdBurn::insertTracks() {
         if (entry.convertedWavePath.empty()) continue;
         if (entry.convertedWaveMs <= 0) {
             if (const auto length = cnvWaveFileDuration(entry.convertedWavePath)) {
-                entry.convertedWaveMs = static_cast<std::int32_t>(std::min<std::int64_t>(*length / 10000 + 1, INT32_MAX));
+                const std::int64_t ms = *length / 10000 + 1;
+                entry.convertedWaveMs = static_cast<std::int32_t>(std::min<std::int64_t>(ms, INT32_MAX));
             }
         }
         if (failed(lib_.cdInsertTrack(entry.convertedWavePath.string().c_str()))) {
