@@ -8,6 +8,7 @@
 #include <jack/jack.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -46,13 +47,24 @@ constexpr float kAmplitude = 0.5f;
 // table of at most 8 servers, where the entry of a server that was killed
 // stays until a server of the same name starts: each test has a name of its
 // own, so that a killed server's entry is taken again by the next run.
+// The test programs run side by side; JACK's shared table of servers does not
+// stand two servers starting and clients opening at once, so one test at a
+// time holds the machine's JACK (a lock on a file, released when the test ends).
 class DummyJackServer {
 public:
-    explicit DummyJackServer(const std::string& test) : name_("qvp3-test-" + test) {}
+    explicit DummyJackServer(const std::string& test) : name_("qvp3-test-" + test) {
+        lock_ = open((std::filesystem::temp_directory_path() / "qvp3-jack-tests.lock").c_str(),
+                     O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (lock_ >= 0) {
+            while (flock(lock_, LOCK_EX) != 0 && errno == EINTR) {
+            }
+        }
+    }
     // The server's and its clients' files in JACK's folder carry its name:
     // a server that was killed could not remove them itself.
     ~DummyJackServer() {
         stop(SIGKILL);
+        if (lock_ >= 0) close(lock_);  // also lets the next test have JACK
         std::error_code ec;
         std::filesystem::remove(logPath(), ec);
         for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
@@ -137,6 +149,7 @@ private:
 
     std::string name_;
     pid_t pid_ = -1;
+    int lock_ = -1;
 };
 
 // Aborts the test program when a step does not end in time: a hang is a
