@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,19 @@ ConversionStepRun cnvStepRun(ConversionStepPage& page, Project* project, const s
 void cnvStepWorkerDone(ConversionStepPage& page);
 // Closing: cancels a running step without messages and waits for both threads.
 void cnvStepStop(ConversionStepPage& page);
+
+// The body of a step's worker thread: once the run command has put the
+// record into the page's slot (its lock is held until then), the step's
+// worker runs.
+template <typename Worker, typename Page>
+void cnvRunStepWorker(WorkerThreadRec& record) {
+    auto* page = static_cast<Page*>(record.owner);
+    if (page == nullptr || page->setup.project == nullptr) return;
+    {
+        std::lock_guard lock(page->mutex);
+    }
+    Worker(*page, record).run();
+}
 
 class ConversionStepWorker {
 protected:

@@ -232,15 +232,7 @@ void cnvExportStepStop(ExportStepPage& page) {
     cnvStepStop(page);
 }
 
-void cnvExportStepThreadProc(WorkerThreadRec& record) {
-    auto* page = static_cast<ExportStepPage*>(record.owner);
-    if (page == nullptr || page->setup.project == nullptr) return;
-    {
-        // Waits until the run command has put this record into the slot.
-        std::lock_guard lock(page->mutex);
-    }
-    StepWorker(*page, record).run();
-}
+void cnvExportStepThreadProc(WorkerThreadRec& record) { cnvRunStepWorker<StepWorker, ExportStepPage>(record); }
 
 void cnvExportWorkerDoneThreadProc(WorkerThreadRec& record) {
     auto* page = static_cast<ExportStepPage*>(record.owner);

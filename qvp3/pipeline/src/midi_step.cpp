@@ -302,15 +302,7 @@ void cnvMidiStepWorkerDone(MidiStepPage& page) { cnvStepWorkerDone(page); }
 
 void cnvMidiStepStop(MidiStepPage& page) { cnvStepStop(page); }
 
-void cnvMidiStepThreadProc(WorkerThreadRec& record) {
-    auto* page = static_cast<MidiStepPage*>(record.owner);
-    if (page == nullptr || page->setup.project == nullptr) return;
-    {
-        // Waits until the run command has put this record into the slot.
-        std::lock_guard lock(page->mutex);
-    }
-    StepWorker(*page, record).run();
-}
+void cnvMidiStepThreadProc(WorkerThreadRec& record) { cnvRunStepWorker<StepWorker, MidiStepPage>(record); }
 
 void cnvWorkerDoneThreadProc(WorkerThreadRec& record) {
     auto* page = static_cast<MidiStepPage*>(record.owner);

@@ -335,15 +335,7 @@ void cnvWaveStepWorkerDone(WaveStepPage& page) { cnvStepWorkerDone(page); }
 
 void cnvWaveStepStop(WaveStepPage& page) { cnvStepStop(page); }
 
-void cnvWaveStepThreadProc(WorkerThreadRec& record) {
-    auto* page = static_cast<WaveStepPage*>(record.owner);
-    if (page == nullptr || page->setup.project == nullptr) return;
-    {
-        // Waits until the run command has put this record into the slot.
-        std::lock_guard lock(page->mutex);
-    }
-    StepWorker(*page, record).run();
-}
+void cnvWaveStepThreadProc(WorkerThreadRec& record) { cnvRunStepWorker<StepWorker, WaveStepPage>(record); }
 
 void cnvWaveWorkerDoneThreadProc(WorkerThreadRec& record) {
     auto* page = static_cast<WaveStepPage*>(record.owner);
