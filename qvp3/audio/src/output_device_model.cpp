@@ -95,16 +95,20 @@ std::string COutputDeviceModel::GetMidiOutName() const {
     return "MIDI: " + midiOuts[selectedMidiOut].name;
 }
 
-CatalogList COutputDeviceModel::FillAudioOutList(bool enabledOnes) const {
-    CatalogList list;
+void COutputDeviceModel::AppendAudioOuts(CatalogList& list, bool enabledOnes, bool includeAsio) const {
     for (std::size_t i = 1; i < audioOuts.size(); ++i) {
         if (audioOuts[i].enabled == enabledOnes) list.items.push_back({audioOuts[i].name, kImageDirectSound, static_cast<int>(i)});
     }
-    for (int i = 0; i < asioCount(); ++i) {
+    for (int i = 0; includeAsio && i < asioCount(); ++i) {
         if (asioHost->DriverEnabled(i) == enabledOnes) {
             list.items.push_back({asioHost->DisplayName(i), kImageAsio, static_cast<int>(audioOutCount()) + i});
         }
     }
+}
+
+CatalogList COutputDeviceModel::FillAudioOutList(bool enabledOnes) const {
+    CatalogList list;
+    AppendAudioOuts(list, enabledOnes, true);
     list.selected = list.items.empty() ? -1 : 0;
     return list;
 }
@@ -117,16 +121,7 @@ void COutputDeviceModel::ClearAudioOutFlags() {
 CatalogList COutputDeviceModel::FillAudioOutCombo(bool includeAsio, std::string* name, bool playing) const {
     CatalogList list;
     list.enabled = !playing;
-    for (std::size_t i = 1; i < audioOuts.size(); ++i) {
-        if (audioOuts[i].enabled) list.items.push_back({audioOuts[i].name, kImageDirectSound, static_cast<int>(i)});
-    }
-    if (includeAsio) {
-        for (int i = 0; i < asioCount(); ++i) {
-            if (asioHost->DriverEnabled(i)) {
-                list.items.push_back({asioHost->DisplayName(i), kImageAsio, static_cast<int>(audioOutCount()) + i});
-            }
-        }
-    }
+    AppendAudioOuts(list, true, includeAsio);
     if (list.items.empty()) {
         list.enabled = false;
         if (name) name->clear();
@@ -153,26 +148,29 @@ int COutputDeviceModel::FindAudioOut(const std::string& name) const {
     return -1;
 }
 
+int COutputDeviceModel::AsioOf(int index) const {
+    const int asio = index - static_cast<int>(audioOutCount());
+    return index >= 1 && asio >= 0 && asio < asioCount() ? asio : -1;
+}
+
 bool COutputDeviceModel::IsAudioOutEnabled(int index) const {
     if (index >= 1 && static_cast<std::size_t>(index) < audioOuts.size()) return audioOuts[index].enabled;
-    const int asio = index - static_cast<int>(audioOutCount());
-    return index >= 1 && asio >= 0 && asio < asioCount() && asioHost->DriverEnabled(asio);
+    const int asio = AsioOf(index);
+    return asio >= 0 && asioHost->DriverEnabled(asio);
 }
 
 void COutputDeviceModel::SetAudioOutEnabled(int index, bool enabled) {
     if (index >= 1 && static_cast<std::size_t>(index) < audioOuts.size()) {
         audioOuts[index].enabled = enabled;
-        return;
+    } else if (const int asio = AsioOf(index); asio >= 0) {
+        asioHost->SetDriverEnabled(asio, enabled);
     }
-    const int asio = index - static_cast<int>(audioOutCount());
-    if (index >= 1 && asio >= 0 && asio < asioCount()) asioHost->SetDriverEnabled(asio, enabled);
 }
 
 std::string COutputDeviceModel::GetAudioOutName(int index) const {
     if (index >= 1 && static_cast<std::size_t>(index) < audioOuts.size()) return audioOuts[index].name;
-    const int asio = index - static_cast<int>(audioOutCount());
-    if (index >= 1 && asio >= 0 && asio < asioCount()) return asioHost->DisplayName(asio);
-    return {};
+    const int asio = AsioOf(index);
+    return asio >= 0 ? asioHost->DisplayName(asio) : std::string();
 }
 
 }  // namespace qvp3

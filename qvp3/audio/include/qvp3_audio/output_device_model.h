@@ -77,6 +77,10 @@ public:
 
 private:
     int asioCount() const { return asioHost ? asioHost->NameCount() : 0; }
+    // The outputs whose switch equals enabledOnes, in index order, the drivers only with includeAsio.
+    void AppendAudioOuts(CatalogList& list, bool enabledOnes, bool includeAsio) const;
+    // The driver of an audio-output index, or -1.
+    int AsioOf(int index) const;
 };
 
 }  // namespace qvp3
