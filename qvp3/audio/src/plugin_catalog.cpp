@@ -9,9 +9,6 @@
 namespace qvp3 {
 namespace {
 
-constexpr std::string_view kVstMark = "[VST]";
-constexpr std::string_view kEffectPrefix = "[EFF]";
-
 std::uint32_t written(platform::SettingsStatus status) {
     return status == platform::SettingsStatus::Ok ? 0 : kCatalogRegError;
 }

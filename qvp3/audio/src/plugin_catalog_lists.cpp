@@ -13,8 +13,6 @@ constexpr int kImageSampleLibrary = 7;
 constexpr int kImageVst = 9;
 constexpr int kImageProgram = 13;
 
-constexpr std::string_view kVstMark = "[VST]";
-
 int imageOf(const PlugInEntry& e) {
     if (e.name == kSampleLibraryShortName || e.name == kSampleLibraryName) return kImageSampleLibrary;
     return e.kind == kPlugInKindVst ? kImageVst : kImageDirectX;

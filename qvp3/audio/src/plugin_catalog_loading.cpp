@@ -7,9 +7,6 @@
 namespace qvp3 {
 namespace {
 
-constexpr std::string_view kVstMark = "[VST]";
-constexpr std::string_view kEffectPrefix = "[EFF]";
-
 bool fileExists(const std::filesystem::path& path) {
     std::error_code ec;
     return !path.empty() && std::filesystem::is_regular_file(path, ec);

@@ -29,6 +29,10 @@ inline constexpr std::int32_t kPlugInKindDirectX = 2;  // the second standard of
 inline constexpr std::uint32_t kCatalogRegError = 0x8000FFFF;
 inline constexpr std::uint32_t kCatalogOutOfMemory = 0x8007000E;
 
+// The marks of the catalogue's values in the settings store: a VST
+// instrument's name holds the first, an effect's value name starts with the second.
+inline constexpr std::string_view kVstMark = "[VST]";
+inline constexpr std::string_view kEffectPrefix = "[EFF]";
 inline constexpr const char* kSampleLibraryName = "Tavrena Vienna orchestra";
 inline constexpr const char* kSampleLibraryShortName = "qVo";
 inline constexpr const char* kSampleLibraryKey = "software\\Tavrena-software\\Tavrena-vienna";
