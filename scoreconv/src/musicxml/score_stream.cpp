@@ -2,6 +2,14 @@
 
 #include <libxml/parser.h>
 
+#include <algorithm>
+#include <climits>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "musicxml/parallel_pieces.h"
+#include "musicxml/score_splitter.h"
 #include "scorecore/xml_dom.h"
 
 namespace scoreconv {
@@ -13,9 +21,68 @@ constexpr int kReadOptions = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NO
 
 void quietError(void*, xmlErrorPtr) {}
 
+// The caller walks what the workers parse: it keeps a core of its own.
+constexpr unsigned kMostWorkers = 3;
+
+int parallelWorkers() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores < 2 ? 0 : static_cast<int>(std::min(cores - 1, kMostWorkers));
+}
+
+// The prolog and the root's start tag parse as a document of their own: a
+// start the one reader would fail on is left to it, to fail there as always.
+bool startParses(const CScoreSplitter& splitter) {
+    std::string text;
+    text.append(splitter.prolog()).append(splitter.rootStartTag());
+    if (!splitter.rootEmpty()) text.append("</").append(splitter.rootName()).append(">");
+    if (text.size() > static_cast<std::size_t>(INT_MAX)) return false;
+    const scorecore::XmlDocPtr doc(xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, nullptr, kReadOptions));
+    return doc != nullptr;
+}
+
 }  // namespace
 
+CScoreStream::CScoreStream() = default;
 CScoreStream::~CScoreStream() = default;
+
+bool CScoreStream::openParallel(const std::filesystem::path& source) {
+    const int workers = parallelWorkers();
+    if (workers == 0) return false;
+    auto splitter = std::make_unique<CScoreSplitter>();
+    if (!splitter->open(source, scorecore::kMaxXmlBytes) || !startParses(*splitter)) return false;
+    rootNameText_ = splitter->rootLocalName();
+    // <score-partwise/> has no children to stand on.
+    if (splitter->rootEmpty()) {
+        ended_ = true;
+    } else {
+        try {
+            pieces_ = std::make_unique<CParallelPieces>(std::move(splitter), workers, 2 * workers);
+        } catch (const std::system_error&) {
+            return false;
+        }
+    }
+    rootName_ = rootNameText_;
+    return true;
+}
+
+const xmlNode* CScoreStream::nextPiece() {
+    held_.reset();
+    if (ended_) return nullptr;
+    CParallelPieces::Parsed parsed = pieces_->take();
+    switch (parsed.state) {
+        case CParallelPieces::Parsed::State::Child: {
+            const xmlNode* child = CParallelPieces::child(parsed);
+            held_ = std::move(parsed.doc);
+            return child;
+        }
+        case CParallelPieces::Parsed::State::End:
+            ended_ = true;
+            return nullptr;
+        default:
+            fail();
+            return nullptr;
+    }
+}
 
 int CScoreStream::readChunk(void* context, char* buffer, int length) {
     auto* source = static_cast<Source*>(context);
@@ -36,8 +103,9 @@ bool CScoreStream::fail() {
     return false;
 }
 
-bool CScoreStream::open(const std::filesystem::path& source) {
+bool CScoreStream::open(const std::filesystem::path& source, Route route) {
     xmlInitParser();
+    if (route == Route::Parallel && openParallel(source)) return true;
     source_ = std::make_unique<Source>();
     source_->in.open(source, std::ios::binary);
     source_->left = scorecore::kMaxXmlBytes;
@@ -59,6 +127,7 @@ bool CScoreStream::open(const std::filesystem::path& source) {
 }
 
 const xmlNode* CScoreStream::next() {
+    if (pieces_) return nextPiece();
     if (ended_ || !reader_) return nullptr;
     xmlTextReaderPtr reader = reader_.get();
     // The first step goes into the root; every later one past the child held.

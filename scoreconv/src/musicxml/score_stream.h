@@ -5,6 +5,12 @@
 // The file is read in chunks, with the same options as every other document
 // of the library (no network, no DTD, no entity substitution, blank text
 // dropped) and the same size cap.
+//
+// Where the machine has cores to spare, the children are split from the text
+// and parsed a few ahead on worker threads (score_splitter.h,
+// parallel_pieces.h), which hands them out as the one reader would: the same
+// elements, and the same failure at the same child. A file the splitter does
+// not read safely goes to the one reader.
 #pragma once
 
 #include <libxml/tree.h>
@@ -17,18 +23,27 @@
 #include <string>
 #include <string_view>
 
+#include "scorecore/xml_dom.h"
+
 namespace scoreconv {
+
+class CParallelPieces;
 
 class CScoreStream {
 public:
-    CScoreStream() = default;
+    enum class Route {
+        Parallel,  // worker threads where there are cores to spare
+        Reader,    // one reader on the calling thread
+    };
+
+    CScoreStream();
     ~CScoreStream();
     CScoreStream(const CScoreStream&) = delete;
     CScoreStream& operator=(const CScoreStream&) = delete;
 
     // Opens the file and reads up to its root element. False when the file
     // cannot be opened or its text fails before the root.
-    bool open(const std::filesystem::path& source);
+    bool open(const std::filesystem::path& source, Route route = Route::Parallel);
     // The root element's name; empty before open.
     std::string_view rootName() const { return rootName_; }
 
@@ -50,9 +65,13 @@ private:
 
     static int readChunk(void* context, char* buffer, int length);
     bool fail();
+    bool openParallel(const std::filesystem::path& source);
+    const xmlNode* nextPiece();
 
     std::unique_ptr<Source> source_;
     std::unique_ptr<xmlTextReader, ReaderFree> reader_;
+    std::unique_ptr<CParallelPieces> pieces_;
+    scorecore::XmlDocPtr held_;  // the document of the child handed out last
     std::string_view rootName_;
     std::string rootNameText_;
     bool started_ = false;  // the reader stands on a child of the root

@@ -1,0 +1,137 @@
+#include "musicxml/parallel_pieces.h"
+
+#include <libxml/parser.h>
+
+#include <climits>
+#include <new>
+#include <string>
+#include <utility>
+
+namespace scoreconv {
+
+namespace {
+
+constexpr int kReadOptions = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+
+const xmlNode* firstElement(const xmlNode* node) {
+    for (const xmlNode* c = node != nullptr ? node->children : nullptr; c != nullptr; c = c->next) {
+        if (c->type == XML_ELEMENT_NODE) return c;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+CParallelPieces::CParallelPieces(std::unique_ptr<CScoreSplitter> splitter, int workers, int window)
+    : splitter_(std::move(splitter)), window_(static_cast<std::uint64_t>(window > 0 ? window : 1)) {
+    before_.append(splitter_->prolog()).append(splitter_->rootStartTag());
+    after_.append("</").append(splitter_->rootName()).append(">");
+    try {
+        for (int i = 0; i < workers; ++i) threads_.emplace_back([this] { work(); });
+    } catch (...) {
+        stop();
+        throw;
+    }
+}
+
+CParallelPieces::~CParallelPieces() { stop(); }
+
+void CParallelPieces::stop() {
+    {
+        const std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wanted_.notify_all();
+    for (std::thread& thread : threads_) {
+        if (thread.joinable()) thread.join();
+    }
+    threads_.clear();
+}
+
+const xmlNode* CParallelPieces::child(const Parsed& parsed) {
+    return parsed.doc ? firstElement(xmlDocGetRootElement(parsed.doc.get())) : nullptr;
+}
+
+CParallelPieces::Parsed CParallelPieces::parse(const CScoreSplitter::Piece& piece) const {
+    Parsed out;
+    out.state = Parsed::State::Failed;
+    if (piece.kind == CScoreSplitter::Piece::Kind::Broken) return out;
+    const bool child = piece.kind == CScoreSplitter::Piece::Kind::Child;
+    std::string text;
+    text.reserve(before_.size() + piece.text.size() + after_.size());
+    text.append(before_).append(piece.text);
+    if (child) text.append(after_);
+    if (text.size() > static_cast<std::size_t>(INT_MAX)) return out;
+    out.doc.reset(xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, nullptr, kReadOptions));
+    if (!out.doc) return out;
+    if (!child) {
+        out.doc.reset();
+        out.state = Parsed::State::End;
+    } else if (CParallelPieces::child(out) != nullptr) {
+        out.state = Parsed::State::Child;
+    }
+    return out;
+}
+
+void CParallelPieces::work() {
+    for (;;) {
+        CScoreSplitter::Piece piece;
+        std::uint64_t number = 0;
+        {
+            std::unique_lock lock(mutex_);
+            wanted_.wait(lock, [this] { return stopping_ || split_ || claimed_ - taken_ < window_; });
+            if (stopping_ || split_) return;
+            // The scan is short beside a parse: it runs under the lock, in
+            // the order of the file.
+            try {
+                parsed_.emplace_back();
+                if (!splitter_->next(piece)) piece.kind = CScoreSplitter::Piece::Kind::Broken;
+            } catch (const std::bad_alloc&) {
+                piece.kind = CScoreSplitter::Piece::Kind::Broken;
+                if (parsed_.size() + taken_ == claimed_) {
+                    // Not even the slot: the caller sees the failure at the end.
+                    split_ = true;
+                    wanted_.notify_all();
+                    ready_.notify_all();
+                    return;
+                }
+            }
+            number = claimed_++;
+            if (piece.kind != CScoreSplitter::Piece::Kind::Child) {
+                split_ = true;
+                wanted_.notify_all();
+            }
+        }
+        Parsed result;
+        try {
+            result = parse(piece);
+        } catch (const std::bad_alloc&) {
+            result = Parsed{Parsed::State::Failed, nullptr};
+        }
+        {
+            const std::lock_guard lock(mutex_);
+            parsed_[static_cast<std::size_t>(number - taken_)] = std::move(result);
+        }
+        ready_.notify_all();
+    }
+}
+
+CParallelPieces::Parsed CParallelPieces::take() {
+    std::unique_lock lock(mutex_);
+    ready_.wait(lock, [this] {
+        return (!parsed_.empty() && parsed_.front().state != Parsed::State::Pending) ||
+               (parsed_.empty() && split_ && claimed_ == taken_);
+    });
+    Parsed out;
+    out.state = Parsed::State::Failed;
+    if (!parsed_.empty()) {
+        out = std::move(parsed_.front());
+        parsed_.pop_front();
+        ++taken_;
+    }
+    lock.unlock();
+    wanted_.notify_all();
+    return out;
+}
+
+}  // namespace scoreconv

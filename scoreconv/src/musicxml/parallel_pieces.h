@@ -1,0 +1,71 @@
+// The pieces of a split score parsed on worker threads and handed out in the
+// order of the file. Only a few pieces are ahead of the one the caller holds
+// (the window), so that the documents in memory stay a few parts' worth.
+//
+// Each piece is parsed as a document of its own: the prolog and the root's
+// start tag of the file, the piece, and the root's end tag (a Tail piece
+// brings its own), with the options of every other document of the library.
+#pragma once
+
+#include <libxml/tree.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "musicxml/score_splitter.h"
+#include "scorecore/xml_dom.h"
+
+namespace scoreconv {
+
+class CParallelPieces {
+public:
+    struct Parsed {
+        enum class State {
+            Pending,
+            Child,        // doc's root holds the child
+            End,          // the root ended and the rest of the file is well-formed
+            Failed,       // the text is not well-formed, breaks off or cannot be read
+        };
+        State state = State::Pending;
+        scorecore::XmlDocPtr doc;
+    };
+
+    // Starts the workers. Throws std::system_error when a thread cannot be
+    // started (nothing is left running then).
+    CParallelPieces(std::unique_ptr<CScoreSplitter> splitter, int workers, int window);
+    ~CParallelPieces();
+    CParallelPieces(const CParallelPieces&) = delete;
+    CParallelPieces& operator=(const CParallelPieces&) = delete;
+
+    // The next piece of the file, once parsed. After End or Failed there is
+    // nothing more.
+    Parsed take();
+    // The child a Child piece holds; null for any other.
+    static const xmlNode* child(const Parsed& parsed);
+
+private:
+    void work();
+    void stop();
+    Parsed parse(const CScoreSplitter::Piece& piece) const;
+
+    std::unique_ptr<CScoreSplitter> splitter_;
+    std::string before_;  // the prolog and the root's start tag
+    std::string after_;   // the root's end tag
+    const std::uint64_t window_;
+    std::mutex mutex_;
+    std::condition_variable wanted_;  // workers: a piece may be claimed, or stop
+    std::condition_variable ready_;   // the caller: a piece is parsed
+    std::deque<Parsed> parsed_;       // from the next piece to hand out on
+    std::uint64_t claimed_ = 0;
+    std::uint64_t taken_ = 0;
+    bool split_ = false;     // the splitter gave its last piece, or failed
+    bool stopping_ = false;
+    std::vector<std::thread> threads_;
+};
+
+}  // namespace scoreconv
