@@ -46,6 +46,7 @@ void CParallelPieces::stop() {
         if (thread.joinable()) thread.join();
     }
     threads_.clear();
+    spent_.clear();
 }
 
 const xmlNode* CParallelPieces::child(const Parsed& parsed) {
@@ -73,14 +74,35 @@ CParallelPieces::Parsed CParallelPieces::parse(const CScoreSplitter::Piece& piec
     return out;
 }
 
+void CParallelPieces::giveBack(scorecore::XmlDocPtr doc) {
+    if (!doc) return;
+    {
+        const std::lock_guard lock(mutex_);
+        try {
+            spent_.push_back(std::move(doc));
+        } catch (const std::bad_alloc&) {
+            // Freed here then, after the lock.
+        }
+    }
+    wanted_.notify_one();
+}
+
 void CParallelPieces::work() {
+    std::vector<scorecore::XmlDocPtr> spent;
     for (;;) {
+        spent.clear();
         CScoreSplitter::Piece piece;
         std::uint64_t number = 0;
         {
             std::unique_lock lock(mutex_);
-            wanted_.wait(lock, [this] { return stopping_ || split_ || claimed_ - taken_ < window_; });
-            if (stopping_ || split_) return;
+            wanted_.wait(lock, [this] {
+                return stopping_ || !spent_.empty() || (!split_ && claimed_ - taken_ < window_);
+            });
+            if (!spent_.empty()) {
+                spent.swap(spent_);
+                continue;
+            }
+            if (stopping_) return;
             // The scan is short beside a parse: it runs under the lock, in
             // the order of the file.
             try {

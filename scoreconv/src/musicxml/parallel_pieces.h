@@ -45,6 +45,10 @@ public:
     // The next piece of the file, once parsed. After End or Failed there is
     // nothing more.
     Parsed take();
+    // A document take() handed out, freed by a worker: freeing is as much
+    // work as a good part of the walk, and the worker's own heap gets back
+    // what it gave.
+    void giveBack(scorecore::XmlDocPtr doc);
     // The child a Child piece holds; null for any other.
     static const xmlNode* child(const Parsed& parsed);
 
@@ -61,6 +65,7 @@ private:
     std::condition_variable wanted_;  // workers: a piece may be claimed, or stop
     std::condition_variable ready_;   // the caller: a piece is parsed
     std::deque<Parsed> parsed_;       // from the next piece to hand out on
+    std::vector<scorecore::XmlDocPtr> spent_;  // given back, to be freed
     std::uint64_t claimed_ = 0;
     std::uint64_t taken_ = 0;
     bool split_ = false;     // the splitter gave its last piece, or failed

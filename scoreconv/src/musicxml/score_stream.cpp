@@ -21,7 +21,9 @@ constexpr int kReadOptions = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NO
 
 void quietError(void*, xmlErrorPtr) {}
 
-// The caller walks what the workers parse: it keeps a core of its own.
+// The caller walks what the workers parse: it keeps a core of its own. Each
+// worker has one piece in hand at most (the window), which keeps the
+// documents in memory at a few parts.
 constexpr unsigned kMostWorkers = 3;
 
 int parallelWorkers() {
@@ -56,7 +58,7 @@ bool CScoreStream::openParallel(const std::filesystem::path& source) {
         ended_ = true;
     } else {
         try {
-            pieces_ = std::make_unique<CParallelPieces>(std::move(splitter), workers, 2 * workers);
+            pieces_ = std::make_unique<CParallelPieces>(std::move(splitter), workers, workers);
         } catch (const std::system_error&) {
             return false;
         }
@@ -66,7 +68,7 @@ bool CScoreStream::openParallel(const std::filesystem::path& source) {
 }
 
 const xmlNode* CScoreStream::nextPiece() {
-    held_.reset();
+    pieces_->giveBack(std::move(held_));
     if (ended_) return nullptr;
     CParallelPieces::Parsed parsed = pieces_->take();
     switch (parsed.state) {
