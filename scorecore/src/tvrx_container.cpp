@@ -1,5 +1,6 @@
 #include "scorecore/tvrx_container.h"
 
+#include "block_deflate.h"
 #include "platform/atomic_file.h"
 #include "scorecore/result_codes.h"
 
@@ -49,21 +50,25 @@ bool readWholeSource(zip_source_t* source, std::string& out) {
     return ok;
 }
 
-// The pieces of a document as one source of the archive's entry: read in
-// order, seekable over the whole, so that libzip treats it as it would one
-// buffer.
-class PieceSource {
+constexpr int kDeflateLevel = 9;
+// The general-purpose flag of a deflated entry written at the strongest level.
+constexpr zip_uint16_t kStrongestFlag = 0x0002;
+constexpr zip_uint16_t kLevelFlags = 0x0006;
+
+// A document deflated already as the one source of the archive's entry:
+// libzip stores its bytes as they are, with the size and CRC of the text.
+// Seekable over the whole, so that libzip treats it as it would one buffer.
+class DeflatedSource {
 public:
-    explicit PieceSource(std::span<const std::string_view> pieces) : pieces_(pieces) {
-        for (const std::string_view piece : pieces_) size_ += piece.size();
+    explicit DeflatedSource(const DeflatedText& deflated) : deflated_(deflated), size_(deflated.bytes.size()) {
         zip_error_init(&error_);
     }
-    ~PieceSource() { zip_error_fini(&error_); }
-    PieceSource(const PieceSource&) = delete;
-    PieceSource& operator=(const PieceSource&) = delete;
+    ~DeflatedSource() { zip_error_fini(&error_); }
+    DeflatedSource(const DeflatedSource&) = delete;
+    DeflatedSource& operator=(const DeflatedSource&) = delete;
 
     static zip_int64_t callback(void* state, void* data, zip_uint64_t length, zip_source_cmd_t command) {
-        return static_cast<PieceSource*>(state)->handle(data, length, command);
+        return static_cast<DeflatedSource*>(state)->handle(data, length, command);
     }
 
 private:
@@ -81,10 +86,21 @@ private:
                 auto* st = static_cast<zip_stat_t*>(data);
                 if (st == nullptr || length < sizeof(zip_stat_t)) break;
                 zip_stat_init(st);
-                st->size = size_;
+                st->size = deflated_.size;
+                st->comp_size = size_;
+                st->comp_method = ZIP_CM_DEFLATE;
+                st->crc = deflated_.crc;
                 st->mtime = mtime_;
-                st->valid |= ZIP_STAT_SIZE | ZIP_STAT_MTIME;
+                st->valid |= ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_CRC | ZIP_STAT_MTIME;
                 return sizeof(zip_stat_t);
+            }
+            case ZIP_SOURCE_GET_FILE_ATTRIBUTES: {
+                auto* attributes = static_cast<zip_file_attributes_t*>(data);
+                if (attributes == nullptr || length < sizeof(zip_file_attributes_t)) break;
+                attributes->valid |= ZIP_FILE_ATTRIBUTES_GENERAL_PURPOSE_BIT_FLAGS;
+                attributes->general_purpose_bit_flags = kStrongestFlag;
+                attributes->general_purpose_bit_mask = kLevelFlags;
+                return sizeof(zip_file_attributes_t);
             }
             case ZIP_SOURCE_SEEK: {
                 const zip_int64_t to = zip_source_seek_compute_offset(position_, size_, data, length, &error_);
@@ -99,7 +115,8 @@ private:
             case ZIP_SOURCE_SUPPORTS:
                 return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
                                                       ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
-                                                      ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL, ZIP_SOURCE_SUPPORTS, -1);
+                                                      ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL, ZIP_SOURCE_SUPPORTS,
+                                                      ZIP_SOURCE_GET_FILE_ATTRIBUTES, -1);
             default:
                 break;
         }
@@ -108,47 +125,29 @@ private:
     }
 
     zip_int64_t read(char* out, zip_uint64_t length) {
-        zip_uint64_t done = 0;
-        while (done < length && piece_ < pieces_.size()) {
-            const std::string_view piece = pieces_[piece_];
-            const std::size_t n = static_cast<std::size_t>(std::min<zip_uint64_t>(piece.size() - offset_, length - done));
-            std::copy_n(piece.data() + offset_, n, out + done);
-            done += n;
-            offset_ += n;
-            if (offset_ == piece.size()) {
-                ++piece_;
-                offset_ = 0;
-            }
-        }
-        position_ += done;
-        return static_cast<zip_int64_t>(done);
+        const auto n = static_cast<std::size_t>(std::min<zip_uint64_t>(size_ - position_, length));
+        std::copy_n(deflated_.bytes.data() + position_, n, out);
+        position_ += n;
+        return static_cast<zip_int64_t>(n);
     }
 
-    void seekTo(zip_uint64_t position) {
-        position_ = std::min(position, size_);
-        piece_ = 0;
-        offset_ = 0;
-        zip_uint64_t left = position_;
-        while (piece_ < pieces_.size() && left >= pieces_[piece_].size()) {
-            left -= pieces_[piece_].size();
-            ++piece_;
-        }
-        offset_ = static_cast<std::size_t>(left);
-    }
+    void seekTo(zip_uint64_t position) { position_ = std::min(position, size_); }
 
-    std::span<const std::string_view> pieces_;
+    const DeflatedText& deflated_;
     zip_uint64_t size_ = 0;
     zip_uint64_t position_ = 0;
-    std::size_t piece_ = 0;   // the piece the next byte comes from
-    std::size_t offset_ = 0;  // within it
     time_t mtime_ = time(nullptr);
     zip_error_t error_;
 };
 
-// The zip image of one deflated "score.xml" entry holding the pieces.
+// The zip image of one deflated "score.xml" entry holding the pieces. The
+// text is deflated in blocks on several threads (block_deflate.h): libzip's
+// own deflater would take one core for as long as reading the score did.
 bool buildArchive(std::span<const std::string_view> xml, std::string& image) {
+    DeflatedText deflated;
+    if (!deflateInBlocks(xml, kDeflateLevel, deflated)) return false;
     // Before the archive: a discarded archive still calls on its sources.
-    PieceSource pieces(xml);
+    DeflatedSource pieces(deflated);
     zip_error_t error;
     zip_error_init(&error);
     ZipSourcePtr memory(zip_source_buffer_create(nullptr, 0, 0, &error));
@@ -161,7 +160,7 @@ bool buildArchive(std::span<const std::string_view> xml, std::string& image) {
     // The archive takes a reference of its own; ours keeps the bytes after zip_close.
     zip_source_keep(memory.get());
 
-    zip_source_t* data = zip_source_function(archive.get(), PieceSource::callback, &pieces);
+    zip_source_t* data = zip_source_function(archive.get(), DeflatedSource::callback, &pieces);
     if (data == nullptr) return false;
     const zip_int64_t index =
         zip_file_add(archive.get(), std::string(kTvrxEntryName).c_str(), data, ZIP_FL_ENC_UTF_8);
@@ -170,7 +169,7 @@ bool buildArchive(std::span<const std::string_view> xml, std::string& image) {
         return false;
     }
     if (zip_set_file_compression(archive.get(), static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE,
-                                 9) < 0) {
+                                 kDeflateLevel) < 0) {
         return false;
     }
     if (zip_close(archive.get()) < 0) return false;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <zip.h>
+#include <zlib.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -89,30 +90,40 @@ std::string sampleXml(const std::string& marker) {
 
 }  // namespace
 
+// One block, and several deflated apart: the entry's header holds the text's
+// size and CRC and says "strongest level", as any zip reader expects.
 TEST(TvrxContainerTest, WrittenContainerHoldsOneDeflatedScoreXml) {
     platform::testing::TempFolder folder;
-    const fs::path target = folder.path() / "out.tvrx";
-    const std::string xml = sampleXml("written");
-    ASSERT_EQ(writeTvrxContainer(target, xml), kOk);
+    std::string large;
+    while (large.size() < 5 * 262144) large += sampleXml(std::to_string(large.size()));
+    for (const std::string& xml : {sampleXml("written"), large}) {
+        SCOPED_TRACE(xml.size());
+        const fs::path target = folder.path() / "out.tvrx";
+        ASSERT_EQ(writeTvrxContainer(target, xml), kOk);
 
-    int error = 0;
-    zip_t* archive = zip_open(target.c_str(), ZIP_RDONLY, &error);
-    ASSERT_NE(archive, nullptr);
-    EXPECT_EQ(zip_get_num_entries(archive, 0), 1);
-    zip_stat_t st;
-    zip_stat_init(&st);
-    ASSERT_EQ(zip_stat_index(archive, 0, 0, &st), 0);
-    EXPECT_STREQ(st.name, "score.xml");
-    EXPECT_EQ(st.comp_method, ZIP_CM_DEFLATE);
-    EXPECT_EQ(st.size, xml.size());
-    EXPECT_LT(st.comp_size, st.size);
-    zip_discard(archive);
+        int error = 0;
+        zip_t* archive = zip_open(target.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
+        ASSERT_NE(archive, nullptr);
+        EXPECT_EQ(zip_get_num_entries(archive, 0), 1);
+        zip_stat_t st;
+        zip_stat_init(&st);
+        ASSERT_EQ(zip_stat_index(archive, 0, 0, &st), 0);
+        EXPECT_STREQ(st.name, "score.xml");
+        EXPECT_EQ(st.comp_method, ZIP_CM_DEFLATE);
+        EXPECT_EQ(st.size, xml.size());
+        EXPECT_LT(st.comp_size, st.size);
+        EXPECT_EQ(st.crc, crc32(0, reinterpret_cast<const Bytef*>(xml.data()), static_cast<uInt>(xml.size())));
+        zip_discard(archive);
+        const std::string image = readBytes(target);
+        ASSERT_EQ(image.compare(0, 4, "PK\x03\x04"), 0);
+        EXPECT_EQ(image[6] & 0x06, 0x02) << "the level flags of the local header";
 
-    std::string back;
-    ASSERT_EQ(readTvrxContainer(target, back), kOk);
-    EXPECT_EQ(back, xml);
-    // Nothing but the target is left in the folder.
-    EXPECT_EQ(filesIn(folder.path()), std::vector<fs::path>{"out.tvrx"});
+        std::string back;
+        ASSERT_EQ(readTvrxContainer(target, back), kOk);
+        EXPECT_EQ(back, xml);
+        // Nothing but the target is left in the folder.
+        EXPECT_EQ(filesIn(folder.path()), std::vector<fs::path>{"out.tvrx"});
+    }
 }
 
 TEST(TvrxContainerTest, ReadingPicksScoreXmlOrTheOnlyEntry) {
@@ -213,7 +224,8 @@ TEST(TvrxContainerTest, ReadingStopsOneBytePastTheClaimedSize) {
 
 TEST(TvrxContainerTest, EntriesReadWholeAtEverySize) {
     platform::testing::TempFolder folder;
-    const std::size_t sizes[] = {0, 1, 65535, 65536, 65537, 3 * 65536};
+    // Around libzip's buffers and the 256 KB blocks that are deflated apart.
+    const std::size_t sizes[] = {0, 1, 65535, 65536, 65537, 3 * 65536, 262143, 262144, 262145, 4 * 262144 + 7};
     for (const std::size_t size : sizes) {
         SCOPED_TRACE(size);
         std::string xml(size, 'x');
@@ -230,13 +242,16 @@ TEST(TvrxContainerTest, EntriesReadWholeAtEverySize) {
 
 TEST(TvrxContainerTest, PiecesReadBackAsOneDocument) {
     platform::testing::TempFolder folder;
-    const std::string xml = sampleXml("pieces") + std::string(3 * 65536, 'p');
+    std::string xml = sampleXml("pieces") + std::string(3 * 65536, 'p');
+    // Text that repeats from block to block, so that matches reach back across the blocks' seams.
+    while (xml.size() < 3 * 262144) xml += sampleXml(std::to_string(xml.size() % 7));
     const std::string_view all(xml);
-    // Cuts (piece ends) across the reader's and the deflater's buffers, empty pieces among them.
+    // Cuts (piece ends) across the reader's and the deflater's buffers and blocks, empty pieces among them.
     const std::vector<std::vector<std::size_t>> cuts = {
         {},
         {0, 0, xml.size()},
         {1, 65535, 65536, 65537, 65537},
+        {262143, 262144, 262144, 262145, 2 * 262144 - 1},
         {xml.size() / 2, xml.size()},
     };
     for (const auto& ends : cuts) {
