@@ -10,14 +10,17 @@
 #include "scorecore/sc_util.h"
 #include "scorecore/tvrxml_vocab.h"
 #include "scorecore/vxml_file.h"
+#include "voice_packer.h"
 #include "vxml_build.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <limits>
+#include <new>
 #include <optional>
 #include <string_view>
+#include <system_error>
 #include <utility>
 
 namespace scorecore {
@@ -761,15 +764,21 @@ void appendIndentText(std::string& out, int depth) {
     out.append(static_cast<std::size_t>(depth), '\t');
 }
 
-// A voice as attaching it to its staff's "voices" and saving would write it,
-// the indentation before it included; its elements are freed.
-int packVoice(XmlDocument& doc, XmlNodeSaver& saver, CVxmlVoice& voice) {
-    if (voice.voiceNode == nullptr) return kOk;  // packed already
+// A voice element whole, with the indentation before its end tag; false when
+// an element cannot be made.
+int finishVoiceElement(XmlDocument& doc, CVxmlVoice& voice) {
     int rc = attach(doc, voice.voiceNode, voice.noteObjectsNode, kDepthVoiceChild);
     if (rc == kOk && hasElementChild(voice.voiceNode) && xmldomAppendIndent(doc, voice.voiceNode, kDepthVoice) != kOk) {
         rc = kErrXmlElement;
     }
-    if (rc != kOk) return rc;
+    return rc;
+}
+
+// A voice as attaching it to its staff's "voices" and saving would write it,
+// the indentation before it included; its elements are freed.
+int packVoice(XmlDocument& doc, XmlNodeSaver& saver, CVxmlVoice& voice) {
+    if (voice.voiceNode == nullptr) return kOk;  // packed already
+    if (const int rc = finishVoiceElement(doc, voice); rc != kOk) return rc;
     std::string text;
     appendIndentText(text, kDepthVoice);
     if (!saver.save(voice.voiceNode, text)) return kErrXmlElement;
@@ -778,6 +787,25 @@ int packVoice(XmlDocument& doc, XmlNodeSaver& saver, CVxmlVoice& voice) {
     voice.noteObjectsNode = nullptr;
     text.shrink_to_fit();
     voice.packedText = std::move(text);
+    return kOk;
+}
+
+// The same, written and freed by the packer: the voice leaves the document
+// here, its text comes back through collectPackedVoices.
+int handOverVoice(XmlDocument& doc, VoicePacker& packer, CVxmlVoice& voice, VoicePacker::Slot slot) {
+    if (voice.voiceNode == nullptr) return kOk;
+    if (const int rc = finishVoiceElement(doc, voice); rc != kOk) return rc;
+    if (voice.voiceNode->parent == nullptr) return kErrDom;
+    xmlNodePtr element = voice.voiceNode;
+    xmlUnlinkNode(element);
+    voice.voiceNode = nullptr;
+    voice.noteObjectsNode = nullptr;
+    try {
+        packer.pack(element, kDepthVoice, slot);
+    } catch (const std::bad_alloc&) {
+        xmlFreeNode(element);
+        return kErrXmlElement;
+    }
     return kOk;
 }
 
@@ -813,14 +841,32 @@ int writeElement(XmlDocument& doc, XmlNodeSaver& saver, xmlNodePtr element, int 
 
 int CVxmlFile::packStaves(int firstStaff, int count) {
     if (!document) return kErrXmlElement;
-    XmlNodeSaver saver(document);
-    if (!saver.valid()) return kErrXmlElement;
+    // Writing the voices out takes as long as a good part of building them:
+    // a thread of its own does it where one can be started.
+    if (!packer_) {
+        try {
+            packer_ = std::make_unique<VoicePacker>(document);
+            if (!packer_->valid()) packer_.reset();
+        } catch (const std::system_error&) {
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    std::optional<XmlNodeSaver> saver;
+    if (!packer_) {
+        saver.emplace(document);
+        if (!saver->valid()) return kErrXmlElement;
+    }
     const int from = std::max(firstStaff, 0);
-    for (CDomNodeGroup& system : systems) {
+    for (std::size_t g = 0; g < systems.size(); ++g) {
+        CDomNodeGroup& system = systems[g];
         const int to = static_cast<int>(std::min<long long>(static_cast<long long>(firstStaff) + count, system.itemCount()));
         for (int s = from; s < to; ++s) {
-            for (CVxmlVoice& voice : system.items[static_cast<std::size_t>(s)].voices) {
-                if (const int rc = packVoice(document, saver, voice); rc != kOk) return rc;
+            auto& voices = system.items[static_cast<std::size_t>(s)].voices;
+            for (std::size_t v = 0; v < voices.size(); ++v) {
+                const VoicePacker::Slot slot{static_cast<int>(g), s, static_cast<int>(v)};
+                const int rc = packer_ ? handOverVoice(document, *packer_, voices[v], slot)
+                                       : packVoice(document, *saver, voices[v]);
+                if (rc != kOk) return rc;
             }
         }
     }
@@ -828,7 +874,17 @@ int CVxmlFile::packStaves(int firstStaff, int count) {
     return kOk;
 }
 
+int CVxmlFile::collectPackedVoices() {
+    if (!packer_) return kOk;
+    const bool ok = packer_->finish([this](VoicePacker::Slot slot, std::string text) {
+        if (CVxmlVoice* voice = voiceAt(slot.system, slot.staff, slot.voice)) voice->packedText = std::move(text);
+    });
+    packer_.reset();
+    return ok ? kOk : kErrXmlElement;
+}
+
 int CVxmlFile::appendPackedSystems() {
+    if (const int rc = collectPackedVoices(); rc != kOk) return rc;
     XmlNodeSaver saver(document);
     if (!saver.valid()) return kErrXmlElement;
     std::vector<std::string> texts;

@@ -19,11 +19,14 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace scorecore {
+
+class VoicePacker;
 
 // ConvProps bits: which kinds of symbols the writers carry over (-1 = all).
 inline constexpr int kConvArticulations = 0x01;
@@ -304,6 +307,9 @@ private:
     void releaseDocument();
     int resolve(int index, int cursor) const { return index == -1 ? cursor : index; }
     int appendPackedSystems();
+    // The texts of the voices packStaves handed to the packer, into their
+    // voices; the packer ends. 0, or -1402 when one could not be written.
+    int collectPackedVoices();
 
     // Packed systems: not packed; voices packed (appendSystems to come); the
     // systems as text for writeFile.
@@ -311,6 +317,7 @@ private:
     Packing packing_ = Packing::None;
     std::vector<std::string> systemsText_;
     std::string systemsPlaceholder_;  // the empty "systems" the document holds instead
+    std::unique_ptr<VoicePacker> packer_;  // writes packed voices while the writer goes on
 };
 
 }  // namespace scorecore
