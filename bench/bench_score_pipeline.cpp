@@ -17,9 +17,14 @@
 //
 // Counters:
 //   seconds        wall time of one run (the mean over the iterations)
+//   cpu_seconds    CPU time of the whole process in one run (the mean), every
+//                  thread counted: the library reads, walks, writes and
+//                  deflates on several threads, and the benchmark's own CPU
+//                  column counts the calling thread only
 //   peak_MB        how far one run lifts the resident set above what the
 //                  process held before it (see measurePeakMegabytes)
-//   time_ratio     fastest run / fastest run of the bare parse of the same file
+//   time_ratio     fastest run / fastest run of the bare parse of the same file,
+//                  in wall time (the parse runs on one thread)
 //   peak_ratio     peak_MB / peak_MB of the bare parse of the same file
 //   x8_ratio_time  (repeat 8 only) fastest run / fastest run of the same step on the
 //   x8_ratio_peak  single-pass score: 8 means the step grows linearly
@@ -37,6 +42,7 @@
 #include <libxml/parser.h>
 #include <malloc.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -378,6 +384,13 @@ const Reference& reference(Step step, const fs::path& score) {
     return kept.emplace(key, measured).first->second;
 }
 
+// CPU seconds the process has used so far, all its threads together.
+double processCpuSeconds() {
+    timespec now{};
+    if (clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now) != 0) return 0.0;
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
 double ratio(double value, double base) { return value >= 0.0 && base > 0.0 ? value / base : -1.0; }
 
 // ---- goals -----------------------------------------------------------------------------
@@ -427,10 +440,13 @@ void runStep(benchmark::State& state, Step step) {
     const std::unique_ptr<Operation> operation = makeOperation(step, score);
 
     double total = 0.0;
+    double cpuTotal = 0.0;
     for (auto _ : state) {
+        const double cpuStart = processCpuSeconds();
         const Clock::time_point start = Clock::now();
         const std::string error = operation->run();
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        cpuTotal += processCpuSeconds() - cpuStart;
         if (!error.empty()) {
             state.SkipWithError((std::string(stepName(step)) + ": " + error).c_str());
             return;
@@ -448,6 +464,7 @@ void runStep(benchmark::State& state, Step step) {
     const double fastest = reference(step, score).seconds;
     state.counters["file_MB"] = static_cast<double>(fs::file_size(score)) / 1e6;
     state.counters["seconds"] = seconds;
+    state.counters["cpu_seconds"] = cpuTotal / static_cast<double>(state.iterations());
     state.counters["peak_MB"] = peak;
     state.counters["time_ratio"] = ratio(fastest, parse.seconds);
     state.counters["peak_ratio"] = ratio(peak, parse.peakMegabytes);
