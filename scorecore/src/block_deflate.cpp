@@ -141,7 +141,10 @@ bool deflateInBlocks(std::span<const std::string_view> pieces, int level, Deflat
         const auto work = [&] {
             for (std::size_t i = next++; i < count; i = next++) deflateBlock(text, i * kBlockBytes, level, blocks[i]);
         };
+        // Room for every helper first: once one runs, nothing may throw
+        // before it is joined.
         std::vector<std::thread> helpers;
+        helpers.reserve(threadsFor(count));
         try {
             for (unsigned i = 1; i < threadsFor(count); ++i) helpers.emplace_back(work);
         } catch (const std::system_error&) {

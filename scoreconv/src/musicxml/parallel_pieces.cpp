@@ -26,6 +26,7 @@ CParallelPieces::CParallelPieces(std::unique_ptr<CScoreSplitter> splitter, int w
     : splitter_(std::move(splitter)), window_(static_cast<std::uint64_t>(window > 0 ? window : 1)) {
     before_.append(splitter_->prolog()).append(splitter_->rootStartTag());
     after_.append("</").append(splitter_->rootName()).append(">");
+    threads_.reserve(static_cast<std::size_t>(workers > 0 ? workers : 0));
     try {
         for (int i = 0; i < workers; ++i) threads_.emplace_back([this] { work(); });
     } catch (...) {
