@@ -2,6 +2,7 @@
 #include "qvp3_pipeline/mp3_export.h"
 
 #include <algorithm>
+#include <deque>
 #include <atomic>
 #include <bit>
 #include <chrono>
@@ -227,7 +228,8 @@ private:
     bool stopAfterSkip_ = false;
     std::string lastWav_;
     std::unique_ptr<ParallelJobs> jobs_;
-    std::vector<Mp3Admission> admitted_;
+    // A deque: the file being finished keeps its place while later ones are admitted.
+    std::deque<Mp3Admission> admitted_;
     int count_ = 0;
     std::size_t inHand_ = 0;
     int width_ = 1;

@@ -2,6 +2,7 @@
 #include "qvp3_pipeline/wave_step.h"
 
 #include <algorithm>
+#include <deque>
 #include <memory>
 #include <new>
 #include <string_view>
@@ -145,7 +146,8 @@ private:
     // The run's render threads and what was decided, entry by entry, in the run's order.
     std::unique_ptr<ParallelJobs> jobs_;
     std::vector<int> chosen_;
-    std::vector<Admission> admitted_;
+    // A deque: the entry being finished keeps its place while later ones are admitted.
+    std::deque<Admission> admitted_;
     std::size_t inHand_ = 0;  // the entry being finished, by its place in chosen_
     int width_ = 1;
     bool admitting_ = true;
