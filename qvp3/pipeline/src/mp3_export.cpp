@@ -378,10 +378,11 @@ int Mp3Run::run() {
         admitMore(count);
         view_.showTotal(i + 1, count);
         result = finishFile(i);
-        const bool endsRun = static_cast<std::size_t>(i) < admitted_.size() && admitted_[static_cast<std::size_t>(i)].endsRun;
+        const auto k = static_cast<std::size_t>(i);
+        const bool endsRun = k < admitted_.size() && admitted_[k].endsRun;
         if (result == kMp3SkipFile && !endsRun) continue;
         if (result < 0) break;
-        admitted_[static_cast<std::size_t>(i)].job.reset();
+        admitted_[k].job.reset();
     }
     stopEncodings();
     // A Cancel in the question is no finished run: the steps stay changed.

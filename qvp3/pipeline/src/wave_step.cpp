@@ -269,7 +269,9 @@ Admission StepWorker::admit(int index) {
     }
     const bool plugIn = entry.MWConversionMethod == 1;
     WaveRenderer* const renderer = plugIn ? s_.plugIn : s_.synthesizer;
-    if (renderer == nullptr) return Admission::decided(Admission::Kind::Failed, plugIn ? kWaveSamplerFailed : kWaveSynthFailed);
+    if (renderer == nullptr) {
+        return Admission::decided(Admission::Kind::Failed, plugIn ? kWaveSamplerFailed : kWaveSynthFailed);
+    }
     auto job = std::make_shared<RenderJob>();
     job->scratch = std::make_unique<platform::ScopedTempFile>(
         s_.tempFolder.empty() ? project_.data.ProjectFolder : s_.tempFolder, "qvp");

@@ -408,7 +408,9 @@ protected:
         }
         project.convertedWaveCount = 5;
     }
-    fs::path mp3(int i) const { return mp3Folder / ("0" + std::to_string(i + 1) + "-Mass-Song" + std::to_string(i) + "_mid.mp3"); }
+    fs::path mp3(int i) const {
+        return mp3Folder / ("0" + std::to_string(i + 1) + "-Mass-Song" + std::to_string(i) + "_mid.mp3");
+    }
     std::vector<std::string> earlierEverywhere() {
         std::vector<std::string> earlier;
         for (int i = 0; i < 5; ++i) {
@@ -450,7 +452,7 @@ TEST_F(Mp3ExportRunThreads, SeveralAtOnceWriteWhatOneAtATimeWrites) {
         lines[run] = view.lines;
         EXPECT_EQ(view.total, std::make_pair(5, 5));
     }
-    EXPECT_EQ(files[1], files[0]);
+    EXPECT_TRUE(files[1] == files[0]) << "the same MP3 files, byte for byte";
     EXPECT_EQ(lines[1], lines[0]);
     EXPECT_EQ(lines[1].front(), "Song0.wav encoded");
     EXPECT_EQ(decode(mp3(3)).frames, kRate + 3000);

@@ -643,7 +643,7 @@ TEST(WaveStepThreads, AParallelRunWritesWhatASerialRunWrites) {
     EXPECT_TRUE(overlapped) << "the first file was still rendering when the fourth began";
     EXPECT_GE(parallel.synth.mostAtOnce(), 2);
 
-    EXPECT_EQ(several.files, one.files);
+    EXPECT_TRUE(several.files == one.files) << "the same WAV files, byte for byte";
     EXPECT_EQ(several.lengths, one.lengths);
     EXPECT_EQ(several.rows, one.rows);
     EXPECT_EQ(several.count, 6);
@@ -682,13 +682,22 @@ TEST(WaveStepThreads, ACancelStopsEveryRunningRenderAndKeepsTheEarlierFiles) {
         return kWaveCancelled;
     };
     ASSERT_EQ(w.run(), WaveStepRun::Started);
-    ASSERT_TRUE(waitUntil([&] { return waiting.load() == 3 && rendering(w.synth, 4); }));
+    // The first entry is written and the step waits for the second.
+    const auto atSecond = [&] {
+        const WaveStepPageState state = w.page->snapshot();
+        return std::any_of(state.rows.begin(), state.rows.end(), [](const WaveStepRow& row) {
+            return row.entry == 1 && row.text.starts_with("Rendering");
+        });
+    };
+    ASSERT_TRUE(waitUntil([&] { return waiting.load() == 3 && rendering(w.synth, 4) && atSecond(); }));
     EXPECT_EQ(cnvWaveStepRun(*w.page, w.setup()), WaveStepRun::Cancelling);
     ASSERT_TRUE(w.window.waitForCount(w.started, kRunTimeout));
     cnvWaveStepWorkerDone(*w.page);
 
-    EXPECT_NE(platform::testing::readBytes(w.wave(0)), earlier[0]) << "rendered before the cancel";
-    for (int i = 1; i < 5; ++i) EXPECT_EQ(platform::testing::readBytes(w.wave(i)), earlier[static_cast<std::size_t>(i)]) << i;
+    EXPECT_TRUE(platform::testing::readBytes(w.wave(0)) != earlier[0]) << "rendered before the cancel";
+    for (int i = 1; i < 5; ++i) {
+        EXPECT_TRUE(platform::testing::readBytes(w.wave(i)) == earlier[static_cast<std::size_t>(i)]) << i;
+    }
     EXPECT_TRUE(w.leftovers().empty()) << "no partial render, no temporary file";
     EXPECT_EQ(w.project.convertedWaveCount, 1);
     EXPECT_EQ(w.project.dirty & kDirtyWaveDone, 0u);
