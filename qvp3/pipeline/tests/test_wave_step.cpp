@@ -805,5 +805,41 @@ TEST(WaveStepSynth, TwoFilesThroughTheSynthesizerNormalisedTogether) {
     EXPECT_TRUE(w.leftovers().empty());
 }
 
+// Three files at once through the synthesizer whose configuration is
+// damaged: the first set-up rewrites it while the other renders wait for
+// it, and every file renders.
+TEST(WaveStepSynthThreads, ADamagedConfigurationIsRewrittenWhileTheFilesWaitAndAllRender) {
+    WaveProject w(3);
+    for (ProjectEntry& e : w.project.entries) {
+        const std::string events = testing::tempo(0, 500000) + testing::ev(0, {0xC0, 0}) +
+                                   testing::ev(0, {0x90, 60, 100}) + testing::ev(960, {0x80, 60, 64});
+        platform::testing::writeBytes(e.convertedMidiPath, testing::smf(0, 480, {events + testing::endOfTrack(0)}));
+        e.convertedMidiMs = 1000;
+    }
+    platform::testing::TempFolder data;
+    SoftSynthState state;
+    state.dataFolder = data.path();
+    cnvWriteTimidityConfig(state, QVP3_PROGRAM_DIR, false);
+    platform::testing::writeBytes(data.path() / kTimidityConfigName, "damaged\n");
+    SoftSynthWaveRenderer synthesizer(state);
+    WaveStepSetup s = w.setup();
+    s.synthesizer = &synthesizer;
+    s.parallelRenders = 3;
+    ASSERT_EQ(cnvWaveStepRun(*w.page, s), WaveStepRun::Started);
+    ASSERT_TRUE(w.window.waitForCount(1, kRunTimeout));
+    cnvWaveStepWorkerDone(*w.page);
+
+    EXPECT_TRUE(w.shell.warnings().empty()) << w.shell.warnings().front();
+    EXPECT_EQ(w.project.convertedWaveCount, 3);
+    for (int i = 0; i < 3; ++i) {
+        const std::vector<std::int16_t> pcm = samples(w.wave(i));
+        EXPECT_TRUE(std::any_of(pcm.begin(), pcm.end(), [](std::int16_t v) { return std::abs(v) > 1000; })) << i;
+    }
+    EXPECT_TRUE(state.configRewritten);
+    EXPECT_EQ(platform::testing::readBytes(data.path() / kTimidityConfigName),
+              cnvTimidityConfigText(QVP3_PROGRAM_DIR));
+    EXPECT_TRUE(w.leftovers().empty());
+}
+
 }  // namespace
 }  // namespace qvp3
