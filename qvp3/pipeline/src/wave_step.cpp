@@ -324,6 +324,7 @@ StepWorker::Outcome StepWorker::finishEntry(int index, Admission& admission) {
     }
     if (!renderedOk(result)) return failed(index, entry, result);
     rendered(index, entry, target, true);
+    admitMore();  // the render threads need not idle through the pause
     pauseAfterFile(s_.pauseAfterFile);
     return Outcome::Rendered;
 }
