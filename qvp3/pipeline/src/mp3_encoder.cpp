@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdarg>
 #include <cstdio>
+#include <mutex>
 #include <dlfcn.h>
 #include <lame/lame.h>
 #include <vector>
@@ -234,6 +235,10 @@ BE_ERR CMp3EncoderLib::beInitStream(const BE_CONFIG& config, const Mp3Input& inp
         return BE_ERR_INVALID_FORMAT;
     }
     const Mp3EncoderApi& a = *api_;
+    // The library fills tables that all its streams share while it sets one
+    // up: streams of files encoded at once are set up one after another.
+    static std::mutex setUp;
+    std::lock_guard lock(setUp);
     lame_t g = a.init();
     if (g == nullptr) return BE_ERR_NO_MORE_HANDLES;
     a.setErrorf(g, quiet);

@@ -2,12 +2,17 @@
 #include "qvp3_pipeline/mp3_export.h"
 
 #include <algorithm>
+#include <deque>
 #include <atomic>
 #include <bit>
+#include <chrono>
+#include <memory>
 #include <new>
 #include <vector>
 
+#include "parallel_jobs.h"
 #include "platform/atomic_file.h"
+#include "platform/files.h"
 #include "qvp3_pipeline/midi_step.h"
 #include "qvp3_pipeline/wave_file.h"
 #include "qvp3_project/profile_file.h"
@@ -170,26 +175,65 @@ bool isCancel(int result) {
            result == kMp3StopRun;
 }
 
+// One file's encoding on the run's threads, into a scratch file beside its
+// MP3 file that the run moves onto it in file order.
+struct EncodeJob : Mp3ProgressBar {
+    void setRange(std::uint32_t maximum) override { range.store(maximum); }
+    void setPosition(std::uint32_t position) override { done.store(position); }
+
+    fs::path wav;
+    std::unique_ptr<platform::ScopedTempFile> scratch;
+    std::atomic<std::uint32_t> range{0};
+    std::atomic<std::uint32_t> done{0};
+    int result = kMp3Ok;  // read once the job has ended
+};
+
+// What the run decided for a file before its encoding: a code (nothing to
+// encode) or a job; endsRun when the run is not to go past it.
+struct Mp3Admission {
+    int code = kMp3Ok;
+    bool endsRun = false;
+    fs::path mp3;
+    std::shared_ptr<EncodeJob> job;
+    std::size_t number = 0;
+};
+
 class Mp3Run {
 public:
-    Mp3Run(Project& project, Mp3ExportView& view, const std::string& library)
-        : project_(project), view_(view), library_(library), config_(beReadConfig(project.mp3Config)) {}
+    Mp3Run(Project& project, Mp3ExportView& view, const std::string& library, int encodes)
+        : project_(project), view_(view), library_(library), config_(beReadConfig(project.mp3Config)),
+          encodes_(encodes) {}
 
     int run();
 
 private:
     int ask(const fs::path& mp3);
-    int encode(int index);
+    void admitMore(int count);
+    Mp3Admission admit(int index);
+    int finishFile(int index);
+    int awaitEncoding(const Mp3Admission& admission);
+    void stopEncodings();
     void report(int result);
 
     Project& project_;
     Mp3ExportView& view_;
     const std::string& library_;
     const BE_CONFIG config_;
+    const int encodes_;
     std::int32_t* cancelWord_ = nullptr;
+    // The encodings' own cancel word: the user's cancel, passed on by the
+    // run, or the run's end stopping encodings of files after it.
+    alignas(std::atomic_ref<std::int32_t>::required_alignment) std::int32_t stop_ = 0;
     bool dontAsk_ = false;
     bool stopAfterSkip_ = false;
     std::string lastWav_;
+    std::unique_ptr<ParallelJobs> jobs_;
+    // A deque: the file being finished keeps its place while later ones are admitted.
+    std::deque<Mp3Admission> admitted_;
+    int count_ = 0;
+    std::size_t inHand_ = 0;
+    int width_ = 1;
+    bool admitting_ = true;
 };
 
 // The overwrite question: 0 to go on, -22 to skip the file, -23 to stop.
@@ -210,18 +254,83 @@ int Mp3Run::ask(const fs::path& mp3) {
     return answer == kIdYes ? 0 : kMp3SkipFile;
 }
 
-int Mp3Run::encode(int index) {
+// The file in hand and, with several threads, the next ones while threads
+// are free; a cancel, an answer that ends the run or a failure ahead ends the admitting.
+void Mp3Run::admitMore(int count) {
+    while (admitting_ && admitted_.size() < static_cast<std::size_t>(count)) {
+        const std::size_t k = admitted_.size();
+        if (cancelRequested(cancelWord_)) {
+            admitting_ = false;
+            return;
+        }
+        if (k > inHand_) {
+            const auto ahead = static_cast<std::size_t>(width_);
+            if (width_ < 2 || k >= inHand_ + 2 * ahead || jobs_->unfinished() >= ahead) return;
+            const bool failedAhead = std::any_of(admitted_.begin(), admitted_.end(), [&](const Mp3Admission& a) {
+                return a.job != nullptr && jobs_->ended(a.number) && a.job->result != kMp3Ok;
+            });
+            if (failedAhead) return;
+        }
+        admitted_.push_back(admit(static_cast<int>(k)));
+        if (admitted_.back().endsRun) admitting_ = false;
+    }
+}
+
+// The file's MP3 name, the overwrite question, then its encoding is queued.
+Mp3Admission Mp3Run::admit(int index) {
+    const ProjectEntry& entry = project_.entries[static_cast<std::size_t>(index)];
+    Mp3Admission a;
+    const std::optional<fs::path> mp3 = cnvMp3FilePath(project_, index);
+    if (!mp3) {
+        a.code = kMp3CannotOpen;
+        a.endsRun = true;
+        return a;
+    }
+    a.mp3 = *mp3;
+    if (const int answer = ask(*mp3); answer != 0) {
+        a.code = answer;
+        a.endsRun = answer != kMp3SkipFile || stopAfterSkip_;
+        return a;
+    }
+    auto job = std::make_shared<EncodeJob>();
+    job->wav = entry.convertedWavePath;
+    job->scratch = std::make_unique<platform::ScopedTempFile>(mp3->parent_path(), "qvp");
+    if (!job->scratch->made()) {
+        a.code = kMp3CannotOpen;
+        a.endsRun = true;
+        return a;
+    }
+    a.number = jobs_->add([this, job] {
+        std::int32_t* const stop = &stop_;
+        if (cancelRequested(stop)) {
+            job->result = kMp3Cancelled;
+            return;
+        }
+        job->result = cnvEncodeWavToMp3(job->wav, job->scratch->path(), config_, job.get(), stop, library_);
+    });
+    a.job = std::move(job);
+    return a;
+}
+
+// The file's status lines and bar, in file order; its MP3 file takes the
+// place of an earlier one here.
+int Mp3Run::finishFile(int index) {
     const ProjectEntry& entry = project_.entries[static_cast<std::size_t>(index)];
     lastWav_ = entry.convertedWavePath.filename().string();
     view_.addStatusLine(prfFormatString(text(project_, kStrMp3Encoding, "Encoding %s ..."),
                                         cnvConvertedMidiDisplayName(entry.convertedWavePath)),
                         false);
     view_.setPosition(0);
-    const std::optional<fs::path> mp3 = cnvMp3FilePath(project_, index);
-    if (!mp3) return kMp3CannotOpen;
-    if (const int answer = ask(*mp3); answer != 0) return answer;
+    if (static_cast<std::size_t>(index) >= admitted_.size()) return kMp3Cancelled;  // the admitting stopped
+    const Mp3Admission& a = admitted_[static_cast<std::size_t>(index)];
+    if (a.job == nullptr) return a.code;
     if (cancelRequested(cancelWord_)) return kMp3Cancelled;
-    const int result = cnvEncodeWavToMp3(entry.convertedWavePath, *mp3, config_, &view_, cancelWord_, library_);
+    int result = awaitEncoding(a);
+    if (result == kMp3Ok) {
+        std::error_code ec;
+        fs::rename(a.job->scratch->path(), a.mp3, ec);
+        if (ec) result = kMp3WriteError;
+    }
     if (result == kMp3Ok) {
         view_.addStatusLine(prfFormatString(text(project_, kStrMp3Encoded, "%s encoded"),
                                             cnvConvertedMidiDisplayName(entry.convertedWavePath)),
@@ -230,17 +339,52 @@ int Mp3Run::encode(int index) {
     return result;
 }
 
+// Waits for the file's encoding with its progress on the bar, passes a
+// cancel on to the encodings, and admits the next files as threads come free.
+int Mp3Run::awaitEncoding(const Mp3Admission& admission) {
+    const EncodeJob& job = *admission.job;
+    std::uint32_t range = 0;
+    std::uint32_t done = 0;
+    const auto show = [&] {
+        if (const std::uint32_t r = job.range.load(); r != range) view_.setRange(range = r);
+        if (const std::uint32_t d = job.done.load(); d != done) view_.setPosition(done = d);
+    };
+    while (!jobs_->waitFor(admission.number, std::chrono::milliseconds(20))) {
+        if (cancelRequested(cancelWord_)) std::atomic_ref<std::int32_t>(stop_).store(kMp3CancelRequest);
+        show();
+        admitMore(count_);
+    }
+    show();
+    view_.setPosition(0);
+    return job.result;
+}
+
+// Encodings still running when the run ends are stopped; their scratch files go.
+void Mp3Run::stopEncodings() {
+    if (jobs_ != nullptr && jobs_->unfinished() > 0) std::atomic_ref<std::int32_t>(stop_).store(kMp3CancelRequest);
+    jobs_.reset();
+    admitted_.clear();
+}
+
 int Mp3Run::run() {
-    const int count = std::min(project_.convertedWaveCount, project_.fileNum());
+    const int count = count_ = std::min(project_.convertedWaveCount, project_.fileNum());
     if (project_.fileNum() > 0) cancelWord_ = &project_.entries.front().entryState;
     view_.showTotal(0, std::max(count, 0));
+    width_ = std::min(cnvParallelWidth(encodes_), std::max(count, 1));
+    jobs_ = std::make_unique<ParallelJobs>(width_, platform::ThreadPriority::Normal);
     int result = kMp3Ok;
     for (int i = 0; i < count; ++i) {
+        inHand_ = static_cast<std::size_t>(i);
+        admitMore(count);
         view_.showTotal(i + 1, count);
-        result = encode(i);
-        if (result == kMp3SkipFile && !stopAfterSkip_) continue;
+        result = finishFile(i);
+        const auto k = static_cast<std::size_t>(i);
+        const bool endsRun = k < admitted_.size() && admitted_[k].endsRun;
+        if (result == kMp3SkipFile && !endsRun) continue;
         if (result < 0) break;
+        admitted_[k].job.reset();
     }
+    stopEncodings();
     // A Cancel in the question is no finished run: the steps stay changed.
     if (result == kMp3Ok || result == kMp3SuccessVariant || result == kMp3SkipFile) {
         view_.addStatusLine(text(project_, kStrMp3Done, "The MP3 files are written."), false);
@@ -272,8 +416,8 @@ void Mp3Run::report(int result) {
 
 }  // namespace
 
-int cnvExportMp3Files(Project& project, Mp3ExportView& view, const std::string& library) {
-    return Mp3Run(project, view, library).run();
+int cnvExportMp3Files(Project& project, Mp3ExportView& view, const std::string& library, int encodes) {
+    return Mp3Run(project, view, library, encodes).run();
 }
 
 }  // namespace qvp3

@@ -312,6 +312,10 @@ std::vector<std::string> cnvTimidityArguments(const SoftSynthState& state, const
     return args;
 }
 
+bool cnvTimidityReady(const SoftSynthState& state) {
+    return !findProgram(state.program).empty() && stillVerified(state);
+}
+
 int cnvInitTimidity(SoftSynthState& state, const std::atomic<int>* cancel) {
     if (findProgram(state.program).empty()) return kSynthNotFound;
     if (stillVerified(state)) return 0;

@@ -2,12 +2,15 @@
 #include "qvp3_pipeline/wave_step.h"
 
 #include <algorithm>
+#include <deque>
+#include <memory>
 #include <new>
 #include <string_view>
 #include <system_error>
 #include <utility>
 
 #include "conversion_step_worker.h"
+#include "parallel_jobs.h"
 #include "platform/files.h"
 #include "qvp3_pipeline/entry_player.h"
 #include "qvp3_pipeline/wave_file.h"
@@ -72,6 +75,36 @@ private:
     bool total_;
 };
 
+// One entry's render on the step's render threads: into a scratch file,
+// which the worker writes onto the converted file in entry order.
+struct RenderJob {
+    WaveRenderer* renderer = nullptr;
+    ProjectEntry* entry = nullptr;
+    fs::path midi;
+    std::unique_ptr<platform::ScopedTempFile> scratch;
+    std::atomic<std::uint32_t> progressMs{0};
+    int result = 0;  // the render's; read once the job has ended
+};
+
+// What the worker decided for an entry before its render starts.
+struct Admission {
+    enum class Kind { Render, Kept, QuestionCancelled, Failed };
+    Kind kind = Kind::Render;
+    int code = 0;               // Failed
+    bool beforeRender = false;  // Failed: before the page shows the render
+    std::shared_ptr<RenderJob> job;
+    std::size_t number = 0;     // Render: the job's number
+
+    // An entry that renders nothing.
+    static Admission decided(Kind kind, int code = 0, bool beforeRender = false) {
+        Admission a;
+        a.kind = kind;
+        a.code = code;
+        a.beforeRender = beforeRender;
+        return a;
+    }
+};
+
 // The worker of one run.
 class StepWorker : ConversionStepWorker {
 public:
@@ -88,8 +121,13 @@ private:
     enum class Outcome { Rendered, Kept, Cancelled, QuestionCancelled, Failed };
 
     void start();
-    Outcome renderEntry(int index);
-    int render(ProjectEntry& entry, const fs::path& target);
+    void renderAll();
+    void admitMore();
+    bool mayRunAhead(WaveRenderer* renderer) const;
+    Admission admit(int index);
+    Outcome finishEntry(int index, Admission& admission);
+    int awaitRender(Admission& admission);
+    void stopRenders();
     void rendered(int index, ProjectEntry& entry, const fs::path& target, bool fresh);
     Outcome cancelled(int index, ProjectEntry& entry, const fs::path& target);
     Outcome failed(int index, ProjectEntry& entry, int code);
@@ -105,6 +143,14 @@ private:
     bool questionCancelled_ = false;
     int failure_ = 0;
     std::string failedFile_;
+    // The run's render threads and what was decided, entry by entry, in the run's order.
+    std::unique_ptr<ParallelJobs> jobs_;
+    std::vector<int> chosen_;
+    // A deque: the entry being finished keeps its place while later ones are admitted.
+    std::deque<Admission> admitted_;
+    std::size_t inHand_ = 0;  // the entry being finished, by its place in chosen_
+    int width_ = 1;
+    bool admitting_ = true;
 };
 
 void PageBar::setRange(int maximum) { worker_.setBar(total_, maximum, 0); }
@@ -114,27 +160,10 @@ int PageBar::position() const { return worker_.barPosition(total_); }
 void StepWorker::run() {
     start();
     // The step renders converted MIDI files: the count of those bounds a run of all.
-    const std::vector<int> chosen = chosenEntries(project_.convertedMidiCount, s_.selected);
+    chosen_ = chosenEntries(project_.convertedMidiCount, s_.selected);
     status(kStrWaveStepStatus, "Rendering WAV files ...");
-    setTotalBar(static_cast<int>(chosen.size()));
-    for (std::size_t k = 0; k < chosen.size(); ++k) {
-        if (!enter(chosen[k])) {
-            cancelled_ = true;
-            break;
-        }
-        setTotalPosition(static_cast<int>(k) + 1);
-        const Outcome outcome = renderEntry(chosen[k]);
-        if (outcome == Outcome::QuestionCancelled) {
-            questionCancelled_ = true;
-            break;
-        }
-        if (outcome == Outcome::Failed) break;
-        // A cancel that came while the last entry was rendered leaves nothing undone.
-        if (outcome == Outcome::Cancelled || (cancelRequested() && k + 1 < chosen.size())) {
-            cancelled_ = true;
-            break;
-        }
-    }
+    setTotalBar(static_cast<int>(chosen_.size()));
+    renderAll();
     finish();
     status(kStrReadyStatus, "Ready");
     // Rendering selected files only is offered once every file has its WAV file.
@@ -152,48 +181,174 @@ void StepWorker::start() {
     prjFillMissingDurations(project_);
 }
 
-StepWorker::Outcome StepWorker::renderEntry(int index) {
+// Renders run ahead on the render threads; each entry is finished here in turn.
+void StepWorker::renderAll() {
+    const std::vector<int>& chosen = chosen_;
+    width_ = std::min(cnvParallelWidth(s_.parallelRenders), std::max(static_cast<int>(chosen.size()), 1));
+    jobs_ = std::make_unique<ParallelJobs>(width_, s_.priority);
+    for (std::size_t k = 0; k < chosen.size(); ++k) {
+        inHand_ = k;
+        admitMore();
+        if (k >= admitted_.size() || !enter(chosen[k])) {
+            cancelled_ = true;
+            break;
+        }
+        setTotalPosition(static_cast<int>(k) + 1);
+        const Outcome outcome = finishEntry(chosen[k], admitted_[k]);
+        if (outcome == Outcome::QuestionCancelled) {
+            questionCancelled_ = true;
+            break;
+        }
+        if (outcome == Outcome::Failed) break;
+        // A cancel that came while the last entry was rendered leaves nothing undone.
+        if (outcome == Outcome::Cancelled || (cancelRequested() && k + 1 < chosen.size())) {
+            cancelled_ = true;
+            break;
+        }
+        admitted_[k].job.reset();  // its scratch file goes
+    }
+    stopRenders();
+}
+
+// Admits the entry in hand and, with several render threads, the next ones
+// while threads are free; a renderer that renders one file at a time gets
+// the next file once its last one is done. A cancel, Cancel in the question
+// or a failure ends the admitting.
+void StepWorker::admitMore() {
+    const std::vector<int>& chosen = chosen_;
+    const std::size_t inHand = inHand_;
+    while (admitting_ && admitted_.size() < chosen.size()) {
+        const std::size_t k = admitted_.size();
+        if (cancelRequested()) {
+            admitting_ = false;
+            return;
+        }
+        const ProjectEntry& entry = project_.entries[static_cast<std::size_t>(chosen[k])];
+        WaveRenderer* const renderer = entry.MWConversionMethod == 1 ? s_.plugIn : s_.synthesizer;
+        if (k > inHand) {
+            const auto ahead = static_cast<std::size_t>(width_);
+            if (width_ < 2 || k >= inHand + 2 * ahead || jobs_->unfinished() >= ahead) return;
+            if (!mayRunAhead(renderer)) return;
+        }
+        admitted_.push_back(admit(chosen[k]));
+        const Admission& a = admitted_.back();
+        if (a.kind == Admission::Kind::QuestionCancelled || a.kind == Admission::Kind::Failed) admitting_ = false;
+    }
+}
+
+// False while a renderer that renders one file at a time has a render running,
+// or while a render ahead has failed (the run ends there).
+bool StepWorker::mayRunAhead(WaveRenderer* renderer) const {
+    for (const Admission& a : admitted_) {
+        if (a.job == nullptr) continue;
+        const bool ended = jobs_->ended(a.number);
+        if (ended && !renderedOk(a.job->result)) return false;
+        if (!ended && renderer != nullptr && a.job->renderer == renderer && !renderer->rendersInParallel()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The entry's file name, the overwrite question and what its render needs;
+// then its render is queued.
+Admission StepWorker::admit(int index) {
     ProjectEntry& entry = project_.entries[static_cast<std::size_t>(index)];
+    Admission a;
     fs::path target;
     if (!prjConvertedWavePath(project_, index, &target) || isSourceFile(target)) {
-        return failed(index, entry, kWaveRendererFailed);
+        return Admission::decided(Admission::Kind::Failed, kWaveRendererFailed, true);
     }
     entry.convertedWavePath = target;
     const int answer = cnvCheckWaveOverwrite(project_, target, project_.waveOverwrite != 0);
-    if (answer == kWaveQuestionCancelled) return Outcome::QuestionCancelled;
-    if (answer == kWaveCancelled) {
-        // No keeps the earlier file as this entry's WAV file.
-        rendered(index, entry, target, false);
-        return Outcome::Kept;
+    if (answer == kWaveQuestionCancelled) return Admission::decided(Admission::Kind::QuestionCancelled);
+    // No keeps the earlier file as this entry's WAV file.
+    if (answer == kWaveCancelled) return Admission::decided(Admission::Kind::Kept);
+    if (entry.convertedMidiPath.empty() || !cnvIsRegularFile(entry.convertedMidiPath)) {
+        return Admission::decided(Admission::Kind::Failed, kWaveCannotOpen);
     }
+    const bool plugIn = entry.MWConversionMethod == 1;
+    WaveRenderer* const renderer = plugIn ? s_.plugIn : s_.synthesizer;
+    if (renderer == nullptr) {
+        return Admission::decided(Admission::Kind::Failed, plugIn ? kWaveSamplerFailed : kWaveSynthFailed);
+    }
+    auto job = std::make_shared<RenderJob>();
+    job->scratch = std::make_unique<platform::ScopedTempFile>(
+        s_.tempFolder.empty() ? project_.data.ProjectFolder : s_.tempFolder, "qvp");
+    if (!job->scratch->made()) return Admission::decided(Admission::Kind::Failed, kWaveCannotCreate);
+    job->renderer = renderer;
+    job->entry = &entry;
+    job->midi = entry.convertedMidiPath;
+    ParallelJobs& jobs = *jobs_;
+    const std::atomic<int>& cancelWord = wavePage_.cancelWord;
+    a.number = jobs.add([job, &jobs, &cancelWord] {
+        // Stopped before it started: a cancel, or a failure before it.
+        if (cancelWord.load() == kEntryStopRequested) {
+            job->result = kWaveCancelled;
+            return;
+        }
+        job->result = job->renderer->render(*job->entry, job->midi, job->scratch->path(),
+                                            [&](std::uint32_t ms) {
+                                                job->progressMs.store(ms);
+                                                jobs.wake();
+                                            },
+                                            cancelWord);
+    });
+    a.job = std::move(job);
+    return a;
+}
+
+StepWorker::Outcome StepWorker::finishEntry(int index, Admission& admission) {
+    ProjectEntry& entry = project_.entries[static_cast<std::size_t>(index)];
+    switch (admission.kind) {
+        case Admission::Kind::QuestionCancelled: return Outcome::QuestionCancelled;
+        case Admission::Kind::Kept: rendered(index, entry, entry.convertedWavePath, false); return Outcome::Kept;
+        case Admission::Kind::Failed:
+            if (admission.beforeRender) return failed(index, entry, admission.code);
+            break;
+        case Admission::Kind::Render: break;
+    }
+    const fs::path target = entry.convertedWavePath;
     const int ms = entry.convertedMidiMs > 0 ? entry.convertedMidiMs : entry.durationMs;
     setFileBar(std::max(ms, 0));
     setRow(index, prfFormatString(cnvStepText(project_, kStrWaveRenderingRow, "Rendering %s ..."),
                                   cnvConvertedWaveDisplayName(target)),
            true);
-    const int result = render(entry, target);
-    if (result == kWaveCancelled) return cancelled(index, entry, target);
+    if (admission.kind == Admission::Kind::Failed) return failed(index, entry, admission.code);
+    int result = awaitRender(admission);
+    // A render that ended as the cancel came is dropped: the earlier file stays.
+    if (result == kWaveCancelled || cancelRequested()) return cancelled(index, entry, target);
+    if (renderedOk(result)) {
+        const auto pause = std::clamp<std::int64_t>(entry.Pause, 0, 24 * 3600);
+        result = cnvAppendWavePause(admission.job->scratch->path(), target, static_cast<std::uint32_t>(pause * 1000));
+    }
     if (!renderedOk(result)) return failed(index, entry, result);
     rendered(index, entry, target, true);
+    admitMore();  // the render threads need not idle through the pause
     pauseAfterFile(s_.pauseAfterFile);
     return Outcome::Rendered;
 }
 
-// Renders into a temporary file, then writes it with its pause onto the converted file.
-int StepWorker::render(ProjectEntry& entry, const fs::path& target) {
-    if (entry.convertedMidiPath.empty() || !cnvIsRegularFile(entry.convertedMidiPath)) return kWaveCannotOpen;
-    const bool plugIn = entry.MWConversionMethod == 1;
-    WaveRenderer* const renderer = plugIn ? s_.plugIn : s_.synthesizer;
-    if (renderer == nullptr) return plugIn ? kWaveSamplerFailed : kWaveSynthFailed;
-    const platform::ScopedTempFile scratch(s_.tempFolder.empty() ? project_.data.ProjectFolder : s_.tempFolder, "qvp");
-    if (!scratch.made()) return kWaveCannotCreate;
-    const int result = renderer->render(entry, entry.convertedMidiPath, scratch.path(),
-                                        [this](std::uint32_t ms) { moveFileBar(ms); }, wavePage_.cancelWord);
-    // A render that ended as the cancel came is dropped: the earlier file stays.
-    if (result == kWaveCancelled || cancelRequested()) return kWaveCancelled;
-    if (!renderedOk(result)) return result;
-    const auto pause = std::clamp<std::int64_t>(entry.Pause, 0, 24 * 3600);
-    return cnvAppendWavePause(scratch.path(), target, static_cast<std::uint32_t>(pause * 1000));
+// Waits for the entry's render, its progress on the per-file bar, and
+// admits the next entries as render threads come free.
+int StepWorker::awaitRender(Admission& admission) {
+    const RenderJob& job = *admission.job;
+    while (!jobs_->waitFor(admission.number, std::chrono::milliseconds(20))) {
+        moveFileBar(job.progressMs.load());
+        admitMore();
+    }
+    moveFileBar(job.progressMs.load());
+    return job.result;
+}
+
+// Renders still running after the run ended (a cancel, a failure, Cancel in
+// the question) are stopped, and what they wrote goes with their scratch files.
+void StepWorker::stopRenders() {
+    if (jobs_ != nullptr && jobs_->unfinished() > 0) wavePage_.cancelWord.store(kEntryStopRequested);
+    jobs_.reset();
+    admitted_.clear();
+    std::lock_guard lock(wavePage_.mutex);
+    if (!wavePage_.cancelRequested) wavePage_.cancelWord.store(0);
 }
 
 // The entry's WAV file is in place (new, or kept at the user's word); a new

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <numbers>
 #include <random>
 #include <string>
@@ -386,6 +387,108 @@ TEST_F(Mp3ExportRun, MissingEncoderAndCancelAreReportedAndWriteNothing) {
         EXPECT_EQ(shell.warnings, std::vector<std::string>{c.warning});
         EXPECT_EQ(project.dirty, 0x5u) << "an export that did not finish leaves the steps changed";
     }
+}
+
+// Five rendered entries of different lengths, encoded several at a time.
+class Mp3ExportRunThreads : public Mp3Export {
+protected:
+    void SetUp() override {
+        Mp3Export::SetUp();
+        if (IsSkipped()) return;
+        fs::create_directories(mp3Folder);
+        project.data.ProjectTitle = "Mass";
+        project.mp3Folder = mp3Folder;
+        for (int i = 0; i < 5; ++i) {
+            ProjectEntry entry;
+            entry.Filename = tmp.path() / ("Song" + std::to_string(i) + ".mid");
+            entry.convertedWavePath = tmp.path() / ("Song" + std::to_string(i) + "_qvpcnv.wav");
+            // The first file the longest, so that the others end before it.
+            writeSine(entry.convertedWavePath, kRate * (i == 0 ? 6 : 1) + 1000 * static_cast<std::uint32_t>(i));
+            project.entries.push_back(std::move(entry));
+        }
+        project.convertedWaveCount = 5;
+    }
+    fs::path mp3(int i) const {
+        return mp3Folder / ("0" + std::to_string(i + 1) + "-Mass-Song" + std::to_string(i) + "_mid.mp3");
+    }
+    std::vector<std::string> earlierEverywhere() {
+        std::vector<std::string> earlier;
+        for (int i = 0; i < 5; ++i) {
+            writeBytes(mp3(i), "earlier " + std::to_string(i));
+            earlier.push_back(readBytes(mp3(i)));
+        }
+        return earlier;
+    }
+    std::vector<std::string> mp3Names() const {
+        std::vector<std::string> names;
+        for (int i = 0; i < 5; ++i) names.push_back(mp3(i).filename().string());
+        return names;
+    }
+
+    fs::path mp3Folder = tmp.path() / "mp3";
+    WarningShell shell;
+    Project project{Neighbours{nullptr, nullptr, &shell, nullptr}};
+};
+
+// Calls onLine with each status line as it is added.
+struct HookedView : RecordingView {
+    void addStatusLine(std::string_view text, bool replaceLast) override {
+        RecordingView::addStatusLine(text, replaceLast);
+        if (onLine) onLine(text);
+    }
+    std::function<void(std::string_view)> onLine;
+};
+
+TEST_F(Mp3ExportRunThreads, SeveralAtOnceWriteWhatOneAtATimeWrites) {
+    std::vector<std::string> files[2];
+    std::vector<std::string> lines[2];
+    const int encodes[2] = {1, 4};
+    for (int run = 0; run < 2; ++run) {
+        for (const fs::path& f : fs::directory_iterator(mp3Folder)) fs::remove(f);
+        RecordingView view;
+        EXPECT_EQ(cnvExportMp3Files(project, view, kMp3EncoderLibrary, encodes[run]), kMp3Ok);
+        EXPECT_EQ(filesIn(mp3Folder), mp3Names());
+        for (int i = 0; i < 5; ++i) files[run].push_back(readBytes(mp3(i)));
+        lines[run] = view.lines;
+        EXPECT_EQ(view.total, std::make_pair(5, 5));
+    }
+    EXPECT_TRUE(files[1] == files[0]) << "the same MP3 files, byte for byte";
+    EXPECT_EQ(lines[1], lines[0]);
+    EXPECT_EQ(lines[1].front(), "Song0.wav encoded");
+    EXPECT_EQ(decode(mp3(3)).frames, kRate + 3000);
+    EXPECT_TRUE(shell.warnings.empty());
+}
+
+// The third file fails (its WAV file is damaged): the two before it are
+// written, the run ends with its warning, the files after it keep their
+// earlier MP3 files although they were encoded beside it, and no scratch
+// file is left.
+TEST_F(Mp3ExportRunThreads, AFailureEndsTheRunAtItsFileAndKeepsTheLaterFilesEarlierMp3s) {
+    const std::vector<std::string> earlier = earlierEverywhere();
+    writeBytes(project.entries[2].convertedWavePath, "RIFF, but no WAV file");
+    RecordingView view;
+    EXPECT_EQ(cnvExportMp3Files(project, view, kMp3EncoderLibrary, 5), kMp3CannotOpen);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(readBytes(mp3(i)) != earlier[static_cast<std::size_t>(i)], i < 2) << i;
+    EXPECT_EQ(filesIn(mp3Folder), mp3Names());
+    EXPECT_EQ(view.lines.back(), "Song2_qvpcnv.wav could not be encoded.");
+    EXPECT_EQ(shell.warnings.size(), 1u);
+}
+
+// A cancel once the first file is encoded stops the encodings running
+// beside it: every later file keeps its earlier MP3 file.
+TEST_F(Mp3ExportRunThreads, ACancelKeepsTheEarlierMp3sOfEveryFileNotYetWritten) {
+    const std::vector<std::string> earlier = earlierEverywhere();
+    HookedView view;
+    view.answer = kIdYes + 10;  // replace them all, ask once
+    view.onLine = [&](std::string_view line) {
+        if (line == "Song0.wav encoded") project.entries.front().entryState = kMp3CancelRequest;
+    };
+    EXPECT_EQ(cnvExportMp3Files(project, view, kMp3EncoderLibrary, 4), kMp3Cancelled);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(readBytes(mp3(i)) != earlier[static_cast<std::size_t>(i)], i == 0) << i;
+    EXPECT_EQ(filesIn(mp3Folder), mp3Names());
+    EXPECT_EQ(view.lines.back(), "The export was cancelled.");
+    EXPECT_EQ(shell.warnings.size(), 1u);
+    project.entries.front().entryState = 0;
 }
 
 }  // namespace

@@ -94,8 +94,15 @@ public:
             std::lock_guard lock(mutex_);
             calls_.push_back({index, wavPath});
         }
+        const Active active(*this);
         EXPECT_EQ(midiPath, entry.convertedMidiPath);
         const std::string bytes = renderedWave(static_cast<std::int16_t>(level * (index + 1)), kRenderFrames);
+        if (during) {
+            if (const int result = during(index, cancelWord); result != 0) {
+                platform::testing::writeBytes(wavPath, bytes.substr(0, bytes.size() / 2));
+                return result;
+            }
+        }
         if (index == waitAt) {
             // Half a file, as a renderer leaves it when it is stopped.
             platform::testing::writeBytes(wavPath, bytes.substr(0, bytes.size() / 2));
@@ -117,14 +124,34 @@ public:
         for (const Call& c : calls()) out.push_back(c.entry);
         return out;
     }
+    bool rendersInParallel() const override { return parallel; }
+    // The most renders that ran at once.
+    int mostAtOnce() const { return mostActive_.load(); }
     Project* project = nullptr;
     std::int16_t level = 1000;
     int failAt = -1;
     int failure = kWaveSynthRenderFailed;
     int waitAt = -1;
     std::function<void()> onWait;
+    bool parallel = false;
+    // Runs inside each render before its file is written (half a file
+    // instead, and that result, when it answers non-zero).
+    std::function<int(int entry, const std::atomic<int>& cancelWord)> during;
 
 private:
+    // Counts the renders running at once.
+    struct Active {
+        explicit Active(FakeRenderer& r) : r_(r) {
+            const int now = ++r_.active_;
+            int most = r_.mostActive_.load();
+            while (now > most && !r_.mostActive_.compare_exchange_weak(most, now)) {
+            }
+        }
+        ~Active() { --r_.active_; }
+        FakeRenderer& r_;
+    };
+    std::atomic<int> active_{0};
+    std::atomic<int> mostActive_{0};
     int indexOf(const ProjectEntry& entry) const {
         for (int i = 0; i < project->fileNum(); ++i) {
             if (&project->entries[static_cast<std::size_t>(i)] == &entry) return i;
@@ -160,19 +187,25 @@ private:
 
 class BarView : public WaveStepView {
 public:
-    void showProgress(const WaveStepBar&, const WaveStepBar& file) override {
+    void showProgress(const WaveStepBar& total, const WaveStepBar& file) override {
         std::lock_guard lock(mutex_);
+        totalBars_.push_back(total);
         fileBars_.push_back(file);
     }
     std::vector<WaveStepBar> fileBars() const {
         std::lock_guard lock(mutex_);
         return fileBars_;
     }
+    std::vector<WaveStepBar> totalBars() const {
+        std::lock_guard lock(mutex_);
+        return totalBars_;
+    }
     void reportNothingToConvert() override { ++nothingToConvert; }
     std::atomic<int> nothingToConvert{0};
 
 private:
     mutable std::mutex mutex_;
+    std::vector<WaveStepBar> totalBars_;
     std::vector<WaveStepBar> fileBars_;
 };
 
@@ -208,6 +241,7 @@ struct WaveProject {
         s.selected = selected;
         s.tempFolder = tempDir.path();
         s.pauseAfterFile = 0ms;
+        s.parallelRenders = renders;
         return s;
     }
     WaveStepRun run() {
@@ -248,6 +282,7 @@ struct WaveProject {
     FakeRenderer plugIn;
     WaveNormalizer normalizer;
     std::vector<int> selected;
+    int renders = 0;
     BarView view;
     platform::RecordingMessageTarget window;
     std::unique_ptr<WaveStepPage> page = std::make_unique<WaveStepPage>(&view, &window);
@@ -544,6 +579,177 @@ TEST(WaveStepThreads, StartingAndCancellingAHundredTimes) {
     EXPECT_TRUE(w.leftovers().empty());
 }
 
+// Waits until done() holds, at most 10 s; false when it never did.
+bool waitUntil(const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + 10s;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+bool rendering(const FakeRenderer& renderer, int entry) {
+    const std::vector<int> e = renderer.entries();
+    return std::find(e.begin(), e.end(), entry) != e.end();
+}
+
+// Six entries, two of them through a renderer that renders one file at a
+// time, with pauses and each file normalised: rendered one file at a time,
+// then several at once, with the first file's render outlasting the others.
+// The files, their lengths, the rows and the counts come out the same, and
+// the page's bars still run entry by entry.
+TEST(WaveStepThreads, AParallelRunWritesWhatASerialRunWrites) {
+    struct Run {
+        std::vector<std::string> files;
+        std::vector<std::int32_t> lengths;
+        std::vector<std::string> rows;
+        int count = 0;
+    };
+    const auto render = [](int renders, WaveProject& w) {
+        for (int i = 0; i < 6; ++i) {
+            ProjectEntry& e = w.project.entries[static_cast<std::size_t>(i)];
+            e.Pause = i % 3;
+            e.MWConversionMethod = i == 1 || i == 4 ? 1 : 0;
+        }
+        w.project.normalize = 1;
+        w.normalizer = cnvProjectWaveNormalizer();
+        w.synth.parallel = true;
+        w.renders = renders;
+        w.render();
+        Run r;
+        for (int i = 0; i < 6; ++i) {
+            r.files.push_back(platform::testing::readBytes(w.wave(i)));
+            r.lengths.push_back(w.project.entries[static_cast<std::size_t>(i)].convertedWaveMs);
+        }
+        for (const WaveStepRow& row : w.page->snapshot().rows) r.rows.push_back(row.text);
+        r.count = w.project.convertedWaveCount;
+        EXPECT_TRUE(w.shell.warnings().empty());
+        EXPECT_TRUE(w.leftovers().empty());
+        EXPECT_EQ(w.plugIn.mostAtOnce(), 1) << "the plug-in host renders one file at a time";
+        return r;
+    };
+    WaveProject serial(6);
+    const Run one = render(1, serial);
+    EXPECT_EQ(serial.synth.mostAtOnce(), 1);
+
+    WaveProject parallel(6);
+    std::atomic<bool> overlapped{false};
+    parallel.synth.during = [&](int entry, const std::atomic<int>&) {
+        if (entry == 0) overlapped = waitUntil([&] { return rendering(parallel.synth, 3); });
+        return 0;
+    };
+    const Run several = render(4, parallel);
+    EXPECT_TRUE(overlapped) << "the first file was still rendering when the fourth began";
+    EXPECT_GE(parallel.synth.mostAtOnce(), 2);
+
+    EXPECT_TRUE(several.files == one.files) << "the same WAV files, byte for byte";
+    EXPECT_EQ(several.lengths, one.lengths);
+    EXPECT_EQ(several.rows, one.rows);
+    EXPECT_EQ(several.count, 6);
+    EXPECT_EQ(one.count, 6);
+    // The total bar runs entry by entry, and each entry's file bar shows its whole render.
+    const auto totals = parallel.view.totalBars();
+    const auto files = parallel.view.fileBars();
+    std::set<int> renderShown;
+    for (std::size_t i = 0; i < totals.size(); ++i) {
+        if (totals[i].maximum == 0) continue;  // before the run and after it
+        if (i > 0 && totals[i - 1].maximum != 0) {
+            ASSERT_GE(totals[i].position, totals[i - 1].position) << i;
+        }
+        if (files[i].maximum == 100 && files[i].position == 100) renderShown.insert(totals[i].position);
+    }
+    EXPECT_EQ(renderShown, (std::set<int>{1, 2, 3, 4, 5, 6}));
+}
+
+// A cancel while three files render at once stops all three; the file
+// rendered before stays new, every later entry keeps its earlier file, also
+// the one whose render was complete when the cancel came, and nothing
+// partial or temporary is left.
+TEST(WaveStepThreads, ACancelStopsEveryRunningRenderAndKeepsTheEarlierFiles) {
+    WaveProject w(5);
+    w.synth.parallel = true;
+    w.renders = 4;
+    w.render();
+    std::vector<std::string> earlier;
+    for (int i = 0; i < 5; ++i) earlier.push_back(platform::testing::readBytes(w.wave(i)));
+    w.synth.level = 3000;
+    std::atomic<int> waiting{0};
+    w.synth.during = [&](int entry, const std::atomic<int>& cancelWord) {
+        if (entry == 0 || entry == 4) return 0;
+        ++waiting;
+        while (cancelWord.load() != kEntryStopRequested) std::this_thread::sleep_for(1ms);
+        return kWaveCancelled;
+    };
+    ASSERT_EQ(w.run(), WaveStepRun::Started);
+    // The first entry is written and the step waits for the second.
+    const auto atSecond = [&] {
+        const WaveStepPageState state = w.page->snapshot();
+        return std::any_of(state.rows.begin(), state.rows.end(), [](const WaveStepRow& row) {
+            return row.entry == 1 && row.text.starts_with("Rendering");
+        });
+    };
+    ASSERT_TRUE(waitUntil([&] { return waiting.load() == 3 && rendering(w.synth, 4) && atSecond(); }));
+    EXPECT_EQ(cnvWaveStepRun(*w.page, w.setup()), WaveStepRun::Cancelling);
+    ASSERT_TRUE(w.window.waitForCount(w.started, kRunTimeout));
+    cnvWaveStepWorkerDone(*w.page);
+
+    EXPECT_TRUE(platform::testing::readBytes(w.wave(0)) != earlier[0]) << "rendered before the cancel";
+    for (int i = 1; i < 5; ++i) {
+        EXPECT_TRUE(platform::testing::readBytes(w.wave(i)) == earlier[static_cast<std::size_t>(i)]) << i;
+    }
+    EXPECT_TRUE(w.leftovers().empty()) << "no partial render, no temporary file";
+    EXPECT_EQ(w.project.convertedWaveCount, 1);
+    EXPECT_EQ(w.project.dirty & kDirtyWaveDone, 0u);
+    EXPECT_TRUE(w.page->snapshot().notComplete);
+    const auto warnings = w.shell.warnings();
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("cancelled"), std::string::npos) << warnings[0];
+    for (const ProjectEntry& e : w.project.entries) EXPECT_EQ(plyEntryState(e), kEntryIdle);
+}
+
+// The third of five files fails while the first two still render: the two
+// before it are finished and written, the step ends at the failure with its
+// warning, and the files after it, rendered or not, keep their earlier files.
+TEST(WaveStepThreads, AFailureEndsTheRunAtItsFileWhileTheFilesBeforeItComplete) {
+    WaveProject w(5);
+    w.synth.parallel = true;
+    w.renders = 5;
+    w.render();
+    std::vector<std::string> earlier;
+    for (int i = 0; i < 5; ++i) earlier.push_back(platform::testing::readBytes(w.wave(i)));
+    // Every file is there: a failure in a run of selected files removes none.
+    w.project.waveConvertAll = 0;
+    w.selected = {0, 1, 2, 3, 4};
+    w.synth.level = 3000;
+    std::atomic<bool> failed{false};
+    w.synth.during = [&](int entry, const std::atomic<int>&) {
+        if (entry == 2) {
+            EXPECT_TRUE(waitUntil([&] { return rendering(w.synth, 0) && rendering(w.synth, 1); }));
+            failed = true;
+            return kWaveSynthRenderFailed;
+        }
+        if (entry < 2) {
+            EXPECT_TRUE(waitUntil([&] { return failed.load(); }));
+        }
+        return 0;
+    };
+    w.render();
+
+    const auto warnings = w.shell.warnings();
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("song2.mid: the software synthesizer could not render the file"), std::string::npos)
+        << warnings[0];
+    for (int i = 0; i < 5; ++i) {
+        const bool renewed = i < 2;
+        EXPECT_EQ(platform::testing::readBytes(w.wave(i)) != earlier[static_cast<std::size_t>(i)], renewed) << i;
+    }
+    EXPECT_EQ(samples(w.wave(1))[0], 3000 * 2);
+    EXPECT_TRUE(w.leftovers().empty());
+    EXPECT_TRUE(w.page->snapshot().notComplete);
+    EXPECT_EQ(w.project.dirty & kDirtyWaveDone, 0u);
+}
+
 }  // namespace
 }  // namespace qvp3
 
@@ -596,6 +802,42 @@ TEST(WaveStepSynth, TwoFilesThroughTheSynthesizerNormalisedTogether) {
     }
     EXPECT_GE(peaks[1], 32766) << "the loudest file reaches full scale";
     EXPECT_LT(peaks[0], peaks[1] * 3 / 4) << "the soft file stays softer";
+    EXPECT_TRUE(w.leftovers().empty());
+}
+
+// Three files at once through the synthesizer whose configuration is
+// damaged: the first set-up rewrites it while the other renders wait for
+// it, and every file renders.
+TEST(WaveStepSynthThreads, ADamagedConfigurationIsRewrittenWhileTheFilesWaitAndAllRender) {
+    WaveProject w(3);
+    for (ProjectEntry& e : w.project.entries) {
+        const std::string events = testing::tempo(0, 500000) + testing::ev(0, {0xC0, 0}) +
+                                   testing::ev(0, {0x90, 60, 100}) + testing::ev(960, {0x80, 60, 64});
+        platform::testing::writeBytes(e.convertedMidiPath, testing::smf(0, 480, {events + testing::endOfTrack(0)}));
+        e.convertedMidiMs = 1000;
+    }
+    platform::testing::TempFolder data;
+    SoftSynthState state;
+    state.dataFolder = data.path();
+    cnvWriteTimidityConfig(state, QVP3_PROGRAM_DIR, false);
+    platform::testing::writeBytes(data.path() / kTimidityConfigName, "damaged\n");
+    SoftSynthWaveRenderer synthesizer(state);
+    WaveStepSetup s = w.setup();
+    s.synthesizer = &synthesizer;
+    s.parallelRenders = 3;
+    ASSERT_EQ(cnvWaveStepRun(*w.page, s), WaveStepRun::Started);
+    ASSERT_TRUE(w.window.waitForCount(1, kRunTimeout));
+    cnvWaveStepWorkerDone(*w.page);
+
+    EXPECT_TRUE(w.shell.warnings().empty()) << w.shell.warnings().front();
+    EXPECT_EQ(w.project.convertedWaveCount, 3);
+    for (int i = 0; i < 3; ++i) {
+        const std::vector<std::int16_t> pcm = samples(w.wave(i));
+        EXPECT_TRUE(std::any_of(pcm.begin(), pcm.end(), [](std::int16_t v) { return std::abs(v) > 1000; })) << i;
+    }
+    EXPECT_TRUE(state.configRewritten);
+    EXPECT_EQ(platform::testing::readBytes(data.path() / kTimidityConfigName),
+              cnvTimidityConfigText(QVP3_PROGRAM_DIR));
     EXPECT_TRUE(w.leftovers().empty());
 }
 

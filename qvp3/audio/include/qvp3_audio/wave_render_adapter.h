@@ -17,6 +17,9 @@ public:
     // is given back as it was. 0, the MIDI reader's codes, or RenderToWave's.
     int render(ProjectEntry& entry, const std::filesystem::path& midiPath, const std::filesystem::path& wavPath,
                const std::function<void(std::uint32_t ms)>& progress, const std::atomic<int>& cancelWord) override;
+    // One host plays through one set of instruments and one performance:
+    // the WAV step renders its files one at a time.
+    bool rendersInParallel() const override { return false; }
 
 private:
     CMyVSTHost& host_;

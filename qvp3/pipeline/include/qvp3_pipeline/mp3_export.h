@@ -90,11 +90,18 @@ public:
 };
 
 // The export step's MP3 run: encodes the WAV files of the first
-// convertedWaveCount entries, in order, into their MP3 files, with the
-// project's settings. The cancel word is the first entry's state. Ends at
-// the first failure; a finished run clears the project's changed steps.
-// Status lines and, unless the run succeeded, the warning box report it.
-// The result of the last file, or of the question that ended the run.
-int cnvExportMp3Files(Project& project, Mp3ExportView& view, const std::string& library = kMp3EncoderLibrary);
+// convertedWaveCount entries into their MP3 files, with the project's
+// settings. The cancel word is the first entry's state. Ends at the first
+// failure; a finished run clears the project's changed steps. Status lines
+// and, unless the run succeeded, the warning box report it. The result of
+// the last file, or of the question that ended the run.
+//
+// Several files encode at once (encodes; 0: as many as the machine has
+// hardware threads), each into a scratch file beside its MP3 file. The
+// questions, status lines and bars come from the calling thread file by
+// file, and a scratch file takes its MP3 file's place only in file order, so
+// a failure or a cancel keeps the earlier MP3 files of every file after it.
+int cnvExportMp3Files(Project& project, Mp3ExportView& view, const std::string& library = kMp3EncoderLibrary,
+                      int encodes = 0);
 
 }  // namespace qvp3

@@ -79,6 +79,11 @@ void cnvWriteTimidityConfig(SoftSynthState& state, const std::filesystem::path& 
 // leaves the configuration alone. cancel may be null. Answers 0 when set up.
 int cnvInitTimidity(SoftSynthState& state, const std::atomic<int>* cancel);
 
+// Whether the last successful set-up still holds: the program is there and
+// the configuration unchanged since. Only reads the state, so it may run
+// beside renders; cnvInitTimidity answers 0 at once in this case.
+bool cnvTimidityReady(const SoftSynthState& state);
+
 // Renders midi into wav (44.1 kHz, 16-bit, stereo) through the set-up
 // synthesizer. The output goes to a temporary file beside wav that replaces
 // it only when the program exited 0 and the file holds sound; otherwise the

@@ -11,6 +11,19 @@
 // with a warning; when the run left the project without every WAV file, the
 // project's own converted WAV files go and the next run renders all.
 //
+// Files render several at a time (as many as the machine has hardware
+// threads, or as the setup says) where their renderer allows it; a renderer
+// that does not (the plug-in host, which plays through one set of
+// instruments) renders one file at a time. Everything else happens on the
+// worker, one entry after another in the order a serial run takes: the
+// overwrite question before the entry's render starts, then, once its render
+// and those of the entries before it are done, the pause, the measuring, the
+// normalising, the count, the rows and the bars (the total bar at the entry,
+// the per-file bar following its render). A render's file replaces the
+// converted file only in that order, so a cancel or the first failure keeps
+// every later entry's earlier file: the renders still running are stopped
+// (the cancel word) and what they wrote is removed.
+//
 // The run command of the step's page starts the worker or, while it runs,
 // cancels it (the renderers poll the page's cancel word). When the worker ends
 // it hands the page's worker slot to the completion notifier, which posts
@@ -24,6 +37,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -80,8 +94,13 @@ public:
     // replace. progress hears the milliseconds rendered; cancelWord turns
     // kEntryStopRequested (7) when the user cancels. 0 or -16 rendered; -5
     // cancelled; another negative code (those above) failed.
+    // Called on one of the step's render threads, which may render other
+    // entries at the same time; the entry is only to be read.
     virtual int render(ProjectEntry& entry, const std::filesystem::path& midiPath, const std::filesystem::path& wavPath,
                        const std::function<void(std::uint32_t ms)>& progress, const std::atomic<int>& cancelWord) = 0;
+    // Whether several renders may run at once on different threads; a
+    // renderer that says no gets one render at a time.
+    virtual bool rendersInParallel() const { return false; }
 };
 
 // The normaliser as the step calls it. normalize: the converted WAV file of
@@ -106,8 +125,10 @@ struct WaveStepSetup {
     std::vector<int> selected;
     // Where renders go before the pause is added; empty: the project folder.
     std::filesystem::path tempFolder;
-    // The application's priority for rendering.
+    // The application's priority for rendering (the worker's and the render threads').
     platform::ThreadPriority priority = platform::ThreadPriority::Normal;
+    // How many files render at once: 0 as many as the machine has hardware threads.
+    int parallelRenders = 0;
     // A pause after each rendered file, so that the user sees it listed.
     std::chrono::milliseconds pauseAfterFile{500};
     // Called by the notifier when the step has ended; false when the shell's
@@ -163,14 +184,23 @@ std::optional<std::int64_t> cnvWaveFileDuration(const std::filesystem::path& fil
 
 // The software synthesizer as the step's method 0: the set-up, then the
 // render of the converted MIDI file, its length as the expected one.
+// Each render is a child process of its own, so several run at once; the
+// set-up, which may rewrite the configuration, waits until no render of this
+// renderer runs, and renders wait for it.
 class SoftSynthWaveRenderer : public WaveRenderer {
 public:
     explicit SoftSynthWaveRenderer(SoftSynthState& state) : state_(state) {}
     int render(ProjectEntry& entry, const std::filesystem::path& midiPath, const std::filesystem::path& wavPath,
                const std::function<void(std::uint32_t ms)>& progress, const std::atomic<int>& cancelWord) override;
+    bool rendersInParallel() const override { return true; }
 
 private:
+    int renderSetUp(const ProjectEntry& entry, const std::filesystem::path& midiPath,
+                    const std::filesystem::path& wavPath, const std::function<void(std::uint32_t ms)>& progress,
+                    const std::atomic<int>& cancelWord);
+
     SoftSynthState& state_;
+    std::shared_mutex setUp_;
 };
 
 // The project's normaliser (cnvNormalizeWaveFiles, cnvReportNormalizeError) as the step calls it.
