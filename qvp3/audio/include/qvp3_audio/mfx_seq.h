@@ -80,7 +80,8 @@ public:
     // Adds or replaces the meter from `measure` on (its key kept from the
     // meter in force there) and recomputes.
     void SetMeter(std::int32_t measure, std::int32_t beats, std::int32_t unit);
-    // Sets the key from `measure` on (a new entry with the meter in force there when needed).
+    // Sets the key from `measure` on (a new entry with the meter in force
+    // there when needed), up to the next entry with a key of its own.
     void SetKey(std::int32_t measure, std::int32_t key);
     void SetPPQ(std::int32_t ppq);
     const std::vector<MfxMeterEntry>& entries() const { return entries_; }

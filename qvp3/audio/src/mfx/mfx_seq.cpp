@@ -147,7 +147,12 @@ void CMfxMeterMap::SetMeter(std::int32_t measure, std::int32_t beats, std::int32
 }
 
 void CMfxMeterMap::SetKey(std::int32_t measure, std::int32_t key) {
-    EntryFor(std::max(measure, 1)).key = key;
+    MfxMeterEntry& at = EntryFor(std::max(measure, 1));
+    const std::int32_t old = at.key;
+    // Later meters that only carried the old key on carry the new one: a key
+    // signature met after a later meter change (another track) still holds there.
+    for (auto it = entries_.begin() + (&at - entries_.data()); it != entries_.end() && it->key == old; ++it)
+        it->key = key;
     Recompute();
 }
 

@@ -46,7 +46,7 @@ private:
     bool addFatSector(std::uint32_t sector);
     // Follows a chain of the table from start, calling visit(sector) for
     // each, until visit says it has enough or the chain ends. A chain visits
-    // each of the `sectors` sectors at most once: more steps are a cycle.
+    // each of the `sectors` sectors at most once: a second visit is a cycle.
     bool walk(const std::vector<std::uint32_t>& table, std::uint64_t sectors, std::uint32_t start,
               const std::function<bool(std::uint32_t, bool&)>& visit);
     // Whole sectors of a chain of the allocation table, appended to out.
@@ -127,10 +127,11 @@ bool Reader::buildFat() {
 bool Reader::walk(const std::vector<std::uint32_t>& table, std::uint64_t sectors, std::uint32_t start,
                   const std::function<bool(std::uint32_t, bool&)>& visit) {
     const std::uint64_t limit = std::min<std::uint64_t>(table.size(), sectors);
-    std::uint32_t sector = start;
-    for (std::uint64_t steps = 0; sector != kEndOfChain; ++steps) {
+    std::vector<bool> seen(static_cast<std::size_t>(limit), false);
+    for (std::uint32_t sector = start; sector != kEndOfChain;) {
         if (sector > kMaxRegularSector || sector >= limit) return fail("sector number out of range");
-        if (steps >= limit) return fail("sector chain runs in a cycle");
+        if (seen[sector]) return fail("sector chain runs in a cycle");
+        seen[sector] = true;
         bool done = false;
         if (!visit(sector, done)) return false;
         if (done) return true;

@@ -6,8 +6,8 @@
 // holds the streams below the cutoff size.
 //
 // The file is a user's file: every sector number is checked against the
-// table and the file, every chain is followed at most as many steps as there
-// are sectors, and every size against what can hold it. A cycle or a value
+// table and the file, no chain may visit a sector twice, and every size is
+// checked against what can hold it. A cycle or a value
 // out of range is an error, never a hang or a read outside the bytes.
 #pragma once
 
