@@ -100,6 +100,7 @@ TEST(MfxEvent, TextAndBuffersLiveInTheirOwnBlocks) {
 
         CMfxEvent control(kMfxControl);
         EXPECT_EQ(control.SetText("x"), E_FAIL);
+        EXPECT_EQ(control.SetBuffer(reinterpret_cast<const std::uint8_t*>("x"), 1), E_FAIL);
         CMfxEvent lyric(kMfxLyric);
         EXPECT_EQ(lyric.SetText(nullptr), E_POINTER);
         const std::uint8_t sysex[] = {0xF0, 0x01, 0xF7};

@@ -156,7 +156,8 @@ public:
     // Text and Lyric only (else E_FAIL): the text with its terminator in a
     // new block; E_POINTER for a null text.
     HRESULT SetText(const char* text);
-    // A new block of the bytes (the old one freed): S_OK or E_OUTOFMEMORY.
+    // Sysx, Text and Lyric only (else E_FAIL): a new block of the bytes (the
+    // old one freed): S_OK, E_POINTER for null bytes, or E_OUTOFMEMORY.
     HRESULT SetBuffer(const std::uint8_t* bytes, std::uint32_t size);
     // Frees the own block (types 8-10) and clears the handle.
     void FreeBuffer();

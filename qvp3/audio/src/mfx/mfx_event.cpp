@@ -161,6 +161,8 @@ HRESULT CMfxEvent::SetText(const char* text) {
 }
 
 HRESULT CMfxEvent::SetBuffer(const std::uint8_t* bytes, std::uint32_t size) {
+    // Only the types that own a block free it again; any other would lose it.
+    if (!ownsBuffer()) return E_FAIL;
     FreeBuffer();
     if (bytes == nullptr && size != 0) return E_POINTER;
     auto& factory = CMfxBufferFactory::instance();
