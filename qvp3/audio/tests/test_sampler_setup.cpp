@@ -4,8 +4,10 @@
 
 #include <cstring>
 #include <functional>
+#include <initializer_list>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform_testing/file_bytes.h"
@@ -66,17 +68,7 @@ struct Compound {
     std::size_t miniFatAt = 1536;
 };
 
-Compound compound(const std::string& stream, std::u16string_view name = u"SPSetup") {
-    const bool mini = stream.size() < 4096;
-    const std::string other = "other data";
-    std::string miniStream = other + std::string(64 - other.size(), '\0');
-    if (mini) miniStream += stream + std::string((64 - stream.size() % 64) % 64, '\0');
-    const std::size_t miniSectors = (miniStream.size() + 511) / 512;
-    miniStream.resize(miniSectors * 512, '\0');
-    const std::uint32_t bigStart = 3 + static_cast<std::uint32_t>(miniSectors);
-    const std::size_t bigSectors = mini ? 0 : (stream.size() + 511) / 512;
-
-    Compound c;
+std::string compoundHeader() {
     std::string header(512, '\0');
     const unsigned char signature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
     std::memcpy(header.data(), signature, 8);
@@ -93,32 +85,42 @@ Compound compound(const std::string& stream, std::u16string_view name = u"SPSetu
     put32(header, 68, kEnd);
     put32(header, 72, 0);
     for (std::size_t i = 0; i < 109; ++i) put32(header, 76 + 4 * i, i == 0 ? 0 : kFree);
+    return header;
+}
 
-    std::string fat(512, '\0');
-    for (std::size_t i = 0; i < 128; ++i) put32(fat, 4 * i, kFree);
+// A sector of 128 table entries, free but for the chains given: each from its
+// first sector through `count` sectors in a row.
+std::string tableSector(std::initializer_list<std::pair<std::size_t, std::size_t>> chains) {
+    std::string table(512, '\0');
+    for (std::size_t i = 0; i < 128; ++i) put32(table, 4 * i, kFree);
+    for (const auto& [first, count] : chains)
+        for (std::size_t i = 0; i < count; ++i)
+            put32(table, 4 * (first + i), i + 1 == count ? kEnd : static_cast<std::uint32_t>(first + i + 1));
+    return table;
+}
+
+Compound compound(const std::string& stream, std::u16string_view name = u"SPSetup") {
+    const bool mini = stream.size() < 4096;
+    const std::string other = "other data";
+    std::string miniStream = other + std::string(64 - other.size(), '\0');
+    if (mini) miniStream += stream + std::string((64 - stream.size() % 64) % 64, '\0');
+    const auto miniBytes = static_cast<std::uint32_t>(miniStream.size());
+    const std::size_t miniSectors = (miniStream.size() + 511) / 512;
+    miniStream.resize(miniSectors * 512, '\0');
+    const std::uint32_t bigStart = 3 + static_cast<std::uint32_t>(miniSectors);
+    const std::size_t bigSectors = mini ? 0 : (stream.size() + 511) / 512;
+
+    std::string fat = tableSector({{1, 1}, {2, 1}, {3, miniSectors}, {bigStart, bigSectors}});
     put32(fat, 0, kFatSect);
-    put32(fat, 4, kEnd);
-    put32(fat, 8, kEnd);
-    for (std::size_t i = 0; i < miniSectors; ++i)
-        put32(fat, 4 * (3 + i), i + 1 == miniSectors ? kEnd : static_cast<std::uint32_t>(3 + i + 1));
-    for (std::size_t i = 0; i < bigSectors; ++i)
-        put32(fat, 4 * (bigStart + i), i + 1 == bigSectors ? kEnd : static_cast<std::uint32_t>(bigStart + i + 1));
-
-    const std::uint32_t streamSize = static_cast<std::uint32_t>(stream.size());
-    std::string dir = dirEntry(u"Root Entry", 5, kFree, kFree, 1, 3, static_cast<std::uint32_t>(64 + (mini ? (stream.size() + 63) / 64 * 64 : 0))) +
-                      dirEntry(u"Other", 2, kFree, 2, kFree, 0, static_cast<std::uint32_t>(other.size())) +
-                      dirEntry(name, 2, kFree, kFree, kFree, mini ? 1 : bigStart, streamSize) +
-                      dirEntry(u"", 0, kFree, kFree, kFree, 0, 0);
-
-    std::string miniFat(512, '\0');
-    for (std::size_t i = 0; i < 128; ++i) put32(miniFat, 4 * i, kFree);
-    put32(miniFat, 0, kEnd);
-    const std::size_t streamMiniSectors = mini ? (stream.size() + 63) / 64 : 0;
-    for (std::size_t i = 0; i < streamMiniSectors; ++i)
-        put32(miniFat, 4 * (1 + i), i + 1 == streamMiniSectors ? kEnd : static_cast<std::uint32_t>(2 + i));
-
-    std::string big = mini ? std::string() : stream + std::string(bigSectors * 512 - stream.size(), '\0');
-    c.bytes = header + fat + dir + miniFat + miniStream + big;
+    const std::string dir = dirEntry(u"Root Entry", 5, kFree, kFree, 1, 3, miniBytes) +
+                            dirEntry(u"Other", 2, kFree, 2, kFree, 0, static_cast<std::uint32_t>(other.size())) +
+                            dirEntry(name, 2, kFree, kFree, kFree, mini ? 1 : bigStart,
+                                     static_cast<std::uint32_t>(stream.size())) +
+                            dirEntry(u"", 0, kFree, kFree, kFree, 0, 0);
+    const std::string miniFat = tableSector({{0, 1}, {1, mini ? (stream.size() + 63) / 64 : 0}});
+    const std::string big = mini ? std::string() : stream + std::string(bigSectors * 512 - stream.size(), '\0');
+    Compound c;
+    c.bytes = compoundHeader() + fat + dir + miniFat + miniStream + big;
     return c;
 }
 
