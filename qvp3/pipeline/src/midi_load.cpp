@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "midi_smf.h"
+#include "qvp3_pipeline/midi_smf.h"
 #include "platform/text.h"
 #include "qvp3_pipeline/entry_model.h"
 #include "qvp3_pipeline/midi_read.h"

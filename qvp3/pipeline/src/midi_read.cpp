@@ -7,7 +7,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "midi_smf.h"
+#include "qvp3_pipeline/midi_smf.h"
 #include "qvp3_pipeline/entry_model.h"
 #include "qvp3_pipeline/sequencer.h"
 

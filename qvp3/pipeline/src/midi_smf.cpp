@@ -1,8 +1,9 @@
 // Low-level reading of Standard MIDI Files.
-#include "midi_smf.h"
+#include "qvp3_pipeline/midi_smf.h"
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <new>
 #include <system_error>
@@ -154,6 +155,13 @@ int SmfTrackCursor::next(SmfEvent& event) {
     const int command = status & 0xF0;
     if (command != 0xC0 && command != 0xD0 && !readDataByte(event.data2)) return kNotMidi;
     return 1;
+}
+
+std::uint32_t tempoHundredths(std::span<const std::uint8_t> data) {
+    if (data.size() < 3) return 0;
+    const std::uint32_t micros = (std::uint32_t{data[0]} << 16) | (std::uint32_t{data[1]} << 8) | data[2];
+    if (micros == 0) return 0;  // no tempo at all: passed over rather than divided by
+    return static_cast<std::uint32_t>(std::clamp(std::round(6000000000.0 / micros), 800.0, 25000.0));
 }
 
 }  // namespace qvp3::smf

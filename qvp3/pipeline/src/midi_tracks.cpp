@@ -5,18 +5,11 @@
 #include <cmath>
 #include <new>
 
-#include "midi_smf.h"
+#include "qvp3_pipeline/midi_smf.h"
 #include "platform/midi_out.h"
 
 namespace qvp3 {
 namespace {
-
-std::uint32_t tempoHundredths(std::span<const std::uint8_t> data) {
-    if (data.size() < 3) return 0;
-    const std::uint32_t micros = (std::uint32_t{data[0]} << 16) | (std::uint32_t{data[1]} << 8) | data[2];
-    if (micros == 0) return 0;  // no tempo at all: passed over rather than divided by
-    return static_cast<std::uint32_t>(std::clamp(std::round(6000000000.0 / micros), 800.0, 25000.0));
-}
 
 // One chunk's events into its track: kMidiOk or a reader's code.
 int readTrack(smf::SmfTrackCursor& cursor, TrackNoteState& state, MidiPlayerTrack& track, MidiPlayerFile& file) {
@@ -28,7 +21,7 @@ int readTrack(smf::SmfTrackCursor& cursor, TrackNoteState& state, MidiPlayerTrac
         const auto at = static_cast<std::uint32_t>(std::min<std::uint64_t>(tick, 0xFFFFFFFFu));
         if (e.isMeta(smf::kMetaEndOfTrack)) break;
         if (e.isMeta(smf::kMetaTempo)) {
-            if (const std::uint32_t tempo = tempoHundredths(e.data); tempo != 0) {
+            if (const std::uint32_t tempo = smf::tempoHundredths(e.data); tempo != 0) {
                 if (!plyTimedValueAppend(file.tempos, tempo, at)) return kMidiOutOfMemory;
             }
             continue;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "midi_smf.h"
+#include "qvp3_pipeline/midi_smf.h"
 #include "platform/atomic_file.h"
 #include "platform/files.h"
 #include "platform/text.h"

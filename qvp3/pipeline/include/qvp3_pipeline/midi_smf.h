@@ -89,6 +89,11 @@ inline constexpr int kMetaTempo = 0x51;
 inline constexpr int kMetaTimeSignature = 0x58;
 inline constexpr int kPercussionChannel = 9;  // channel 10
 
+// A tempo meta event's data as hundredths of a quarter per minute:
+// 6000000000 / microseconds per quarter, rounded, within 800..25000; 0 when
+// the event holds fewer than three bytes or a tempo of 0.
+std::uint32_t tempoHundredths(std::span<const std::uint8_t> data);
+
 // Walks the events of one track chunk in order.
 class SmfTrackCursor {
 public:
