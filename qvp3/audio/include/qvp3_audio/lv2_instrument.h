@@ -50,8 +50,9 @@ struct Lv2PluginInfo {
 
 class CLv2World {
 public:
-    // Loads every bundle lilv finds, then each of extraBundles (folders ending in ".lv2/").
-    explicit CLv2World(const std::vector<std::filesystem::path>& extraBundles = {});
+    // Loads every bundle lilv finds (unless systemBundles is false), then
+    // each of extraBundles (folders ending in ".lv2/").
+    explicit CLv2World(const std::vector<std::filesystem::path>& extraBundles = {}, bool systemBundles = true);
     ~CLv2World();
     CLv2World(const CLv2World&) = delete;
     CLv2World& operator=(const CLv2World&) = delete;
@@ -67,9 +68,9 @@ private:
     CLv2UridMap urids_;
 };
 
-// An LV2 instrument as the graph's filter. It is made for the rate of its
-// input connection (again when the rate changes), its control ports set to
-// their defaults; audio inputs get the source's channels; the first one or
+// An LV2 instrument as the graph's filter. It is made once to know that it
+// loads, and again for another rate or longer blocks than it was made for;
+// its control ports are set to their defaults; audio inputs get the source's channels; the first one or
 // two audio outputs are its output connection.
 class CDxLv2Filter : public CDxFilter {
 public:

@@ -19,6 +19,10 @@ namespace qvp3 {
 namespace {
 
 constexpr std::size_t kEventBufferBytes = 16384;
+// What an instrument is first made for, to know that its library loads; the
+// graph makes it again only for another rate or longer blocks.
+constexpr std::uint32_t kFirstRate = 44100;
+constexpr std::uint32_t kFirstMaxFrames = 4096;
 
 enum class PortKind { AudioIn, AudioOut, Control, Events, AtomIn, AtomOut, Cv, Unused };
 
@@ -125,6 +129,12 @@ std::shared_ptr<CDxLv2Filter> CDxLv2Filter::Create(std::shared_ptr<CLv2World> wo
     m.atomFloat = urids.Map(LV2_ATOM__Float);
     m.events.assign(kEventBufferBytes / sizeof(std::uint64_t), 0);
     filter->ResetEvents();
+    m.maxFrames = kFirstMaxFrames;
+    if (!filter->Instantiate(kFirstRate)) {
+        problem = "does not load";
+        return nullptr;
+    }
+    filter->ConnectPorts(m.maxFrames);
     return filter;
 }
 
@@ -236,8 +246,8 @@ HRESULT CDxLv2Filter::ConnectOutput(const DxMediaType& type, CDxBufRendererInput
     if (maxFrames == 0) return E_FAIL;
     Impl& m = *impl_;
     const auto rate = static_cast<std::uint32_t>(m.rate);
-    if (m.instance == nullptr || rate_ != rate || m.maxFrames != maxFrames) {
-        m.maxFrames = maxFrames;
+    if (m.instance == nullptr || rate_ != rate || maxFrames > m.maxFrames) {
+        m.maxFrames = std::max(maxFrames, m.maxFrames);
         if (!Instantiate(rate)) return E_FAIL;
         try {
             ConnectPorts(maxFrames);

@@ -53,9 +53,10 @@ const char* CLv2UridMap::Unmap(std::uint32_t urid) const {
     return urid >= 1 && urid <= uris_.size() ? uris_[urid - 1]->c_str() : nullptr;
 }
 
-CLv2World::CLv2World(const std::vector<std::filesystem::path>& extraBundles) : world_(lilv_world_new()) {
+CLv2World::CLv2World(const std::vector<std::filesystem::path>& extraBundles, bool systemBundles)
+    : world_(lilv_world_new()) {
     if (world_ == nullptr) return;
-    lilv_world_load_all(world_);
+    if (systemBundles) lilv_world_load_all(world_);
     for (const std::filesystem::path& bundle : extraBundles) {
         // A bundle's URI ends in a slash.
         std::string folder = bundle.string();
