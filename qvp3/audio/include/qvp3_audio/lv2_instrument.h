@@ -102,6 +102,8 @@ public:
 private:
     struct Impl;
     CDxLv2Filter() = default;
+    // Sorts the ports by kind; false with the problem when it cannot be fed.
+    bool ClassifyPorts(std::string& problem);
     bool Instantiate(std::uint32_t rate);
     void Release();
     void ConnectPorts(std::uint32_t maxFrames);

@@ -89,7 +89,29 @@ std::shared_ptr<CDxLv2Filter> CDxLv2Filter::Create(std::shared_ptr<CLv2World> wo
     filter->name_ = name.node != nullptr ? lilv_node_as_string(name.node) : filter->uri_;
     Impl& m = *filter->impl_;
     m.plugin = plugin;
-    LilvWorld* w = filter->world_->world();
+    if (!filter->ClassifyPorts(problem)) return nullptr;
+
+    CLv2UridMap& urids = filter->world_->urids();
+    m.midiEvent = urids.Map(LV2_MIDI__MidiEvent);
+    m.sequence = urids.Map(LV2_ATOM__Sequence);
+    m.chunk = urids.Map(LV2_ATOM__Chunk);
+    m.atomInt = urids.Map(LV2_ATOM__Int);
+    m.atomFloat = urids.Map(LV2_ATOM__Float);
+    m.events.assign(kEventBufferBytes / sizeof(std::uint64_t), 0);
+    filter->ResetEvents();
+    m.maxFrames = kFirstMaxFrames;
+    if (!filter->Instantiate(kFirstRate)) {
+        problem = "does not load";
+        return nullptr;
+    }
+    filter->ConnectPorts(m.maxFrames);
+    return filter;
+}
+
+bool CDxLv2Filter::ClassifyPorts(std::string& problem) {
+    Impl& m = *impl_;
+    const LilvPlugin* plugin = m.plugin;
+    LilvWorld* w = world_->world();
     Node audio(lilv_new_uri(w, LV2_CORE__AudioPort)), control(lilv_new_uri(w, LV2_CORE__ControlPort));
     Node cvPort(lilv_new_uri(w, LV2_CORE__CVPort)), input(lilv_new_uri(w, LV2_CORE__InputPort));
     Node atom(lilv_new_uri(w, LV2_ATOM__AtomPort)), midi(lilv_new_uri(w, LV2_MIDI__MidiEvent));
@@ -107,35 +129,20 @@ std::shared_ptr<CDxLv2Filter> CDxLv2Filter::Create(std::shared_ptr<CLv2World> wo
         else if (lilv_port_is_a(plugin, port, cvPort.node)) kind = PortKind::Cv;
         else if (lilv_port_is_a(plugin, port, atom.node)) kind = in ? PortKind::AtomIn : PortKind::AtomOut;
         else if (!lilv_port_has_property(plugin, port, optional.node)) problem = "has a port of a kind we do not know";
-        if (kind == PortKind::AtomIn && !filter->hasEventPort_ && lilv_port_supports_event(plugin, port, midi.node)) {
+        // The first atom input that takes MIDI gets the notes.
+        if (kind == PortKind::AtomIn && !hasEventPort_ && lilv_port_supports_event(plugin, port, midi.node)) {
             kind = PortKind::Events;
-            filter->eventPort_ = p;
-            filter->hasEventPort_ = true;
+            eventPort_ = p;
+            hasEventPort_ = true;
         }
-        if (kind == PortKind::AudioIn) filter->inputPorts_.push_back(p);
-        if (kind == PortKind::AudioOut) filter->outputPorts_.push_back(p);
+        if (kind == PortKind::AudioIn) inputPorts_.push_back(p);
+        if (kind == PortKind::AudioOut) outputPorts_.push_back(p);
         if (std::isnan(m.controls[p])) m.controls[p] = 0.0f;
         m.kinds[p] = kind;
     }
-    if (problem.empty() && !filter->hasEventPort_) problem = "takes no MIDI";
-    if (problem.empty() && filter->outputPorts_.empty()) problem = "has no audio output";
-    if (!problem.empty()) return nullptr;
-
-    CLv2UridMap& urids = filter->world_->urids();
-    m.midiEvent = urids.Map(LV2_MIDI__MidiEvent);
-    m.sequence = urids.Map(LV2_ATOM__Sequence);
-    m.chunk = urids.Map(LV2_ATOM__Chunk);
-    m.atomInt = urids.Map(LV2_ATOM__Int);
-    m.atomFloat = urids.Map(LV2_ATOM__Float);
-    m.events.assign(kEventBufferBytes / sizeof(std::uint64_t), 0);
-    filter->ResetEvents();
-    m.maxFrames = kFirstMaxFrames;
-    if (!filter->Instantiate(kFirstRate)) {
-        problem = "does not load";
-        return nullptr;
-    }
-    filter->ConnectPorts(m.maxFrames);
-    return filter;
+    if (problem.empty() && !hasEventPort_) problem = "takes no MIDI";
+    if (problem.empty() && outputPorts_.empty()) problem = "has no audio output";
+    return problem.empty();
 }
 
 CDxLv2Filter::~CDxLv2Filter() { Release(); }
