@@ -5,6 +5,7 @@
 // into a WAV file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -169,7 +170,7 @@ TEST(Lv2Instruments, OursAreListedAndAnUnknownOneIsNamedMissing) {
     for (const Lv2PluginInfo& p : world->Instruments()) {
         if (p.uri.rfind("urn:qvp3:", 0) == 0) ours.push_back(p.name);
     }
-    EXPECT_EQ(ours, (std::vector<std::string>{"qvp3 mono", "qvp3 tone"}));
+    EXPECT_EQ(ours, (std::vector<std::string>{"qvp3 mono", "qvp3 tone"})) << "the bundle's plug-in that is no instrument is left out";
     std::string problem;
     EXPECT_EQ(CDxLv2Filter::Create(world, "urn:qvp3:test:lv2:none", problem), nullptr);
     EXPECT_EQ(problem, "not installed");
