@@ -251,6 +251,23 @@ TEST(Lv2Instruments, AnInstrumentWithOneOutputPlaysInMono) {
 
 constexpr const char* kDebianSynth = "http://drobilla.net/plugins/mda/JX10";
 
+// The strongest period of the left channel between two frames, as a frequency
+// (autocorrelation over the lags of 80 to 1000 Hz).
+double pitch(const std::vector<std::int16_t>& samples, std::size_t fromFrame, std::size_t toFrame, double rate) {
+    double best = -1.0;
+    std::size_t bestLag = 0;
+    for (std::size_t lag = static_cast<std::size_t>(rate / 1000); lag <= static_cast<std::size_t>(rate / 80); ++lag) {
+        double sum = 0.0;
+        for (std::size_t i = fromFrame; i + lag < toFrame; ++i) sum += double(samples[2 * i]) * samples[2 * (i + lag)];
+        sum /= double(toFrame - fromFrame - lag);
+        if (sum > best) {
+            best = sum;
+            bestLag = lag;
+        }
+    }
+    return bestLag == 0 ? 0.0 : rate / double(bestLag);
+}
+
 double rms(const std::vector<std::int16_t>& samples, std::size_t fromFrame, std::size_t toFrame) {
     double sum = 0.0;
     for (std::size_t i = fromFrame * 2; i < toFrame * 2 && i < samples.size(); ++i) sum += double(samples[i]) * samples[i];
@@ -304,9 +321,14 @@ TEST(Lv2Instruments, ADebianInstrumentPlaysAScaleIntoAWaveFileWithSoundWhereTheN
     std::uint32_t got = 0;
     ASSERT_EQ(reader.Read(samples.data(), reader.DataSize(), &got), S_OK);
     EXPECT_LT(rms(samples, 0, kNoteStart - 100), 1.0) << "silence before the first note";
+    // Its default sound repeats after a whole number of the note's periods:
+    // each note's period is held against the first one's, as the scale steps.
+    const double first = pitch(samples, kNoteStart + 2000, kNoteStart + 6410, kRate);
     for (int n = 0; n < 8; ++n) {
         const std::uint32_t on = kNoteStart + n * kEvery;
         EXPECT_GT(rms(samples, on + 2000, on + kLength), 300.0) << "note " << n << " sounds";
+        const double step = std::pow(2.0, (keys[n] - keys[0]) / 12.0);
+        EXPECT_NEAR(pitch(samples, on + 2000, on + 6410, kRate) / first, step, step * 0.03) << "note " << n << " in tune";
     }
 }
 
