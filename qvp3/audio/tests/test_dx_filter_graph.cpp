@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform_testing/temp_folder.h"
@@ -127,6 +129,38 @@ TEST_F(GraphFixture, AMonoInstrumentIsConnectedInMonoAndOneThatConnectsNotAtAllL
     EXPECT_EQ(graph.RenderBlock(441, data, frames), E_FAIL);
     ASSERT_EQ(graph.SetFilter(echo), S_OK) << "the next good build works";
     EXPECT_EQ(graph.RenderBlock(441, data, frames), S_OK);
+}
+
+TEST(DxFilterGraphThreads, BlocksWhileTheGraphIsRebuiltFailCleanlyOrRenderWhole) {
+    HRESULT hr = E_FAIL;
+    CDxFilterGraph graph(hr);
+    ASSERT_EQ(graph.SetFilter(std::make_shared<EchoFilter>()), S_OK);
+    graph.Run();
+    std::atomic<bool> done{false};
+    std::atomic<int> rendered{0};
+    std::thread player([&] {
+        // The sample player's thread. Its block is its own only until the
+        // graph changes, so here only the answers are looked at.
+        while (!done.load()) {
+            const float* data = nullptr;
+            std::uint32_t frames = 0;
+            const HRESULT r = graph.RenderBlock(300, data, frames);
+            if (r == S_OK) {
+                EXPECT_EQ(frames, 300u);
+                ++rendered;
+            } else {
+                EXPECT_TRUE(r == VFW_E_WRONG_STATE || r == E_FAIL) << std::hex << r;
+            }
+        }
+    });
+    for (int i = 0; i < 200; ++i) {
+        graph.SetBlockFrames(i % 2 == 0 ? 441 : 300);
+        graph.SetSampleRate(i % 3 == 0 ? 48000 : 44100);
+        graph.Run();
+    }
+    while (rendered.load() == 0) std::this_thread::yield();
+    done = true;
+    player.join();
 }
 
 TEST(DxMediaTypes, OnlyFloatAudioOfOneOrTwoChannelsIsTaken) {
