@@ -226,8 +226,12 @@ std::uint32_t CPlugInCatalog::DuplicateInstrument(std::size_t index, int& newInd
         e.name = from.name;
         e.kind = from.kind;
         e.enabled = from.enabled;
-        if (from.kind == kPlugInKindVst) e.path = from.path;
-        else e.clsid = from.clsid;
+        if (from.kind == kPlugInKindVst) {
+            e.path = from.path;
+        } else {
+            e.clsid = from.clsid;
+            e.uri = from.uri;
+        }
         e.userAdded = 1;
         instruments.push_back(std::move(e));
         newIndex = static_cast<int>(instruments.size()) - 1;
@@ -255,7 +259,9 @@ std::uint32_t CPlugInCatalog::RemoveEffect(std::size_t index) {
 
 std::uint32_t CPlugInCatalog::RemoveInstrument(std::size_t index) {
     if (index >= instruments.size()) return kCatalogRegError;
-    if (instruments[index].hostSlot >= 0) vstHost->RemovePlugIn(instruments[index].hostSlot);
+    if (instruments[index].kind == kPlugInKindVst && instruments[index].hostSlot >= 0) {
+        vstHost->RemovePlugIn(instruments[index].hostSlot);
+    }
     instruments.erase(instruments.begin() + static_cast<std::ptrdiff_t>(index));
     return 0;
 }
@@ -270,6 +276,7 @@ void CPlugInCatalog::ClearUseMarks() {
 
 void CPlugInCatalog::UnloadPlugIns() {
     for (PlugInEntry& e : instruments) {
+        e.filter.reset();
         e.hostSlot = -1;
         e.loadMark = 0;
     }

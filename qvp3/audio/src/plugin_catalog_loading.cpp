@@ -1,4 +1,5 @@
 // Filling the plug-in catalogue at start and from scans, and loading its plug-ins.
+#include <new>
 #include <system_error>
 
 #include "platform/text.h"
@@ -14,27 +15,63 @@ bool fileExists(const std::filesystem::path& path) {
 
 }  // namespace
 
-bool CPlugInCatalog::LoadVstEntry(PlugInEntry& entry) {
-    entry.hostSlot = -1;
+int CPlugInCatalog::LoadVstInstance(PlugInEntry& entry) {
     if (!fileExists(entry.path)) {
         entry.problem = "not installed";
-        return false;
+        return -1;
     }
     // Never into the program before the helper has had it once.
     CPlugInProbeCache cache(store_);
     const PlugInProbeResult probe = cache.Check(entry.path, probeHelper_, probeTimeout);
     if (!probe.ok()) {
         entry.problem = std::string(audProbeStatusName(probe.status)) + ": " + probe.detail;
-        return false;
+        return -1;
     }
     const int slot = vstHost->LoadPlugIn(entry.path);
-    if (slot < 0) {
-        entry.problem = "does not load";
-        return false;
+    entry.problem = slot < 0 ? "does not load" : "";
+    return slot;
+}
+
+bool CPlugInCatalog::LoadVstEntry(PlugInEntry& entry) {
+    entry.hostSlot = LoadVstInstance(entry);
+    return entry.hostSlot >= 0;
+}
+
+std::array<std::uint8_t, 16> audLv2InstrumentId(std::string_view uri) {
+    std::array<std::uint8_t, 16> id{};
+    const std::uint64_t seeds[2] = {0xCBF29CE484222325ull, 0x84222325CBF29CE4ull};
+    for (std::size_t half = 0; half < 2; ++half) {
+        std::uint64_t h = seeds[half];
+        for (const char c : uri) h = (h ^ static_cast<std::uint8_t>(c)) * 0x100000001B3ull;
+        for (std::size_t b = 0; b < 8; ++b) id[half * 8 + b] = static_cast<std::uint8_t>(h >> (56 - 8 * b));
     }
-    entry.hostSlot = slot;
+    id[6] = static_cast<std::uint8_t>((id[6] & 0x0F) | 0x80);  // version 8
+    id[8] = static_cast<std::uint8_t>((id[8] & 0x3F) | 0x80);  // variant 10
+    return id;
+}
+
+void CPlugInCatalog::AddLv2Instruments(platform::SettingsKey& k) {
+    if (!lv2World) lv2World = std::make_shared<CLv2World>();
+    for (const Lv2PluginInfo& info : lv2World->Instruments()) {
+        // Switched on only by the user: a value that starts with "1".
+        const std::optional<std::string> value = k.readString(info.name);
+        if (AddInstrument({}, value && !value->empty() && (*value)[0] == '1', info.name) != 0) return;
+        PlugInEntry& e = instruments.back();
+        e.kind = kPlugInKindDirectX;
+        e.uri = info.uri;
+        e.clsid = audLv2InstrumentId(info.uri);
+    }
+}
+
+bool CPlugInCatalog::CreateLv2Instrument(PlugInEntry& entry) {
+    entry.filter.reset();
     entry.problem.clear();
-    return true;
+    try {
+        entry.filter = CDxLv2Filter::Create(lv2World, entry.uri, entry.problem);
+    } catch (const std::bad_alloc&) {
+        entry.problem = "out of memory";
+    }
+    return entry.filter != nullptr;
 }
 
 void CPlugInCatalog::AddRegistryVstInstruments(platform::SettingsKey& k) {
@@ -67,7 +104,8 @@ void CPlugInCatalog::FindSampleLibrary(platform::SettingsKey& k) {
 std::uint32_t CPlugInCatalog::EnumSoftSynths(CatalogProgress* progress) {
     OpenAppRegKey();
     platform::SettingsKey k = key();
-    // Instruments of the second standard come first where a host of them is built in.
+    // The second standard's instruments come first.
+    AddLv2Instruments(k);
     AddRegistryVstInstruments(k);
     FindSampleLibrary(k);
     CloseRegKey();
@@ -79,9 +117,12 @@ void CPlugInCatalog::LoadAllPlugIns(CatalogProgress* progress) {
     if (progress) progress->begin(static_cast<int>(instruments.size()));
     int done = 0;
     for (PlugInEntry& e : instruments) {
-        if (e.enabled && e.kind == kPlugInKindVst) {
+        if (e.enabled) {
             if (progress) progress->loading(e.name);
-            if (!LoadVstEntry(e)) e.enabled = 0;
+            // One that fails keeps its name (it is the name of its value in
+            // the store) and is switched off, with the reason.
+            const bool made = e.kind == kPlugInKindVst ? LoadVstEntry(e) : CreateLv2Instrument(e);
+            if (!made) e.enabled = 0;
         } else if (e.kind == kPlugInKindVst) {
             e.hostSlot = -1;
         }

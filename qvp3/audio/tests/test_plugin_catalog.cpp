@@ -33,8 +33,11 @@ struct CatalogFixture : ::testing::Test {
     std::filesystem::path programFolder = folder.path() / "bin";
 
     CatalogFixture() { std::filesystem::create_directories(programFolder); }
-    std::unique_ptr<CPlugInCatalog> catalog() {
-        return std::make_unique<CPlugInCatalog>(store, programFolder, kHelper);
+    // The LV2 instruments of the machine stay out; those tests that want ours load our bundle.
+    std::unique_ptr<CPlugInCatalog> catalog(std::vector<std::filesystem::path> lv2Bundles = {}) {
+        auto cat = std::make_unique<CPlugInCatalog>(store, programFolder, kHelper);
+        cat->lv2World = std::make_shared<CLv2World>(lv2Bundles, false);
+        return cat;
     }
     void installSampleLibrary(const std::filesystem::path& where) {
         store.createKey(Hive::Machine, kSampleLibraryKey).writeString("Path", where.string() + "/");
@@ -136,6 +139,66 @@ TEST_F(CatalogFixture, InstrumentsOfTheStoreAndTheSampleLibraryAtStart) {
     EXPECT_FALSE(cat->sampleLibraryFound);
     EXPECT_FALSE(program.readString(kSampleLibraryName).has_value());
     EXPECT_EQ(cat->FindInstrument(kSampleLibraryName), -1);
+}
+
+TEST_F(CatalogFixture, InstalledLv2InstrumentsAreListedFirstAndMadeWhenSwitchedOn) {
+    program.writeString("qvp3 tone", "1");
+    program.writeString("qvp3 gone", "1");  // no longer installed: not listed
+    program.writeString("[VST]qvp3 tests: qvp3 synth", "1|" + plugin("synth").string());
+    auto cat = catalog({QVP3_TEST_LV2_BUNDLE});
+    ASSERT_EQ(cat->EnumSoftSynths(), 0u);
+    const int tone = cat->FindInstrument("qvp3 tone");
+    const int mono = cat->FindInstrument("qvp3 mono");
+    const int synth = cat->FindInstrument("[VST]qvp3 tests: qvp3 synth");
+    ASSERT_GE(tone, 0);
+    ASSERT_GE(mono, 0);
+    EXPECT_LT(std::max(tone, mono), synth) << "the second standard's instruments come first";
+    EXPECT_EQ(cat->FindInstrument("qvp3 gone"), -1);
+    const PlugInEntry& t = cat->instruments[static_cast<std::size_t>(tone)];
+    EXPECT_EQ(t.kind, kPlugInKindDirectX);
+    EXPECT_EQ(t.uri, "urn:qvp3:test:lv2:tone");
+    EXPECT_EQ(t.enabled, 1u);
+    ASSERT_NE(t.filter, nullptr) << t.problem;
+    EXPECT_EQ(t.filter->Name(), "qvp3 tone");
+    EXPECT_EQ(cat->instruments[static_cast<std::size_t>(mono)].enabled, 0u) << "off until the user switches it on";
+    EXPECT_EQ(cat->instruments[static_cast<std::size_t>(mono)].filter, nullptr) << "switched off: not made";
+
+    // The id: made from the URI, the same at every start, marked as a name-based id of version 8.
+    EXPECT_EQ(t.clsid, audLv2InstrumentId("urn:qvp3:test:lv2:tone"));
+    EXPECT_NE(t.clsid, cat->instruments[static_cast<std::size_t>(mono)].clsid);
+    EXPECT_EQ(t.clsid[6] >> 4, 8);
+    EXPECT_EQ(t.clsid[8] >> 6, 2);
+    int copy = -1;
+    ASSERT_EQ(cat->DuplicateInstrument(static_cast<std::size_t>(tone), copy), 0u);
+    EXPECT_EQ(cat->instruments[static_cast<std::size_t>(copy)].uri, t.uri);
+    EXPECT_EQ(cat->instruments[static_cast<std::size_t>(copy)].clsid, t.clsid);
+    const CatalogList list = cat->FillInstrumentList(true);
+    ASSERT_FALSE(list.items.empty());
+    EXPECT_EQ(list.items[0].text, "qvp3 tone");
+    EXPECT_EQ(list.items[0].image, 1);
+
+    // Saved as the pages save it: the value keeps its name, "1" with no path.
+    EXPECT_EQ(cat->WriteInstrumentValue(static_cast<std::size_t>(mono), true, ""), 0u);
+    EXPECT_EQ(program.readString("qvp3 mono"), "1");
+    cat->UnloadPlugIns();
+    EXPECT_EQ(cat->instruments[static_cast<std::size_t>(tone)].filter, nullptr);
+}
+
+TEST_F(CatalogFixture, AnLv2InstrumentThatCannotBeMadeKeepsItsNameAndIsSwitchedOff) {
+    // Our bundle's description, with a binary that is not there.
+    const std::filesystem::path bundle = folder.path() / "broken.lv2";
+    std::filesystem::create_directories(bundle);
+    std::filesystem::copy_file(std::filesystem::path(QVP3_TEST_LV2_BUNDLE) / "manifest.ttl", bundle / "manifest.ttl");
+    std::filesystem::copy_file(std::filesystem::path(QVP3_TEST_LV2_BUNDLE) / "tone.ttl", bundle / "tone.ttl");
+    program.writeString("qvp3 tone", "1");
+    const auto cat = catalog({bundle});
+    cat->EnumSoftSynths();
+    const int tone = cat->FindInstrument("qvp3 tone");
+    ASSERT_GE(tone, 0) << "its name stays, so that its value in the store is still its own";
+    const PlugInEntry& t = cat->instruments[static_cast<std::size_t>(tone)];
+    EXPECT_EQ(t.enabled, 0u);
+    EXPECT_EQ(t.filter, nullptr);
+    EXPECT_FALSE(t.problem.empty());
 }
 
 TEST_F(CatalogFixture, ASwitchedOffSampleLibraryStaysOff) {

@@ -1,6 +1,7 @@
 // The catalogue of every instrument and effect the program can play through:
-// VST 2 instruments and effects the user added, the sample-library plug-in
-// when it is installed, and the reverb that ships beside the program. It owns
+// the installed LV2 instruments (the second standard's kind), VST 2
+// instruments and effects the user added, the sample-library plug-in when it
+// is installed, and the reverb that ships beside the program. It owns
 // the program's VST 2 host and keeps the audio settings that go with it in
 // the program's key of the settings store.
 //
@@ -19,8 +20,10 @@
 #include <vector>
 
 #include "platform/settings_store.h"
+#include "qvp3_audio/lv2_instrument.h"
 #include "qvp3_audio/plugin_probe.h"
 #include "qvp3_audio/vst_render_host.h"
+#include "qvp3_project/neighbours.h"
 
 namespace qvp3 {
 
@@ -42,10 +45,25 @@ inline constexpr const char* kReverbFile = "RuzozudoZav.so";
 inline constexpr std::uint32_t kDefaultSampleBlockSize = 4096;
 inline constexpr std::uint32_t kDefaultVstVolumePercent = 190;
 
+// LoadInstrument's answers.
+inline constexpr int kLoadRefused = 0;
+inline constexpr int kLoadAllTracks = 2;
+inline constexpr int kLoadNotAllTracks = 6;
+// Language strings of the track operations: the wait text (a track number)
+// and the three ways the plug-in output fails to open (118: the output's name).
+inline constexpr int kStrReloadingTrack = 111;
+inline constexpr int kStrOutputNotOpened = 118;
+inline constexpr int kStrOutputBlockSize = 119;
+inline constexpr int kStrNoOutput = 120;
+
 struct PlugInEntry {
-    std::array<std::uint8_t, 16> clsid{};  // the second standard's id; zero for VST
+    // The second standard's 16-byte id; zero for VST. An LV2 instrument's is
+    // made from its URI (audLv2InstrumentId), which `uri` keeps.
+    std::array<std::uint8_t, 16> clsid{};
+    std::string uri;
     std::string name;
     std::filesystem::path path;  // VST: the library, kept whole
+    std::shared_ptr<CDxLv2Filter> filter;  // the second standard's kind: the instrument once made
     std::int32_t hostSlot = -1;  // kVstInstrumentSlot or a slot of the host; -1 not loaded
     std::int32_t kind = kPlugInKindVst;
     std::uint32_t enabled = 0;
@@ -85,6 +103,8 @@ public:
     virtual void loading(const std::string& name) = 0;
     virtual void done(int count) = 0;
     virtual void end() = 0;
+    // A line of text of its own (the wait dialog's WM_WAITDLG_TEXT).
+    virtual void text(const std::string&) {}
 };
 
 // The stored parameters of an effect (CaptureEffectParams).
@@ -111,6 +131,8 @@ public:
     float vstVolume = 1.9f;
     bool sampleLibraryFound = false;
     std::chrono::milliseconds probeTimeout = kVstProbeTimeout;
+    // Where the LV2 instruments are found; made by EnumSoftSynths when not set before.
+    std::shared_ptr<CLv2World> lv2World;
 
     std::uint32_t instrumentCount() const { return static_cast<std::uint32_t>(instruments.size()); }
     std::uint32_t effectCount() const { return static_cast<std::uint32_t>(effects.size()); }
@@ -162,8 +184,9 @@ public:
     void FreeEffects();
 
     // --- filling at start
-    // The VST instruments of the settings store and the sample library, then
-    // every enabled one loaded (each probed first when it is new).
+    // The installed LV2 instruments (switched on by their value in the store),
+    // the VST instruments of the store and the sample library, then every
+    // enabled one loaded (a VST one probed first when it is new).
     std::uint32_t EnumSoftSynths(CatalogProgress* progress = nullptr);
     void LoadAllPlugIns(CatalogProgress* progress = nullptr);
     // Effect 0, the reverb beside the program, then the "[EFF]" values; all created.
@@ -175,6 +198,26 @@ public:
     // The new entry's index, or -1 (bad, not an instrument, known, no memory).
     int AddScannedInstrument(const std::filesystem::path& path, const PlugInProbeResult& probe);
     static std::string ScannedInstrumentName(const PlugInIdentity& identity);
+
+    // --- the VST host's tracks (track 0 plays nothing) and their instruments
+    // Every track from 1 gets its own instance of the sample library (index);
+    // a track not locked takes the instrument number of its program, that
+    // number's controllers and its VST program. kLoadAllTracks when every
+    // track has a plug-in and an instrument (the host is then ready),
+    // kLoadNotAllTracks otherwise, kLoadRefused for any other entry.
+    int LoadInstrument(int index, CatalogProgress* wait = nullptr);
+    // The tracks playing instrument number: their plug-ins leave the host.
+    void audReleaseTrackInstrument(int number);
+    // The tracks playing number get a fresh instance of the sample library
+    // (index), the wait dialog telling which; false at the first that fails.
+    bool audReloadTrackInstruments(int index, int number, ShellServices& shell, CatalogProgress* wait = nullptr);
+    // The tracks playing number that have a plug-in and are not locked take
+    // its VST program and controllers again.
+    void audAssignTrackInstruments(int number);
+    // Opens and starts the host's output by that name with blockSize. On
+    // failure the user is told why (strings 118, 119, 120), the host's
+    // tracks are dropped, and the answer is false.
+    bool audStartVstOutput(const std::string& outputName, ShellServices& shell);
 
     // --- effects' parameters and programs
     EffectParams CaptureEffectParams(int index);
@@ -199,6 +242,13 @@ private:
     platform::SettingsKey key();
     // Loads a VST entry into the host once its probe is sound; false with the entry's problem set.
     bool LoadVstEntry(PlugInEntry& entry);
+    // A new instance of a VST entry's plug-in once its probe is sound: its slot, or -1 with the problem set.
+    int LoadVstInstance(PlugInEntry& entry);
+    void AddLv2Instruments(platform::SettingsKey& key);
+    bool CreateLv2Instrument(PlugInEntry& entry);
+    bool IsSampleLibrary(int index) const;
+    // Loads a track's instance; applies a number (LoadInstrument's or the track's own) unless it is locked.
+    bool LoadTrack(PlugInEntry& entry, std::size_t track, bool numberFromProgram);
     void AddRegistryVstInstruments(platform::SettingsKey& key);
     void FindSampleLibrary(platform::SettingsKey& key);
     CEffect* EffectOf(int index) const;
@@ -208,6 +258,11 @@ private:
     std::filesystem::path probeHelper_;
     std::optional<platform::SettingsKey> regKey_;
 };
+
+// The 16-byte id of an LV2 instrument: a name-based id of its URI (two
+// 64-bit FNV-1a hashes, stamped as an RFC 9562 version-8 id), the same on
+// every machine and at every start.
+std::array<std::uint8_t, 16> audLv2InstrumentId(std::string_view uri);
 
 // A DWORD value; the default and error 13 for another type, 2 when missing.
 std::uint32_t audRegReadDword(const platform::SettingsKey& key, std::string_view name, std::uint32_t fallback,

@@ -79,6 +79,8 @@ public:
     std::vector<PlyTimedValue> tempoList;     // from tick `time`, `value` hundredths of a quarter per minute
     std::int32_t tickResolution = 480;
     bool perTrackMode = false;  // the sample library plays: each track has its instrument
+    // Every track from 1 has its instance of the sample library and an instrument.
+    bool instrumentsReady = false;
     std::int32_t currentSlot = -1;
     std::int32_t masterEffectSlot = -1;
     CQvoInstrumentTable instrumentTable;
