@@ -28,6 +28,10 @@ namespace qvp3 {
 
 namespace fs = std::filesystem;
 
+namespace {
+constexpr std::int32_t kDefaultCdSeconds = 80 * 60;
+}
+
 MainCommands::MainCommands(MainWindow& window) : window_(window) {}
 
 AppState& MainCommands::app() { return window_.app(); }
@@ -134,6 +138,9 @@ void MainCommands::newProject() {
     if (app().projectOpen) return;  // the close was cancelled
     Project& p = project();
     copy.ProjectDataMode = ProjectData::kModeEdit;
+    // A project file without a disc size cannot be read back: an 80-minute
+    // disc unless the dialog chose one.
+    if (copy.CDSpace <= 0) copy.CDSpace = kDefaultCdSeconds;
     p.data = copy;
     app().projectFolder = p.data.ProjectFolder;
     p.mp3Folder = p.data.ProjectFolder;

@@ -23,10 +23,11 @@ bool BasicProjectListHost::openProject(const fs::path& file, bool remember, int 
     Project& project = *app.project;
     std::vector<std::int32_t> codes;
     std::vector<std::string> names;
-    if (!prjReadFile(project, file, true, codes, names)) return false;
+    const bool read = prjReadFile(project, file, true, codes, names);
     for (std::int32_t code : codes) {
         if (int id = prjReadCodeStringId(code)) qvp3ui::appWarningBox(id);
     }
+    if (!read) return false;
     app.projectOpen = true;
     app.projectFolder = project.data.ProjectFolder;
     if (remember) app.lastProject = file;
