@@ -3,9 +3,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QResizeEvent>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -96,6 +98,7 @@ MainWindow::MainWindow(AppState& app) : app_(app) {
     splitter_->addWidget(right);
     splitter_->setStretchFactor(0, 1);
     splitter_->setStretchFactor(1, 3);
+    splitter_->setChildrenCollapsible(false);
     setCentralWidget(splitter_);
     listHost_ = std::make_unique<BasicProjectListHost>(*this, *static_cast<QStandardItemModel*>(standInModel_));
     stepHost_ = std::make_unique<BasicStepHost>(*this);
@@ -217,7 +220,11 @@ QWidget* MainWindow::buildListArea() {
     layout->addWidget(addPathCheck_);
     for (int id : {ctl::kPlaceholderA, ctl::kListProgressA, ctl::kPlaceholderB, ctl::kListProgressB}) {
         if (id == ctl::kPlaceholderA || id == ctl::kPlaceholderB) {
-            layout->addWidget(named(new QLabel(area), id));
+            // The captions of the file count and the disc usage: shown by the
+            // file list once it fills them.
+            auto* caption = named(new QLabel(area), id);
+            caption->setVisible(false);
+            layout->addWidget(caption);
             continue;
         }
         auto* progress = named(new QProgressBar(area), id);
@@ -243,11 +250,13 @@ QWidget* MainWindow::buildTransport() {
         qvp3ui::setControlId(*button, id);
         button->setIcon(action(id)->icon());
         button->setIconSize(QSize(24, 24));
+        button->setFixedSize(52, 36);
         button->setFocusPolicy(Qt::TabFocus);
         if (id != cmd::kBack && id != cmd::kForward)
             connect(button, &QPushButton::clicked, this, [this, id] { runCommand(id); });
         buttons->addWidget(button);
     }
+    buttons->addStretch(1);
     layout->addLayout(buttons);
     positionSlider_ = named(new QSlider(Qt::Horizontal, panel), ctl::kPositionSlider);
     connect(positionSlider_, &QSlider::actionTriggered, this,
@@ -258,16 +267,23 @@ QWidget* MainWindow::buildTransport() {
     auto* displays = new QHBoxLayout;
     barDisplay_ = named(new QLabel("1 : 1", panel), ctl::kBarDisplay);
     timeDisplay_ = named(new QLabel("0:00:000", panel), ctl::kTimeDisplay);
-    QFont mono = timeDisplay_->font();
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     mono.setPointSize(mono.pointSize() + 4);
     mono.setBold(true);
-    barDisplay_->setFont(mono);
-    timeDisplay_->setFont(mono);
+    for (QLabel* display : {barDisplay_, timeDisplay_}) {
+        display->setFont(mono);
+        display->setFrameShape(QFrame::StyledPanel);
+        display->setFrameShadow(QFrame::Sunken);
+        display->setAlignment(Qt::AlignCenter);
+        display->setMinimumWidth(QFontMetrics(mono).horizontalAdvance("000 : 00") + 16);
+        display->setStyleSheet("background: rgb(229,251,255); color: rgb(56,98,135); padding: 2px 6px;");
+    }
     midiOutList_ = named(new QComboBox(panel), ctl::kMidiOutList);
     for (const OutputDeviceEntry& out : app_.outputDevices->midiOuts)
         midiOutList_->addItem(QString::fromStdString(out.name));
     midiOutList_->setCurrentIndex(static_cast<int>(app_.outputDevices->selectedMidiOut));
     connect(midiOutList_, &QComboBox::activated, this, [this] { MainCommands(*this).onMidiOutChanged(); });
+    displays->setSpacing(8);
     displays->addWidget(barDisplay_);
     displays->addWidget(timeDisplay_);
     displays->addWidget(midiOutList_, 1);
@@ -350,6 +366,14 @@ void MainWindow::updateCommands() {
 bool MainWindow::event(QEvent* e) {
     if (target_ && target_->dispatch(e)) return true;
     return QMainWindow::event(e);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* e) {
+    QMainWindow::resizeEvent(e);
+    if (splitterPlaced_ || e->size().width() <= 0) return;
+    splitterPlaced_ = true;
+    const int width = e->size().width();
+    splitter_->setSizes({width / 4, width - width / 4});
 }
 
 void MainWindow::closeEvent(QCloseEvent* e) {

@@ -110,6 +110,8 @@ public:
 protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // The first size places the splitter: the file list takes a quarter.
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void buildActions();
@@ -140,6 +142,7 @@ private:
     QLabel* barDisplay_ = nullptr;
     QProgressBar* statusProgress_ = nullptr;
     QSplitter* splitter_ = nullptr;
+    bool splitterPlaced_ = false;
 
     friend class MainCommands;
 };
