@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QLineEdit>
@@ -214,6 +215,7 @@ QWidget* MainWindow::buildListArea() {
         fileList_->addAction(action(id));
     standInModel_ = new QStandardItemModel(0, 2, this);
     fileList_->setModel(standInModel_);
+    connectFileList();
     layout->addWidget(fileList_, 1);
     addPathCheck_ = named(new QCheckBox(area), ctl::kAddPathCheck);
     connect(addPathCheck_, &QCheckBox::clicked, this, [this] { runCommand(ctl::kAddPathCheck); });
@@ -353,7 +355,15 @@ void MainWindow::retranslate() {
     for (int step = 0; step < kStepCount; ++step) stepTab_->setTabText(step, langText(app_, qvp3ui::kStrStepTabBase + step));
 }
 
-void MainWindow::setFileListModel(QAbstractItemModel* model) { fileList_->setModel(model ? model : standInModel_); }
+void MainWindow::setFileListModel(QAbstractItemModel* model) {
+    fileList_->setModel(model ? model : standInModel_);
+    connectFileList();
+}
+
+void MainWindow::connectFileList() {
+    connect(fileList_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) { MainCommands(*this).onFileSelected(current.isValid() ? current.row() : -1); });
+}
 
 void MainWindow::updateCommands() {
     const bool listFocused = fileList_->hasFocus();

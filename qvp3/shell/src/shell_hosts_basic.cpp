@@ -1,6 +1,7 @@
 #include "qvp3_shell/shell_hosts_basic.h"
 
 #include <QInputDialog>
+#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QStandardItemModel>
 #include <QTabWidget>
@@ -66,6 +67,9 @@ void BasicProjectListHost::addFiles(const std::vector<fs::path>& files) {
 
 void BasicProjectListHost::refreshFileList() {
     const Project& project = *window_.app().project;
+    // Refilling is no choice of the user: the current entry stays.
+    QItemSelectionModel* selection = window_.fileList()->selectionModel();
+    const QSignalBlocker quiet(selection);
     model_.removeRows(0, model_.rowCount());
     for (const ProjectEntry& entry : project.entries) {
         QList<QStandardItem*> row{new QStandardItem(QString::fromStdString(entry.Filename.filename().string())),
@@ -74,7 +78,8 @@ void BasicProjectListHost::refreshFileList() {
         model_.appendRow(row);
     }
     if (project.currentEntry >= 0 && project.currentEntry < model_.rowCount()) {
-        window_.fileList()->setCurrentIndex(model_.index(project.currentEntry, 0));
+        selection->setCurrentIndex(model_.index(project.currentEntry, 0),
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
 }
 

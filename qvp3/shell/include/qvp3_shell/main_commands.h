@@ -37,6 +37,8 @@ public:
     void onPlaybackEnded();
     void onPlayPosition(platform::WParam code, platform::LParam ms);
     void selectStep(int step, bool fromClick);
+    // A row of the file list became current (-1: none).
+    void onFileSelected(int row);
 
     // The never-saved project's converted files and folder, removed when
     // the user declines to save it on closing.

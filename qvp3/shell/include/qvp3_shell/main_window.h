@@ -123,6 +123,8 @@ private:
     QWidget* buildProfileBar();
     QWidget* buildStepTab();
     void retranslate();
+    // The list's selection makes the current entry (again after a new model).
+    void connectFileList();
 
     AppState& app_;
     std::unique_ptr<qvp3ui::QtMessageTarget> target_;
