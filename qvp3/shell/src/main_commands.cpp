@@ -60,6 +60,14 @@ void MainCommands::run(int id, int code) {
     } else if (id == cmd::kToggle || id == cmd::kRun || (id >= cmd::kTempoCurveA && id <= cmd::kTempoCurveB) ||
                id == cmd::kPwcA || id == cmd::kPwcB) {
         steps().forwardCommand(id, cmd::kCodeNoQuestion);
+    } else if (id == cmd::kSaveProfile) {
+        saveProfile();
+    } else if (id == cmd::kDeleteProfile) {
+        deleteProfile();
+    } else if (id == cmd::kApplyProfile) {
+        applyProfile();
+    } else if (id == cmd::kProfileEntries) {
+        window_.dialogs().profileEntries();
     } else if (id == cmd::kSettings) {
         settingsCommand();
     } else if (id == cmd::kExit) {

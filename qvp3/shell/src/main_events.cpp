@@ -197,6 +197,7 @@ void MainCommands::selectStep(int step, bool fromClick) {
     }
     steps().selectStep(step);
     project().saved = 0;
+    refreshProfileBar();
     window_.updateCommands();
 }
 

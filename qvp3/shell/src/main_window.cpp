@@ -28,6 +28,7 @@
 #include "qvp3_audio/output_device_model.h"
 #include "qvp3_shell/app_state.h"
 #include "qvp3_shell/main_commands.h"
+#include "qvp3_shell/profile_bar_qt.h"
 #include "qvp3_shell/seek_button.h"
 #include "qvp3_shell/shell_hosts_basic.h"
 #include "qvp3_ui/controls.h"
@@ -118,6 +119,11 @@ MainWindow::MainWindow(AppState& app) : app_(app) {
 MainWindow::~MainWindow() {
     // The application outlives the window: its signals must not reach a half-destroyed one.
     disconnect(qApp, nullptr, this, nullptr);
+    if (app_.profiles) {
+        app_.profiles->profileList = nullptr;
+        app_.profiles->barWindow = nullptr;
+        app_.profiles->profileToolbar = nullptr;
+    }
     target_->close();
 }
 
@@ -296,6 +302,7 @@ QWidget* MainWindow::buildTransport() {
 QWidget* MainWindow::buildProfileBar() {
     auto* bar = new QWidget(this);
     bar->setObjectName("profileBar");
+    profileBar_ = bar;
     auto* layout = new QVBoxLayout(bar);
     layout->addWidget(named(new QLabel(bar), ctl::kProfileLabelA));
     layout->addWidget(named(new QLabel(bar), ctl::kProfileLabelB));
@@ -312,6 +319,15 @@ QWidget* MainWindow::buildProfileBar() {
     }
     row->addWidget(tools);
     layout->addLayout(row);
+    connect(profileList_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (app_.profiles) app_.profiles->selectedIndex = index;
+    });
+    profileListWindow_ = std::make_unique<QtProfileList>(profileList_);
+    profileBarWindow_ = std::make_unique<QtBarWindow>(bar);
+    profileToolbarWindow_ = std::make_unique<QtBarWindow>(tools);
+    app_.profiles->profileList = profileListWindow_.get();
+    app_.profiles->barWindow = profileBarWindow_.get();
+    app_.profiles->profileToolbar = profileToolbarWindow_.get();
     layout->addStretch(1);
     return bar;
 }

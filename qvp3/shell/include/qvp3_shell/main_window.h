@@ -40,6 +40,8 @@ class QtMessageTarget;
 namespace qvp3 {
 
 class AppState;
+class QtBarWindow;
+class QtProfileList;
 
 // Control ids of the main window.
 namespace ctl {
@@ -132,6 +134,11 @@ private:
     std::unique_ptr<ProjectListHost> listHost_;
     std::unique_ptr<StepHost> stepHost_;
     std::unique_ptr<ShellDialogs> dialogs_;
+    // The profile bar as the profile store sees it.
+    std::unique_ptr<QtProfileList> profileListWindow_;
+    std::unique_ptr<QtBarWindow> profileBarWindow_;
+    std::unique_ptr<QtBarWindow> profileToolbarWindow_;
+    QWidget* profileBar_ = nullptr;
     std::array<QMenu*, kSubmenuCount> submenus_{};
     QTreeView* fileList_ = nullptr;
     QAbstractItemModel* standInModel_ = nullptr;
