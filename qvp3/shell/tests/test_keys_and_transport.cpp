@@ -71,6 +71,17 @@ TEST_F(TransportTest, HoldingF7WindsAndLettingGoEndsIt) {
     QTest::keyRelease(focus, Qt::Key_F5);
 }
 
+TEST_F(TransportTest, ShutdownStopsThePlayerBeforeTheRecordGoes) {
+    window().runCommand(cmd::kPlay);
+    ASSERT_TRUE(entry().isBusy());
+    ASSERT_TRUE(capture.count() > 0 || (qvp3ui::testing::processEventsFor(200), capture.count() > 0));
+    app().stopAllThreads();
+    EXPECT_FALSE(entry().isBusy());
+    const std::size_t after = capture.count();
+    qvp3ui::testing::processEventsFor(300);
+    EXPECT_EQ(capture.count(), after);  // nothing plays on
+}
+
 struct HelpDialog : QDialog {
     int helpCommands = 0;
     bool event(QEvent* e) override {
