@@ -195,6 +195,15 @@ void MainCommands::selectStep(int step, bool fromClick) {
         window_.stepTab()->setCurrentIndex(std::max(project().currentStep, 0));
         return;
     }
+    // An earlier step with unfinished work keeps the user there, with its message.
+    StepStatus status;
+    const int earlier = step > project().currentStep ? prjFindStepWithStatus(project(), step, &status) : -1;
+    if (earlier >= 0 && earlier < step) {
+        steps().selectStep(earlier);
+        window_.stepTab()->setCurrentIndex(std::max(project().currentStep, 0));
+        if (status.stringId != 0 || !status.text.empty()) qvp3ui::appInfoBox(status.stringId, status.text);
+        return;
+    }
     steps().selectStep(step);
     project().saved = 0;
     refreshProfileBar();

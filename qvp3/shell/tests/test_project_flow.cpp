@@ -4,6 +4,7 @@
 // window on a project that was never saved.
 #include <QApplication>
 #include <QLabel>
+#include <QTabWidget>
 #include <QTreeView>
 
 #include <gtest/gtest.h>
@@ -136,6 +137,38 @@ TEST_F(ShellFixture, CancelOnCloseKeepsTheWindowAndYesSaves) {
     EXPECT_FALSE(window().isVisible());
     EXPECT_TRUE(fs::exists(app().projectsRoot / "Kept" / "Kept.c-1"));
     EXPECT_EQ(app().recentFiles->path(0), app().projectsRoot / "Kept" / "Kept.c-1");
+}
+
+TEST_F(ShellFixture, AFailedSaveIsReportedAndKeepsTheWindowAndTheWork) {
+    window().show();
+    newProject("Unwritable");
+    addFiles({fixtureFiles()[2]});
+    // The project file's folder is gone: the save cannot succeed.
+    app().project->filePath = home / "gone" / "Unwritable.c-1";
+    nextAnswer = kIdYes;
+    window().close();
+    EXPECT_TRUE(window().isVisible());
+    ASSERT_GE(boxes.size(), 2u);
+    EXPECT_EQ(boxes[boxes.size() - 2].stringId, 128);
+    EXPECT_EQ(boxes.back().stringId, 221);
+    EXPECT_FALSE(app().project->saved);
+    EXPECT_EQ(app().project->fileNum(), 1);
+    EXPECT_TRUE(fs::exists(app().projectsRoot / "Unwritable" / "two_hands.mid"));
+}
+
+TEST_F(ShellFixture, AStepWithUnfinishedWorkHoldsTheTabs) {
+    newProject("Steps");
+    StepPage* second = stpGetPage(*app().project, 2);
+    ASSERT_NE(second, nullptr);
+    second->getStatus = [](StepPage&, StepStatus& status) {
+        status.state = 1;
+        status.stringId = 97;
+    };
+    window().runCommand(cmd::kFirstStepTab + 5);
+    EXPECT_EQ(app().project->currentStep, 2);
+    EXPECT_EQ(window().stepTab()->currentIndex(), 2);
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.back().stringId, 97);
 }
 
 }  // namespace
