@@ -4,7 +4,9 @@
 #include <QComboBox>
 #include <QMenu>
 #include <QSlider>
+#include <QItemSelectionModel>
 #include <QTabWidget>
+#include <QTreeView>
 
 #include "qvp3_audio/output_device_model.h"
 #include "qvp3_pipeline/entry_model.h"
@@ -222,6 +224,24 @@ void MainCommands::onFileSelected(int row) {
     p.currentEntry = entry;
     p.suspendDirty = suspended;
     window_.updateTransport();
+    window_.updateCommands();
+}
+
+void MainCommands::onPauseClicked(int row, bool raise, bool allTakeClicked) {
+    Project& p = project();
+    if (row < 0 || row >= p.fileNum()) return;
+    QItemSelectionModel* selection = window_.fileList()->selectionModel();
+    std::vector<int> rows;
+    for (const QModelIndex& index : selection->selectedRows()) rows.push_back(index.row());
+    if (std::find(rows.begin(), rows.end(), row) == rows.end()) rows.push_back(row);
+    const int clicked = appNextPause(p.entries[static_cast<std::size_t>(row)].Pause, raise);
+    for (int r : rows) {
+        if (r < 0 || r >= p.fileNum()) continue;
+        std::int32_t& pause = p.entries[static_cast<std::size_t>(r)].Pause;
+        pause = allTakeClicked ? clicked : appNextPause(pause, raise);
+    }
+    prjMarkStepDirty(p);
+    list().refreshFileList();
     window_.updateCommands();
 }
 

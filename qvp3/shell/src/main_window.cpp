@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QMouseEvent>
 #include <QResizeEvent>
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -219,10 +220,11 @@ QWidget* MainWindow::buildListArea() {
     fileList_->setContextMenuPolicy(Qt::ActionsContextMenu);
     for (int id : {cmd::kPlay, cmd::kStop, cmd::kFileUp, cmd::kFileDown, cmd::kRemoveFile, cmd::kExternalEditor})
         fileList_->addAction(action(id));
-    standInModel_ = new QStandardItemModel(0, 2, this);
+    standInModel_ = new QStandardItemModel(0, 3, this);
     fileList_->setModel(standInModel_);
     connectFileList();
     layout->addWidget(fileList_, 1);
+    fileList_->viewport()->installEventFilter(this);
     addPathCheck_ = named(new QCheckBox(area), ctl::kAddPathCheck);
     connect(addPathCheck_, &QCheckBox::clicked, this, [this] { runCommand(ctl::kAddPathCheck); });
     layout->addWidget(addPathCheck_);
@@ -362,7 +364,8 @@ void MainWindow::retranslate() {
         button->setToolTip(action(id)->text().remove('&'));
     }
     auto* list = static_cast<QStandardItemModel*>(standInModel_);
-    list->setHorizontalHeaderLabels({langText(app_, qvp3ui::kStrFileListFile), langText(app_, qvp3ui::kStrFileListKind)});
+    list->setHorizontalHeaderLabels({langText(app_, qvp3ui::kStrFileListFile), langText(app_, qvp3ui::kStrFileListKind),
+                                     langText(app_, 40)});
     qvp3ui::findControl<QLabel>(*this, ctl::kListLabel)->setText(langText(app_, qvp3ui::kStrListCaption));
     addPathCheck_->setText(langText(app_, qvp3ui::kStrAddPath));
     qvp3ui::findControl<QLabel>(*this, ctl::kTransportLabel)->setText(langText(app_, qvp3ui::kStrTransportCaption));
@@ -387,6 +390,21 @@ void MainWindow::updateCommands() {
     for (int id : {cmd::kPlay, cmd::kStop, cmd::kToStart, cmd::kBack, cmd::kForward})
         qvp3ui::findControl<QPushButton>(*this, id)->setEnabled(commandEnabled(app_, id, listFocused));
     addPathCheck_->setEnabled(app_.projectOpen);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
+    // A click on the pause column changes the pause instead of the selection.
+    if (watched == fileList_->viewport() && e->type() == QEvent::MouseButtonPress) {
+        auto* mouse = static_cast<QMouseEvent*>(e);
+        const QModelIndex index = fileList_->indexAt(mouse->position().toPoint());
+        if (index.isValid() && index.column() == kPauseColumn &&
+            (mouse->button() == Qt::LeftButton || mouse->button() == Qt::RightButton)) {
+            MainCommands(*this).onPauseClicked(index.row(), mouse->button() == Qt::LeftButton,
+                                               mouse->modifiers() & Qt::ControlModifier);
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, e);
 }
 
 bool MainWindow::event(QEvent* e) {

@@ -114,6 +114,11 @@ void appParseIntPair(std::string_view text, int& first, int& second) {
     second = space == std::string_view::npos ? -1 : parsePart(text.substr(space + 1));
 }
 
+int appNextPause(int pause, bool raise) {
+    if (raise) return pause >= 10 ? 0 : pause + 1;
+    return pause <= 0 ? 10 : pause - 1;
+}
+
 void appCleanFileName(std::string& text) {
     std::erase_if(text, [](char c) { return c == '|' || c == '*' || c == '?' || c == '\\'; });
 }

@@ -73,7 +73,8 @@ void BasicProjectListHost::refreshFileList() {
     model_.removeRows(0, model_.rowCount());
     for (const ProjectEntry& entry : project.entries) {
         QList<QStandardItem*> row{new QStandardItem(QString::fromStdString(entry.Filename.filename().string())),
-                                  new QStandardItem(QString::fromStdString(entry.Filename.extension().string()))};
+                                  new QStandardItem(QString::fromStdString(entry.Filename.extension().string())),
+                                  new QStandardItem(QString::number(entry.Pause))};
         for (QStandardItem* item : row) item->setEditable(false);
         model_.appendRow(row);
     }

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QTabWidget>
+#include <QTest>
 #include <QTreeView>
 
 #include <gtest/gtest.h>
@@ -66,6 +67,7 @@ protected:
         Project& p = *app().project;
         p.currentEntry = state == FirstOfTwo ? 0 : 1;
         p.currentStep = state == FirstOfTwo ? 0 : 17;
+        window().refreshAll();
         window().show();
         window().activateWindow();
         window().fileList()->setFocus();
@@ -288,6 +290,25 @@ TEST_F(CommandTest, RecentProjectOpensTheExpandedPath) {
     EXPECT_TRUE(app().projectOpen);
     EXPECT_EQ(app().project->fileNum(), 2);
     EXPECT_EQ(app().project->data.ProjectTitle, "Etudes");
+}
+
+TEST_F(CommandTest, ClicksOnThePauseCellChangeThePause) {
+    enter(FirstOfTwo);
+    QTreeView* list = window().fileList();
+    Project& p = *app().project;
+    p.entries[1].Pause = 10;
+    list->setCurrentIndex(list->model()->index(1, 0));
+    auto click = [&](int row, Qt::MouseButton button) {
+        const QRect cell = list->visualRect(list->model()->index(row, kPauseColumn));
+        QTest::mouseClick(list->viewport(), button, Qt::NoModifier, cell.center());
+    };
+    click(1, Qt::LeftButton);
+    EXPECT_EQ(p.entries[1].Pause, 0);  // 10 wraps to 0
+    EXPECT_EQ(list->model()->index(1, kPauseColumn).data().toString(), "0");
+    click(1, Qt::RightButton);
+    EXPECT_EQ(p.entries[1].Pause, 10);  // and 0 back to 10
+    EXPECT_EQ(p.entries[0].Pause, 2);   // the other file keeps its pause
+    EXPECT_FALSE(p.saved);
 }
 
 TEST_F(CommandTest, ExitClosesTheWindow) {

@@ -113,6 +113,12 @@ TEST(TextHelpers, ParsePairCleanNamesAndFormatPositions) {
         EXPECT_EQ(a, p.first) << p.text;
         EXPECT_EQ(b, p.second) << p.text;
     }
+    const struct {
+        int pause;
+        bool raise;
+        int next;
+    } pauses[] = {{10, true, 0}, {0, false, 10}, {2, true, 3}, {2, false, 1}};
+    for (const auto& p : pauses) EXPECT_EQ(appNextPause(p.pause, p.raise), p.next) << p.pause;
     std::string name = "ab|c*d?e\\f";
     appCleanFileName(name);
     EXPECT_EQ(name, "abcdef");

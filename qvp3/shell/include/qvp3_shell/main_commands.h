@@ -39,6 +39,10 @@ public:
     void selectStep(int step, bool fromClick);
     // A row of the file list became current (-1: none).
     void onFileSelected(int row);
+    // A click on a row's pause cell: left raises the pause of every selected
+    // row by one second (10 wraps to 0), right lowers it (0 wraps to 10); with
+    // Ctrl every selected row takes the clicked row's new value.
+    void onPauseClicked(int row, bool raise, bool allTakeClicked);
 
     // The profiles of the current step in the profile list.
     void refreshProfileBar();

@@ -52,6 +52,9 @@ inline constexpr int kPositionSlider = 1016, kTimeDisplay = 1017, kBarDisplay = 
 inline constexpr int kProfileLabelA = 1020, kProfileLabelB = 1021, kProfileList = 1022, kProfileToolbar = 1023;
 }  // namespace ctl
 
+// The file list's column of the pause after each file.
+inline constexpr int kPauseColumn = 2;
+
 // Object names of the windows without an id.
 inline constexpr const char* kStepTabName = "stepTab";
 inline constexpr const char* kMainToolbarName = "mainToolbar";
@@ -115,6 +118,7 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     // The first size places the splitter: the file list takes a quarter.
     void resizeEvent(QResizeEvent* event) override;

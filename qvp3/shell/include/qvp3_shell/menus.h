@@ -37,6 +37,8 @@ std::string appFormatBarBeat(int bar, int beat);
 // Splits at the first space into two integers: "0" gives 0, a part that does
 // not read as a non-zero number gives -1.
 void appParseIntPair(std::string_view text, int& first, int& second);
+// The next pause of a file on the disc: 0 .. 10 seconds, wrapping round.
+int appNextPause(int pause, bool raise);
 // Removes every "|", "*", "?" and "\".
 void appCleanFileName(std::string& text);
 // Seconds of 44.1 kHz 16-bit stereo sound in a byte count.
