@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QResizeEvent>
 #include <QComboBox>
@@ -313,6 +314,9 @@ QWidget* MainWindow::buildProfileBar() {
     profileList_->setEditable(true);
     profileList_->setMinimumWidth(160);
     profileList_->lineEdit()->setMaxLength(64);
+    // A typed name is a new profile's name, never an item of the list.
+    profileList_->setInsertPolicy(QComboBox::NoInsert);
+    profileList_->lineEdit()->installEventFilter(this);
     row->addWidget(profileList_, 1);
     auto* tools = named(new QToolBar(bar), ctl::kProfileToolbar);
     tools->setIconSize(QSize(20, 20));
@@ -394,7 +398,7 @@ void MainWindow::updateCommands() {
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
     // A click on the pause column changes the pause instead of the selection.
-    if (watched == fileList_->viewport() && e->type() == QEvent::MouseButtonPress) {
+    if (fileList_ && watched == fileList_->viewport() && e->type() == QEvent::MouseButtonPress) {
         auto* mouse = static_cast<QMouseEvent*>(e);
         const QModelIndex index = fileList_->indexAt(mouse->position().toPoint());
         if (index.isValid() && index.column() == kPauseColumn &&
@@ -402,6 +406,21 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
             MainCommands(*this).onPauseClicked(index.row(), mouse->button() == Qt::LeftButton,
                                                mouse->modifiers() & Qt::ControlModifier);
             return true;
+        }
+    }
+    if (profileList_ && watched == profileList_->lineEdit()) {
+        if (e->type() == QEvent::FocusIn) MainCommands(*this).onProfileEdit(ProfileEdit::Begin);
+        if (e->type() == QEvent::FocusOut) MainCommands(*this).onProfileEdit(ProfileEdit::FocusLeft);
+        if (e->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent*>(e)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+                MainCommands(*this).onProfileEdit(ProfileEdit::Return);
+                return true;
+            }
+            if (key == Qt::Key_Escape) {
+                MainCommands(*this).onProfileEdit(ProfileEdit::Escape);
+                return true;
+            }
         }
     }
     return QMainWindow::eventFilter(watched, e);

@@ -2,6 +2,7 @@
 // new profile, delete the selected one.
 #include <QComboBox>
 #include <QLineEdit>
+#include <QStatusBar>
 
 #include "platform/files.h"
 #include "qvp3_project/profile_file.h"
@@ -30,6 +31,33 @@ void MainCommands::refreshProfileBar() {
         return;
     }
     prfFillProfileCombo(*a.profiles, step);
+}
+
+void MainCommands::onProfileEdit(ProfileEdit what) {
+    AppState& a = app();
+    QComboBox* combo = window_.profileList();
+    QStatusBar* status = window_.statusBar();
+    if (what == ProfileEdit::Begin) {
+        if (combo->currentIndex() >= 0) a.profiles->selectedIndex = combo->currentIndex();
+        status->showMessage(QString::fromStdString(qvp3ui::uiString(297)));
+        return;
+    }
+    if (what == ProfileEdit::FocusLeft) {
+        status->showMessage(QString::fromStdString(qvp3ui::uiString(139)));
+        return;
+    }
+    const std::string text = combo->currentText().toStdString();
+    const int step = std::max(project().currentStep, 0);
+    const bool taken = !text.empty() && prfProfileDescExists(*a.profiles, step, text);
+    if (what == ProfileEdit::Return && taken) qvp3ui::appInfoBox(348);
+    if (what == ProfileEdit::Escape || text.empty() || taken) {
+        const int selected = a.profiles->selectedIndex;
+        if (selected >= 0 && selected < combo->count()) {
+            combo->setCurrentIndex(selected);
+            combo->setEditText(combo->itemText(selected));
+        }
+        combo->setFocus();
+    }
 }
 
 void MainCommands::saveProfile() {

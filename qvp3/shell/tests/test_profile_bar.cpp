@@ -2,6 +2,7 @@
 // a taken name, apply the selected profile to the current file, delete it.
 #include <QComboBox>
 #include <QLineEdit>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -48,6 +49,17 @@ TEST_F(ShellFixture, ProfilesAreSavedAppliedAndDeleted) {
     window().runCommand(cmd::kSaveProfile);
     EXPECT_EQ(boxes.back().stringId, 348);
     EXPECT_EQ(written, 1);
+
+    // Return on a taken name says so and brings the chosen profile back;
+    // Escape brings it back as well.
+    combo->setEditText("soft START");
+    QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(boxes.back().stringId, 348);
+    EXPECT_EQ(combo->currentText(), "Soft start");
+    EXPECT_EQ(combo->count(), 1);
+    combo->setEditText("Something new");
+    QTest::keyClick(combo->lineEdit(), Qt::Key_Escape);
+    EXPECT_EQ(combo->currentText(), "Soft start");
 
     combo->setCurrentIndex(0);
     nextAnswer = kIdYes;

@@ -18,6 +18,9 @@ struct ProjectEntry;
 class ProjectListHost;
 class StepHost;
 
+// What happens to the profile list's edit field.
+enum class ProfileEdit { Begin, Return, Escape, FocusLeft };
+
 class MainCommands {
 public:
     explicit MainCommands(MainWindow& window);
@@ -44,6 +47,10 @@ public:
     // Ctrl every selected row takes the clicked row's new value.
     void onPauseClicked(int row, bool raise, bool allTakeClicked);
 
+    // Editing a profile's name: its begin shows a hint; Return on the name of
+    // a profile the step has says so; Return on such a name, Escape or an
+    // empty field bring the chosen profile's name back.
+    void onProfileEdit(ProfileEdit what);
     // The profiles of the current step in the profile list.
     void refreshProfileBar();
 
