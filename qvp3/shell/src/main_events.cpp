@@ -266,32 +266,6 @@ void MainCommands::initMenuPopup(Submenu which) {
 
 namespace qvp3 {
 
-namespace {
-
-// The notation program's installation: "ExePath" under the subkey that
-// "CurrentVersion" names, in the user's settings first, then the machine's.
-std::optional<fs::path> notationProgram(platform::SettingsStore& store, int& missingString) {
-    constexpr std::string_view kNotationKey = "software\\Tavrena-software\\Tavrena";
-    platform::SettingsKey user = store.openKey(platform::Hive::User, kNotationKey);
-    platform::SettingsKey machine = store.openKey(platform::Hive::Machine, kNotationKey);
-    if (!user && !machine) {
-        missingString = 190;
-        return std::nullopt;
-    }
-    std::optional<std::string> version = user ? user.readString("CurrentVersion") : std::nullopt;
-    if (!version && machine) version = machine.readString("CurrentVersion");
-    missingString = 225;
-    if (!version) return std::nullopt;
-    const std::string sub = std::string(kNotationKey) + "\\" + *version;
-    for (platform::Hive hive : {platform::Hive::User, platform::Hive::Machine}) {
-        platform::SettingsKey key = store.openKey(hive, sub);
-        if (std::optional<std::string> exe = key ? key.readString("ExePath") : std::nullopt) return fs::path(*exe);
-    }
-    return std::nullopt;
-}
-
-}  // namespace
-
 void MainCommands::externalEditor() {
     ProjectEntry* entry = currentEntry();
     if (!entry) {
@@ -307,7 +281,7 @@ void MainCommands::externalEditor() {
         program = app().midiEditor.path;
     } else {
         int missing = 0;
-        std::optional<fs::path> exe = notationProgram(app().settings(), missing);
+        std::optional<fs::path> exe = appNotationProgram(app().settings(), missing);
         if (!exe) {
             qvp3ui::appInfoBox(missing);
             return;

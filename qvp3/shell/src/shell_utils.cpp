@@ -12,6 +12,7 @@
 
 #include "infokit/infokit.h"
 #include "platform/files.h"
+#include "platform/settings_store.h"
 #include "qvp3_project/step_changes.h"
 #include "platform/text.h"
 #include "qvp3_shell/app_state.h"
@@ -128,6 +129,38 @@ bool appStartProgram(const fs::path& program, const std::vector<std::string>& ar
     QStringList args;
     for (const std::string& a : arguments) args << QString::fromStdString(a);
     return QProcess::startDetached(info.absoluteFilePath(), args);
+}
+
+std::optional<fs::path> appNotationProgram(platform::SettingsStore& store, int& missingString) {
+    constexpr std::string_view kNotationKey = "software\\Tavrena-software\\Tavrena";
+    platform::SettingsKey user = store.openKey(platform::Hive::User, kNotationKey);
+    platform::SettingsKey machine = store.openKey(platform::Hive::Machine, kNotationKey);
+    if (!user && !machine) {
+        missingString = 190;
+        return std::nullopt;
+    }
+    std::optional<std::string> version = user ? user.readString("CurrentVersion") : std::nullopt;
+    if (!version && machine) version = machine.readString("CurrentVersion");
+    missingString = 225;
+    if (!version) return std::nullopt;
+    const std::string sub = std::string(kNotationKey) + "\\" + *version;
+    for (platform::Hive hive : {platform::Hive::User, platform::Hive::Machine}) {
+        platform::SettingsKey key = store.openKey(hive, sub);
+        if (std::optional<std::string> exe = key ? key.readString("ExePath") : std::nullopt) return fs::path(*exe);
+    }
+    return std::nullopt;
+}
+
+bool appOpenInNotationProgram(platform::SettingsStore& store, const fs::path& file) {
+    int missing = 0;
+    const std::optional<fs::path> program = appNotationProgram(store, missing);
+    const QFileInfo info(QString::fromStdString(program.value_or(fs::path()).string()));
+    if (!program || !info.isExecutable() ||
+        !QProcess::startDetached(info.absoluteFilePath(), {QString::fromStdString(file.string())})) {
+        qvp3ui::appWarningBox(231);
+        return false;
+    }
+    return true;
 }
 
 void appShowAboutBox(MainWindow& window) {

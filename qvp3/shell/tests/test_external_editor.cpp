@@ -80,3 +80,31 @@ TEST_F(EditorTest, AChangedFileReloadsTheProjectAndOffersToSave) {
 
 }  // namespace
 }  // namespace qvp3
+
+#include "platform/settings_store.h"
+#include "qvp3_shell/shell_utils.h"
+
+namespace qvp3 {
+namespace {
+
+TEST_F(ShellFixture, TheNotationProgramIsFoundThroughItsSettings) {
+    platform::SettingsStore store(home / "notation-config");
+    int missing = 0;
+    EXPECT_FALSE(appNotationProgram(store, missing));
+    EXPECT_EQ(missing, 190);
+    EXPECT_FALSE(appOpenInNotationProgram(store, home / "a.tvrx"));
+    EXPECT_EQ(boxes.back().stringId, 231);
+
+    platform::SettingsKey key = store.createKey(platform::Hive::User, "software\\Tavrena-software\\Tavrena");
+    EXPECT_FALSE(appNotationProgram(store, missing));
+    EXPECT_EQ(missing, 225);
+    key.writeString("CurrentVersion", "5");
+    store.createKey(platform::Hive::Machine, "software\\Tavrena-software\\Tavrena\\5").writeString("ExePath", "/bin/true");
+    EXPECT_EQ(appNotationProgram(store, missing), std::filesystem::path("/bin/true"));
+    boxes.clear();
+    EXPECT_TRUE(appOpenInNotationProgram(store, home / "a.tvrx"));
+    EXPECT_TRUE(boxes.empty());
+}
+
+}  // namespace
+}  // namespace qvp3

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
 
 #include "platform/settings_store.h"
 #include "qvp3_project/project.h"
@@ -77,6 +78,45 @@ TEST_F(StartupTest, FirstStartCopiesTheSampleProjectsWhichOpenWithoutComplaint) 
     for (const auto& b : boxes) ADD_FAILURE() << "box " << b.stringId << ": " << b.text;
     qvp3ui::testing::saveScreenshot(*window, "sample_project");
     appShutDown(std::move(window));
+}
+
+// Counts the welcome dialogs.
+struct WelcomeCounter : ShellDialogs {
+    int* shown;
+    explicit WelcomeCounter(int* counter) : shown(counter) {}
+    bool projectData(ProjectData&, int) override { return false; }
+    void welcome() override { ++*shown; }
+};
+
+TEST_F(StartupTest, HowToStartChoosesWelcomeLastProjectOrNothing) {
+    // A first start makes the sample project, which serves as the last project.
+    std::unique_ptr<MainWindow> window = start({});
+    ASSERT_TRUE(window);
+    const fs::path sample = g_appState->projectsRoot / "Sample" / "Sample.c-1";
+    appShutDown(std::move(window));
+    const struct {
+        std::optional<std::uint32_t> howToStart;
+        int welcomes;
+        bool open;
+    } cases[] = {{std::nullopt, 1, false}, {1, 1, false}, {2, 0, true}, {0, 0, false}};
+    for (const auto& c : cases) {
+        platform::SettingsStore store;
+        platform::SettingsKey key = store.createKey(platform::Hive::User, platform::kProgramSettingsKey);
+        if (c.howToStart) {
+            key.writeDword("HowToStart", *c.howToStart);
+        } else {
+            key.deleteValue("HowToStart");
+        }
+        key.writeString("LastLoadedProject", sample.string());
+        window = start({});
+        ASSERT_TRUE(window);
+        int welcomes = 0;
+        window->setDialogs(std::make_unique<WelcomeCounter>(&welcomes));
+        appOpenStartProject(*window, {});
+        EXPECT_EQ(welcomes, c.welcomes) << c.howToStart.value_or(99);
+        EXPECT_EQ(g_appState->projectOpen, c.open) << c.howToStart.value_or(99);
+        appShutDown(std::move(window));
+    }
 }
 
 TEST_F(StartupTest, WithoutLanguageTablesTheProgramEndsWithAnErrorCode) {

@@ -4,11 +4,16 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 class QWidget;
+
+namespace platform {
+class SettingsStore;
+}
 
 namespace qvp3 {
 
@@ -52,6 +57,14 @@ bool appOpenFolder(const std::filesystem::path& folder);
 // and gives false.
 bool appStartProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                      std::string_view displayName);
+
+// The notation program: "ExePath" under the subkey its "CurrentVersion"
+// names (the user's settings first, then the machine's). Nothing, with the
+// string to show in missingString (190 not installed, 225 incomplete).
+std::optional<std::filesystem::path> appNotationProgram(platform::SettingsStore& store, int& missingString);
+// Opens a score in the notation program (started with the file); warning
+// 231 when it cannot be started. False then.
+bool appOpenInNotationProgram(platform::SettingsStore& store, const std::filesystem::path& file);
 
 // The info kit: the about box and the update settings.
 void appShowAboutBox(MainWindow& window);
