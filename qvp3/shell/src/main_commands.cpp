@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QProgressBar>
 #include <QTabWidget>
 #include <QTreeView>
 
@@ -253,6 +254,7 @@ void MainCommands::addFilesCommand() {
         return appCompareFileNames(a, b) < 0;
     });
     list().addFiles(chosen);
+    window_.statusProgress()->setVisible(false);  // the conversions are over
     afterEntryChange();
 }
 

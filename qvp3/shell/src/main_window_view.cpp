@@ -1,5 +1,8 @@
 // The main window's displays and its message procedure.
 #include <QComboBox>
+
+#include <algorithm>
+#include <climits>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -49,6 +52,21 @@ void MainWindow::layoutProfileBar(int mode) {
     updateCommands();
 }
 
+void MainWindow::showConversionProgress(platform::WParam code, platform::LParam value) {
+    // The conversion's units: their count first, then how many are done.
+    constexpr platform::WParam kUnitsDone = 3;
+    constexpr platform::WParam kUnitsInAll = 4;
+    const int units = static_cast<int>(std::clamp<platform::LParam>(value, 0, INT32_MAX));
+    if (code == kUnitsInAll) {
+        statusProgress_->setRange(0, std::max(units, 1));
+        statusProgress_->setValue(0);
+        statusProgress_->setVisible(true);
+    } else if (code == kUnitsDone && statusProgress_->isVisible()) {
+        statusProgress_->setValue(units);
+        if (units >= statusProgress_->maximum()) statusProgress_->setVisible(false);
+    }
+}
+
 void MainWindow::updateTitle() { listHost_->updateWindowTitle(); }
 
 void MainWindow::updateTransport() {
@@ -96,11 +114,7 @@ platform::LResult MainWindow::onMessage(platform::MessageId msg, platform::WPara
         return 0;
     case platform::WM_PLAY_POSITION: commands.onPlayPosition(wParam, lParam); return 0;
     case platform::WM_ENGINE_PROGRESS: stepHost_->setPageProgress(static_cast<int>(lParam)); return 1;
-    case platform::WM_MXML_PROGRESS:
-        statusProgress_->setVisible(true);
-        statusProgress_->setRange(0, 100);
-        statusProgress_->setValue(static_cast<int>(wParam));
-        return 0;
+    case platform::WM_MXML_PROGRESS: showConversionProgress(wParam, lParam); return 0;
     case kWmShowPosition: showPlayPosition(static_cast<int>(wParam), -1, -1); return 0;
     default: return 0;
     }

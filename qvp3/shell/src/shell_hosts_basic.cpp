@@ -14,6 +14,7 @@
 #include "qvp3_shell/main_window.h"
 #include "qvp3_shell/menus.h"
 #include "qvp3_ui/message_box.h"
+#include "qvp3_ui/string_ids.h"
 
 namespace qvp3 {
 
@@ -65,6 +66,17 @@ void BasicProjectListHost::addFiles(const std::vector<fs::path>& files) {
     window_.refreshAll();
 }
 
+namespace {
+
+QString kindText(const ProjectEntry& entry) {
+    int id = qvp3ui::kStrKindScore;
+    if (entry.kind == EntryKind::Midi) id = qvp3ui::kStrKindMidi;
+    if (entry.kind == EntryKind::MusicXml || !entry.FilenameOrig.empty()) id = qvp3ui::kStrKindMusicXml;
+    return QString::fromStdString(qvp3ui::uiString(id));
+}
+
+}  // namespace
+
 void BasicProjectListHost::refreshFileList() {
     const Project& project = *window_.app().project;
     // Refilling is no choice of the user: the current entry stays.
@@ -73,7 +85,7 @@ void BasicProjectListHost::refreshFileList() {
     model_.removeRows(0, model_.rowCount());
     for (const ProjectEntry& entry : project.entries) {
         QList<QStandardItem*> row{new QStandardItem(QString::fromStdString(entry.Filename.filename().string())),
-                                  new QStandardItem(QString::fromStdString(entry.Filename.extension().string())),
+                                  new QStandardItem(kindText(entry)),
                                   new QStandardItem(QString::number(entry.Pause))};
         for (QStandardItem* item : row) item->setEditable(false);
         model_.appendRow(row);

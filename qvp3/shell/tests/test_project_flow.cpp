@@ -4,6 +4,7 @@
 // window on a project that was never saved.
 #include <QApplication>
 #include <QLabel>
+#include <QProgressBar>
 #include <QTabWidget>
 #include <QTreeView>
 
@@ -154,6 +155,26 @@ TEST_F(ShellFixture, AFailedSaveIsReportedAndKeepsTheWindowAndTheWork) {
     EXPECT_FALSE(app().project->saved);
     EXPECT_EQ(app().project->fileNum(), 1);
     EXPECT_TRUE(fs::exists(app().projectsRoot / "Unwritable" / "two_hands.mid"));
+}
+
+TEST_F(ShellFixture, ConversionProgressShowsInTheStatusBarAndGoesAtTheEnd) {
+    window().show();
+    QProgressBar* bar = window().statusProgress();
+    platform::MessageTarget& target = window().target();
+    target.post(platform::WM_MXML_PROGRESS, 4, 12);  // twelve units in all
+    target.post(platform::WM_MXML_PROGRESS, 0, 96);  // a tempo: not progress
+    target.post(platform::WM_MXML_PROGRESS, 3, 6);
+    QApplication::processEvents();
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_EQ(bar->maximum(), 12);
+    EXPECT_EQ(bar->value(), 6);
+    target.post(platform::WM_MXML_PROGRESS, 3, 12);
+    QApplication::processEvents();
+    EXPECT_FALSE(bar->isVisible());
+    // Adding files never leaves the bar behind.
+    newProject("Progress");
+    addFiles({fixtureFiles()[1]});
+    EXPECT_FALSE(bar->isVisible());
 }
 
 TEST_F(ShellFixture, AStepWithUnfinishedWorkHoldsTheTabs) {

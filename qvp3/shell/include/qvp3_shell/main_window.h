@@ -110,6 +110,8 @@ public:
     // only saving, and only where the page keeps profiles (5: a file is
     // playing, nothing). Without a project the bar is hidden.
     void layoutProfileBar(int mode);
+    // The status bar's progress of a MusicXML conversion (WM_MXML_PROGRESS).
+    void showConversionProgress(platform::WParam code, platform::LParam value);
     // Play position display: slider, "m:ss:mmm" and "bar : beat".
     void showPlayPosition(int ms, int bar, int beat);
 

@@ -14,6 +14,9 @@ inline constexpr int kStrProfileStep = 61006;
 inline constexpr int kStrAddPath = 61007;        // the file list's check box
 inline constexpr int kStrListCaption = 61008;
 inline constexpr int kStrHelpNotFound = 61009;   // "%s": the help page that is missing
+inline constexpr int kStrKindMidi = 61010;      // the file list's kinds of file
+inline constexpr int kStrKindScore = 61011;
+inline constexpr int kStrKindMusicXml = 61012;
 inline constexpr int kStrStepTabBase = 61100;    // + step 0..17: the step tabs' captions
 
 }  // namespace qvp3ui
