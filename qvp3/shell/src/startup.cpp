@@ -22,6 +22,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr int kEngineSetModifiedTarget = 130;
+
 void splashStatus(QSplashScreen* splash, int id) {
     if (!splash) return;
     splash->showMessage(QString::fromStdString(qvp3ui::uiString(id)), Qt::AlignCenter);
@@ -54,6 +56,8 @@ std::unique_ptr<MainWindow> createMainWindow(AppState& app, QSplashScreen* splas
     auto window = std::make_unique<MainWindow>(app);
     app.mainWindow = window.get();
     app.mainTarget = &window->target();
+    // The engine tells the window when its settings change.
+    app.tavtune->call(kEngineSetModifiedTarget, app.mainTarget, platform::WM_ENGINE_MODIFIED);
     qvp3ui::setBoxOwner(window.get());
     // The work area first: without a window manager "maximised" means nothing.
     if (QScreen* screen = window->screen()) window->setGeometry(screen->availableGeometry());
@@ -143,8 +147,11 @@ void appOpenStartProject(MainWindow& window, const CommandLine& line) {
 }
 
 void appShutDown(std::unique_ptr<MainWindow> window) {
-    if (g_appState) g_appState->stopAllThreads();
-    if (g_appState) g_appState->mainTarget = nullptr;
+    if (g_appState) {
+        g_appState->stopAllThreads();
+        g_appState->tavtune->call(kEngineSetModifiedTarget, nullptr, 0);
+        g_appState->mainTarget = nullptr;
+    }
     setmainwindow(nullptr);
     qvp3ui::setBoxOwner(nullptr);
     window.reset();
