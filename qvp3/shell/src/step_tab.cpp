@@ -44,7 +44,15 @@ StepTab::StepTab(QTabWidget& tabs, Project& project) : QObject(&tabs), tabs_(tab
     connect(&tabs_, &QTabWidget::currentChanged, this, [this](int index) { keepBarOnCurrentStep(index); });
 }
 
-StepTab::~StepTab() { stopAllWorkers(); }
+StepTab::~StepTab() {
+    destroyPages();
+    if (pageHost_ && stpPageHost() == pageHost_.get()) stpSetPageHost(nullptr);
+}
+
+void StepTab::setPageHost(std::unique_ptr<StepPageHost> host) {
+    pageHost_ = std::move(host);
+    stpSetPageHost(pageHost_.get());
+}
 
 void StepTab::createPages(const qvp3ui::LanguageModule& language) {
     switching_ = true;  // the tab widget shows and hides while it is filled

@@ -12,6 +12,8 @@
 #include "discwriter/discwriter.h"
 #include "qvp3_project/project.h"
 #include "qvp3_shell/step_tab.h"
+#include "qvp3_shell/step_tab_install.h"
+#include "shell_fixture.h"
 #include "qvp3_steps/page_events.h"
 #include "qvp3_steps/step_data.h"
 #include "qvp3_steps/step_pages.h"
@@ -309,6 +311,40 @@ TEST(StepTab, TheHeaderLinkOpensOnceUntilItsGuardRunsOut) {
     processEventsFor(f.tab->linkGuardMs + 100);
     QTest::mouseClick(&slf, Qt::LeftButton, {}, link.center());
     EXPECT_EQ(f.linksOpened, 2);
+}
+
+}  // namespace
+}  // namespace qvp3
+
+namespace qvp3 {
+namespace {
+
+class StepTabInWindow : public ShellFixture {};
+
+TEST_F(StepTabInWindow, ThePagesStandInTheMainWindowWithTheirHeaders) {
+    Project& project = *app().project;
+    StepPages services;
+    for (int step = 0; step < kStepCount; ++step) services.stpInitPage(*project.stepPages[step], StepCategory(step));
+    StepTab& tab = appInstallStepTab(window());
+    tab.openLink = [](const QUrl&) {};
+    EXPECT_EQ(&window().stepHost(), static_cast<StepHost*>(&tab));
+    EXPECT_NE(stpPageHost(), nullptr);
+    EXPECT_EQ(window().stepTab()->tabText(0).toStdString(), app().stringModule->string(284));
+    EXPECT_EQ(project.stepPages[0]->title, "Start");
+
+    window().show();
+    tab.layoutPages();
+    processEventsFor(50);
+    EXPECT_FALSE(qvp3ui::testing::saveScreenshot(window(), "main_window_step_tab_start").empty());
+    for (int step = 0; step < kStepCount; ++step) {
+        project.currentStep = step;
+        tab.layoutPages();
+        processEventsFor(10);
+        const std::string name = "step_page_" + std::to_string(step + 1) + "_" + std::string(stpCategoryCode(step));
+        EXPECT_FALSE(qvp3ui::testing::saveScreenshot(*window().stepTab(), name).empty());
+    }
+    project.currentStep = -1;
+    app().stopAllThreads();
 }
 
 }  // namespace

@@ -30,8 +30,8 @@ int stepOfImage(int id) {
     return -1;
 }
 
-// A tile with the step's number and code: the user sees where in the
-// sequence of 18 steps the page stands.
+// A tile with the step's number: the user sees where in the sequence of
+// 18 steps the page stands.
 QPixmap drawHeaderImage(int step) {
     QPixmap pixmap(kHeaderSize, kHeaderSize);
     pixmap.fill(Qt::transparent);
@@ -46,15 +46,9 @@ QPixmap drawHeaderImage(int step) {
     painter.setPen(QPen(kPageLabelText, 2));
     painter.drawPath(tile);
     QFont number = stpTitleFont();
-    number.setPixelSize(48);
+    number.setPixelSize(56);
     painter.setFont(number);
-    painter.drawText(QRect(0, 8, kHeaderSize, 64), Qt::AlignCenter, QString::number(step + 1));
-    QFont code = stpDescriptionFont();
-    code.setPixelSize(16);
-    code.setBold(true);
-    painter.setFont(code);
-    painter.drawText(QRect(0, 70, kHeaderSize, 30), Qt::AlignCenter,
-                     QString::fromUtf8(stpCategoryCode(step).data(), 3));
+    painter.drawText(QRect(0, 0, kHeaderSize, kHeaderSize), Qt::AlignCenter, QString::number(step + 1));
     return pixmap;
 }
 

@@ -13,10 +13,12 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 
 #include "platform/message_target.h"
 #include "qvp3_project/project.h"
 #include "qvp3_shell/shell_hosts.h"
+#include "qvp3_steps/step_page_host.h"
 
 class QTabWidget;
 
@@ -32,7 +34,11 @@ class StepTab : public QObject, public StepHost {
 public:
     // The tab widget keeps its tabs; createPages puts the dialogs into them.
     StepTab(QTabWidget& tabs, Project& project);
+    // Stops the pages' threads and takes the dialogs from the pages.
     ~StepTab() override;
+
+    // Makes host the program's step page host for the tab's life.
+    void setPageHost(std::unique_ptr<StepPageHost> host);
 
     // Loads every page's title, label, header image and descriptions and
     // makes its dialog (the step tab's creation).
@@ -81,6 +87,7 @@ private:
 
     QTabWidget& tabs_;
     Project& project_;
+    std::unique_ptr<StepPageHost> pageHost_;
     std::array<StepPageDialog*, kStepCount> dialogs_{};
     bool switching_ = false;
 };
