@@ -1,10 +1,12 @@
 #include "qvp3_shell/step_tab_install.h"
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QComboBox>
 #include <QPointer>
 #include <QTreeView>
 
+#include "platform/midi_devices.h"
 #include "qvp3_shell/app_state.h"
 #include "qvp3_shell/main_window.h"
 #include "qvp3_shell/menus.h"
@@ -37,6 +39,15 @@ public:
                                                     : QAbstractItemView::ExtendedSelection);
     }
     void sendCommand(int command) override { window_.runCommand(command); }
+    void refreshCommands() override { window_.updateCommands(); }
+    void flipToggleMenuCheck() override {
+        if (QAction* toggle = window_.action(kCmdToggle)) toggle->setChecked(!toggle->isChecked());
+    }
+    // The built-in synthesizer: the output every machine has.
+    std::unique_ptr<platform::MidiOutDevice> openPreviewOutput() override {
+        platform::MidiOutOpenResult opened = platform::openMidiOutNamed("synth");
+        return std::move(opened.device);
+    }
     void stopPlayback(ProjectEntry& entry) override { app_.playback->plyStop(entry); }
     PlayTimeProgressView* playTimeProgress() override { return nullptr; }
     bool stepWorkerDone(StepPage&) override { return true; }

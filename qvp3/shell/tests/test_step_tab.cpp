@@ -43,6 +43,9 @@ public:
     void refreshFileList() override {}
     void setFileListSingleSelection(bool single) override { singleSelection = single; }
     void sendCommand(int) override {}
+    void refreshCommands() override {}
+    void flipToggleMenuCheck() override {}
+    std::unique_ptr<platform::MidiOutDevice> openPreviewOutput() override { return nullptr; }
     void stopPlayback(ProjectEntry&) override {}
     PlayTimeProgressView* playTimeProgress() override { return nullptr; }
     bool stepWorkerDone(StepPage&) override { return true; }

@@ -87,6 +87,7 @@ StepPage::Result stpFrameworkOnShow(StepPage& page, bool shown) {
     const StepInfo* info = stpStepInfo(static_cast<int>(page.category));
     if (!shown) {
         stpStopNotifier(page);
+        stpStopPreview(page);
         return 1;
     }
     if (info != nullptr && info->startsNotifier) return stpStartNotifier(page);

@@ -10,6 +10,7 @@ StepDataBlock::~StepDataBlock() { stpFreeWorker(worker); }
 PreviewData::~PreviewData() {
     if (preview) preview->event.set();  // the preview leaves its beat loop
     stpFreeWorker(preview);
+    previewOut.reset();
 }
 
 std::unique_ptr<StepPageData> stpNewDataBlock(int category) {

@@ -53,6 +53,8 @@ void fillFrameworkSlots(StepPage& page, int c) {
         page.isToggleDisabled = stpToggleButtonDisabled;
         page.isRunDisabled = stpRunButtonDisabled;
     }
+    if (c == kStepMet) page.onVScroll = stpMetOnVScroll;
+    if (c == kStepEin) page.onVScroll = stpEinOnVScroll;
     if (c != kStepCln) page.stopWorker = stpPageStopWorker;
     if (is(c, {kStepMdc, kStepWvc, kStepBrn, kStepCln, kStepPwc})) page.onRun = stpRunStep;
     page.onShow = stpFrameworkOnShow;

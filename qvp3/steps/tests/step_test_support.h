@@ -51,6 +51,14 @@ public:
     void refreshFileList() override { ++fileListRefreshes; }
     void setFileListSingleSelection(bool single) override { singleSelection = single; }
     void sendCommand(int command) override { commands.push_back(command); }
+    void refreshCommands() override { ++commandRefreshes; }
+    void flipToggleMenuCheck() override { ++menuChecks; }
+    std::unique_ptr<platform::MidiOutDevice> openPreviewOutput() override {
+        if (!previewOutputs) return nullptr;
+        auto device = std::make_unique<platform::CaptureMidiOut>();
+        lastPreviewOutput = device.get();
+        return device;
+    }
     void stopPlayback(ProjectEntry& entry) override { entry.entryState = 0; }
     PlayTimeProgressView* playTimeProgress() override { return nullptr; }
     bool stepWorkerDone(StepPage&) override {
@@ -73,6 +81,10 @@ public:
     int fileListRefreshes = 0;
     bool singleSelection = true;
     std::vector<int> commands;
+    int commandRefreshes = 0;
+    int menuChecks = 0;
+    bool previewOutputs = true;
+    platform::MidiOutDevice* lastPreviewOutput = nullptr;
     std::chrono::milliseconds workerDoneDelay{0};
     std::atomic<int> workerDoneCalls{0};
     int loadResult = 0;

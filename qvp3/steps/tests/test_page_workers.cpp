@@ -174,3 +174,80 @@ TEST(PageWorkers, SoundConfigurationRunWarnsWhenTheInstrumentDoesNotLoad) {
 
 }  // namespace
 }  // namespace qvp3
+
+namespace qvp3 {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::StepFixture;
+
+TEST(PagePreviews, TheMetronomePreviewClicksUntilItIsStoppedOrItsPageIsLeft) {
+    StepFixture f;
+    StepPage& met = f.page(kStepMet);
+    EXPECT_TRUE(stpStartPreviewThread(met)) << "no current entry: nothing to do";
+    EXPECT_EQ(f.host.menuChecks, 0);
+    f.addEntry(EntryKind::Midi);
+    f.project.currentEntry = 0;
+
+    ASSERT_TRUE(stpStartPreviewThread(met));
+    auto* data = stpData<PreviewData>(met);
+    ASSERT_NE(data->preview, nullptr);
+    auto* out = static_cast<platform::CaptureMidiOut*>(f.host.lastPreviewOutput);
+    for (int i = 0; i < 200 && out->messages().empty(); ++i) std::this_thread::sleep_for(5ms);
+    EXPECT_FALSE(out->messages().empty()) << "the first beat clicks at once";
+    EXPECT_EQ(f.project.entries[0].metronome.inUse, 1);
+
+    ASSERT_TRUE(stpStartPreviewThread(met));  // the toggle again: stops it
+    EXPECT_EQ(data->preview, nullptr);
+    EXPECT_EQ(data->previewOut, nullptr);
+    EXPECT_EQ(f.project.entries[0].metronome.inUse, 0);
+    EXPECT_EQ(f.host.menuChecks, 2);
+
+    ASSERT_TRUE(stpStartPreviewThread(met));
+    stpShowPage(met, false);
+    EXPECT_EQ(data->preview, nullptr) << "leaving the page ends the preview";
+
+    f.host.previewOutputs = false;
+    EXPECT_FALSE(stpStartPreviewThread(met)) << "no output: the page warns";
+    EXPECT_EQ(data->preview, nullptr);
+    f.project.entries[0].entryState = kEntryPlaying;
+    EXPECT_TRUE(stpStartPreviewThread(met)) << "an entry plays: nothing to do";
+    EXPECT_TRUE(stpStartPreviewThread(f.page(kStepEin))) << "only the metronome page previews here";
+}
+
+TEST(PagePreviews, UpDownsOfTheTuneUpAndMetronomePagesChangeTheEntry) {
+    struct Case {
+        const char* what;
+        int step, control, code, position;
+        int duration, countIn, velocity;
+        bool dirty;
+    } cases[] = {
+        {"tune-up duration in tenths of a second", kStepEin, kEinDurationUpDown, 4, 25, 2500, 2, 50, true},
+        {"tune-up: the end of a scroll changes nothing", kStepEin, kEinDurationUpDown, kScrollEnd, 25, 1000, 2, 50, false},
+        {"tune-up: another control", kStepEin, 15003, 4, 25, 1000, 2, 50, false},
+        {"tune-up: a negative duration is none", kStepEin, kEinDurationUpDown, 4, -3, 0, 2, 50, true},
+        {"metronome count-in", kStepMet, kMetCountInUpDown, 4, 3, 1000, 3, 50, true},
+        {"metronome velocity", kStepMet, kMetVelocityUpDown, 4, 90, 1000, 2, 90, true},
+        {"metronome velocity stays a MIDI velocity", kStepMet, kMetVelocityUpDown, 4, 300, 1000, 2, 127, true},
+    };
+    for (const Case& c : cases) {
+        StepFixture f;
+        f.addEntry(EntryKind::Midi);
+        f.project.currentEntry = 0;
+        f.project.currentStep = c.step;
+        f.project.saved = 1;
+        QWidget upDown;
+        qvp3ui::setControlId(upDown, c.control);
+        StepPage& page = f.page(c.step);
+        EXPECT_EQ(page.onVScroll(page, &upDown, c.code, c.position), 0) << c.what;
+        const ProjectEntry& entry = f.project.entries[0];
+        EXPECT_EQ(entry.tuneUp.Duration, c.duration) << c.what;
+        EXPECT_EQ(entry.metronome.CountIn, c.countIn) << c.what;
+        EXPECT_EQ(entry.metronome.Velocity, c.velocity) << c.what;
+        EXPECT_EQ(f.project.saved == 0, c.dirty) << c.what;
+        EXPECT_EQ(f.host.commandRefreshes, c.dirty ? 1 : 0) << c.what;
+    }
+}
+
+}  // namespace
+}  // namespace qvp3

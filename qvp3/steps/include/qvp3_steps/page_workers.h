@@ -30,6 +30,23 @@ void stpPageStopWorker(StepPage& page);
 // Slot 20, the run command (40077) of MDC, WVC, BRN, CLN and PWC.
 void stpRunStep(StepPage& page);
 
+// The metronome page's preview: stops a running one, else opens the preview
+// output and starts clicking. True when nothing was to be done or it went
+// well; false when the output could not be opened (the page warns).
+bool stpStartPreviewThread(StepPage& page);
+// Stops a running preview of the page and closes its output.
+void stpStopPreview(StepPage& page);
+
+// onVScroll of the tune-up and metronome pages: the tune-up's duration
+// (position x 100 ms), the metronome's count-in and its velocity.
+StepPage::Result stpEinOnVScroll(StepPage& page, QWidget* upDown, int code, int position);
+StepPage::Result stpMetOnVScroll(StepPage& page, QWidget* upDown, int code, int position);
+inline constexpr int kEinDurationUpDown = 15004;
+inline constexpr int kMetCountInUpDown = 14003;
+inline constexpr int kMetVelocityUpDown = 14011;
+// The code an up-down sends when the user lets go: nothing changes then.
+inline constexpr int kScrollEnd = 8;
+
 // The notifier's body: the host's end of a step (stepWorkerDone), then
 // WM_STEP_WORKER_DONE to the page. The record's owner is the page; the
 // target it posts to is taken when the notifier is started.

@@ -10,6 +10,7 @@
 
 #include "qvp3_pipeline/export_step.h"
 #include "qvp3_pipeline/midi_step.h"
+#include "qvp3_pipeline/preview_threads.h"
 #include "qvp3_pipeline/wave_step.h"
 #include "qvp3_pipeline/worker_threads.h"
 #include "qvp3_project/neighbours.h"
@@ -53,9 +54,12 @@ struct PwcData : StepDataBlock {
     bool reopenSetup = true;
 };
 
-// MET and EIN: the preview thread beside the notifier.
+// MET and EIN: the preview thread beside the notifier, and what it plays on.
 struct PreviewData : StepDataBlock {
+    // Stops a running preview before its output closes.
     ~PreviewData() override;
+    std::unique_ptr<platform::MidiOutDevice> previewOut;
+    PreviewPage previewPage;
     std::unique_ptr<WorkerThreadRec> preview;
 };
 

@@ -5,7 +5,10 @@
 // stepWorkerDone, which a completion notifier calls on its own thread.
 #pragma once
 
+#include <memory>
 #include <optional>
+
+#include "platform/midi_out.h"
 
 #include "qvp3_pipeline/export_step.h"
 #include "qvp3_pipeline/midi_step.h"
@@ -43,6 +46,13 @@ public:
     virtual void setFileListSingleSelection(bool single) = 0;
     // Sends a command to the main window (40026: close the project's files).
     virtual void sendCommand(int command) = 0;
+    // Works out the entry and project commands' states again.
+    virtual void refreshCommands() = 0;
+    // Flips the check mark of the start/stop menu item (40073).
+    virtual void flipToggleMenuCheck() = 0;
+    // The MIDI output a preview clicks on (the default output); null when
+    // none can be opened.
+    virtual std::unique_ptr<platform::MidiOutDevice> openPreviewOutput() = 0;
 
     // Stops the entry that plays (the TMP status check).
     virtual void stopPlayback(ProjectEntry& entry) = 0;
