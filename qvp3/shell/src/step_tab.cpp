@@ -1,6 +1,7 @@
 #include "qvp3_shell/step_tab.h"
 
 #include <QDesktopServices>
+#include <QEvent>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -42,6 +43,14 @@ void loadPageTexts(StepPage& page, int step, const qvp3ui::LanguageModule& langu
 StepTab::StepTab(QTabWidget& tabs, Project& project) : QObject(&tabs), tabs_(tabs), project_(project) {
     openLink = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     connect(&tabs_, &QTabWidget::currentChanged, this, [this](int index) { keepBarOnCurrentStep(index); });
+    tabs_.installEventFilter(this);
+}
+
+bool StepTab::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == &tabs_ && event->type() == QEvent::FocusIn) {
+        if (StepPageDialog* page = dialog(std::max(project_.currentStep, 0))) page->setFocus();
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 StepTab::~StepTab() {
@@ -90,10 +99,18 @@ int StepTab::tabItemHeight() const {
 
 void StepTab::layoutPages() {
     const int step = std::max(project_.currentStep, 0);
+    if (shownStep_ >= 0 && shownStep_ != step) showPage(shownStep_, false);
     switching_ = true;
     tabs_.setCurrentIndex(step);
     switching_ = false;
-    if (StepPageDialog* shown = dialog(step)) shown->showWindow(true);
+    showPage(step, true);
+}
+
+void StepTab::showPage(int step, bool shown) {
+    StepPageDialog* page = dialog(step);
+    if (page == nullptr) return;
+    shownStep_ = shown ? step : -1;
+    page->showWindow(shown);
 }
 
 platform::LResult StepTab::onCommand(int id, int) {
@@ -108,16 +125,14 @@ platform::LResult StepTab::onCommand(int id, int) {
 // becomes current and its page is shown: each page hears of its own show.
 void StepTab::switchTo(int step) {
     const int old = project_.currentStep;
-    if (StepPageDialog* hidden = dialog(old < 0 ? 0 : old)) hidden->showWindow(false);
+    showPage(shownStep_ >= 0 ? shownStep_ : std::max(old, 0), false);
     project_.previousStep = old;
     project_.currentStep = step;
     switching_ = true;
     tabs_.setCurrentIndex(step);
     switching_ = false;
-    if (StepPageDialog* shown = dialog(step)) {
-        shown->showWindow(true);
-        shown->setFocus();
-    }
+    showPage(step, true);
+    if (StepPageDialog* shown = dialog(step)) shown->setFocus();
 }
 
 void StepTab::keepBarOnCurrentStep(int index) {

@@ -215,6 +215,12 @@ TEST(StepTab, SwitchingStepsHidesTheOldPageThenShowsTheNewOne) {
     f.tab->selectStep(kStepBrn);
     f.tab->selectStep(18);
     EXPECT_TRUE(shows.empty());
+
+    // A project opened anew starts on its first step: the page shown so far is left first.
+    f.project.currentStep = 0;
+    f.tab->layoutPages();
+    EXPECT_EQ(shows, (std::vector<std::pair<int, bool>>{{kStepBrn, false}, {0, true}}));
+    EXPECT_EQ(f.tabs.currentIndex(), 0);
 }
 
 TEST(StepTab, TheToolbarsStepCommandsReachTheCurrentPage) {

@@ -81,15 +81,22 @@ public:
     // The total time the disc writer announced last (for the export page's time bar).
     int cdTotalTime = 0;
 
+protected:
+    // Focus that comes to the tab goes on to the current page.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void switchTo(int step);
     void keepBarOnCurrentStep(int index);
+    // WM_SHOWWINDOW to the page of a step; the step whose page is shown is remembered.
+    void showPage(int step, bool shown);
 
     QTabWidget& tabs_;
     Project& project_;
     std::unique_ptr<StepPageHost> pageHost_;
     std::array<StepPageDialog*, kStepCount> dialogs_{};
     bool switching_ = false;
+    int shownStep_ = -1;  // the step whose page was last shown, -1 none
 };
 
 }  // namespace qvp3
