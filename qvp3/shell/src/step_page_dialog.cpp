@@ -1,5 +1,8 @@
 #include "step_page_dialog.h"
 
+#include <QAbstractButton>
+#include <QGroupBox>
+#include <QLabel>
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QPainter>
@@ -110,8 +113,25 @@ LResult StepPageDialog::procedure(platform::MessageId msg, platform::WParam wPar
     }
 }
 
+// Statics and check boxes ask the page for their colours, as they do on
+// Windows each time they paint; here once each time the page is shown.
+void StepPageDialog::colourStatics() {
+    for (QWidget* control : findChildren<QWidget*>()) {
+        if (!qobject_cast<QLabel*>(control) && !qobject_cast<QAbstractButton*>(control) &&
+            !qobject_cast<QGroupBox*>(control)) {
+            continue;
+        }
+        QPalette palette = control->palette();
+        if (procedure(WM_CTLCOLORSTATIC, reinterpret_cast<platform::WParam>(&palette),
+                      reinterpret_cast<platform::LParam>(control)) != 0) {
+            control->setPalette(palette);
+        }
+    }
+}
+
 LResult StepPageDialog::showWindow(bool shown) {
     if (shown) {
+        colourStatics();
         if (StepPageHost* host = stpPageHost()) {
             // The WAV step renders several files at once from the list.
             host->setFileListSingleSelection(static_cast<int>(page_.category) != kStepWvc);

@@ -41,6 +41,7 @@ protected:
 
 private:
     StepPage& current();
+    void colourStatics();
     void paintHeader(QPainter& painter, StepPage& page);
     void pointerMessage(int mouseMessage, const QPoint& position);
     platform::LResult discWriterMessage(platform::MessageId msg, platform::WParam wParam);

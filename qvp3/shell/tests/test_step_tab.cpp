@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QProgressBar>
@@ -221,6 +222,22 @@ TEST(StepTab, SwitchingStepsHidesTheOldPageThenShowsTheNewOne) {
     f.tab->layoutPages();
     EXPECT_EQ(shows, (std::vector<std::pair<int, bool>>{{kStepBrn, false}, {0, true}}));
     EXPECT_EQ(f.tabs.currentIndex(), 0);
+}
+
+TEST(StepTab, AShownPageColoursItsLabels) {
+    StepTabFixture f;
+    f.addFile();
+    auto* label = new QLabel("Tempo", &f.dialog(kStepTmp));
+    auto* plain = new QLabel("Plain", &f.dialog(kStepTmp));
+    plain->setObjectName("plain");
+    f.page(kStepTmp).onCtlColor = [](StepPage&, QPalette& palette, QWidget* control) {
+        if (control->objectName() == "plain") return StepPage::Result{0};
+        palette.setColor(QPalette::WindowText, Qt::yellow);
+        return StepPage::Result{1};
+    };
+    f.tab->selectStep(kStepTmp);
+    EXPECT_EQ(label->palette().color(QPalette::WindowText), QColor(Qt::yellow));
+    EXPECT_NE(plain->palette().color(QPalette::WindowText), QColor(Qt::yellow));
 }
 
 TEST(StepTab, TheToolbarsStepCommandsReachTheCurrentPage) {
