@@ -9,6 +9,7 @@
 #include "qvp3_project/mp3_config.h"
 #include "qvp3_project/project.h"
 #include "qvp3_project/project_folder.h"
+#include "qvp3_project/tempo_curve.h"
 
 namespace qvp3 {
 
@@ -22,30 +23,6 @@ constexpr std::size_t kInstrumentNameChars = 31;
 
 void markChanged(ProjectEntry& entry) {
     if (entry.project != nullptr) prjMarkStepDirty(*entry.project);
-}
-
-// profileDataNum of each page: the layout of the profile data its step writes.
-constexpr std::array<std::int32_t, kStepCount> kProfileDataNums{
-    0, 127, 2, 127, 127, 127, 127, 3, 72, 8, 127, 8, 13, 0, 4, 0, 336, 0,
-};
-
-// Inserts or replaces a point, keeping the list sorted by position: a point
-// with the same position and identifiers is overwritten; a point before the
-// last one goes before the first point whose position is not below its own.
-void setTempoPoint(std::vector<TempoPoint>& list, const TempoPoint& point) {
-    for (TempoPoint& existing : list) {
-        if (existing.position == point.position && existing.tag == point.tag && existing.kind == point.kind) {
-            existing = point;
-            return;
-        }
-    }
-    if (!list.empty() && point.position < list.back().position) {
-        const auto at = std::find_if(list.begin(), list.end(),
-                                     [&](const TempoPoint& p) { return p.position >= point.position; });
-        list.insert(at, point);
-        return;
-    }
-    list.push_back(point);
 }
 
 }  // namespace
@@ -292,7 +269,7 @@ void BasicStepPages::stpInitPage(StepPage& page, StepCategory category) {
     page = StepPage{};
     page.category = category;
     const auto index = static_cast<std::size_t>(category);
-    if (index < kProfileDataNums.size()) page.profileDataNum = kProfileDataNums[index];
+    if (index < kStepProfileDataNums.size()) page.profileDataNum = kStepProfileDataNums[index];
 }
 
 void BasicStepPages::stpFreePage(StepPage& page) {
@@ -302,28 +279,11 @@ void BasicStepPages::stpFreePage(StepPage& page) {
 }
 
 bool BasicStepPages::stpTempoCurveSetSpeed(TempoCurve& curve, int speed) {
-    // The divisor search below ends only for a positive speed.
-    if (speed <= 0) return false;
-    int divisor = 100;
-    int steps = speed / (60000 / divisor);
-    while (steps == 0) {
-        ++divisor;
-        steps = speed / (60000 / divisor);
-    }
-    curve.speed = speed;
-    curve.speedDivisor = divisor;
-    curve.speedSteps = steps;
-    return true;
+    return qvp3::stpTempoCurveSetSpeed(curve, speed);
 }
 
 bool BasicStepPages::stpTempoCurveCopyPoints(TempoCurve& curve, int target, int source, bool clear) {
-    const auto lists = static_cast<int>(curve.points.size());
-    if (target < 0 || target >= lists || source < 0 || source >= lists) return false;
-    const std::vector<TempoPoint> from = curve.points[static_cast<std::size_t>(source)];
-    auto& to = curve.points[static_cast<std::size_t>(target)];
-    if (clear) to.clear();
-    for (const TempoPoint& point : from) setTempoPoint(to, point);
-    return true;
+    return qvp3::stpTempoCurveCopyPoints(curve, target, source, clear);
 }
 
 void BasicStepPages::stpTppUseRecordedTempos(StepPage&, bool) {}

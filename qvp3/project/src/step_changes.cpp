@@ -24,9 +24,9 @@ constexpr std::size_t kVolStep = static_cast<std::size_t>(StepCategory::Vol);
 // The 100-ns units of a file duration per millisecond.
 constexpr std::int64_t kUnitsPerMs = 10000;
 
-StepStatus statusOf(StepPage* page) {
+StepStatus statusOf(Project& project, StepPage* page) {
     StepStatus status;
-    if (page != nullptr && page->getStatus) page->getStatus(*page, status);
+    if (page != nullptr && page->getStatus) page->getStatus(*page, project, status);
     return status;
 }
 
@@ -63,7 +63,7 @@ int prjFindStepWithStatus(Project& project, int n, StepStatus* out) {
     if (n == -1) n = project.currentStep;
     n = std::min(n, kStepCount);
     for (int step = 0; step < n; ++step) {
-        const StepStatus status = statusOf(stpGetPage(project, step));
+        const StepStatus status = statusOf(project, stpGetPage(project, step));
         if (status.state == kStateNothing || status.state == kStateQuestion) continue;
         if (out != nullptr) *out = status;
         return step;
@@ -76,7 +76,7 @@ bool prjCanChangeStep(int newStep, Project& project) {
     if (newStep == current) return true;
     ShellServices& shell = project.shell();
     StepPage* page = stpGetPage(project, current < 0 ? 0 : current);
-    const StepStatus status = statusOf(page);
+    const StepStatus status = statusOf(project, page);
 
     const bool report = status.state == kStateAlways || newStep == current + 1;
     if (!report && newStep > current + 1) {

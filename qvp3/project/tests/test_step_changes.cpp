@@ -48,7 +48,7 @@ struct Sequence {
         return project.entries.back();
     }
     void report(int step, int state, std::string text = {}, int stringId = 0) {
-        project.stepPages[static_cast<std::size_t>(step)]->getStatus = [=](StepPage&, StepStatus& status) {
+        project.stepPages[static_cast<std::size_t>(step)]->getStatus = [=](StepPage&, Project&, StepStatus& status) {
             status.state = state;
             status.text = text;
             status.stringId = stringId;

@@ -8,9 +8,11 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +21,11 @@
 namespace platform {
 class IniDocument;
 }
+
+class QPainter;
+class QPalette;
+class QRect;
+class QWidget;
 
 namespace qvp3 {
 
@@ -208,22 +215,86 @@ struct StepStatus {
     std::uint8_t show = 0;
 };
 
-// The part of a step page that the project and profile code reads or calls.
-// The page itself (windows, its data block, its other handler slots) belongs
-// to the step pages.
+// The data block of a step page: each step's record derives from it (the
+// step pages define them).
+struct StepPageData {
+    virtual ~StepPageData() = default;
+};
+
+// Events of a page's controls that the toolkit hands to the slots; defined
+// by the step pages, opaque here.
+struct PageNotify;
+struct PageDrawItem;
+
+// The "ProfileDataNum" of each step: the layout of the profile data it writes.
+inline constexpr std::array<std::int32_t, kStepCount> kStepProfileDataNums{
+    0, 127, 2, 127, 127, 127, 127, 3, 72, 8, 127, 8, 13, 0, 4, 0, 336, 0,
+};
+
+// One step page: its texts, its window, its data block and 23 handler slots
+// filled per step from one table; an empty slot means the page does not
+// handle that event. The project owns the 18 records; the step pages build
+// them, and the step tab, the main window and the project code call the slots.
+// Arguments from the window toolkit (windows, painters, palettes) appear only
+// as pointers or references here, so this header needs no toolkit.
 struct StepPage {
-    using GetStatusSlot = std::function<void(StepPage& page, StepStatus& status)>;
+    using Result = std::intptr_t;
+    using VoidSlot = std::function<void(StepPage& page)>;
+    using BoolSlot = std::function<bool(StepPage& page)>;
+    using GetStatusSlot = std::function<void(StepPage& page, Project& project, StepStatus& status)>;
+    using CommandSlot = std::function<Result(StepPage& page, int controlId, QWidget* control, int code)>;
+    // The palette is the control's own; the page colours it and answers non-zero.
+    using CtlColorSlot = std::function<Result(StepPage& page, QPalette& palette, QWidget* control)>;
+    using DrawItemSlot = std::function<Result(StepPage& page, PageDrawItem& item)>;
+    using EnableSlot = std::function<void(StepPage& page, bool enable)>;
+    using PartChangedSlot = std::function<Result(StepPage& page, std::intptr_t value)>;
+    using ScrollSlot = std::function<Result(StepPage& page, QWidget* bar, int code, int position)>;
+    using InitDialogSlot = std::function<Result(StepPage& page, QWidget* dialog, StepPage* param)>;
     using ReadProfileSlot = std::function<bool(StepPage& page, const std::filesystem::path& path,
                                                std::int32_t dataNum, std::int32_t type, ProjectEntry* entry)>;
+    using NotifySlot = std::function<Result(StepPage& page, PageNotify& notify)>;
+    using PaintSlot = std::function<void(StepPage& page, QPainter& painter, const QRect& body)>;
     using WriteProfileSlot = std::function<bool(StepPage& page, const std::filesystem::path& path,
                                                 std::int32_t type, ProjectEntry* entry)>;
+    using SetCursorSlot = std::function<int(StepPage& page, int mouseMessage)>;
+    using ShowSlot = std::function<Result(StepPage& page, bool shown)>;
+
+    std::string title;                // at most 256 characters
+    std::string label;                // at most 12 characters
+    std::string description;          // empty: none
+    std::string altDescription;       // PRC, DYN and SHV only
+    std::int32_t headerImage = 0;
+    std::int32_t profileDataNum = 0;
+    bool pending = false;
+    QWidget* window = nullptr;        // the page's widget in the step tab
+    bool usesProfiles = false;
+
+    GetStatusSlot getStatus;          // 1
+    CommandSlot onCommand;            // 2
+    CtlColorSlot onCtlColor;          // 3
+    DrawItemSlot onDrawItem;          // 4
+    EnableSlot enableControls;        // 5
+    PartChangedSlot onPartChanged;    // 6
+    VoidSlot onToggle;                // 7
+    ScrollSlot onHScroll;             // 8
+    InitDialogSlot onInitDialog;      // 9
+    BoolSlot isToggleDisabled;        // 10
+    ReadProfileSlot readProfile;      // 11
+    BoolSlot fillProfileList;         // 12
+    NotifySlot onNotify;              // 13
+    PaintSlot onPaint;                // 14
+    WriteProfileSlot writeProfile;    // 15
+    SetCursorSlot onSetCursor;        // 16
+    VoidSlot onSetFocus;              // 17
+    ShowSlot onShow;                  // 18
+    VoidSlot onSize;                  // 19
+    VoidSlot onRun;                   // 20
+    VoidSlot stopWorker;              // 21
+    ScrollSlot onVScroll;             // 22
+    BoolSlot isRunDisabled;           // 23
 
     StepCategory category{};
-    bool pending = false;
-    std::int32_t profileDataNum = 0;
-    GetStatusSlot getStatus;
-    ReadProfileSlot readProfile;
-    WriteProfileSlot writeProfile;
+    std::unique_ptr<StepPageData> data;
 };
 
 class StepPageServices {

@@ -1,0 +1,97 @@
+// The data blocks of the step pages, as far as the page framework uses them:
+// the worker slot of every page but CLN, the toggle lock of the pages with a
+// start/stop toggle, the first values that are not zero, the header icon of
+// the PRC, DYN and SHV pages, and the job records of the MDC, WVC and BRN
+// pages (the pipeline's step pages). Each page adds its own fields to its
+// block.
+#pragma once
+
+#include <memory>
+
+#include "qvp3_pipeline/export_step.h"
+#include "qvp3_pipeline/midi_step.h"
+#include "qvp3_pipeline/preview_threads.h"
+#include "qvp3_pipeline/wave_step.h"
+#include "qvp3_pipeline/worker_threads.h"
+#include "qvp3_project/neighbours.h"
+
+class QListWidget;
+class QProgressBar;
+
+namespace qvp3 {
+
+// Every block but the job pages'.
+struct StepDataBlock : StepPageData {
+    // Stops and frees a notifier still running.
+    ~StepDataBlock() override;
+
+    // The completion notifier started while the page is shown.
+    std::unique_ptr<WorkerThreadRec> worker;
+    // Where the notifier posts its done message: the page's window.
+    platform::MessageTarget* target = nullptr;
+    // PRC, TMP, TPP, MET, EIN: true while the start/stop toggle may not be used.
+    bool toggleDisabled = false;
+    // PRC and DYN: the step icon drawn in the header for a MIDI entry
+    // (an index of the step-icon images); SHV: where its icon goes.
+    int headerIcon = 0;
+    int iconX = 0;
+    int iconY = 0;
+};
+
+struct SlsData : StepDataBlock {
+    bool rootChecked = true;
+};
+
+struct TppData : StepDataBlock {
+    int tipTempo = -1;
+    // Set by the page's record command; cleared when a worker reports back.
+    bool changed = false;
+    // The status line the page repaints when the marker is cleared.
+    int statusX = 0, statusY = 0, statusWidth = 0, statusHeight = 0;
+};
+
+struct PwcData : StepDataBlock {
+    bool reopenSetup = true;
+};
+
+// MET and EIN: the preview thread beside the notifier, and what it plays on.
+struct PreviewData : StepDataBlock {
+    // Stops a running preview before its output closes.
+    ~PreviewData() override;
+    std::unique_ptr<platform::MidiOutDevice> previewOut;
+    PreviewPage previewPage;
+    std::unique_ptr<WorkerThreadRec> preview;
+};
+
+struct MdcData : StepPageData {
+    MidiStepPage job;
+};
+
+struct WvcData : StepPageData {
+    WaveStepPage job;
+};
+
+struct BrnData : StepPageData {
+    ExportStepPage job;
+    // The page's progress controls, which the disc writer's messages move;
+    // made by the page, null until then.
+    QProgressBar* trackBar = nullptr;
+    QProgressBar* timeBar = nullptr;
+    QListWidget* statusList = nullptr;
+};
+
+// The data block of a step, made for its category (an empty block for a
+// category outside 0..17).
+std::unique_ptr<StepPageData> stpNewDataBlock(int category);
+
+// The block as one step's record; null when the page has another kind of block.
+template <class Data>
+Data* stpData(StepPage& page) {
+    return dynamic_cast<Data*>(page.data.get());
+}
+
+// The worker slot of a page: the notifier's, or the job's for MDC, WVC and
+// BRN; null for CLN and a page without a block.
+std::unique_ptr<WorkerThreadRec>* stpWorkerSlot(StepPage& page);
+
+}  // namespace qvp3
