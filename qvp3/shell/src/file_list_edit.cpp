@@ -19,19 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A language string used as a format of whole numbers; the text itself when
-// its conversions do not fit (a table is data, never handed to printf as it is).
-std::string formatNumbers(ShellServices& shell, int id, std::initializer_list<std::int64_t> numbers) {
-    const std::string text = shell.languageString(id);
-    std::optional<std::string> out;
-    if (numbers.size() == 1) {
-        out = infokit::formatChecked(text, {*numbers.begin()});
-    } else if (numbers.size() == 2) {
-        out = infokit::formatChecked(text, {*numbers.begin(), *(numbers.begin() + 1)});
-    }
-    return out.value_or(text);
-}
-
 const fs::path& sourceOf(const ProjectEntry& entry) {
     return entry.FilenameOrig.empty() ? entry.Filename : entry.FilenameOrig;
 }
@@ -99,6 +86,18 @@ bool renameAll(const std::vector<RenamePair>& pairs) {
 
 }  // namespace
 
+// A table is data: its conversions are checked, never handed to printf as they stand.
+std::string appFormatNumbers(ShellServices& shell, int id, std::initializer_list<std::int64_t> numbers) {
+    const std::string text = shell.languageString(id);
+    std::optional<std::string> out;
+    if (numbers.size() == 1) {
+        out = infokit::formatChecked(text, {*numbers.begin()});
+    } else if (numbers.size() == 2) {
+        out = infokit::formatChecked(text, {*numbers.begin(), *(numbers.begin() + 1)});
+    }
+    return out.value_or(text);
+}
+
 int appFileListIcon(const fs::path& file) {
     const std::string name = file.filename().string();
     std::string_view extension = platform::storedExtension(name);
@@ -127,7 +126,7 @@ int appAddFilesToProject(Project& project, ListAreaHost& host, const std::vector
     int added = 0;
     int lastAdded = -1;
     for (int i = 0; i < count; ++i) {
-        shell.setStatusText(0, formatNumbers(shell, kStrAddingFile, {i + 1, count}));
+        shell.setStatusText(0, appFormatNumbers(shell, kStrAddingFile, {i + 1, count}));
         host.setStatusProgress(i + 1);
         const fs::path path = folder != nullptr ? *folder / files[static_cast<std::size_t>(i)]
                                                 : files[static_cast<std::size_t>(i)];
@@ -159,7 +158,7 @@ int appAddFilesToProject(Project& project, ListAreaHost& host, const std::vector
     shell.appDestroyStatusProgress();
     shell.appSetStatusParts(1);
     if (added < count) {
-        shell.appTextBox(formatNumbers(shell, kStrFilesNotAdded, {count - added}), kBoxInformation, kMbOk);
+        shell.appTextBox(appFormatNumbers(shell, kStrFilesNotAdded, {count - added}), kBoxInformation, kMbOk);
     }
     return added;
 }
@@ -286,12 +285,12 @@ DiscUsage appDiscUsage(const Project& project, ShellServices& shell) {
     usage.seconds = static_cast<int>(seconds);
     usage.capacity = std::max(0, project.data.CDSpace);
     usage.overfull = std::int64_t{project.totalMs} > std::int64_t{project.data.CDSpace} * 1000;
-    usage.text = formatNumbers(shell, kStrDiscUsage, {seconds / 60, seconds % 60});
+    usage.text = appFormatNumbers(shell, kStrDiscUsage, {seconds / 60, seconds % 60});
     return usage;
 }
 
 std::string appFileCountText(const Project& project, ShellServices& shell) {
-    return formatNumbers(shell, kStrFileCount, {project.fileNum()});
+    return appFormatNumbers(shell, kStrFileCount, {project.fileNum()});
 }
 
 std::string appProjectProblemsText(ShellServices& shell, const std::vector<std::int32_t>& codes,

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -111,6 +112,10 @@ bool appCanRenameEntry(const Project& project, int index);
 int appRenameEntry(Project& project, int index, std::string_view newStem);
 // The message of a failed edit, or empty.
 std::string appListEditMessage(ShellServices& shell, int result, std::string_view name);
+
+// A language string used as a format of whole numbers; the string itself
+// when its conversions do not fit them.
+std::string appFormatNumbers(ShellServices& shell, int id, std::initializer_list<std::int64_t> numbers);
 
 // "%s - [%s]" of the program name and the project title when a project is
 // open, else the program name.
