@@ -12,6 +12,7 @@
 #include "qvp3_project/profile_file.h"
 #include "qvp3_project/project_file.h"
 #include "qvp3_project/project_folder.h"
+#include "qvp3_shell/shell_utils.h"
 #include "text_format.h"
 
 namespace qvp3 {
@@ -175,7 +176,8 @@ int appOnDropFiles(Project& project, ListAreaHost& host, std::vector<fs::path> f
         shell.appTextBox(shell.languageString(kStrNoProjectOpen), kBoxInformation, kMbOk);
         return 0;
     }
-    std::sort(files.begin(), files.end());
+    std::sort(files.begin(), files.end(),
+              [](const fs::path& a, const fs::path& b) { return appCompareFileNames(a, b) < 0; });
     return appAddFilesToProject(project, host, files);
 }
 

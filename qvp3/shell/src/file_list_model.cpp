@@ -81,6 +81,14 @@ QIcon appFileListImage(int image) {
     }
 }
 
+std::vector<fs::path> appLocalFiles(const QMimeData& data) {
+    std::vector<fs::path> files;
+    for (const QUrl& url : data.urls()) {
+        if (url.isLocalFile()) files.emplace_back(url.toLocalFile().toStdString());
+    }
+    return files;
+}
+
 FileListModel::FileListModel(Project& project, int mode, QObject* parent)
     : QAbstractTableModel(parent), project_(project), mode_(mode), view_(std::make_unique<Rows>(*this)),
       images_(appFileListImage), descriptions_([](const ProjectEntry& entry) -> std::string {
@@ -262,10 +270,7 @@ bool FileListModel::dropMimeData(const QMimeData* data, Qt::DropAction action, i
         // The move is done by the project; nothing of the source row is removed here.
         return false;
     }
-    std::vector<fs::path> files;
-    for (const QUrl& url : data->urls()) {
-        if (url.isLocalFile()) files.emplace_back(url.toLocalFile().toStdString());
-    }
+    const std::vector<fs::path> files = appLocalFiles(*data);
     if (files.empty()) return false;
     emit filesDropped(files);
     return true;

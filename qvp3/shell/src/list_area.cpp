@@ -23,30 +23,11 @@ QProgressBar* bar(QWidget& window, int id) { return qvp3ui::findControl<QProgres
 
 }  // namespace
 
-void appLayoutLeftPanel(QWidget& window, const QRect& panel, bool projectOpen) {
-    const int left = panel.left();
-    const int width = panel.width();
-    const int bottom = panel.top() + panel.height();
-    struct Place {
-        int id;
-        QRect rect;
-    };
-    const Place places[] = {
-        {kIdFileList, QRect(left, panel.top(), width, std::max(0, bottom - 112 - panel.top()))},
-        {kIdAddPathCheck, QRect(left + 4, bottom - 112, width - 4, 32)},
-        {kIdListBackground, QRect(left, bottom - 80, width, 80)},
-        {kIdFileCountText, QRect(left + 4, bottom - 79, width - 8, 20)},
-        {kIdFileCountBar, QRect(left + 4, bottom - 60, width - 8, 16)},
-        {kIdDiscText, QRect(left + 4, bottom - 40, width - 8, 20)},
-        {kIdDiscBar, QRect(left + 4, bottom - 20, width - 8, 16)},
-    };
-    for (const Place& place : places) {
-        QWidget* control = qvp3ui::findControl(window, place.id);
-        if (control == nullptr) continue;
-        control->setVisible(projectOpen);
-        if (projectOpen) control->setGeometry(place.rect);
+void appLayoutLeftPanel(QWidget& window, bool projectOpen) {
+    for (int id : {kIdListCaption, kIdFileList, kIdAddPathCheck, kIdFileCountText, kIdFileCountBar, kIdDiscText,
+                   kIdDiscBar}) {
+        if (QWidget* control = qvp3ui::findControl(window, id)) control->setVisible(projectOpen);
     }
-    if (auto* background = qvp3ui::findControl(window, kIdListBackground)) background->lower();
     if (auto* list = qvp3ui::findControl<QTreeView>(window, kIdFileList); list != nullptr && projectOpen) {
         appSetFileListColumns(*list);
     }
@@ -64,9 +45,10 @@ void appShowDiscUsage(QWidget& window, const Project& project, ShellServices& sh
     if (disc == nullptr) return;
     disc->setRange(0, usage.capacity);
     disc->setValue(std::min(usage.seconds, usage.capacity));
-    QPalette palette = disc->palette();
-    palette.setColor(QPalette::Highlight, QColor::fromRgb(usage.overfull ? kDiscFullColour : kDiscBarColour));
-    disc->setPalette(palette);
+    // The list area's bar colours; the bar turns red once the files no longer fit.
+    disc->setStyleSheet(QString("QProgressBar { background: rgb(134,177,216); border: 1px solid rgb(56,98,135); }"
+                                "QProgressBar::chunk { background: %1; }")
+                            .arg(usage.overfull ? "rgb(255,0,0)" : "rgb(56,98,135)"));
 }
 
 void appSetWindowTitle(QWidget& window, std::string_view programName, bool projectOpen, std::string_view title) {

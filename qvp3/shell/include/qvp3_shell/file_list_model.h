@@ -110,6 +110,9 @@ private:
     DescriptionProvider descriptions_;
 };
 
+// The local files named by dropped data.
+std::vector<std::filesystem::path> appLocalFiles(const QMimeData& data);
+
 // The style's icon standing for a list image (MIDI, score, MusicXML, WAV, unknown).
 QIcon appFileListImage(int image);
 

@@ -5,8 +5,6 @@
 // them below the window they are given.
 #pragma once
 
-#include <QRect>
-
 #include <string_view>
 
 #include "qvp3_project/project.h"
@@ -17,27 +15,23 @@ class QWidget;
 
 namespace qvp3 {
 
-// The windows of the list area by id, from the top.
+// The windows of the list area by id, from the top (the window's layout
+// stacks them: caption, list, check box, then text and bar of each display).
+inline constexpr int kIdListCaption = 1005;
 inline constexpr int kIdFileList = 1003;
-inline constexpr int kIdAddPathCheck = 1004;    // the 32-pixel band under the list
-inline constexpr int kIdListBackground = 1006;  // the 80-pixel background of the displays
-inline constexpr int kIdFileCountText = 1005;
+inline constexpr int kIdAddPathCheck = 1004;
+inline constexpr int kIdFileCountText = 1006;
 inline constexpr int kIdFileCountBar = 1008;
 inline constexpr int kIdDiscText = 1007;
 inline constexpr int kIdDiscBar = 1009;
 
-// The disc bar's colours: within the disc, and over it.
-inline constexpr unsigned kDiscBarColour = 0x86B1D8;  // RGB
-inline constexpr unsigned kDiscFullColour = 0xFF0000;
-
-// Places the list area's windows in panel (main-window coordinates): the list
-// from the top down to 112 pixels above the bottom, then the band, the
-// background and the two displays. With no project open they are hidden.
-void appLayoutLeftPanel(QWidget& window, const QRect& panel, bool projectOpen);
+// The list area's windows are shown only with a project open; the list's
+// columns take their shares of its width.
+void appLayoutLeftPanel(QWidget& window, bool projectOpen);
 // The file count: its text and its bar's position.
 void appShowFileCount(QWidget& window, const Project& project, ShellServices& shell);
 // The playing time of all files against the disc: its text, and its bar in
-// the disc colour, red when the files no longer fit.
+// the bars' colour, red when the files no longer fit.
 void appShowDiscUsage(QWidget& window, const Project& project, ShellServices& shell);
 // The main window's title.
 void appSetWindowTitle(QWidget& window, std::string_view programName, bool projectOpen, std::string_view title);
