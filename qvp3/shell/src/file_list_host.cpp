@@ -23,7 +23,7 @@ namespace qvp3 {
 namespace fs = std::filesystem;
 
 FileListHost::FileListHost(MainWindow& window)
-    : QObject(&window), window_(window), model_(std::make_unique<FileListModel>(*window.app().project)) {
+    : window_(window), model_(std::make_unique<FileListModel>(*window.app().project)) {
     window.setFileListModel(model_.get());
     list_ = new FileListController(*window.fileList(), *model_, *this);
     connect(list_, &FileListController::currentEntryChanged, this, [this] {
@@ -38,6 +38,8 @@ FileListHost::FileListHost(MainWindow& window)
 
 FileListHost::~FileListHost() {
     window_.removeEventFilter(this);
+    // The controller lives with the view; it must not outlive the model and this host.
+    delete list_.data();
     if (window_.fileList() != nullptr) window_.setFileListModel(nullptr);
 }
 
@@ -69,10 +71,11 @@ bool FileListHost::openProject(const fs::path& file, bool remember, int step, bo
     refreshFileList();
     refreshListArea();
     if (step != -1) window_.stepHost().selectStep(step == -2 ? saved : step);
-    prjComputePlayTimes(p);
+    // The playing times are those the opening of each entry measured.
     if (a.openFileAtStart) prjDeleteUnreferencedFiles(p);
-    p.saved = codes.empty() && names.empty() ? 1 : 0;
     if (show) window_.refreshAll();
+    // Read without a problem, the project is as its file says.
+    p.saved = codes.empty() && names.empty() ? 1 : 0;
     return true;
 }
 

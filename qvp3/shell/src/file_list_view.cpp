@@ -17,7 +17,10 @@ FileListController::FileListController(QTreeView& view, FileListModel& model, Li
     view.setSelectionBehavior(QAbstractItemView::SelectRows);
     view.setSortingEnabled(false);
     view.header()->setSectionsClickable(false);
-    view.header()->setStretchLastSection(true);
+    // The columns share the list's width exactly (appSetFileListColumns).
+    view.header()->setStretchLastSection(false);
+    view.header()->setMinimumSectionSize(16);
+    view.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     view.setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
     view.setDragEnabled(true);
     view.setAcceptDrops(true);
@@ -137,8 +140,10 @@ void appSetFileListColumns(QTreeView& list) {
     if (header->count() >= 3) {
         header->resizeSection(0, width * 6 / 10);
         header->resizeSection(1, width * 2 / 10);
+        header->resizeSection(2, width - width * 6 / 10 - width * 2 / 10);
     } else if (header->count() == 2) {
         header->resizeSection(0, width * 3 / 4);
+        header->resizeSection(1, width - width * 3 / 4);
     }
 }
 

@@ -6,16 +6,17 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 
 #include <memory>
 
 #include "qvp3_shell/file_list_edit.h"
+#include "qvp3_shell/file_list_view.h"
 #include "qvp3_shell/shell_hosts.h"
 
 namespace qvp3 {
 
 class AppState;
-class FileListController;
 class FileListModel;
 class MainWindow;
 
@@ -64,7 +65,7 @@ private:
 
     MainWindow& window_;
     std::unique_ptr<FileListModel> model_;
-    FileListController* list_ = nullptr;
+    QPointer<FileListController> list_;
 };
 
 }  // namespace qvp3
