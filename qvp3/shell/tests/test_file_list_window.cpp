@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -122,6 +123,16 @@ TEST_F(FileListWindow, AProjectOpensIntoTheWindowAndDroppedFilesJoinIt) {
     EXPECT_EQ(listedNames(), (std::vector<std::string>{"song.mid", "b-minor.mid", "43a-PianoStaff.xml"}));
     EXPECT_EQ(window().fileList()->currentIndex().row(), 1);
     qvp3ui::testing::saveScreenshot(window(), "main_window_file_list");
+
+    // The check box under the list shows the files with their folders, and names them in place.
+    auto* withFolders = qvp3ui::findControl<QCheckBox>(window(), kIdAddPathCheck);
+    withFolders->click();
+    EXPECT_EQ(app().project->addPath, 1);
+    EXPECT_EQ(listedNames().front(), (folder / "song.mid").string());
+    QAbstractItemModel* model = window().fileList()->model();
+    EXPECT_EQ(model->data(model->index(0, 0), Qt::EditRole).toString(), "song");
+    withFolders->click();
+    EXPECT_EQ(listedNames().front(), "song.mid");
 
     // More music than the disc holds turns the disc bar red.
     auto* disc = qvp3ui::findControl<QProgressBar>(window(), kIdDiscBar);
