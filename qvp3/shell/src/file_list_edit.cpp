@@ -75,6 +75,49 @@ bool validStem(std::string_view stem) {
     return stem.find_first_not_of(" \t") != std::string_view::npos;
 }
 
+// What a rename moves: the source, the converted score where the program
+// made it, and the converted MIDI and WAV files; and the entry's names after.
+struct RenamePlan {
+    std::vector<RenamePair> pairs;
+    EntryNames after;
+    fs::path midi;
+    fs::path wave;
+};
+
+RenamePlan planRename(Project& project, int index, const fs::path& renamed) {
+    ProjectEntry& entry = project.entries[static_cast<std::size_t>(index)];
+    RenamePlan plan;
+    const EntryNames before{entry.Filename, entry.FilenameOrig};
+    const bool converted = !entry.FilenameOrig.empty();
+    const bool moveScore = converted && prjMayDeleteConvertedScore(project, entry);
+    fs::path oldMidi;
+    fs::path oldWave;
+    prjConvertedMidiPath(project, index, &oldMidi);
+    prjConvertedWavePath(project, index, &oldWave);
+    plan.after = before;
+    if (converted) {
+        plan.after.original = renamed;
+        if (moveScore) plan.after.file = fs::path(renamed.string() + ".tvrx");
+    } else {
+        plan.after.file = renamed;
+    }
+    // The made files' names follow from the entry's names.
+    entry.Filename = plan.after.file;
+    entry.FilenameOrig = plan.after.original;
+    prjConvertedMidiPath(project, index, &plan.midi);
+    prjConvertedWavePath(project, index, &plan.wave);
+    entry.Filename = before.file;
+    entry.FilenameOrig = before.original;
+
+    plan.pairs.push_back({sourceOf(entry), renamed});
+    std::error_code ec;
+    if (moveScore && fs::exists(before.file, ec)) plan.pairs.push_back({before.file, plan.after.file});
+    for (const auto& [from, to] : {std::pair{oldMidi, plan.midi}, std::pair{oldWave, plan.wave}}) {
+        if (!from.empty() && fs::exists(from, ec)) plan.pairs.push_back({from, to});
+    }
+    return plan;
+}
+
 // Carries out the renames in order; on a failure the ones done are undone.
 bool renameAll(const std::vector<RenamePair>& pairs) {
     for (std::size_t i = 0; i < pairs.size(); ++i) {
@@ -220,44 +263,17 @@ int appRenameEntry(Project& project, int index, std::string_view newStem) {
     const fs::path renamed = source.parent_path() / (std::string(newStem) + extension);
     if (renamed.filename() == source.filename()) return kListEditOk;
 
-    const bool converted = !entry.FilenameOrig.empty();
-    const EntryNames before{entry.Filename, entry.FilenameOrig};
-    fs::path oldMidi;
-    fs::path oldWave;
-    prjConvertedMidiPath(project, index, &oldMidi);
-    prjConvertedWavePath(project, index, &oldWave);
-    // The new names of the made files follow from the entry's new names.
-    if (converted) {
-        entry.FilenameOrig = renamed;
-        entry.Filename = fs::path(renamed.string() + ".tvrx");
-    } else {
-        entry.Filename = renamed;
-    }
-    fs::path newMidi;
-    fs::path newWave;
-    prjConvertedMidiPath(project, index, &newMidi);
-    prjConvertedWavePath(project, index, &newWave);
-    const EntryNames after{entry.Filename, entry.FilenameOrig};
-    entry.Filename = before.file;
-    entry.FilenameOrig = before.original;
-
-    std::vector<RenamePair> pairs{{source, renamed}};
+    const RenamePlan plan = planRename(project, index, renamed);
     std::error_code ec;
-    if (converted && fs::exists(before.file, ec) && prjMayDeleteConvertedScore(project, entry)) {
-        pairs.push_back({before.file, after.file});
-    }
-    for (const auto& [from, to] : {std::pair{oldMidi, newMidi}, std::pair{oldWave, newWave}}) {
-        if (!from.empty() && fs::exists(from, ec)) pairs.push_back({from, to});
-    }
-    for (const RenamePair& pair : pairs) {
+    for (const RenamePair& pair : plan.pairs) {
         if (fs::exists(fs::symlink_status(pair.to, ec))) return kListEditNameTaken;
     }
-    if (!renameAll(pairs)) return kListEditFailed;
+    if (!renameAll(plan.pairs)) return kListEditFailed;
 
-    entry.Filename = after.file;
-    entry.FilenameOrig = after.original;
-    if (!entry.convertedMidiPath.empty()) entry.convertedMidiPath = newMidi;
-    if (!entry.convertedWavePath.empty()) entry.convertedWavePath = newWave;
+    entry.Filename = plan.after.file;
+    entry.FilenameOrig = plan.after.original;
+    if (!entry.convertedMidiPath.empty()) entry.convertedMidiPath = plan.midi;
+    if (!entry.convertedWavePath.empty()) entry.convertedWavePath = plan.wave;
     // A saved project is written at once: its file must not name a file that is gone.
     const bool wasSaved = project.saved != 0 && !project.filePath.empty() && fs::exists(project.filePath, ec);
     project.saved = wasSaved && prjWriteFile(project) ? 1 : 0;
