@@ -10,7 +10,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QProgressBar>
+#include <QSplitter>
 #include <QTreeView>
 
 #include "../../pipeline/tests/engine_test_support.h"
@@ -179,6 +181,46 @@ TEST_F(FileListWindow, ADiscCapacityOutsideItsRangeIsRefused) {
             EXPECT_EQ(boxes[0].text, "Please give a disc capacity from 600 to 1000 seconds.");
         }
     }
+}
+
+// Drags the splitter's handle so that its left edge lands at x of the window.
+void dragHandleTo(QSplitter& splitter, int x) {
+    QSplitterHandle* handle = splitter.handle(1);
+    const QPoint grip(handle->width() / 2, handle->height() / 2);
+    const auto send = [handle](QEvent::Type type, QPoint local, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, local, handle->mapToGlobal(local), Qt::LeftButton, buttons, Qt::NoModifier);
+        QApplication::sendEvent(handle, &event);
+    };
+    send(QEvent::MouseButtonPress, grip, Qt::LeftButton);
+    const int shift = x - handle->mapTo(splitter.window(), QPoint(0, 0)).x();
+    send(QEvent::MouseMove, grip + QPoint(shift, 0), Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, grip + QPoint(shift, 0), Qt::NoButton);
+}
+
+TEST(ListArea, TheSplitterStaysBetween150AndHalfTheWindow) {
+    QWidget window;
+    window.resize(800, 400);
+    QSplitter splitter(&window);
+    splitter.setGeometry(0, 0, 800, 400);
+    splitter.setOpaqueResize(true);
+    splitter.addWidget(new QWidget);
+    splitter.addWidget(new QWidget);
+    splitter.setSizes({300, 500});
+    appLimitSplitter(splitter);
+    window.show();
+    struct Case {
+        int x;
+        bool follows;
+    };
+    for (const Case& c : {Case{100, false}, Case{150, true}, Case{400, true}, Case{401, false}, Case{250, true},
+                          Case{700, false}}) {
+        const int before = splitter.sizes().value(0);
+        dragHandleTo(splitter, c.x);
+        EXPECT_EQ(splitter.sizes().value(0), c.follows ? c.x : before) << c.x;
+    }
+    EXPECT_TRUE(appSplitterAccepts(150, 301));
+    EXPECT_FALSE(appSplitterAccepts(151, 301));
+    EXPECT_FALSE(appSplitterAccepts(149, 1000));
 }
 
 }  // namespace
