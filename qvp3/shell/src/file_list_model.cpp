@@ -182,6 +182,8 @@ bool FileListModel::setChecked(int row, bool checked) {
 }
 
 bool FileListModel::renameRow(int row, const QString& stem) {
+    // Rows of converted files name no entry's source.
+    if (entryAt(row) == nullptr) return false;
     const QString before = data(index(row, ColumnName), Qt::EditRole).toString();
     if (stem == before) return false;
     const std::string name = stem.toStdString();

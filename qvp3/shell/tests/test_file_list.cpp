@@ -283,5 +283,25 @@ TEST(FileList, SelectionCheckBoxesPausesAndTooltips) {
     EXPECT_EQ(f.view.property(kTipRowProperty).toInt(), -1);
 }
 
+TEST(FileList, AConversionPageListsTheMadeFilesAndTakesNoEdits) {
+    FileListFixture f;
+    ASSERT_EQ(appAddFilesToProject(f.project, f.host,
+                                   {f.writeIncoming("a.mid", testing::shortMidiFile()),
+                                    f.writeIncoming("b.mid", testing::shortMidiFile())}),
+              2);
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(prjConvertedMidiPath(f.project, i, nullptr));
+    f.project.convertedMidiCount = 1;  // only the first file is made so far
+    FileListModel made(f.project, kFileListMidi);
+    made.fill(true);
+    ASSERT_EQ(made.rowCount(), 1);
+    EXPECT_EQ(made.data(made.index(0, 0), Qt::DisplayRole).toString(), "a.mid");
+    EXPECT_EQ(made.flags(made.index(0, 0)), Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    EXPECT_FALSE(made.setData(made.index(0, 0), "c", Qt::EditRole));
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile("/tmp/x.mid")});
+    EXPECT_FALSE(made.canDropMimeData(&data, Qt::CopyAction, -1, -1, {}));
+    EXPECT_TRUE(fs::exists(f.folder() / "a.mid"));
+}
+
 }  // namespace
 }  // namespace qvp3
