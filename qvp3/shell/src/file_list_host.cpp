@@ -6,6 +6,7 @@
 #include <QProgressBar>
 #include <QTreeView>
 
+#include "qvp3_project/profile_file.h"
 #include "qvp3_project/project_file.h"
 #include "qvp3_project/project_folder.h"
 #include "qvp3_project/step_changes.h"
@@ -26,10 +27,8 @@ FileListHost::FileListHost(MainWindow& window)
     : window_(window), model_(std::make_unique<FileListModel>(*window.app().project)) {
     window.setFileListModel(model_.get());
     list_ = new FileListController(*window.fileList(), *model_, *this);
-    connect(list_, &FileListController::currentEntryChanged, this, [this] {
-        window_.updateTransport();
-        window_.updateCommands();
-    });
+    connect(list_, &FileListController::currentEntryChanged, this,
+            [this](int, int current) { currentEntryChanged(current); });
     for (int id : {kIdAddPathCheck, kIdFileCountText, kIdDiscText}) {
         if (QWidget* panel = qvp3ui::findControl(window, id)) list_->watchPanel(*panel);
     }
@@ -45,6 +44,17 @@ FileListHost::~FileListHost() {
 
 AppState& FileListHost::app() { return window_.app(); }
 Project& FileListHost::project() { return *window_.app().project; }
+
+void FileListHost::currentEntryChanged(int current) {
+    // A profile chosen for one file follows the file the user picks.
+    if (ProfileContext* profiles = app().profiles.get();
+        profiles != nullptr && current >= 0 && current < kMaxProjectEntries && prfCountEntriesChosen(*profiles) == 1) {
+        profiles->applyFlags.fill(0);
+        profiles->applyFlags[static_cast<std::size_t>(current)] = 1;
+    }
+    window_.updateTransport();
+    window_.updateCommands();
+}
 
 bool FileListHost::openProject(const fs::path& file, bool remember, int step, bool show) {
     if (file.empty()) return true;

@@ -120,6 +120,14 @@ TEST_F(FileListWindow, AProjectOpensIntoTheWindowAndDroppedFilesJoinIt) {
     EXPECT_EQ(window().fileList()->currentIndex().row(), 2);
     EXPECT_EQ(app().project->currentEntry, 2);
 
+    // Picking a file: it becomes the current entry, and a profile chosen for one file follows it.
+    app().profiles->applyFlags[2] = 1;
+    window().fileList()->setCurrentIndex(window().fileList()->model()->index(0, 0));
+    EXPECT_EQ(app().project->currentEntry, 0);
+    EXPECT_EQ(app().profiles->applyFlags[0], 1);
+    EXPECT_EQ(app().profiles->applyFlags[2], 0);
+    window().fileList()->setCurrentIndex(window().fileList()->model()->index(2, 0));
+
     // The window's move-up command: the list follows the project.
     window().runCommand(cmd::kFileUp);
     EXPECT_EQ(listedNames(), (std::vector<std::string>{"song.mid", "b-minor.mid", "43a-PianoStaff.xml"}));

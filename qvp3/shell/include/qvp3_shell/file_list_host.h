@@ -61,6 +61,7 @@ private:
     AppState& app();
     Project& project();
     void countConvertedFiles();
+    void currentEntryChanged(int current);
     void showRefusal(int result);
 
     MainWindow& window_;
