@@ -16,6 +16,8 @@ AppState::AppState(std::filesystem::path folder, int lang, platform::SettingsSto
     outputDevices = std::make_unique<COutputDeviceModel>(*settings_, programFolder);
     discwriter = std::make_unique<CDiscWriterLib>();
     tavtune = std::make_unique<CTavtuneLib>();
+    // Without the engine library every call fails cleanly; scores cannot open then.
+    tavtune->Init(static_cast<tvWord>(language), programFolder);
     pipeline = std::make_unique<Pipeline>(*tavtune, &mainTarget);
     shellServices = std::make_unique<ShellNeighbour>(*this);
     profiles = std::make_unique<ProfileContext>();

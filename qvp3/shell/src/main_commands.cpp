@@ -28,6 +28,10 @@ namespace qvp3 {
 
 namespace fs = std::filesystem;
 
+namespace {
+constexpr std::int32_t kDefaultCdSeconds = 80 * 60;
+}
+
 MainCommands::MainCommands(MainWindow& window) : window_(window) {}
 
 AppState& MainCommands::app() { return window_.app(); }
@@ -56,6 +60,14 @@ void MainCommands::run(int id, int code) {
     } else if (id == cmd::kToggle || id == cmd::kRun || (id >= cmd::kTempoCurveA && id <= cmd::kTempoCurveB) ||
                id == cmd::kPwcA || id == cmd::kPwcB) {
         steps().forwardCommand(id, cmd::kCodeNoQuestion);
+    } else if (id == cmd::kSaveProfile) {
+        saveProfile();
+    } else if (id == cmd::kDeleteProfile) {
+        deleteProfile();
+    } else if (id == cmd::kApplyProfile) {
+        applyProfile();
+    } else if (id == cmd::kProfileEntries) {
+        window_.dialogs().profileEntries();
     } else if (id == cmd::kSettings) {
         settingsCommand();
     } else if (id == cmd::kExit) {
@@ -134,6 +146,9 @@ void MainCommands::newProject() {
     if (app().projectOpen) return;  // the close was cancelled
     Project& p = project();
     copy.ProjectDataMode = ProjectData::kModeEdit;
+    // A project file without a disc size cannot be read back: an 80-minute
+    // disc unless the dialog chose one.
+    if (copy.CDSpace <= 0) copy.CDSpace = kDefaultCdSeconds;
     p.data = copy;
     app().projectFolder = p.data.ProjectFolder;
     p.mp3Folder = p.data.ProjectFolder;

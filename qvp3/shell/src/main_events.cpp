@@ -197,6 +197,22 @@ void MainCommands::selectStep(int step, bool fromClick) {
     }
     steps().selectStep(step);
     project().saved = 0;
+    refreshProfileBar();
+    window_.updateCommands();
+}
+
+void MainCommands::onFileSelected(int row) {
+    Project& p = project();
+    const int entry = row >= 0 && row < p.fileNum() ? row : -1;
+    if (entry == p.currentEntry) return;
+    // The entry that was playing goes quiet before another becomes current.
+    if (ProjectEntry* old = currentEntry(); old && (old->isBusy() || plyEntryState(*old) == kEntryPaused))
+        app().playback->plyStop(*old);
+    const std::uint8_t suspended = p.suspendDirty;
+    p.suspendDirty = 1;
+    p.currentEntry = entry;
+    p.suspendDirty = suspended;
+    window_.updateTransport();
     window_.updateCommands();
 }
 

@@ -3,9 +3,12 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QResizeEvent>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -25,6 +28,7 @@
 #include "qvp3_audio/output_device_model.h"
 #include "qvp3_shell/app_state.h"
 #include "qvp3_shell/main_commands.h"
+#include "qvp3_shell/profile_bar_qt.h"
 #include "qvp3_shell/seek_button.h"
 #include "qvp3_shell/shell_hosts_basic.h"
 #include "qvp3_ui/controls.h"
@@ -96,6 +100,7 @@ MainWindow::MainWindow(AppState& app) : app_(app) {
     splitter_->addWidget(right);
     splitter_->setStretchFactor(0, 1);
     splitter_->setStretchFactor(1, 3);
+    splitter_->setChildrenCollapsible(false);
     setCentralWidget(splitter_);
     listHost_ = std::make_unique<BasicProjectListHost>(*this, *static_cast<QStandardItemModel*>(standInModel_));
     stepHost_ = std::make_unique<BasicStepHost>(*this);
@@ -114,6 +119,11 @@ MainWindow::MainWindow(AppState& app) : app_(app) {
 MainWindow::~MainWindow() {
     // The application outlives the window: its signals must not reach a half-destroyed one.
     disconnect(qApp, nullptr, this, nullptr);
+    if (app_.profiles) {
+        app_.profiles->profileList = nullptr;
+        app_.profiles->barWindow = nullptr;
+        app_.profiles->profileToolbar = nullptr;
+    }
     target_->close();
 }
 
@@ -211,13 +221,18 @@ QWidget* MainWindow::buildListArea() {
         fileList_->addAction(action(id));
     standInModel_ = new QStandardItemModel(0, 2, this);
     fileList_->setModel(standInModel_);
+    connectFileList();
     layout->addWidget(fileList_, 1);
     addPathCheck_ = named(new QCheckBox(area), ctl::kAddPathCheck);
     connect(addPathCheck_, &QCheckBox::clicked, this, [this] { runCommand(ctl::kAddPathCheck); });
     layout->addWidget(addPathCheck_);
     for (int id : {ctl::kPlaceholderA, ctl::kListProgressA, ctl::kPlaceholderB, ctl::kListProgressB}) {
         if (id == ctl::kPlaceholderA || id == ctl::kPlaceholderB) {
-            layout->addWidget(named(new QLabel(area), id));
+            // The captions of the file count and the disc usage: shown by the
+            // file list once it fills them.
+            auto* caption = named(new QLabel(area), id);
+            caption->setVisible(false);
+            layout->addWidget(caption);
             continue;
         }
         auto* progress = named(new QProgressBar(area), id);
@@ -243,11 +258,13 @@ QWidget* MainWindow::buildTransport() {
         qvp3ui::setControlId(*button, id);
         button->setIcon(action(id)->icon());
         button->setIconSize(QSize(24, 24));
+        button->setFixedSize(52, 36);
         button->setFocusPolicy(Qt::TabFocus);
         if (id != cmd::kBack && id != cmd::kForward)
             connect(button, &QPushButton::clicked, this, [this, id] { runCommand(id); });
         buttons->addWidget(button);
     }
+    buttons->addStretch(1);
     layout->addLayout(buttons);
     positionSlider_ = named(new QSlider(Qt::Horizontal, panel), ctl::kPositionSlider);
     connect(positionSlider_, &QSlider::actionTriggered, this,
@@ -258,16 +275,23 @@ QWidget* MainWindow::buildTransport() {
     auto* displays = new QHBoxLayout;
     barDisplay_ = named(new QLabel("1 : 1", panel), ctl::kBarDisplay);
     timeDisplay_ = named(new QLabel("0:00:000", panel), ctl::kTimeDisplay);
-    QFont mono = timeDisplay_->font();
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     mono.setPointSize(mono.pointSize() + 4);
     mono.setBold(true);
-    barDisplay_->setFont(mono);
-    timeDisplay_->setFont(mono);
+    for (QLabel* display : {barDisplay_, timeDisplay_}) {
+        display->setFont(mono);
+        display->setFrameShape(QFrame::StyledPanel);
+        display->setFrameShadow(QFrame::Sunken);
+        display->setAlignment(Qt::AlignCenter);
+        display->setMinimumWidth(QFontMetrics(mono).horizontalAdvance("000 : 00") + 16);
+        display->setStyleSheet("background: rgb(229,251,255); color: rgb(56,98,135); padding: 2px 6px;");
+    }
     midiOutList_ = named(new QComboBox(panel), ctl::kMidiOutList);
     for (const OutputDeviceEntry& out : app_.outputDevices->midiOuts)
         midiOutList_->addItem(QString::fromStdString(out.name));
     midiOutList_->setCurrentIndex(static_cast<int>(app_.outputDevices->selectedMidiOut));
     connect(midiOutList_, &QComboBox::activated, this, [this] { MainCommands(*this).onMidiOutChanged(); });
+    displays->setSpacing(8);
     displays->addWidget(barDisplay_);
     displays->addWidget(timeDisplay_);
     displays->addWidget(midiOutList_, 1);
@@ -278,6 +302,7 @@ QWidget* MainWindow::buildTransport() {
 QWidget* MainWindow::buildProfileBar() {
     auto* bar = new QWidget(this);
     bar->setObjectName("profileBar");
+    profileBar_ = bar;
     auto* layout = new QVBoxLayout(bar);
     layout->addWidget(named(new QLabel(bar), ctl::kProfileLabelA));
     layout->addWidget(named(new QLabel(bar), ctl::kProfileLabelB));
@@ -294,6 +319,15 @@ QWidget* MainWindow::buildProfileBar() {
     }
     row->addWidget(tools);
     layout->addLayout(row);
+    connect(profileList_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (app_.profiles) app_.profiles->selectedIndex = index;
+    });
+    profileListWindow_ = std::make_unique<QtProfileList>(profileList_);
+    profileBarWindow_ = std::make_unique<QtBarWindow>(bar);
+    profileToolbarWindow_ = std::make_unique<QtBarWindow>(tools);
+    app_.profiles->profileList = profileListWindow_.get();
+    app_.profiles->barWindow = profileBarWindow_.get();
+    app_.profiles->profileToolbar = profileToolbarWindow_.get();
     layout->addStretch(1);
     return bar;
 }
@@ -337,7 +371,15 @@ void MainWindow::retranslate() {
     for (int step = 0; step < kStepCount; ++step) stepTab_->setTabText(step, langText(app_, qvp3ui::kStrStepTabBase + step));
 }
 
-void MainWindow::setFileListModel(QAbstractItemModel* model) { fileList_->setModel(model ? model : standInModel_); }
+void MainWindow::setFileListModel(QAbstractItemModel* model) {
+    fileList_->setModel(model ? model : standInModel_);
+    connectFileList();
+}
+
+void MainWindow::connectFileList() {
+    connect(fileList_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) { MainCommands(*this).onFileSelected(current.isValid() ? current.row() : -1); });
+}
 
 void MainWindow::updateCommands() {
     const bool listFocused = fileList_->hasFocus();
@@ -350,6 +392,14 @@ void MainWindow::updateCommands() {
 bool MainWindow::event(QEvent* e) {
     if (target_ && target_->dispatch(e)) return true;
     return QMainWindow::event(e);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* e) {
+    QMainWindow::resizeEvent(e);
+    if (splitterPlaced_ || e->size().width() <= 0) return;
+    splitterPlaced_ = true;
+    const int width = e->size().width();
+    splitter_->setSizes({width / 4, width - width / 4});
 }
 
 void MainWindow::closeEvent(QCloseEvent* e) {

@@ -9,6 +9,7 @@
 #include "qvp3_pipeline/entry_model.h"
 #include "qvp3_pipeline/midi_write.h"
 #include "qvp3_pipeline/sequencer.h"
+#include "qvp3_shell/profile_bar_qt.h"
 #include "qvp3_shell/app_state.h"
 #include "qvp3_shell/main_commands.h"
 #include "qvp3_shell/main_window.h"
@@ -31,6 +32,7 @@ void MainWindow::refreshAll() {
     const int step = app_.project->currentStep;
     if (step >= 0 && step < stepTab_->count()) stepTab_->setCurrentIndex(step);
     stepHost_->updateStepMenuItems(app_.projectOpen ? step : -1);
+    MainCommands(*this).refreshProfileBar();
     updateTitle();
     updateTransport();
     updateCommands();

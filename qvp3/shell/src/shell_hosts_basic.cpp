@@ -1,6 +1,7 @@
 #include "qvp3_shell/shell_hosts_basic.h"
 
 #include <QInputDialog>
+#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QStandardItemModel>
 #include <QTabWidget>
@@ -23,10 +24,11 @@ bool BasicProjectListHost::openProject(const fs::path& file, bool remember, int 
     Project& project = *app.project;
     std::vector<std::int32_t> codes;
     std::vector<std::string> names;
-    if (!prjReadFile(project, file, true, codes, names)) return false;
+    const bool read = prjReadFile(project, file, true, codes, names);
     for (std::int32_t code : codes) {
         if (int id = prjReadCodeStringId(code)) qvp3ui::appWarningBox(id);
     }
+    if (!read) return false;
     app.projectOpen = true;
     app.projectFolder = project.data.ProjectFolder;
     if (remember) app.lastProject = file;
@@ -65,6 +67,9 @@ void BasicProjectListHost::addFiles(const std::vector<fs::path>& files) {
 
 void BasicProjectListHost::refreshFileList() {
     const Project& project = *window_.app().project;
+    // Refilling is no choice of the user: the current entry stays.
+    QItemSelectionModel* selection = window_.fileList()->selectionModel();
+    const QSignalBlocker quiet(selection);
     model_.removeRows(0, model_.rowCount());
     for (const ProjectEntry& entry : project.entries) {
         QList<QStandardItem*> row{new QStandardItem(QString::fromStdString(entry.Filename.filename().string())),
@@ -73,7 +78,8 @@ void BasicProjectListHost::refreshFileList() {
         model_.appendRow(row);
     }
     if (project.currentEntry >= 0 && project.currentEntry < model_.rowCount()) {
-        window_.fileList()->setCurrentIndex(model_.index(project.currentEntry, 0));
+        selection->setCurrentIndex(model_.index(project.currentEntry, 0),
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
 }
 

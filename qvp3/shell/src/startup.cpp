@@ -1,6 +1,7 @@
 #include "qvp3_shell/startup.h"
 
 #include <QApplication>
+#include <QScreen>
 #include <QSplashScreen>
 
 #include <cstdio>
@@ -54,6 +55,8 @@ std::unique_ptr<MainWindow> createMainWindow(AppState& app, QSplashScreen* splas
     app.mainWindow = window.get();
     app.mainTarget = &window->target();
     qvp3ui::setBoxOwner(window.get());
+    // The work area first: without a window manager "maximised" means nothing.
+    if (QScreen* screen = window->screen()) window->setGeometry(screen->availableGeometry());
     window->showMaximized();
     return window;
 }

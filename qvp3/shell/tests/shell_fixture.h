@@ -32,6 +32,15 @@ protected:
     std::vector<std::filesystem::path> chooserAnswer;
     std::vector<FileDialogRequest> choosers;
 
+    // A new project through the new-project command, its folder under the
+    // projects root; then files added through the add-files command.
+    void newProject(const std::string& title);
+    void addFiles(const std::vector<std::filesystem::path>& files);
+    // Fixture scores and a MIDI file, copied into this test's folder.
+    std::vector<std::filesystem::path> fixtureFiles();
+    // The help addresses opened.
+    std::vector<std::string> helpOpened;
+
     std::filesystem::path home;  // a fresh folder of this test
     std::unique_ptr<MainWindow> window_;
 };

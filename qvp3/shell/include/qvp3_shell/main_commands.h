@@ -37,6 +37,11 @@ public:
     void onPlaybackEnded();
     void onPlayPosition(platform::WParam code, platform::LParam ms);
     void selectStep(int step, bool fromClick);
+    // A row of the file list became current (-1: none).
+    void onFileSelected(int row);
+
+    // The profiles of the current step in the profile list.
+    void refreshProfileBar();
 
     // The never-saved project's converted files and folder, removed when
     // the user declines to save it on closing.
@@ -72,6 +77,9 @@ private:
     void settingsCommand();
     void toggleAddPath();
     void afterEntryChange();
+    void saveProfile();
+    void deleteProfile();
+    void applyProfile();
 
     MainWindow& window_;
 };

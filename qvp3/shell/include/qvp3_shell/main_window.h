@@ -40,6 +40,8 @@ class QtMessageTarget;
 namespace qvp3 {
 
 class AppState;
+class QtBarWindow;
+class QtProfileList;
 
 // Control ids of the main window.
 namespace ctl {
@@ -110,6 +112,8 @@ public:
 protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // The first size places the splitter: the file list takes a quarter.
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void buildActions();
@@ -121,6 +125,8 @@ private:
     QWidget* buildProfileBar();
     QWidget* buildStepTab();
     void retranslate();
+    // The list's selection makes the current entry (again after a new model).
+    void connectFileList();
 
     AppState& app_;
     std::unique_ptr<qvp3ui::QtMessageTarget> target_;
@@ -128,6 +134,11 @@ private:
     std::unique_ptr<ProjectListHost> listHost_;
     std::unique_ptr<StepHost> stepHost_;
     std::unique_ptr<ShellDialogs> dialogs_;
+    // The profile bar as the profile store sees it.
+    std::unique_ptr<QtProfileList> profileListWindow_;
+    std::unique_ptr<QtBarWindow> profileBarWindow_;
+    std::unique_ptr<QtBarWindow> profileToolbarWindow_;
+    QWidget* profileBar_ = nullptr;
     std::array<QMenu*, kSubmenuCount> submenus_{};
     QTreeView* fileList_ = nullptr;
     QAbstractItemModel* standInModel_ = nullptr;
@@ -140,6 +151,7 @@ private:
     QLabel* barDisplay_ = nullptr;
     QProgressBar* statusProgress_ = nullptr;
     QSplitter* splitter_ = nullptr;
+    bool splitterPlaced_ = false;
 
     friend class MainCommands;
 };
