@@ -27,6 +27,8 @@ FileListHost::FileListHost(MainWindow& window)
     : window_(window), model_(std::make_unique<FileListModel>(*window.app().project)) {
     window.setFileListModel(model_.get());
     list_ = new FileListController(*window.fileList(), *model_, *this);
+    // The window makes the current row the current entry (stopping a playing one first).
+    list_->setFollowsSelection(false);
     connect(list_, &FileListController::currentEntryChanged, this,
             [this](int, int current) { currentEntryChanged(current); });
     for (int id : {kIdAddPathCheck, kIdFileCountText, kIdDiscText}) {

@@ -192,9 +192,8 @@ bool FileListModel::renameRow(int row, const QString& stem) {
         emit editRefused(QString::fromStdString(appListEditMessage(project_.shell(), result, name)));
         return false;
     }
-    rows_[static_cast<std::size_t>(row)].row.name.clear();
-    // The row's text is the store's to make; filled once the edit has closed.
-    QMetaObject::invokeMethod(this, [this] { fill(true); }, Qt::QueuedConnection);
+    // The row's text is the store's to make; the list is filled again once the edit has closed.
+    emit refillRequested();
     emit projectChanged();
     return true;
 }

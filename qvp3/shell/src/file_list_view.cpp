@@ -7,7 +7,7 @@
 namespace qvp3 {
 
 FileListController::FileListController(QTreeView& view, FileListModel& model, ListAreaHost& host)
-    : QObject(&view), view_(&view), model_(model), host_(host) {
+    : QObject(&view), view_(&view), model_(model), host_(host), current_(model.project().currentEntry) {
     view.setModel(&model);
     view.setRootIsDecorated(false);
     view.setItemsExpandable(false);
@@ -34,8 +34,9 @@ FileListController::FileListController(QTreeView& view, FileListModel& model, Li
     view.viewport()->installEventFilter(this);
 
     connect(&model, &FileListModel::rowSelectionRequested, this, &FileListController::selectRow);
-    connect(view.selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &FileListController::selectionChanged);
+    connect(view.selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            &FileListController::currentRowChanged);
+    connect(&model, &FileListModel::refillRequested, this, [this] { fill(true); }, Qt::QueuedConnection);
     connect(&model, &FileListModel::rowMoveRequested, this, &FileListController::moveRow);
     connect(&model, &FileListModel::filesDropped, this,
             [this](const std::vector<std::filesystem::path>& files) {
@@ -49,7 +50,14 @@ FileListController::FileListController(QTreeView& view, FileListModel& model, Li
 }
 
 void FileListController::fill(bool rebuild) {
-    model_.fill(rebuild);
+    if (!view_) return;
+    {
+        // Refilling is no choice of the user: the current entry stays what the store selects.
+        const QSignalBlocker quiet(view_->selectionModel());
+        model_.fill(rebuild);
+    }
+    current_ = model_.project().currentEntry;
+    view_->viewport()->update();
     appSetFileListColumns(*view_);
 }
 
@@ -60,14 +68,13 @@ void FileListController::selectRow(int row) {
     view_->scrollTo(index);
 }
 
-void FileListController::selectionChanged() {
-    // A refill empties the rows before the store selects the current one again.
+void FileListController::currentRowChanged(const QModelIndex& current) {
     if (model_.filling() || !view_) return;
     Project& project = model_.project();
-    const QModelIndexList selected = view_->selectionModel()->selectedRows();
-    const int previous = project.currentEntry;
-    project.currentEntry = selected.size() == 1 ? selected.first().row() : -1;
-    if (project.currentEntry != previous) emit currentEntryChanged(previous, project.currentEntry);
+    const int previous = current_;
+    if (followsSelection_) project.currentEntry = current.isValid() ? current.row() : -1;
+    current_ = project.currentEntry;
+    if (current_ != previous) emit currentEntryChanged(previous, current_);
 }
 
 void FileListController::moveRow(int from, int to) {

@@ -84,6 +84,8 @@ signals:
     void filesDropped(const std::vector<std::filesystem::path>& files);
     // An edit was refused; the text says why.
     void editRefused(const QString& message);
+    // The rows no longer show the project (a file was renamed).
+    void refillRequested();
 
 private:
     class Rows;

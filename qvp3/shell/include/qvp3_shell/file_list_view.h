@@ -1,5 +1,5 @@
 // The main window's file list (control 1003) at work: a tree view over a
-// FileListModel with one selected row, the selected row as the project's
+// FileListModel with one selected row, the current row as the project's
 // current entry, its name renamed in place, rows dragged to another place,
 // files dropped on it added, the pause cells clicked on the WAV step, and the
 // tooltip of the row under the pointer. The main window makes the view and
@@ -28,8 +28,12 @@ public:
     QTreeView& view() { return *view_; }
     FileListModel& model() { return model_; }
 
-    // Fills the list from the project and sets the column widths.
+    // Fills the list from the project and sets the column widths; the
+    // selection's signals stay quiet meanwhile.
     void fill(bool rebuild = false);
+    // Whether the list's current row makes the project's current entry
+    // (true), or someone else does that and the list only reports it.
+    void setFollowsSelection(bool follows) { followsSelection_ = follows; }
     // Hides the tooltip and forgets its row (the pointer left the list).
     void hideTip();
     // A window of the list area over which the pointer hides the list's tooltip.
@@ -38,7 +42,7 @@ public:
     int tipRow() const { return tipRow_; }
 
 signals:
-    // The project's current entry changed by the user's selection.
+    // The project's current entry changed with the list's current row.
     void currentEntryChanged(int previous, int current);
 
 protected:
@@ -46,7 +50,7 @@ protected:
 
 private:
     void selectRow(int row);
-    void selectionChanged();
+    void currentRowChanged(const QModelIndex& current);
     void moveRow(int from, int to);
     void showRefusal(const QString& message);
     bool pauseClick(const QPoint& position, Qt::MouseButton button);
@@ -56,6 +60,8 @@ private:
     FileListModel& model_;
     ListAreaHost& host_;
     int tipRow_ = -1;
+    int current_ = -1;
+    bool followsSelection_ = true;
 };
 
 // Column widths of the file list: name 3/4 and time the rest; with the pause
