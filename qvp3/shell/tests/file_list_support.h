@@ -20,7 +20,8 @@
 
 namespace qvp3::testing {
 
-// Texts with the conversions of the real tables; every other string N reads "S<N>".
+// Texts with the conversions of the real tables, and the list's captions;
+// every other string N reads "S<N>".
 class RecordingShell : public BasicShell {
 public:
     struct Box {
@@ -33,6 +34,8 @@ public:
             {kStrFileCount, "Files: %d"},                    {kStrAddingFile, "File %d of %d"},
             {kStrRenameExists, "\"%s\" exists."},           {183, "Cannot open %s"},
             {186, "Unknown format: %s"},                     {kStrCdSizeRange, "From %d to %d"},
+            {kStrFileListName, "File"},                      {kStrFileListTime, "Time"},
+            {kStrPauseColumn, "Pause"},
         };
         const auto it = kFormats.find(id);
         return it != kFormats.end() ? it->second : "S" + std::to_string(id);
