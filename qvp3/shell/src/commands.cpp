@@ -67,6 +67,13 @@ bool hasCurrentEntry(const Project& p) {
     return p.currentEntry >= 0 && p.currentEntry < p.fileNum();
 }
 
+bool profileBarUsable(const AppState& app) { return app.projectOpen && prjFindBusyEntry(*app.project) < 0; }
+
+bool pageUsesProfiles(const AppState& app) {
+    const StepPage* page = stpGetPage(*app.project, app.project->currentStep < 0 ? 0 : -1);
+    return page && page->profileDataNum != 0;
+}
+
 }  // namespace
 
 std::span<const CommandRow> commandTable() { return kCommands; }
@@ -85,10 +92,13 @@ bool commandEnabled(const AppState& app, int id, bool fileListFocused) {
     const bool entry = files && hasCurrentEntry(p);
     switch (id) {
     case cmd::kApplyProfile:
-    case cmd::kSaveProfile:
     case cmd::kDeleteProfile:
+        return profileBarUsable(app) && (app.profileBarMode == 1 || app.profileBarMode == 3);
+    case cmd::kSaveProfile:
+        return profileBarUsable(app) && (app.profileBarMode == 1 || app.profileBarMode == 3 ||
+                                         (app.profileBarMode != 5 && pageUsesProfiles(app)));
     case cmd::kProfileEntries:
-        return open && prjFindBusyEntry(p) < 0;
+        return profileBarUsable(app);
     case cmd::kAddFiles:
     case cmd::kSearch:
     case cmd::kSaveAs:

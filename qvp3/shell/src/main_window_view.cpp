@@ -33,8 +33,19 @@ void MainWindow::refreshAll() {
     if (step >= 0 && step < stepTab_->count()) stepTab_->setCurrentIndex(step);
     stepHost_->updateStepMenuItems(app_.projectOpen ? step : -1);
     MainCommands(*this).refreshProfileBar();
+    layoutProfileBar(app_.profileBarMode == 5 ? 1 : app_.profileBarMode);
     updateTitle();
     updateTransport();
+    updateCommands();
+}
+
+void MainWindow::layoutProfileBar(int mode) {
+    if (prjFindBusyEntry(*app_.project) >= 0) mode = 5;
+    app_.profileBarMode = mode;
+    profileBar_->setVisible(app_.projectOpen);
+    const StepPage* page = stpGetPage(*app_.project, app_.project->currentStep < 0 ? 0 : -1);
+    const bool usable = mode == 1 || mode == 3 || (mode != 5 && page && page->profileDataNum != 0);
+    profileList_->setEnabled(app_.projectOpen && usable);
     updateCommands();
 }
 

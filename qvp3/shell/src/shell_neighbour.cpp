@@ -73,8 +73,8 @@ void ShellNeighbour::setPauseMenuText(int stringId) {
     if (app_.mainWindow) app_.mainWindow->action(cmd::kPlay)->setText(QString::fromStdString(qvp3ui::uiString(stringId)));
 }
 
-void ShellNeighbour::layoutProfileBar(int) {
-    if (app_.mainWindow) app_.mainWindow->updateCommands();
+void ShellNeighbour::layoutProfileBar(int mode) {
+    if (app_.mainWindow) app_.mainWindow->layoutProfileBar(mode);
 }
 
 void ShellNeighbour::showPlayPosition(std::int32_t ms, int) {

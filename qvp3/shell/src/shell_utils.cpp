@@ -1,5 +1,6 @@
 #include "qvp3_shell/shell_utils.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFile>
@@ -11,6 +12,7 @@
 
 #include "infokit/infokit.h"
 #include "platform/files.h"
+#include "qvp3_project/step_changes.h"
 #include "platform/text.h"
 #include "qvp3_shell/app_state.h"
 #include "qvp3_shell/commands.h"
@@ -142,6 +144,17 @@ void appShowAboutBox(MainWindow& window) {
 }
 
 void appShowUpdateSettings(MainWindow& window) { uplift_showdlg(57, &window); }
+
+bool appStepWorkerDone(MainWindow& window) {
+    QAction* toggle = window.action(cmd::kToggle);
+    toggle->setEnabled(false);
+    const bool ok = prjComputePlayTimes(*window.app().project);
+    if (!ok) qvp3ui::appWarningBox(15);
+    window.listHost().refreshFileList();
+    window.listHost().refreshListArea();
+    window.updateCommands();
+    return ok;
+}
 
 void appCheckEditorChanges(MainWindow& window) {
     AppState& app = window.app();

@@ -86,6 +86,29 @@ TEST_F(CommandTest, EveryCommandIsEnabledInThePartsStates) {
     }
 }
 
+TEST_F(CommandTest, ProfileCommandsFollowTheProfileBarsMode) {
+    enter(FirstOfTwo);
+    const struct {
+        int mode, step;
+        bool apply, save, remove;
+    } cases[] = {
+        {1, 0, T, T, T}, {3, 1, T, T, T}, {2, 0, F, F, F}, {2, 1, F, T, F}, {4, 1, F, T, F}, {5, 1, F, F, F},
+    };
+    for (const auto& c : cases) {
+        app().project->currentStep = c.step;
+        window().layoutProfileBar(c.mode);
+        EXPECT_EQ(window().action(cmd::kApplyProfile)->isEnabled(), c.apply) << c.mode << "/" << c.step;
+        EXPECT_EQ(window().action(cmd::kSaveProfile)->isEnabled(), c.save) << c.mode << "/" << c.step;
+        EXPECT_EQ(window().action(cmd::kDeleteProfile)->isEnabled(), c.remove) << c.mode << "/" << c.step;
+    }
+    // While a file plays the bar is mode 5, whatever is asked.
+    app().project->entries[0].entryState = kEntryPlaying;
+    window().layoutProfileBar(1);
+    EXPECT_EQ(app().profileBarMode, 5);
+    EXPECT_FALSE(window().action(cmd::kSaveProfile)->isEnabled());
+    app().project->entries[0].entryState = 0;
+}
+
 TEST_F(CommandTest, EveryRowOfTheTableHasAnActionAndEveryMenuItemARow) {
     for (const CommandRow& row : commandTable()) EXPECT_NE(window().action(row.id), nullptr) << row.id;
     for (int i = 0; i < kSubmenuCount; ++i) {

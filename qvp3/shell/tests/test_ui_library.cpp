@@ -173,3 +173,55 @@ TEST(Controls, FoundByTheirId) {
 
 }  // namespace
 }  // namespace qvp3ui
+
+#include <QComboBox>
+#include <QProgressBar>
+#include <QStandardItemModel>
+
+#include "qvp3_ui/message_box.h"
+#include "qvp3_ui/ui_utils.h"
+
+namespace qvp3ui {
+namespace {
+
+TEST(UiUtils, OneWaitWindowAtATime) {
+    EXPECT_FALSE(audShowWaitDialog(10));
+    EXPECT_TRUE(audShowWaitDialog(20));
+    audSetWaitDialogText("\"canon.xml\"");
+    audSetWaitDialogPosition(5);
+    QWidget* wait = waitDialog();
+    ASSERT_NE(wait, nullptr);
+    auto* progress = findControl<QProgressBar>(*wait, 286);
+    EXPECT_EQ(progress->maximum(), 20);
+    EXPECT_EQ(progress->value(), 5);
+    EXPECT_EQ(findControl<QLabel>(*wait, 284)->text(), "\"canon.xml\"");
+    testing::saveScreenshot(*wait, "wait_dialog");
+    audCloseWaitDialog();
+    QApplication::processEvents();
+    EXPECT_EQ(waitDialog(), nullptr);
+    audCloseWaitDialog();  // harmless without one
+}
+
+TEST(UiUtils, StatusLinesAndComboItems) {
+    LanguageModule table = LanguageModule::fromText("500\tConverting %s\n501\tDone\n");
+    setLanguage(&table);
+    QStandardItemModel list;
+    const std::string file = "a.mid";
+    prjStatusListAddLine(list, 500, &file, false);
+    prjStatusListAddLine(list, 501, nullptr, true);
+    ASSERT_EQ(list.rowCount(), 1);
+    EXPECT_EQ(list.item(0)->text(), "Done");
+    prjStatusListAddLine(list, 500, &file, false);
+    EXPECT_EQ(list.item(1)->text(), "Converting a.mid");
+    setLanguage(nullptr);
+
+    QComboBox combo;
+    scComboExInsertItem(combo, -1, "Piano", {}, 1);
+    scComboExInsertItem(combo, 0, "Strings", {}, 49);
+    EXPECT_EQ(audFindComboItemData(combo, 1), 1);
+    EXPECT_EQ(audFindComboItemData(combo, 49), 0);
+    EXPECT_EQ(audFindComboItemData(combo, 7), -1);
+}
+
+}  // namespace
+}  // namespace qvp3ui

@@ -86,6 +86,8 @@ public:
     bool openOptionA = false;
     bool openOptionB = true;
     int burnDriveOpen = -1;
+    // The profile bar's mode (1 .. 5, see MainWindow::layoutProfileBar).
+    int profileBarMode = 1;
 
     // External-editor watch.
     std::uint64_t editorThreadId = 0;

@@ -103,6 +103,10 @@ public:
     void updateTitle();
     // The transport controls by the current entry's state.
     void updateTransport();
+    // The profile bar by mode: 1 and 3 every profile command; 2, 4 and 5
+    // only saving, and only where the page keeps profiles (5: a file is
+    // playing, nothing). Without a project the bar is hidden.
+    void layoutProfileBar(int mode);
     // Play position display: slider, "m:ss:mmm" and "bar : beat".
     void showPlayPosition(int ms, int bar, int beat);
 

@@ -56,6 +56,11 @@ bool appStartProgram(const std::filesystem::path& program, const std::vector<std
 // The info kit: the about box and the update settings.
 void appShowAboutBox(MainWindow& window);
 void appShowUpdateSettings(MainWindow& window);
+// A step's worker has ended (on the user-interface thread): the toggle
+// command is greyed meanwhile, the playing times are worked out again
+// (warning 15 when that fails), the file list is refreshed. False when the
+// times could not be worked out.
+bool appStepWorkerDone(MainWindow& window);
 // After a round trip to the outside editor: reloads what it changed.
 void appCheckEditorChanges(MainWindow& window);
 
