@@ -14,14 +14,6 @@ std::int64_t numberOf(const QVariant& value) {
 
 }  // namespace
 
-int scComboExInsertItem(QComboBox& combo, int index, const QString& text, const QIcon* icon,
-                        std::optional<std::int64_t> data) {
-    if (index < 0 || index > combo.count()) index = combo.count();
-    combo.insertItem(index, icon != nullptr ? *icon : QIcon(), text);
-    if (data) combo.setItemData(index, QVariant::fromValue<qlonglong>(*data), kItemDataRole);
-    return index;
-}
-
 bool scComboExSetItem(QComboBox& combo, int index, const QString& text, const QIcon* icon,
                       std::optional<std::int64_t> data) {
     if (index < 0 || index >= combo.count()) return false;

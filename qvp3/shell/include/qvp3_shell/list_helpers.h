@@ -1,6 +1,8 @@
-// Small helpers over combo boxes with images and over list models: items
-// with an icon and a number of their own (the item data), the data read back
-// with -1 for "none", and a search for an item's text.
+// Small helpers over combo boxes with images and over list models: an item's
+// fields set again, its number (the item data) read back with -1 for "none",
+// and a search for an item's text. Items are inserted with
+// qvp3ui::scComboExInsertItem (qvp3_ui/ui_utils.h), which stores the number
+// under the same role.
 #pragma once
 
 #include <QIcon>
@@ -17,10 +19,6 @@ namespace qvp3 {
 // The role that carries an item's number.
 inline constexpr int kItemDataRole = Qt::UserRole;
 
-// Inserts text before index (at the end for -1 or past the end) with the
-// icon when one is given and the number when one is given; the item's index.
-int scComboExInsertItem(QComboBox& combo, int index, const QString& text, const QIcon* icon,
-                        std::optional<std::int64_t> data);
 // Sets the same fields of an existing item; false for an index out of range.
 bool scComboExSetItem(QComboBox& combo, int index, const QString& text, const QIcon* icon,
                       std::optional<std::int64_t> data);
