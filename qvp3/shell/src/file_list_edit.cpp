@@ -156,7 +156,8 @@ int appFileListIcon(const fs::path& file) {
 
 bool appAcceptsFile(const fs::path& file) {
     const std::string name = file.filename().string();
-    return platform::equalsNoCase(platform::storedExtension(name), ".tvr") || appFileListIcon(file) != kImageUnknownFile;
+    return platform::equalsNoCase(platform::storedExtension(name), ".tvr") ||
+           appFileListIcon(file) != kImageUnknownFile;
 }
 
 int appAddFilesToProject(Project& project, ListAreaHost& host, const std::vector<fs::path>& files,
@@ -249,7 +250,8 @@ int appRemoveEntry(Project& project, int index) {
 
 bool appCanRenameEntry(const Project& project, int index) {
     if (!validIndex(project, index) || project.data.ProjectFolder.empty()) return false;
-    return platform::isPathInside(sourceOf(project.entries[static_cast<std::size_t>(index)]), project.data.ProjectFolder);
+    const ProjectEntry& entry = project.entries[static_cast<std::size_t>(index)];
+    return platform::isPathInside(sourceOf(entry), project.data.ProjectFolder);
 }
 
 int appRenameEntry(Project& project, int index, std::string_view newStem) {

@@ -143,7 +143,9 @@ bool FileListHost::removeEntry(int index) {
 
 void FileListHost::swapEntries(int a, int b) { showRefusal(appMoveEntry(project(), a, b)); }
 
-int FileListHost::openEntry(ProjectEntry& entry, Project& p) { return app().pipeline->openEntry(entry, p, true, false); }
+int FileListHost::openEntry(ProjectEntry& entry, Project& p) {
+    return app().pipeline->openEntry(entry, p, true, false);
+}
 
 bool FileListHost::copySourceFiles() const { return window_.app().copySourceFiles; }
 

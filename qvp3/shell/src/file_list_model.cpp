@@ -137,7 +137,9 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
         if (column == ColumnPause && r.row.pause) return QString::fromStdString(*r.row.pause);
         return {};
     }
-    if (column != ColumnName) return role == Qt::TextAlignmentRole ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant();
+    if (column != ColumnName) {
+        return role == Qt::TextAlignmentRole ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant();
+    }
     switch (role) {
     case Qt::DecorationRole: return images_ ? images_(r.row.image) : QIcon();
     case Qt::CheckStateRole:

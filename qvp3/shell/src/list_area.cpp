@@ -35,7 +35,9 @@ void appLayoutLeftPanel(QWidget& window, bool projectOpen) {
 
 void appShowFileCount(QWidget& window, const Project& project, ShellServices& shell) {
     setText(window, kIdFileCountText, appFileCountText(project, shell));
-    if (QProgressBar* count = bar(window, kIdFileCountBar)) count->setValue(std::min(project.fileNum(), count->maximum()));
+    if (QProgressBar* count = bar(window, kIdFileCountBar)) {
+        count->setValue(std::min(project.fileNum(), count->maximum()));
+    }
 }
 
 void appShowDiscUsage(QWidget& window, const Project& project, ShellServices& shell) {

@@ -41,7 +41,8 @@ TEST(ScrollPanel, ScrollsItsContentWithinTheRangeAndByPagesThatKeepALineInSight)
         QAbstractSlider::SliderAction action;
         int expected;
     };
-    for (const Step& s : {Step{QAbstractSlider::SliderSingleStepAdd, 1}, Step{QAbstractSlider::SliderPageStepAdd, client},
+    for (const Step& s : {Step{QAbstractSlider::SliderSingleStepAdd, 1},
+                          Step{QAbstractSlider::SliderPageStepAdd, client},
                           Step{QAbstractSlider::SliderSingleStepSub, client - 1},
                           Step{QAbstractSlider::SliderToMaximum, last},
                           // A page down on the last page stays there.

@@ -81,7 +81,9 @@ protected:
     std::vector<std::string> listedNames() {
         std::vector<std::string> names;
         const QAbstractItemModel* model = window().fileList()->model();
-        for (int row = 0; row < model->rowCount(); ++row) names.push_back(model->index(row, 0).data().toString().toStdString());
+        for (int row = 0; row < model->rowCount(); ++row) {
+            names.push_back(model->index(row, 0).data().toString().toStdString());
+        }
         return names;
     }
 
