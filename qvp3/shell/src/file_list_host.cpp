@@ -85,7 +85,12 @@ bool FileListHost::openProject(const fs::path& file, bool remember, int step, bo
     if (step != -1) window_.stepHost().selectStep(step == -2 ? saved : step);
     // The playing times are those the opening of each entry measured.
     if (a.openFileAtStart) prjDeleteUnreferencedFiles(p);
-    if (show) window_.refreshAll();
+    if (show) {
+        window_.refreshAll();
+    } else {
+        window_.updateTransport();
+        window_.updateCommands();
+    }
     // Read without a problem, the project is as its file says.
     p.saved = codes.empty() && names.empty() ? 1 : 0;
     return true;
