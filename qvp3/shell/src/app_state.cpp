@@ -2,6 +2,7 @@
 
 #include "platform/files.h"
 #include "qvp3_audio/output_device_model.h"
+#include "qvp3_shell/main_window.h"
 #include "qvp3_shell/recent_files.h"
 #include "qvp3_shell/shell_neighbour.h"
 
@@ -48,6 +49,7 @@ void AppState::stopAllThreads() {
     }
     if (playback) playback->waitForPlayer();
     // The step pages' workers (MIDI, WAV, export) are asked to stop and waited for.
+    if (mainWindow) mainWindow->stepHost().stopAllWorkers();
     if (stopStepWorkers) stopStepWorkers();
 }
 

@@ -12,6 +12,16 @@ namespace qvp3 {
 KeyboardFilter::KeyboardFilter(MainWindow& window) : QObject(&window), window_(window) {}
 
 bool KeyboardFilter::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride) {
+        // F1 belongs to an open modeless dialog: the program's own help key
+        // must not take it first.
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_F1 && window_.app().modelessDialog) {
+            event->accept();
+            return true;
+        }
+        return false;
+    }
     if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) return false;
     // A key event that a widget leaves passes on to its parents, and this
     // filter sees it at each: it is handled once, where it was sent first.

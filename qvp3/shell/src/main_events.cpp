@@ -295,6 +295,9 @@ void MainCommands::externalEditor() {
         return;
     }
     app().editorProjectCopy = *copy;
+    app().editorFileTimes.clear();
+    for (const ProjectEntry& e : project().entries)
+        app().editorFileTimes.emplace_back(e.Filename, platform::fileTimeOf(e.Filename).value_or(0));
     if (!appStartProgram(program, {entry->Filename.string()}, program.filename().string())) {
         std::error_code ec;
         fs::remove(*copy, ec);

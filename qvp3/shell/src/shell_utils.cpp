@@ -156,13 +156,67 @@ bool appStepWorkerDone(MainWindow& window) {
     return ok;
 }
 
-void appCheckEditorChanges(MainWindow& window) {
-    AppState& app = window.app();
+namespace {
+
+// Ends the watch: the project copy goes.
+void endEditorWatch(AppState& app) {
     app.editorWatchActive = false;
     app.editorThreadId = 0;
+    app.editorFileTimes.clear();
     std::error_code ec;
     if (!app.editorProjectCopy.empty()) fs::remove(app.editorProjectCopy, ec);
     app.editorProjectCopy.clear();
+}
+
+// The first file the editor changed, or -1.
+int firstChangedFile(const AppState& app) {
+    for (std::size_t i = 0; i < app.editorFileTimes.size(); ++i) {
+        const auto& [file, time] = app.editorFileTimes[i];
+        if (platform::fileTimeOf(file).value_or(0) != time) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+// Takes the project back from its copy, which holds it as it was when the
+// editor started; the project keeps its own file path.
+bool reloadFromEditorCopy(MainWindow& window) {
+    AppState& app = window.app();
+    const fs::path ownFile = app.project->filePath;
+    if (!window.listHost().openProject(app.editorProjectCopy, false, app.project->currentStep, true)) return false;
+    app.project->filePath = ownFile;
+    app.project->data.ProjectFolder = ownFile.parent_path();
+    return true;
+}
+
+}  // namespace
+
+void appCheckEditorChanges(MainWindow& window) {
+    AppState& app = window.app();
+    if (!app.editorWatchActive || app.project->fileNum() == 0) {
+        endEditorWatch(app);
+        return;
+    }
+    if (!fs::exists(app.editorProjectCopy)) {
+        qvp3ui::appInfoBox(129);
+        return;  // the watch stays
+    }
+    if (firstChangedFile(app) >= 0) {
+        qvp3ui::appQuestionBox(130, {}, kMbYesNo);
+        app.project->convertedMidiCount = 0;
+        app.project->convertedWaveCount = 0;
+        if (!reloadFromEditorCopy(window)) {
+            qvp3ui::appWarningBox(129);
+        } else if (qvp3ui::appQuestionBox(132, {}, kMbYesNo) == kIdYes) {
+            if (app.project->filePath.empty())
+                app.project->filePath = app.projectFolder / (app.project->data.ProjectTitle + ".c-1");
+            app.project->saved = 0;  // it changed outside the program
+            window.runCommand(cmd::kSave);
+        } else {
+            app.project->saved = 0;
+        }
+        window.refreshAll();
+    }
+    endEditorWatch(app);
 }
 
 }  // namespace qvp3

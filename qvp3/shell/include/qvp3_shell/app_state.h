@@ -14,6 +14,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/message_target.h"
 #include "platform/settings_store.h"
@@ -93,6 +95,8 @@ public:
     std::uint64_t editorThreadId = 0;
     bool editorWatchActive = false;
     std::filesystem::path editorProjectCopy;
+    // The entries' files and their times when the editor was started.
+    std::vector<std::pair<std::filesystem::path, std::uint64_t>> editorFileTimes;
 
     // --- windows and modules
     std::unique_ptr<qvp3ui::LanguageModule> stringModule;

@@ -5,10 +5,12 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+class QFileDialog;
 class QWidget;
 
 namespace qvp3 {
@@ -33,6 +35,15 @@ void setFileDialogResponder(FileDialogResponder responder);
 // The name filters of a "|"-separated filter text: "Scores|*.tvr;*.xml|"
 // gives "Scores (*.tvr *.xml)". A description without a pattern is dropped.
 std::vector<std::string> appFilterList(std::string_view filter);
+
+// The chooser itself, not yet shown: the project chooser (40022) shows the
+// chosen project's description (1002 under its label 1001), two options
+// (1003, 1004: the application record's open options) and the category
+// button (1005); the save chooser (40024) the project-data button (1001).
+// Help opens the topic of the chooser's purpose.
+std::unique_ptr<QFileDialog> appMakeFileDialog(QWidget* owner, const FileDialogRequest& request);
+// The description a project file holds ("ProjectDescription" of its header).
+std::string appProjectDescription(const std::filesystem::path& projectFile);
 
 // Shows the chooser; the chosen files (one unless multiSelect), empty for Cancel.
 std::vector<std::filesystem::path> appFileDialog(QWidget* owner, const FileDialogRequest& request);
