@@ -7,7 +7,7 @@
 namespace qvp3 {
 
 std::optional<std::filesystem::path> audFindJackControl() {
-    const QString found = QStandardPaths::findExecutable(QString::fromLatin1(kJackControlProgram));
+    const QString found = QStandardPaths::findExecutable(QString::fromLatin1(kJackControlProgramName));
     if (found.isEmpty()) return std::nullopt;
     return std::filesystem::path(found.toStdString());
 }

@@ -137,7 +137,7 @@ void OutputPage::onServerSettings() {
     if (const auto program = audFindJackControl()) {
         audStartJackControl(*program, serverOf(name));
     } else {
-        qvp3ui::appInfoBox(0, dlg::textFormat(qvp3ui::kStrNotInstalled, {kJackControlProgram}).toStdString());
+        qvp3ui::appInfoBox(0, dlg::textFormat(qvp3ui::kStrNotInstalled, {kJackControlProgramName}).toStdString());
     }
     // A server the program was already playing through stays open.
     if (openedHere) host.Close();

@@ -9,7 +9,7 @@
 namespace qvp3 {
 
 // The control program that is looked for on the PATH.
-inline constexpr const char* kJackControlProgram = "qjackctl";
+inline constexpr const char* kJackControlProgramName = "qjackctl";
 
 // The control program's path, nothing when it is not installed.
 std::optional<std::filesystem::path> audFindJackControl();
