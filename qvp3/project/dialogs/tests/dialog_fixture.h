@@ -105,4 +105,19 @@ struct ProjectOnDisk {
     }
 };
 
+// Writes a project of the catalogue: its folder below the root and its file.
+inline void catalogued(const std::filesystem::path& root, const std::string& name, const std::string& ensemble,
+                const std::optional<std::string>& instruments, const std::string& description) {
+    Project project;
+    static_cast<BasicShell&>(project.shell()).projectsRootFolder = root;
+    project.data.ProjectFolder = root / name;
+    project.data.ProjectTitle = name;
+    project.data.ProjectDescription = description;
+    project.CatEnsemble = ensemble;
+    project.CatInstrument = instruments;
+    project.filePath = root / name / (name + ".c-1");
+    std::filesystem::create_directories(root / name);
+    ASSERT_TRUE(prjWriteFile(project));
+}
+
 }  // namespace qvp3::testing

@@ -15,21 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::ProjectOnDisk;
-
-// Writes a project of the catalogue: its folder below the root and its file.
-void catalogued(const fs::path& root, const std::string& name, const std::string& ensemble,
-                const std::optional<std::string>& instruments, const std::string& description) {
-    Project project;
-    static_cast<BasicShell&>(project.shell()).projectsRootFolder = root;
-    project.data.ProjectFolder = root / name;
-    project.data.ProjectTitle = name;
-    project.data.ProjectDescription = description;
-    project.CatEnsemble = ensemble;
-    project.CatInstrument = instruments;
-    project.filePath = root / name / (name + ".c-1");
-    fs::create_directories(root / name);
-    ASSERT_TRUE(prjWriteFile(project));
-}
+using testing::catalogued;
 
 class CategoriesTest : public testing::DialogTest {
 protected:
@@ -62,7 +48,6 @@ TEST_F(CategoriesTest, CategoriesAreStoredInListOrderWithTheEnsemble) {
     EXPECT_EQ(control<QLabel>(dialog, 1017)->text(), "S60000; S60004; S60011");
     click(dialog, 1009);
     control<QLineEdit>(dialog, 1012)->setText("string quartet");
-    qvp3ui::testing::saveScreenshot(dialog, "categories");
     click(dialog, 1);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(disk.project.CatEnsemble, "String quartet");
@@ -109,7 +94,6 @@ TEST_F(CategoriesTest, OpenByCategoryFindsProjectsInTreeAndList) {
     tree->setCurrentIndex(fanfares);
     EXPECT_TRUE(ok->isEnabled());
     EXPECT_EQ(control<QLabel>(dialog, 1025)->text(), "Fanfares");
-    qvp3ui::testing::saveScreenshot(dialog, "open_by_category");
     click(dialog, 1);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(dialog.chosenProject(), disk.root / "Brass one" / "Brass one.c-1");
@@ -134,7 +118,6 @@ TEST_F(CategoriesTest, OpenByInstrumentAndFromTheList) {
     ASSERT_FALSE(rows.isEmpty());
     list->setCurrentIndex(rows.first());
     EXPECT_EQ(control<QLabel>(dialog, 1025)->text(), "S157") << "no description stored";
-    qvp3ui::testing::saveScreenshot(dialog, "open_by_category_list");
     click(dialog, 1);
     ASSERT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(dialog.chosenProject(), disk.root / "Choir one" / "Choir one.c-1");

@@ -90,7 +90,6 @@ TEST_F(OutputPageTest, TheDummyServerIsListedAndItsSettingsOpenInTheControlProgr
     EXPECT_FALSE(control(dialog, 1047)->isEnabled());
     choose(dialog, 1046, dummy);
     EXPECT_TRUE(control(dialog, 1047)->isEnabled());
-    qvp3ui::testing::saveScreenshot(dialog, "settings_outputs_jack");
     click(dialog, 1047);
     for (int waited = 0; !fs::exists(marker) && waited < 5000; waited += 20) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -83,7 +83,6 @@ TEST_F(PlugInPageTest, AScanAddsTheInstrumentOnceMarksTheCrashingOneAndStoresOnl
     SettingsDialog dialog(context());
     dialog.tabs()->setCurrentIndex(1);
     scan(dialog);
-    qvp3ui::testing::saveScreenshot(dialog, "settings_plugins_scanned");
     click(dialog, 1);
     ASSERT_EQ(dialog.result(), 1);
     ASSERT_EQ(catalog().instruments.size(), 1u);

@@ -52,7 +52,6 @@ TEST_F(ProjectDataDialogTest, NewProjectFolderFollowsTheCleanedTitleAndIsCreated
     type(dialog, 1155, "Bach|*? / Cantata");
     EXPECT_EQ(shown(dialog, 1157), "Bach  Cantata") << "cleaned as a file name";
     type(dialog, 1160, "");
-    qvp3ui::testing::saveScreenshot(dialog, "project_data_new");
     click(dialog, 1);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_TRUE(boxes.empty());
@@ -124,7 +123,6 @@ TEST_F(ProjectDataDialogTest, SaveAsCopiesAndNeverTouchesTheOldProject) {
     type(dialog, 1155, "Mass II");
     EXPECT_EQ(shown(dialog, 1157), "Mass II");
     click(dialog, 1166);
-    qvp3ui::testing::saveScreenshot(dialog, "project_data_save_as");
     click(dialog, 1);
     ASSERT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_TRUE(fs::exists(disk.root / "Mass II" / "Mass II.c-1"));
@@ -148,7 +146,6 @@ TEST_F(ProjectDataDialogTest, EditRenamesTheOpenProjectAndTakesTheNormalisation)
     type(dialog, 1155, "Requiem");
     click(dialog, 1168);
     click(dialog, 1162);
-    qvp3ui::testing::saveScreenshot(dialog, "project_data_edit");
     click(dialog, 1);
     ASSERT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(disk.project.data.ProjectFolder, disk.root / "Requiem");

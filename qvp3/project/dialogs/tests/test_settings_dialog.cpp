@@ -44,7 +44,6 @@ TEST_F(SettingsDialogTest, OkStoresTheGeneralPageAndTheCatalogueValues) {
     EXPECT_FALSE(control(dialog, 1008)->isEnabled());
     EXPECT_TRUE(control<QCheckBox>(dialog, 1008)->isChecked());
     click(dialog, 1055);
-    qvp3ui::testing::saveScreenshot(dialog, "settings_general");
     click(dialog, 1);
     EXPECT_EQ(dialog.result(), 1) << "the sample-library instruments stayed on";
     EXPECT_FALSE(settings.copySourceFiles);

@@ -47,7 +47,6 @@ TEST_F(WelcomeTest, OkWritesTheStartBehaviourTheBoxesStandFor) {
         control<QCheckBox>(dialog, 1001)->setChecked(c.openLast);
         if (!c.openLast) control<QCheckBox>(dialog, 407)->setChecked(c.alwaysShow);
         EXPECT_FALSE(control<QCheckBox>(dialog, 1001)->isChecked() && control<QCheckBox>(dialog, 407)->isChecked());
-        if (c.value == kStartWelcome) qvp3ui::testing::saveScreenshot(dialog, "welcome");
         click(dialog, 1);
         EXPECT_EQ(dialog.result(), 1);
         EXPECT_EQ(howToStart, c.value);
@@ -110,7 +109,6 @@ TEST_F(ProfileEntriesTest, TheCurrentFileIsCheckedUntilFlagsAreSetAndOkSetsExact
         click(dialog, 229);
         EXPECT_EQ(checks(dialog), (std::vector<bool>{false, true, false}));
         static_cast<QStandardItemModel*>(control<QListView>(dialog, 226)->model())->item(2)->setCheckState(Qt::Checked);
-        qvp3ui::testing::saveScreenshot(dialog, "profile_entries");
         profiles.entriesChanged = true;
         click(dialog, 1);
         EXPECT_EQ(dialog.result(), 1);
@@ -147,7 +145,6 @@ TEST_F(ProfileEntriesTest, OverwriteQuestionAnswersWithTheButtonAndTheBox) {
         OverwriteDialog dialog("song.mid exists");
         EXPECT_EQ(control<QLabel>(dialog, 1056)->text(), "song.mid exists");
         control<QCheckBox>(dialog, 1057)->setChecked(c.dontAsk);
-        if (c.result == 6) qvp3ui::testing::saveScreenshot(dialog, "overwrite");
         click(dialog, c.button);
         EXPECT_EQ(dialog.result(), c.result);
     }
@@ -163,7 +160,6 @@ TEST_F(ProfileEntriesTest, ProgressAndWaitWindowsKeepTheUserInterfaceRunning) {
     EXPECT_FALSE(progress.isModal());
     EXPECT_EQ(control<QProgressBar>(progress, 1200)->maximum(), 3);
     EXPECT_EQ(control<QProgressBar>(progress, 1200)->value(), 2);
-    qvp3ui::testing::saveScreenshot(progress, "file_time_progress");
     view.close();
     EXPECT_FALSE(progress.isVisible());
 
@@ -181,7 +177,6 @@ TEST_F(ProfileEntriesTest, ProgressAndWaitWindowsKeepTheUserInterfaceRunning) {
     sender.join();
     EXPECT_EQ(wait.keptText(), std::string(255, 'x'));
     EXPECT_EQ(control<QLabel>(wait, 284)->text().size(), 255);
-    qvp3ui::testing::saveScreenshot(wait, "wait_window");
     wait.target().send(platform::WM_WAITDLG_DONE, 0, 0);
     EXPECT_TRUE(wait.keptText().empty());
 }
@@ -192,7 +187,6 @@ TEST_F(ProfileEntriesTest, SplashWithoutItsPictureShowsTheStepText) {
     SplashWindow splash(dir.path(), &step);
     EXPECT_FALSE(splash.hasPicture());
     splash.show();
-    qvp3ui::testing::saveScreenshot(splash, "splash");
     step = "S457";
     splash.update();
     EXPECT_EQ(splash.size(), QSize(400, 120));
