@@ -97,15 +97,7 @@ void CategoriesDialog::buildForm() {
     instrumentLayout->addWidget(names_);
     layout->addWidget(instruments);
 
-    auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton(makeControl<QPushButton>(this, 1, QStringLiteral("OK")), QDialogButtonBox::AcceptRole);
-    buttons->addButton(makeControl<QPushButton>(this, 2, text(kStrCancel)), QDialogButtonBox::RejectRole);
-    auto* help = makeControl<QPushButton>(this, 9, text(kStrHelp));
-    buttons->addButton(help, QDialogButtonBox::HelpRole);
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &CategoriesDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &CategoriesDialog::reject);
-    connect(help, &QPushButton::clicked, this, [] { dlg::showHelp("projekt_kategorien"); });
+    layout->addWidget(dlg::makeButtonRow(*this, "projekt_kategorien"));
     connect(newEnsemble_, &QRadioButton::clicked, this, [this] { useNewEnsemble(true); });
     connect(existingEnsemble_, &QRadioButton::clicked, this, [this] { useNewEnsemble(false); });
     connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,

@@ -1,6 +1,8 @@
 #include "qvp3_dialogs/dialog_support.h"
 
+#include <QDialogButtonBox>
 #include <QEvent>
+#include <QPushButton>
 #include <QFileDialog>
 #include <QPalette>
 #include <QPointer>
@@ -47,6 +49,22 @@ QString text(int id) { return QString::fromStdString(qvp3ui::uiString(id)); }
 QString textFormat(int id, std::initializer_list<qvp3ui::FormatArg> args) {
     const qvp3ui::LanguageModule* language = qvp3ui::language();
     return language != nullptr ? QString::fromStdString(language->format(id, args)) : QString();
+}
+
+QDialogButtonBox* makeButtonRow(QDialog& dialog, std::string_view helpTopic, const QString& okText, bool withCancel) {
+    constexpr int kStrCancel = 265;
+    constexpr int kStrHelp = 150;
+    auto* buttons = new QDialogButtonBox(&dialog);
+    auto* ok = makeControl<QPushButton>(&dialog, 1, okText);
+    ok->setDefault(true);
+    buttons->addButton(ok, QDialogButtonBox::AcceptRole);
+    if (withCancel) buttons->addButton(makeControl<QPushButton>(&dialog, 2, text(kStrCancel)), QDialogButtonBox::RejectRole);
+    auto* help = makeControl<QPushButton>(&dialog, 9, text(kStrHelp));
+    buttons->addButton(help, QDialogButtonBox::HelpRole);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    QObject::connect(help, &QPushButton::clicked, &dialog, [topic = std::string(helpTopic)] { showHelp(topic); });
+    return buttons;
 }
 
 void setTextColour(QWidget& widget, int red, int green, int blue, bool whiteBackground) {

@@ -150,18 +150,9 @@ void OpenCategoryDialog::buildForm() {
     dlg::setTextColour(*description_, 0, 0, 0, true);
     layout->addWidget(description_);
 
-    auto* buttons = new QDialogButtonBox(this);
-    auto* ok = makeControl<QPushButton>(this, 1, QStringLiteral("OK"));
-    ok_ = ok;
-    ok->setEnabled(false);
-    buttons->addButton(ok, QDialogButtonBox::AcceptRole);
-    buttons->addButton(makeControl<QPushButton>(this, 2, text(kStrCancel)), QDialogButtonBox::RejectRole);
-    auto* help = makeControl<QPushButton>(this, 9, text(kStrHelp));
-    buttons->addButton(help, QDialogButtonBox::HelpRole);
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &OpenCategoryDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &OpenCategoryDialog::reject);
-    connect(help, &QPushButton::clicked, this, [] { dlg::showHelp("projekt_ladenalt"); });
+    layout->addWidget(dlg::makeButtonRow(*this, "projekt_ladenalt"));
+    ok_ = qvp3ui::findControl(*this, 1);
+    ok_->setEnabled(false);
     connect(byEnsemble_, &QRadioButton::clicked, this, [this] { showTree(true), fillTree(0); });
     connect(byInstrument_, &QRadioButton::clicked, this, [this] { showTree(true), fillTree(1); });
     connect(fromList_, &QRadioButton::clicked, this, [this] { showTree(false); });

@@ -133,6 +133,24 @@ void PlugInPage::buildForm() {
     layout->addLayout(moves, 0, 1);
     layout->addLayout(activeBox, 0, 2);
 
+    layout->addWidget(buildVstGroup(), 1, 0, 1, 3);
+
+    layout->addWidget(buildVolume(), 0, 3, 2, 1);
+
+    connect(toActive_, &QPushButton::clicked, this, [this] { move(true); });
+    connect(toInactive_, &QPushButton::clicked, this, [this] { move(false); });
+    connect(inactive_, &QListView::doubleClicked, this, [this] { move(true); });
+    connect(active_, &QListView::doubleClicked, this, [this] { move(false); });
+    connect(inactive_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { updateButtons(); });
+    connect(remove_, &QPushButton::clicked, this, &PlugInPage::onRemove);
+    connect(addFolder_, &QPushButton::clicked, this, &PlugInPage::onAddFolder);
+    connect(scan_, &QPushButton::clicked, this, &PlugInPage::onScan);
+    connect(volume_, &QSlider::valueChanged, this, [this](int value) { volumeText_->setText(prjVolumeText(value)); });
+}
+
+QWidget* PlugInPage::buildVstGroup() {
+    using dlg::makeControl;
+    using dlg::text;
     auto* vst = makeControl<QGroupBox>(this, 1030, text(kStrVstGroup));
     auto* vstLayout = new QGridLayout(vst);
     vstLayout->addWidget(makeControl<QLabel>(vst, 1031, text(kStrStartFolder)), 0, 0);
@@ -154,8 +172,12 @@ void PlugInPage::buildForm() {
     vstLayout->addWidget(makeControl<QLabel>(vst, 1038, text(kStrBlockSize)), 3, 0);
     blockSize_ = makeControl<QComboBox>(vst, 1039);
     vstLayout->addWidget(blockSize_, 3, 1);
-    layout->addWidget(vst, 1, 0, 1, 3);
+    return vst;
+}
 
+QWidget* PlugInPage::buildVolume() {
+    using dlg::makeControl;
+    using dlg::text;
     auto* volume = makeControl<QGroupBox>(this, 1040, text(kStrVolume));
     auto* volumeLayout = new QVBoxLayout(volume);
     volume_ = makeControl<QSlider>(volume, 1041, Qt::Vertical);
@@ -165,17 +187,7 @@ void PlugInPage::buildForm() {
     volumeText_ = makeControl<QLabel>(volume, 1042);
     volumeLayout->addWidget(volume_, 1, Qt::AlignHCenter);
     volumeLayout->addWidget(volumeText_, 0, Qt::AlignHCenter);
-    layout->addWidget(volume, 0, 3, 2, 1);
-
-    connect(toActive_, &QPushButton::clicked, this, [this] { move(true); });
-    connect(toInactive_, &QPushButton::clicked, this, [this] { move(false); });
-    connect(inactive_, &QListView::doubleClicked, this, [this] { move(true); });
-    connect(active_, &QListView::doubleClicked, this, [this] { move(false); });
-    connect(inactive_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { updateButtons(); });
-    connect(remove_, &QPushButton::clicked, this, &PlugInPage::onRemove);
-    connect(addFolder_, &QPushButton::clicked, this, &PlugInPage::onAddFolder);
-    connect(scan_, &QPushButton::clicked, this, &PlugInPage::onScan);
-    connect(volume_, &QSlider::valueChanged, this, [this](int value) { volumeText_->setText(prjVolumeText(value)); });
+    return volume;
 }
 
 void PlugInPage::fillLists() {

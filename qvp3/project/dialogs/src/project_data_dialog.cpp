@@ -132,7 +132,18 @@ void ProjectDataDialog::buildForm() {
     description_->setMaxLength(kMaxDescriptionChars);
     fields->addWidget(description_, 3, 1, 1, 2);
     layout->addLayout(fields);
+    layout->addLayout(buildChoices());
+    layout->addWidget(dlg::makeButtonRow(*this, "projekt_neu"));
+    connect(choose, &QPushButton::clicked, this, &ProjectDataDialog::onChooseFolder);
+    connect(title_, &QLineEdit::textChanged, this, &ProjectDataDialog::onTitleChanged);
+    connect(cdOther_, &QRadioButton::clicked, this, [this] { megabytes_->setFocus(); });
+    megabytes_->installEventFilter(this);
+    title_->setFocus();
+}
 
+QLayout* ProjectDataDialog::buildChoices() {
+    using dlg::makeControl;
+    using dlg::text;
     auto* groups = new QHBoxLayout;
     auto* capacity = makeControl<QGroupBox>(this, 1161, text(kStrCapacityGroup));
     auto* capacityLayout = new QGridLayout(capacity);
@@ -154,25 +165,7 @@ void ProjectDataDialog::buildForm() {
     norm0_ = makeControl<QRadioButton>(normalisation, 1168, text(kStrNormalise0));
     for (QRadioButton* radio : {norm1_, norm2_, norm0_}) normLayout->addWidget(radio);
     groups->addWidget(normalisation);
-    layout->addLayout(groups);
-
-    auto* buttons = new QDialogButtonBox(this);
-    auto* ok = makeControl<QPushButton>(this, 1, QStringLiteral("OK"));
-    ok->setDefault(true);
-    buttons->addButton(ok, QDialogButtonBox::AcceptRole);
-    buttons->addButton(makeControl<QPushButton>(this, 2, text(kStrCancel)), QDialogButtonBox::RejectRole);
-    auto* help = makeControl<QPushButton>(this, 9, text(kStrHelp));
-    buttons->addButton(help, QDialogButtonBox::HelpRole);
-    layout->addWidget(buttons);
-
-    connect(buttons, &QDialogButtonBox::accepted, this, &ProjectDataDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &ProjectDataDialog::reject);
-    connect(help, &QPushButton::clicked, this, [] { dlg::showHelp("projekt_neu"); });
-    connect(choose, &QPushButton::clicked, this, &ProjectDataDialog::onChooseFolder);
-    connect(title_, &QLineEdit::textChanged, this, &ProjectDataDialog::onTitleChanged);
-    connect(cdOther_, &QRadioButton::clicked, this, [this] { megabytes_->setFocus(); });
-    megabytes_->installEventFilter(this);
-    title_->setFocus();
+    return groups;
 }
 
 bool ProjectDataDialog::eventFilter(QObject* watched, QEvent* event) {
@@ -303,10 +296,18 @@ void ProjectDataDialog::accept() {
         folder_->setFocus();
         return;
     }
-    std::string description = firstCharacters(description_->text(), kStoredDescriptionChars);
+    // The copy reads description and capacity from the record; a refusal
+    // gives them back, so that Cancel leaves the project as it was.
+    const std::string oldDescription = context_.record.ProjectDescription;
+    const std::int32_t oldCapacity = context_.record.CDSpace;
+    const std::string description = firstCharacters(description_->text(), kStoredDescriptionChars);
     context_.record.ProjectDescription = description.empty() ? qvp3ui::uiString(kStrNoDescription) : description;
-    if (!readCapacity()) return;
-    if (carryOut(title, folder)) QDialog::accept();
+    if (readCapacity() && carryOut(title, folder)) {
+        QDialog::accept();
+        return;
+    }
+    context_.record.ProjectDescription = oldDescription;
+    context_.record.CDSpace = oldCapacity;
 }
 
 int prjProjectDataDialog(QWidget* parent, ProjectDataContext context) {

@@ -77,17 +77,8 @@ void ProfileEntriesDialog::buildForm() {
         row->addWidget(button);
     }
     layout->addLayout(row);
-    auto* buttons = new QDialogButtonBox(this);
-    auto* ok = makeControl<QPushButton>(this, 1, QStringLiteral("OK"));
-    ok->setEnabled(!exportStep_);
-    buttons->addButton(ok, QDialogButtonBox::AcceptRole);
-    buttons->addButton(makeControl<QPushButton>(this, 2, text(kStrCancel)), QDialogButtonBox::RejectRole);
-    auto* help = makeControl<QPushButton>(this, 9, text(kStrHelp));
-    buttons->addButton(help, QDialogButtonBox::HelpRole);
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &ProfileEntriesDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &ProfileEntriesDialog::reject);
-    connect(help, &QPushButton::clicked, this, [] { dlg::showHelp("profile"); });
+    layout->addWidget(dlg::makeButtonRow(*this, "profile"));
+    qvp3ui::findControl(*this, 1)->setEnabled(!exportStep_);
 }
 
 void ProfileEntriesDialog::fillList() {

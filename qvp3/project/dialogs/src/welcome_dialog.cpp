@@ -1,5 +1,6 @@
 #include "qvp3_dialogs/welcome_dialog.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -37,6 +38,13 @@ QToolButton* toolbarButton(QWidget* parent, int id, QStyle::StandardPixmap icon)
     return button;
 }
 
+// The labels beside the toolbar buttons and the check box share a larger font.
+QFont labelFont() {
+    QFont font = QApplication::font();
+    font.setPointSize(font.pointSize() + 2);
+    return font;
+}
+
 }  // namespace
 
 bool prjWriteHowToStart(WelcomeContext& context, int value) {
@@ -48,6 +56,26 @@ bool prjWriteHowToStart(WelcomeContext& context, int value) {
 WelcomeDialog::WelcomeDialog(WelcomeContext context, QWidget* parent) : QDialog(parent), context_(std::move(context)) {
     buildForm();
     dlg::trackActivation(*this);
+}
+
+QWidget* WelcomeDialog::buildToolbar() {
+    using dlg::makeControl;
+    using dlg::text;
+    auto* toolbar = makeControl<QWidget>(this, 1000);
+    auto* grid = new QGridLayout(toolbar);
+    auto* load = toolbarButton(toolbar, 410, QStyle::SP_DialogOpenButton);
+    auto* create = toolbarButton(toolbar, 411, QStyle::SP_FileDialogNewFolder);
+    auto* loadLabel = makeControl<QLabel>(toolbar, 408, text(kStrLoadProject));
+    auto* createLabel = makeControl<QLabel>(toolbar, 409, text(kStrNewProject));
+    for (QLabel* label : {loadLabel, createLabel}) label->setFont(labelFont());
+    grid->addWidget(load, 0, 0);
+    grid->addWidget(loadLabel, 0, 1, Qt::AlignVCenter);
+    grid->addWidget(create, 1, 0);
+    grid->addWidget(createLabel, 1, 1, Qt::AlignVCenter);
+    grid->setColumnStretch(1, 1);
+    connect(load, &QToolButton::clicked, this, [this] { onToolbarButton(kCmdOpenProject); });
+    connect(create, &QToolButton::clicked, this, [this] { onToolbarButton(kCmdNewProject); });
+    return toolbar;
 }
 
 void WelcomeDialog::buildForm() {
@@ -65,26 +93,9 @@ void WelcomeDialog::buildForm() {
     dlg::setTextColour(*greeting, 66, 115, 159, true);
     layout->addWidget(greeting);
     layout->addWidget(makeControl<QLabel>(this, 406, text(kStrHowToGoOn)));
-
-    // The toolbar's two buttons with their labels beside them.
-    auto* toolbar = makeControl<QWidget>(this, 1000);
-    auto* grid = new QGridLayout(toolbar);
-    QFont labelFont = font();
-    labelFont.setPointSize(labelFont.pointSize() + 2);
-    auto* load = toolbarButton(toolbar, 410, QStyle::SP_DialogOpenButton);
-    auto* create = toolbarButton(toolbar, 411, QStyle::SP_FileDialogNewFolder);
-    auto* loadLabel = makeControl<QLabel>(toolbar, 408, text(kStrLoadProject));
-    auto* createLabel = makeControl<QLabel>(toolbar, 409, text(kStrNewProject));
-    for (QLabel* label : {loadLabel, createLabel}) label->setFont(labelFont);
-    grid->addWidget(load, 0, 0);
-    grid->addWidget(loadLabel, 0, 1, Qt::AlignVCenter);
-    grid->addWidget(create, 1, 0);
-    grid->addWidget(createLabel, 1, 1, Qt::AlignVCenter);
-    grid->setColumnStretch(1, 1);
-    layout->addWidget(toolbar);
-
+    layout->addWidget(buildToolbar());
     openLast_ = makeControl<QCheckBox>(this, 1001, text(kStrOpenLast));
-    openLast_->setFont(labelFont);
+    openLast_->setFont(labelFont());
     layout->addWidget(openLast_);
     auto* note = makeControl<QLabel>(this, 1002, text(kStrOpenLastNote));
     note->setWordWrap(true);
@@ -93,18 +104,7 @@ void WelcomeDialog::buildForm() {
     alwaysShow_ = makeControl<QCheckBox>(this, 407, text(kStrAlwaysShow));
     alwaysShow_->setChecked(true);
     layout->addWidget(alwaysShow_);
-
-    auto* buttons = new QDialogButtonBox(this);
-    auto* ok = makeControl<QPushButton>(this, 1, text(kStrOk));
-    ok->setDefault(true);
-    buttons->addButton(ok, QDialogButtonBox::AcceptRole);
-    auto* help = makeControl<QPushButton>(this, 9, text(kStrHelp));
-    buttons->addButton(help, QDialogButtonBox::HelpRole);
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &WelcomeDialog::accept);
-    connect(help, &QPushButton::clicked, this, [] { dlg::showHelp("einst_allg"); });
-    connect(load, &QToolButton::clicked, this, [this] { onToolbarButton(kCmdOpenProject); });
-    connect(create, &QToolButton::clicked, this, [this] { onToolbarButton(kCmdNewProject); });
+    layout->addWidget(dlg::makeButtonRow(*this, "einst_allg", text(kStrOk), false));
     // At most one of the two boxes is checked.
     connect(openLast_, &QCheckBox::toggled, this, [this](bool on) {
         if (on) alwaysShow_->setChecked(false);

@@ -95,6 +95,7 @@ TEST_F(ProjectDataDialogTest, RefusalsKeepTheDialogOpenAndTheProjectAsItWas) {
         const ProjectData before = record;
         ProjectDataDialog dialog({.project = disk.project, .record = record});
         type(dialog, 1155, c.title);
+        type(dialog, 1160, "changed");
         type(dialog, 1157, c.ownSubfolder ? (disk.folder / "inside").c_str() : c.folder);
         if (c.capacity != 0) {
             click(dialog, 1164);
@@ -109,6 +110,8 @@ TEST_F(ProjectDataDialogTest, RefusalsKeepTheDialogOpenAndTheProjectAsItWas) {
         }
         EXPECT_EQ(record.ProjectFolder, before.ProjectFolder);
         EXPECT_EQ(record.ProjectTitle, before.ProjectTitle);
+        EXPECT_EQ(record.ProjectDescription, before.ProjectDescription);
+        EXPECT_EQ(record.CDSpace, before.CDSpace);
     }
     EXPECT_TRUE(fs::exists(disk.folder / "Mass.c-1"));
     EXPECT_FALSE(fs::exists(disk.root / "New"));
@@ -153,6 +156,24 @@ TEST_F(ProjectDataDialogTest, EditRenamesTheOpenProjectAndTakesTheNormalisation)
     EXPECT_EQ(disk.project.normalize, 0);
     EXPECT_TRUE(fs::exists(disk.root / "Requiem" / "Requiem.c-1"));
     EXPECT_FALSE(fs::exists(disk.folder));
+}
+
+TEST_F(ProjectDataDialogTest, EditRefusedThenCancelledLeavesTheOpenProjectWhole) {
+    disk.project.data.ProjectDataMode = ProjectData::kModeEdit;
+    const ProjectData before = disk.project.data;
+    ProjectDataDialog dialog({.project = disk.project, .record = disk.project.data});
+    type(dialog, 1155, "Requiem");
+    type(dialog, 1160, "Changed");
+    click(dialog, 1164);
+    control<QSpinBox>(dialog, 1003)->setValue(599);
+    click(dialog, 1);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "S260");
+    click(dialog, 2);
+    EXPECT_EQ(disk.project.data.ProjectDescription, before.ProjectDescription);
+    EXPECT_EQ(disk.project.data.CDSpace, before.CDSpace);
+    EXPECT_EQ(disk.project.data.ProjectTitle, before.ProjectTitle);
+    EXPECT_TRUE(fs::exists(disk.folder / "Mass.c-1"));
 }
 
 TEST_F(ProjectDataDialogTest, AFolderOutsideTheRootShowsWholeAndStaysPut) {

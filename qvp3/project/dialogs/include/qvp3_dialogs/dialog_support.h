@@ -4,6 +4,8 @@
 // dialog that is active for the main loop and F1.
 #pragma once
 
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QString>
 #include <QWidget>
 #include <filesystem>
@@ -29,6 +31,11 @@ T* makeControl(QWidget* parent, int id, Args&&... args) {
     if (id != 0) qvp3ui::setControlId(*control, id);
     return control;
 }
+
+// The row of OK (1), Cancel (2, unless withCancel is false) and Help (9)
+// buttons, wired to the dialog's accept and reject and to the help topic.
+QDialogButtonBox* makeButtonRow(QDialog& dialog, std::string_view helpTopic, const QString& okText = QStringLiteral("OK"),
+                                bool withCancel = true);
 
 // A text in a colour of its own (labels the forms draw in green or blue).
 void setTextColour(QWidget& widget, int red, int green, int blue, bool whiteBackground = false);

@@ -69,6 +69,8 @@ private:
     };
 
     void buildForm();
+    QWidget* buildVstGroup();
+    QWidget* buildVolume();
     void fillLists();
     void fillBlockSizes();
     void fillFolders();

@@ -13,6 +13,7 @@
 #include "qvp3_project/project.h"
 #include "qvp3_project/step_changes.h"
 
+class QLayout;
 class QLineEdit;
 class QRadioButton;
 class QSpinBox;
@@ -55,6 +56,7 @@ protected:
 
 private:
     void buildForm();
+    QLayout* buildChoices();
     void loadRecord();
     void onTitleChanged(const QString& title);
     void onChooseFolder();

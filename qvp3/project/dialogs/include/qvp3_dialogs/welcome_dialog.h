@@ -43,6 +43,7 @@ public:
 
 private:
     void buildForm();
+    QWidget* buildToolbar();
     void onToolbarButton(int command);
 
     WelcomeContext context_;
