@@ -30,14 +30,24 @@ QPointer<QWidget>& active() {
     return widget;
 }
 
+ActivationHandler& activationHandler() {
+    static ActivationHandler handler;
+    return handler;
+}
+
+void setActive(QWidget* widget) {
+    active() = widget;
+    if (activationHandler()) activationHandler()(widget);
+}
+
 // Keeps activeDialog() on the dialog while it is the active window.
 class ActivationFilter : public QObject {
 public:
     using QObject::QObject;
     bool eventFilter(QObject* watched, QEvent* event) override {
         auto* widget = qobject_cast<QWidget*>(watched);
-        if (widget != nullptr && event->type() == QEvent::WindowActivate) active() = widget;
-        if (widget != nullptr && event->type() == QEvent::WindowDeactivate && active() == widget) active() = nullptr;
+        if (widget != nullptr && event->type() == QEvent::WindowActivate) setActive(widget);
+        if (widget != nullptr && event->type() == QEvent::WindowDeactivate && active() == widget) setActive(nullptr);
         return false;
     }
 };
@@ -104,6 +114,8 @@ void setFolderResponder(FolderResponder responder) { folderResponder() = std::mo
 void setFileResponder(FileResponder responder) { fileResponder() = std::move(responder); }
 
 QWidget* activeDialog() { return active(); }
+
+void setActivationHandler(ActivationHandler handler) { activationHandler() = std::move(handler); }
 
 void trackActivation(QWidget& dialog) { dialog.installEventFilter(new ActivationFilter(&dialog)); }
 

@@ -78,6 +78,24 @@ TEST_F(WelcomeTest, ToolbarButtonsPostTheirCommandAndEscapeChangesNothing) {
     EXPECT_EQ(stored(), 2u);
 }
 
+TEST_F(WelcomeTest, AnActiveDialogIsMadeKnownToTheShell) {
+    std::vector<QWidget*> heard;
+    dlg::setActivationHandler([&](QWidget* dialog) { heard.push_back(dialog); });
+    {
+        WelcomeDialog dialog(context());
+        dialog.show();
+        dialog.activateWindow();
+        for (int waited = 0; dlg::activeDialog() != &dialog && waited < 2000; waited += 10) {
+            qvp3ui::testing::processEventsFor(10);
+        }
+        EXPECT_EQ(dlg::activeDialog(), &dialog);
+        ASSERT_FALSE(heard.empty());
+        EXPECT_EQ(heard.back(), &dialog);
+    }
+    EXPECT_EQ(dlg::activeDialog(), nullptr) << "a closed dialog is no longer active";
+    dlg::setActivationHandler({});
+}
+
 class ProfileEntriesTest : public testing::DialogTest {
 protected:
     Project project;

@@ -60,8 +60,11 @@ void setFolderResponder(FolderResponder responder);
 void setFileResponder(FileResponder responder);
 
 // The dialog that is active (AppState::modelessDialog): set while a dialog
-// of ours has the focus, cleared when it loses it.
+// of ours has the focus, cleared when it loses it; the handler (the shell's)
+// hears each change, so that the main loop and F1 reach the dialog.
 QWidget* activeDialog();
+using ActivationHandler = std::function<void(QWidget* dialog)>;
+void setActivationHandler(ActivationHandler handler);
 // Installs the bookkeeping on a dialog.
 void trackActivation(QWidget& dialog);
 
