@@ -313,15 +313,17 @@ void PlugInPage::onScan() {
     folders_->setCurrentIndex(folders_->findText(folder));
     stop_ = false;
     platform::MessageTarget* target = target_.get();
-    scanThread_ = std::thread([this, target, path = fs::path(folder.toStdString())] {
-        CPlugInProbeCache cache(context_.store);
+    // The thread takes copies of what it needs besides the page's own queue.
+    scanThread_ = std::thread([this, target, path = fs::path(folder.toStdString()), &store = context_.store,
+                               helper = context_.probeHelper, timeout = context_.probeTimeout] {
+        CPlugInProbeCache cache(store);
         audScanPlugInFolder(path, cache, stop_, [&](const PlugInScanItem& item) {
             {
                 std::lock_guard lock(foundLock_);
                 found_.push_back(item);
             }
             target->post(platform::WM_PLUGIN_SCAN_ITEM, static_cast<platform::WParam>(item.number), 0);
-        }, kPlugInExtension, context_.probeHelper, context_.probeTimeout);
+        }, kPlugInExtension, helper, timeout);
         target->post(platform::WM_PLUGIN_SCAN_DONE, 0, 0);
     });
     enableForScan(false);

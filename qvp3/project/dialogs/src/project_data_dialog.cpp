@@ -277,6 +277,7 @@ bool ProjectDataDialog::carryOut(const std::string& title, const std::string& fo
     }
     if (context_.setWindowTitle) context_.setWindowTitle();
     if (context_.record.ProjectDataMode == ProjectData::kModeEdit) context_.project.normalize = choice;
+    if (context_.chosenNormalize != nullptr) *context_.chosenNormalize = choice;
     if (context_.project.currentStep == kStepMdc && context_.mdcFileList != nullptr) {
         prjFillFileList(context_.project, *context_.mdcFileList, true, kFileListMidi);
     }

@@ -87,7 +87,8 @@ SettingsDialog::SettingsDialog(SettingsContext context, QWidget* parent)
     dlg::trackActivation(*this);
 }
 
-SettingsDialog::~SettingsDialog() = default;
+// The scan ends before the context it reads goes.
+SettingsDialog::~SettingsDialog() { plugInPage_->stopScan(); }
 
 QWidget* SettingsDialog::buildGeneralPage() {
     using dlg::makeControl;

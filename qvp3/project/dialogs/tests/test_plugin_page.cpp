@@ -94,6 +94,24 @@ TEST_F(PlugInPageTest, AScanAddsTheInstrumentOnceMarksTheCrashingOneAndStoresOnl
     EXPECT_EQ(values.at("SamplePlayerVSTFolder"), plugins.path().string());
 }
 
+TEST_F(PlugInPageTest, ADialogGoingAwayDuringAScanWaitsForItsThread) {
+    fs::copy_file(fs::path(QVP3_TEST_PLUGIN_DIR) / "hangs.so", plugins.path() / "hangs.so");
+    SettingsContext c = context();
+    c.probeTimeout = std::chrono::milliseconds(1500);
+    const auto started = std::chrono::steady_clock::now();
+    {
+        SettingsDialog dialog(c);
+        control<QComboBox>(dialog, 1032)->setEditText(QString::fromStdString(plugins.path().string()));
+        click(dialog, 1034);
+        ASSERT_TRUE(dialog.plugInPage()->scanning());
+        qvp3ui::testing::processEventsFor(100);
+        click(dialog, 2);
+        EXPECT_TRUE(dialog.plugInPage()->scanning()) << "Cancel is refused while the scan runs";
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    EXPECT_TRUE(catalog().instruments.empty());
+}
+
 TEST_F(PlugInPageTest, RemovingWaitsForOkAndTheSampleLibraryStays) {
     ASSERT_EQ(catalog().AddInstrument(plugins.path() / "synth.so", false, "[VST]qvp3 tests: qvp3 synth"), 0u);
     ASSERT_EQ(catalog().AddInstrument(plugins.path() / "x.so", false, kSampleLibraryName), 0u);

@@ -45,7 +45,9 @@ TEST(ProjectDataCapacity, MegabytesAndSecondsConvertAsTheDiscHolds) {
 TEST_F(ProjectDataDialogTest, NewProjectFolderFollowsTheCleanedTitleAndIsCreated) {
     ProjectData record = copyWithMode(ProjectData::kModeNew);
     int titles = 0;
-    ProjectDataDialog dialog({.project = disk.project, .record = record, .setWindowTitle = [&] { ++titles; }});
+    int normalize = -1;
+    ProjectDataDialog dialog(
+        {.project = disk.project, .record = record, .setWindowTitle = [&] { ++titles; }, .chosenNormalize = &normalize});
     EXPECT_TRUE(control<QRadioButton>(dialog, 1162)->isChecked());
     EXPECT_EQ(control<QSpinBox>(dialog, 1003)->value(), 900);
     EXPECT_TRUE(shown(dialog, 1155).isEmpty());
@@ -61,6 +63,7 @@ TEST_F(ProjectDataDialogTest, NewProjectFolderFollowsTheCleanedTitleAndIsCreated
     EXPECT_EQ(record.ProjectDescription, "S157") << "an empty description is never stored";
     EXPECT_EQ(record.CDSpace, kCdSpace80Minutes);
     EXPECT_EQ(titles, 1);
+    EXPECT_EQ(normalize, 2) << "the open project's choice, for the new project to take";
     // The open project is the caller's to change.
     EXPECT_EQ(disk.project.data.ProjectFolder, disk.folder);
 }

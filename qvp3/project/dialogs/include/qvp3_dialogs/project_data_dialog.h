@@ -42,6 +42,9 @@ struct ProjectDataContext {
     FileListView* mdcFileList = nullptr;
     // Rebuilds the main window's title after OK.
     std::function<void()> setWindowTitle{};
+    // Receives the normalisation choice after OK in every mode (the open
+    // project takes it itself in kModeEdit; a new project's caller may).
+    int* chosenNormalize = nullptr;
 };
 
 class ProjectDataDialog : public QDialog {
