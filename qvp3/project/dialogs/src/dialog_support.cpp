@@ -7,6 +7,7 @@
 #include <QPalette>
 #include <QPointer>
 
+#include "qvp3_dialogs/dialog_strings.h"
 #include "qvp3_ui/message_box.h"
 
 namespace qvp3::dlg {
@@ -62,8 +63,6 @@ QString textFormat(int id, std::initializer_list<qvp3ui::FormatArg> args) {
 }
 
 QDialogButtonBox* makeButtonRow(QDialog& dialog, std::string_view helpTopic, const QString& okText, bool withCancel) {
-    constexpr int kStrCancel = 265;
-    constexpr int kStrHelp = 150;
     auto* buttons = new QDialogButtonBox(&dialog);
     auto* ok = makeControl<QPushButton>(&dialog, 1, okText);
     ok->setDefault(true);

@@ -191,7 +191,10 @@ bool SettingsDialog::readGeneralPage(GeneralSettings& settings) {
     }
     const bool older = settings.midiEditorKind == kMidiEditorRondalo3 || settings.midiEditorKind == kMidiEditorRondalo4;
     if (older && !(context_.findRondaloInstall && context_.findRondaloInstall(settings))) {
-        if (!context_.findRondaloInstall) settings.midiEditorPath.clear(), settings.midiEditorKind = kMidiEditorNone;
+        // Not installed: the whole MIDI-editor block is empty.
+        settings.midiEditorPath.clear();
+        settings.midiEditorKind = kMidiEditorNone;
+        settings.midiEditorWindowClass.clear();
         qvp3ui::appInfoBox(kStrRondaloMissing);
         midiEditor_->setFocus();
         return false;
