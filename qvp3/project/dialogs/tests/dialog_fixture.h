@@ -43,6 +43,8 @@ protected:
         dlg::setHelpHandler([this](std::string_view topic) { helpTopics.emplace_back(topic); });
     }
     void TearDown() override {
+        // The table goes with the fixture: the next test's members are made before its SetUp.
+        qvp3ui::setLanguage(nullptr);
         qvp3ui::setBoxResponder({});
         dlg::setFolderResponder({});
         dlg::setFileResponder({});
