@@ -304,7 +304,9 @@ void PlugInPage::onScan() {
         return;
     }
     const QString folder = folders_->currentText().trimmed();
-    if (folder.isEmpty()) {
+    std::error_code ec;
+    // A folder that is not there is refused like an empty one, and not listed.
+    if (folder.isEmpty() || !fs::is_directory(folder.toStdString(), ec)) {
         qvp3ui::appWarningBox(kStrNoScanFolder);
         folders_->setFocus();
         return;

@@ -94,6 +94,18 @@ TEST_F(PlugInPageTest, AScanAddsTheInstrumentOnceMarksTheCrashingOneAndStoresOnl
     EXPECT_EQ(values.at("SamplePlayerVSTFolder"), plugins.path().string());
 }
 
+TEST_F(PlugInPageTest, AnEmptyOrMissingFolderIsNotScanned) {
+    SettingsDialog dialog(context());
+    auto* folders = control<QComboBox>(dialog, 1032);
+    for (const std::string& folder : {std::string(), (plugins.path() / "nowhere").string()}) {
+        folders->setEditText(QString::fromStdString(folder));
+        click(dialog, 1034);
+        EXPECT_FALSE(dialog.plugInPage()->scanning()) << folder;
+    }
+    EXPECT_EQ(boxIds(), (std::vector<int>{302, 302}));
+    EXPECT_EQ(folders->count(), 0) << "a missing folder is not listed";
+}
+
 TEST_F(PlugInPageTest, ADialogGoingAwayDuringAScanWaitsForItsThread) {
     fs::copy_file(fs::path(QVP3_TEST_PLUGIN_DIR) / "hangs.so", plugins.path() / "hangs.so");
     SettingsContext c = context();
