@@ -181,7 +181,7 @@ TEST_F(ShellFixture, AStepWithUnfinishedWorkHoldsTheTabs) {
     newProject("Steps");
     StepPage* second = stpGetPage(*app().project, 2);
     ASSERT_NE(second, nullptr);
-    second->getStatus = [](StepPage&, StepStatus& status) {
+    second->getStatus = [](StepPage&, Project&, StepStatus& status) {
         status.state = 1;
         status.stringId = 97;
     };
