@@ -1,4 +1,5 @@
 #include "qvp3_steps/step_pages.h"
+#include "qvp3_steps/page_slots.h"
 
 #include <atomic>
 
@@ -110,6 +111,7 @@ void stpInitPage(StepPage& page, int category) {
     page.usesProfiles = info->usesProfiles;
     page.profileDataNum = kStepProfileDataNums[static_cast<std::size_t>(category)];
     fillFrameworkSlots(page, category);
+    stpFillPageSlots(page, category);
 }
 
 void stpFreePage(StepPage& page) {

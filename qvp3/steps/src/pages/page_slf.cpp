@@ -1,0 +1,9 @@
+// The start page page's own handlers.
+#include "qvp3_steps/page_slots.h"
+
+namespace qvp3 {
+
+// The page has only the framework's handlers so far.
+void stpFillSlfSlots(StepPage&) {}
+
+}  // namespace qvp3

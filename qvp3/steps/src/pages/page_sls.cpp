@@ -1,0 +1,9 @@
+// The staves and voices page's own handlers.
+#include "qvp3_steps/page_slots.h"
+
+namespace qvp3 {
+
+// The page has only the framework's handlers so far.
+void stpFillSlsSlots(StepPage&) {}
+
+}  // namespace qvp3
