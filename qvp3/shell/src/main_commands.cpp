@@ -218,8 +218,8 @@ void MainCommands::saveProjectAs() {
 
 void MainCommands::closeProject(int code) {
     Project& p = project();
-    if (code != cmd::kCodeNoQuestion && !(p.saved && (p.dirty & kDirtyStepBits) == 0)) {
-        const int answer = qvp3ui::appQuestionBox(128, {}, kMbYesNoCancel);
+    if (code != cmd::kCodeNoQuestion) {
+        const int answer = appAskSaveProject(app());
         if (answer == kIdCancel) return;
         if (answer == kIdYes && !saveProject()) return;
     }

@@ -31,6 +31,28 @@ std::filesystem::path saveScreenshot(QWidget& widget, std::string_view name) {
     return file;
 }
 
+void UiTest::SetUp() {
+    useLanguage(6);
+    setBoxResponder([this](const BoxRequest& request) {
+        boxes.push_back(request);
+        return request.kind == BoxKind::Question ? nextAnswer : 1;
+    });
+}
+
+void UiTest::TearDown() {
+    setBoxResponder({});
+    setLanguage(nullptr);
+    QApplication::processEvents();
+}
+
+void UiTest::useLanguage(int code) {
+    std::optional<LanguageModule> table =
+        code < 0 ? LanguageModule::testTable() : LanguageModule::load(QVP3_UI_PROGRAM_DIR, code);
+    language_ = std::make_unique<LanguageModule>(table ? std::move(*table) : LanguageModule());
+    setLanguage(language_.get());
+    setProgramTitle(language_->string(102));
+}
+
 void processEventsFor(int ms) {
     QDeadlineTimer deadline(ms);
     while (!deadline.hasExpired()) {
@@ -50,6 +72,8 @@ int main(int argc, char** argv) {
     ::setenv("QVP3_CONFIG_HOME", (qvp3ui::testing::g_home / "config").c_str(), 1);
     ::setenv("XDG_DOCUMENTS_DIR", (qvp3ui::testing::g_home / "Documents").c_str(), 1);
     ::setenv("XDG_RUNTIME_DIR", qvp3ui::testing::g_home.c_str(), 1);
+    // The desktop's trash and data folders of the test's own.
+    ::setenv("XDG_DATA_HOME", (qvp3ui::testing::g_home / "share").c_str(), 1);
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     int result = RUN_ALL_TESTS();
