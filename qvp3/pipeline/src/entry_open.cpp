@@ -130,7 +130,13 @@ int Pipeline::load(ProjectEntry& entry) {
         if (cnvSniffMusicFileByName(entry.Filename, nullptr, &sniffed) == 0) {
             entry.sniffedKind = sniffed;
             entry.kind = EntryKind::Midi;
-            return cnvReadMidiEntry(entry);
+            const int rc = cnvReadMidiEntry(entry);
+            // The project file keeps the date a MIDI file had when it was read;
+            // without it every reopening would take the file for changed.
+            std::string date;
+            platform::FileTime fileTime = 0;
+            if (rc == 0 && cnvFileDateText(entry.Filename, fileTime, date) == kCnvOk) entry.modDate = fileTime;
+            return rc;
         }
         if (round > 0) return engineResult;
         ScoreLibraryHost host;
