@@ -5,6 +5,8 @@
 // of the project file through a loader that gives each file its shape again.
 #pragma once
 
+#include <QAbstractButton>
+#include <QLabel>
 #include <QPainter>
 #include <QWidget>
 
@@ -45,6 +47,12 @@ public:
         resize(900, 620);
         stpAttachWindow(page_, this, nullptr);
         if (page_.onInitDialog) page_.onInitDialog(page_, this, &page_);
+        // Labels and check boxes take the page's colours, as the step tab gives them.
+        for (QWidget* control : findChildren<QWidget*>()) {
+            if (!qobject_cast<QLabel*>(control) && !qobject_cast<QAbstractButton*>(control)) continue;
+            QPalette palette = control->palette();
+            if (page_.onCtlColor && page_.onCtlColor(page_, palette, control) != 0) control->setPalette(palette);
+        }
     }
     ~PageFrame() override { stpAttachWindow(page_, nullptr, nullptr); }
 

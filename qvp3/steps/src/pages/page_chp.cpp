@@ -105,6 +105,15 @@ StepPage::Result onInitDialog(StepPage& page, QWidget* dialog, StepPage*) {
     return 1;
 }
 
+// Half the list for the voice, a narrow channel column, the rest for the
+// instrument; a refill of the list resets the columns, so it calls this too.
+void sizeColumns(QTableView& view) {
+    const int inner = view.viewport()->width() > 0 ? view.viewport()->width() : view.width();
+    view.setColumnWidth(0, inner / 2 - 40);
+    view.setColumnWidth(1, 40);
+    view.horizontalHeader()->setStretchLastSection(true);
+}
+
 void onSize(StepPage& page) {
     auto* channelCaption = control<QLabel>(page, kChpChannelCaption);
     auto* channel = control<QComboBox>(page, kChpChannelCombo);
@@ -126,10 +135,7 @@ void onSize(StepPage& page) {
     const int listTop = top + kRowHeight + 10;
     const int width = std::min(client.right() - content.left() - 10, kMaxListWidth);
     view->setGeometry(content.left(), listTop, std::max(width, 0), std::max(client.bottom() - 20 - listTop, 0));
-    const int inner = view->viewport()->width() > 0 ? view->viewport()->width() : width;
-    view->setColumnWidth(0, inner / 2 - 40);
-    view->setColumnWidth(1, 40);
-    view->horizontalHeader()->setStretchLastSection(true);
+    sizeColumns(*view);
 }
 
 StepPage::Result onCtlColor(StepPage&, QPalette& palette, QWidget* widget) {
@@ -283,6 +289,7 @@ void stpChpFillList(StepPage& page) {
     }
     view->setEnabled(usable);
     model->fill(usable ? entry : nullptr, usable ? host->project().pipeline().cnvEntryStaveCount(*entry) : 0);
+    sizeColumns(*view);
     if (model->rowCount() > 0) {
         view->selectRow(0);
         view->setCurrentIndex(model->index(0, 0));
