@@ -15,8 +15,8 @@ inline constexpr int kSlsTree = 2000;
 inline constexpr int kSlsChecksChanged = -12;    // a check mark changed (NM_CUSTOMDRAW)
 inline constexpr int kSlsLabelEdited = -459;     // an item's text was edited (TVN_ENDLABELEDITW)
 // Item data of the tree: the stave (-1 the root) and the voice (-1 a stave item).
-inline constexpr int kSlsStaveRole = 0x0100;
-inline constexpr int kSlsVoiceRole = 0x0101;
+inline constexpr int kSlsStaveRole = 0x0110;  // Qt::UserRole + 16: clear of the voice lists' roles
+inline constexpr int kSlsVoiceRole = 0x0111;
 
 // Builds the tree anew from the current entry (the SLS page only).
 void stpSlsFillTree(StepPage& page);
