@@ -53,10 +53,10 @@ void onPaint(StepPage& page, QPainter& painter, const QRect& body) {
     auto* data = stpData<SlfData>(page);
     if (data == nullptr) return;
     painter.setPen(data->disabled ? kPageDisabledItem : kPageLabelText);
-    painter.drawPixmap(body.left() + 20, body.top() + 40, itemIcon(QStyle::SP_DialogOpenButton, data->disabled));
+    painter.drawPixmap(body.left() + 20, body.top() + 40, itemIcon(QStyle::SP_FileIcon, data->disabled));
     data->item1Rect = QRect(QPoint(body.left() + 60, body.top() + 40), QPoint(body.right(), body.top() + 40 + kIconSize));
     paintItem(painter, data->item1Rect, kStrAddFiles, data->hover == kSlfHoverFirst);
-    painter.drawPixmap(body.left() + 20, body.top() + 80, itemIcon(QStyle::SP_DirOpenIcon, data->disabled));
+    painter.drawPixmap(body.left() + 20, body.top() + 80, itemIcon(QStyle::SP_DirIcon, data->disabled));
     data->item2Rect = data->item1Rect.translated(0, 40);
     paintItem(painter, data->item2Rect, kStrShowFolder, data->hover == kSlfHoverSecond);
 
@@ -64,7 +64,7 @@ void onPaint(StepPage& page, QPainter& painter, const QRect& body) {
     const QPixmap icon = voicepages::noteIcon();
     painter.drawPixmap(body.left(), noteTop, icon);
     painter.setPen(kPageNoteText);
-    painter.setFont(stpNoteFont());
+    painter.setFont(voicepages::noteFont());
     const QRect note(QPoint(body.left() + icon.width() + 10, noteTop), QPoint(body.right(), noteTop + 200));
     painter.drawText(note, Qt::TextWordWrap, QString::fromStdString(qvp3ui::uiString(kStrNote)));
 }

@@ -130,8 +130,7 @@ void onPaint(StepPage& page, QPainter& painter, const QRect& body) {
         text = language->format(entry->kind == EntryKind::Midi ? kStrMidiFile : kStrScoreFile,
                                 {std::string_view(name)});
     }
-    // The light note font is too faint on the page's blue for this line.
-    painter.setFont(stpDescriptionFont());
+    painter.setFont(voicepages::noteFont());
     painter.setPen(kPageLabelText);
     const QRect line(body.left(), body.top(), body.width(), painter.fontMetrics().height() + 4);
     painter.drawText(line, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,

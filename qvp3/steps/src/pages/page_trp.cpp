@@ -133,7 +133,7 @@ void onPaint(StepPage& page, QPainter& painter, const QRect& body) {
     const QRect box = percussion->geometry();
     const QPixmap icon = voicepages::noteIcon();
     painter.drawPixmap(box.left() + 15, box.bottom() + 6, icon);
-    painter.setFont(stpNoteFont());
+    painter.setFont(voicepages::noteFont());
     painter.setPen(kPageNoteText);
     const QRect note(QPoint(box.left() + icon.width() + 17, box.bottom() + 8),
                      QPoint(page.window->rect().right() - 10, box.bottom() + 240));

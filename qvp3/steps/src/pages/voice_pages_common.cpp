@@ -4,6 +4,7 @@
 #include <QStyle>
 
 #include "qvp3_project/profile_contents.h"
+#include "qvp3_steps/page_look.h"
 #include "qvp3_steps/step_pages.h"
 
 namespace qvp3::voicepages {
@@ -39,6 +40,8 @@ void installProfileSlots(StepPage& page) {
 QPixmap noteIcon() {
     return QApplication::style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(32, 32);
 }
+
+QFont noteFont() { return stpDescriptionFont(); }
 
 ProjectEntry* currentEntry() {
     StepPageHost* host = stpPageHost();

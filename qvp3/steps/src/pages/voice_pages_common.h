@@ -3,6 +3,7 @@
 // host, and the small icon beside a page's note.
 #pragma once
 
+#include <QFont>
 #include <QPixmap>
 
 #include "qvp3_project/project.h"
@@ -16,6 +17,9 @@ void entryEdited();
 void installProfileSlots(StepPage& page);
 // The icon drawn beside a note of a page (32 x 32).
 QPixmap noteIcon();
+// The font of a page's note: the light note font is too faint to read on
+// the page's blue, so notes take the description's.
+QFont noteFont();
 // The current entry of the host's project; null without one.
 ProjectEntry* currentEntry();
 
