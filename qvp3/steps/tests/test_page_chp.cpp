@@ -5,6 +5,8 @@
 #include <QTableView>
 
 #include "../src/pages/page_chp.h"
+#include "platform/midi_out.h"
+#include "qvp3_pipeline/entry_model.h"
 #include "qvp3_steps/step_table.h"
 #include "qvp3_ui/controls.h"
 #include "voice_page_support.h"
@@ -144,6 +146,26 @@ TEST(ChannelPage, ChannelTenBelongsToPercussion) {
     EXPECT_EQ(stpChpVoiceProgram(t.entry(1), 0, 0), 0);
     EXPECT_FALSE(t.entry(1).isPercussionStave(0));
     EXPECT_EQ(t.cell(0, 1), "5");
+}
+
+TEST(ChannelPage, APlayingMidiFileHearsTheChangeAtOnce) {
+    ChpPage t;
+    platform::CaptureMidiOut out;
+    t.entry(1).entryState = kEntryPlaying;
+    cnvEntryModel(t.entry(1)).player.midiOut = &out;
+    t.f.show(kStepChp, 1);
+    t.select({1});  // the bass, on channel 2
+    t.choose(t.instrument(), 32);
+    t.choose(t.channel(), 5);
+    std::vector<std::uint32_t> sent;
+    for (const auto& message : out.messages()) sent.push_back(message.packed);
+    const VoicePlayRecord& bass = *t.entry(1).voiceRecord(1, 0);
+    EXPECT_EQ(sent, (std::vector<std::uint32_t>{
+                        0x20C1u,                                                  // program 33 on channel 2
+                        0xB5u | 7u << 8 | static_cast<std::uint32_t>(bass.volume) << 16,  // then on channel 6:
+                        0xB5u | 10u << 8 | static_cast<std::uint32_t>(bass.panorama) << 16,
+                        0x20C5u}));
+    cnvEntryModel(t.entry(1)).player.midiOut = nullptr;
 }
 
 TEST(ChannelPage, CountsFromADamagedProjectFileNeverReachPastTheEntrysVoices) {
