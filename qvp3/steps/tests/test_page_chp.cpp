@@ -210,5 +210,19 @@ TEST(ChannelPage, TheSettingsReachTheProjectFileAndTravelByProfile) {
     EXPECT_FALSE(qvp3ui::testing::saveScreenshot(t.frame, "page_chp_midi").empty());
 }
 
+TEST(ChannelPage, TheSampleProjectsMidiFileListsItsTracks) {
+    testing::SampleMidiFixture f;
+    ASSERT_EQ(f.opened, 0);
+    testing::PageFrame frame(f.page(kStepChp));
+    f.show(kStepChp);
+    auto& list = *qvp3ui::findControl<QTableView>(frame, kChpVoiceList);
+    const ProjectEntry& entry = f.project.entries[0];
+    ASSERT_EQ(list.model()->rowCount(), cnvEntryVoiceCount(entry));
+    for (int row = 0; row < list.model()->rowCount(); ++row) {
+        EXPECT_EQ(list.model()->index(row, 1).data().toInt(), stpChpVoiceChannel(entry, row, 0) + 1) << row;
+    }
+    EXPECT_FALSE(qvp3ui::testing::saveScreenshot(frame, "page_chp_sample_midi").empty());
+}
+
 }  // namespace
 }  // namespace qvp3

@@ -157,5 +157,17 @@ TEST(StavesPage, TheSettingsReachTheProjectFileAndTravelByProfile) {
     EXPECT_FALSE(qvp3ui::testing::saveScreenshot(t.frame, "page_sls_midi").empty());
 }
 
+TEST(StavesPage, TheSampleProjectsMidiFileShowsItsTracks) {
+    testing::SampleMidiFixture f;
+    ASSERT_EQ(f.opened, 0);
+    testing::PageFrame frame(f.page(kStepSls));
+    f.show(kStepSls);
+    auto& model = *qobject_cast<QStandardItemModel*>(qvp3ui::findControl<QTreeView>(frame, kSlsTree)->model());
+    const ProjectEntry& entry = f.project.entries[0];
+    ASSERT_EQ(model.item(0)->rowCount(), entry.trackCount - 1);
+    EXPECT_EQ(model.item(0)->child(0)->text().toStdString(), entry.trackNames[1]);
+    EXPECT_FALSE(qvp3ui::testing::saveScreenshot(frame, "page_sls_sample_midi").empty());
+}
+
 }  // namespace
 }  // namespace qvp3

@@ -109,5 +109,17 @@ TEST(TransposePage, TheSettingsReachTheProjectFileAndTravelByProfile) {
     EXPECT_FALSE(qvp3ui::testing::saveScreenshot(t.frame, "page_trp_midi").empty());
 }
 
+TEST(TransposePage, TheSampleProjectsMidiFileMovesAsAWhole) {
+    testing::SampleMidiFixture f;
+    ASSERT_EQ(f.opened, 0);
+    testing::PageFrame frame(f.page(kStepTrp));
+    f.show(kStepTrp);
+    auto& value = *qvp3ui::findControl<QSpinBox>(frame, kTrpUpDown);
+    value.setValue(7);
+    for (const VoicePlayRecord& voice : f.project.entries[0].voices) EXPECT_EQ(voice.transposition, 7);
+    EXPECT_TRUE(qvp3ui::findControl<QCheckBox>(frame, kTrpPercussionBox)->isEnabled());
+    EXPECT_FALSE(qvp3ui::testing::saveScreenshot(frame, "page_trp_sample_midi").empty());
+}
+
 }  // namespace
 }  // namespace qvp3

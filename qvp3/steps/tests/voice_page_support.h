@@ -123,7 +123,9 @@ public:
             for (int v = 0; v < shape.voiceCounts[static_cast<std::size_t>(s)]; ++v, ++voices) {
                 scorecore::CMidiInstr instrument;
                 instrument.Channel = static_cast<std::uint8_t>(drums ? 9 : s % 9);
-                instrument.UserProgram = static_cast<std::uint8_t>(drums ? 128 + 35 : 40 + s);
+                // Scores: strings from the violin on; MIDI files: a piano and a bass.
+                const int melodic = shape.kind == EntryKind::Midi ? (s == 0 ? 0 : 33) : 40 + s;
+                instrument.UserProgram = static_cast<std::uint8_t>(drums ? 128 + 35 : melodic);
                 if (drums && shape.kind == EntryKind::Midi) instrument.PercNote = 0;
                 entry.instruments[static_cast<std::size_t>(s)].push_back(instrument);
             }
@@ -216,6 +218,52 @@ struct VoicePageFixture {
     Project project;
     RecordingPageHost host;
     qvp3ui::LanguageModule table;
+};
+
+}  // namespace qvp3::testing
+
+#include "qvp3_pipeline/pipeline.h"
+
+namespace qvp3::testing {
+
+// The sample project's MIDI file, opened by the real pipeline (a MIDI file
+// needs no score engine), for pages shown as a user sees them.
+struct SampleMidiFixture {
+    SampleMidiFixture() : project(Neighbours{&pipeline, nullptr, &shell, &pages}), host(project), table(englishTable()) {
+        stpSetPageHost(&host);
+        qvp3ui::setLanguage(&table);
+        ProjectEntry entry;
+        entry.Filename = (std::filesystem::path(QVP3_TEST_DATA_DIR) / ".." / ".." / ".." / ".." / "data" / "projects" /
+                          "Sample" / "two_hands.mid")
+                             .lexically_normal();
+        pipeline.cnvEntryInit(entry, project);
+        opened = pipeline.openEntry(entry, project, false, false);
+    }
+    ~SampleMidiFixture() {
+        qvp3ui::setLanguage(nullptr);
+        stpSetPageHost(nullptr);
+    }
+    StepPage& page(int step) { return *project.stepPages[static_cast<std::size_t>(step)]; }
+    void show(int step) {
+        const StepInfo& info = *stpStepInfo(step);
+        page(step).title = table.string(info.titleId);
+        page(step).description = table.string(info.descriptionId);
+        page(step).headerImage = info.headerImage;
+        project.currentStep = step;
+        project.currentEntry = 0;
+        stpNotifyPartChanged(page(step), 0);
+        stpShowPage(page(step), true);
+    }
+
+    CTavtuneLib engine;
+    platform::MessageTarget* window = nullptr;
+    Pipeline pipeline{engine, &window};
+    RecordingShell shell;
+    StepPages pages;
+    Project project;
+    RecordingPageHost host;
+    qvp3ui::LanguageModule table;
+    int opened = -1;
 };
 
 }  // namespace qvp3::testing

@@ -90,6 +90,11 @@ StepPage::Result onInitDialog(StepPage& page, QWidget* dialog, StepPage*) {
     view->verticalHeader()->hide();
     view->verticalHeader()->setDefaultSectionSize(QFontMetrics(stpDescriptionFont()).height() + 6);
     view->horizontalHeader()->setSectionsClickable(false);
+    // The voice and the instrument share the width; the channel keeps a narrow column.
+    view->horizontalHeader()->setMinimumSectionSize(40);
+    view->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    view->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Fixed);
+    view->horizontalHeader()->resizeSection(1, 40);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
     StepPage* self = &page;
@@ -103,15 +108,6 @@ StepPage::Result onInitDialog(StepPage& page, QWidget* dialog, StepPage*) {
         if (self->onNotify) self->onNotify(*self, notify);
     });
     return 1;
-}
-
-// Half the list for the voice, a narrow channel column, the rest for the
-// instrument; a refill of the list resets the columns, so it calls this too.
-void sizeColumns(QTableView& view) {
-    const int inner = view.viewport()->width() > 0 ? view.viewport()->width() : view.width();
-    view.setColumnWidth(0, inner / 2 - 40);
-    view.setColumnWidth(1, 40);
-    view.horizontalHeader()->setStretchLastSection(true);
 }
 
 void onSize(StepPage& page) {
@@ -135,7 +131,6 @@ void onSize(StepPage& page) {
     const int listTop = top + kRowHeight + 10;
     const int width = std::min(client.right() - content.left() - 10, kMaxListWidth);
     view->setGeometry(content.left(), listTop, std::max(width, 0), std::max(client.bottom() - 20 - listTop, 0));
-    sizeColumns(*view);
 }
 
 StepPage::Result onCtlColor(StepPage&, QPalette& palette, QWidget* widget) {
@@ -289,7 +284,6 @@ void stpChpFillList(StepPage& page) {
     }
     view->setEnabled(usable);
     model->fill(usable ? entry : nullptr, usable ? host->project().pipeline().cnvEntryStaveCount(*entry) : 0);
-    sizeColumns(*view);
     if (model->rowCount() > 0) {
         view->selectRow(0);
         view->setCurrentIndex(model->index(0, 0));
