@@ -199,13 +199,26 @@ void selectEveryVoiceForTuneUp(ProjectEntry& entry) {
     }
 }
 
+void showEntryMarks(SlsData& data, const ProjectEntry& entry, QStandardItem& root) {
+    data.filling = true;
+    for (int row = 0; row < root.rowCount(); ++row) {
+        QStandardItem& item = *root.child(row);
+        const int stave = item.data(kSlsStaveRole).toInt();
+        setChecked(item, entry.states.isStaffOn(stave) && voicesOf(entry, stave) > 0);
+        for (int v = 0; v < item.rowCount(); ++v) setChecked(*item.child(v), entry.states.isVoiceOn(stave, v));
+    }
+    data.filling = false;
+}
+
 StepPage::Result checksChanged(StepPage& page, SlsData& data, ProjectEntry& entry) {
     QStandardItem* root = rootOf(page);
     if (root == nullptr) return 0;
     if (checked(*root) != data.rootChecked) {
         data.rootChecked = checked(*root);
         cnvEntrySetAllStaves(entry, data.rootChecked);
-        stpSlsFillTree(page);
+        // The marks follow in place: the root item that reports this change
+        // must outlive its report, so the tree is not built anew here.
+        showEntryMarks(data, entry, *root);
         sendMasksWhilePlaying(entry);
         voicepages::entryEdited();
         return 0;
