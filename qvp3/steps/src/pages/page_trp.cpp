@@ -105,7 +105,9 @@ void onSize(StepPage& page) {
     stpLayoutDescription(page, &content, nullptr);
     const int clientRight = page.window->rect().right();
     value->setGeometry(content.left() + 10, content.top() + 30, kEditWidth, kRowHeight);
-    caption->setGeometry(value->geometry().right() + 21, value->y(), 180, kRowHeight);
+    // The caption takes the rest of the row: a translation may need more than 180.
+    const int captionLeft = value->geometry().right() + 21;
+    caption->setGeometry(captionLeft, value->y(), std::max(180, clientRight - captionLeft - 10), kRowHeight);
     const int boxWidth = std::min(320, clientRight - value->x() - 10);
     percussion->setGeometry(content.left() + 10, value->geometry().bottom() + 21, std::max(boxWidth, 0), kRowHeight);
 }
