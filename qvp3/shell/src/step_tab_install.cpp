@@ -71,6 +71,7 @@ public:
     }
     int loadSampleLibraryInstrument(ProjectEntry&) override { return 0; }
     bool isSampleLibrarySampler(const ProjectEntry&) override { return false; }
+    PlaybackControl* playback() override { return app_.playback.get(); }
 
 private:
     AppState& app_;

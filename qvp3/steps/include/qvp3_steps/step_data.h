@@ -6,6 +6,8 @@
 // block.
 #pragma once
 
+#include <QRect>
+
 #include <memory>
 
 #include "qvp3_pipeline/export_step.h"
@@ -38,8 +40,19 @@ struct StepDataBlock : StepPageData {
     int iconY = 0;
 };
 
+// The start page's two clickable items and which one the pointer is over
+// (0 none, 2 the first, 3 the second).
+struct SlfData : StepDataBlock {
+    QRect item1Rect;
+    QRect item2Rect;
+    bool disabled = false;
+    int hover = 0;
+};
+
 struct SlsData : StepDataBlock {
     bool rootChecked = true;
+    // True while the page itself changes the tree: its changes are no edits.
+    bool filling = false;
 };
 
 struct TppData : StepDataBlock {

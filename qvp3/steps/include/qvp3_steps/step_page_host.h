@@ -19,6 +19,8 @@
 
 namespace qvp3 {
 
+class PlaybackControl;
+
 // Modes of the profile bar.
 inline constexpr int kProfileBarEnabled = 1;
 inline constexpr int kProfileBarEmpty = 2;
@@ -73,6 +75,9 @@ public:
     virtual int loadSampleLibraryInstrument(ProjectEntry& entry) = 0;
     // Whether the entry's sampler is the sample-library plug-in.
     virtual bool isSampleLibrarySampler(const ProjectEntry& entry) = 0;
+    // The transport, which hears a page's changes while an entry plays;
+    // null where nothing plays.
+    virtual PlaybackControl* playback() { return nullptr; }
 };
 
 }  // namespace qvp3
