@@ -166,6 +166,32 @@ TEST(VolumePanoramaPages, AProjectFileWithMoreVoicesThanTheEntryHasListsOnlyItsV
     EXPECT_EQ(entry.voices.size(), voices);
 }
 
+TEST(VolumePanoramaPages, ScrollingTheListTakesTheSlidersOfRowsOutOfViewWithThem) {
+    PageStudio s;
+    ProjectEntry entry;
+    entry.Filename = "/music/choir.mid";
+    entry.kind = EntryKind::Midi;
+    entry.voiceCounts.assign(40, 1);
+    entry.voices.resize(40);
+    entry.trackCount = 41;
+    entry.states.create(40, entry.voiceCounts);
+    entry.project = &s.project();
+    s.project().entries.push_back(std::move(entry));
+    s.project().currentEntry = 0;
+    QTableView& list = listOf(s.show(kStepVol, {700, 360}), kStepVol);
+    ASSERT_EQ(list.model()->rowCount(), 40);
+    const auto inView = [&list](int row) {
+        QSlider* slider = sliderOf(list, row);
+        return slider != nullptr && slider->isVisibleTo(&list) && list.viewport()->rect().intersects(slider->geometry());
+    };
+    EXPECT_TRUE(inView(0));
+    EXPECT_FALSE(inView(39));
+    list.scrollToBottom();
+    qvp3ui::testing::processEventsFor(10);
+    EXPECT_FALSE(inView(0));
+    EXPECT_TRUE(inView(39));
+}
+
 TEST(VolumePanoramaPages, SettingsSurviveSavingAndReopeningTheProject) {
     VolPanStudio s;
     QTableView& volumes = listOf(s.show(kStepVol), kStepVol);
