@@ -7,6 +7,7 @@
 #include "qvp3_steps/page_look.h"
 #include "qvp3_steps/page_routines.h"
 #include "qvp3_ui/controls.h"
+#include "qvp3_ui/message_box.h"
 
 namespace qvp3 {
 
@@ -18,7 +19,10 @@ constexpr int kScrollEnd = 8;
 
 }  // namespace
 
-VolPanModel::VolPanModel(bool panorama, QObject* parent) : QAbstractTableModel(parent), panorama_(panorama) {}
+VolPanModel::VolPanModel(bool panorama, QObject* parent)
+    : QAbstractTableModel(parent),
+      panorama_(panorama),
+      nameTitle_(QString::fromStdString(qvp3ui::uiString(kStrStaveColumn))) {}
 
 void VolPanModel::fill(ProjectEntry* entry) {
     beginResetModel();
