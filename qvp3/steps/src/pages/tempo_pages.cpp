@@ -156,7 +156,7 @@ void tmpPaintNote(StepPage& page, QPainter& painter, const QRect& body) {
     painter.drawText(header.note, Qt::TextWordWrap | Qt::TextExpandTabs, header.noteText);
     painter.setPen(QPen(kPageDisabledItem, 1));
     const int lineY = header.note.bottom() + 10;
-    painter.drawLine(body.left() - 40, lineY, header.note.right(), lineY);
+    painter.drawLine(std::min(icon.left(), body.left()), lineY, header.note.right(), lineY);
     painter.restore();
 }
 
