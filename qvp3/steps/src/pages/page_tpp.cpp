@@ -2,7 +2,6 @@
 // music plays, with the speed of the curve, its lowest and highest tempo,
 // and whether the file's own tempos are used.
 #include <QAction>
-#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -249,10 +248,11 @@ void placeBelow(StepPage& page, const Controls& c) {
     data->statusY = status.top();
     data->statusWidth = status.width();
     data->statusHeight = status.height();
-    // The graph fills the room right of the check boxes and the toolbar.
+    // The graph fills the room right of the check boxes and the toolbar,
+    // down to the item; the status line below it keeps the whole width.
     const int graphLeft = c.toolbar->geometry().right() + 1 + 20;
     c.curve->setGeometry(graphLeft, c.showTempos->geometry().top(), std::max(0, clientRight - 10 - graphLeft),
-                         std::max(60, status.bottom() - c.showTempos->geometry().top()));
+                         std::max(60, status.top() - 4 - c.showTempos->geometry().top()));
 }
 
 void onSize(StepPage& page) {
@@ -318,9 +318,9 @@ void repaintItem(StepPage& page) {
     if (page.window != nullptr && data != nullptr) page.window->update(data->itemRect);
 }
 
-int scrollFactor(int code) {
+int scrollFactor(const QWidget& bar, int code) {
     if (code != kSbLineLeft && code != kSbLineRight) return 1;
-    const Qt::KeyboardModifiers keys = QApplication::keyboardModifiers();
+    const Qt::KeyboardModifiers keys = tmpSliderModifiers(bar);
     if ((keys & Qt::ControlModifier) != 0) return 10;
     if ((keys & Qt::ShiftModifier) != 0) return 100;
     return 1;
@@ -331,7 +331,7 @@ bool increasing(int code) { return code == kSbLineRight || code == kSbPageRight;
 
 void speedScrolled(StepPage& page, const Controls& c, TempoCurve& curve, int code, int position) {
     if ((decreasing(code) && curve.speed <= kSpeedLow) || (increasing(code) && curve.speed >= kSpeedHigh)) return;
-    const int factor = scrollFactor(code);
+    const int factor = scrollFactor(*c.speed, code);
     const int speed = std::clamp((position - curve.speed) * factor + curve.speed, kSpeedLow, kSpeedHigh);
     stpTempoCurveSetSpeed(curve, speed);
     if (factor > 1) c.speed->setValue(speed);
@@ -361,7 +361,7 @@ StepPage::Result onHScroll(StepPage& page, QWidget* bar, int code, int position)
             (increasing(code) && curve.recordTempo >= curve.maximum)) {
             return 0;
         }
-        const int factor = scrollFactor(code);
+        const int factor = scrollFactor(*c.tempo, code);
         tempoStep(page, *entry, (position - curve.recordTempo) * factor + curve.recordTempo, 0, factor > 1);
     }
     tmpEndEdit();
@@ -575,8 +575,10 @@ int stpTppShowTempo(StepPage& page, int tempo, int step, bool moveSlider) {
         c.tempo->blockSignals(true);
         c.tempo->setValue(value);
         c.tempo->blockSignals(false);
-        stpTppEnableTempoGroup(page, -1);
     }
+    // The hold buttons follow the tempo however it moved, so neither can
+    // push it past its end.
+    stpTppEnableTempoGroup(page, -1);
     c.tempoDisplay->setText(QString::number(value));
     c.curve->update();
     return value;

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QCursor>
+#include <QInputEvent>
 #include <QPainter>
 #include <QSlider>
 #include <QStyle>
@@ -32,6 +33,7 @@ constexpr int kTempoLow = 10;
 constexpr int kTempoHigh = 720;
 constexpr int kRelativeHigh = 2000;
 constexpr int kStepIconSize = 32;
+constexpr const char* kModifiersProperty = "qvp3Modifiers";
 
 platform::MessageTarget* targetOf(StepPage& page) {
     const auto* block = stpData<StepDataBlock>(page);
@@ -235,7 +237,36 @@ void tmpWireButton(StepPage& page, QAbstractButton& button, int id) {
     });
 }
 
+namespace {
+
+// Keeps the modifier keys of the input that moves a slider, for the page's
+// steps that grow while Ctrl or Shift is held.
+class ModifierWatch : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::KeyPress:
+        case QEvent::MouseButtonPress:
+        case QEvent::Wheel:
+            watched->setProperty(kModifiersProperty, static_cast<int>(static_cast<QInputEvent*>(event)->modifiers()));
+            break;
+        default: break;
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
+Qt::KeyboardModifiers tmpSliderModifiers(const QObject& slider) {
+    return Qt::KeyboardModifiers(slider.property(kModifiersProperty).toInt());
+}
+
 void tmpWireSlider(StepPage& page, QAbstractSlider& slider) {
+    slider.installEventFilter(new ModifierWatch(&slider));
     StepPage* p = &page;
     QObject::connect(&slider, &QAbstractSlider::actionTriggered, &slider, [p, &slider](int action) {
         const int code = scrollCode(action);

@@ -88,6 +88,8 @@ QPoint tmpCursorPos(const StepPage& page);
 // WM_HSCROLL (code and new position), through the page's window.
 void tmpWireButton(StepPage& page, QAbstractButton& button, int id);
 void tmpWireSlider(StepPage& page, QAbstractSlider& slider);
+// The modifier keys held by the input that last moved a wired slider.
+Qt::KeyboardModifiers tmpSliderModifiers(const QObject& slider);
 
 // The pages' own routines that the other page (and the transport) call.
 bool stpTmpShowValues(StepPage& page, bool fromEntry);
