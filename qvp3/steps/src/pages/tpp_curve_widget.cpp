@@ -32,6 +32,19 @@ int gridStep(int range) {
     return 200;
 }
 
+// While the button is down on the slider of a playing entry whose tempos are
+// not shown, the engine holds its tempo display.
+constexpr std::uint32_t kEngineHoldTempo = 0x10000;
+
+void holdEngineTempo(bool on) {
+    ProjectEntry* entry = tmpCurrentEntry();
+    StepPageHost* host = stpPageHost();
+    CTavtuneLib* engine = host != nullptr ? host->engine() : nullptr;
+    if (entry != nullptr && engine != nullptr && entry->isBusy() && !entry->tempoCurve.showTempos) {
+        engine->SetOption(kEngineHoldTempo, on);
+    }
+}
+
 }  // namespace
 
 TppTempoSlider::TppTempoSlider(StepPage& page, QWidget* parent) : QSlider(Qt::Horizontal, parent), page_(page) {
@@ -45,6 +58,7 @@ void TppTempoSlider::mousePressEvent(QMouseEvent* event) {
     }
     pressed_ = true;
     passedOn_ = false;
+    holdEngineTempo(true);
     pressAt_ = event->position();
     pressModifiers_ = event->modifiers();
     event->accept();
@@ -67,6 +81,7 @@ void TppTempoSlider::mouseReleaseEvent(QMouseEvent* event) {
         return;
     }
     pressed_ = false;
+    holdEngineTempo(false);
     if (passedOn_) {
         passedOn_ = false;
         QSlider::mouseReleaseEvent(event);
