@@ -200,9 +200,29 @@ StepPage::Result onCommand(StepPage& page, int id, QWidget*, int code) {
     return 0;
 }
 
+// The nineteen ticks of the factors 0.1, 0.2, .. 0.9, 1, 2, .. 10 along the
+// top of the scale: the slider itself only knows evenly spaced ticks.
+void paintTicks(StepPage& page, QPainter& painter, const QRect& scale) {
+    const Controls c = controls(page);
+    if (c.slider == nullptr) return;
+    painter.save();
+    painter.setPen(QPen(kPageNoteText, 1));
+    for (int decade = 0; decade < 2; ++decade) {
+        for (int digit = 1; digit <= 9; ++digit) {
+            const double factor = digit * std::pow(10.0, decade - 1);
+            const int x = c.slider->x() + tmpSliderValueX(*c.slider, factorPosition(factor));
+            painter.drawLine(x, scale.top(), x, scale.top() + (digit == 1 ? 4 : 2));
+        }
+    }
+    const int last = c.slider->x() + tmpSliderValueX(*c.slider, factorPosition(10.0));
+    painter.drawLine(last, scale.top(), last, scale.top() + 4);
+    painter.restore();
+}
+
 void paintScale(StepPage& page, QPainter& painter, const TmpData& data, const ProjectEntry& entry) {
     const bool relative = !absoluteChecked(page);
-    const QRect& scale = data.scaleRect;
+    if (relative) paintTicks(page, painter, data.scaleRect);
+    const QRect scale = data.scaleRect.adjusted(0, 4, 0, 0);
     painter.setPen(kPageNoteText);
     painter.setFont(tmpFont(14, true));
     const int flags = Qt::AlignTop | Qt::TextSingleLine | Qt::TextDontClip;
