@@ -198,12 +198,12 @@ struct TempoPageFixture {
     // Writes the project and reads it into a fresh project.
     std::unique_ptr<Project> saveAndReopen() {
         const std::filesystem::path file = folder.path() / "tempo.c-1";
-        EXPECT_TRUE(prjWriteFile(project, &file)) << std::filesystem::exists(file) << " " << file;
+        EXPECT_TRUE(prjWriteFile(project, &file));
         auto reread = std::make_unique<Project>(Neighbours{&pipeline, nullptr, &shell, &pages});
         std::vector<std::int32_t> codes;
         std::vector<std::string> names;
         EXPECT_TRUE(prjReadFile(*reread, file, false, codes, names));
-        EXPECT_TRUE(codes.empty()) << (codes.empty() ? 0 : codes[0]) << " " << (names.empty() ? "" : names[0]);
+        EXPECT_TRUE(codes.empty()) << "first problem: " << (codes.empty() ? 0 : codes[0]);
         return reread;
     }
     bool stepDirty(int step) const { return (project.dirty & (1u << step)) != 0 && project.saved == 0; }
