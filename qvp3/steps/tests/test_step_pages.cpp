@@ -52,7 +52,10 @@ TEST(StepPageRecords, EveryStepGetsItsBlockProfilesAndFrameworkSlots) {
                       *page.fillProfileList.target<bool (*)(StepPage&)>() == &stpFillProfileList,
                   r.listProfiles);
         EXPECT_EQ(static_cast<bool>(page.onSetFocus), r.focusFirst);
-        EXPECT_EQ(static_cast<bool>(page.onPaint), r.paintNothing);
+        // Pages paint with their own handlers; the framework only gives the empty one.
+        using PaintFn = void (*)(StepPage&, QPainter&, const QRect&);
+        EXPECT_EQ(page.onPaint.target<PaintFn>() != nullptr && *page.onPaint.target<PaintFn>() == &stpPaintNothing,
+                  r.paintNothing);
         EXPECT_EQ(static_cast<bool>(page.isToggleDisabled), r.toggleSlot);
         EXPECT_EQ(static_cast<bool>(page.isRunDisabled), r.runDisabledSlot);
         EXPECT_EQ(static_cast<bool>(page.onRun), r.run);

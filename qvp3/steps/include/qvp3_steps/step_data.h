@@ -8,6 +8,7 @@
 
 #include <QRect>
 
+#include <array>
 #include <memory>
 
 #include "qvp3_pipeline/export_step.h"
@@ -55,12 +56,29 @@ struct SlsData : StepDataBlock {
     bool filling = false;
 };
 
+// The tempo page: where its painted parts are, and which the pointer is over.
+struct TmpData : StepDataBlock {
+    QRect contentRect;
+    QRect scaleRect;   // the scale band under the slider
+    QRect itemRect;    // the clickable item that works out the playing times
+    QRect statusRect;  // the warning line
+    QRect markRect;    // the state icon left of the tempo display
+    std::array<QRect, 5> tempoMarkRects{};  // factors 0.1, 0.5, 1, 2, 10
+    bool hasEntry = false;
+    int hover = 0;  // 0 none, 5 the item, 10..14 a tempo mark
+};
+
 struct TppData : StepDataBlock {
     int tipTempo = -1;
     // Set by the page's record command; cleared when a worker reports back.
     bool changed = false;
     // The status line the page repaints when the marker is cleared.
     int statusX = 0, statusY = 0, statusWidth = 0, statusHeight = 0;
+    QRect contentRect;
+    QRect itemRect;
+    bool hasEntry = false;
+    bool tipShown = false;
+    int hover = 0;  // 0 none, 8 the item, 9 the tempo slider while recording
 };
 
 struct PwcData : StepDataBlock {
