@@ -64,11 +64,20 @@ struct PreviewData : StepDataBlock {
 };
 
 struct MdcData : StepPageData {
+    // What the job shows on the page; before the job, whose worker calls it
+    // until the job's destructor has stopped it.
+    std::unique_ptr<ConversionStepView> pageView;
     MidiStepPage job;
+    // 14 while the page's list has a selection, -1 otherwise.
+    int previewTarget = -1;
 };
 
 struct WvcData : StepPageData {
+    std::unique_ptr<ConversionStepView> pageView;  // as MdcData's
     WaveStepPage job;
+    // 14: the list of converted MIDI files has a selection, 0: the list of
+    // WAV files has one, -1: neither.
+    int previewTarget = -1;
 };
 
 struct BrnData : StepPageData {
