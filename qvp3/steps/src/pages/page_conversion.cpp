@@ -12,6 +12,7 @@
 #include <QTreeView>
 
 #include <algorithm>
+#include <memory>
 #include <mutex>
 #include <optional>
 
@@ -113,13 +114,15 @@ void fillList(StepPage& page, int listId, int mode) {
 
 // The job reports from its worker thread: each report is posted to the
 // page's window and shown there, on the window's thread. Reports that
-// arrive after the window has gone are dropped.
+// arrive after the window has gone are dropped; a report refers to the page
+// record (which outlives its view), never to the view.
 class PageConversionView : public ConversionStepView {
 public:
-    PageConversionView(StepPage& page, QWidget& window) : page_(page), window_(&window) {
-        QObject::connect(&window, &QObject::destroyed, [this] {
-            std::lock_guard lock(mutex_);
-            window_ = nullptr;
+    PageConversionView(StepPage& page, QWidget& window) : page_(&page), relay_(std::make_shared<Relay>()) {
+        relay_->window = &window;
+        QObject::connect(&window, &QObject::destroyed, [relay = relay_] {
+            std::lock_guard lock(relay->mutex);
+            relay->window = nullptr;
         });
     }
 
@@ -133,36 +136,36 @@ public:
         });
     }
     void showCheckBoxes(const ConversionStepCheckBox& all, const ConversionStepCheckBox& overwrite) override {
-        post([this, all, overwrite] {
-            const ConversionPageKind kind = kindOf(page_);
-            showBox(control<QCheckBox>(page_, convertAllBoxId(kind)), all);
-            showBox(control<QCheckBox>(page_, overwriteBoxId(kind)), overwrite);
+        post([p = page_, all, overwrite] {
+            const ConversionPageKind kind = kindOf(*p);
+            showBox(control<QCheckBox>(*p, convertAllBoxId(kind)), all);
+            showBox(control<QCheckBox>(*p, overwriteBoxId(kind)), overwrite);
         });
     }
     void enablePageList(bool enabled) override {
-        post([this, enabled] {
+        post([p = page_, enabled] {
             for (int id : {kConvFileList, kConvWaveList}) {
-                if (auto* list = control<QTreeView>(page_, id)) list->setEnabled(enabled);
+                if (auto* list = control<QTreeView>(*p, id)) list->setEnabled(enabled);
             }
         });
     }
     void showRunButton(int stringId, int, int, bool toggleEnabled) override {
-        post([this, stringId, toggleEnabled] {
-            if (QAction* run = toolbarAction(page_, kCmdRun)) run->setText(text(stringId));
-            if (QAction* toggle = toolbarAction(page_, kCmdToggle)) toggle->setEnabled(toggleEnabled);
+        post([p = page_, stringId, toggleEnabled] {
+            if (QAction* run = toolbarAction(*p, kCmdRun)) run->setText(text(stringId));
+            if (QAction* toggle = toolbarAction(*p, kCmdToggle)) toggle->setEnabled(toggleEnabled);
         });
     }
     void showProgress(const ConversionStepBar& total, const ConversionStepBar& file) override {
-        post([this, total, file] {
-            showBar(control<QProgressBar>(page_, kConvTotalBar), total);
-            showBar(control<QProgressBar>(page_, kConvFileBar), file);
+        post([p = page_, total, file] {
+            showBar(control<QProgressBar>(*p, kConvTotalBar), total);
+            showBar(control<QProgressBar>(*p, kConvFileBar), file);
         });
     }
     void showRows(const std::vector<ConversionStepRow>& rows) override {
-        post([this, rows] {
-            const int listId = kindOf(page_) == ConversionPageKind::Wave ? kConvWaveList : kConvFileList;
-            auto* list = control<QTreeView>(page_, listId);
-            QStandardItemModel* model = modelOf(page_, listId);
+        post([p = page_, rows] {
+            const int listId = kindOf(*p) == ConversionPageKind::Wave ? kConvWaveList : kConvFileList;
+            auto* list = control<QTreeView>(*p, listId);
+            QStandardItemModel* model = modelOf(*p, listId);
             if (list == nullptr || model == nullptr) return;
             model->removeRows(0, model->rowCount());
             for (const ConversionStepRow& row : rows) {
@@ -174,16 +177,23 @@ public:
     // The run button is enabled only when something can be converted; a
     // refresh shows the page as it is.
     void reportNothingToConvert() override {
-        post([this] { stpRefreshConversionPage(page_); });
+        post([p = page_] { stpRefreshConversionPage(*p); });
     }
+    // The lists show the project's converted files again.
     void stepEnded() override {
-        post([this] {
-            stpRefreshConversionPage(page_);
+        post([p = page_] {
+            fillList(*p, kConvFileList, kFileListMidi);
+            if (kindOf(*p) == ConversionPageKind::Wave) fillList(*p, kConvWaveList, kFileListWaves);
+            stpRefreshConversionPage(*p);
             if (StepPageHost* host = stpPageHost()) host->refreshCommands();
         });
     }
 
 private:
+    struct Relay {
+        std::mutex mutex;
+        QWidget* window = nullptr;
+    };
     static void showBox(QCheckBox* box, const ConversionStepCheckBox& state) {
         if (box == nullptr) return;
         box->setChecked(state.checked);
@@ -196,13 +206,12 @@ private:
     }
     template <class F>
     void post(F f) {
-        std::lock_guard lock(mutex_);
-        if (window_ != nullptr) QMetaObject::invokeMethod(window_, std::move(f), Qt::QueuedConnection);
+        std::lock_guard lock(relay_->mutex);
+        if (relay_->window != nullptr) QMetaObject::invokeMethod(relay_->window, std::move(f), Qt::QueuedConnection);
     }
 
-    StepPage& page_;
-    std::mutex mutex_;
-    QObject* window_;
+    StepPage* page_;
+    std::shared_ptr<Relay> relay_;
 };
 
 QTreeView* makeList(QWidget& dialog, int id, int columnString) {
