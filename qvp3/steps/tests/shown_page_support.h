@@ -1,0 +1,91 @@
+// A step page as the step tab shows it: a window of the page's colour with
+// the page's controls built by its onInitDialog, laid out and shown, and a
+// recording target in place of the page dialog for the page's threads.
+#pragma once
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QPalette>
+#include <QWidget>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/message_target.h"
+#include "qvp3_steps/page_look.h"
+#include "qvp3_steps/step_pages.h"
+#include "qvp3_ui/controls.h"
+#include "qvp3_ui/language.h"
+#include "qvp3_ui/message_box.h"
+#include "qvp3_ui_testing.h"
+
+namespace qvp3::testing {
+
+// The English table of the program, for pages a musician reads.
+inline qvp3ui::LanguageModule englishTable() {
+    const std::filesystem::path root = (std::filesystem::path(QVP3_TEST_DATA_DIR) / ".." / ".." / ".." / "..").lexically_normal();
+    std::ifstream in(root / "lang" / "str_en.lang");
+    std::stringstream text;
+    text << in.rdbuf();
+    return qvp3ui::LanguageModule::fromText(text.str());
+}
+
+// The language module for a test's life.
+struct EnglishTexts {
+    EnglishTexts() { qvp3ui::setLanguage(&table); }
+    ~EnglishTexts() { qvp3ui::setLanguage(nullptr); }
+    qvp3ui::LanguageModule table = englishTable();
+};
+
+struct ShownPage {
+    explicit ShownPage(StepPage& p, QSize size = {880, 640}) : page(p) {
+        window.resize(size);
+        window.setAutoFillBackground(true);
+        QPalette palette = window.palette();
+        palette.setColor(QPalette::Window, kPageBackground);
+        window.setPalette(palette);
+        stpAttachWindow(page, &window, &target);
+        page.onInitDialog(page, &window, &page);
+        for (QWidget* control : window.findChildren<QWidget*>()) {
+            QPalette own = control->palette();
+            if (page.onCtlColor && page.onCtlColor(page, own, control) != 0) control->setPalette(own);
+        }
+        window.show();
+        if (page.onSize) page.onSize(page);
+    }
+    ~ShownPage() {
+        stpAttachWindow(page, nullptr, nullptr);
+    }
+    ShownPage(const ShownPage&) = delete;
+    ShownPage& operator=(const ShownPage&) = delete;
+
+    template <class T = QWidget>
+    T* find(int id) {
+        return qvp3ui::findControl<T>(window, id);
+    }
+    QAction* button(int command) { return window.findChild<QAction*>(qvp3ui::controlName(command)); }
+    void click(int id) { find<QAbstractButton>(id)->click(); }
+    // Lets the page's posted reports run until the page's thread has posted
+    // its done message count times, then answers it as the dialog does.
+    bool waitForDone(std::size_t count, std::chrono::seconds timeout = std::chrono::seconds(300)) {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (target.count() < count && std::chrono::steady_clock::now() < end) qvp3ui::testing::processEventsFor(20);
+        if (target.count() < count) return false;
+        page.stopWorker(page);
+        qvp3ui::testing::processEventsFor(50);
+        return true;
+    }
+    std::filesystem::path screenshot(const std::string& name) {
+        qvp3ui::testing::processEventsFor(30);
+        return qvp3ui::testing::saveScreenshot(window, name);
+    }
+
+    StepPage& page;
+    QWidget window;
+    platform::RecordingMessageTarget target;
+};
+
+}  // namespace qvp3::testing
