@@ -48,7 +48,7 @@ struct ShownPage {
         palette.setColor(QPalette::Window, kPageBackground);
         window.setPalette(palette);
         stpAttachWindow(page, &window, &target);
-        page.onInitDialog(page, &window, &page);
+        if (page.onInitDialog) page.onInitDialog(page, &window, &page);
         for (QWidget* control : window.findChildren<QWidget*>()) {
             QPalette own = control->palette();
             if (page.onCtlColor && page.onCtlColor(page, own, control) != 0) control->setPalette(own);
