@@ -81,7 +81,14 @@ struct WvcData : StepPageData {
 };
 
 struct BrnData : StepPageData {
+    // What the export job shows on the page; before the job (see MdcData).
+    std::unique_ptr<ExportStepView> pageView;
     ExportStepPage job;
+    // The recorder whose speed and burn-proof support were asked last (-1
+    // none yet), and what it answered.
+    int probedDrive = -1;
+    int maxSpeed = 0;
+    bool burnProofSupported = false;
     // The page's progress controls, which the disc writer's messages move;
     // made by the page, null until then.
     QProgressBar* trackBar = nullptr;

@@ -113,18 +113,10 @@ void fillList(StepPage& page, int listId, int mode) {
 }
 
 // The job reports from its worker thread: each report is posted to the
-// page's window and shown there, on the window's thread. Reports that
-// arrive after the window has gone are dropped; a report refers to the page
-// record (which outlives its view), never to the view.
+// page's window and shown there.
 class PageConversionView : public ConversionStepView {
 public:
-    PageConversionView(StepPage& page, QWidget& window) : page_(&page), relay_(std::make_shared<Relay>()) {
-        relay_->window = &window;
-        QObject::connect(&window, &QObject::destroyed, [relay = relay_] {
-            std::lock_guard lock(relay->mutex);
-            relay->window = nullptr;
-        });
-    }
+    PageConversionView(StepPage& page, QWidget& window) : page_(&page), poster_(window) {}
 
     void enableMainWindow(bool enabled) override {
         post([enabled] {
@@ -190,10 +182,6 @@ public:
     }
 
 private:
-    struct Relay {
-        std::mutex mutex;
-        QWidget* window = nullptr;
-    };
     static void showBox(QCheckBox* box, const ConversionStepCheckBox& state) {
         if (box == nullptr) return;
         box->setChecked(state.checked);
@@ -206,12 +194,11 @@ private:
     }
     template <class F>
     void post(F f) {
-        std::lock_guard lock(relay_->mutex);
-        if (relay_->window != nullptr) QMetaObject::invokeMethod(relay_->window, std::move(f), Qt::QueuedConnection);
+        poster_.post(std::move(f));
     }
 
     StepPage* page_;
-    std::shared_ptr<Relay> relay_;
+    PagePoster poster_;
 };
 
 QTreeView* makeList(QWidget& dialog, int id, int columnString) {

@@ -4,11 +4,42 @@
 // page only shows and chooses; the step's job does the work.
 #pragma once
 
+#include <QMetaObject>
+#include <QWidget>
+
+#include <memory>
+#include <mutex>
+
 #include "qvp3_project/neighbours.h"
 
-class QWidget;
-
 namespace qvp3 {
+
+// Posts work from a job's thread to a page's window, where it runs on the
+// window's thread; work posted after the window has gone is dropped. The
+// work must refer to the page record (which outlives its views), never to
+// the view that posts it.
+class PagePoster {
+public:
+    explicit PagePoster(QWidget& window) : relay_(std::make_shared<Relay>()) {
+        relay_->window = &window;
+        QObject::connect(&window, &QObject::destroyed, [relay = relay_] {
+            std::lock_guard lock(relay->mutex);
+            relay->window = nullptr;
+        });
+    }
+    template <class F>
+    void post(F f) const {
+        std::lock_guard lock(relay_->mutex);
+        if (relay_->window != nullptr) QMetaObject::invokeMethod(relay_->window, std::move(f), Qt::QueuedConnection);
+    }
+
+private:
+    struct Relay {
+        std::mutex mutex;
+        QWidget* window = nullptr;
+    };
+    std::shared_ptr<Relay> relay_;
+};
 
 enum class ConversionPageKind { Midi, Wave };
 
