@@ -35,10 +35,14 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ShownPage;
 
-// Answers every question Yes and deletes for real.
+// Answers every question Yes and deletes for real; its texts are the
+// program's table where one is loaded, else "S<id>".
 class DeletingShell : public BasicShell {
 public:
-    std::string languageString(int id) override { return "S" + std::to_string(id); }
+    std::string languageString(int id) override {
+        const std::string text = qvp3ui::uiString(id);
+        return text.empty() ? "S" + std::to_string(id) : text;
+    }
     int appQuestionBox(int id, int) override {
         questions.push_back(id);
         return answers.empty() ? kIdYes : next();

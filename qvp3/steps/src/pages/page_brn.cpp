@@ -326,6 +326,7 @@ StepPage::Result initDialog(StepPage& page, QWidget* dialog) {
     });
     auto view = std::make_unique<ExportPageView>(page, *dialog);
     brn->job.view = view.get();
+    brn->job.exportView = view.get();
     brn->pageView = std::move(view);
     return 1;
 }
