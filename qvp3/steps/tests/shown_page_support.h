@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "platform/message_target.h"
+#include "qvp3_project/neighbours.h"
 #include "qvp3_steps/page_look.h"
 #include "qvp3_steps/step_pages.h"
 #include "qvp3_ui/controls.h"
@@ -38,6 +39,32 @@ struct EnglishTexts {
     EnglishTexts() { qvp3ui::setLanguage(&table); }
     ~EnglishTexts() { qvp3ui::setLanguage(nullptr); }
     qvp3ui::LanguageModule table = englishTable();
+};
+
+// Answers every question Yes unless told otherwise and deletes for real.
+// Its texts are the loaded table's (empty for a missing one, so that a step
+// shows its own English text), or "S<id>" without a table.
+class TableShell : public BasicShell {
+public:
+    std::string languageString(int id) override {
+        return qvp3ui::language() != nullptr ? qvp3ui::uiString(id) : "S" + std::to_string(id);
+    }
+    int appQuestionBox(int id, int) override {
+        questions.push_back(id);
+        return answers.empty() ? kIdYes : next();
+    }
+    int appTextBox(std::string_view text, int kind, int) override {
+        boxes.emplace_back(kind, std::string(text));
+        return kind == kBoxQuestion ? (answers.empty() ? kIdYes : next()) : kIdOk;
+    }
+    int next() {
+        const int answer = answers.front();
+        answers.erase(answers.begin());
+        return answer;
+    }
+    std::vector<int> answers;  // in order; Yes when none is left
+    std::vector<int> questions;
+    std::vector<std::pair<int, std::string>> boxes;
 };
 
 struct ShownPage {

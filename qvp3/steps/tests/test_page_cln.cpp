@@ -35,32 +35,6 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ShownPage;
 
-// Answers every question Yes and deletes for real; its texts are the
-// program's table where one is loaded, else "S<id>".
-class DeletingShell : public BasicShell {
-public:
-    std::string languageString(int id) override {
-        const std::string text = qvp3ui::uiString(id);
-        return text.empty() ? "S" + std::to_string(id) : text;
-    }
-    int appQuestionBox(int id, int) override {
-        questions.push_back(id);
-        return answers.empty() ? kIdYes : next();
-    }
-    int appTextBox(std::string_view text, int kind, int) override {
-        boxes.emplace_back(kind, std::string(text));
-        return kind == kBoxQuestion ? (answers.empty() ? kIdYes : next()) : kIdOk;
-    }
-    int next() {
-        const int answer = answers.front();
-        answers.erase(answers.begin());
-        return answer;
-    }
-    std::vector<int> answers;  // in order; Yes when none is left
-    std::vector<int> questions;
-    std::vector<std::pair<int, std::string>> boxes;
-};
-
 // A project of the catalogue: a folder below the root with a project file.
 fs::path makeProject(const fs::path& root, const std::string& name) {
     const fs::path folder = root / name;
@@ -90,7 +64,7 @@ struct ClnFixture {
     int rows(ShownPage& page) { return page.find<QTreeView>(kClnProjectList)->model()->rowCount(); }
 
     platform::testing::TempFolder root;
-    DeletingShell shell;
+    testing::TableShell shell;
     StepPages pages;
     Project project{Neighbours{nullptr, nullptr, &shell, &pages}};
     testing::RecordingPageHost host{project};
@@ -304,7 +278,7 @@ protected:
     CTavtuneLib engine;
     platform::MessageTarget* mainWindow = nullptr;
     Pipeline pipeline{engine, &mainWindow};
-    DeletingShell shell;
+    testing::TableShell shell;
     StepPages pages;
     Project project{Neighbours{&pipeline, nullptr, &shell, &pages}};
     PlaybackControl playback{project, engine};
