@@ -10,6 +10,8 @@
 #include <QWidget>
 
 #include <chrono>
+#include <cstdint>
+#include <string>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -67,6 +69,23 @@ public:
     std::vector<std::pair<int, std::string>> boxes;
 };
 
+// A 44.1 kHz 16-bit stereo WAV file of a square tone, frames long.
+inline std::string toneWave(int frames) {
+    auto le = [](std::uint32_t v, int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+        return out;
+    };
+    std::string data;
+    for (int i = 0; i < frames; ++i) {
+        const auto s = static_cast<std::uint16_t>(static_cast<std::int16_t>(i % 100 < 50 ? 8000 : -8000));
+        for (int channel = 0; channel < 2; ++channel) data += le(s, 2);
+    }
+    const std::string fmt = "fmt " + le(16, 4) + le(1, 2) + le(2, 2) + le(44100, 4) + le(176400, 4) + le(4, 2) + le(16, 2);
+    const std::string body = "WAVE" + fmt + "data" + le(static_cast<std::uint32_t>(data.size()), 4) + data;
+    return "RIFF" + le(static_cast<std::uint32_t>(body.size()), 4) + body;
+}
+
 struct ShownPage {
     explicit ShownPage(StepPage& p, QSize size = {880, 640}) : page(p) {
         window.resize(size);
@@ -99,11 +118,16 @@ struct ShownPage {
     // its done message count times, then answers it as the dialog does.
     bool waitForDone(std::size_t count, std::chrono::seconds timeout = std::chrono::seconds(300)) {
         const auto end = std::chrono::steady_clock::now() + timeout;
-        while (target.count() < count && std::chrono::steady_clock::now() < end) qvp3ui::testing::processEventsFor(20);
-        if (target.count() < count) return false;
+        while (doneMessages() < count && std::chrono::steady_clock::now() < end) qvp3ui::testing::processEventsFor(20);
+        if (doneMessages() < count) return false;
         page.stopWorker(page);
         qvp3ui::testing::processEventsFor(50);
         return true;
+    }
+    std::size_t doneMessages() const {
+        std::size_t n = 0;
+        for (const auto& m : target.messages()) n += m.msg == platform::WM_STEP_WORKER_DONE ? 1 : 0;
+        return n;
     }
     std::filesystem::path screenshot(const std::string& name) {
         qvp3ui::testing::processEventsFor(30);

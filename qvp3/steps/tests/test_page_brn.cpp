@@ -184,19 +184,7 @@ TEST(ExportPage, TheRunCommandWritesACdOnTheSimulatedRecorder) {
     // One second of a tone as the entry's converted WAV file.
     ProjectEntry& entry = f.project.entries[0];
     entry.convertedWavePath = f.dir.path() / "piece0_qvpcnv.wav";
-    std::string data;
-    for (int i = 0; i < 44100; ++i) {
-        const auto s = static_cast<std::uint16_t>(static_cast<std::int16_t>((i % 100 < 50) ? 8000 : -8000));
-        for (int channel = 0; channel < 2; ++channel) data += {static_cast<char>(s & 0xFF), static_cast<char>(s >> 8)};
-    }
-    auto le = [](std::uint32_t v, int n) {
-        std::string out;
-        for (int i = 0; i < n; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
-        return out;
-    };
-    const std::string fmt = "fmt " + le(16, 4) + le(1, 2) + le(2, 2) + le(44100, 4) + le(176400, 4) + le(4, 2) + le(16, 2);
-    const std::string body = "WAVE" + fmt + "data" + le(static_cast<std::uint32_t>(data.size()), 4) + data;
-    platform::testing::writeBytes(entry.convertedWavePath, "RIFF" + le(static_cast<std::uint32_t>(body.size()), 4) + body);
+    platform::testing::writeBytes(entry.convertedWavePath, testing::toneWave(44100));
     f.project.convertedWaveCount = 1;
     f.project.burnMethod = 0;
     f.project.dirty = kDirtyWaveDone;
