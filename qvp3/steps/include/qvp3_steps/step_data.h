@@ -95,15 +95,31 @@ struct PreviewData : StepDataBlock {
 };
 
 struct MdcData : StepPageData {
+    // What the job shows on the page; before the job, whose worker calls it
+    // until the job's destructor has stopped it.
+    std::unique_ptr<ConversionStepView> pageView;
     MidiStepPage job;
+    // 14 while the page's list has a selection, -1 otherwise.
+    int previewTarget = -1;
 };
 
 struct WvcData : StepPageData {
+    std::unique_ptr<ConversionStepView> pageView;  // as MdcData's
     WaveStepPage job;
+    // 14: the list of converted MIDI files has a selection, 0: the list of
+    // WAV files has one, -1: neither.
+    int previewTarget = -1;
 };
 
 struct BrnData : StepPageData {
+    // What the export job shows on the page; before the job (see MdcData).
+    std::unique_ptr<ExportStepView> pageView;
     ExportStepPage job;
+    // The recorder whose speed and burn-proof support were asked last (-1
+    // none yet), and what it answered.
+    int probedDrive = -1;
+    int maxSpeed = 0;
+    bool burnProofSupported = false;
     // The page's progress controls, which the disc writer's messages move;
     // made by the page, null until then.
     QProgressBar* trackBar = nullptr;
