@@ -80,6 +80,29 @@ private:
     StepPage& page_;
 };
 
+// A preview output that hands everything to a capture device the test
+// keeps, so that what a preview played can be read after it closed.
+class ForwardingMidiOut : public platform::MidiOutDevice {
+public:
+    explicit ForwardingMidiOut(platform::CaptureMidiOut& capture) : capture_(capture) {}
+    bool shortMessage(std::uint32_t packed) override { return capture_.shortMessage(packed); }
+    bool longMessage(std::span<const std::uint8_t> bytes) override { return capture_.longMessage(bytes); }
+    bool reset() override { return capture_.reset(); }
+
+private:
+    platform::CaptureMidiOut& capture_;
+};
+
+class KeptCaptureHost : public RecordingPageHost {
+public:
+    using RecordingPageHost::RecordingPageHost;
+    std::unique_ptr<platform::MidiOutDevice> openPreviewOutput() override {
+        if (!previewOutputs) return nullptr;
+        return std::make_unique<ForwardingMidiOut>(captured);
+    }
+    platform::CaptureMidiOut captured;
+};
+
 // The profile bar's list, as a plain list.
 class ProfileListDouble : public ProfileListWindow {
 public:
@@ -186,7 +209,7 @@ struct PageEntryFixture {
     RecordingShell shell;
     StepPages pages;
     Project project;
-    RecordingPageHost host;
+    KeptCaptureHost host;
     ProfileListDouble profileList;
     std::vector<int> warnings;
     std::unique_ptr<PageWindow> window;

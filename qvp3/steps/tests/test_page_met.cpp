@@ -157,7 +157,7 @@ TEST(MetronomePage, ThePreviewClicksTheChosenKeyIntoTheOutputAndLocksTheCountIn)
     ASSERT_NE(data->preview, nullptr);
     EXPECT_FALSE(f.find<QSpinBox>(kMetCountInUpDown)->isEnabled());
     EXPECT_FALSE(f.host.fileListsEnabled);
-    auto* out = static_cast<platform::CaptureMidiOut*>(f.host.lastPreviewOutput);
+    platform::CaptureMidiOut* out = &f.host.captured;
     bool clicked = false;
     for (int i = 0; i < 200 && !clicked; ++i) {
         for (const auto& message : out->messages()) {
