@@ -52,7 +52,8 @@ TEST(StepPageRecords, EveryStepGetsItsBlockProfilesAndFrameworkSlots) {
                       *page.fillProfileList.target<bool (*)(StepPage&)>() == &stpFillProfileList,
                   r.listProfiles);
         EXPECT_EQ(static_cast<bool>(page.onSetFocus), r.focusFirst);
-        EXPECT_EQ(static_cast<bool>(page.onPaint), r.paintNothing);
+        // A page's own painting may fill the slot too: only the framework's counts here.
+        EXPECT_EQ(page.onPaint.target<void (*)(StepPage&, QPainter&, const QRect&)>() != nullptr, r.paintNothing);
         EXPECT_EQ(static_cast<bool>(page.isToggleDisabled), r.toggleSlot);
         EXPECT_EQ(static_cast<bool>(page.isRunDisabled), r.runDisabledSlot);
         EXPECT_EQ(static_cast<bool>(page.onRun), r.run);
