@@ -46,6 +46,7 @@ TEST(TuneUpPage, AChordTuneUpIsEditedOnThePageAndSurvivesASaveAndReopen) {
     scorecore::CEinstimmung& t = f.project.entries[0].tuneUp;
     ASSERT_EQ(t.Type, 0);
     EXPECT_FALSE(f.enabled(15016)) << "an unused tune-up has nothing to choose";
+    EXPECT_TRUE(f.find<QComboBox>(1305)->isVisible()) << "an unused tune-up shows the chord";
     f.project.saved = 1;
 
     f.find<QCheckBox>(15000)->click();

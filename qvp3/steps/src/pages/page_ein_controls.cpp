@@ -197,8 +197,10 @@ void showDuration(StepPage& page, int ms) {
 
 ControlBlocker::ControlBlocker(StepPage& page) {
     if (page.window == nullptr) return;
+    // Only the page's own controls: the parts inside a control (the tab
+    // control's bar) must still tell it, or it would not follow.
     for (QWidget* child : page.window->findChildren<QWidget*>()) {
-        blockers_.push_back(std::make_unique<QSignalBlocker>(child));
+        if (qvp3ui::controlId(*child) >= 0) blockers_.push_back(std::make_unique<QSignalBlocker>(child));
     }
 }
 
