@@ -103,7 +103,9 @@ TEST(MetronomePage, EveryBeatTicksAndLocksTheLastBeat) {
 TEST(MetronomePage, ShowsEachEntrysValuesAndNothingWithoutAnEntry) {
     MetFixture f;
     f.open();
-    EXPECT_FALSE(f.find<QCheckBox>(14005)->isEnabled()) << "no entry: nothing to edit";
+    for (int id : {14005, 14007, 14013, 14014, 14016, 14018}) {
+        EXPECT_FALSE(f.find<QWidget>(id)->isEnabled()) << id << ": no entry, nothing to edit";
+    }
     EXPECT_EQ(f.host.profileBarModes.back(), kProfileBarDisabled);
     f.find<QCheckBox>(14005)->click();  // must not reach a record
     f.addEntry();

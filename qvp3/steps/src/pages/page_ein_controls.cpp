@@ -33,6 +33,8 @@ constexpr int kGroupWidth = 400;
 constexpr int kField = 140;       // where the fields start in a group
 constexpr int kLinkRoom = 190;    // the play link right of the first group
 constexpr int kMaxDurationTenths = 6000;
+constexpr int kMinTabsWidth = 300;
+constexpr int kMinTabsHeight = 160;
 
 // The duration's up-down with its edit: seconds and tenths with a decimal
 // comma ("1,5"); whole seconds of any length before the comma.
@@ -236,8 +238,16 @@ void einLayout(StepPage& page) {
     place(kVolumeNumber, x + kGroupWidth - 60, g2 + 26, 48, 26);
     place(kInstrumentLabel, x + 12, g2 + 60, kField - 16, 26);
     place(kInstrumentList, x + kField, g2 + 60, kGroupWidth - kField - 12, 26);
+    // Beside the groups and the play link where the page is wide enough,
+    // else below them.
     const int tabsLeft = x + kGroupWidth + kLinkRoom;
-    place(kTabs, tabsLeft, y, std::max(260, content.right() - tabsLeft), g2 + 100 - y);
+    if (content.right() - tabsLeft >= kMinTabsWidth) {
+        place(kTabs, tabsLeft, y, content.right() - tabsLeft, g2 + 100 - y);
+    } else {
+        const int top = g2 + 112;
+        place(kTabs, x, top, std::min(content.width(), kGroupWidth + kLinkRoom),
+              std::max(kMinTabsHeight, page.window->height() - top - 10));
+    }
 }
 
 StepPage::Result einOnCtlColor(StepPage&, QPalette& palette, QWidget* widget) {

@@ -107,7 +107,11 @@ void metEnableControls(StepPage& page, bool on) {
     stpEnableIds(page, {kGroupMetronome, kInstrumentLabel, kInstrumentList, kFirstBeatBox, kVelocityLabel,
                         kVelocityEdit, kMetVelocityUpDown, kVolumeBar, kVolumeNumber},
                  enable);
-    if (entry != nullptr) enableByUsed(page, entry->metronome, enable);
+    if (entry != nullptr) {
+        enableByUsed(page, entry->metronome, enable);
+    } else {
+        stpEnableIds(page, {kGroupBeats, kFrequencyList, kFrequencyLabel, kLastBeatBox}, false);
+    }
     if (page.window != nullptr && data != nullptr && wasDisabled != data->toggleDisabled) page.window->update();
 }
 
