@@ -19,6 +19,7 @@
 #include "qvp3_project/neighbours.h"
 
 class QListWidget;
+class QObject;
 class QProgressBar;
 
 namespace qvp3 {
@@ -92,6 +93,18 @@ struct PreviewData : StepDataBlock {
     std::unique_ptr<platform::MidiOutDevice> previewOut;
     PreviewPage previewPage;
     std::unique_ptr<WorkerThreadRec> preview;
+    // The play link beside the page's first group box, and its hover state
+    // (0, or the page's own value while the pointer is on it).
+    QRect playLink;
+    int hover = 0;
+    // EIN: set while the page itself selects rows of its voice list.
+    bool filling = false;
+    // EIN: numbers the tune-up previews, so that the end report of one that
+    // was stopped by hand is not taken for the end of the next.
+    int previewRun = 0;
+    // EIN: the object on the page's thread that the tune-up's end is posted
+    // to; shared so that the block may be freed where QObject is unknown.
+    std::shared_ptr<QObject> poster;
 };
 
 struct MdcData : StepPageData {
