@@ -294,9 +294,14 @@ TEST_F(SamplePlayer, AnInstrumentThatCannotBeSetUpLeavesNoInstrumentAndSaysWhy) 
 
 TEST_F(SamplePlayer, TheWindowShowsTheEditorOrThePagesAndOneThatFailsLeavesNoInstrument) {
     FakeWindow window;
-    ASSERT_EQ(player->OpenSetup(&window, folder.path() / "setup", request(tone)), kSelectOk);
+    platform::RecordingMessageTarget owner;
+    ASSERT_EQ(player->OpenSetup(&owner, &window, folder.path() / "setup", request(tone)), kSelectOk);
     EXPECT_EQ(window.calls, (std::vector<std::string>{"close", "close", "pages qvp3 tone"}));
     EXPECT_TRUE(player->HasEditor(tone));
+    player->OnStatusChange(2);
+    player->OnStatusChange(1 | 4);
+    ASSERT_EQ(owner.count(), 1u) << "only a change is told";
+    EXPECT_EQ(owner.messages()[0].msg, WM_SP_PAGE_DIRTY);
     window.calls.clear();
     ASSERT_EQ(player->SelectInstrument(request(synth), true), kSelectOk);
     const int slot = cat->instruments[static_cast<std::size_t>(synth)].hostSlot;

@@ -96,9 +96,13 @@ public:
     void SetSetupFile(const std::filesystem::path& name);
     // kSelectOk, or one of the failures above with Message() telling why.
     int SelectInstrument(const SampleInstrumentRequest& request, bool showWindow);
-    // The owner window and its rectangle, the setup file, then SelectInstrument.
-    int OpenSetup(CSamplePlayerWindow* window, const std::filesystem::path& setupFile,
+    // The owner window (which hears WM_SP_PAGE_DIRTY) and the instrument's
+    // window in it, the setup file, then SelectInstrument with the window.
+    int OpenSetup(platform::MessageTarget* owner, CSamplePlayerWindow* window, const std::filesystem::path& setupFile,
                   const SampleInstrumentRequest& request);
+    // An instrument page's report of its status: a change (bit 0) is posted
+    // to the owner window as WM_SP_PAGE_DIRTY.
+    void OnStatusChange(std::uint32_t flags);
     void ReleaseInstrument();
     bool HasEditor(int entry) const;
 
@@ -179,6 +183,7 @@ private:
     CPlugInCatalog& catalog_;
     platform::MessageTarget* mainWindow_;
     ShellServices* shell_;
+    platform::MessageTarget* owner_ = nullptr;
     CSamplePlayerWindow* window_ = nullptr;
     SampleInstrumentRequest request_;
     std::uint16_t channelMask_ = 0xFFFF;

@@ -109,11 +109,16 @@ int CSamplePlayer::CreateInstrument(const SampleInstrumentRequest& request) {
     return kSelectOk;
 }
 
-int CSamplePlayer::OpenSetup(CSamplePlayerWindow* window, const std::filesystem::path& setupFile,
-                             const SampleInstrumentRequest& request) {
+int CSamplePlayer::OpenSetup(platform::MessageTarget* owner, CSamplePlayerWindow* window,
+                             const std::filesystem::path& setupFile, const SampleInstrumentRequest& request) {
+    owner_ = owner;
     window_ = window;
     SetSetupFile(setupFile);
     return SelectInstrument(request, window != nullptr);
+}
+
+void CSamplePlayer::OnStatusChange(std::uint32_t flags) {
+    if ((flags & 1) != 0 && owner_ != nullptr) owner_->post(WM_SP_PAGE_DIRTY, 0, 0);
 }
 
 void CSamplePlayer::ApplyChannelMask(std::uint16_t mask) {

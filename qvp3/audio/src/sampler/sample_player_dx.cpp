@@ -119,23 +119,29 @@ void CSamplePlayer::PreparePerformance() {
 }
 
 bool CSamplePlayer::RenderDxBlock(float* left, float* right, std::uint32_t frames, bool& ended) {
-    // The graph is not waited for: a block that finds it busy is silence.
+    // The sequence is not waited for: a block that finds it held (a setup
+    // being saved or loaded) is silence, and the performance waits with it.
     std::unique_lock lock(lock_, std::try_to_lock);
-    bool whole = lock.owns_lock() && graph_ != nullptr && instrument_ != nullptr;
-    std::uint32_t done = 0;
-    while (done < frames) {
-        const std::uint32_t n = whole ? std::min(frames - done, graph_->blockFrames()) : frames - done;
+    ended = false;
+    if (!lock.owns_lock() || graph_ == nullptr || instrument_ == nullptr) {
+        std::fill(left, left + frames, 0.0f);
+        std::fill(right, right + frames, 0.0f);
+        return false;
+    }
+    bool whole = true;
+    for (std::uint32_t done = 0; done < frames;) {
+        const std::uint32_t n = std::min(frames - done, graph_->blockFrames());
+        for (; nextMidi_ < performance_.size() && performance_[nextMidi_].sample < sample_ + n; ++nextMidi_) {
+            const TimedMidi& m = performance_[nextMidi_];
+            const auto frame = static_cast<std::uint32_t>(std::max<std::int64_t>(m.sample - sample_, 0));
+            instrument_->QueueMidi(frame, std::span<const std::uint8_t>(m.bytes, m.size));
+        }
         const float* data = nullptr;
         std::uint32_t got = 0;
-        if (whole) {
-            for (; nextMidi_ < performance_.size() && performance_[nextMidi_].sample < sample_ + n; ++nextMidi_) {
-                const TimedMidi& m = performance_[nextMidi_];
-                const auto frame = static_cast<std::uint32_t>(std::max<std::int64_t>(m.sample - sample_, 0));
-                instrument_->QueueMidi(frame, std::span<const std::uint8_t>(m.bytes, m.size));
-            }
-            whole = graph_->RenderBlock(n, data, got) == S_OK;
-        }
-        const std::uint16_t channels = whole ? graph_->outputChannels() : 0;
+        // A block the graph could not render (it is being rebuilt) is silence.
+        if (graph_->RenderBlock(n, data, got) != S_OK) data = nullptr;
+        whole = whole && data != nullptr;
+        const std::uint16_t channels = data != nullptr ? graph_->outputChannels() : 0;
         for (std::uint32_t i = 0; i < n; ++i) {
             const bool have = data != nullptr && i < got;
             left[done + i] = have ? data[i * channels] : 0.0f;
