@@ -71,9 +71,11 @@ struct SamplePlayer : ::testing::Test {
         platform::SettingsKey program = store.createKey(Hive::User, platform::kProgramSettingsKey);
         program.writeString(kSynth, "1|" + (fs::path(QVP3_TEST_PLUGIN_DIR) / "synth.so").string());
         program.writeString(kTone, "1");
+        program.writeString("[EFF]qvp3 gain", (fs::path(QVP3_TEST_PLUGIN_DIR) / "gain.so").string());
         cat = std::make_unique<CPlugInCatalog>(store, folder.path(), QVP3_VST_PROBE);
         cat->lv2World = std::make_shared<CLv2World>(std::vector<fs::path>{QVP3_TEST_LV2_BUNDLE}, false);
         ASSERT_EQ(cat->EnumSoftSynths(), 0u);
+        cat->LoadReverbEffect();
         cat->vstVolume = 1.0f;
         cat->vstHost->masterVolume = 1.0f;
         cat->vstHost->renderBlockSize = 441;
@@ -131,9 +133,17 @@ TEST_F(SamplePlayerThreads, TheSynthPlaysAMidiEntryIntoTheNullDeviceAndTheEndRea
     cat->vstHost->StopOutput();
 }
 
-TEST_F(SamplePlayer, AnLv2InstrumentRendersAMidiFileWithSoundWhereTheNotesAre) {
+// The master effect halves what it gets (0.25 x 2): nothing, then at half.
+class SamplePlayerRender : public SamplePlayer, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(SamplePlayerRender, AnLv2InstrumentRendersAMidiFileWithSoundWhereTheNotesAre) {
+    const bool effect = GetParam();
     ProjectEntry entry;
     entry.SamplePlayer = kTone;
+    if (effect) {
+        entry.Reverb = "qvp3 gain";
+        entry.ReverbType = 0;
+    }
     SamplePlayerWaveRenderer renderer(*player, *cat);
     const fs::path wav = folder.path() / "scale.wav";
     const std::atomic<int> cancel{0};
@@ -146,7 +156,7 @@ TEST_F(SamplePlayer, AnLv2InstrumentRendersAMidiFileWithSoundWhereTheNotesAre) {
     const std::size_t frames = s.size() / 2;
     ASSERT_GE(frames, 8 * kQuarter);
     EXPECT_GE(reported, 4800u);
-    const auto level = static_cast<std::int16_t>(std::trunc(0.25f * 80.0f / 127.0f * 32767.0));
+    const auto level = static_cast<std::int16_t>(std::trunc(0.25f * 80.0f / 127.0f * (effect ? 0.5f : 1.0f) * 32767.0));
     for (std::size_t n = 0; n < 8; ++n) {
         const std::size_t middle = kQuarter * n + kQuarter / 2;
         EXPECT_EQ(s[2 * middle], level) << "note " << n;
@@ -157,6 +167,8 @@ TEST_F(SamplePlayer, AnLv2InstrumentRendersAMidiFileWithSoundWhereTheNotesAre) {
     EXPECT_EQ(s[2 * (frames - 1)], 0) << "silence after the music";
     EXPECT_FALSE(player->renderingToFile());
 }
+
+INSTANTIATE_TEST_SUITE_P(MasterEffect, SamplePlayerRender, ::testing::Bool());
 
 TEST_F(SamplePlayer, ARenderCancelledOrOfAnInstrumentThatIsMissingLeavesTheTargetAlone) {
     const fs::path wav = folder.path() / "kept.wav";

@@ -162,7 +162,8 @@ HRESULT CSamplePlayer::StartDx() {
         return E_FAIL;
     }
     PreparePerformance();
-    const std::uint32_t frames = std::clamp<std::uint32_t>(catalog_.blockSize, 1, kPcmMaxBlockFrames);
+    // Within the blocks the master effect takes.
+    const std::uint32_t frames = std::clamp<std::uint32_t>(catalog_.blockSize, 1, kRenderMixFrames);
     try {
         left_.assign(frames, 0.0f);
         right_.assign(frames, 0.0f);
@@ -198,12 +199,14 @@ void CSamplePlayer::RenderBlock(float**, std::uint32_t frames, std::uint32_t, do
     frames = std::min<std::uint32_t>(frames, static_cast<std::uint32_t>(left_.size()));
     bool ended = false;
     RenderDxBlock(left_.data(), right_.data(), frames, ended);
+    float* channels[2] = {left_.data(), right_.data()};
+    float* const* out = catalog_.vstHost->RunMasterEffect(channels, frames);
     const float gain = catalog_.vstVolume;
     for (std::uint32_t i = 0; i < frames; ++i) {
-        left_[i] *= gain;
-        right_[i] *= gain;
+        out[0][i] *= gain;
+        out[1][i] *= gain;
     }
-    pcm_->WriteRenderedBlock(frames, left_.data(), right_.data());
+    pcm_->WriteRenderedBlock(frames, out[0], out[1]);
     // The end is told once; the main window stops the player.
     if (ended && !endTold_.exchange(true) && mainWindow_ != nullptr) mainWindow_->post(WM_PLAYBACK_ENDED, 0, 0);
 }
@@ -221,9 +224,11 @@ int CSamplePlayer::RenderToWave(const std::function<void(std::uint32_t)>& progre
     for (;;) {
         bool ended = false;
         RenderDxBlock(left.data(), right.data(), frames, ended);
+        float* channels[2] = {left.data(), right.data()};
+        float* const* out = catalog_.vstHost->RunMasterEffect(channels, frames);
         for (std::uint32_t i = 0; i < frames; ++i) {
-            block[2 * i] = toPcm(left[i]);
-            block[2 * i + 1] = toPcm(right[i]);
+            block[2 * i] = toPcm(out[0][i]);
+            block[2 * i + 1] = toPcm(out[1][i]);
         }
         std::uint32_t written = 0;
         const auto bytes = static_cast<std::uint32_t>(block.size() * 2);
