@@ -185,7 +185,6 @@ private:
     ShellServices* shell_;
     platform::MessageTarget* owner_ = nullptr;
     CSamplePlayerWindow* window_ = nullptr;
-    SampleInstrumentRequest request_;
     std::uint16_t channelMask_ = 0xFFFF;
     int entry_ = -1;
     int effect_ = -1;

@@ -2,6 +2,7 @@
 #include "qvp3_audio/sample_player.h"
 
 #include <new>
+#include <thread>
 #include <utility>
 
 #include "platform/text.h"
@@ -72,7 +73,6 @@ int CSamplePlayer::SelectInstrument(const SampleInstrumentRequest& request, bool
     if (playing_.load() || catalog_.vstHost->playing()) Stop();
     ReleaseInstrument();
     message_.clear();
-    request_ = request;
     if (const int created = CreateInstrument(request); created != kSelectOk) return created;
     SelectEntry(request.entry);
     SetEffect(request.effect.empty() ? -1 : catalog_.FindEffect(request.effect));
@@ -257,9 +257,18 @@ HRESULT CSamplePlayer::Start(const SampleInstrumentRequest& request) {
 
 HRESULT CSamplePlayer::StartVst() {
     CMyVSTHost& host = *catalog_.vstHost;
-    if (!midiFile_.empty() && LoadEntryMidi(midiFile_) != 0) {
-        message_ = "the MIDI file cannot be read";
-        return E_FAIL;
+    if (!midiFile_.empty()) {
+        // The render must not read the host's tracks while they are replaced:
+        // the output pauses, and a block still rendering is waited for.
+        const bool outputWasRunning = host.outputRunning;
+        host.StopOutput();
+        while (host.worker.busy()) std::this_thread::yield();
+        const int loaded = LoadEntryMidi(midiFile_);
+        if (outputWasRunning) host.StartOutput();
+        if (loaded != 0) {
+            message_ = "the MIDI file cannot be read";
+            return E_FAIL;
+        }
     }
     if (host.state() != kRenderStateOffline && catalog_.GetInstrumentName(entry_) == kSampleLibraryName &&
         catalog_.LoadInstrument(entry_) == kLoadNotAllTracks) {
