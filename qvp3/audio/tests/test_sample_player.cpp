@@ -208,13 +208,17 @@ TEST_F(SamplePlayer, AVstSetupIsSavedAndLoadedBackIdentically) {
 TEST_F(SamplePlayer, AnLv2SetupIsSavedThroughItsSetupFileAndLoadedBackIdentically) {
     ASSERT_EQ(player->SelectInstrument(request(tone), false), kSelectOk) << player->Message();
     ASSERT_TRUE(player->instrument()->SetControl("gain", 0.5f));
+    // A setup file of the same name beside it is the user's: saving leaves it alone.
+    player->SetSetupFile(folder.path() / "entry");
+    platform::writeFileAtomically(folder.path() / "entry.qvpp", "the user's");
     const SamplerSetup saved = player->SaveSamplerSetup(tone);
+    EXPECT_EQ(fs::file_size(folder.path() / "entry.qvpp"), 10u);
     EXPECT_EQ(saved.isVstChunk, 0);
     EXPECT_EQ(platform::utf16ToUtf8(saved.name), kTone);
     // The data is a setup file with the instrument's "SPSetup" stream.
     std::vector<std::uint8_t> stream;
     ASSERT_EQ(spSetupStreamFromBytes(saved.data, stream), kSetupOk);
-    const fs::path file = folder.path() / "entry.qvpp";
+    const fs::path file = folder.path() / "other.qvpp";
     ASSERT_EQ(spWriteSetupFile(file, stream), kSetupOk);
     std::vector<std::uint8_t> reread;
     ASSERT_EQ(spReadSetupFile(file, reread), kSetupOk);

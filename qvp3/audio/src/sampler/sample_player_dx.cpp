@@ -218,6 +218,8 @@ int CSamplePlayer::RenderToWave(const std::function<void(std::uint32_t)>& progre
     std::vector<std::int16_t> block(std::size_t{frames} * 2);
     const float gain = catalog_.vstVolume;
     auto toPcm = [gain](float x) {
+        // A faulty instrument's NaN would have no 16-bit value: silence.
+        if (std::isnan(x)) return std::int16_t{0};
         const double v = std::trunc(static_cast<double>(x) * gain * 32767.0);
         return static_cast<std::int16_t>(std::clamp(v, -32768.0, 32767.0));
     };
