@@ -333,6 +333,11 @@ TEST_F(SamplePlayer, TheWindowShowsTheEditorOrThePagesAndOneThatFailsLeavesNoIns
     window.calls.clear();
     EXPECT_EQ(player->SelectInstrument(request(-1), true), kSelectOk);
     EXPECT_EQ(window.calls, (std::vector<std::string>{"close"})) << "a negative entry only closes the window";
+    player->ForgetWindow();
+    player->OnStatusChange(1);
+    player.reset();
+    EXPECT_EQ(window.calls.size(), 2u) << "a forgotten window is not called again";
+    EXPECT_EQ(owner.count(), 1u);
 }
 
 // --- the second kind's playback on the player's own threads -------------------------

@@ -100,6 +100,9 @@ public:
     // window in it, the setup file, then SelectInstrument with the window.
     int OpenSetup(platform::MessageTarget* owner, CSamplePlayerWindow* window, const std::filesystem::path& setupFile,
                   const SampleInstrumentRequest& request);
+    // Closes the window and forgets it and the owner: the shell calls it
+    // before it destroys them (the player never outlives a window it knows).
+    void ForgetWindow();
     // An instrument page's report of its status: a change (bit 0) is posted
     // to the owner window as WM_SP_PAGE_DIRTY.
     void OnStatusChange(std::uint32_t flags);
@@ -168,6 +171,9 @@ private:
     void ApplyChannelMask(std::uint16_t mask);
     std::string VstSetupName(int slot) const;
     HRESULT StartVst();
+    // Stops the render host's output and waits for a block it still renders,
+    // so that its slots and tracks can change.
+    void QuiesceHost();
     // A language string in a message box (an English text where the language has none).
     void Tell(int stringId);
     HRESULT StartDx();

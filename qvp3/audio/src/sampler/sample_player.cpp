@@ -72,6 +72,8 @@ int CSamplePlayer::SelectInstrument(const SampleInstrumentRequest& request, bool
     if (request.entry < 0) return kSelectOk;
     if (playing_.load() || catalog_.vstHost->playing()) Stop();
     ReleaseInstrument();
+    // The slots below are read by the host's render.
+    QuiesceHost();
     message_.clear();
     if (const int created = CreateInstrument(request); created != kSelectOk) return created;
     SelectEntry(request.entry);
@@ -117,6 +119,12 @@ int CSamplePlayer::OpenSetup(platform::MessageTarget* owner, CSamplePlayerWindow
     return SelectInstrument(request, window != nullptr);
 }
 
+void CSamplePlayer::ForgetWindow() {
+    if (window_ != nullptr) window_->Close();
+    window_ = nullptr;
+    owner_ = nullptr;
+}
+
 void CSamplePlayer::OnStatusChange(std::uint32_t flags) {
     if ((flags & 1) != 0 && owner_ != nullptr) owner_->post(WM_SP_PAGE_DIRTY, 0, 0);
 }
@@ -135,7 +143,7 @@ void CSamplePlayer::ReleaseInstrument() {
     if (IsVst(entry_)) {
         // The catalogue owns its loaded plug-ins: the player only stops using this one.
         host.StopPlayback();
-        host.StopOutput();
+        QuiesceHost();
         host.currentSlot = -1;
     }
     graph_.reset();
@@ -152,6 +160,13 @@ bool CSamplePlayer::HasEditor(int entry) const {
     const CEffect* effect = catalog_.vstHost->GetEffect(catalog_.instruments[static_cast<std::size_t>(entry)].hostSlot);
     const auto* vst = dynamic_cast<const CMyVSTEffect*>(effect);
     return vst != nullptr && vst->aeffect() != nullptr && (vst->aeffect()->flags & vst::effFlagsHasEditor) != 0;
+}
+
+void CSamplePlayer::QuiesceHost() {
+    CMyVSTHost& host = *catalog_.vstHost;
+    host.StopOutput();
+    // The device asks for no more blocks; the one the worker may still render ends soon.
+    while (host.worker.busy()) std::this_thread::yield();
 }
 
 void CSamplePlayer::Tell(int stringId) {
@@ -258,11 +273,9 @@ HRESULT CSamplePlayer::Start(const SampleInstrumentRequest& request) {
 HRESULT CSamplePlayer::StartVst() {
     CMyVSTHost& host = *catalog_.vstHost;
     if (!midiFile_.empty()) {
-        // The render must not read the host's tracks while they are replaced:
-        // the output pauses, and a block still rendering is waited for.
+        // The render must not read the host's tracks while they are replaced.
         const bool outputWasRunning = host.outputRunning;
-        host.StopOutput();
-        while (host.worker.busy()) std::this_thread::yield();
+        QuiesceHost();
         const int loaded = LoadEntryMidi(midiFile_);
         if (outputWasRunning) host.StartOutput();
         if (loaded != 0) {
