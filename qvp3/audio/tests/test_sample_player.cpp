@@ -99,7 +99,8 @@ struct SamplePlayer : ::testing::Test {
             'M', 'T', 'r', 'k', 0, 0, 0, 19, 0, 0xFF, 0x51, 3, 0x07, 0xA1, 0x20,  // 500000 us
             0, 0x90, 60, 100, 0x60, 0x80, 60, 0, 0, 0xFF, 0x2F, 0};
         const fs::path path = folder.path() / "short.mid";
-        platform::writeFileAtomically(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+        platform::writeFileAtomically(path,
+                                      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
         return path;
     }
 };
@@ -107,7 +108,9 @@ struct SamplePlayer : ::testing::Test {
 std::vector<std::int16_t> samples(const fs::path& file) {
     CWaveFile wave;
     WaveFormatEx format;
-    if (wave.Open(file, &format, CWaveFile::kModeRead) != S_OK || !(format == WaveFormatEx::pcm(44100, 2, 16))) return {};
+    if (wave.Open(file, &format, CWaveFile::kModeRead) != S_OK || !(format == WaveFormatEx::pcm(44100, 2, 16))) {
+        return {};
+    }
     std::vector<std::int16_t> out(wave.DataSize() / 2);
     std::uint32_t read = 0;
     wave.Read(out.data(), static_cast<std::uint32_t>(out.size() * 2), &read);
