@@ -74,11 +74,16 @@ int SamplePlayerWaveRenderer::render(ProjectEntry& entry, const std::filesystem:
     }
     // The sample library's instruments are loaded for the render whatever the setting says.
     const bool loadFlag = std::exchange(player_.loadSampleLibraryInstruments, true);
+    // Selecting stills the host's output; it plays again after the render as it did before.
+    const bool outputWasRunning = catalog_.vstHost->outputRunning;
     const int selected = player_.SelectInstrument(request, false);
     player_.loadSampleLibraryInstruments = loadFlag;
-    if (selected != kSelectOk) return kWaveSamplerFailed;
-    VstWaveRenderer host(*catalog_.vstHost);
-    return host.render(entry, midiPath, wavPath, progress, cancelWord);
+    int result = kWaveSamplerFailed;
+    if (selected == kSelectOk) {
+        result = VstWaveRenderer(*catalog_.vstHost).render(entry, midiPath, wavPath, progress, cancelWord);
+    }
+    if (outputWasRunning) catalog_.vstHost->StartOutput();
+    return result;
 }
 
 int SamplePlayerWaveRenderer::RenderSecondKind(const SampleInstrumentRequest& request,

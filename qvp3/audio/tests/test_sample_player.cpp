@@ -173,6 +173,27 @@ TEST_P(SamplePlayerRender, AnLv2InstrumentRendersAMidiFileWithSoundWhereTheNotes
 
 INSTANTIATE_TEST_SUITE_P(MasterEffect, SamplePlayerRender, ::testing::Bool());
 
+// The synth: left = key / 128, right = velocity / 128 while a note sounds.
+TEST_F(SamplePlayer, AVstEntryRendersThroughTheHostWithItsStoredSetup) {
+    ProjectEntry entry;
+    entry.SamplePlayer = kSynth;
+    samplerSetupToEntry({u"qvp3 synth", 1, {7, 7}}, entry);
+    SamplePlayerWaveRenderer renderer(*player, *cat);
+    const fs::path wav = folder.path() / "synth.wav";
+    ASSERT_EQ(renderer.render(entry, fs::path(QVP3_TEST_DATA_DIR) / "two_hands.mid", wav, {}, std::atomic<int>{0}), 0)
+        << player->Message();
+    const std::vector<std::int16_t> s = samples(wav);
+    ASSERT_GE(s.size() / 2, 8 * kQuarter);
+    constexpr int kKeys[] = {60, 62, 64, 65, 67, 69, 71, 72};
+    for (std::size_t n = 0; n < 8; ++n) {
+        const std::size_t middle = kQuarter * n + kQuarter / 2;
+        EXPECT_EQ(s[2 * middle], static_cast<std::int16_t>(std::trunc(kKeys[n] / 128.0 * 32767.0))) << "note " << n;
+        EXPECT_EQ(s[2 * middle + 1], static_cast<std::int16_t>(std::trunc(80 / 128.0 * 32767.0))) << "note " << n;
+    }
+    CEffect* plugIn = cat->vstHost->GetEffect(cat->instruments[static_cast<std::size_t>(synth)].hostSlot);
+    EXPECT_EQ(plugIn->GetChunk(false), (std::vector<std::uint8_t>{7, 7})) << "the entry's setup";
+}
+
 TEST_F(SamplePlayer, ARenderCancelledOrOfAnInstrumentThatIsMissingLeavesTheTargetAlone) {
     const fs::path wav = folder.path() / "kept.wav";
     platform::writeFileAtomically(wav, "abc");
