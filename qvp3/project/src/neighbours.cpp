@@ -242,13 +242,10 @@ bool BasicShell::appDeleteConvertedFiles(std::string_view extension, const fs::p
     if (folder.empty() || extension.empty()) return true;
     const std::string pattern = "*." + std::string(extension);
     const bool all = extension == "*";
-    const bool mp3 = platform::equalsNoCase(extension, "mp3");
-    if (mp3 && projectTitle.empty()) return true;
     bool ok = true;
     for (const fs::path& file : platform::listFiles(folder, pattern)) {
         const std::string name = file.filename().string();
-        const bool ours = all || (mp3 ? platform::fileNameContains(name, projectTitle)
-                                      : platform::fileNameContains(name, "_qvpcnv"));
+        const bool ours = all || prjIsConvertedFileName(name, extension, projectTitle);
         if (!ours) continue;
         std::error_code ec;
         if (!fs::remove(file, ec)) ok = false;

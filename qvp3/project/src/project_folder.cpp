@@ -467,4 +467,11 @@ bool prjDeleteUnreferencedFiles(Project& project) {
     return ok;
 }
 
+bool prjIsConvertedFileName(std::string_view fileName, std::string_view extension, std::string_view title) {
+    if (platform::equalsNoCase(extension, "mp3")) return !title.empty() && platform::fileNameContains(fileName, title);
+    constexpr std::string_view kMark = "_qvpcnv";
+    const std::string stem = fs::path(std::string(fileName)).stem().string();
+    return stem.size() >= kMark.size() && platform::equalsNoCase(std::string_view(stem).substr(stem.size() - kMark.size()), kMark);
+}
+
 }  // namespace qvp3

@@ -16,6 +16,7 @@
 #include "infokit/infokit.h"
 #include "platform/files.h"
 #include "platform/settings_store.h"
+#include "qvp3_project/project_folder.h"
 #include "qvp3_project/step_changes.h"
 #include "platform/text.h"
 #include "qvp3_shell/app_state.h"
@@ -72,13 +73,10 @@ bool appPathInside(const fs::path& path, const fs::path& folder) {
 
 bool appDeleteConvertedFiles(std::string_view extension, const fs::path& folder, std::string_view title) {
     if (folder.empty() || extension.empty()) return true;
-    const bool mp3 = platform::equalsNoCase(extension, "mp3");
-    // An empty title is held by every name: it must select nothing.
-    if (mp3 && title.empty()) return true;
     bool ok = true;
     for (const fs::path& file : platform::listFiles(folder, "*." + std::string(extension))) {
         const std::string name = file.filename().string();
-        const bool ours = mp3 ? platform::fileNameContains(name, title) : platform::fileNameContains(name, "_qvpcnv");
+        const bool ours = prjIsConvertedFileName(name, extension, title);
         if (!ours || !appPathInside(file, folder)) continue;
         std::error_code ec;
         if (!fs::remove(file, ec)) ok = false;

@@ -30,11 +30,13 @@ void touch(const fs::path& file) { std::ofstream(file) << "x"; }
 TEST(DeleteConvertedFiles, DeletesOnlyWhatTheProjectMade) {
     const fs::path folder = freshFolder("convert");
     for (const char* f : {"song_qvpcnv.mid", "song.mid", "song_qvpcnv.wav", "notes.wav", "01-Etudes-song.mp3",
-                          "mine.mp3", "Song_QVPCNV.MID"})
+                          "mine.mp3", "Song_QVPCNV.MID", "my_qvpcnv_take.mid"})
         touch(folder / f);
     EXPECT_TRUE(appDeleteConvertedFiles("mid", folder, "Etudes"));
     EXPECT_FALSE(fs::exists(folder / "song_qvpcnv.mid"));
     EXPECT_TRUE(fs::exists(folder / "song.mid"));
+    // A source whose own name merely holds the mark is the user's file.
+    EXPECT_TRUE(fs::exists(folder / "my_qvpcnv_take.mid"));
     EXPECT_TRUE(fs::exists(folder / "song_qvpcnv.wav"));
     EXPECT_TRUE(appDeleteConvertedFiles("mp3", folder, "etudes"));
     EXPECT_FALSE(fs::exists(folder / "01-Etudes-song.mp3"));

@@ -53,6 +53,13 @@ std::optional<std::filesystem::path> prjLegacyConvertedName(const std::filesyste
 // never overwritten. False when a move failed.
 bool prjRenameLegacyConvertedFiles(Project& project, int index, int fileNumber);
 
+// Whether a file of a project folder is one the program made for that
+// extension: for "mp3" a name holding the project's title (none for an empty
+// title, which every name holds); else "<source>_qvpcnv.<extension>", the
+// name ending in the mark, so that a source whose own name merely holds it
+// is never taken for a converted file.
+bool prjIsConvertedFileName(std::string_view fileName, std::string_view extension, std::string_view title);
+
 // The MP3 file of entry index. Path separators in the title become "_", so the
 // name stays in the MP3 folder. False for an index out of range, an entry
 // without Filename or an empty MP3 folder.
