@@ -218,7 +218,8 @@ void MainCommands::saveProjectAs() {
 
 void MainCommands::closeProject(int code) {
     Project& p = project();
-    if (code != cmd::kCodeNoQuestion && !(p.saved && (p.dirty & kDirtyStepBits) == 0)) {
+    // A saved project closes without a question, whatever its steps say.
+    if (code != cmd::kCodeNoQuestion && !p.saved) {
         const int answer = qvp3ui::appQuestionBox(128, {}, kMbYesNoCancel);
         if (answer == kIdCancel) return;
         if (answer == kIdYes && !saveProject()) return;

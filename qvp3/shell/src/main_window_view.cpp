@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTabWidget>
+#include <QTreeView>
 
 #include "qvp3_pipeline/entry_model.h"
 #include "qvp3_pipeline/midi_write.h"
@@ -50,6 +51,12 @@ void MainWindow::layoutProfileBar(int mode) {
     const bool usable = mode == 1 || mode == 3 || (mode != 5 && page && page->profileDataNum != 0);
     profileList_->setEnabled(app_.projectOpen && usable);
     updateCommands();
+}
+
+bool MainWindow::appShowListColumn(bool show) {
+    if (fileList_->isColumnHidden(kPauseColumn) == !show) return false;
+    fileList_->setColumnHidden(kPauseColumn, !show);
+    return true;
 }
 
 void MainWindow::showConversionProgress(platform::WParam code, platform::LParam value) {

@@ -24,6 +24,11 @@ namespace {
 
 constexpr int kEngineSetModifiedTarget = 130;
 
+std::vector<WindowExtension>& extensions() {
+    static std::vector<WindowExtension> list;
+    return list;
+}
+
 void splashStatus(QSplashScreen* splash, int id) {
     if (!splash) return;
     splash->showMessage(QString::fromStdString(qvp3ui::uiString(id)), Qt::AlignCenter);
@@ -67,6 +72,8 @@ std::unique_ptr<MainWindow> createMainWindow(AppState& app, QSplashScreen* splas
 
 }  // namespace
 
+void appAddWindowExtension(WindowExtension extension) { extensions().push_back(std::move(extension)); }
+
 CommandLine appParseCommandLine(int argc, char** argv) {
     CommandLine line;
     if (argc >= 2 && argv[1] && argv[1][0] != '\0') line.startProject = fs::absolute(argv[1]);
@@ -107,6 +114,7 @@ std::unique_ptr<MainWindow> appStartUp(const CommandLine& line, const fs::path& 
         return nullptr;
     }
     installKeyboardFilter(*window);
+    for (const WindowExtension& extend : extensions()) extend(*window);
     if (!line.startProject.empty()) {
         app.project->filePath = line.startProject;
         app.openFileAtStart = true;
@@ -154,6 +162,7 @@ void appShutDown(std::unique_ptr<MainWindow> window) {
     }
     setmainwindow(nullptr);
     qvp3ui::setBoxOwner(nullptr);
+    extensions().clear();
     window.reset();
     if (g_appState) {
         g_appState->discwriter->Release();

@@ -309,6 +309,11 @@ TEST_F(CommandTest, ClicksOnThePauseCellChangeThePause) {
     EXPECT_EQ(p.entries[1].Pause, 10);  // and 0 back to 10
     EXPECT_EQ(p.entries[0].Pause, 2);   // the other file keeps its pause
     EXPECT_FALSE(p.saved);
+    // The column comes and goes as the steps need it.
+    EXPECT_FALSE(window().appShowListColumn(true));
+    EXPECT_TRUE(window().appShowListColumn(false));
+    EXPECT_TRUE(list->isColumnHidden(kPauseColumn));
+    EXPECT_TRUE(window().appShowListColumn(true));
 }
 
 TEST_F(CommandTest, ExitClosesTheWindow) {

@@ -87,6 +87,14 @@ TEST(ClearReadOnlyTree, LeavesNoReadOnlyFileBelowTheFolder) {
         EXPECT_NE(entry.status().permissions() & fs::perms::owner_write, fs::perms::none) << entry.path();
 }
 
+TEST(RecycleBin, MovesTheFileIntoTheTrash) {
+    const fs::path folder = freshFolder("trash");
+    touch(folder / "old take.mid");
+    if (!scDeleteToRecycleBin(folder / "old take.mid")) GTEST_SKIP() << "no trash on this file system";
+    EXPECT_FALSE(fs::exists(folder / "old take.mid"));
+    EXPECT_FALSE(scDeleteToRecycleBin(folder / "old take.mid"));  // gone already
+}
+
 TEST(SelectStep, StopsBeforeAnUnavailableStepAndStaysInRange) {
     const struct {
         int from, to, unavailable, expected;

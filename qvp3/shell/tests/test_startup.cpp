@@ -50,6 +50,7 @@ protected:
     }
     fs::path home;
     int exitCode = 0;
+    int welcomesSeen = 0;
     std::vector<qvp3ui::BoxRequest> boxes;
 };
 
@@ -117,6 +118,21 @@ TEST_F(StartupTest, HowToStartChoosesWelcomeLastProjectOrNothing) {
         EXPECT_EQ(g_appState->projectOpen, c.open) << c.howToStart.value_or(99);
         appShutDown(std::move(window));
     }
+}
+
+TEST_F(StartupTest, ExtensionsGetTheWindowBeforeTheStartProject) {
+    std::vector<std::string> order;
+    appAddWindowExtension([&](MainWindow& w) {
+        order.push_back("extension");
+        w.setDialogs(std::make_unique<WelcomeCounter>(&welcomesSeen));
+    });
+    std::unique_ptr<MainWindow> window = start({});
+    ASSERT_TRUE(window);
+    order.push_back("start project");
+    appOpenStartProject(*window, {});
+    EXPECT_EQ(order, (std::vector<std::string>{"extension", "start project"}));
+    EXPECT_EQ(welcomesSeen, 1);  // the extension's dialogs showed the welcome
+    appShutDown(std::move(window));
 }
 
 TEST_F(StartupTest, WithoutLanguageTablesTheProgramEndsWithAnErrorCode) {

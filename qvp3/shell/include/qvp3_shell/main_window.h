@@ -110,6 +110,9 @@ public:
     // only saving, and only where the page keeps profiles (5: a file is
     // playing, nothing). Without a project the bar is hidden.
     void layoutProfileBar(int mode);
+    // Shows or hides the file list's third column (the pause); true when
+    // the list changed.
+    bool appShowListColumn(bool show);
     // The status bar's progress of a MusicXML conversion (WM_MXML_PROGRESS).
     void showConversionProgress(platform::WParam code, platform::LParam value);
     // Play position display: slider, "m:ss:mmm" and "bar : beat".

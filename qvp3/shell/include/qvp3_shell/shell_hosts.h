@@ -1,7 +1,8 @@
 // What the main window's commands and messages need of the project and file
 // list and of the step tab, which are built beside the shell. The window
 // starts with the stand-ins of shell_hosts_basic.h; the real ones replace
-// them through MainWindow::setProjectListHost and setStepHost.
+// them through MainWindow::setProjectListHost, setStepHost and setDialogs,
+// from a window extension (startup.h: appAddWindowExtension).
 #pragma once
 
 #include <filesystem>

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,6 +11,13 @@ namespace qvp3 {
 
 class AppState;
 class MainWindow;
+
+// Parts of the program built beside the shell (the project list, the step
+// pages, the dialogs) hand their hosts to the main window here: every
+// extension added before start-up is called with the new window, in the
+// order added, before the start-up project opens.
+using WindowExtension = std::function<void(MainWindow&)>;
+void appAddWindowExtension(WindowExtension extension);
 
 // Exit codes of a start that failed before the window could be used.
 inline constexpr int kExitNoLanguage = 2;
@@ -32,7 +40,8 @@ std::unique_ptr<MainWindow> appStartUp(const CommandLine& line, const std::files
 // dialog or last project) and the update check.
 void appOpenStartProject(MainWindow& window, const CommandLine& line);
 // The end: every thread stopped and waited for, the disc writer closed, the
-// application record destroyed (g_appState null again).
+// application record destroyed (g_appState null again), the window
+// extensions forgotten.
 void appShutDown(std::unique_ptr<MainWindow> window);
 
 // The whole program: start-up, message loop, end. The process's exit code.

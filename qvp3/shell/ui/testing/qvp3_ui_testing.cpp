@@ -50,6 +50,8 @@ int main(int argc, char** argv) {
     ::setenv("QVP3_CONFIG_HOME", (qvp3ui::testing::g_home / "config").c_str(), 1);
     ::setenv("XDG_DOCUMENTS_DIR", (qvp3ui::testing::g_home / "Documents").c_str(), 1);
     ::setenv("XDG_RUNTIME_DIR", qvp3ui::testing::g_home.c_str(), 1);
+    // The desktop's trash and data folders of the test's own.
+    ::setenv("XDG_DATA_HOME", (qvp3ui::testing::g_home / "share").c_str(), 1);
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     int result = RUN_ALL_TESTS();
