@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <array>
 #include <new>
+#include <optional>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/text.h"
 #include "qvp3_pipeline/entry_model.h"
 #include "qvp3_pipeline/entry_sources.h"
@@ -130,6 +132,8 @@ int Pipeline::load(ProjectEntry& entry) {
         if (cnvSniffMusicFileByName(entry.Filename, nullptr, &sniffed) == 0) {
             entry.sniffedKind = sniffed;
             entry.kind = EntryKind::Midi;
+            // The project file keeps the file's time, so that opening it again sees a change.
+            if (const std::optional<platform::FileTime> time = platform::fileTimeOf(entry.Filename)) entry.modDate = *time;
             return cnvReadMidiEntry(entry);
         }
         if (round > 0) return engineResult;
