@@ -82,6 +82,7 @@ bool FileListHost::openProject(const fs::path& file, bool remember, int step, bo
     p.currentStep = 0;
     refreshFileList();
     refreshListArea();
+    window_.stepHost().layoutPages();
     if (step != -1) window_.stepHost().selectStep(step == -2 ? saved : step);
     // The playing times are those the opening of each entry measured.
     if (a.openFileAtStart) prjDeleteUnreferencedFiles(p);
