@@ -5,6 +5,7 @@
 #include "qvp3_project/project.h"
 #include "qvp3_shell/app_state.h"
 #include "qvp3_shell/recent_files.h"
+#include "qvp3_ui/message_box.h"
 
 namespace qvp3 {
 
@@ -83,6 +84,11 @@ const CommandRow* findCommand(int id) {
         if (row.id == id) return &row;
     }
     return nullptr;
+}
+
+int appAskSaveProject(const AppState& app) {
+    if (app.project->saved) return kIdNo;
+    return qvp3ui::appQuestionBox(128, {}, kMbYesNoCancel);
 }
 
 bool commandEnabled(const AppState& app, int id, bool fileListFocused) {

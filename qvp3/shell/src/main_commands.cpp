@@ -218,9 +218,8 @@ void MainCommands::saveProjectAs() {
 
 void MainCommands::closeProject(int code) {
     Project& p = project();
-    // A saved project closes without a question, whatever its steps say.
-    if (code != cmd::kCodeNoQuestion && !p.saved) {
-        const int answer = qvp3ui::appQuestionBox(128, {}, kMbYesNoCancel);
+    if (code != cmd::kCodeNoQuestion) {
+        const int answer = appAskSaveProject(app());
         if (answer == kIdCancel) return;
         if (answer == kIdYes && !saveProject()) return;
     }

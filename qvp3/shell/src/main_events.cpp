@@ -30,9 +30,8 @@ namespace fs = std::filesystem;
 
 bool MainCommands::onClose() {
     Project& p = project();
-    // A saved project closes without a question, whatever its steps say.
     if (app().projectOpen && !p.saved) {
-        const int answer = qvp3ui::appQuestionBox(128, {}, kMbYesNoCancel);
+        const int answer = appAskSaveProject(app());
         if (answer == kIdCancel) return false;
         if (answer == kIdYes) {
             if (!saveProject()) return false;  // a failed save keeps the window and the work

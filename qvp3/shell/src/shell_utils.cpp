@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileInfo>
@@ -9,6 +10,8 @@
 #include <QProcess>
 #include <QUrl>
 #include <QWidget>
+
+#include <cstdlib>
 
 #include "infokit/infokit.h"
 #include "platform/files.h"
@@ -109,9 +112,55 @@ bool appClearReadOnlyTree(const fs::path& folder) {
     return ok && !ec;
 }
 
+namespace {
+
+// The user's trash as the desktop keeps it: $XDG_DATA_HOME/Trash (by
+// default ~/.local/share/Trash) with its "files" and "info" folders.
+fs::path homeTrash() {
+    const char* data = std::getenv("XDG_DATA_HOME");
+    if (data && *data == '/') return fs::path(data) / "Trash";
+    const char* home = std::getenv("HOME");
+    return home && *home ? fs::path(home) / ".local" / "share" / "Trash" : fs::path();
+}
+
+// Claims a free name in the trash by creating its ".trashinfo" file; the
+// name, or nothing.
+std::optional<std::string> claimTrashName(const fs::path& trash, const fs::path& original) {
+    const std::string base = original.filename().string();
+    const QByteArray encoded = QUrl::toPercentEncoding(QString::fromStdString(original.string()), "/");
+    const QByteArray date = QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8();
+    for (int n = 1; n < 10000; ++n) {
+        const std::string name = n == 1 ? base : base + "." + std::to_string(n);
+        std::error_code ec;
+        if (fs::exists(trash / "files" / name, ec)) continue;
+        QFile info(QString::fromStdString((trash / "info" / (name + ".trashinfo")).string()));
+        if (!info.open(QIODevice::WriteOnly | QIODevice::NewOnly)) continue;
+        info.write("[Trash Info]\nPath=" + encoded + "\nDeletionDate=" + date + "\n");
+        info.close();
+        return name;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 bool scDeleteToRecycleBin(const fs::path& path) {
-    QFile file(QString::fromStdString(path.string()));
-    return file.moveToTrash();
+    std::error_code ec;
+    const fs::path original = fs::absolute(path, ec);
+    const fs::path trash = homeTrash();
+    if (ec || trash.empty() || !fs::exists(fs::symlink_status(original, ec))) return false;
+    fs::create_directories(trash / "files", ec);
+    fs::create_directories(trash / "info", ec);
+    fs::permissions(trash, fs::perms::owner_all, fs::perm_options::replace, ec);
+    const std::optional<std::string> name = claimTrashName(trash, original);
+    if (!name) return false;
+    // Only a move within the file system: a file is never copied and deleted.
+    fs::rename(original, trash / "files" / *name, ec);
+    if (ec) {
+        fs::remove(trash / "info" / (*name + ".trashinfo"), ec);
+        return false;
+    }
+    return true;
 }
 
 bool appOpenFolder(const fs::path& folder) {

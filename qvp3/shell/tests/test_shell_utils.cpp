@@ -1,6 +1,8 @@
 // The shell's small services: deleting what a project made (and nothing
 // else), read-only trees, step selection, text helpers, help addresses and
 // chooser filters.
+#include <QUrl>
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -87,11 +89,23 @@ TEST(ClearReadOnlyTree, LeavesNoReadOnlyFileBelowTheFolder) {
         EXPECT_NE(entry.status().permissions() & fs::perms::owner_write, fs::perms::none) << entry.path();
 }
 
-TEST(RecycleBin, MovesTheFileIntoTheTrash) {
+TEST(RecycleBin, MovesTheFileIntoTheTrashWithItsInformation) {
     const fs::path folder = freshFolder("trash");
-    touch(folder / "old take.mid");
-    if (!scDeleteToRecycleBin(folder / "old take.mid")) GTEST_SKIP() << "no trash on this file system";
-    EXPECT_FALSE(fs::exists(folder / "old take.mid"));
+    const fs::path trash = qvp3ui::testing::testHome() / "share" / "Trash";
+    for (int round = 0; round < 2; ++round) {
+        touch(folder / "old take.mid");
+        if (!scDeleteToRecycleBin(folder / "old take.mid")) GTEST_SKIP() << "the trash is on another file system";
+        EXPECT_FALSE(fs::exists(folder / "old take.mid"));
+    }
+    // The second file of the same name gets a name of its own.
+    EXPECT_TRUE(fs::exists(trash / "files" / "old take.mid"));
+    EXPECT_TRUE(fs::exists(trash / "files" / "old take.mid.2"));
+    std::ifstream info(trash / "info" / "old take.mid.trashinfo");
+    std::string head, pathLine;
+    std::getline(info, head);
+    std::getline(info, pathLine);
+    EXPECT_EQ(head, "[Trash Info]");
+    EXPECT_EQ(pathLine, "Path=" + QUrl::toPercentEncoding(QString::fromStdString((folder / "old take.mid").string()), "/").toStdString());
     EXPECT_FALSE(scDeleteToRecycleBin(folder / "old take.mid"));  // gone already
 }
 

@@ -174,8 +174,12 @@ TEST(Controls, FoundByTheirId) {
 }  // namespace
 }  // namespace qvp3ui
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
 #include <QStandardItemModel>
 
 #include "qvp3_ui/message_box.h"
@@ -183,6 +187,41 @@ TEST(Controls, FoundByTheirId) {
 
 namespace qvp3ui {
 namespace {
+
+class MessageBoxTest : public testing::UiTest {};
+
+TEST_F(MessageBoxTest, TextsComeFromTheTableOrAreGivenLiterally) {
+    appWarningBox(221);
+    appInfoBox(0, "literal text");
+    nextAnswer = 2;  // Cancel
+    EXPECT_EQ(appQuestionBox(128, {}, 3), 2);
+    ASSERT_EQ(boxes.size(), 3u);
+    EXPECT_EQ(boxes[0].kind, BoxKind::Warning);
+    EXPECT_EQ(boxes[0].text, language().string(221));
+    EXPECT_EQ(boxes[1].text, "literal text");
+    EXPECT_EQ(boxes[2].kind, BoxKind::Question);
+    EXPECT_EQ(boxes[2].buttons, 3);
+    EXPECT_EQ(programTitle(), "qvp3");
+}
+
+TEST_F(MessageBoxTest, AQuestionSwitchedOffAnswersItsDefault) {
+    // The responder stands for the user: it ticks "do not ask again".
+    setBoxResponder({});
+    QTimer::singleShot(0, [] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        box->checkBox()->setChecked(true);
+        testing::saveScreenshot(*box, "question_with_check_box");
+        box->button(QMessageBox::No)->click();
+    });
+    EXPECT_EQ(appMessageBoxCheck("Apply the profile?", 4, 6, "{TEST-KEY}"), 7);
+    // From now on the default answer comes without a box.
+    setBoxResponder([](const BoxRequest&) -> int {
+        ADD_FAILURE() << "a switched-off question was shown";
+        return 0;
+    });
+    EXPECT_EQ(appMessageBoxCheck("Apply the profile?", 4, 6, "{TEST-KEY}"), 6);
+}
 
 TEST(UiUtils, OneWaitWindowAtATime) {
     EXPECT_FALSE(audShowWaitDialog(10));

@@ -49,6 +49,11 @@ inline constexpr int kCodeNoQuestion = 0xFFFF;
 std::span<const CommandRow> commandTable();
 const CommandRow* findCommand(int id);
 
+// Whether to save before the project closes: No for a saved project (its
+// steps' marks do not count), else the user's answer to string 128 (Yes,
+// No or Cancel).
+int appAskSaveProject(const AppState& app);
+
 // Whether a command may run in the program's present state (the last column
 // of the commands' table). `fileListFocused`: the focus is on the file list.
 bool commandEnabled(const AppState& app, int id, bool fileListFocused);

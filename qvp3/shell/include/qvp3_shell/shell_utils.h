@@ -47,7 +47,9 @@ bool appPathInside(const std::filesystem::path& path, const std::filesystem::pat
 // Makes every file and folder below folder writable for its owner; links
 // are not followed. False when one could not be changed.
 bool appClearReadOnlyTree(const std::filesystem::path& folder);
-// Moves a file or folder to the desktop's trash; true on success.
+// Moves a file or folder into the user's trash as the desktop keeps it
+// (with its ".trashinfo", so that the file manager can put it back); true on
+// success. A file on another file system than the trash is left alone.
 bool scDeleteToRecycleBin(const std::filesystem::path& path);
 
 // Opens a folder in the desktop's file manager.

@@ -31,6 +31,28 @@ std::filesystem::path saveScreenshot(QWidget& widget, std::string_view name) {
     return file;
 }
 
+void UiTest::SetUp() {
+    useLanguage(6);
+    setBoxResponder([this](const BoxRequest& request) {
+        boxes.push_back(request);
+        return request.kind == BoxKind::Question ? nextAnswer : 1;
+    });
+}
+
+void UiTest::TearDown() {
+    setBoxResponder({});
+    setLanguage(nullptr);
+    QApplication::processEvents();
+}
+
+void UiTest::useLanguage(int code) {
+    std::optional<LanguageModule> table =
+        code < 0 ? LanguageModule::testTable() : LanguageModule::load(QVP3_UI_PROGRAM_DIR, code);
+    language_ = std::make_unique<LanguageModule>(table ? std::move(*table) : LanguageModule());
+    setLanguage(language_.get());
+    setProgramTitle(language_->string(102));
+}
+
 void processEventsFor(int ms) {
     QDeadlineTimer deadline(ms);
     while (!deadline.hasExpired()) {

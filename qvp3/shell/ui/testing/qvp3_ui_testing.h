@@ -4,8 +4,15 @@
 // folder, so that no test touches the user's own.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
+#include <memory>
 #include <string_view>
+#include <vector>
+
+#include "qvp3_ui/language.h"
+#include "qvp3_ui/message_box.h"
 
 class QWidget;
 
@@ -20,5 +27,23 @@ std::filesystem::path testHome();
 
 // Lets queued events run for about ms milliseconds.
 void processEventsFor(int ms);
+
+// A fixture for windows, pages and dialogs: a language table (English by
+// default; useLanguage(-1) gives the "S<N>" test table), message boxes
+// answered with nextAnswer and kept in boxes, the program title set.
+class UiTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // A table of the program folder by language code, or the test table for -1.
+    void useLanguage(int language);
+    const LanguageModule& language() const { return *language_; }
+
+    std::vector<BoxRequest> boxes;
+    int nextAnswer = 6;  // Yes
+
+private:
+    std::unique_ptr<LanguageModule> language_;
+};
 
 }  // namespace qvp3ui::testing
