@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QTimer>
+#include <QHeaderView>
 #include <QTreeView>
 
 #include <gtest/gtest.h>
@@ -219,8 +220,15 @@ TEST_F(ProgramTest, TheSampleProjectShowsItsFilesAndTheStepTab) {
     ASSERT_TRUE(app().projectOpen);
     EXPECT_EQ(project().fileNum(), 3);
     EXPECT_EQ(list().rowCount(), 3);
+    // The size of a desktop's work area, which the offscreen screen is smaller than.
+    window->showNormal();
+    window->resize(1280, 860);
     processEventsFor(50);
     EXPECT_TRUE(window->stepTab()->isVisible());
+    // The names have the room the wider list gives them.
+    QTreeView& files = *window->fileList();
+    ASSERT_EQ(files.header()->count(), 2);  // the pause column is shown only on request
+    EXPECT_EQ(files.columnWidth(0), files.viewport()->width() * 3 / 4);
     EXPECT_FALSE(qvp3ui::testing::saveScreenshot(*window, "program_sample_project").empty());
     for (const auto& b : boxes) ADD_FAILURE() << "box " << b.stringId << ": " << b.text;
 }
