@@ -4,10 +4,8 @@
 #include <algorithm>
 #include <array>
 #include <new>
-#include <optional>
 #include <vector>
 
-#include "platform/files.h"
 #include "platform/text.h"
 #include "qvp3_pipeline/entry_model.h"
 #include "qvp3_pipeline/entry_sources.h"
@@ -132,9 +130,13 @@ int Pipeline::load(ProjectEntry& entry) {
         if (cnvSniffMusicFileByName(entry.Filename, nullptr, &sniffed) == 0) {
             entry.sniffedKind = sniffed;
             entry.kind = EntryKind::Midi;
-            // The project file keeps the file's time, so that opening it again sees a change.
-            if (const std::optional<platform::FileTime> time = platform::fileTimeOf(entry.Filename)) entry.modDate = *time;
-            return cnvReadMidiEntry(entry);
+            const int rc = cnvReadMidiEntry(entry);
+            // The project file keeps the date a MIDI file had when it was read;
+            // without it every reopening would take the file for changed.
+            std::string date;
+            platform::FileTime fileTime = 0;
+            if (rc == 0 && cnvFileDateText(entry.Filename, fileTime, date) == kCnvOk) entry.modDate = fileTime;
+            return rc;
         }
         if (round > 0) return engineResult;
         ScoreLibraryHost host;

@@ -115,6 +115,13 @@ TEST(EntryOpen, AProjectOfEveryKindOpens) {
         EXPECT_EQ(song.instruments[1][i].Channel, 9);
     }
 
+    // Every entry, a MIDI file too, keeps its file's date, so that the project
+    // opened again does not take an unchanged file for changed.
+    for (const ProjectEntry& e : f.project.entries) {
+        SCOPED_TRACE(e.Filename.string());
+        EXPECT_EQ(e.modDate, platform::fileTimeOf(e.Filename).value_or(1));
+    }
+
     // Every voice of every entry has a play record with the output and, for scores, a channel.
     for (const ProjectEntry& e : f.project.entries) {
         SCOPED_TRACE(e.Filename.string());
