@@ -85,6 +85,9 @@ protected:
         int code = -1;
         window = appStartUp({}, QVP3_PROGRAM_DIR, code);
         ASSERT_TRUE(window) << code;
+        // The size of a desktop's work area, which the offscreen screen is smaller than.
+        window->showNormal();
+        window->resize(1280, 860);
     }
     AppState& app() { return *g_appState; }
     Project& project() { return *app().project; }
@@ -220,9 +223,6 @@ TEST_F(ProgramTest, TheSampleProjectShowsItsFilesAndTheStepTab) {
     ASSERT_TRUE(app().projectOpen);
     EXPECT_EQ(project().fileNum(), 3);
     EXPECT_EQ(list().rowCount(), 3);
-    // The size of a desktop's work area, which the offscreen screen is smaller than.
-    window->showNormal();
-    window->resize(1280, 860);
     processEventsFor(50);
     EXPECT_TRUE(window->stepTab()->isVisible());
     // The names have the room the wider list gives them.
