@@ -67,7 +67,10 @@ protected:
             return r.kind == qvp3ui::BoxKind::Question ? kIdYes : kIdOk;
         });
         setFileDialogResponder([this](const FileDialogRequest&) { return chooserAnswer; });
-        setHelpOpener([](const QUrl&) { return true; });
+        setHelpOpener([this](const QUrl& url) {
+            helpOpened.push_back(url.fileName().toStdString());
+            return true;
+        });
         appAddWindowExtension(appWireMainWindow);
     }
     void TearDown() override {
@@ -120,6 +123,7 @@ protected:
     std::unique_ptr<MainWindow> window;
     std::vector<qvp3ui::BoxRequest> boxes;
     std::vector<fs::path> chooserAnswer;
+    std::vector<std::string> helpOpened;
 };
 
 TEST_F(ProgramTest, TheProgramsOwnPartsTakeThePlaceOfTheStandIns) {
@@ -249,12 +253,19 @@ TEST_F(ProgramTest, TheWelcomeGreetsAtStartUpAndTheSettingsDialogEditsTheProgram
         bool copyAfter;
     };
     for (const Case& c : {Case{false, copy}, Case{true, !copy}}) {
-        whenModal([&c](QDialog& dialog) {
+        QWidget* active = nullptr;
+        whenModal([&c, &active](QDialog& dialog) {
+            active = g_appState->modelessDialog;
+            // The dialog's help is the program's own.
+            qvp3ui::findControl<QAbstractButton>(dialog, 9)->click();
             qvp3ui::findControl<QCheckBox>(dialog, 1006)->click();
             c.ok ? dialog.accept() : dialog.reject();
         });
+        helpOpened.clear();
         window->runCommand(cmd::kSettings);
         EXPECT_EQ(app().copySourceFiles, c.copyAfter) << c.ok;
+        EXPECT_NE(active, nullptr) << "the shell knows the active dialog, for F1";
+        EXPECT_EQ(helpOpened.size(), 1u);
     }
     // OK stores the start behaviour at once; the rest goes with the program's settings at the end.
     platform::SettingsStore store;
