@@ -252,6 +252,12 @@ void Pipeline::report(Project& project, const ProjectEntry& entry, int code) {
 
 void Pipeline::engineGetSections(ProjectEntry& entry) { engine_.GetSections(entry.tuneSections, false); }
 
+void Pipeline::engineLoadSwitches(ProjectEntry& entry, int group, const platform::IniDocument& document,
+                                  std::string_view section) {
+    BasicPipeline::engineLoadSwitches(entry, group, document, section);
+    engine_.PutSections(entry.tuneSections);
+}
+
 void Pipeline::engineResetSwitchGroup(int group) { engine_.call(135, group, 0); }
 
 void Pipeline::engineSetTranspose(int semitones) { engine_.call(87, semitones); }

@@ -71,6 +71,8 @@ public:
     }
     int loadSampleLibraryInstrument(ProjectEntry&) override { return 0; }
     bool isSampleLibrarySampler(const ProjectEntry&) override { return false; }
+    PlaybackControl* playback() override { return app_.playback.get(); }
+    CTavtuneLib* engine() override { return app_.tavtune.get(); }
 
 private:
     AppState& app_;

@@ -15,7 +15,9 @@ PreviewData::~PreviewData() {
 
 std::unique_ptr<StepPageData> stpNewDataBlock(int category) {
     switch (category) {
+    case kStepSlf: return std::make_unique<SlfData>();
     case kStepSls: return std::make_unique<SlsData>();
+    case kStepTmp: return std::make_unique<TmpData>();
     case kStepTpp: return std::make_unique<TppData>();
     case kStepPwc: return std::make_unique<PwcData>();
     case kStepMet:

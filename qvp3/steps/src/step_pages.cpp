@@ -88,9 +88,12 @@ bool StepPages::stpTempoCurveCopyPoints(TempoCurve& curve, int target, int sourc
     return qvp3::stpTempoCurveCopyPoints(curve, target, source, clear);
 }
 
-// The pages that answer these are built on this framework; until a page has
-// its own handler the call changes nothing.
-void StepPages::stpTppUseRecordedTempos(StepPage&, bool) {}
+void stpTppUseRecordedTempos(StepPage& page, bool force);  // the tempo-curve page's
+
+void StepPages::stpTppUseRecordedTempos(StepPage& page, bool force) { qvp3::stpTppUseRecordedTempos(page, force); }
+
+// The page that answers this is built on this framework; until it has its
+// own handler the call changes nothing.
 void StepPages::stpRefreshSlfPage() {}
 
 void StepPages::stpEmptyFileList(StepPage& page) {

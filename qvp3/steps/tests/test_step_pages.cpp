@@ -18,9 +18,9 @@ TEST(StepPageRecords, EveryStepGetsItsBlockProfilesAndFrameworkSlots) {
         bool focusFirst, paintNothing, toggleSlot, runDisabledSlot, run, stopWorker;
     } rows[kStepCount] = {
         // dataNum profiles list  focus  paint0 toggle runDis run    stop
-        {0, false, false, false, false, false, false, false, true},     // SLF
-        {127, true, true, true, false, false, false, false, true},      // SLS
-        {2, true, true, true, false, false, false, false, true},        // TRP
+        {0, false, false, false, true, false, false, false, true},      // SLF (paints itself)
+        {127, true, true, true, true, false, false, false, true},       // SLS (paints itself)
+        {2, true, true, true, true, false, false, false, true},         // TRP (paints itself)
         {127, true, true, true, false, false, false, false, true},      // CHP
         {127, true, true, true, true, false, false, false, true},       // VOL
         {127, true, true, true, false, false, false, false, true},      // PAN
@@ -52,7 +52,10 @@ TEST(StepPageRecords, EveryStepGetsItsBlockProfilesAndFrameworkSlots) {
                       *page.fillProfileList.target<bool (*)(StepPage&)>() == &stpFillProfileList,
                   r.listProfiles);
         EXPECT_EQ(static_cast<bool>(page.onSetFocus), r.focusFirst);
-        EXPECT_EQ(static_cast<bool>(page.onPaint), r.paintNothing);
+        // Pages paint with their own handlers; the framework only gives the empty one.
+        using PaintFn = void (*)(StepPage&, QPainter&, const QRect&);
+        EXPECT_EQ(page.onPaint.target<PaintFn>() != nullptr && *page.onPaint.target<PaintFn>() == &stpPaintNothing,
+                  r.paintNothing);
         EXPECT_EQ(static_cast<bool>(page.isToggleDisabled), r.toggleSlot);
         EXPECT_EQ(static_cast<bool>(page.isRunDisabled), r.runDisabledSlot);
         EXPECT_EQ(static_cast<bool>(page.onRun), r.run);

@@ -39,6 +39,10 @@ public:
     int cnvOpenEntry(ProjectEntry& entry, int fileNumber, Project& project) override;
 
     void engineGetSections(ProjectEntry& entry) override;
+    // The entry's table, then all its tables to the engine, so that the engine
+    // plays (and a save on the interpretation step reads back) what was loaded.
+    void engineLoadSwitches(ProjectEntry& entry, int group, const platform::IniDocument& document,
+                            std::string_view section) override;
     void engineResetSwitchGroup(int group) override;
     void engineSetTranspose(int semitones) override;
     std::uint32_t enginePlayOptions(ProjectEntry& entry) override;

@@ -6,6 +6,9 @@
 // block.
 #pragma once
 
+#include <QRect>
+
+#include <array>
 #include <memory>
 
 #include "qvp3_pipeline/export_step.h"
@@ -38,8 +41,31 @@ struct StepDataBlock : StepPageData {
     int iconY = 0;
 };
 
+// The start page's two clickable items and which one the pointer is over
+// (0 none, 2 the first, 3 the second).
+struct SlfData : StepDataBlock {
+    QRect item1Rect;
+    QRect item2Rect;
+    bool disabled = false;
+    int hover = 0;
+};
+
 struct SlsData : StepDataBlock {
     bool rootChecked = true;
+    // True while the page itself changes the tree: its changes are no edits.
+    bool filling = false;
+};
+
+// The tempo page: where its painted parts are, and which the pointer is over.
+struct TmpData : StepDataBlock {
+    QRect contentRect;
+    QRect scaleRect;   // the scale band under the slider
+    QRect itemRect;    // the clickable item that works out the playing times
+    QRect statusRect;  // the warning line
+    QRect markRect;    // the state icon left of the tempo display
+    std::array<QRect, 5> tempoMarkRects{};  // factors 0.1, 0.5, 1, 2, 10
+    bool hasEntry = false;
+    int hover = 0;  // 0 none, 5 the item, 10..14 a tempo mark
 };
 
 struct TppData : StepDataBlock {
@@ -48,6 +74,11 @@ struct TppData : StepDataBlock {
     bool changed = false;
     // The status line the page repaints when the marker is cleared.
     int statusX = 0, statusY = 0, statusWidth = 0, statusHeight = 0;
+    QRect contentRect;
+    QRect itemRect;
+    bool hasEntry = false;
+    bool tipShown = false;
+    int hover = 0;  // 0 none, 8 the item, 9 the tempo slider while recording
 };
 
 struct PwcData : StepDataBlock {

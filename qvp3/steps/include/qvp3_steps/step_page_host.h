@@ -12,12 +12,15 @@
 
 #include "qvp3_pipeline/export_step.h"
 #include "qvp3_pipeline/midi_step.h"
+#include "qvp3_pipeline/playback.h"
 #include "qvp3_pipeline/wave_step.h"
 #include "qvp3_project/profile_context.h"
 #include "qvp3_project/project.h"
 #include "qvp3_project/step_changes.h"
 
 namespace qvp3 {
+
+class PlaybackControl;
 
 // Modes of the profile bar.
 inline constexpr int kProfileBarEnabled = 1;
@@ -73,6 +76,11 @@ public:
     virtual int loadSampleLibraryInstrument(ProjectEntry& entry) = 0;
     // Whether the entry's sampler is the sample-library plug-in.
     virtual bool isSampleLibrarySampler(const ProjectEntry& entry) = 0;
+    // The transport, which hears a page's changes while an entry plays, and
+    // the score engine the tempo pages set tempos through; null where the
+    // program has none.
+    virtual PlaybackControl* playback() { return nullptr; }
+    virtual CTavtuneLib* engine() { return nullptr; }
 };
 
 }  // namespace qvp3

@@ -1,9 +1,9 @@
-// The panorama per voice page's own handlers.
+// The panorama per voice page: the handlers it shares with the volume page.
 #include "qvp3_steps/page_slots.h"
+#include "vol_pan_grid.h"
 
 namespace qvp3 {
 
-// The page has only the framework's handlers so far.
-void stpFillPanSlots(StepPage&) {}
+void stpFillPanSlots(StepPage& page) { stpFillVolPanSlots(page); }
 
 }  // namespace qvp3

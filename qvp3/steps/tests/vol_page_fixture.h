@@ -1,0 +1,112 @@
+// A project with the real pipeline (MIDI files need no score engine), the
+// test language table, a recording page host, and a step page of the
+// project shown in a widget of its own as the step tab shows it.
+#pragma once
+
+#include <QWidget>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <map>
+#include <memory>
+
+#include "platform_testing/temp_folder.h"
+#include "qvp3_pipeline/pipeline.h"
+#include "qvp3_pipeline/tavtune_lib.h"
+#include "qvp3_project/project_file.h"
+#include "qvp3_steps/page_workers.h"
+#include "qvp3_ui/language.h"
+#include "qvp3_ui/message_box.h"
+#include "step_test_support.h"
+
+namespace qvp3::testing {
+
+// The sample project's two-staff MIDI file.
+inline std::filesystem::path sampleMidiFile() {
+    return std::filesystem::path(__FILE__).parent_path() / "../../../data/projects/Sample/two_hands.mid";
+}
+
+struct PipelineProject {
+    PipelineProject() {
+        project.data.ProjectFolder = dir.path();
+        project.data.ProjectTitle = "Stage";
+        project.data.CDSpace = 4440;
+    }
+
+    // Opens the file as a new entry, made the current one: 0 or the opening's code.
+    int open(const std::filesystem::path& file) {
+        ProjectEntry entry;
+        entry.Filename = file;
+        pipeline.cnvEntryInit(entry, project);
+        const int result = pipeline.openEntry(entry, project, false, false);
+        if (result == 0) project.currentEntry = project.fileNum() - 1;
+        return result;
+    }
+
+    platform::testing::TempFolder dir;
+    CTavtuneLib engine;
+    platform::MessageTarget* window = nullptr;
+    Pipeline pipeline{engine, &window};
+    RecordingShell shell;
+    StepPages pages;
+    Project project{Neighbours{&pipeline, nullptr, &shell, &pages}};
+};
+
+struct PageStudio {
+    PageStudio() : language(qvp3ui::LanguageModule::testTable()), host(files.project) {
+        qvp3ui::setLanguage(&language);
+        stpSetPageHost(&host);
+        host.profiles.profileFolder = files.dir.path() / "profiles";
+        std::filesystem::create_directories(host.profiles.profileFolder);
+    }
+    ~PageStudio() {
+        for (auto& [step, window] : windows) {
+            StepPage& p = page(step);
+            stpShowPage(p, false);
+            p.window = nullptr;
+        }
+        windows.clear();
+        stpSetPageHost(nullptr);
+        qvp3ui::setLanguage(nullptr);
+    }
+
+    // The program's English texts in place of the test table (for screenshots).
+    void useEnglish() {
+        std::ifstream in(std::filesystem::path(__FILE__).parent_path() / "../../../lang/str_en.lang");
+        std::stringstream text;
+        text << in.rdbuf();
+        language = qvp3ui::LanguageModule::fromText(text.str());
+    }
+
+    Project& project() { return files.project; }
+    StepPage& page(int step) { return *files.project.stepPages[static_cast<std::size_t>(step)]; }
+    ProjectEntry& current() { return *prjGetEntry(files.project, -1); }
+
+    // Builds the page's controls in a widget of its own, lays it out and shows it.
+    QWidget& show(int step, QSize size = {900, 560}) {
+        StepPage& p = page(step);
+        auto window = std::make_unique<QWidget>();
+        window->setAutoFillBackground(true);
+        QPalette palette = window->palette();
+        palette.setColor(QPalette::Window, QColor(0x86, 0xB1, 0xD8));
+        window->setPalette(palette);
+        window->resize(size);
+        stpAttachWindow(p, window.get(), nullptr);
+        files.project.currentStep = step;
+        if (p.onInitDialog) p.onInitDialog(p, window.get(), &p);
+        window->show();
+        if (p.onSize) p.onSize(p);
+        stpShowPage(p, true);
+        QWidget& shown = *window;
+        windows[step] = std::move(window);
+        return shown;
+    }
+
+    PipelineProject files;
+    qvp3ui::LanguageModule language;
+    RecordingPageHost host;
+    std::map<int, std::unique_ptr<QWidget>> windows;
+};
+
+}  // namespace qvp3::testing
