@@ -60,8 +60,14 @@ public:
         setup.programFolder = app_.programFolder;
         return setup;
     }
-    // The renderers of the WAV step come with its page.
-    std::optional<WaveStepSetup> waveStepSetup() override { return std::nullopt; }
+    // The software synthesizer renders; the plug-in method has no renderer here yet.
+    std::optional<WaveStepSetup> waveStepSetup() override {
+        WaveStepSetup setup;
+        setup.project = app_.project.get();
+        setup.synthesizer = &synthesizer_;
+        setup.normalizer = cnvProjectWaveNormalizer();
+        return setup;
+    }
     std::optional<ExportStepSetup> exportStepSetup() override {
         ExportStepSetup setup;
         setup.project = app_.project.get();
@@ -77,6 +83,7 @@ public:
 private:
     AppState& app_;
     MainWindow& window_;
+    SoftSynthWaveRenderer synthesizer_{app_.timidity};
 };
 
 }  // namespace

@@ -208,6 +208,8 @@ TEST(StepTab, SwitchingStepsHidesTheOldPageThenShowsTheNewOne) {
     f.tab->selectStep(kStepWvc);
     EXPECT_EQ(shows, (std::vector<std::pair<int, bool>>{{3, false}, {kStepWvc, true}}));
     EXPECT_FALSE(f.host.singleSelection) << "the WAV step works on several files";
+    // The conversion steps let the user on once every file is converted.
+    f.project.convertedMidiCount = f.project.convertedWaveCount = f.project.fileNum();
     f.tab->selectStep(kStepBrn);
     EXPECT_TRUE(f.host.singleSelection);
     EXPECT_EQ(f.project.previousStep, kStepWvc);

@@ -19,6 +19,7 @@
 #include "qvp3_project/neighbours.h"
 
 class QListWidget;
+class QObject;
 class QProgressBar;
 
 namespace qvp3 {
@@ -92,18 +93,46 @@ struct PreviewData : StepDataBlock {
     std::unique_ptr<platform::MidiOutDevice> previewOut;
     PreviewPage previewPage;
     std::unique_ptr<WorkerThreadRec> preview;
+    // The play link beside the page's first group box, and its hover state
+    // (0, or the page's own value while the pointer is on it).
+    QRect playLink;
+    int hover = 0;
+    // EIN: set while the page itself selects rows of its voice list.
+    bool filling = false;
+    // EIN: numbers the tune-up previews, so that the end report of one that
+    // was stopped by hand is not taken for the end of the next.
+    int previewRun = 0;
+    // EIN: the object on the page's thread that the tune-up's end is posted
+    // to; shared so that the block may be freed where QObject is unknown.
+    std::shared_ptr<QObject> poster;
 };
 
 struct MdcData : StepPageData {
+    // What the job shows on the page; before the job, whose worker calls it
+    // until the job's destructor has stopped it.
+    std::unique_ptr<ConversionStepView> pageView;
     MidiStepPage job;
+    // 14 while the page's list has a selection, -1 otherwise.
+    int previewTarget = -1;
 };
 
 struct WvcData : StepPageData {
+    std::unique_ptr<ConversionStepView> pageView;  // as MdcData's
     WaveStepPage job;
+    // 14: the list of converted MIDI files has a selection, 0: the list of
+    // WAV files has one, -1: neither.
+    int previewTarget = -1;
 };
 
 struct BrnData : StepPageData {
+    // What the export job shows on the page; before the job (see MdcData).
+    std::unique_ptr<ExportStepView> pageView;
     ExportStepPage job;
+    // The recorder whose speed and burn-proof support were asked last (-1
+    // none yet), and what it answered.
+    int probedDrive = -1;
+    int maxSpeed = 0;
+    bool burnProofSupported = false;
     // The page's progress controls, which the disc writer's messages move;
     // made by the page, null until then.
     QProgressBar* trackBar = nullptr;

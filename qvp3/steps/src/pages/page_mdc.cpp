@@ -1,9 +1,9 @@
 // The conversion to MIDI files page's own handlers.
+#include "page_conversion.h"
 #include "qvp3_steps/page_slots.h"
 
 namespace qvp3 {
 
-// The page has only the framework's handlers so far.
-void stpFillMdcSlots(StepPage&) {}
+void stpFillMdcSlots(StepPage& page) { stpFillConversionSlots(page, ConversionPageKind::Midi); }
 
 }  // namespace qvp3

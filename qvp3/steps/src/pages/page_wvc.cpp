@@ -1,9 +1,9 @@
 // The conversion to WAV files page's own handlers.
+#include "page_conversion.h"
 #include "qvp3_steps/page_slots.h"
 
 namespace qvp3 {
 
-// The page has only the framework's handlers so far.
-void stpFillWvcSlots(StepPage&) {}
+void stpFillWvcSlots(StepPage& page) { stpFillConversionSlots(page, ConversionPageKind::Wave); }
 
 }  // namespace qvp3
