@@ -146,17 +146,27 @@ TEST(PlayScoreThreads, HostChangesDuringARenderAreSeenWhole) {
             flips.store(n + 1);
         }
     });
-    while (flips.load() < 10) std::this_thread::yield();
-    const Pass rendered = runPass(score, kModeRender, midi);
+    // A loaded machine may leave the host thread unscheduled through a whole
+    // render: render again until the host's changes were met, each render
+    // seeing only whole tempos.
+    std::set<int32_t> seen;
+    for (int pass = 0; pass < 20 && seen.size() < 2; ++pass) {
+        const int before = flips.load();
+        while (flips.load() < before + 10) std::this_thread::yield();
+        const Pass rendered = runPass(score, kModeRender, midi);
+        const std::vector<int32_t> tempos =
+            rendered.rc == scorecore::kOk ? writtenTempos(readBytes(midi)) : std::vector<int32_t>{};
+        EXPECT_EQ(rendered.rc, scorecore::kOk);
+        EXPECT_FALSE(tempos.empty());
+        if (tempos.empty()) break;  // the host thread is joined below either way
+        for (const int32_t tempo : tempos) {
+            EXPECT_TRUE(tempo == 60 || tempo == 180) << tempo;
+            seen.insert(tempo);
+        }
+    }
     rendering.store(false);
     host.join();
-    ASSERT_EQ(rendered.rc, scorecore::kOk);
-
-    const std::vector<int32_t> tempos = writtenTempos(readBytes(midi));
-    ASSERT_FALSE(tempos.empty());
-    const std::set<int32_t> seen(tempos.begin(), tempos.end());
-    for (const int32_t tempo : seen) EXPECT_TRUE(tempo == 60 || tempo == 180) << tempo;
-    EXPECT_EQ(seen.size(), 2u);  // the render met both rules
+    EXPECT_EQ(seen.size(), 2u);  // the renders met both rules
 }
 
 }  // namespace

@@ -352,9 +352,13 @@ float* const* CMyVSTHost::RenderInto(float* const* inputs, std::uint32_t frames,
     ConsumeEvents(consumed);
     if (!complete) return silencePointers_.data();
     if (!MixTracks(trackCount, frames)) return nullptr;
+    return RunMasterEffect(mixPointers_.data(), frames);
+}
+
+float* const* CMyVSTHost::RunMasterEffect(float* const* inputs, std::uint32_t frames) {
     auto* master = dynamic_cast<CMyVSTEffect*>(GetEffect(masterEffectSlot));
-    if (masterEffectSlot == -1 || master == nullptr || !master->loaded()) return mixPointers_.data();
-    ProcessEffect(*master, mixPointers_.data(), frames, 2, nullptr);
+    if (masterEffectSlot == -1 || master == nullptr || !master->loaded()) return inputs;
+    ProcessEffect(*master, inputs, std::min(frames, kRenderMixFrames), 2, nullptr);
     return master->outputs().data();
 }
 

@@ -50,4 +50,59 @@ int VstWaveRenderer::render(ProjectEntry&, const std::filesystem::path& midiPath
     return host_.RenderToWave(wavPath, progress, cancelWord);
 }
 
+SampleInstrumentRequest SamplePlayerWaveRenderer::RequestFor(const ProjectEntry& entry,
+                                                              const CPlugInCatalog& catalog) {
+    SampleInstrumentRequest request;
+    request.entry = entry.SamplePlayer.empty() ? -1 : catalog.FindPresentInstrument(entry.SamplePlayer);
+    if (request.entry < 0 && entry.samplerIndex >= 0 &&
+        static_cast<std::size_t>(entry.samplerIndex) < catalog.instruments.size()) {
+        request.entry = entry.samplerIndex;
+    }
+    if (entry.ReverbType >= 0) request.effect = entry.Reverb;
+    request.setup = samplerSetupFromEntry(entry);
+    return request;
+}
+
+int SamplePlayerWaveRenderer::render(ProjectEntry& entry, const std::filesystem::path& midiPath,
+                                     const std::filesystem::path& wavPath,
+                                     const std::function<void(std::uint32_t ms)>& progress,
+                                     const std::atomic<int>& cancelWord) {
+    const SampleInstrumentRequest request = RequestFor(entry, catalog_);
+    if (request.entry < 0) return kWaveSamplerFailed;
+    if (catalog_.instruments[static_cast<std::size_t>(request.entry)].kind != kPlugInKindVst) {
+        return RenderSecondKind(request, midiPath, wavPath, progress, cancelWord);
+    }
+    // The sample library's instruments are loaded for the render whatever the setting says.
+    const bool loadFlag = std::exchange(player_.loadSampleLibraryInstruments, true);
+    // Selecting stills the host's output; it plays again after the render as it did before.
+    const bool outputWasRunning = catalog_.vstHost->outputRunning;
+    const int selected = player_.SelectInstrument(request, false);
+    player_.loadSampleLibraryInstruments = loadFlag;
+    int result = kWaveSamplerFailed;
+    if (selected == kSelectOk) {
+        result = VstWaveRenderer(*catalog_.vstHost).render(entry, midiPath, wavPath, progress, cancelWord);
+    }
+    if (outputWasRunning) catalog_.vstHost->StartOutput();
+    return result;
+}
+
+int SamplePlayerWaveRenderer::RenderSecondKind(const SampleInstrumentRequest& request,
+                                               const std::filesystem::path& midiPath,
+                                               const std::filesystem::path& wavPath,
+                                               const std::function<void(std::uint32_t ms)>& progress,
+                                               const std::atomic<int>& cancelWord) {
+    if (player_.OpenWaveOut(wavPath) != S_OK) return kWaveSamplerFailed;
+    player_.SetMidiFile(midiPath);
+    if (player_.SelectInstrument(request, false) != kSelectOk || player_.Start(request) != S_OK) {
+        player_.CloseWaveOut(false);
+        return kWaveSamplerFailed;
+    }
+    const int result = player_.RenderToWave(progress, cancelWord);
+    if (result != 0) {
+        player_.CloseWaveOut(false);
+        return result;
+    }
+    return player_.CloseWaveOut() == S_OK ? 0 : kRenderShortWrite;
+}
+
 }  // namespace qvp3

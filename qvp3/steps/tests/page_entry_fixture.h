@@ -45,9 +45,9 @@ inline qvp3ui::LanguageModule englishTable() {
 // The page's window: paints what the step tab's page dialog paints below the
 // header (the page's background and the page's own painting) and colours the
 // statics through the page's slot.
-class PageWindow : public QWidget {
+class PreviewPageWindow : public QWidget {
 public:
-    explicit PageWindow(StepPage& page) : page_(page) {
+    explicit PreviewPageWindow(StepPage& page) : page_(page) {
         resize(1120, 700);
         setAttribute(Qt::WA_DontShowOnScreen);
     }
@@ -163,10 +163,10 @@ struct PageEntryFixture {
     StepPage& page() { return *project.stepPages[static_cast<std::size_t>(step_)]; }
 
     // Builds the page's controls in a window of its own, and shows it.
-    PageWindow& open() {
+    PreviewPageWindow& open() {
         StepPage& p = page();
         p.title = "Step " + std::to_string(step_ + 1);
-        window = std::make_unique<PageWindow>(p);
+        window = std::make_unique<PreviewPageWindow>(p);
         p.window = window.get();
         EXPECT_EQ(p.onInitDialog(p, window.get(), &p), 1);
         window->show();
@@ -212,7 +212,7 @@ struct PageEntryFixture {
     KeptCaptureHost host;
     ProfileListDouble profileList;
     std::vector<int> warnings;
-    std::unique_ptr<PageWindow> window;
+    std::unique_ptr<PreviewPageWindow> window;
 
 private:
     int step_;

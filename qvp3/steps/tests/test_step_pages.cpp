@@ -18,9 +18,9 @@ TEST(StepPageRecords, EveryStepGetsItsBlockProfilesAndFrameworkSlots) {
         bool focusFirst, paintNothing, toggleSlot, runDisabledSlot, run, stopWorker;
     } rows[kStepCount] = {
         // dataNum profiles list  focus  paint0 toggle runDis run    stop
-        {0, false, false, false, true, false, false, false, true},      // SLF (paints itself)
-        {127, true, true, true, true, false, false, false, true},       // SLS (paints itself)
-        {2, true, true, true, true, false, false, false, true},         // TRP (paints itself)
+        {0, false, false, false, false, false, false, false, true},      // SLF (paints itself)
+        {127, true, true, true, false, false, false, false, true},       // SLS (paints itself)
+        {2, true, true, true, false, false, false, false, true},         // TRP (paints itself)
         {127, true, true, true, false, false, false, false, true},      // CHP
         {127, true, true, true, true, false, false, false, true},       // VOL
         {127, true, true, true, false, false, false, false, true},      // PAN

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -89,6 +90,17 @@ public:
     // beyond the block lands on its last frame). False when the block's
     // event buffer is full: the message is dropped.
     bool QueueMidi(std::uint32_t frame, std::span<const std::uint8_t> message);
+
+    // The instrument's state: the values of its control inputs by port symbol
+    // (little-endian "QVL2", a count, then per input the symbol's length, the
+    // symbol and the value's float bits). LoadState reads the whole stream
+    // before it applies it: a damaged one changes nothing (false); symbols
+    // the instrument does not have are skipped. Not while a block renders.
+    std::vector<std::uint8_t> SaveState() const;
+    bool LoadState(std::span<const std::uint8_t> stream);
+    // A control input by its symbol; false / none when it has no such input.
+    bool SetControl(std::string_view symbol, float value);
+    std::optional<float> Control(std::string_view symbol) const;
 
     HRESULT ConnectInput(const DxMediaType& type) override;
     HRESULT ConnectOutput(const DxMediaType& type, CDxBufRendererInputPin& downstream,

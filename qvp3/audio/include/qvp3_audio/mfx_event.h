@@ -22,7 +22,6 @@ namespace qvp3 {
 inline constexpr HRESULT S_FALSE = 1;
 inline constexpr HRESULT E_POINTER = static_cast<HRESULT>(0x80004003u);
 inline constexpr HRESULT E_NOINTERFACE = static_cast<HRESULT>(0x80004002u);
-inline constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
 
 // The interfaces of the MFX host and its plug-ins.
 enum class MfxIid {

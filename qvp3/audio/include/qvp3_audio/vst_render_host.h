@@ -120,6 +120,9 @@ public:
     // One offline block of renderBlockSize frames: the two output channels,
     // or nullptr when mixing failed. ended is set when the performance is over.
     float* const* RenderOfflineBlock(bool& ended, double nowMs);
+    // The master effect on two channels of frames (at most kRenderMixFrames):
+    // its output channels, or inputs themselves when none is set.
+    float* const* RunMasterEffect(float* const* inputs, std::uint32_t frames);
     // The whole performance into a 44.1 kHz 16-bit stereo WAV file; progress
     // gets the position in ms; state equal to kRenderCancelState cancels.
     int RenderToWave(const std::filesystem::path& fileName, const std::function<void(std::uint32_t)>& progress,

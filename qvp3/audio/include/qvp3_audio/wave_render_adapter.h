@@ -2,6 +2,7 @@
 // MIDI file through the instrument it holds and renders it into a WAV file.
 #pragma once
 
+#include "qvp3_audio/sample_player.h"
 #include "qvp3_audio/vst_render_host.h"
 #include "qvp3_pipeline/wave_step.h"
 
@@ -23,6 +24,35 @@ public:
 
 private:
     CMyVSTHost& host_;
+};
+
+// The WAV step's sample-player method: each entry's converted MIDI file
+// through the instrument its sound configuration names, with the entry's
+// stored setup and effect. A VST instrument renders through the render host
+// as VstWaveRenderer does; one of the second standard through the player's
+// WAV writer. kWaveSamplerFailed when the instrument cannot be set up or
+// started (the player's Message() says why).
+class SamplePlayerWaveRenderer : public WaveRenderer {
+public:
+    // The player, and the catalogue it plays from, must outlive the renderer.
+    SamplePlayerWaveRenderer(CSamplePlayer& player, CPlugInCatalog& catalog) : player_(player), catalog_(catalog) {}
+
+    int render(ProjectEntry& entry, const std::filesystem::path& midiPath, const std::filesystem::path& wavPath,
+               const std::function<void(std::uint32_t ms)>& progress, const std::atomic<int>& cancelWord) override;
+    // One player, one instrument.
+    bool rendersInParallel() const override { return false; }
+
+    // What the player is asked for an entry: the instrument of its name (or
+    // its stored index), its effect and its setup.
+    static SampleInstrumentRequest RequestFor(const ProjectEntry& entry, const CPlugInCatalog& catalog);
+
+private:
+    int RenderSecondKind(const SampleInstrumentRequest& request, const std::filesystem::path& midiPath,
+                         const std::filesystem::path& wavPath, const std::function<void(std::uint32_t ms)>& progress,
+                         const std::atomic<int>& cancelWord);
+
+    CSamplePlayer& player_;
+    CPlugInCatalog& catalog_;
 };
 
 }  // namespace qvp3

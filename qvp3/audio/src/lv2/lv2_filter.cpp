@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "qvp3_audio/lv2_instrument.h"
 
@@ -48,6 +49,7 @@ struct CDxLv2Filter::Impl {
     LilvInstance* instance = nullptr;
     std::vector<PortKind> kinds;
     std::vector<float> controls;  // one value per port; defaults for the inputs
+    std::vector<std::pair<std::string, std::uint32_t>> controlInputs;  // symbol and port
     std::vector<std::vector<float>> inputs;
     std::vector<std::vector<float>> outputs;
     std::vector<std::vector<float>> cv;
@@ -138,6 +140,9 @@ bool CDxLv2Filter::ClassifyPorts(std::string& problem) {
         if (kind == PortKind::AudioIn) inputPorts_.push_back(p);
         if (kind == PortKind::AudioOut) outputPorts_.push_back(p);
         if (std::isnan(m.controls[p])) m.controls[p] = 0.0f;
+        if (kind == PortKind::Control && in) {
+            m.controlInputs.emplace_back(lilv_node_as_string(lilv_port_get_symbol(plugin, port)), p);
+        }
         m.kinds[p] = kind;
     }
     if (problem.empty() && !hasEventPort_) problem = "takes no MIDI";
@@ -324,6 +329,81 @@ HRESULT CDxLv2Filter::Receive(CDeferZeroFillMediaSample& sample) {
     hr = downstream_->Receive(*out);
     out->Release();
     return hr;
+}
+
+// --- state: the control inputs' values by port symbol ------------------------------
+
+namespace {
+
+constexpr char kStateMagic[4] = {'Q', 'V', 'L', '2'};
+
+void putU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+bool getU32(std::span<const std::uint8_t>& in, std::uint32_t& v) {
+    if (in.size() < 4) return false;
+    v = 0;
+    for (int i = 0; i < 4; ++i) v |= std::uint32_t{in[static_cast<std::size_t>(i)]} << (8 * i);
+    in = in.subspan(4);
+    return true;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> CDxLv2Filter::SaveState() const {
+    // "QVL2", the count, then per control input: symbol length, symbol, value (float bits), little-endian.
+    std::vector<std::uint8_t> out(std::begin(kStateMagic), std::end(kStateMagic));
+    putU32(out, static_cast<std::uint32_t>(impl_->controlInputs.size()));
+    for (const auto& [symbol, port] : impl_->controlInputs) {
+        putU32(out, static_cast<std::uint32_t>(symbol.size()));
+        out.insert(out.end(), symbol.begin(), symbol.end());
+        std::uint32_t bits = 0;
+        std::memcpy(&bits, &impl_->controls[port], sizeof bits);
+        putU32(out, bits);
+    }
+    return out;
+}
+
+bool CDxLv2Filter::LoadState(std::span<const std::uint8_t> stream) {
+    // Read whole before anything is applied, so that a damaged stream changes nothing.
+    if (stream.size() < 4 || !std::equal(std::begin(kStateMagic), std::end(kStateMagic), stream.begin())) return false;
+    stream = stream.subspan(4);
+    std::uint32_t count = 0;
+    if (!getU32(stream, count)) return false;
+    std::vector<std::pair<std::string, float>> values;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint32_t length = 0;
+        std::uint32_t bits = 0;
+        if (!getU32(stream, length) || length > stream.size()) return false;
+        std::string symbol(stream.begin(), stream.begin() + length);
+        stream = stream.subspan(length);
+        if (!getU32(stream, bits)) return false;
+        float value = 0.0f;
+        std::memcpy(&value, &bits, sizeof value);
+        if (!std::isfinite(value)) return false;
+        values.emplace_back(std::move(symbol), value);
+    }
+    if (!stream.empty()) return false;
+    for (const auto& [symbol, value] : values) SetControl(symbol, value);
+    return true;
+}
+
+bool CDxLv2Filter::SetControl(std::string_view symbol, float value) {
+    for (const auto& [name, port] : impl_->controlInputs) {
+        if (name == symbol) {
+            impl_->controls[port] = value;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::optional<float> CDxLv2Filter::Control(std::string_view symbol) const {
+    for (const auto& [name, port] : impl_->controlInputs) {
+        if (name == symbol) return impl_->controls[port];
+    }
+    return std::nullopt;
 }
 
 }  // namespace qvp3
