@@ -5,6 +5,7 @@
 #include "qvp3_shell/main_window.h"
 #include "qvp3_shell/recent_files.h"
 #include "qvp3_shell/shell_neighbour.h"
+#include "qvp3_shell/step_tab_install.h"
 
 namespace qvp3 {
 
@@ -22,9 +23,11 @@ AppState::AppState(std::filesystem::path folder, int lang, platform::SettingsSto
     pipeline = std::make_unique<Pipeline>(*tavtune, &mainTarget);
     shellServices = std::make_unique<ShellNeighbour>(*this);
     profiles = std::make_unique<ProfileContext>();
+    stepPageServices = appMakeStepPageServices();
     Neighbours neighbours;
     neighbours.pipeline = pipeline.get();
     neighbours.shell = shellServices.get();
+    neighbours.stepPages = stepPageServices.get();
     project = std::make_unique<Project>(neighbours);
     playback = std::make_unique<PlaybackControl>(*project, *tavtune, shellServices.get());
 }

@@ -7,6 +7,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <optional>
+
 namespace qvp3 {
 namespace {
 
@@ -16,8 +18,8 @@ bool isActive(const ActiveTest& active) { return !active || active(); }
 
 }  // namespace
 
-TransportKeyButtons::TransportKeyButtons(QWidget& target, ActiveTest active, QObject* parent)
-    : QObject(parent), target_(&target), active_(std::move(active)) {}
+TransportKeyButtons::TransportKeyButtons(platform::MessageTarget& target, ActiveTest active, QObject* parent)
+    : QObject(parent), target_(target), active_(std::move(active)) {}
 
 void TransportKeyButtons::attach(QAbstractButton& button, Qt::Key key) {
     button.setProperty(kKeyProperty, static_cast<int>(key));
@@ -25,27 +27,26 @@ void TransportKeyButtons::attach(QAbstractButton& button, Qt::Key key) {
 }
 
 bool TransportKeyButtons::eventFilter(QObject* watched, QEvent* event) {
-    if (!target_ || !active_ || !active_()) return false;
-    QEvent::Type type = QEvent::None;
+    if (!active_ || !active_()) return false;
+    std::optional<bool> down;
     switch (event->type()) {
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
-        if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-            type = event->type() == QEvent::MouseButtonPress ? QEvent::KeyPress : QEvent::KeyRelease;
-        }
+        if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+            down = event->type() == QEvent::MouseButtonPress;
         break;
     case QEvent::KeyPress:
     case QEvent::KeyRelease: {
         const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Space && !key->isAutoRepeat()) type = event->type();
+        if (key->key() == Qt::Key_Space && !key->isAutoRepeat()) down = event->type() == QEvent::KeyPress;
         break;
     }
     default: break;
     }
-    if (type != QEvent::None) {
+    if (down) {
         // Posted, so the button has handled its own event first.
-        const auto key = static_cast<Qt::Key>(watched->property(kKeyProperty).toInt());
-        QCoreApplication::postEvent(target_, new QKeyEvent(type, key, Qt::NoModifier));
+        const auto key = static_cast<platform::WParam>(watched->property(kKeyProperty).toInt());
+        target_.post(*down ? WM_KEYDOWN : WM_KEYUP, key, 1);
     }
     return false;
 }

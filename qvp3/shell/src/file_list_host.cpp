@@ -35,6 +35,8 @@ FileListHost::FileListHost(MainWindow& window)
         if (QWidget* panel = qvp3ui::findControl(window, id)) list_->watchPanel(*panel);
     }
     window.installEventFilter(this);
+    // The columns keep their shares of the list's width as the list changes size.
+    window.fileList()->viewport()->installEventFilter(this);
 }
 
 FileListHost::~FileListHost() {
@@ -82,6 +84,7 @@ bool FileListHost::openProject(const fs::path& file, bool remember, int step, bo
     p.currentStep = 0;
     refreshFileList();
     refreshListArea();
+    window_.stepHost().layoutPages();
     if (step != -1) window_.stepHost().selectStep(step == -2 ? saved : step);
     // The playing times are those the opening of each entry measured.
     if (a.openFileAtStart) prjDeleteUnreferencedFiles(p);
@@ -173,6 +176,10 @@ bool FileListHost::openProject(const fs::path& projectFile) {
 void FileListHost::dropFiles(const std::vector<fs::path>& files) { appOnDropFiles(project(), *this, files); }
 
 bool FileListHost::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == window_.fileList()->viewport()) {
+        if (event->type() == QEvent::Resize && app().projectOpen) appSetFileListColumns(*window_.fileList());
+        return false;
+    }
     if (watched != &window_) return false;
     if (event->type() == QEvent::DragEnter) {
         auto* drag = static_cast<QDragEnterEvent*>(event);

@@ -1,3 +1,7 @@
+#include "qvp3_shell/app_wiring.h"
 #include "qvp3_shell/startup.h"
 
-int main(int argc, char** argv) { return qvp3::qvp3Main(argc, argv); }
+int main(int argc, char** argv) {
+    qvp3::appAddWindowExtension(qvp3::appWireMainWindow);
+    return qvp3::qvp3Main(argc, argv);
+}

@@ -31,7 +31,6 @@
 #include "qvp3_shell/app_state.h"
 #include "qvp3_shell/main_commands.h"
 #include "qvp3_shell/profile_bar_qt.h"
-#include "qvp3_shell/seek_button.h"
 #include "qvp3_shell/shell_hosts_basic.h"
 #include "qvp3_ui/controls.h"
 #include "qvp3_ui/language.h"
@@ -254,17 +253,20 @@ QWidget* MainWindow::buildTransport() {
     auto* layout = new QVBoxLayout(panel);
     layout->addWidget(named(new QLabel(panel), ctl::kTransportLabel));
     auto* buttons = new QHBoxLayout;
+    // Holding a wind button is holding its key, once the project has files.
+    auto* windKeys = new TransportKeyButtons(target(), [this] { return app_.project && app_.project->fileNum() > 0; }, panel);
     for (int id : {cmd::kPlay, cmd::kStop, cmd::kToStart, cmd::kBack, cmd::kForward}) {
-        QPushButton* button = (id == cmd::kBack || id == cmd::kForward)
-                                  ? new SeekButton(id == cmd::kBack ? Qt::Key_F5 : Qt::Key_F7, panel)
-                                  : new QPushButton(panel);
+        auto* button = new QPushButton(panel);
         qvp3ui::setControlId(*button, id);
         button->setIcon(action(id)->icon());
         button->setIconSize(QSize(24, 24));
         button->setFixedSize(52, 36);
         button->setFocusPolicy(Qt::TabFocus);
-        if (id != cmd::kBack && id != cmd::kForward)
+        if (id == cmd::kBack || id == cmd::kForward) {
+            windKeys->attach(*button, id == cmd::kBack ? Qt::Key_F5 : Qt::Key_F7);
+        } else {
             connect(button, &QPushButton::clicked, this, [this, id] { runCommand(id); });
+        }
         buttons->addWidget(button);
     }
     buttons->addStretch(1);
@@ -375,6 +377,8 @@ void MainWindow::retranslate() {
     qvp3ui::findControl<QLabel>(*this, ctl::kTransportLabel)->setText(langText(app_, qvp3ui::kStrTransportCaption));
     qvp3ui::findControl<QLabel>(*this, ctl::kProfileLabelA)->setText(langText(app_, qvp3ui::kStrProfileCaption));
     qvp3ui::findControl<QLabel>(*this, ctl::kProfileLabelB)->setText(langText(app_, qvp3ui::kStrProfileStep));
+    // The installed step pages name their own tabs.
+    if (dynamic_cast<BasicStepHost*>(stepHost_.get()) == nullptr) return;
     for (int step = 0; step < kStepCount; ++step) stepTab_->setTabText(step, langText(app_, qvp3ui::kStrStepTabBase + step));
 }
 

@@ -160,7 +160,7 @@ TEST_F(CommandTest, MovingExchangesTheCurrentFileWithItsNeighbour) {
 }
 
 TEST_F(CommandTest, StepsMoveOnlyWithinTheEighteen) {
-    enter(OpenEmpty);
+    enter(FirstOfTwo);  // without files the start page keeps the project there
     Project& p = *app().project;
     window().runCommand(cmd::kPreviousStep);
     EXPECT_EQ(p.currentStep, 0);

@@ -62,20 +62,11 @@ TEST(ScrollPanel, ScrollsItsContentWithinTheRangeAndByPagesThatKeepALineInSight)
     EXPECT_EQ(content->pos(), QPoint(0, 0));
 }
 
-// Records the keys it is given.
-class KeyTarget : public QWidget {
-public:
-    std::vector<std::pair<QEvent::Type, int>> keys;
-
-protected:
-    void keyPressEvent(QKeyEvent* e) override { keys.emplace_back(e->type(), e->key()); }
-    void keyReleaseEvent(QKeyEvent* e) override { keys.emplace_back(e->type(), e->key()); }
-};
-
 TEST(TransportKeyButtons, HoldingAButtonIsHoldingItsKeyWhileTheProjectHasFiles) {
-    KeyTarget window;
+    platform::RecordingMessageTarget target;
+    QWidget window;
     bool files = true;
-    TransportKeyButtons keys(window, [&files] { return files; });
+    TransportKeyButtons keys(target, [&files] { return files; });
     QPushButton back(&window);
     QPushButton forward(&window);
     int clicks = 0;
@@ -90,18 +81,20 @@ TEST(TransportKeyButtons, HoldingAButtonIsHoldingItsKeyWhileTheProjectHasFiles) 
     QTest::keyPress(&forward, Qt::Key_Space);
     QTest::keyRelease(&forward, Qt::Key_Space);
     QTest::mouseClick(&forward, Qt::RightButton);
-    qvp3ui::testing::processEventsFor(20);
-    using K = std::pair<QEvent::Type, int>;
-    EXPECT_EQ(window.keys, (std::vector<K>{{QEvent::KeyPress, Qt::Key_F5}, {QEvent::KeyRelease, Qt::Key_F5},
-                                           {QEvent::KeyPress, Qt::Key_F7}, {QEvent::KeyRelease, Qt::Key_F7}}));
+    using M = std::pair<platform::MessageId, platform::WParam>;
+    std::vector<M> seen;
+    for (const platform::RecordedMessage& m : target.messages()) {
+        EXPECT_EQ(m.lParam, 1);
+        seen.emplace_back(m.msg, m.wParam);
+    }
+    EXPECT_EQ(seen, (std::vector<M>{{WM_KEYDOWN, Qt::Key_F5}, {WM_KEYUP, Qt::Key_F5},
+                                    {WM_KEYDOWN, Qt::Key_F7}, {WM_KEYUP, Qt::Key_F7}}));
     EXPECT_EQ(clicks, 1);  // the button's own work is done as well
 
     // Without files the buttons are plain buttons.
     files = false;
-    window.keys.clear();
     QTest::mouseClick(&back, Qt::LeftButton);
-    qvp3ui::testing::processEventsFor(20);
-    EXPECT_TRUE(window.keys.empty());
+    EXPECT_EQ(target.count(), 4u);
     EXPECT_EQ(clicks, 2);
 }
 

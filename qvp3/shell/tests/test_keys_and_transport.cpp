@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QLabel>
+#include <QPushButton>
 #include <QSlider>
 #include <QTest>
 #include <QTreeView>
@@ -69,6 +70,20 @@ TEST_F(TransportTest, HoldingF7WindsAndLettingGoEndsIt) {
     QTest::keyPress(focus, Qt::Key_F5);
     EXPECT_EQ(plyEntryPlayer(entry()).wind, nullptr);
     QTest::keyRelease(focus, Qt::Key_F5);
+}
+
+TEST_F(TransportTest, HoldingTheWindButtonWindsAsHoldingItsKeyDoes) {
+    window().runCommand(cmd::kPlay);
+    ASSERT_TRUE(entry().isBusy());
+    auto* forward = qvp3ui::findControl<QPushButton>(window(), cmd::kForward);
+    QTest::mousePress(forward, Qt::LeftButton);
+    qvp3ui::testing::processEventsFor(250);
+    EXPECT_NE(plyEntryPlayer(entry()).wind, nullptr);
+    QTest::mouseRelease(forward, Qt::LeftButton);
+    qvp3ui::testing::processEventsFor(20);
+    EXPECT_EQ(plyEntryPlayer(entry()).wind, nullptr);
+    EXPECT_GT(app().playback->plyEntryPosition(entry()), 0);
+    window().runCommand(cmd::kStop);
 }
 
 TEST_F(TransportTest, ShutdownStopsThePlayerBeforeTheRecordGoes) {

@@ -179,6 +179,7 @@ TEST_F(ShellFixture, ConversionProgressShowsInTheStatusBarAndGoesAtTheEnd) {
 
 TEST_F(ShellFixture, AStepWithUnfinishedWorkHoldsTheTabs) {
     newProject("Steps");
+    addFiles({fixtureFiles()[2]});  // without files the start page holds the tabs itself
     StepPage* second = stpGetPage(*app().project, 2);
     ASSERT_NE(second, nullptr);
     second->getStatus = [](StepPage&, Project&, StepStatus& status) {

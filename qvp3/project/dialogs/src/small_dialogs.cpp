@@ -33,7 +33,6 @@ constexpr int kStrNotInExportStep = 451;
 constexpr int kStrDontAskAgain = 1057;
 constexpr int kStrYes = 468;
 constexpr int kStrNo = 469;
-constexpr int kStrCopyWait = 141;
 constexpr int kStrPleaseWait = 112;
 constexpr int kStepBrnIndex = 16;
 constexpr int kDontAskAgainOffset = 10;
@@ -190,22 +189,6 @@ void FileTimeProgressWindow::setPosition(int file) { progress_->setValue(file); 
 void FileTimeProgressWindow::close() { hide(); }
 
 // --- wait windows ---------------------------------------------------------------
-
-WaitDialog::WaitDialog(QWidget* parent) : QDialog(parent) {
-    auto* layout = new QHBoxLayout(this);
-    auto* icon = dlg::makeControl<QLabel>(this, 285);
-    icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(32, 32));
-    layout->addWidget(icon);
-    auto* column = new QVBoxLayout;
-    text_ = dlg::makeControl<QLabel>(this, 284, dlg::text(kStrCopyWait));
-    text_->setMinimumWidth(300);
-    text_->hide();
-    column->addWidget(text_);
-    progress_ = dlg::makeControl<QProgressBar>(this, 286);
-    column->addWidget(progress_);
-    layout->addLayout(column);
-    setModal(false);
-}
 
 WaitWindow::WaitWindow(QWidget* parent)
     : WaitDialog(parent),

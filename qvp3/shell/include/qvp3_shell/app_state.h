@@ -121,6 +121,8 @@ public:
     std::unique_ptr<Pipeline> pipeline;
     std::unique_ptr<ShellNeighbour> shellServices;
     std::unique_ptr<ProfileContext> profiles;
+    // The step pages the project is made with; they outlive it.
+    std::unique_ptr<StepPageServices> stepPageServices;
     std::unique_ptr<Project> project;
     std::unique_ptr<PlaybackControl> playback;
 };

@@ -14,6 +14,8 @@
 
 #include <functional>
 
+#include "platform/message_target.h"
+
 class QAbstractButton;
 class QAbstractItemView;
 
@@ -21,20 +23,24 @@ namespace qvp3 {
 
 using ActiveTest = std::function<bool()>;
 
+// Key down and up of a held key, as the main window hears them (wParam: the Qt key, lParam 1).
+inline constexpr platform::MessageId WM_KEYDOWN = 0x0100;
+inline constexpr platform::MessageId WM_KEYUP = 0x0101;
+
 // Pressing an attached button (the left mouse button or the space key), after
-// the button's own handling, gives the target window a key press of the
-// button's key; releasing it a key release. Holding the button is holding the key.
+// the button's own handling, tells the target window that the button's key
+// went down; releasing it that the key went up. Holding the button is holding the key.
 class TransportKeyButtons : public QObject {
     Q_OBJECT
 public:
-    TransportKeyButtons(QWidget& target, ActiveTest active, QObject* parent = nullptr);
+    TransportKeyButtons(platform::MessageTarget& target, ActiveTest active, QObject* parent = nullptr);
     void attach(QAbstractButton& button, Qt::Key key);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QPointer<QWidget> target_;
+    platform::MessageTarget& target_;
     ActiveTest active_;
 };
 

@@ -17,6 +17,7 @@
 
 #include "platform/message_target.h"
 #include "qvp3_shell/commands.h"
+#include "qvp3_shell/control_subclasses.h"
 #include "qvp3_shell/shell_hosts.h"
 
 class QAbstractItemModel;
@@ -63,9 +64,6 @@ inline constexpr const char* kStatusProgressName = "StatusProgressWin";
 
 // The transport's position reports of the player thread: wParam = ms.
 inline constexpr platform::MessageId kWmShowPosition = platform::WM_APP + 200;
-// Key down and up of the wind keys F5 and F7 (wParam: the Qt key).
-inline constexpr platform::MessageId WM_KEYDOWN = 0x0100;
-inline constexpr platform::MessageId WM_KEYUP = 0x0101;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT

@@ -40,6 +40,9 @@ public:
     virtual ~StepHost() = default;
     // Makes step current as a click on its tab does (refusals included).
     virtual void selectStep(int step) = 0;
+    // Lays the tab out: every page hidden but the current step's, which is
+    // shown (after a project opened, or when the tab's place changed).
+    virtual void layoutPages() {}
     // Sends a command (40073, 40075-40079) to the current page's dialog.
     virtual void forwardCommand(int id, int code) = 0;
     // The page's own say about its toggle and run commands.

@@ -52,7 +52,7 @@ public:
     int tabItemHeight() const;
     // Hides every dialog but the current step's and shows that one (the
     // step tab's layout after a project was opened).
-    void layoutPages();
+    void layoutPages() override;
 
     // WM_COMMAND on the step tab: 40073 toggles, 40077 runs the current page.
     platform::LResult onCommand(int id, int code);

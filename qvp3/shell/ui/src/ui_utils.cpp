@@ -3,60 +3,69 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
 #include <QStandardItemModel>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "qvp3_ui/controls.h"
 #include "qvp3_ui/language.h"
 #include "qvp3_ui/message_box.h"
+#include "qvp3_ui/wait_dialog.h"
 
 namespace qvp3ui {
 
 namespace {
 
-// The wait window's ids: its text 284 and its progress 286.
-constexpr int kWaitText = 284;
-constexpr int kWaitProgress = 286;
-constexpr int kWaitDialog = 288;
+constexpr int kStrCopyWait = 141;
 
-QPointer<QDialog> g_wait;
+QPointer<WaitDialog> g_wait;
 
 }  // namespace
+
+WaitDialog::WaitDialog(QWidget* parent) : QDialog(parent) {
+    setControlId(*this, kWaitDialogId);
+    auto* layout = new QHBoxLayout(this);
+    auto* icon = new QLabel(this);
+    setControlId(*icon, kWaitIconId);
+    icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(32, 32));
+    layout->addWidget(icon);
+    auto* column = new QVBoxLayout;
+    text_ = new QLabel(QString::fromStdString(uiString(kStrCopyWait)), this);
+    setControlId(*text_, kWaitTextId);
+    text_->setMinimumWidth(300);
+    text_->hide();
+    column->addWidget(text_);
+    progress_ = new QProgressBar(this);
+    setControlId(*progress_, kWaitProgressId);
+    column->addWidget(progress_);
+    layout->addLayout(column);
+    setModal(false);
+}
 
 bool audShowWaitDialog(int range) {
     const bool existed = !g_wait.isNull();
     if (!existed) {
-        g_wait = new QDialog(QApplication::activeWindow());
+        g_wait = new WaitDialog(QApplication::activeWindow());
         g_wait->setAttribute(Qt::WA_DeleteOnClose);
         g_wait->setWindowTitle(QString::fromStdString(programTitle()));
-        setControlId(*g_wait, kWaitDialog);
-        auto* layout = new QVBoxLayout(g_wait);
-        auto* text = new QLabel(g_wait);
-        setControlId(*text, kWaitText);
-        auto* progress = new QProgressBar(g_wait);
-        setControlId(*progress, kWaitProgress);
-        layout->addWidget(text);
-        layout->addWidget(progress);
-        g_wait->setModal(false);
-        g_wait->resize(360, 90);
+        g_wait->textLabel()->show();
         g_wait->show();
     }
-    auto* progress = findControl<QProgressBar>(*g_wait, kWaitProgress);
-    progress->setRange(0, range);
+    g_wait->progressBar()->setRange(0, range);
     QApplication::processEvents();
     return existed;
 }
 
 void audSetWaitDialogPosition(int position) {
-    if (g_wait) findControl<QProgressBar>(*g_wait, kWaitProgress)->setValue(position);
+    if (g_wait) g_wait->progressBar()->setValue(position);
 }
 
 void audSetWaitDialogText(std::string_view text) {
-    if (g_wait)
-        findControl<QLabel>(*g_wait, kWaitText)->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    if (g_wait) g_wait->textLabel()->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
 }
 
 void audCloseWaitDialog() {

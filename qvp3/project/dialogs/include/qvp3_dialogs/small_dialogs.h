@@ -18,6 +18,7 @@
 #include "qvp3_project/project.h"
 #include "qvp3_project/step_changes.h"
 #include "qvp3_ui/qt_message_target.h"
+#include "qvp3_ui/wait_dialog.h"
 
 class QLabel;
 class QProgressBar;
@@ -90,18 +91,8 @@ private:
 
 // --- the wait windows (resource 288)
 
-// The copy-wait dialog: its text hidden until its owner shows it.
-class WaitDialog : public QDialog {
-    Q_OBJECT
-public:
-    explicit WaitDialog(QWidget* parent = nullptr);
-    QLabel* textLabel() const { return text_; }
-    QProgressBar* progressBar() const { return progress_; }
-
-protected:
-    QLabel* text_ = nullptr;
-    QProgressBar* progress_ = nullptr;
-};
+// The copy-wait dialog: the one wait window of the user-interface library.
+using qvp3ui::WaitDialog;
 
 // The audio engine's wait window: keeps one text of at most 255 characters,
 // set by WM_WAITDLG_TEXT (lParam: a NUL-terminated UTF-8 text, read at most
