@@ -31,6 +31,7 @@
 #include "qvp3_ui/controls.h"
 #include "qvp3_ui/message_box.h"
 #include "qvp3_ui_testing.h"
+#include "qvp3_steps/step_data.h"
 
 namespace qvp3 {
 namespace {
@@ -182,12 +183,28 @@ TEST_F(ProgramTest, AProjectGoesThroughTheWindowToItsFileAndBack) {
     EXPECT_FALSE(project().entries[1].isBusy());
     app().playback->outputForTests = nullptr;
 
-    // Every step up to the MIDI conversion; the steps after it wait for its files.
-    for (int step = 0; step <= kStepMdc; ++step) {
+    // Every step in turn; the MIDI and WAV steps run their conversions from
+    // the window, since the steps after them wait for their files.
+    for (int step = 0; step < kStepCount; ++step) {
         window->runCommand(cmd::kFirstStepTab + step);
         processEventsFor(5);
         EXPECT_EQ(project().currentStep, step);
         EXPECT_EQ(window->stepTab()->currentIndex(), step);
+        if (step == kStepMdc || step == kStepWvc) {
+            window->runCommand(cmd::kRun);
+            const int32_t& done = step == kStepMdc ? project().convertedMidiCount : project().convertedWaveCount;
+            for (int i = 0; i < 3000 && done < 2; ++i) processEventsFor(10);
+            EXPECT_EQ(done, 2) << "converted files of step " << step;
+            auto busy = [&] {
+                StepPage& page = *stpGetPage(project(), step);
+                if (auto* m = stpData<MdcData>(page)) return m->job.busy();
+                if (auto* w = stpData<WvcData>(page)) return w->job.busy();
+                return false;
+            };
+            // The job ends on its own thread; the page hears it through a posted message.
+            for (int i = 0; i < 300 && busy(); ++i) processEventsFor(10);
+            EXPECT_FALSE(busy()) << "the job of step " << step << " ended";
+        }
     }
     qvp3ui::testing::saveScreenshot(*window, "program_last_step");
     window->runCommand(cmd::kFirstStepTab);
