@@ -13,6 +13,7 @@
 #include "qvp3_shell/keyboard_filter.h"
 #include "qvp3_shell/main_window.h"
 #include "qvp3_shell/recent_files.h"
+#include "qvp3_shell/shell_neighbour.h"
 #include "qvp3_shell/shell_utils.h"
 #include "qvp3_ui/message_box.h"
 
@@ -61,6 +62,10 @@ std::unique_ptr<MainWindow> createMainWindow(AppState& app, QSplashScreen* splas
     auto window = std::make_unique<MainWindow>(app);
     app.mainWindow = window.get();
     app.mainTarget = &window->target();
+    if (app.outputDevices->catalog) {
+        app.samplePlayer =
+            std::make_unique<CSamplePlayer>(*app.outputDevices->catalog, app.mainTarget, app.shellServices.get());
+    }
     // The engine tells the window when its settings change.
     app.tavtune->call(kEngineSetModifiedTarget, app.mainTarget, platform::WM_ENGINE_MODIFIED);
     qvp3ui::setBoxOwner(window.get());
@@ -157,6 +162,7 @@ void appOpenStartProject(MainWindow& window, const CommandLine& line) {
 void appShutDown(std::unique_ptr<MainWindow> window) {
     if (g_appState) {
         g_appState->stopAllThreads();
+        g_appState->samplePlayer.reset();  // it reports to the window that goes now
         g_appState->tavtune->call(kEngineSetModifiedTarget, nullptr, 0);
         g_appState->mainTarget = nullptr;
     }

@@ -1,5 +1,8 @@
 #include "qvp3_shell/step_tab_install.h"
 
+#include "qvp3_audio/output_device_model.h"
+#include "qvp3_audio/wave_render_adapter.h"
+
 #include <QAbstractItemView>
 #include <QAction>
 #include <QComboBox>
@@ -7,6 +10,8 @@
 #include <QTreeView>
 
 #include "platform/midi_devices.h"
+#include "qvp3_audio/output_device_model.h"
+#include "qvp3_audio/wave_render_adapter.h"
 #include "qvp3_shell/app_state.h"
 #include "qvp3_shell/main_window.h"
 #include "qvp3_shell/menus.h"
@@ -60,11 +65,16 @@ public:
         setup.programFolder = app_.programFolder;
         return setup;
     }
-    // The software synthesizer renders; the plug-in method has no renderer here yet.
+    // The software synthesizer renders, and the sample player for entries
+    // whose sound is an instrument of the catalogue.
     std::optional<WaveStepSetup> waveStepSetup() override {
         WaveStepSetup setup;
         setup.project = app_.project.get();
         setup.synthesizer = &synthesizer_;
+        if (app_.samplePlayer && app_.outputDevices->catalog) {
+            if (!player_) player_.emplace(*app_.samplePlayer, *app_.outputDevices->catalog);
+            setup.plugIn = &*player_;
+        }
         setup.normalizer = cnvProjectWaveNormalizer();
         return setup;
     }
@@ -84,6 +94,7 @@ private:
     AppState& app_;
     MainWindow& window_;
     SoftSynthWaveRenderer synthesizer_{app_.timidity};
+    std::optional<SamplePlayerWaveRenderer> player_;
 };
 
 }  // namespace

@@ -32,6 +32,7 @@
 #include "qvp3_ui/message_box.h"
 #include "qvp3_ui_testing.h"
 #include "qvp3_steps/step_data.h"
+#include "qvp3_steps/step_pages.h"
 
 namespace qvp3 {
 namespace {
@@ -136,6 +137,11 @@ TEST_F(ProgramTest, TheProgramsOwnPartsTakeThePlaceOfTheStandIns) {
     EXPECT_EQ(&project().stepPageServices(), app().stepPageServices.get());
     // The pages name their own tabs.
     EXPECT_EQ(window->stepTab()->tabText(0).toStdString(), project().stepPages[0]->label);
+    // The WAV step renders an entry whose sound is a catalogue instrument through the sample player.
+    ASSERT_NE(app().samplePlayer, nullptr);
+    const auto wave = stpPageHost()->waveStepSetup();
+    ASSERT_TRUE(wave.has_value());
+    EXPECT_NE(wave->plugIn, nullptr);
 }
 
 TEST_F(ProgramTest, AProjectGoesThroughTheWindowToItsFileAndBack) {

@@ -19,6 +19,7 @@
 
 #include "platform/message_target.h"
 #include "platform/settings_store.h"
+#include "qvp3_audio/sample_player.h"
 #include "qvp3_pipeline/disc_writer_lib.h"
 #include "qvp3_pipeline/pipeline.h"
 #include "qvp3_pipeline/soft_synth.h"
@@ -117,6 +118,9 @@ public:
     std::unique_ptr<CDiscWriterLib> discwriter;
     SoftSynthState timidity;
     std::unique_ptr<COutputDeviceModel> outputDevices;
+    // Plays and renders through the catalogue's instruments; made with the
+    // main window it reports to, gone before it and before the catalogue.
+    std::unique_ptr<CSamplePlayer> samplePlayer;
     std::unique_ptr<CTavtuneLib> tavtune;
     std::unique_ptr<Pipeline> pipeline;
     std::unique_ptr<ShellNeighbour> shellServices;
