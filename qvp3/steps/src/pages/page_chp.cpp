@@ -23,6 +23,7 @@
 #include "qvp3_steps/step_table.h"
 #include "qvp3_ui/controls.h"
 #include "qvp3_ui/message_box.h"
+#include "page_preview_link.h"
 #include "voice_pages_common.h"
 
 namespace qvp3 {
@@ -186,7 +187,7 @@ void changeInstrument(ProjectEntry& entry, const std::vector<std::pair<int, int>
         if (playsPercussion(entry, stave, voice)) continue;
         pipeline.cnvEntrySetVoiceSound(entry, program, stave, voice);
         playSound(entry, stave, voice, program);
-        voicepages::entryEdited();
+        stpPageEdited();
     }
 }
 
@@ -207,7 +208,7 @@ void changeChannel(ProjectEntry& entry, const std::vector<std::pair<int, int>>& 
             }
         }
         playChannel(entry, stave, voice, channel);
-        voicepages::entryEdited();
+        stpPageEdited();
     }
 }
 
@@ -217,7 +218,7 @@ StepPage::Result onCommand(StepPage& page, int id, QWidget* widget, int code) {
     auto* combo = qobject_cast<QComboBox*>(widget);
     auto* view = control<QTableView>(page, kChpVoiceList);
     ChpVoiceModel* model = modelOf(view);
-    ProjectEntry* entry = voicepages::currentEntry();
+    ProjectEntry* entry = stpCurrentEntry();
     if (combo == nullptr || model == nullptr || entry == nullptr || combo->currentIndex() < 0) return 0;
     const int selection = combo->currentIndex();
     std::vector<std::pair<int, int>> voices;
@@ -277,7 +278,7 @@ void stpChpFillList(StepPage& page) {
     ChpVoiceModel* model = modelOf(view);
     if (static_cast<int>(page.category) != kStepChp || model == nullptr) return;
     StepPageHost* host = stpPageHost();
-    ProjectEntry* entry = voicepages::currentEntry();
+    ProjectEntry* entry = stpCurrentEntry();
     const bool usable = entry != nullptr && host->project().fileNum() > 0;
     for (int id : {kChpChannelCombo, kChpInstrumentCombo}) {
         if (auto* combo = control<QComboBox>(page, id)) combo->setEnabled(usable);
@@ -296,7 +297,7 @@ void stpChpShowSelection(StepPage& page) {
     auto* view = control<QTableView>(page, kChpVoiceList);
     ChpVoiceModel* model = modelOf(view);
     if (static_cast<int>(page.category) != kStepChp || !channel || !instrument || model == nullptr) return;
-    const ProjectEntry* entry = voicepages::currentEntry();
+    const ProjectEntry* entry = stpCurrentEntry();
     const std::vector<int> rows = entry != nullptr ? selectedRows(*view) : std::vector<int>{};
     channel->setEnabled(!rows.empty());
     instrument->setEnabled(!rows.empty());
@@ -342,7 +343,7 @@ void stpFillChpSlots(StepPage& page) {
         }
         return stpFrameworkOnShow(p, shown);
     };
-    voicepages::installProfileSlots(page);
+    stpInstallProfileSlots(page);
 }
 
 }  // namespace qvp3

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "page_trp.h"
+#include "page_preview_link.h"
 #include "voice_pages_common.h"
 #include "qvp3_steps/page_look.h"
 #include "qvp3_steps/page_routines.h"
@@ -143,21 +144,21 @@ void onPaint(StepPage& page, QPainter& painter, const QRect& body) {
 }
 
 StepPage::Result onVScroll(StepPage& page, QWidget* upDown, int, int position) {
-    ProjectEntry* entry = voicepages::currentEntry();
+    ProjectEntry* entry = stpCurrentEntry();
     if (entry == nullptr || upDown == nullptr || qvp3ui::controlId(*upDown) != kTrpUpDown) return 0;
     Project& project = stpPageHost()->project();
     project.pipeline().cnvEntrySetTranspose(*entry, std::clamp(position, kTrpLowest, kTrpHighest));
     stpTrpShowValues(page);
-    voicepages::entryEdited();
+    stpPageEdited();
     return 0;
 }
 
 StepPage::Result onCommand(StepPage& page, int id, QWidget*, int code) {
-    ProjectEntry* entry = voicepages::currentEntry();
+    ProjectEntry* entry = stpCurrentEntry();
     if (id != kTrpPercussionBox || code != 0 || entry == nullptr) return 0;
     entry->TransposePercussion = entry->TransposePercussion != 0 ? 0 : 1;
     if (auto* box = control<QCheckBox>(page, kTrpPercussionBox)) box->setChecked(entry->TransposePercussion != 0);
-    voicepages::entryEdited();
+    stpPageEdited();
     return 0;
 }
 
@@ -174,7 +175,7 @@ void stpTrpShowValues(StepPage& page) {
     if (static_cast<int>(page.category) != kStepTrp || value == nullptr || caption == nullptr || percussion == nullptr) {
         return;
     }
-    const ProjectEntry* entry = voicepages::currentEntry();
+    const ProjectEntry* entry = stpCurrentEntry();
     const int semitones = entry != nullptr ? stpTrpTransposition(*entry) : 0;
     {
         const QSignalBlocker quiet(value);  // showing is no edit
@@ -204,7 +205,7 @@ void stpFillTrpSlots(StepPage& page) {
         if (shown) stpTrpShowValues(p);
         return stpFrameworkOnShow(p, shown);
     };
-    voicepages::installProfileSlots(page);
+    stpInstallProfileSlots(page);
 }
 
 }  // namespace qvp3
