@@ -29,6 +29,7 @@
 #include "qvp3_ui/qt_message_target.h"
 #include "tempo_pages.h"
 #include "tpp_widgets.h"
+#include "page_preview_link.h"
 
 namespace qvp3 {
 
@@ -515,20 +516,6 @@ StepPage::Result onShow(StepPage& page, bool shown) {
     return stpStartNotifier(page);
 }
 
-bool readProfile(StepPage& page, const std::filesystem::path&, std::int32_t, std::int32_t type, ProjectEntry* entry) {
-    StepPageHost* host = stpPageHost();
-    if (host == nullptr) return false;
-    ProfileIo io{host->project(), host->profileContext()};
-    return prfReadTempoCurve(io, page, type, entry);
-}
-
-bool writeProfile(StepPage& page, const std::filesystem::path&, std::int32_t type, ProjectEntry* entry) {
-    StepPageHost* host = stpPageHost();
-    if (host == nullptr) return false;
-    ProfileIo io{host->project(), host->profileContext()};
-    return prfWriteTempoCurve(io, page, type, entry);
-}
-
 }  // namespace
 
 bool stpTppShowValues(StepPage& page) {
@@ -668,8 +655,7 @@ void stpFillTppSlots(StepPage& page) {
     page.onPartChanged = onPartChanged;
     page.enableControls = enableControls;
     page.onShow = onShow;
-    page.readProfile = readProfile;
-    page.writeProfile = writeProfile;
+    stpInstallProfileSlots(page);
 }
 
 }  // namespace qvp3
