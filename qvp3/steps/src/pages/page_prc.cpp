@@ -14,12 +14,14 @@
 #include "qvp3_steps/page_workers.h"
 #include "qvp3_steps/step_data.h"
 #include "qvp3_steps/step_page_host.h"
+#include "qvp3_steps/step_pages.h"
 #include "qvp3_steps/step_table.h"
 #include "qvp3_ui/controls.h"
 #include "qvp3_ui/message_box.h"
 #include "prc_lists.h"
 #include "prc_page.h"
 #include "vol_profile_slots.h"
+#include "page_preview_link.h"
 
 namespace qvp3 {
 
@@ -234,7 +236,7 @@ void stpFillPrcSlots(StepPage& page) {
     page.onShow = onShow;
     page.onSize = stpPrcLayout;
     page.onCtlColor = onCtlColor;
-    stpBindProfileSlots(page);
+    stpInstallProfileSlots(page);
 }
 
 }  // namespace qvp3
