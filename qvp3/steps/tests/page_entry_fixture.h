@@ -31,17 +31,6 @@
 
 namespace qvp3::testing {
 
-inline std::filesystem::path sourceRoot() {
-    return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().parent_path();
-}
-
-inline qvp3ui::LanguageModule englishTable() {
-    std::ifstream in(sourceRoot() / "lang" / "str_en.lang");
-    std::stringstream text;
-    text << in.rdbuf();
-    return qvp3ui::LanguageModule::fromText(text.str());
-}
-
 // The page's window: paints what the step tab's page dialog paints below the
 // header (the page's background and the page's own painting) and colours the
 // statics through the page's slot.
@@ -151,7 +140,7 @@ struct PageEntryFixture {
     // Copies the sample project's two-hand piece and opens it as an entry.
     ProjectEntry& addEntry() {
         const auto file = folder.path() / ("piece" + std::to_string(project.entries.size()) + ".mid");
-        std::filesystem::copy_file(sourceRoot() / "data" / "projects" / "Sample" / "two_hands.mid", file);
+        std::filesystem::copy_file(sampleMidiFile(), file);
         ProjectEntry entry;
         entry.Filename = file;
         pipeline.cnvEntryInit(entry, project);

@@ -24,17 +24,9 @@
 #include "qvp3_ui/language.h"
 #include "qvp3_ui/message_box.h"
 #include "qvp3_ui_testing.h"
+#include "step_test_support.h"
 
 namespace qvp3::testing {
-
-// The English table of the program, for pages a musician reads.
-inline qvp3ui::LanguageModule englishTable() {
-    const std::filesystem::path root = (std::filesystem::path(QVP3_TEST_DATA_DIR) / ".." / ".." / ".." / "..").lexically_normal();
-    std::ifstream in(root / "lang" / "str_en.lang");
-    std::stringstream text;
-    text << in.rdbuf();
-    return qvp3ui::LanguageModule::fromText(text.str());
-}
 
 // The language module for a test's life.
 struct EnglishTexts {

@@ -117,17 +117,9 @@ inline std::string fourQuarters() {
     return smf(1, 480, {meta(0, 0x51, std::string("\x07\xA1\x20", 3)) + endOfTrack(), melody + endOfTrack()});
 }
 
-inline std::string readText(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 struct TempoPageFixture {
     explicit TempoPageFixture(int step)
-        : language(qvp3ui::LanguageModule::fromText(
-              readText(std::filesystem::path(__FILE__).parent_path() / "../../../lang/str_en.lang"))),
+        : language(englishTable()),
           host(project, playback, engine) {
         qvp3ui::setLanguage(&language);
         qvp3ui::setBoxResponder([this](const qvp3ui::BoxRequest& box) {

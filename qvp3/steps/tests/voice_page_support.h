@@ -30,16 +30,6 @@
 
 namespace qvp3::testing {
 
-// The program's own English table, so screenshots show the real texts.
-inline qvp3ui::LanguageModule englishTable() {
-    const auto file =
-        (std::filesystem::path(QVP3_TEST_DATA_DIR) / ".." / ".." / ".." / ".." / "lang" / "str_en.lang").lexically_normal();
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return qvp3ui::LanguageModule::fromText(text.str());
-}
-
 // A page in a window of its own, painted and sized as the step tab does it.
 class PageFrame : public QWidget {
 public:
@@ -233,9 +223,7 @@ struct SampleMidiFixture {
         stpSetPageHost(&host);
         qvp3ui::setLanguage(&table);
         ProjectEntry entry;
-        entry.Filename = (std::filesystem::path(QVP3_TEST_DATA_DIR) / ".." / ".." / ".." / ".." / "data" / "projects" /
-                          "Sample" / "two_hands.mid")
-                             .lexically_normal();
+        entry.Filename = sampleMidiFile();
         pipeline.cnvEntryInit(entry, project);
         opened = pipeline.openEntry(entry, project, false, false);
     }

@@ -22,11 +22,6 @@
 
 namespace qvp3::testing {
 
-// The sample project's two-staff MIDI file.
-inline std::filesystem::path sampleMidiFile() {
-    return std::filesystem::path(__FILE__).parent_path() / "../../../data/projects/Sample/two_hands.mid";
-}
-
 struct PipelineProject {
     PipelineProject() {
         project.data.ProjectFolder = dir.path();
@@ -72,12 +67,7 @@ struct PageStudio {
     }
 
     // The program's English texts in place of the test table (for screenshots).
-    void useEnglish() {
-        std::ifstream in(std::filesystem::path(__FILE__).parent_path() / "../../../lang/str_en.lang");
-        std::stringstream text;
-        text << in.rdbuf();
-        language = qvp3ui::LanguageModule::fromText(text.str());
-    }
+    void useEnglish() { language = englishTable(); }
 
     Project& project() { return files.project; }
     StepPage& page(int step) { return *files.project.stepPages[static_cast<std::size_t>(step)]; }
