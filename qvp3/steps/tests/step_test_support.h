@@ -33,7 +33,9 @@ inline qvp3ui::LanguageModule englishTable() {
 }
 
 // The sample project's two-staff MIDI file.
-inline std::filesystem::path sampleMidiFile() { return sourceRoot() / "data" / "projects" / "Sample" / "two_hands.mid"; }
+inline std::filesystem::path sampleMidiFile() {
+    return sourceRoot() / "data" / "projects" / "Sample" / "two_hands.mid";
+}
 
 class RecordingShell : public BasicShell {
 public:
