@@ -40,11 +40,6 @@ constexpr int kStrPercussionOnMelodicStave = 337;
 constexpr int kRowHeight = 24;
 constexpr int kMaxListWidth = 480;
 
-template <class T>
-T* control(StepPage& page, int id) {
-    return page.window != nullptr ? qvp3ui::findControl<T>(*page.window, id) : nullptr;
-}
-
 ChpVoiceModel* modelOf(QTableView* view) { return view != nullptr ? dynamic_cast<ChpVoiceModel*>(view->model()) : nullptr; }
 
 std::vector<int> selectedRows(QTableView& view) {
@@ -112,11 +107,11 @@ StepPage::Result onInitDialog(StepPage& page, QWidget* dialog, StepPage*) {
 }
 
 void onSize(StepPage& page) {
-    auto* channelCaption = control<QLabel>(page, kChpChannelCaption);
-    auto* channel = control<QComboBox>(page, kChpChannelCombo);
-    auto* instrumentCaption = control<QLabel>(page, kChpInstrumentCaption);
-    auto* instrument = control<QComboBox>(page, kChpInstrumentCombo);
-    auto* view = control<QTableView>(page, kChpVoiceList);
+    auto* channelCaption = stpControl<QLabel>(page, kChpChannelCaption);
+    auto* channel = stpControl<QComboBox>(page, kChpChannelCombo);
+    auto* instrumentCaption = stpControl<QLabel>(page, kChpInstrumentCaption);
+    auto* instrument = stpControl<QComboBox>(page, kChpInstrumentCombo);
+    auto* view = stpControl<QTableView>(page, kChpVoiceList);
     if (!channelCaption || !channel || !instrumentCaption || !instrument || !view) return;
     QRect content;
     stpLayoutDescription(page, &content, nullptr);
@@ -216,7 +211,7 @@ StepPage::Result onCommand(StepPage& page, int id, QWidget* widget, int code) {
     const bool fromList = (id == kChpChannelCombo || id == kChpInstrumentCombo) && code == kChpSelectionChanged;
     if (!fromList) return 0;
     auto* combo = qobject_cast<QComboBox*>(widget);
-    auto* view = control<QTableView>(page, kChpVoiceList);
+    auto* view = stpControl<QTableView>(page, kChpVoiceList);
     ChpVoiceModel* model = modelOf(view);
     ProjectEntry* entry = stpCurrentEntry();
     if (combo == nullptr || model == nullptr || entry == nullptr || combo->currentIndex() < 0) return 0;
@@ -274,14 +269,14 @@ int stpChpVoiceProgram(const ProjectEntry& entry, int stave, int voice) {
 }
 
 void stpChpFillList(StepPage& page) {
-    auto* view = control<QTableView>(page, kChpVoiceList);
+    auto* view = stpControl<QTableView>(page, kChpVoiceList);
     ChpVoiceModel* model = modelOf(view);
     if (static_cast<int>(page.category) != kStepChp || model == nullptr) return;
     StepPageHost* host = stpPageHost();
     ProjectEntry* entry = stpCurrentEntry();
     const bool usable = entry != nullptr && host->project().fileNum() > 0;
     for (int id : {kChpChannelCombo, kChpInstrumentCombo}) {
-        if (auto* combo = control<QComboBox>(page, id)) combo->setEnabled(usable);
+        if (auto* combo = stpControl<QComboBox>(page, id)) combo->setEnabled(usable);
     }
     view->setEnabled(usable);
     model->fill(usable ? entry : nullptr, usable ? host->project().pipeline().cnvEntryStaveCount(*entry) : 0);
@@ -292,9 +287,9 @@ void stpChpFillList(StepPage& page) {
 }
 
 void stpChpShowSelection(StepPage& page) {
-    auto* channel = control<QComboBox>(page, kChpChannelCombo);
-    auto* instrument = control<QComboBox>(page, kChpInstrumentCombo);
-    auto* view = control<QTableView>(page, kChpVoiceList);
+    auto* channel = stpControl<QComboBox>(page, kChpChannelCombo);
+    auto* instrument = stpControl<QComboBox>(page, kChpInstrumentCombo);
+    auto* view = stpControl<QTableView>(page, kChpVoiceList);
     ChpVoiceModel* model = modelOf(view);
     if (static_cast<int>(page.category) != kStepChp || !channel || !instrument || model == nullptr) return;
     const ProjectEntry* entry = stpCurrentEntry();

@@ -42,13 +42,8 @@ const QColor kNoteText{0x00, 0x80, 0x52};
 
 QString text(int id) { return QString::fromStdString(qvp3ui::uiString(id)); }
 
-template <class T>
-T* control(StepPage& page, int id) {
-    return page.window != nullptr ? qvp3ui::findControl<T>(*page.window, id) : nullptr;
-}
-
 QStandardItemModel* projectModel(StepPage& page) {
-    auto* list = control<QTreeView>(page, kClnProjectList);
+    auto* list = stpControl<QTreeView>(page, kClnProjectList);
     return list != nullptr ? qobject_cast<QStandardItemModel*>(list->model()) : nullptr;
 }
 
@@ -97,7 +92,7 @@ bool removeProjectFolder(ShellServices& shell, const fs::path& folder) {
 
 std::vector<std::string> selectedFolders(StepPage& page) {
     std::vector<std::string> names;
-    auto* list = control<QTreeView>(page, kClnProjectList);
+    auto* list = stpControl<QTreeView>(page, kClnProjectList);
     if (list == nullptr || list->selectionModel() == nullptr) return names;
     QModelIndexList rows = list->selectionModel()->selectedRows();
     std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
@@ -239,21 +234,21 @@ void layout(StepPage& page) {
     QRect content;
     stpLayoutDescription(page, &content, nullptr);
     const QRect group(content.left(), content.top() + 30, 250, 300);
-    if (auto* box = control<QGroupBox>(page, kClnGroupBox)) box->setGeometry(group);
+    if (auto* box = stpControl<QGroupBox>(page, kClnGroupBox)) box->setGeometry(group);
     int y = group.top() + 60;
     for (int id : {kClnMidiBox, kClnWaveBox, kClnMp3Box}) {
-        if (auto* box = control<QCheckBox>(page, id)) box->setGeometry(group.left() + 40, y, group.width() - 50, 20);
+        if (auto* box = stpControl<QCheckBox>(page, id)) box->setGeometry(group.left() + 40, y, group.width() - 50, 20);
         y += 60;
     }
-    if (auto* note = control<QLabel>(page, kClnNote)) {
+    if (auto* note = stpControl<QLabel>(page, kClnNote)) {
         note->setGeometry(group.left() + 10, group.bottom() - 50, group.width() - 20, 40);
     }
     const int listLeft = group.left() + 260;
-    if (auto* list = control<QTreeView>(page, kClnProjectList)) {
+    if (auto* list = stpControl<QTreeView>(page, kClnProjectList)) {
         list->setGeometry(listLeft, group.top(), std::max(100, page.window->width() - listLeft - 10), 300);
         list->header()->resizeSection(0, list->width() / 2);
     }
-    if (auto* toolbar = control<QToolBar>(page, kPageToolbar)) {
+    if (auto* toolbar = stpControl<QToolBar>(page, kPageToolbar)) {
         const int width = page.window->width() - content.left() - 10;
         toolbar->setGeometry(content.left(), page.window->height() - kToolbarHeight - 4, width, kToolbarHeight);
         for (QAction* action : toolbar->actions()) {

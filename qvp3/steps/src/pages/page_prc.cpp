@@ -37,15 +37,11 @@ constexpr std::uint64_t kPrcOption = 1;
 constexpr int kCbnSelChange = 1;
 constexpr int kBnClicked = 0;
 
-template <class T>
-T* control(StepPage& page, int id) {
-    return page.window != nullptr ? qvp3ui::findControl<T>(*page.window, id) : nullptr;
-}
 QPushButton* playLink(StepPage& page) {
     return page.window != nullptr ? page.window->findChild<QPushButton*>(QStringLiteral("prcPlayLink")) : nullptr;
 }
 PrcInstrumentModel* instruments(StepPage& page) {
-    auto* list = control<QTableView>(page, kPrcInstrumentList);
+    auto* list = stpControl<QTableView>(page, kPrcInstrumentList);
     return list != nullptr ? static_cast<PrcInstrumentModel*>(list->model()) : nullptr;
 }
 
@@ -135,7 +131,7 @@ std::vector<int> chosenRows(QTableView& list) {
 }
 
 void changeKey(StepPage& page, int key) {
-    auto* list = control<QTableView>(page, kPrcInstrumentList);
+    auto* list = stpControl<QTableView>(page, kPrcInstrumentList);
     StepPageHost* host = stpPageHost();
     if (list == nullptr || host == nullptr || key < 0) return;
     const ProjectEntry* entry = instruments(page)->entry();
@@ -206,7 +202,7 @@ StepPage::Result onShow(StepPage& page, bool shown) {
                                                       prjFindBusyEntry(host->project()) == -1) {
             output->open();
         }
-        if (auto* box = control<QCheckBox>(page, kPrcOptionCheck); box != nullptr && host != nullptr) {
+        if (auto* box = stpControl<QCheckBox>(page, kPrcOptionCheck); box != nullptr && host != nullptr) {
             box->setChecked((host->project().playFeatures & kPrcOption) != 0);
         }
     } else if (PrcOutput* output = PrcOutput::of(page)) {

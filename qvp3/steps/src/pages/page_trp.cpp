@@ -48,11 +48,6 @@ protected:
     int valueFromText(const QString& text) const override { return text.toInt(); }
 };
 
-template <class T>
-T* control(StepPage& page, int id) {
-    return page.window != nullptr ? qvp3ui::findControl<T>(*page.window, id) : nullptr;
-}
-
 std::string captionText(int semitones) {
     const int argument = semitones < 0 ? kLower : semitones == 0 ? kAsWritten : kHigher;
     const qvp3ui::LanguageModule* language = qvp3ui::language();
@@ -98,9 +93,9 @@ StepPage::Result onInitDialog(StepPage& page, QWidget* dialog, StepPage*) {
 }
 
 void onSize(StepPage& page) {
-    auto* value = control<QSpinBox>(page, kTrpUpDown);
-    auto* caption = control<QLabel>(page, kTrpCaption);
-    auto* percussion = control<QCheckBox>(page, kTrpPercussionBox);
+    auto* value = stpControl<QSpinBox>(page, kTrpUpDown);
+    auto* caption = stpControl<QLabel>(page, kTrpCaption);
+    auto* percussion = stpControl<QCheckBox>(page, kTrpPercussionBox);
     if (value == nullptr || caption == nullptr || percussion == nullptr) return;
     QRect content;
     stpLayoutDescription(page, &content, nullptr);
@@ -123,7 +118,7 @@ StepPage::Result onCtlColor(StepPage&, QPalette& palette, QWidget* widget) {
 }
 
 void onPaint(StepPage& page, QPainter& painter, const QRect& body) {
-    const auto* percussion = control<QCheckBox>(page, kTrpPercussionBox);
+    const auto* percussion = stpControl<QCheckBox>(page, kTrpPercussionBox);
     if (page.window == nullptr || percussion == nullptr) return;
     QFont heading = stpDescriptionFont();
     heading.setBold(true);
@@ -157,7 +152,7 @@ StepPage::Result onCommand(StepPage& page, int id, QWidget*, int code) {
     ProjectEntry* entry = stpCurrentEntry();
     if (id != kTrpPercussionBox || code != 0 || entry == nullptr) return 0;
     entry->TransposePercussion = entry->TransposePercussion != 0 ? 0 : 1;
-    if (auto* box = control<QCheckBox>(page, kTrpPercussionBox)) box->setChecked(entry->TransposePercussion != 0);
+    if (auto* box = stpControl<QCheckBox>(page, kTrpPercussionBox)) box->setChecked(entry->TransposePercussion != 0);
     stpPageEdited();
     return 0;
 }
@@ -169,9 +164,9 @@ int stpTrpTransposition(const ProjectEntry& entry) {
 }
 
 void stpTrpShowValues(StepPage& page) {
-    auto* value = control<QSpinBox>(page, kTrpUpDown);
-    auto* caption = control<QLabel>(page, kTrpCaption);
-    auto* percussion = control<QCheckBox>(page, kTrpPercussionBox);
+    auto* value = stpControl<QSpinBox>(page, kTrpUpDown);
+    auto* caption = stpControl<QLabel>(page, kTrpCaption);
+    auto* percussion = stpControl<QCheckBox>(page, kTrpPercussionBox);
     if (static_cast<int>(page.category) != kStepTrp || value == nullptr || caption == nullptr || percussion == nullptr) {
         return;
     }
