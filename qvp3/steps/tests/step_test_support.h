@@ -15,7 +15,9 @@
 #include "qvp3_project/project.h"
 #include "qvp3_steps/step_page_host.h"
 #include "qvp3_steps/step_pages.h"
+#include "qvp3_steps/step_table.h"
 #include "qvp3_ui/language.h"
+#include "qvp3_ui/message_box.h"
 
 namespace qvp3::testing {
 
@@ -35,6 +37,15 @@ inline qvp3ui::LanguageModule englishTable() {
 // The sample project's two-staff MIDI file.
 inline std::filesystem::path sampleMidiFile() {
     return sourceRoot() / "data" / "projects" / "Sample" / "two_hands.mid";
+}
+
+// The page's title, description and header image of its step, in the
+// program's language, as the step tab gives them before showing the page.
+inline void giveStepHeader(StepPage& page) {
+    const StepInfo& info = *stpStepInfo(static_cast<int>(page.category));
+    page.title = qvp3ui::uiString(info.titleId);
+    page.description = qvp3ui::uiString(info.descriptionId);
+    page.headerImage = info.headerImage;
 }
 
 class RecordingShell : public BasicShell {

@@ -76,10 +76,7 @@ struct TempoPageFixture {
         addEntry("etude.mid");
         addEntry("study.mid");
         project.currentEntry = 0;
-        const StepInfo& info = *stpStepInfo(static_cast<int>(page(step).category));
-        page(step).title = qvp3ui::uiString(info.titleId);
-        page(step).description = qvp3ui::uiString(info.descriptionId);
-        page(step).headerImage = info.headerImage;
+        giveStepHeader(page(step));
         window = std::make_unique<PageWindow>(page(step));
         window->show();
         stpShowPage(page(step), true);

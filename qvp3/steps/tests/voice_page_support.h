@@ -133,10 +133,7 @@ struct VoicePageFixture {
     StepPage& page(int step) { return *project.stepPages[static_cast<std::size_t>(step)]; }
     // The page of step, current, with entry index current, shown.
     void show(int step, int current) {
-        const StepInfo& info = *stpStepInfo(step);
-        page(step).title = table.string(info.titleId);
-        page(step).description = table.string(info.descriptionId);
-        page(step).headerImage = info.headerImage;
+        giveStepHeader(page(step));
         project.currentStep = step;
         project.currentEntry = current;
         stpNotifyPartChanged(page(step), current);
@@ -193,10 +190,7 @@ struct SampleMidiFixture {
     }
     StepPage& page(int step) { return *project.stepPages[static_cast<std::size_t>(step)]; }
     void show(int step) {
-        const StepInfo& info = *stpStepInfo(step);
-        page(step).title = table.string(info.titleId);
-        page(step).description = table.string(info.descriptionId);
-        page(step).headerImage = info.headerImage;
+        giveStepHeader(page(step));
         project.currentStep = step;
         project.currentEntry = 0;
         stpNotifyPartChanged(page(step), 0);
