@@ -39,7 +39,8 @@ public:
     }
     ~PageWindow() override {
         if (target_) target_->close();
-        stpAttachWindow(page_, nullptr, nullptr);
+        // A page shown again in a newer window stays with that one.
+        if (page_.window == this) stpAttachWindow(page_, nullptr, nullptr);
     }
     PageWindow(const PageWindow&) = delete;
     PageWindow& operator=(const PageWindow&) = delete;
