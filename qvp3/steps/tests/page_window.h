@@ -32,11 +32,10 @@ public:
                 this,
                 [this](platform::MessageId m, platform::WParam w, platform::LParam l) { return procedure(m, w, l); });
         }
-        resize(size);
-        stpAttachWindow(page_, this, target_.get());
-        if (page_.onInitDialog) initResult = page_.onInitDialog(page_, this, &page_);
-        colourControls();
+        build(size, target_.get());
     }
+    // The page's posts go to the test's own target, which records them.
+    PageWindow(StepPage& page, QSize size, platform::MessageTarget& recorder) : page_(page) { build(size, &recorder); }
     ~PageWindow() override {
         if (target_) target_->close();
         // A page shown again in a newer window stays with that one.
@@ -81,6 +80,12 @@ protected:
     }
 
 private:
+    void build(QSize size, platform::MessageTarget* target) {
+        resize(size);
+        stpAttachWindow(page_, this, target);
+        if (page_.onInitDialog) initResult = page_.onInitDialog(page_, this, &page_);
+        colourControls();
+    }
     platform::LResult procedure(platform::MessageId msg, platform::WParam w, platform::LParam l) {
         auto* control = reinterpret_cast<QWidget*>(l);
         const int low = static_cast<int>(w & 0xFFFF);
