@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QRect>
+#include <QString>
 
 #include "qvp3_project/project.h"
 #include "qvp3_ui/controls.h"
@@ -12,6 +13,9 @@ class QComboBox;
 class QStandardItemModel;
 
 namespace qvp3 {
+
+// A language string as a widget text.
+QString stpText(int id);
 
 // The page's control of that id and type; null before the page's window is
 // built or without such a control.

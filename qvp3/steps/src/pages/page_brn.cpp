@@ -38,8 +38,6 @@ constexpr int kStrModeFirst = 1345;  // stereo, joint stereo, dual channel, mono
 const QColor kGroupText{0xE5, 0xFB, 0xFF};
 const QColor kGroupBackground{0x86, 0xB1, 0xD8};
 
-QString text(int id) { return QString::fromStdString(qvp3ui::uiString(id)); }
-
 QWidget* panel(StepPage& page, const char* name) {
     return page.window != nullptr ? page.window->findChild<QWidget*>(QString::fromLatin1(name)) : nullptr;
 }
@@ -98,7 +96,7 @@ public:
     void showRunButton(int stringId, int, int, bool) override {
         poster_.post([p = page_, stringId] {
             if (QAction* run = p->window ? p->window->findChild<QAction*>(qvp3ui::controlName(kCmdRun)) : nullptr) {
-                run->setText(text(stringId == kStrRunButton ? kStrBrnRunButton : stringId));
+                run->setText(stpText(stringId == kStrRunButton ? kStrBrnRunButton : stringId));
             }
         });
     }
@@ -161,7 +159,7 @@ void editMp3(F change) {
 }
 
 QCheckBox* addBox(QWidget& parent, QFormLayout& form, int id, std::function<void(bool)> changed) {
-    auto* box = new QCheckBox(text(id), &parent);
+    auto* box = new QCheckBox(stpText(id), &parent);
     qvp3ui::setControlId(*box, id);
     QObject::connect(box, &QCheckBox::clicked, box, std::move(changed));
     form.addRow(box);
@@ -174,7 +172,7 @@ QWidget* makeCdPanel(QWidget& dialog) {
     auto* form = new QFormLayout(cd);
     auto* speed = new QSpinBox(cd);
     qvp3ui::setControlId(*speed, kBrnSpeed);
-    form->addRow(text(1351), speed);
+    form->addRow(stpText(1351), speed);
     QObject::connect(speed, &QSpinBox::valueChanged, speed, [speed](int value) {
         if (Project* p = project(); p != nullptr && speed->isEnabled() && p->burningSpeed != value) {
             p->burningSpeed = value;
@@ -184,7 +182,7 @@ QWidget* makeCdPanel(QWidget& dialog) {
     auto* copies = new QSpinBox(cd);
     qvp3ui::setControlId(*copies, kBrnCopies);
     copies->setRange(1, 99);
-    form->addRow(text(1354), copies);
+    form->addRow(stpText(1354), copies);
     QObject::connect(copies, &QSpinBox::valueChanged, copies, [](int value) {
         if (Project* p = project(); p != nullptr && p->cdCopies != value) {
             p->cdCopies = value;
@@ -206,7 +204,7 @@ QComboBox* addCombo(QWidget& parent, QFormLayout& form, int id, const QStringLis
     auto* combo = new QComboBox(&parent);
     qvp3ui::setControlId(*combo, id);
     combo->addItems(items);
-    form.addRow(text(id), combo);
+    form.addRow(stpText(id), combo);
     return combo;
 }
 
@@ -225,7 +223,7 @@ QSlider* addSlider(QWidget& parent, QFormLayout& form, int id, int numberId) {
     layout->addWidget(slider);
     layout->addWidget(number);
     QObject::connect(slider, &QSlider::valueChanged, number, [number](int v) { number->setNum(v); });
-    form.addRow(text(id), row);
+    form.addRow(stpText(id), row);
     return slider;
 }
 
@@ -236,7 +234,7 @@ QWidget* makeMp3Panel(QWidget& dialog) {
     QStringList rates, bitrates, modes;
     for (int rate : kSampleRates) rates << QString::number(rate);
     for (int rate : kBitrates) bitrates << QString::number(rate);
-    for (int i = 0; i < 4; ++i) modes << text(kStrModeFirst + i);
+    for (int i = 0; i < 4; ++i) modes << stpText(kStrModeFirst + i);
     auto* rate = addCombo(*mp3, *form, kBrnSampleRate, rates);
     QObject::connect(rate, &QComboBox::activated, rate, [rate](int) {
         editMp3([&](BE_CONFIG_FORMAT_LHV1& c) { c.dwSampleRate = rate->currentText().toUInt(); });
@@ -276,7 +274,7 @@ QWidget* makeMp3Panel(QWidget& dialog) {
 
 void fillTargets(QComboBox& combo) {
     combo.clear();
-    combo.addItem(text(kStrBrnMp3Target), -1);
+    combo.addItem(stpText(kStrBrnMp3Target), -1);
     const int recorders = recorderCount();
     for (int k = 0; k < recorders; ++k) {
         const std::string name = "#" + std::to_string(k + 1);
@@ -287,7 +285,7 @@ void fillTargets(QComboBox& combo) {
 StepPage::Result initDialog(StepPage& page, QWidget* dialog) {
     auto* brn = stpData<BrnData>(page);
     if (dialog == nullptr || brn == nullptr) return 0;
-    auto* group = new QGroupBox(text(kStrBrnGroup), dialog);
+    auto* group = new QGroupBox(stpText(kStrBrnGroup), dialog);
     qvp3ui::setControlId(*group, kBrnGroupBox);
     auto* combo = new QComboBox(dialog);
     qvp3ui::setControlId(*combo, kBrnTargetCombo);
@@ -309,12 +307,12 @@ StepPage::Result initDialog(StepPage& page, QWidget* dialog) {
     brn->timeBar = stpControl<QProgressBar>(page, kBrnTimeBar);
     auto* status = new QListWidget(dialog);
     qvp3ui::setControlId(*status, kBrnStatusList);
-    status->setToolTip(text(kStrBrnStatusColumn));
+    status->setToolTip(stpText(kStrBrnStatusColumn));
     brn->statusList = status;
     auto* toolbar = new QToolBar(dialog);
     qvp3ui::setControlId(*toolbar, kBrnToolbar);
     toolbar->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    QAction* run = toolbar->addAction(text(kStrBrnRunButton));
+    QAction* run = toolbar->addAction(stpText(kStrBrnRunButton));
     qvp3ui::setControlId(*run, kCmdRun);
     QObject::connect(run, &QAction::triggered, [p] {
         if (p->onCommand) p->onCommand(*p, kCmdRun, nullptr, 0);

@@ -40,8 +40,6 @@ const QColor kGroupText{0xE5, 0xFB, 0xFF};
 const QColor kGroupBackground{0x86, 0xB1, 0xD8};
 const QColor kNoteText{0x00, 0x80, 0x52};
 
-QString text(int id) { return QString::fromStdString(qvp3ui::uiString(id)); }
-
 QStandardItemModel* projectModel(StepPage& page) {
     auto* list = stpControl<QTreeView>(page, kClnProjectList);
     return list != nullptr ? qobject_cast<QStandardItemModel*>(list->model()) : nullptr;
@@ -186,7 +184,7 @@ StepPage::Result onCtlColor(StepPage&, QPalette& palette, QWidget* widget) {
 }
 
 QAction* addButton(QToolBar& bar, StepPage& page, int command, int stringId) {
-    QAction* action = bar.addAction(text(stringId));
+    QAction* action = bar.addAction(stpText(stringId));
     qvp3ui::setControlId(*action, command);
     StepPage* p = &page;
     QObject::connect(action, &QAction::triggered, [p, command] {
@@ -197,15 +195,15 @@ QAction* addButton(QToolBar& bar, StepPage& page, int command, int stringId) {
 
 StepPage::Result initDialog(StepPage& page, QWidget* dialog) {
     if (dialog == nullptr) return 0;
-    auto* group = new QGroupBox(text(kStrClnGroup), dialog);
+    auto* group = new QGroupBox(stpText(kStrClnGroup), dialog);
     qvp3ui::setControlId(*group, kClnGroupBox);
-    auto* note = new QLabel(text(kStrClnNote), dialog);
+    auto* note = new QLabel(stpText(kStrClnNote), dialog);
     qvp3ui::setControlId(*note, kClnNote);
     note->setWordWrap(true);
     StepPage* p = &page;
     for (auto [id, stringId] : {std::pair{kClnMidiBox, kStrClnMidiFiles}, {kClnWaveBox, kStrClnWaveFiles},
                                 {kClnMp3Box, kStrClnMp3Files}}) {
-        auto* box = new QCheckBox(text(stringId), dialog);
+        auto* box = new QCheckBox(stpText(stringId), dialog);
         qvp3ui::setControlId(*box, id);
         box->setChecked(id == kClnWaveBox);
         QObject::connect(box, &QCheckBox::clicked, box, [p, id, box] {
@@ -215,7 +213,7 @@ StepPage::Result initDialog(StepPage& page, QWidget* dialog) {
     auto* list = new QTreeView(dialog);
     qvp3ui::setControlId(*list, kClnProjectList);
     auto* model = new QStandardItemModel(0, 2, list);
-    model->setHorizontalHeaderLabels({text(kStrClnProjectColumn), text(kStrClnDescriptionColumn)});
+    model->setHorizontalHeaderLabels({stpText(kStrClnProjectColumn), stpText(kStrClnDescriptionColumn)});
     list->setModel(model);
     list->setRootIsDecorated(false);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);

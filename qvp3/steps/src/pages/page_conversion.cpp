@@ -38,8 +38,6 @@ constexpr int kButtonHeight = 26;
 const QColor kBarColour{0x38, 0x62, 0x87};
 const QColor kBarBackground{0xE5, 0xFB, 0xFF};
 
-QString text(int id) { return QString::fromStdString(qvp3ui::uiString(id)); }
-
 QAction* toolbarAction(StepPage& page, int command) {
     return page.window != nullptr ? page.window->findChild<QAction*>(qvp3ui::controlName(command)) : nullptr;
 }
@@ -138,7 +136,7 @@ public:
     }
     void showRunButton(int stringId, int, int, bool toggleEnabled) override {
         post([p = page_, stringId, toggleEnabled] {
-            if (QAction* run = toolbarAction(*p, kCmdRun)) run->setText(text(stringId));
+            if (QAction* run = toolbarAction(*p, kCmdRun)) run->setText(stpText(stringId));
             if (QAction* toggle = toolbarAction(*p, kCmdToggle)) toggle->setEnabled(toggleEnabled);
         });
     }
@@ -200,7 +198,7 @@ QTreeView* makeList(QWidget& dialog, int id, int columnString) {
     auto* list = new QTreeView(&dialog);
     qvp3ui::setControlId(*list, id);
     auto* model = new QStandardItemModel(0, 1, list);
-    model->setHorizontalHeaderItem(0, new QStandardItem(text(columnString)));
+    model->setHorizontalHeaderItem(0, new QStandardItem(stpText(columnString)));
     list->setModel(model);
     list->setRootIsDecorated(false);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -225,7 +223,7 @@ QProgressBar* makeBar(QWidget& dialog, int id) {
 }
 
 QAction* makeButton(QToolBar& bar, int command, int stringId, StepPage& page) {
-    QAction* action = bar.addAction(text(stringId));
+    QAction* action = bar.addAction(stpText(stringId));
     qvp3ui::setControlId(*action, command);
     StepPage* p = &page;
     QObject::connect(action, &QAction::triggered, [p, command] {
@@ -247,7 +245,7 @@ StepPage::Result initDialog(StepPage& page, QWidget* dialog) {
     const ConversionPageKind kind = kindOf(page);
     StepPage* p = &page;
     for (auto [id, stringId] : {std::pair{overwriteBoxId(kind), kStrOverwriteBox}, {convertAllBoxId(kind), kStrConvertAllBox}}) {
-        auto* box = new QCheckBox(text(stringId), dialog);
+        auto* box = new QCheckBox(stpText(stringId), dialog);
         qvp3ui::setControlId(*box, id);
         QObject::connect(box, &QCheckBox::clicked, box, [p, id, box] {
             if (p->onCommand) p->onCommand(*p, id, box, 0);
@@ -509,7 +507,7 @@ bool stpRefreshConversionPage(StepPage& page) {
         for (int id : {kConvFileList, kConvWaveList}) {
             if (auto* list = stpControl<QTreeView>(page, id)) list->setEnabled(look.listEnabled);
         }
-        if (QAction* run = toolbarAction(page, kCmdRun)) run->setText(text(kStrRunButton));
+        if (QAction* run = toolbarAction(page, kCmdRun)) run->setText(stpText(kStrRunButton));
     }
     return kind == ConversionPageKind::Midi && !look.hasEntry;
 }

@@ -45,8 +45,6 @@ PrcInstrumentModel* instruments(StepPage& page) {
     return list != nullptr ? static_cast<PrcInstrumentModel*>(list->model()) : nullptr;
 }
 
-QString text(int id) { return QString::fromStdString(qvp3ui::uiString(id)); }
-
 void notify(StepPage& page, int id, QWidget* list, int row) {
     if (!page.onNotify) return;
     PageNotify event{id, kPrcItemChanged, list, row};
@@ -76,20 +74,20 @@ QTableView* makeList(StepPage& page, QWidget* dialog, int id, QAbstractItemModel
 }
 
 void makeControls(StepPage& page, QWidget* dialog) {
-    auto* caption = new QLabel(text(kStrKeyCaption), dialog);
+    auto* caption = new QLabel(stpText(kStrKeyCaption), dialog);
     qvp3ui::setControlId(*caption, kPrcKeyCaption);
     auto* combo = new QComboBox(dialog);
     qvp3ui::setControlId(*combo, kPrcKeyCombo);
     stpPrcFillKeyCombo(page);
     auto* staveModel = new PrcStaveModel(dialog);
-    staveModel->setTitle(text(kStrStaveColumn));
+    staveModel->setTitle(stpText(kStrStaveColumn));
     makeList(page, dialog, kPrcStaveList, staveModel, true);
     auto* instrumentModel = new PrcInstrumentModel(dialog);
-    instrumentModel->setTitles(text(kStrKeyColumn), text(kStrInstrumentColumn));
+    instrumentModel->setTitles(stpText(kStrKeyColumn), stpText(kStrInstrumentColumn));
     makeList(page, dialog, kPrcInstrumentList, instrumentModel, false);
-    auto* option = new QCheckBox(text(kStrOptionCaption), dialog);
+    auto* option = new QCheckBox(stpText(kStrOptionCaption), dialog);
     qvp3ui::setControlId(*option, kPrcOptionCheck);
-    auto* link = new QPushButton(text(kStrPlayLink), dialog);
+    auto* link = new QPushButton(stpText(kStrPlayLink), dialog);
     link->setObjectName(QStringLiteral("prcPlayLink"));
     link->setFlat(true);
     link->setCursor(Qt::PointingHandCursor);
