@@ -27,58 +27,10 @@
 #include "qvp3_ui/language.h"
 #include "qvp3_ui/message_box.h"
 #include "qvp3_ui_testing.h"
+#include "page_window.h"
 #include "step_test_support.h"
 
 namespace qvp3::testing {
-
-inline std::filesystem::path sourceRoot() {
-    return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().parent_path();
-}
-
-inline qvp3ui::LanguageModule englishTable() {
-    std::ifstream in(sourceRoot() / "lang" / "str_en.lang");
-    std::stringstream text;
-    text << in.rdbuf();
-    return qvp3ui::LanguageModule::fromText(text.str());
-}
-
-// The page's window: paints what the step tab's page dialog paints below the
-// header (the page's background and the page's own painting) and colours the
-// statics through the page's slot.
-class PreviewPageWindow : public QWidget {
-public:
-    explicit PreviewPageWindow(StepPage& page) : page_(page) {
-        resize(1120, 700);
-        setAttribute(Qt::WA_DontShowOnScreen);
-    }
-    void colourStatics() {
-        for (QWidget* control : findChildren<QWidget*>()) {
-            if (!qobject_cast<QLabel*>(control) && !qobject_cast<QAbstractButton*>(control) &&
-                !qobject_cast<QGroupBox*>(control)) {
-                continue;
-            }
-            QPalette palette = control->palette();
-            if (page_.onCtlColor && page_.onCtlColor(page_, palette, control) != 0) control->setPalette(palette);
-        }
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.fillRect(rect(), kPageBackground);
-        const PageHeader header = stpMeasureHeader(page_, rect(), nullptr);
-        painter.setFont(stpTitleFont());
-        painter.setPen(kPageLabelText);
-        painter.drawText(header.title, Qt::AlignLeft | Qt::AlignVCenter, QString::fromStdString(page_.title));
-        painter.setFont(stpDescriptionFont());
-        painter.setPen(kPageNoteText);
-        painter.drawText(header.descriptionRect, Qt::TextWordWrap, header.description);
-        if (page_.onPaint) page_.onPaint(page_, painter, header.content);
-    }
-
-private:
-    StepPage& page_;
-};
 
 // A preview output that hands everything to a capture device the test
 // keeps, so that what a preview played can be read after it closed.
@@ -151,7 +103,7 @@ struct PageEntryFixture {
     // Copies the sample project's two-hand piece and opens it as an entry.
     ProjectEntry& addEntry() {
         const auto file = folder.path() / ("piece" + std::to_string(project.entries.size()) + ".mid");
-        std::filesystem::copy_file(sourceRoot() / "data" / "projects" / "Sample" / "two_hands.mid", file);
+        std::filesystem::copy_file(sampleMidiFile(), file);
         ProjectEntry entry;
         entry.Filename = file;
         pipeline.cnvEntryInit(entry, project);
@@ -163,14 +115,14 @@ struct PageEntryFixture {
     StepPage& page() { return *project.stepPages[static_cast<std::size_t>(step_)]; }
 
     // Builds the page's controls in a window of its own, and shows it.
-    PreviewPageWindow& open() {
+    PageWindow& open() {
         StepPage& p = page();
         p.title = "Step " + std::to_string(step_ + 1);
-        window = std::make_unique<PreviewPageWindow>(p);
-        p.window = window.get();
-        EXPECT_EQ(p.onInitDialog(p, window.get(), &p), 1);
+        window = std::make_unique<PageWindow>(p, QSize(1120, 700), PageWindow::Messages::None);
+        EXPECT_EQ(window->initResult, 1);
+        window->setAttribute(Qt::WA_DontShowOnScreen);
         window->show();
-        window->colourStatics();
+        window->colourControls();
         stpShowPage(p, true);
         return *window;
     }
@@ -212,7 +164,7 @@ struct PageEntryFixture {
     KeptCaptureHost host;
     ProfileListDouble profileList;
     std::vector<int> warnings;
-    std::unique_ptr<PreviewPageWindow> window;
+    std::unique_ptr<PageWindow> window;
 
 private:
     int step_;

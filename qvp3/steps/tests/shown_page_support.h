@@ -24,17 +24,10 @@
 #include "qvp3_ui/language.h"
 #include "qvp3_ui/message_box.h"
 #include "qvp3_ui_testing.h"
+#include "page_window.h"
+#include "step_test_support.h"
 
 namespace qvp3::testing {
-
-// The English table of the program, for pages a musician reads.
-inline qvp3ui::LanguageModule englishTable() {
-    const std::filesystem::path root = (std::filesystem::path(QVP3_TEST_DATA_DIR) / ".." / ".." / ".." / "..").lexically_normal();
-    std::ifstream in(root / "lang" / "str_en.lang");
-    std::stringstream text;
-    text << in.rdbuf();
-    return qvp3ui::LanguageModule::fromText(text.str());
-}
 
 // The language module for a test's life.
 struct EnglishTexts {
@@ -87,23 +80,9 @@ inline std::string toneWave(int frames) {
 }
 
 struct ShownPage {
-    explicit ShownPage(StepPage& p, QSize size = {880, 640}) : page(p) {
-        window.resize(size);
-        window.setAutoFillBackground(true);
-        QPalette palette = window.palette();
-        palette.setColor(QPalette::Window, kPageBackground);
-        window.setPalette(palette);
-        stpAttachWindow(page, &window, &target);
-        if (page.onInitDialog) page.onInitDialog(page, &window, &page);
-        for (QWidget* control : window.findChildren<QWidget*>()) {
-            QPalette own = control->palette();
-            if (page.onCtlColor && page.onCtlColor(page, own, control) != 0) control->setPalette(own);
-        }
+    explicit ShownPage(StepPage& p, QSize size = {880, 640}) : page(p), window(p, size, target) {
         window.show();
         if (page.onSize) page.onSize(page);
-    }
-    ~ShownPage() {
-        stpAttachWindow(page, nullptr, nullptr);
     }
     ShownPage(const ShownPage&) = delete;
     ShownPage& operator=(const ShownPage&) = delete;
@@ -135,8 +114,8 @@ struct ShownPage {
     }
 
     StepPage& page;
-    QWidget window;
-    platform::RecordingMessageTarget target;
+    platform::RecordingMessageTarget target;  // before the window, which posts to it until it goes
+    PageWindow window;
 };
 
 }  // namespace qvp3::testing

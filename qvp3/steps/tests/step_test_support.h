@@ -4,6 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,8 +15,38 @@
 #include "qvp3_project/project.h"
 #include "qvp3_steps/step_page_host.h"
 #include "qvp3_steps/step_pages.h"
+#include "qvp3_steps/step_table.h"
+#include "qvp3_ui/language.h"
+#include "qvp3_ui/message_box.h"
 
 namespace qvp3::testing {
+
+// The checkout's root, where the program's language tables and sample project live.
+inline std::filesystem::path sourceRoot() {
+    return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().parent_path();
+}
+
+// The program's own English table, so that pages and screenshots show the real texts.
+inline qvp3ui::LanguageModule englishTable() {
+    std::ifstream in(sourceRoot() / "lang" / "str_en.lang");
+    std::stringstream text;
+    text << in.rdbuf();
+    return qvp3ui::LanguageModule::fromText(text.str());
+}
+
+// The sample project's two-staff MIDI file.
+inline std::filesystem::path sampleMidiFile() {
+    return sourceRoot() / "data" / "projects" / "Sample" / "two_hands.mid";
+}
+
+// The page's title, description and header image of its step, in the
+// program's language, as the step tab gives them before showing the page.
+inline void giveStepHeader(StepPage& page) {
+    const StepInfo& info = *stpStepInfo(static_cast<int>(page.category));
+    page.title = qvp3ui::uiString(info.titleId);
+    page.description = qvp3ui::uiString(info.descriptionId);
+    page.headerImage = info.headerImage;
+}
 
 class RecordingShell : public BasicShell {
 public:

@@ -30,72 +30,10 @@
 #include "qvp3_ui/message_box.h"
 #include "qvp3_ui/qt_message_target.h"
 #include "qvp3_ui_testing.h"
+#include "page_window.h"
 #include "step_test_support.h"
 
 namespace qvp3::testing {
-
-// The page's window: its controls' messages reach the page's slots.
-class PageWindow : public QWidget {
-public:
-    explicit PageWindow(StepPage& page) : page_(page) {
-        target_ = std::make_unique<qvp3ui::QtMessageTarget>(
-            this, [this](platform::MessageId m, platform::WParam w, platform::LParam l) { return procedure(m, w, l); });
-        resize(900, 640);
-        const StepInfo& info = *stpStepInfo(static_cast<int>(page.category));
-        page.title = qvp3ui::uiString(info.titleId);
-        page.description = qvp3ui::uiString(info.descriptionId);
-        page.headerImage = info.headerImage;
-        stpAttachWindow(page, this, target_.get());
-        page.onInitDialog(page, this, &page);
-    }
-    // Labels and buttons take the page's colours, as the step tab's dialog gives them.
-    void colourControls() {
-        for (QWidget* control : findChildren<QWidget*>()) {
-            QPalette palette = control->palette();
-            if (page_.onCtlColor(page_, palette, control) != 0) control->setPalette(palette);
-        }
-    }
-    ~PageWindow() override {
-        target_->close();
-        stpAttachWindow(page_, nullptr, nullptr);
-    }
-    bool event(QEvent* e) override { return (target_ && target_->dispatch(e)) || QWidget::event(e); }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.fillRect(rect(), kPageBackground);
-        const PageHeader header = stpMeasureHeader(page_, rect(), prjGetEntry(stpPageHost()->project(), -1));
-        painter.drawPixmap(header.image.topLeft(), stpPageImage(page_.headerImage));
-        painter.drawPixmap(header.banner, stpPageImage(kImageBanner), QRect(QPoint(0, 0), header.banner.size()));
-        painter.setPen(kPageLabelText);
-        painter.setFont(stpTitleFont());
-        painter.drawText(header.title, Qt::AlignLeft | Qt::AlignVCenter, QString::fromStdString(page_.title));
-        painter.setPen(kPageNoteText);
-        painter.setFont(stpDescriptionFont());
-        painter.drawText(header.descriptionRect, Qt::TextWordWrap, header.description);
-        QRect body = header.content;
-        body.setHeight(0);
-        page_.onPaint(page_, painter, body);
-    }
-    void resizeEvent(QResizeEvent* e) override {
-        QWidget::resizeEvent(e);
-        page_.onSize(page_);
-    }
-
-private:
-    platform::LResult procedure(platform::MessageId msg, platform::WParam w, platform::LParam l) {
-        auto* control = reinterpret_cast<QWidget*>(l);
-        const int low = static_cast<int>(w & 0xFFFF);
-        const int high = static_cast<std::int16_t>((w >> 16) & 0xFFFF);
-        if (msg == platform::WM_COMMAND && page_.onCommand) return page_.onCommand(page_, low, control, high & 0xFFFF);
-        if (msg == WM_HSCROLL && page_.onHScroll) return page_.onHScroll(page_, control, low, high);
-        if (msg == WM_VSCROLL && page_.onVScroll) return page_.onVScroll(page_, control, low, high);
-        return 0;
-    }
-    StepPage& page_;
-    std::unique_ptr<qvp3ui::QtMessageTarget> target_;
-};
 
 // The page host of the recording double, with a transport and an engine.
 class TempoPageHost : public RecordingPageHost {
@@ -117,17 +55,9 @@ inline std::string fourQuarters() {
     return smf(1, 480, {meta(0, 0x51, std::string("\x07\xA1\x20", 3)) + endOfTrack(), melody + endOfTrack()});
 }
 
-inline std::string readText(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 struct TempoPageFixture {
     explicit TempoPageFixture(int step)
-        : language(qvp3ui::LanguageModule::fromText(
-              readText(std::filesystem::path(__FILE__).parent_path() / "../../../lang/str_en.lang"))),
+        : language(englishTable()),
           host(project, playback, engine) {
         qvp3ui::setLanguage(&language);
         qvp3ui::setBoxResponder([this](const qvp3ui::BoxRequest& box) {
@@ -146,6 +76,7 @@ struct TempoPageFixture {
         addEntry("etude.mid");
         addEntry("study.mid");
         project.currentEntry = 0;
+        giveStepHeader(page(step));
         window = std::make_unique<PageWindow>(page(step));
         window->show();
         stpShowPage(page(step), true);

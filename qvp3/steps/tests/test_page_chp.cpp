@@ -50,7 +50,7 @@ struct ChpPage {
     ProjectEntry& entry(int i) { return f.project.entries[static_cast<std::size_t>(i)]; }
 
     VoicePageFixture f;
-    testing::PageFrame frame{f.page(kStepChp)};
+    testing::PageWindow frame{f.page(kStepChp), QSize(900, 620), testing::PageWindow::Messages::None};
     bool shift = false;
     std::vector<int> warnings;
 };
@@ -213,7 +213,7 @@ TEST(ChannelPage, TheSettingsReachTheProjectFileAndTravelByProfile) {
 TEST(ChannelPage, TheSampleProjectsMidiFileListsItsTracks) {
     testing::SampleMidiFixture f;
     ASSERT_EQ(f.opened, 0);
-    testing::PageFrame frame(f.page(kStepChp));
+    testing::PageWindow frame(f.page(kStepChp), QSize(900, 620), testing::PageWindow::Messages::None);
     f.show(kStepChp);
     auto& list = *qvp3ui::findControl<QTableView>(frame, kChpVoiceList);
     const ProjectEntry& entry = f.project.entries[0];

@@ -251,7 +251,7 @@ TEST(TuneUpPage, Screenshots) {
     t.Type = 1;
     scorecore::einAddVoice(t, 0);
     scorecore::einAddVoice(t, 1);
-    testing::PreviewPageWindow& window = f.open();
+    testing::PageWindow& window = f.open();
     EXPECT_FALSE(qvp3ui::testing::saveScreenshot(window, "step_ein_first_notes").empty());
     f.find<QTabWidget>(15016)->setCurrentIndex(1);
     EXPECT_FALSE(qvp3ui::testing::saveScreenshot(window, "step_ein_chord").empty());

@@ -184,7 +184,7 @@ TEST(MetronomePage, Screenshot) {
     MetFixture f;
     f.addEntry();
     f.project.entries[0].metronome.Frequency = 2;
-    testing::PreviewPageWindow& window = f.open();
+    testing::PageWindow& window = f.open();
     EXPECT_FALSE(qvp3ui::testing::saveScreenshot(window, "step_met").empty());
 }
 

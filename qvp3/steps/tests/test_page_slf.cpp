@@ -32,7 +32,7 @@ struct SlfPage {
     }
 
     VoicePageFixture f;
-    testing::PageFrame frame{f.page(kStepSlf)};
+    testing::PageWindow frame{f.page(kStepSlf), QSize(900, 620), testing::PageWindow::Messages::None};
 };
 
 TEST(StartPage, TheItemsLightUpUnderThePointerAndPostTheirCommands) {

@@ -35,7 +35,7 @@ struct SlsPage {
     static bool checked(QStandardItem& item) { return item.checkState() == Qt::Checked; }
 
     VoicePageFixture f;
-    testing::PageFrame frame{f.page(kStepSls)};
+    testing::PageWindow frame{f.page(kStepSls), QSize(900, 620), testing::PageWindow::Messages::None};
 };
 
 TEST(StavesPage, TheTreeShowsTheFileItsStavesAndTheirVoices) {
@@ -160,7 +160,7 @@ TEST(StavesPage, TheSettingsReachTheProjectFileAndTravelByProfile) {
 TEST(StavesPage, TheSampleProjectsMidiFileShowsItsTracks) {
     testing::SampleMidiFixture f;
     ASSERT_EQ(f.opened, 0);
-    testing::PageFrame frame(f.page(kStepSls));
+    testing::PageWindow frame(f.page(kStepSls), QSize(900, 620), testing::PageWindow::Messages::None);
     f.show(kStepSls);
     auto& model = *qobject_cast<QStandardItemModel*>(qvp3ui::findControl<QTreeView>(frame, kSlsTree)->model());
     const ProjectEntry& entry = f.project.entries[0];

@@ -17,7 +17,7 @@ using testing::VoicePageFixture;
 
 struct TrpPage {
     VoicePageFixture f;
-    testing::PageFrame frame{f.page(kStepTrp)};
+    testing::PageWindow frame{f.page(kStepTrp), QSize(900, 620), testing::PageWindow::Messages::None};
     QSpinBox& value() { return *qvp3ui::findControl<QSpinBox>(frame, kTrpUpDown); }
     QLabel& caption() { return *qvp3ui::findControl<QLabel>(frame, kTrpCaption); }
     QCheckBox& percussion() { return *qvp3ui::findControl<QCheckBox>(frame, kTrpPercussionBox); }
@@ -112,7 +112,7 @@ TEST(TransposePage, TheSettingsReachTheProjectFileAndTravelByProfile) {
 TEST(TransposePage, TheSampleProjectsMidiFileMovesAsAWhole) {
     testing::SampleMidiFixture f;
     ASSERT_EQ(f.opened, 0);
-    testing::PageFrame frame(f.page(kStepTrp));
+    testing::PageWindow frame(f.page(kStepTrp), QSize(900, 620), testing::PageWindow::Messages::None);
     f.show(kStepTrp);
     auto& value = *qvp3ui::findControl<QSpinBox>(frame, kTrpUpDown);
     value.setValue(7);

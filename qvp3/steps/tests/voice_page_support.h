@@ -1,5 +1,5 @@
 // What the tests of the start, staves, transposition and channel pages
-// share: the program's English table, a frame that paints a page as the step
+// share: the program's English table, a page window that paints a page as the step
 // tab does (background, header, the page's own painting) and passes its size
 // on, entries shaped like real scores and MIDI files, and a save and reopen
 // of the project file through a loader that gives each file its shape again.
@@ -26,60 +26,10 @@
 #include "qvp3_ui/language.h"
 #include "qvp3_ui/message_box.h"
 #include "qvp3_ui_testing.h"
+#include "page_window.h"
 #include "step_test_support.h"
 
 namespace qvp3::testing {
-
-// The program's own English table, so screenshots show the real texts.
-inline qvp3ui::LanguageModule englishTable() {
-    const auto file =
-        (std::filesystem::path(QVP3_TEST_DATA_DIR) / ".." / ".." / ".." / ".." / "lang" / "str_en.lang").lexically_normal();
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return qvp3ui::LanguageModule::fromText(text.str());
-}
-
-// A page in a window of its own, painted and sized as the step tab does it.
-class PageFrame : public QWidget {
-public:
-    explicit PageFrame(StepPage& page) : page_(page) {
-        resize(900, 620);
-        stpAttachWindow(page_, this, nullptr);
-        if (page_.onInitDialog) page_.onInitDialog(page_, this, &page_);
-        // Labels and check boxes take the page's colours, as the step tab gives them.
-        for (QWidget* control : findChildren<QWidget*>()) {
-            if (!qobject_cast<QLabel*>(control) && !qobject_cast<QAbstractButton*>(control)) continue;
-            QPalette palette = control->palette();
-            if (page_.onCtlColor && page_.onCtlColor(page_, palette, control) != 0) control->setPalette(palette);
-        }
-    }
-    ~PageFrame() override { stpAttachWindow(page_, nullptr, nullptr); }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.fillRect(rect(), kPageBackground);
-        const ProjectEntry* entry = stpPageHost() ? prjGetEntry(stpPageHost()->project(), -1) : nullptr;
-        const PageHeader header = stpMeasureHeader(page_, rect(), entry);
-        painter.drawPixmap(header.image.topLeft(), stpPageImage(page_.headerImage));
-        painter.drawPixmap(header.banner, stpPageImage(kImageBanner),
-                           QRect(0, 0, header.banner.width(), stpPageImage(kImageBanner).height()));
-        painter.setFont(stpTitleFont());
-        painter.setPen(kPageLabelText);
-        painter.drawText(header.title, Qt::AlignLeft | Qt::AlignVCenter, QString::fromStdString(page_.title));
-        painter.setFont(stpDescriptionFont());
-        painter.setPen(kPageNoteText);
-        painter.drawText(header.descriptionRect, Qt::TextWordWrap, header.description);
-        if (page_.onPaint) page_.onPaint(page_, painter, QRect(header.content.topLeft(), QSize(header.content.width(), 0)));
-    }
-    void resizeEvent(QResizeEvent*) override {
-        if (page_.onSize) page_.onSize(page_);
-    }
-
-private:
-    StepPage& page_;
-};
 
 // A loader that gives each file the shape its test set, as the pipeline
 // would when it opens the file again.
@@ -183,10 +133,7 @@ struct VoicePageFixture {
     StepPage& page(int step) { return *project.stepPages[static_cast<std::size_t>(step)]; }
     // The page of step, current, with entry index current, shown.
     void show(int step, int current) {
-        const StepInfo& info = *stpStepInfo(step);
-        page(step).title = table.string(info.titleId);
-        page(step).description = table.string(info.descriptionId);
-        page(step).headerImage = info.headerImage;
+        giveStepHeader(page(step));
         project.currentStep = step;
         project.currentEntry = current;
         stpNotifyPartChanged(page(step), current);
@@ -233,9 +180,7 @@ struct SampleMidiFixture {
         stpSetPageHost(&host);
         qvp3ui::setLanguage(&table);
         ProjectEntry entry;
-        entry.Filename = (std::filesystem::path(QVP3_TEST_DATA_DIR) / ".." / ".." / ".." / ".." / "data" / "projects" /
-                          "Sample" / "two_hands.mid")
-                             .lexically_normal();
+        entry.Filename = sampleMidiFile();
         pipeline.cnvEntryInit(entry, project);
         opened = pipeline.openEntry(entry, project, false, false);
     }
@@ -245,10 +190,7 @@ struct SampleMidiFixture {
     }
     StepPage& page(int step) { return *project.stepPages[static_cast<std::size_t>(step)]; }
     void show(int step) {
-        const StepInfo& info = *stpStepInfo(step);
-        page(step).title = table.string(info.titleId);
-        page(step).description = table.string(info.descriptionId);
-        page(step).headerImage = info.headerImage;
+        giveStepHeader(page(step));
         project.currentStep = step;
         project.currentEntry = 0;
         stpNotifyPartChanged(page(step), 0);

@@ -18,14 +18,10 @@
 #include "qvp3_steps/page_workers.h"
 #include "qvp3_ui/language.h"
 #include "qvp3_ui/message_box.h"
+#include "page_window.h"
 #include "step_test_support.h"
 
 namespace qvp3::testing {
-
-// The sample project's two-staff MIDI file.
-inline std::filesystem::path sampleMidiFile() {
-    return std::filesystem::path(__FILE__).parent_path() / "../../../data/projects/Sample/two_hands.mid";
-}
 
 struct PipelineProject {
     PipelineProject() {
@@ -72,29 +68,17 @@ struct PageStudio {
     }
 
     // The program's English texts in place of the test table (for screenshots).
-    void useEnglish() {
-        std::ifstream in(std::filesystem::path(__FILE__).parent_path() / "../../../lang/str_en.lang");
-        std::stringstream text;
-        text << in.rdbuf();
-        language = qvp3ui::LanguageModule::fromText(text.str());
-    }
+    void useEnglish() { language = englishTable(); }
 
     Project& project() { return files.project; }
     StepPage& page(int step) { return *files.project.stepPages[static_cast<std::size_t>(step)]; }
     ProjectEntry& current() { return *prjGetEntry(files.project, -1); }
 
-    // Builds the page's controls in a widget of its own, lays it out and shows it.
+    // Builds the page's controls in a page window of its own, lays it out and shows it.
     QWidget& show(int step, QSize size = {900, 560}) {
         StepPage& p = page(step);
-        auto window = std::make_unique<QWidget>();
-        window->setAutoFillBackground(true);
-        QPalette palette = window->palette();
-        palette.setColor(QPalette::Window, QColor(0x86, 0xB1, 0xD8));
-        window->setPalette(palette);
-        window->resize(size);
-        stpAttachWindow(p, window.get(), nullptr);
         files.project.currentStep = step;
-        if (p.onInitDialog) p.onInitDialog(p, window.get(), &p);
+        auto window = std::make_unique<PageWindow>(p, size, PageWindow::Messages::None);
         window->show();
         if (p.onSize) p.onSize(p);
         stpShowPage(p, true);
@@ -106,7 +90,7 @@ struct PageStudio {
     PipelineProject files;
     qvp3ui::LanguageModule language;
     RecordingPageHost host;
-    std::map<int, std::unique_ptr<QWidget>> windows;
+    std::map<int, std::unique_ptr<PageWindow>> windows;
 };
 
 }  // namespace qvp3::testing

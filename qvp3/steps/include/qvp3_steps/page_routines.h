@@ -4,13 +4,25 @@
 #pragma once
 
 #include <QRect>
+#include <QString>
 
 #include "qvp3_project/project.h"
+#include "qvp3_ui/controls.h"
 
 class QComboBox;
 class QStandardItemModel;
 
 namespace qvp3 {
+
+// A language string as a widget text.
+QString stpText(int id);
+
+// The page's control of that id and type; null before the page's window is
+// built or without such a control.
+template <class T>
+T* stpControl(StepPage& page, int id) {
+    return page.window != nullptr ? qvp3ui::findControl<T>(*page.window, id) : nullptr;
+}
 
 // The rectangles below the header of a page: the content (where the page's
 // controls go; bottom 0, the caller sets it) and the measured description.

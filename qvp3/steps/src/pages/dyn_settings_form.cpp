@@ -16,6 +16,7 @@
 #include "qvp3_steps/step_pages.h"
 #include "qvp3_ui/controls.h"
 #include "qvp3_ui/message_box.h"
+#include "qvp3_steps/page_routines.h"
 
 namespace qvp3 {
 
@@ -49,8 +50,6 @@ constexpr std::array<const char*, 7> kMarks = {"Staccato",     "Staccatissimo", 
                                                "NormalAccent", "StrongBeat",    "WeakBeat"};
 constexpr int kTrillDefault = 8;
 
-QString text(int id) { return QString::fromStdString(qvp3ui::uiString(id)); }
-
 int toInt(const std::string& s, int fallback) {
     try {
         return std::stoi(s);
@@ -70,7 +69,7 @@ void setLine(IniSectionLines& lines, std::string_view key, std::string value) {
 }
 
 QLabel* note(int id) {
-    auto* label = new QLabel(text(id));
+    auto* label = new QLabel(stpText(id));
     label->setWordWrap(true);
     return label;
 }
@@ -101,7 +100,7 @@ QSpinBox* DynSettingsForm::spin(int id, int low, int high) {
 QWidget* DynSettingsForm::dynamicsTab() {
     auto* tab = new QWidget;
     auto* layout = new QVBoxLayout(tab);
-    auto* use = new QCheckBox(text(kStrUseDynamics));
+    auto* use = new QCheckBox(stpText(kStrUseDynamics));
     qvp3ui::setControlId(*use, kDynUseDynamics);
     connect(use, &QCheckBox::toggled, this, [this](bool on) { switchChanged(kDynUseDynamics, on); });
     layout->addWidget(use);
@@ -120,18 +119,18 @@ QWidget* DynSettingsForm::dynamicsTab() {
 QWidget* DynSettingsForm::articulationTab() {
     auto* tab = new QWidget;
     auto* layout = new QVBoxLayout(tab);
-    auto* use = new QCheckBox(text(kStrUseRhythms));
+    auto* use = new QCheckBox(stpText(kStrUseRhythms));
     qvp3ui::setControlId(*use, kDynUseRhythms);
     connect(use, &QCheckBox::toggled, this, [this](bool on) { switchChanged(kDynUseRhythms, on); });
     layout->addWidget(use);
     layout->addWidget(note(kStrArticulationNote));
     auto* grid = new QGridLayout;
-    grid->addWidget(new QLabel(text(kStrLength)), 0, 1);
-    grid->addWidget(new QLabel(text(kStrVelocity)), 0, 2);
+    grid->addWidget(new QLabel(stpText(kStrLength)), 0, 1);
+    grid->addWidget(new QLabel(stpText(kStrVelocity)), 0, 2);
     for (std::size_t m = 0; m < kMarks.size(); ++m) {
         const int row = static_cast<int>(m) + 1;
         const int id = kDynFirstMark + 2 * static_cast<int>(m);
-        grid->addWidget(new QLabel(text(kStrFirstMark + static_cast<int>(m))), row, 0);
+        grid->addWidget(new QLabel(stpText(kStrFirstMark + static_cast<int>(m))), row, 0);
         marks_.push_back(spin(id, -100, 100));
         grid->addWidget(marks_.back(), row, 1);
         // The first three raise the velocity by a percentage, the others set it.
@@ -147,7 +146,7 @@ QWidget* DynSettingsForm::articulationTab() {
 QWidget* DynSettingsForm::trillsTab() {
     auto* tab = new QWidget;
     auto* layout = new QVBoxLayout(tab);
-    auto* use = new QCheckBox(text(kStrUseTrills));
+    auto* use = new QCheckBox(stpText(kStrUseTrills));
     qvp3ui::setControlId(*use, kDynUseTrills);
     connect(use, &QCheckBox::toggled, this, [this](bool on) { switchChanged(kDynUseTrills, on); });
     layout->addWidget(use);
@@ -155,7 +154,7 @@ QWidget* DynSettingsForm::trillsTab() {
     auto* form = new QFormLayout;
     form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
     speed_ = spin(kDynTrillSpeed, 1, 64);
-    form->addRow(text(kStrTrillSpeed), speed_);
+    form->addRow(stpText(kStrTrillSpeed), speed_);
     layout->addLayout(form);
     layout->addStretch();
     return tab;
@@ -165,9 +164,9 @@ void DynSettingsForm::build() {
     auto* layout = new QVBoxLayout(this);
     auto* tabs = new QTabWidget(this);
     qvp3ui::setControlId(*tabs, kDynTabs);
-    tabs->addTab(dynamicsTab(), text(kStrTabDynamics));
-    tabs->addTab(articulationTab(), text(kStrTabArticulation));
-    tabs->addTab(trillsTab(), text(kStrTabTrills));
+    tabs->addTab(dynamicsTab(), stpText(kStrTabDynamics));
+    tabs->addTab(articulationTab(), stpText(kStrTabArticulation));
+    tabs->addTab(trillsTab(), stpText(kStrTabTrills));
     layout->addWidget(tabs);
 }
 

@@ -38,13 +38,6 @@ constexpr int kStrModeFirst = 1345;  // stereo, joint stereo, dual channel, mono
 const QColor kGroupText{0xE5, 0xFB, 0xFF};
 const QColor kGroupBackground{0x86, 0xB1, 0xD8};
 
-QString text(int id) { return QString::fromStdString(qvp3ui::uiString(id)); }
-
-template <class T>
-T* control(StepPage& page, int id) {
-    return page.window != nullptr ? qvp3ui::findControl<T>(*page.window, id) : nullptr;
-}
-
 QWidget* panel(StepPage& page, const char* name) {
     return page.window != nullptr ? page.window->findChild<QWidget*>(QString::fromLatin1(name)) : nullptr;
 }
@@ -93,7 +86,7 @@ public:
     void showProgress(const ConversionStepBar& total, const ConversionStepBar& file) override {
         poster_.post([p = page_, total, file] {
             for (auto [id, bar] : {std::pair{kBrnTimeBar, total}, {kBrnTrackBar, file}}) {
-                if (auto* widget = control<QProgressBar>(*p, id)) {
+                if (auto* widget = stpControl<QProgressBar>(*p, id)) {
                     widget->setRange(0, std::max(bar.maximum, 0));
                     widget->setValue(std::clamp(bar.position, 0, std::max(bar.maximum, 0)));
                 }
@@ -103,18 +96,18 @@ public:
     void showRunButton(int stringId, int, int, bool) override {
         poster_.post([p = page_, stringId] {
             if (QAction* run = p->window ? p->window->findChild<QAction*>(qvp3ui::controlName(kCmdRun)) : nullptr) {
-                run->setText(text(stringId == kStrRunButton ? kStrBrnRunButton : stringId));
+                run->setText(stpText(stringId == kStrRunButton ? kStrBrnRunButton : stringId));
             }
         });
     }
     void clearStatusList() override {
         poster_.post([p = page_] {
-            if (auto* list = control<QListWidget>(*p, kBrnStatusList)) list->clear();
+            if (auto* list = stpControl<QListWidget>(*p, kBrnStatusList)) list->clear();
         });
     }
     void addStatusLine(std::string_view line, bool replaceLast) override {
         poster_.post([p = page_, line = QString::fromStdString(std::string(line)), replaceLast] {
-            auto* list = control<QListWidget>(*p, kBrnStatusList);
+            auto* list = stpControl<QListWidget>(*p, kBrnStatusList);
             if (list == nullptr) return;
             if (replaceLast && list->count() > 0) {
                 list->item(list->count() - 1)->setText(line);
@@ -166,7 +159,7 @@ void editMp3(F change) {
 }
 
 QCheckBox* addBox(QWidget& parent, QFormLayout& form, int id, std::function<void(bool)> changed) {
-    auto* box = new QCheckBox(text(id), &parent);
+    auto* box = new QCheckBox(stpText(id), &parent);
     qvp3ui::setControlId(*box, id);
     QObject::connect(box, &QCheckBox::clicked, box, std::move(changed));
     form.addRow(box);
@@ -179,7 +172,7 @@ QWidget* makeCdPanel(QWidget& dialog) {
     auto* form = new QFormLayout(cd);
     auto* speed = new QSpinBox(cd);
     qvp3ui::setControlId(*speed, kBrnSpeed);
-    form->addRow(text(1351), speed);
+    form->addRow(stpText(1351), speed);
     QObject::connect(speed, &QSpinBox::valueChanged, speed, [speed](int value) {
         if (Project* p = project(); p != nullptr && speed->isEnabled() && p->burningSpeed != value) {
             p->burningSpeed = value;
@@ -189,7 +182,7 @@ QWidget* makeCdPanel(QWidget& dialog) {
     auto* copies = new QSpinBox(cd);
     qvp3ui::setControlId(*copies, kBrnCopies);
     copies->setRange(1, 99);
-    form->addRow(text(1354), copies);
+    form->addRow(stpText(1354), copies);
     QObject::connect(copies, &QSpinBox::valueChanged, copies, [](int value) {
         if (Project* p = project(); p != nullptr && p->cdCopies != value) {
             p->cdCopies = value;
@@ -211,7 +204,7 @@ QComboBox* addCombo(QWidget& parent, QFormLayout& form, int id, const QStringLis
     auto* combo = new QComboBox(&parent);
     qvp3ui::setControlId(*combo, id);
     combo->addItems(items);
-    form.addRow(text(id), combo);
+    form.addRow(stpText(id), combo);
     return combo;
 }
 
@@ -230,7 +223,7 @@ QSlider* addSlider(QWidget& parent, QFormLayout& form, int id, int numberId) {
     layout->addWidget(slider);
     layout->addWidget(number);
     QObject::connect(slider, &QSlider::valueChanged, number, [number](int v) { number->setNum(v); });
-    form.addRow(text(id), row);
+    form.addRow(stpText(id), row);
     return slider;
 }
 
@@ -241,7 +234,7 @@ QWidget* makeMp3Panel(QWidget& dialog) {
     QStringList rates, bitrates, modes;
     for (int rate : kSampleRates) rates << QString::number(rate);
     for (int rate : kBitrates) bitrates << QString::number(rate);
-    for (int i = 0; i < 4; ++i) modes << text(kStrModeFirst + i);
+    for (int i = 0; i < 4; ++i) modes << stpText(kStrModeFirst + i);
     auto* rate = addCombo(*mp3, *form, kBrnSampleRate, rates);
     QObject::connect(rate, &QComboBox::activated, rate, [rate](int) {
         editMp3([&](BE_CONFIG_FORMAT_LHV1& c) { c.dwSampleRate = rate->currentText().toUInt(); });
@@ -281,7 +274,7 @@ QWidget* makeMp3Panel(QWidget& dialog) {
 
 void fillTargets(QComboBox& combo) {
     combo.clear();
-    combo.addItem(text(kStrBrnMp3Target), -1);
+    combo.addItem(stpText(kStrBrnMp3Target), -1);
     const int recorders = recorderCount();
     for (int k = 0; k < recorders; ++k) {
         const std::string name = "#" + std::to_string(k + 1);
@@ -292,7 +285,7 @@ void fillTargets(QComboBox& combo) {
 StepPage::Result initDialog(StepPage& page, QWidget* dialog) {
     auto* brn = stpData<BrnData>(page);
     if (dialog == nullptr || brn == nullptr) return 0;
-    auto* group = new QGroupBox(text(kStrBrnGroup), dialog);
+    auto* group = new QGroupBox(stpText(kStrBrnGroup), dialog);
     qvp3ui::setControlId(*group, kBrnGroupBox);
     auto* combo = new QComboBox(dialog);
     qvp3ui::setControlId(*combo, kBrnTargetCombo);
@@ -310,16 +303,16 @@ StepPage::Result initDialog(StepPage& page, QWidget* dialog) {
         bar->setRange(0, 1);
         bar->setValue(0);
     }
-    brn->trackBar = control<QProgressBar>(page, kBrnTrackBar);
-    brn->timeBar = control<QProgressBar>(page, kBrnTimeBar);
+    brn->trackBar = stpControl<QProgressBar>(page, kBrnTrackBar);
+    brn->timeBar = stpControl<QProgressBar>(page, kBrnTimeBar);
     auto* status = new QListWidget(dialog);
     qvp3ui::setControlId(*status, kBrnStatusList);
-    status->setToolTip(text(kStrBrnStatusColumn));
+    status->setToolTip(stpText(kStrBrnStatusColumn));
     brn->statusList = status;
     auto* toolbar = new QToolBar(dialog);
     qvp3ui::setControlId(*toolbar, kBrnToolbar);
     toolbar->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    QAction* run = toolbar->addAction(text(kStrBrnRunButton));
+    QAction* run = toolbar->addAction(stpText(kStrBrnRunButton));
     qvp3ui::setControlId(*run, kCmdRun);
     QObject::connect(run, &QAction::triggered, [p] {
         if (p->onCommand) p->onCommand(*p, kCmdRun, nullptr, 0);
@@ -338,9 +331,9 @@ void layout(StepPage& page) {
     const int width = page.window->width() - content.left() - 10;
     const int toolbarTop = page.window->height() - kToolbarHeight - 4;
     const QRect group(content.left(), content.top() + 30, std::min(360, width / 2), toolbarTop - 40 - content.top() - 30);
-    if (auto* box = control<QGroupBox>(page, kBrnGroupBox)) box->setGeometry(group);
+    if (auto* box = stpControl<QGroupBox>(page, kBrnGroupBox)) box->setGeometry(group);
     const int inner = group.width() - 20;
-    if (auto* combo = control<QComboBox>(page, kBrnTargetCombo)) {
+    if (auto* combo = stpControl<QComboBox>(page, kBrnTargetCombo)) {
         combo->setGeometry(group.left() + 10, group.top() + 30, inner, combo->sizeHint().height());
     }
     for (const char* name : {kBrnMp3Panel, kBrnCdPanel}) {
@@ -352,11 +345,13 @@ void layout(StepPage& page) {
     const int rightWidth = page.window->width() - right - 10;
     int y = group.top();
     for (int id : {kBrnTrackBar, kBrnTimeBar}) {
-        if (auto* bar = control<QProgressBar>(page, id)) bar->setGeometry(right, y, rightWidth, 14);
+        if (auto* bar = stpControl<QProgressBar>(page, id)) bar->setGeometry(right, y, rightWidth, 14);
         y += 20;
     }
-    if (auto* list = control<QListWidget>(page, kBrnStatusList)) list->setGeometry(right, y, rightWidth, group.bottom() - y);
-    if (auto* toolbar = control<QToolBar>(page, kBrnToolbar)) {
+    if (auto* list = stpControl<QListWidget>(page, kBrnStatusList)) {
+        list->setGeometry(right, y, rightWidth, group.bottom() - y);
+    }
+    if (auto* toolbar = stpControl<QToolBar>(page, kBrnToolbar)) {
         toolbar->setGeometry(content.left(), toolbarTop, width, kToolbarHeight);
         for (QAction* action : toolbar->actions()) {
             if (QWidget* button = toolbar->widgetForAction(action)) button->setMinimumSize(120, 26);
@@ -403,7 +398,7 @@ StepPage::Result onShow(StepPage& page, bool shown) {
     const StepPage::Result result = stpFrameworkOnShow(page, shown);
     StepPageHost* host = stpPageHost();
     if (!shown || host == nullptr) return result;
-    if (auto* combo = control<QComboBox>(page, kBrnTargetCombo)) fillTargets(*combo);
+    if (auto* combo = stpControl<QComboBox>(page, kBrnTargetCombo)) fillTargets(*combo);
     const bool cd = host->project().burnMethod >= 0;
     if (QWidget* mp3 = panel(page, kBrnMp3Panel)) mp3->setVisible(!cd);
     if (QWidget* burn = panel(page, kBrnCdPanel)) burn->setVisible(cd);
@@ -441,7 +436,7 @@ void probeRecorder(StepPage& page, BrnData& brn, Project& project) {
         brn.burnProofSupported = lib->cdCanBurnProof(&proof) >= 0 && proof != 0;
         lib->cdCloseDrive();
     }
-    auto* speed = control<QSpinBox>(page, kBrnSpeed);
+    auto* speed = stpControl<QSpinBox>(page, kBrnSpeed);
     // This build's recorders do not tell their speeds: the speed is the recorder's own.
     if (brn.maxSpeed <= 0 || recorders == 0) {
         project.burningSpeed = 0;
@@ -452,7 +447,9 @@ void probeRecorder(StepPage& page, BrnData& brn, Project& project) {
         if (project.burningSpeed <= 0 || project.burningSpeed > brn.maxSpeed) project.burningSpeed = brn.maxSpeed;
     }
     if (!brn.burnProofSupported) project.burnProof = 0;
-    if (auto* proof = control<QCheckBox>(page, kBrnBurnProof)) proof->setEnabled(brn.burnProofSupported && recorders > 0);
+    if (auto* proof = stpControl<QCheckBox>(page, kBrnBurnProof)) {
+        proof->setEnabled(brn.burnProofSupported && recorders > 0);
+    }
     brn.probedDrive = project.burnMethod;
 }
 
@@ -464,24 +461,24 @@ void selectText(QComboBox* combo, const QString& value, const QString& fallback)
 
 void showMp3Values(StepPage& page, const Project& project) {
     const BE_CONFIG_FORMAT_LHV1 c = beReadConfig(project.mp3Config).LHV1;
-    selectText(control<QComboBox>(page, kBrnSampleRate), QString::number(c.dwSampleRate), QStringLiteral("44100"));
-    selectText(control<QComboBox>(page, kBrnBitrate), QString::number(c.dwBitrate), QStringLiteral("128"));
-    if (auto* mode = control<QComboBox>(page, kBrnMode)) mode->setCurrentIndex(std::clamp(c.nMode, 0, 3));
+    selectText(stpControl<QComboBox>(page, kBrnSampleRate), QString::number(c.dwSampleRate), QStringLiteral("44100"));
+    selectText(stpControl<QComboBox>(page, kBrnBitrate), QString::number(c.dwBitrate), QStringLiteral("128"));
+    if (auto* mode = stpControl<QComboBox>(page, kBrnMode)) mode->setCurrentIndex(std::clamp(c.nMode, 0, 3));
     for (auto [id, on] : {std::pair{kBrnCopyright, c.bCopyright}, {kBrnCrc, c.bCRC}, {kBrnOriginal, c.bOriginal},
                           {kBrnPrivate, c.bPrivate}, {kBrnNoReservoir, c.bNoRes}, {kBrnVbr, c.bEnableVBR}}) {
-        if (auto* box = control<QCheckBox>(page, id)) box->setChecked(on != 0);
+        if (auto* box = stpControl<QCheckBox>(page, id)) box->setChecked(on != 0);
     }
     const bool vbr = c.bEnableVBR != 0;
-    if (auto* bitrate = control<QComboBox>(page, kBrnBitrate)) bitrate->setEnabled(!vbr);
+    if (auto* bitrate = stpControl<QComboBox>(page, kBrnBitrate)) bitrate->setEnabled(!vbr);
     for (auto [id, value] : {std::pair{kBrnVbrBitrate, c.dwBitrate}, {kBrnVbrMaximum, c.dwMaxBitrate}}) {
-        if (auto* slider = control<QSlider>(page, id)) {
+        if (auto* slider = stpControl<QSlider>(page, id)) {
             const QSignalBlocker quiet(slider);
             slider->setValue(static_cast<int>(value));
             slider->setEnabled(vbr);
         }
     }
     for (auto [id, value] : {std::pair{kBrnVbrBitrateNumber, c.dwBitrate}, {kBrnVbrMaximumNumber, c.dwMaxBitrate}}) {
-        if (auto* number = control<QLabel>(page, id)) {
+        if (auto* number = stpControl<QLabel>(page, id)) {
             number->setNum(static_cast<int>(value));
             number->setEnabled(vbr);
         }
@@ -494,23 +491,23 @@ bool stpBrnShowValues(StepPage& page) {
     auto* brn = stpData<BrnData>(page);
     Project* p = project();
     if (brn == nullptr || p == nullptr || page.window == nullptr) return false;
-    if (auto* combo = control<QComboBox>(page, kBrnTargetCombo)) {
+    if (auto* combo = stpControl<QComboBox>(page, kBrnTargetCombo)) {
         // A recorder that is no longer there shows as MP3 export; the
         // project keeps its choice until the user picks another.
         const int index = p->burnMethod + 1;
         combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : 0);
     }
     probeRecorder(page, *brn, *p);
-    if (auto* speed = control<QSpinBox>(page, kBrnSpeed); speed != nullptr && p->burningSpeed > 0) {
+    if (auto* speed = stpControl<QSpinBox>(page, kBrnSpeed); speed != nullptr && p->burningSpeed > 0) {
         const QSignalBlocker quiet(speed);
         speed->setValue(p->burningSpeed);
     }
-    if (auto* copies = control<QSpinBox>(page, kBrnCopies)) {
+    if (auto* copies = stpControl<QSpinBox>(page, kBrnCopies)) {
         const QSignalBlocker quiet(copies);
         copies->setValue(p->cdCopies);
     }
-    if (auto* tray = control<QCheckBox>(page, kBrnOpenTray)) tray->setChecked(p->openTray != 0);
-    if (auto* proof = control<QCheckBox>(page, kBrnBurnProof)) proof->setChecked(p->burnProof != 0);
+    if (auto* tray = stpControl<QCheckBox>(page, kBrnOpenTray)) tray->setChecked(p->openTray != 0);
+    if (auto* proof = stpControl<QCheckBox>(page, kBrnBurnProof)) proof->setChecked(p->burnProof != 0);
     showMp3Values(page, *p);
     return true;
 }

@@ -23,6 +23,7 @@
 #include "qvp3_steps/step_table.h"
 #include "qvp3_ui/controls.h"
 #include "qvp3_ui/message_box.h"
+#include "page_preview_link.h"
 #include "voice_pages_common.h"
 
 namespace qvp3 {
@@ -38,11 +39,6 @@ constexpr int kStrInstrumentCaption = 332;
 constexpr int kStrPercussionOnMelodicStave = 337;
 constexpr int kRowHeight = 24;
 constexpr int kMaxListWidth = 480;
-
-template <class T>
-T* control(StepPage& page, int id) {
-    return page.window != nullptr ? qvp3ui::findControl<T>(*page.window, id) : nullptr;
-}
 
 ChpVoiceModel* modelOf(QTableView* view) { return view != nullptr ? dynamic_cast<ChpVoiceModel*>(view->model()) : nullptr; }
 
@@ -111,11 +107,11 @@ StepPage::Result onInitDialog(StepPage& page, QWidget* dialog, StepPage*) {
 }
 
 void onSize(StepPage& page) {
-    auto* channelCaption = control<QLabel>(page, kChpChannelCaption);
-    auto* channel = control<QComboBox>(page, kChpChannelCombo);
-    auto* instrumentCaption = control<QLabel>(page, kChpInstrumentCaption);
-    auto* instrument = control<QComboBox>(page, kChpInstrumentCombo);
-    auto* view = control<QTableView>(page, kChpVoiceList);
+    auto* channelCaption = stpControl<QLabel>(page, kChpChannelCaption);
+    auto* channel = stpControl<QComboBox>(page, kChpChannelCombo);
+    auto* instrumentCaption = stpControl<QLabel>(page, kChpInstrumentCaption);
+    auto* instrument = stpControl<QComboBox>(page, kChpInstrumentCombo);
+    auto* view = stpControl<QTableView>(page, kChpVoiceList);
     if (!channelCaption || !channel || !instrumentCaption || !instrument || !view) return;
     QRect content;
     stpLayoutDescription(page, &content, nullptr);
@@ -186,7 +182,7 @@ void changeInstrument(ProjectEntry& entry, const std::vector<std::pair<int, int>
         if (playsPercussion(entry, stave, voice)) continue;
         pipeline.cnvEntrySetVoiceSound(entry, program, stave, voice);
         playSound(entry, stave, voice, program);
-        voicepages::entryEdited();
+        stpPageEdited();
     }
 }
 
@@ -207,7 +203,7 @@ void changeChannel(ProjectEntry& entry, const std::vector<std::pair<int, int>>& 
             }
         }
         playChannel(entry, stave, voice, channel);
-        voicepages::entryEdited();
+        stpPageEdited();
     }
 }
 
@@ -215,9 +211,9 @@ StepPage::Result onCommand(StepPage& page, int id, QWidget* widget, int code) {
     const bool fromList = (id == kChpChannelCombo || id == kChpInstrumentCombo) && code == kChpSelectionChanged;
     if (!fromList) return 0;
     auto* combo = qobject_cast<QComboBox*>(widget);
-    auto* view = control<QTableView>(page, kChpVoiceList);
+    auto* view = stpControl<QTableView>(page, kChpVoiceList);
     ChpVoiceModel* model = modelOf(view);
-    ProjectEntry* entry = voicepages::currentEntry();
+    ProjectEntry* entry = stpCurrentEntry();
     if (combo == nullptr || model == nullptr || entry == nullptr || combo->currentIndex() < 0) return 0;
     const int selection = combo->currentIndex();
     std::vector<std::pair<int, int>> voices;
@@ -273,14 +269,14 @@ int stpChpVoiceProgram(const ProjectEntry& entry, int stave, int voice) {
 }
 
 void stpChpFillList(StepPage& page) {
-    auto* view = control<QTableView>(page, kChpVoiceList);
+    auto* view = stpControl<QTableView>(page, kChpVoiceList);
     ChpVoiceModel* model = modelOf(view);
     if (static_cast<int>(page.category) != kStepChp || model == nullptr) return;
     StepPageHost* host = stpPageHost();
-    ProjectEntry* entry = voicepages::currentEntry();
+    ProjectEntry* entry = stpCurrentEntry();
     const bool usable = entry != nullptr && host->project().fileNum() > 0;
     for (int id : {kChpChannelCombo, kChpInstrumentCombo}) {
-        if (auto* combo = control<QComboBox>(page, id)) combo->setEnabled(usable);
+        if (auto* combo = stpControl<QComboBox>(page, id)) combo->setEnabled(usable);
     }
     view->setEnabled(usable);
     model->fill(usable ? entry : nullptr, usable ? host->project().pipeline().cnvEntryStaveCount(*entry) : 0);
@@ -291,12 +287,12 @@ void stpChpFillList(StepPage& page) {
 }
 
 void stpChpShowSelection(StepPage& page) {
-    auto* channel = control<QComboBox>(page, kChpChannelCombo);
-    auto* instrument = control<QComboBox>(page, kChpInstrumentCombo);
-    auto* view = control<QTableView>(page, kChpVoiceList);
+    auto* channel = stpControl<QComboBox>(page, kChpChannelCombo);
+    auto* instrument = stpControl<QComboBox>(page, kChpInstrumentCombo);
+    auto* view = stpControl<QTableView>(page, kChpVoiceList);
     ChpVoiceModel* model = modelOf(view);
     if (static_cast<int>(page.category) != kStepChp || !channel || !instrument || model == nullptr) return;
-    const ProjectEntry* entry = voicepages::currentEntry();
+    const ProjectEntry* entry = stpCurrentEntry();
     const std::vector<int> rows = entry != nullptr ? selectedRows(*view) : std::vector<int>{};
     channel->setEnabled(!rows.empty());
     instrument->setEnabled(!rows.empty());
@@ -342,7 +338,7 @@ void stpFillChpSlots(StepPage& page) {
         }
         return stpFrameworkOnShow(p, shown);
     };
-    voicepages::installProfileSlots(page);
+    stpInstallProfileSlots(page);
 }
 
 }  // namespace qvp3

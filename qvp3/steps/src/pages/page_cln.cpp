@@ -40,15 +40,8 @@ const QColor kGroupText{0xE5, 0xFB, 0xFF};
 const QColor kGroupBackground{0x86, 0xB1, 0xD8};
 const QColor kNoteText{0x00, 0x80, 0x52};
 
-QString text(int id) { return QString::fromStdString(qvp3ui::uiString(id)); }
-
-template <class T>
-T* control(StepPage& page, int id) {
-    return page.window != nullptr ? qvp3ui::findControl<T>(*page.window, id) : nullptr;
-}
-
 QStandardItemModel* projectModel(StepPage& page) {
-    auto* list = control<QTreeView>(page, kClnProjectList);
+    auto* list = stpControl<QTreeView>(page, kClnProjectList);
     return list != nullptr ? qobject_cast<QStandardItemModel*>(list->model()) : nullptr;
 }
 
@@ -97,7 +90,7 @@ bool removeProjectFolder(ShellServices& shell, const fs::path& folder) {
 
 std::vector<std::string> selectedFolders(StepPage& page) {
     std::vector<std::string> names;
-    auto* list = control<QTreeView>(page, kClnProjectList);
+    auto* list = stpControl<QTreeView>(page, kClnProjectList);
     if (list == nullptr || list->selectionModel() == nullptr) return names;
     QModelIndexList rows = list->selectionModel()->selectedRows();
     std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
@@ -191,7 +184,7 @@ StepPage::Result onCtlColor(StepPage&, QPalette& palette, QWidget* widget) {
 }
 
 QAction* addButton(QToolBar& bar, StepPage& page, int command, int stringId) {
-    QAction* action = bar.addAction(text(stringId));
+    QAction* action = bar.addAction(stpText(stringId));
     qvp3ui::setControlId(*action, command);
     StepPage* p = &page;
     QObject::connect(action, &QAction::triggered, [p, command] {
@@ -202,15 +195,15 @@ QAction* addButton(QToolBar& bar, StepPage& page, int command, int stringId) {
 
 StepPage::Result initDialog(StepPage& page, QWidget* dialog) {
     if (dialog == nullptr) return 0;
-    auto* group = new QGroupBox(text(kStrClnGroup), dialog);
+    auto* group = new QGroupBox(stpText(kStrClnGroup), dialog);
     qvp3ui::setControlId(*group, kClnGroupBox);
-    auto* note = new QLabel(text(kStrClnNote), dialog);
+    auto* note = new QLabel(stpText(kStrClnNote), dialog);
     qvp3ui::setControlId(*note, kClnNote);
     note->setWordWrap(true);
     StepPage* p = &page;
     for (auto [id, stringId] : {std::pair{kClnMidiBox, kStrClnMidiFiles}, {kClnWaveBox, kStrClnWaveFiles},
                                 {kClnMp3Box, kStrClnMp3Files}}) {
-        auto* box = new QCheckBox(text(stringId), dialog);
+        auto* box = new QCheckBox(stpText(stringId), dialog);
         qvp3ui::setControlId(*box, id);
         box->setChecked(id == kClnWaveBox);
         QObject::connect(box, &QCheckBox::clicked, box, [p, id, box] {
@@ -220,7 +213,7 @@ StepPage::Result initDialog(StepPage& page, QWidget* dialog) {
     auto* list = new QTreeView(dialog);
     qvp3ui::setControlId(*list, kClnProjectList);
     auto* model = new QStandardItemModel(0, 2, list);
-    model->setHorizontalHeaderLabels({text(kStrClnProjectColumn), text(kStrClnDescriptionColumn)});
+    model->setHorizontalHeaderLabels({stpText(kStrClnProjectColumn), stpText(kStrClnDescriptionColumn)});
     list->setModel(model);
     list->setRootIsDecorated(false);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -239,21 +232,21 @@ void layout(StepPage& page) {
     QRect content;
     stpLayoutDescription(page, &content, nullptr);
     const QRect group(content.left(), content.top() + 30, 250, 300);
-    if (auto* box = control<QGroupBox>(page, kClnGroupBox)) box->setGeometry(group);
+    if (auto* box = stpControl<QGroupBox>(page, kClnGroupBox)) box->setGeometry(group);
     int y = group.top() + 60;
     for (int id : {kClnMidiBox, kClnWaveBox, kClnMp3Box}) {
-        if (auto* box = control<QCheckBox>(page, id)) box->setGeometry(group.left() + 40, y, group.width() - 50, 20);
+        if (auto* box = stpControl<QCheckBox>(page, id)) box->setGeometry(group.left() + 40, y, group.width() - 50, 20);
         y += 60;
     }
-    if (auto* note = control<QLabel>(page, kClnNote)) {
+    if (auto* note = stpControl<QLabel>(page, kClnNote)) {
         note->setGeometry(group.left() + 10, group.bottom() - 50, group.width() - 20, 40);
     }
     const int listLeft = group.left() + 260;
-    if (auto* list = control<QTreeView>(page, kClnProjectList)) {
+    if (auto* list = stpControl<QTreeView>(page, kClnProjectList)) {
         list->setGeometry(listLeft, group.top(), std::max(100, page.window->width() - listLeft - 10), 300);
         list->header()->resizeSection(0, list->width() / 2);
     }
-    if (auto* toolbar = control<QToolBar>(page, kPageToolbar)) {
+    if (auto* toolbar = stpControl<QToolBar>(page, kPageToolbar)) {
         const int width = page.window->width() - content.left() - 10;
         toolbar->setGeometry(content.left(), page.window->height() - kToolbarHeight - 4, width, kToolbarHeight);
         for (QAction* action : toolbar->actions()) {

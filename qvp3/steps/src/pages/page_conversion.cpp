@@ -38,13 +38,6 @@ constexpr int kButtonHeight = 26;
 const QColor kBarColour{0x38, 0x62, 0x87};
 const QColor kBarBackground{0xE5, 0xFB, 0xFF};
 
-QString text(int id) { return QString::fromStdString(qvp3ui::uiString(id)); }
-
-template <class T>
-T* control(StepPage& page, int id) {
-    return page.window != nullptr ? qvp3ui::findControl<T>(*page.window, id) : nullptr;
-}
-
 QAction* toolbarAction(StepPage& page, int command) {
     return page.window != nullptr ? page.window->findChild<QAction*>(qvp3ui::controlName(command)) : nullptr;
 }
@@ -71,12 +64,12 @@ int* previewTargetOf(StepPage& page) {
 }
 
 QStandardItemModel* modelOf(StepPage& page, int listId) {
-    auto* list = control<QTreeView>(page, listId);
+    auto* list = stpControl<QTreeView>(page, listId);
     return list != nullptr ? qobject_cast<QStandardItemModel*>(list->model()) : nullptr;
 }
 
 int selectedRows(StepPage& page, int listId) {
-    auto* list = control<QTreeView>(page, listId);
+    auto* list = stpControl<QTreeView>(page, listId);
     return list != nullptr && list->selectionModel() != nullptr
                ? static_cast<int>(list->selectionModel()->selectedRows().size())
                : 0;
@@ -106,7 +99,7 @@ private:
 
 void fillList(StepPage& page, int listId, int mode) {
     StepPageHost* host = stpPageHost();
-    auto* list = control<QTreeView>(page, listId);
+    auto* list = stpControl<QTreeView>(page, listId);
     if (host == nullptr || list == nullptr) return;
     ModelFileList rows(*list);
     prjFillFileList(host->project(), rows, true, mode);
@@ -130,33 +123,33 @@ public:
     void showCheckBoxes(const ConversionStepCheckBox& all, const ConversionStepCheckBox& overwrite) override {
         post([p = page_, all, overwrite] {
             const ConversionPageKind kind = kindOf(*p);
-            showBox(control<QCheckBox>(*p, convertAllBoxId(kind)), all);
-            showBox(control<QCheckBox>(*p, overwriteBoxId(kind)), overwrite);
+            showBox(stpControl<QCheckBox>(*p, convertAllBoxId(kind)), all);
+            showBox(stpControl<QCheckBox>(*p, overwriteBoxId(kind)), overwrite);
         });
     }
     void enablePageList(bool enabled) override {
         post([p = page_, enabled] {
             for (int id : {kConvFileList, kConvWaveList}) {
-                if (auto* list = control<QTreeView>(*p, id)) list->setEnabled(enabled);
+                if (auto* list = stpControl<QTreeView>(*p, id)) list->setEnabled(enabled);
             }
         });
     }
     void showRunButton(int stringId, int, int, bool toggleEnabled) override {
         post([p = page_, stringId, toggleEnabled] {
-            if (QAction* run = toolbarAction(*p, kCmdRun)) run->setText(text(stringId));
+            if (QAction* run = toolbarAction(*p, kCmdRun)) run->setText(stpText(stringId));
             if (QAction* toggle = toolbarAction(*p, kCmdToggle)) toggle->setEnabled(toggleEnabled);
         });
     }
     void showProgress(const ConversionStepBar& total, const ConversionStepBar& file) override {
         post([p = page_, total, file] {
-            showBar(control<QProgressBar>(*p, kConvTotalBar), total);
-            showBar(control<QProgressBar>(*p, kConvFileBar), file);
+            showBar(stpControl<QProgressBar>(*p, kConvTotalBar), total);
+            showBar(stpControl<QProgressBar>(*p, kConvFileBar), file);
         });
     }
     void showRows(const std::vector<ConversionStepRow>& rows) override {
         post([p = page_, rows] {
             const int listId = kindOf(*p) == ConversionPageKind::Wave ? kConvWaveList : kConvFileList;
-            auto* list = control<QTreeView>(*p, listId);
+            auto* list = stpControl<QTreeView>(*p, listId);
             QStandardItemModel* model = modelOf(*p, listId);
             if (list == nullptr || model == nullptr) return;
             model->removeRows(0, model->rowCount());
@@ -205,7 +198,7 @@ QTreeView* makeList(QWidget& dialog, int id, int columnString) {
     auto* list = new QTreeView(&dialog);
     qvp3ui::setControlId(*list, id);
     auto* model = new QStandardItemModel(0, 1, list);
-    model->setHorizontalHeaderItem(0, new QStandardItem(text(columnString)));
+    model->setHorizontalHeaderItem(0, new QStandardItem(stpText(columnString)));
     list->setModel(model);
     list->setRootIsDecorated(false);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -230,7 +223,7 @@ QProgressBar* makeBar(QWidget& dialog, int id) {
 }
 
 QAction* makeButton(QToolBar& bar, int command, int stringId, StepPage& page) {
-    QAction* action = bar.addAction(text(stringId));
+    QAction* action = bar.addAction(stpText(stringId));
     qvp3ui::setControlId(*action, command);
     StepPage* p = &page;
     QObject::connect(action, &QAction::triggered, [p, command] {
@@ -252,7 +245,7 @@ StepPage::Result initDialog(StepPage& page, QWidget* dialog) {
     const ConversionPageKind kind = kindOf(page);
     StepPage* p = &page;
     for (auto [id, stringId] : {std::pair{overwriteBoxId(kind), kStrOverwriteBox}, {convertAllBoxId(kind), kStrConvertAllBox}}) {
-        auto* box = new QCheckBox(text(stringId), dialog);
+        auto* box = new QCheckBox(stpText(stringId), dialog);
         qvp3ui::setControlId(*box, id);
         QObject::connect(box, &QCheckBox::clicked, box, [p, id, box] {
             if (p->onCommand) p->onCommand(*p, id, box, 0);
@@ -290,23 +283,23 @@ void layout(StepPage& page) {
     int y = content.top() + 20;
     const ConversionPageKind kind = kindOf(page);
     for (int id : {overwriteBoxId(kind), convertAllBoxId(kind)}) {
-        if (auto* box = control<QCheckBox>(page, id)) box->setGeometry(left, y, width, kBoxHeight);
+        if (auto* box = stpControl<QCheckBox>(page, id)) box->setGeometry(left, y, width, kBoxHeight);
         y += kBoxHeight;
     }
     const int barWidth = std::min(kBarMaxWidth, width);
     for (int id : {kConvFileBar, kConvTotalBar}) {
         y += 4;
-        if (auto* bar = control<QProgressBar>(page, id)) bar->setGeometry(left, y, barWidth, kBarHeight);
+        if (auto* bar = stpControl<QProgressBar>(page, id)) bar->setGeometry(left, y, barWidth, kBarHeight);
         y += kBarHeight;
     }
     y += 10;
     const int toolbarTop = page.window->height() - kToolbarHeight - 4;
     const int listBottom = toolbarTop - 14;
-    auto* second = control<QTreeView>(page, kConvWaveList);
+    auto* second = stpControl<QTreeView>(page, kConvWaveList);
     const int listWidth = second != nullptr ? (width - 10) / 2 : width;
-    if (auto* list = control<QTreeView>(page, kConvFileList)) list->setGeometry(left, y, listWidth, listBottom - y);
+    if (auto* list = stpControl<QTreeView>(page, kConvFileList)) list->setGeometry(left, y, listWidth, listBottom - y);
     if (second != nullptr) second->setGeometry(left + listWidth + 10, y, listWidth, listBottom - y);
-    if (auto* toolbar = control<QToolBar>(page, kPageToolbar)) {
+    if (auto* toolbar = stpControl<QToolBar>(page, kPageToolbar)) {
         toolbar->setGeometry(left, toolbarTop, width, kToolbarHeight);
         for (QAction* action : toolbar->actions()) {
             if (QWidget* button = toolbar->widgetForAction(action)) button->setMinimumSize(width / 2 - 8, kButtonHeight);
@@ -419,7 +412,8 @@ void runWaveStep(StepPage& page) {
     if (host == nullptr || wvc == nullptr) return;
     std::optional<WaveStepSetup> setup = host->waveStepSetup();
     if (setup) {
-        if (auto* list = control<QTreeView>(page, kConvFileList); list != nullptr && list->selectionModel() != nullptr) {
+        auto* list = stpControl<QTreeView>(page, kConvFileList);
+        if (list != nullptr && list->selectionModel() != nullptr) {
             for (const QModelIndex& index : list->selectionModel()->selectedRows()) setup->selected.push_back(index.row());
         }
     }
@@ -489,16 +483,16 @@ bool stpRefreshConversionPage(StepPage& page) {
         items = selectedRows(page, kConvFileList);
         QStandardItemModel* model = modelOf(page, kConvFileList);
         if (items == 0 && project.convertedMidiCount > 0 && model != nullptr && model->rowCount() > 0) {
-            ModelFileList(*control<QTreeView>(page, kConvFileList)).selectRow(0);
+            ModelFileList(*stpControl<QTreeView>(page, kConvFileList)).selectRow(0);
             items = 1;
         }
     }
     const ConversionPageLook look = stpConversionLook(project, kind, items);
-    if (auto* all = control<QCheckBox>(page, convertAllBoxId(kind))) {
+    if (auto* all = stpControl<QCheckBox>(page, convertAllBoxId(kind))) {
         all->setChecked(look.convertAllChecked);
         all->setEnabled(look.convertAllEnabled);
     }
-    if (auto* overwrite = control<QCheckBox>(page, overwriteBoxId(kind))) {
+    if (auto* overwrite = stpControl<QCheckBox>(page, overwriteBoxId(kind))) {
         overwrite->setChecked(look.overwriteChecked);
         overwrite->setEnabled(look.overwriteEnabled);
     }
@@ -506,14 +500,14 @@ bool stpRefreshConversionPage(StepPage& page) {
     // While the job runs its worker owns the controls (run is its cancel).
     if (look.hasEntry && (job == nullptr || !job->busy())) {
         for (int id : {kConvFileBar, kConvTotalBar}) {
-            if (auto* bar = control<QProgressBar>(page, id)) bar->setEnabled(look.barsEnabled);
+            if (auto* bar = stpControl<QProgressBar>(page, id)) bar->setEnabled(look.barsEnabled);
         }
         stpEnableToolbarButton(page, kCmdRun, look.runEnabled);
         stpEnableToolbarButton(page, kCmdToggle, look.previewEnabled);
         for (int id : {kConvFileList, kConvWaveList}) {
-            if (auto* list = control<QTreeView>(page, id)) list->setEnabled(look.listEnabled);
+            if (auto* list = stpControl<QTreeView>(page, id)) list->setEnabled(look.listEnabled);
         }
-        if (QAction* run = toolbarAction(page, kCmdRun)) run->setText(text(kStrRunButton));
+        if (QAction* run = toolbarAction(page, kCmdRun)) run->setText(stpText(kStrRunButton));
     }
     return kind == ConversionPageKind::Midi && !look.hasEntry;
 }

@@ -6,9 +6,11 @@
 #include "qvp3_steps/page_slots.h"
 #include "qvp3_steps/page_workers.h"
 #include "qvp3_steps/step_page_host.h"
+#include "qvp3_steps/step_pages.h"
 #include "qvp3_ui/controls.h"
 #include "dyn_settings_form.h"
 #include "vol_profile_slots.h"
+#include "page_preview_link.h"
 
 namespace qvp3 {
 
@@ -20,11 +22,6 @@ QScrollArea* container(StepPage& page) {
 DynSettingsForm* form(StepPage& page) {
     QScrollArea* area = container(page);
     return area != nullptr ? dynamic_cast<DynSettingsForm*>(area->widget()) : nullptr;
-}
-
-ProjectEntry* currentEntry() {
-    StepPageHost* host = stpPageHost();
-    return host != nullptr ? prjGetEntry(host->project(), -1) : nullptr;
 }
 
 StepPage::Result onInitDialog(StepPage& page, QWidget* dialog, StepPage*) {
@@ -42,7 +39,7 @@ StepPage::Result onInitDialog(StepPage& page, QWidget* dialog, StepPage*) {
 // The form is made once, on the first show with an entry that is not playing.
 void makeForm(StepPage& page) {
     QScrollArea* area = container(page);
-    const ProjectEntry* entry = currentEntry();
+    const ProjectEntry* entry = stpCurrentEntry();
     if (area == nullptr || area->widget() != nullptr || entry == nullptr || entry->isBusy()) return;
     area->setWidget(new DynSettingsForm(area));
 }
@@ -75,7 +72,7 @@ void onSize(StepPage& page) {
     if (area == nullptr) return;
     QRect content;
     stpLayoutDescription(page, &content, nullptr);
-    const ProjectEntry* entry = currentEntry();
+    const ProjectEntry* entry = stpCurrentEntry();
     if (entry == nullptr) {
         area->hide();
         return;
@@ -93,7 +90,7 @@ void onSize(StepPage& page) {
 
 bool stpDynShowControls(StepPage& page) {
     QScrollArea* area = container(page);
-    ProjectEntry* entry = currentEntry();
+    ProjectEntry* entry = stpCurrentEntry();
     if (entry == nullptr || area == nullptr) return false;
     if (entry->kind == EntryKind::Midi) {
         area->hide();
@@ -109,7 +106,7 @@ void stpFillDynSlots(StepPage& page) {
     page.onShow = onShow;
     page.onPartChanged = onPartChanged;
     page.onSize = onSize;
-    stpBindProfileSlots(page);
+    stpInstallProfileSlots(page);
 }
 
 }  // namespace qvp3

@@ -14,12 +14,14 @@
 #include "qvp3_steps/page_workers.h"
 #include "qvp3_steps/step_data.h"
 #include "qvp3_steps/step_page_host.h"
+#include "qvp3_steps/step_pages.h"
 #include "qvp3_steps/step_table.h"
 #include "qvp3_ui/controls.h"
 #include "qvp3_ui/message_box.h"
 #include "prc_lists.h"
 #include "prc_page.h"
 #include "vol_profile_slots.h"
+#include "page_preview_link.h"
 
 namespace qvp3 {
 
@@ -35,19 +37,13 @@ constexpr std::uint64_t kPrcOption = 1;
 constexpr int kCbnSelChange = 1;
 constexpr int kBnClicked = 0;
 
-template <class T>
-T* control(StepPage& page, int id) {
-    return page.window != nullptr ? qvp3ui::findControl<T>(*page.window, id) : nullptr;
-}
 QPushButton* playLink(StepPage& page) {
     return page.window != nullptr ? page.window->findChild<QPushButton*>(QStringLiteral("prcPlayLink")) : nullptr;
 }
 PrcInstrumentModel* instruments(StepPage& page) {
-    auto* list = control<QTableView>(page, kPrcInstrumentList);
+    auto* list = stpControl<QTableView>(page, kPrcInstrumentList);
     return list != nullptr ? static_cast<PrcInstrumentModel*>(list->model()) : nullptr;
 }
-
-QString text(int id) { return QString::fromStdString(qvp3ui::uiString(id)); }
 
 void notify(StepPage& page, int id, QWidget* list, int row) {
     if (!page.onNotify) return;
@@ -78,20 +74,20 @@ QTableView* makeList(StepPage& page, QWidget* dialog, int id, QAbstractItemModel
 }
 
 void makeControls(StepPage& page, QWidget* dialog) {
-    auto* caption = new QLabel(text(kStrKeyCaption), dialog);
+    auto* caption = new QLabel(stpText(kStrKeyCaption), dialog);
     qvp3ui::setControlId(*caption, kPrcKeyCaption);
     auto* combo = new QComboBox(dialog);
     qvp3ui::setControlId(*combo, kPrcKeyCombo);
     stpPrcFillKeyCombo(page);
     auto* staveModel = new PrcStaveModel(dialog);
-    staveModel->setTitle(text(kStrStaveColumn));
+    staveModel->setTitle(stpText(kStrStaveColumn));
     makeList(page, dialog, kPrcStaveList, staveModel, true);
     auto* instrumentModel = new PrcInstrumentModel(dialog);
-    instrumentModel->setTitles(text(kStrKeyColumn), text(kStrInstrumentColumn));
+    instrumentModel->setTitles(stpText(kStrKeyColumn), stpText(kStrInstrumentColumn));
     makeList(page, dialog, kPrcInstrumentList, instrumentModel, false);
-    auto* option = new QCheckBox(text(kStrOptionCaption), dialog);
+    auto* option = new QCheckBox(stpText(kStrOptionCaption), dialog);
     qvp3ui::setControlId(*option, kPrcOptionCheck);
-    auto* link = new QPushButton(text(kStrPlayLink), dialog);
+    auto* link = new QPushButton(stpText(kStrPlayLink), dialog);
     link->setObjectName(QStringLiteral("prcPlayLink"));
     link->setFlat(true);
     link->setCursor(Qt::PointingHandCursor);
@@ -133,7 +129,7 @@ std::vector<int> chosenRows(QTableView& list) {
 }
 
 void changeKey(StepPage& page, int key) {
-    auto* list = control<QTableView>(page, kPrcInstrumentList);
+    auto* list = stpControl<QTableView>(page, kPrcInstrumentList);
     StepPageHost* host = stpPageHost();
     if (list == nullptr || host == nullptr || key < 0) return;
     const ProjectEntry* entry = instruments(page)->entry();
@@ -204,7 +200,7 @@ StepPage::Result onShow(StepPage& page, bool shown) {
                                                       prjFindBusyEntry(host->project()) == -1) {
             output->open();
         }
-        if (auto* box = control<QCheckBox>(page, kPrcOptionCheck); box != nullptr && host != nullptr) {
+        if (auto* box = stpControl<QCheckBox>(page, kPrcOptionCheck); box != nullptr && host != nullptr) {
             box->setChecked((host->project().playFeatures & kPrcOption) != 0);
         }
     } else if (PrcOutput* output = PrcOutput::of(page)) {
@@ -234,7 +230,7 @@ void stpFillPrcSlots(StepPage& page) {
     page.onShow = onShow;
     page.onSize = stpPrcLayout;
     page.onCtlColor = onCtlColor;
-    stpBindProfileSlots(page);
+    stpInstallProfileSlots(page);
 }
 
 }  // namespace qvp3

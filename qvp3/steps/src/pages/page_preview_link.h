@@ -9,15 +9,13 @@
 #include <initializer_list>
 
 #include "qvp3_project/neighbours.h"
+#include "qvp3_steps/page_routines.h"
 
 class QPainter;
 class QPalette;
 class QWidget;
 
 namespace qvp3 {
-
-// A language string as a widget text.
-QString stpText(int id);
 
 // The program's current entry; null without a host or an entry.
 ProjectEntry* stpCurrentEntry();

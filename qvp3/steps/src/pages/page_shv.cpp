@@ -17,12 +17,14 @@
 #include "qvp3_steps/page_workers.h"
 #include "qvp3_steps/step_data.h"
 #include "qvp3_steps/step_page_host.h"
+#include "qvp3_steps/step_pages.h"
 #include "qvp3_steps/step_table.h"
 #include "qvp3_ui/controls.h"
 #include "qvp3_ui/message_box.h"
 #include "shv_staff_model.h"
 #include "shv_page.h"
 #include "vol_profile_slots.h"
+#include "page_preview_link.h"
 
 namespace qvp3 {
 
@@ -48,14 +50,9 @@ QLabel* noteOf(StepPage& page) {
     return page.window != nullptr ? page.window->findChild<QLabel*>(kNoteName) : nullptr;
 }
 
-ProjectEntry* currentEntry() {
-    StepPageHost* host = stpPageHost();
-    return host != nullptr ? prjGetEntry(host->project(), -1) : nullptr;
-}
-
 // No current entry, or a MIDI file: the page has no link then.
 bool noLink() {
-    const ProjectEntry* entry = currentEntry();
+    const ProjectEntry* entry = stpCurrentEntry();
     return entry == nullptr || entry->kind == EntryKind::Midi;
 }
 
@@ -127,7 +124,7 @@ std::pair<bool, int> storedVelocity(const Project& project, const ProjectEntry& 
 
 void clickValue(QTableView& list, int row, bool raise) {
     StepPageHost* host = stpPageHost();
-    ProjectEntry* entry = currentEntry();
+    ProjectEntry* entry = stpCurrentEntry();
     ShvStaffModel& model = *modelOf(list);
     if (host == nullptr || entry == nullptr || model.stave(row) < 0) return;
     const bool relative = model.relative(row);
@@ -143,7 +140,7 @@ void clickValue(QTableView& list, int row, bool raise) {
 
 void toggleRelative(QTableView& list, int row) {
     StepPageHost* host = stpPageHost();
-    ProjectEntry* entry = currentEntry();
+    ProjectEntry* entry = stpCurrentEntry();
     ShvStaffModel& model = *modelOf(list);
     const int stave = model.stave(row);
     if (host == nullptr || entry == nullptr || stave < 0) return;
@@ -167,7 +164,7 @@ void toggleRelative(QTableView& list, int row) {
 
 StepPage::Result onNotify(StepPage& page, PageNotify& event) {
     QTableView* list = staffList(page);
-    if (list == nullptr || event.controlId != kShvList || currentEntry() == nullptr) return 0;
+    if (list == nullptr || event.controlId != kShvList || stpCurrentEntry() == nullptr) return 0;
     const int row = static_cast<int>(event.value & 0xFFFF);
     const int column = static_cast<int>((event.value >> 16) & 0xFFFF);
     if ((event.code == kNmClick || event.code == kNmRClick) && column == ShvStaffModel::kValueColumn) {
@@ -238,7 +235,7 @@ int onSetCursor(StepPage& page, int mouseMessage) {
 bool stpShvShowValues(StepPage& page) {
     QTableView* list = staffList(page);
     if (list == nullptr) return true;
-    ProjectEntry* entry = currentEntry();
+    ProjectEntry* entry = stpCurrentEntry();
     QLabel* note = noteOf(page);
     if (entry == nullptr) {
         modelOf(*list)->clear();
@@ -262,7 +259,7 @@ void stpFillShvSlots(StepPage& page) {
     page.onShow = onShow;
     page.onSize = onSize;
     page.onSetCursor = onSetCursor;
-    stpBindProfileSlots(page);
+    stpInstallProfileSlots(page);
 }
 
 }  // namespace qvp3

@@ -23,6 +23,7 @@
 #include "qvp3_ui/controls.h"
 #include "qvp3_ui/language.h"
 #include "qvp3_ui/message_box.h"
+#include "page_preview_link.h"
 #include "voice_pages_common.h"
 
 namespace qvp3 {
@@ -97,7 +98,7 @@ StepPage::Result onInitDialog(StepPage& page, QWidget* dialog, StepPage*) {
         auto* data = stpData<SlsData>(*self);
         if (data == nullptr || data->filling || !self->onNotify) return;
         // A rename shows as a text that is no longer the track's name.
-        const ProjectEntry* entry = voicepages::currentEntry();
+        const ProjectEntry* entry = stpCurrentEntry();
         const int stave = item->data(kSlsStaveRole).toInt();
         const bool renamed = entry != nullptr && entry->kind == EntryKind::Midi && stave >= 0 &&
                              item->data(kSlsVoiceRole).toInt() < 0 && voicesOf(*entry, stave) > 0 &&
@@ -121,7 +122,7 @@ void onSize(StepPage& page) {
 
 void onPaint(StepPage& page, QPainter& painter, const QRect& body) {
     if (page.window == nullptr) return;
-    const ProjectEntry* entry = voicepages::currentEntry();
+    const ProjectEntry* entry = stpCurrentEntry();
     std::string text;
     if (entry == nullptr) {
         text = qvp3ui::uiString(kStrNoFile);
@@ -220,7 +221,7 @@ StepPage::Result checksChanged(StepPage& page, SlsData& data, ProjectEntry& entr
         // must outlive its report, so the tree is not built anew here.
         showEntryMarks(data, entry, *root);
         sendMasksWhilePlaying(entry);
-        voicepages::entryEdited();
+        stpPageEdited();
         return 0;
     }
     const std::vector<std::int32_t> before = snapshot(entry);
@@ -233,7 +234,7 @@ StepPage::Result checksChanged(StepPage& page, SlsData& data, ProjectEntry& entr
     if (snapshot(entry) == before) return 1;
     selectEveryVoiceForTuneUp(entry);
     sendMasksWhilePlaying(entry);
-    voicepages::entryEdited();
+    stpPageEdited();
     return 1;
 }
 
@@ -248,13 +249,13 @@ StepPage::Result labelEdited(SlsData& data, ProjectEntry& entry, QStandardItem& 
         return 0;
     }
     stpPageHost()->project().pipeline().cnvEntrySetTrackName(entry, stave + 1, name);
-    voicepages::entryEdited();
+    stpPageEdited();
     return 1;
 }
 
 StepPage::Result onNotify(StepPage& page, PageNotify& notify) {
     auto* data = stpData<SlsData>(page);
-    ProjectEntry* entry = voicepages::currentEntry();
+    ProjectEntry* entry = stpCurrentEntry();
     if (data == nullptr || entry == nullptr || notify.controlId != kSlsTree || data->filling) return 0;
     if (notify.code == kSlsLabelEdited && notify.value != 0) {
         return labelEdited(*data, *entry, *reinterpret_cast<QStandardItem*>(notify.value));
@@ -305,7 +306,7 @@ void stpSlsFillTree(StepPage& page) {
     data->filling = true;
     model->clear();
     StepPageHost* host = stpPageHost();
-    ProjectEntry* entry = voicepages::currentEntry();
+    ProjectEntry* entry = stpCurrentEntry();
     tree->setEnabled(entry != nullptr && host->project().fileNum() > 0);
     if (!tree->isEnabled()) {
         data->filling = false;
@@ -336,7 +337,7 @@ void stpFillSlsSlots(StepPage& page) {
         if (shown) stpSlsFillTree(p);
         return stpFrameworkOnShow(p, shown);
     };
-    voicepages::installProfileSlots(page);
+    stpInstallProfileSlots(page);
 }
 
 }  // namespace qvp3

@@ -22,6 +22,7 @@
 #include "qvp3_ui/controls.h"
 #include "qvp3_ui/message_box.h"
 #include "tempo_pages.h"
+#include "page_preview_link.h"
 
 namespace qvp3 {
 
@@ -378,20 +379,6 @@ StepPage::Result onShow(StepPage& page, bool shown) {
     return stpFrameworkOnShow(page, shown);
 }
 
-bool readProfile(StepPage& page, const std::filesystem::path&, std::int32_t, std::int32_t type, ProjectEntry* entry) {
-    StepPageHost* host = stpPageHost();
-    if (host == nullptr) return false;
-    ProfileIo io{host->project(), host->profileContext()};
-    return prfReadTempo(io, page, type, entry);
-}
-
-bool writeProfile(StepPage& page, const std::filesystem::path&, std::int32_t type, ProjectEntry* entry) {
-    StepPageHost* host = stpPageHost();
-    if (host == nullptr) return false;
-    ProfileIo io{host->project(), host->profileContext()};
-    return prfWriteTempo(io, page, type, entry);
-}
-
 }  // namespace
 
 bool stpTmpShowValues(StepPage& page, bool fromEntry) {
@@ -448,8 +435,7 @@ void stpFillTmpSlots(StepPage& page) {
     page.onPartChanged = onPartChanged;
     page.enableControls = enableControls;
     page.onShow = onShow;
-    page.readProfile = readProfile;
-    page.writeProfile = writeProfile;
+    stpInstallProfileSlots(page);
 }
 
 }  // namespace qvp3

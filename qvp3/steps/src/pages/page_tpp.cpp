@@ -29,6 +29,7 @@
 #include "qvp3_ui/qt_message_target.h"
 #include "tempo_pages.h"
 #include "tpp_widgets.h"
+#include "page_preview_link.h"
 
 namespace qvp3 {
 
@@ -126,8 +127,6 @@ bool hasNewPoints() {
     return project != nullptr && stpTempoCurveHasNewPoints(*project, engine());
 }
 
-QString text(int id) { return QString::fromStdString(qvp3ui::uiString(id)); }
-
 // A spin box stands for the display and its up-down: the box is the up-down,
 // its edit field the display.
 QSpinBox* makeUpDown(QWidget* dialog, int upDownId, int displayId, int low, int high) {
@@ -159,10 +158,10 @@ QToolBar* makeToolbar(StepPage& page, QWidget* dialog) {
     toolbar->setOrientation(Qt::Vertical);
     toolbar->setToolButtonStyle(Qt::ToolButtonTextOnly);
     toolbar->setFont(tmpFont(14, true));
-    auto* record = toolbar->addAction(text(kStrRecord));
+    auto* record = toolbar->addAction(stpText(kStrRecord));
     qvp3ui::setControlId(*record, kCmdRecord);
     record->setCheckable(true);
-    auto* deleteNew = toolbar->addAction(text(kStrDeleteNew));
+    auto* deleteNew = toolbar->addAction(stpText(kStrDeleteNew));
     qvp3ui::setControlId(*deleteNew, kCmdDeleteNew);
     toolbar->setStyleSheet(QStringLiteral("QToolButton { color: #86B1D8; background: #2C4E73; border-radius: 4px;"
                                           " padding: 3px 8px; margin: 1px; }"
@@ -182,7 +181,7 @@ QToolBar* makeToolbar(StepPage& page, QWidget* dialog) {
 }
 
 StepPage::Result onInitDialog(StepPage& page, QWidget* dialog, StepPage*) {
-    auto* caption = new QLabel(text(kStrCaption), dialog);
+    auto* caption = new QLabel(stpText(kStrCaption), dialog);
     qvp3ui::setControlId(*caption, kCaption);
     caption->setFont(tmpFont(16, false));
     auto* speed = new QSlider(Qt::Horizontal, dialog);
@@ -210,9 +209,9 @@ StepPage::Result onInitDialog(StepPage& page, QWidget* dialog, StepPage*) {
     qvp3ui::setControlId(*display, kTempoDisplay);
     display->setAlignment(Qt::AlignCenter);
     display->setFont(tmpFont(16, true));
-    auto* showTempos = new QCheckBox(text(kStrShowTempos), dialog);
+    auto* showTempos = new QCheckBox(stpText(kStrShowTempos), dialog);
     qvp3ui::setControlId(*showTempos, kShowTemposCheck);
-    auto* fileTempos = new QCheckBox(text(kStrFileTempos), dialog);
+    auto* fileTempos = new QCheckBox(stpText(kStrFileTempos), dialog);
     qvp3ui::setControlId(*fileTempos, kFileTemposCheck);
     for (QCheckBox* box : {showTempos, fileTempos}) box->setFont(tmpFont(16, false));
     makeToolbar(page, dialog);
@@ -515,20 +514,6 @@ StepPage::Result onShow(StepPage& page, bool shown) {
     return stpStartNotifier(page);
 }
 
-bool readProfile(StepPage& page, const std::filesystem::path&, std::int32_t, std::int32_t type, ProjectEntry* entry) {
-    StepPageHost* host = stpPageHost();
-    if (host == nullptr) return false;
-    ProfileIo io{host->project(), host->profileContext()};
-    return prfReadTempoCurve(io, page, type, entry);
-}
-
-bool writeProfile(StepPage& page, const std::filesystem::path&, std::int32_t type, ProjectEntry* entry) {
-    StepPageHost* host = stpPageHost();
-    if (host == nullptr) return false;
-    ProfileIo io{host->project(), host->profileContext()};
-    return prfWriteTempoCurve(io, page, type, entry);
-}
-
 }  // namespace
 
 bool stpTppShowValues(StepPage& page) {
@@ -668,8 +653,7 @@ void stpFillTppSlots(StepPage& page) {
     page.onPartChanged = onPartChanged;
     page.enableControls = enableControls;
     page.onShow = onShow;
-    page.readProfile = readProfile;
-    page.writeProfile = writeProfile;
+    stpInstallProfileSlots(page);
 }
 
 }  // namespace qvp3

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "page_trp.h"
+#include "page_preview_link.h"
 #include "voice_pages_common.h"
 #include "qvp3_steps/page_look.h"
 #include "qvp3_steps/page_routines.h"
@@ -46,11 +47,6 @@ protected:
     }
     int valueFromText(const QString& text) const override { return text.toInt(); }
 };
-
-template <class T>
-T* control(StepPage& page, int id) {
-    return page.window != nullptr ? qvp3ui::findControl<T>(*page.window, id) : nullptr;
-}
 
 std::string captionText(int semitones) {
     const int argument = semitones < 0 ? kLower : semitones == 0 ? kAsWritten : kHigher;
@@ -97,9 +93,9 @@ StepPage::Result onInitDialog(StepPage& page, QWidget* dialog, StepPage*) {
 }
 
 void onSize(StepPage& page) {
-    auto* value = control<QSpinBox>(page, kTrpUpDown);
-    auto* caption = control<QLabel>(page, kTrpCaption);
-    auto* percussion = control<QCheckBox>(page, kTrpPercussionBox);
+    auto* value = stpControl<QSpinBox>(page, kTrpUpDown);
+    auto* caption = stpControl<QLabel>(page, kTrpCaption);
+    auto* percussion = stpControl<QCheckBox>(page, kTrpPercussionBox);
     if (value == nullptr || caption == nullptr || percussion == nullptr) return;
     QRect content;
     stpLayoutDescription(page, &content, nullptr);
@@ -122,7 +118,7 @@ StepPage::Result onCtlColor(StepPage&, QPalette& palette, QWidget* widget) {
 }
 
 void onPaint(StepPage& page, QPainter& painter, const QRect& body) {
-    const auto* percussion = control<QCheckBox>(page, kTrpPercussionBox);
+    const auto* percussion = stpControl<QCheckBox>(page, kTrpPercussionBox);
     if (page.window == nullptr || percussion == nullptr) return;
     QFont heading = stpDescriptionFont();
     heading.setBold(true);
@@ -143,21 +139,21 @@ void onPaint(StepPage& page, QPainter& painter, const QRect& body) {
 }
 
 StepPage::Result onVScroll(StepPage& page, QWidget* upDown, int, int position) {
-    ProjectEntry* entry = voicepages::currentEntry();
+    ProjectEntry* entry = stpCurrentEntry();
     if (entry == nullptr || upDown == nullptr || qvp3ui::controlId(*upDown) != kTrpUpDown) return 0;
     Project& project = stpPageHost()->project();
     project.pipeline().cnvEntrySetTranspose(*entry, std::clamp(position, kTrpLowest, kTrpHighest));
     stpTrpShowValues(page);
-    voicepages::entryEdited();
+    stpPageEdited();
     return 0;
 }
 
 StepPage::Result onCommand(StepPage& page, int id, QWidget*, int code) {
-    ProjectEntry* entry = voicepages::currentEntry();
+    ProjectEntry* entry = stpCurrentEntry();
     if (id != kTrpPercussionBox || code != 0 || entry == nullptr) return 0;
     entry->TransposePercussion = entry->TransposePercussion != 0 ? 0 : 1;
-    if (auto* box = control<QCheckBox>(page, kTrpPercussionBox)) box->setChecked(entry->TransposePercussion != 0);
-    voicepages::entryEdited();
+    if (auto* box = stpControl<QCheckBox>(page, kTrpPercussionBox)) box->setChecked(entry->TransposePercussion != 0);
+    stpPageEdited();
     return 0;
 }
 
@@ -168,13 +164,13 @@ int stpTrpTransposition(const ProjectEntry& entry) {
 }
 
 void stpTrpShowValues(StepPage& page) {
-    auto* value = control<QSpinBox>(page, kTrpUpDown);
-    auto* caption = control<QLabel>(page, kTrpCaption);
-    auto* percussion = control<QCheckBox>(page, kTrpPercussionBox);
+    auto* value = stpControl<QSpinBox>(page, kTrpUpDown);
+    auto* caption = stpControl<QLabel>(page, kTrpCaption);
+    auto* percussion = stpControl<QCheckBox>(page, kTrpPercussionBox);
     if (static_cast<int>(page.category) != kStepTrp || value == nullptr || caption == nullptr || percussion == nullptr) {
         return;
     }
-    const ProjectEntry* entry = voicepages::currentEntry();
+    const ProjectEntry* entry = stpCurrentEntry();
     const int semitones = entry != nullptr ? stpTrpTransposition(*entry) : 0;
     {
         const QSignalBlocker quiet(value);  // showing is no edit
@@ -204,7 +200,7 @@ void stpFillTrpSlots(StepPage& page) {
         if (shown) stpTrpShowValues(p);
         return stpFrameworkOnShow(p, shown);
     };
-    voicepages::installProfileSlots(page);
+    stpInstallProfileSlots(page);
 }
 
 }  // namespace qvp3

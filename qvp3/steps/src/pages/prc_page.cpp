@@ -26,11 +26,6 @@ constexpr std::uint8_t kDrumControl = 0xB9;
 constexpr std::uint8_t kDrumNote = 0x99;
 constexpr int kKeyColumnWidth = 65;
 
-template <class T>
-T* control(StepPage& page, int id) {
-    return page.window != nullptr ? qvp3ui::findControl<T>(*page.window, id) : nullptr;
-}
-
 ProjectEntry* currentEntry() {
     StepPageHost* host = stpPageHost();
     return host != nullptr && host->project().fileNum() > 0 ? prjGetEntry(host->project(), -1) : nullptr;
@@ -61,7 +56,7 @@ PrcOutput* PrcOutput::of(StepPage& page) {
 }
 
 void stpPrcFillKeyCombo(StepPage& page) {
-    auto* combo = control<QComboBox>(page, kPrcKeyCombo);
+    auto* combo = stpControl<QComboBox>(page, kPrcKeyCombo);
     if (combo == nullptr || static_cast<int>(page.category) != kStepPrc) return;
     combo->clear();
     for (int key = 0; key < 128; ++key) combo->addItem(QStringLiteral("%1: %2").arg(key).arg(stpPrcKeyText(key)));
@@ -69,14 +64,14 @@ void stpPrcFillKeyCombo(StepPage& page) {
 }
 
 bool stpPrcFillList(StepPage& page) {
-    auto* list = control<QTableView>(page, kPrcStaveList);
+    auto* list = stpControl<QTableView>(page, kPrcStaveList);
     if (list == nullptr) return false;
     auto* model = static_cast<PrcStaveModel*>(list->model());
     ProjectEntry* entry = currentEntry();
     model->fill(entry);
     // A MIDI file's drum records are its played keys: they are shown, not remapped.
     const bool midi = entry != nullptr && entry->kind == EntryKind::Midi;
-    if (auto* combo = control<QComboBox>(page, kPrcKeyCombo)) combo->setEnabled(!midi);
+    if (auto* combo = stpControl<QComboBox>(page, kPrcKeyCombo)) combo->setEnabled(!midi);
     if (auto* link = page.window->findChild<QPushButton*>(QStringLiteral("prcPlayLink"))) link->setVisible(!midi);
     if (model->rowCount() == 0) {
         stpPrcFillInstruments(page, -1);
@@ -88,8 +83,8 @@ bool stpPrcFillList(StepPage& page) {
 }
 
 void stpPrcFillInstruments(StepPage& page, int row) {
-    auto* staves = control<QTableView>(page, kPrcStaveList);
-    auto* list = control<QTableView>(page, kPrcInstrumentList);
+    auto* staves = stpControl<QTableView>(page, kPrcStaveList);
+    auto* list = stpControl<QTableView>(page, kPrcInstrumentList);
     if (staves == nullptr || list == nullptr) return;
     const int stave = static_cast<PrcStaveModel*>(staves->model())->stave(row);
     auto* model = static_cast<PrcInstrumentModel*>(list->model());
@@ -102,8 +97,8 @@ void stpPrcFillInstruments(StepPage& page, int row) {
 }
 
 void stpPrcShowKey(StepPage& page) {
-    auto* list = control<QTableView>(page, kPrcInstrumentList);
-    auto* combo = control<QComboBox>(page, kPrcKeyCombo);
+    auto* list = stpControl<QTableView>(page, kPrcInstrumentList);
+    auto* combo = stpControl<QComboBox>(page, kPrcKeyCombo);
     if (list == nullptr || combo == nullptr) return;
     const int key = static_cast<PrcInstrumentModel*>(list->model())->key(list->currentIndex().row());
     if (key >= 0) combo->setCurrentIndex(key);
@@ -111,7 +106,7 @@ void stpPrcShowKey(StepPage& page) {
 
 bool stpPrcPlayKey(StepPage& page) {
     StepPageHost* host = stpPageHost();
-    auto* list = control<QTableView>(page, kPrcInstrumentList);
+    auto* list = stpControl<QTableView>(page, kPrcInstrumentList);
     if (static_cast<int>(page.category) != kStepPrc || host == nullptr || list == nullptr) return false;
     auto* model = static_cast<PrcInstrumentModel*>(list->model());
     if (currentEntry() == nullptr || model->stave() < 0 || prjFindBusyEntry(host->project()) != -1) return false;
@@ -135,11 +130,11 @@ bool stpPrcPlayKey(StepPage& page) {
 }
 
 void stpPrcLayout(StepPage& page) {
-    auto* caption = control<QLabel>(page, kPrcKeyCaption);
-    auto* combo = control<QComboBox>(page, kPrcKeyCombo);
-    auto* staves = control<QTableView>(page, kPrcStaveList);
-    auto* instruments = control<QTableView>(page, kPrcInstrumentList);
-    auto* option = control<QCheckBox>(page, kPrcOptionCheck);
+    auto* caption = stpControl<QLabel>(page, kPrcKeyCaption);
+    auto* combo = stpControl<QComboBox>(page, kPrcKeyCombo);
+    auto* staves = stpControl<QTableView>(page, kPrcStaveList);
+    auto* instruments = stpControl<QTableView>(page, kPrcInstrumentList);
+    auto* option = stpControl<QCheckBox>(page, kPrcOptionCheck);
     auto* link = page.window != nullptr ? page.window->findChild<QPushButton*>(QStringLiteral("prcPlayLink")) : nullptr;
     if (caption == nullptr || combo == nullptr || staves == nullptr || instruments == nullptr || option == nullptr) return;
     QRect content;

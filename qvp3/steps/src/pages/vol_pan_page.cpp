@@ -16,6 +16,7 @@
 #include "qvp3_ui/message_box.h"
 #include "vol_profile_slots.h"
 #include "vol_pan_grid.h"
+#include "page_preview_link.h"
 
 namespace qvp3 {
 
@@ -192,7 +193,7 @@ void stpFillVolPanSlots(StepPage& page) {
     page.onPartChanged = onPartChanged;
     // The list's view moves the sliders with its rows: nothing to do on a scroll.
     page.onNotify = [](StepPage&, PageNotify&) { return StepPage::Result{0}; };
-    stpBindProfileSlots(page);
+    stpInstallProfileSlots(page);
 }
 
 }  // namespace qvp3
