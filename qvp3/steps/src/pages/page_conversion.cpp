@@ -401,7 +401,7 @@ void onToggle(StepPage& page) {
     if (model == nullptr || model->rowCount() == 0) return;
     if (StepPageHost* host = stpPageHost()) {
         ShellServices& shell = host->project().shell();
-        shell.appTextBox(shell.languageString(kStrPreviewFailed), kBoxWarning, kMbOk);
+        shell.appTextBox(shell.languageString(kStrConvertedPlayFailed), kBoxWarning, kMbOk);
     }
 }
 

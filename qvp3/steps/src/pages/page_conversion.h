@@ -70,7 +70,7 @@ inline constexpr int kStrWaveListColumn = 288;
 inline constexpr int kStrMdcNotConverted = 52;
 inline constexpr int kStrWvcNotConverted = 289;
 inline constexpr int kStrEarlierStepChanged = 55;
-inline constexpr int kStrPreviewFailed = 300;
+inline constexpr int kStrConvertedPlayFailed = 300;
 inline constexpr int kStrStepBusy = 60233;
 
 // Fills the slots both pages share; the kind picks what differs.
