@@ -212,7 +212,7 @@ void PlaybackControl::playerThread(ProjectEntry& entry, WorkerThreadRec& record)
         }
         out = output_.get();
     }
-    p.midiOut = out;
+    plyLiveOutput(p).store(out);
     if (out == nullptr) {
         result = kPlayNoOutput;
     } else {
@@ -226,8 +226,8 @@ void PlaybackControl::playerThread(ProjectEntry& entry, WorkerThreadRec& record)
         const auto end = clock.now() + std::chrono::milliseconds(kAfterMusicMs);
         clock.waitUntil(record.event, end);
     }
+    plyLiveOutput(p).store(nullptr);  // the mode stays kPlayerPlay: ended
     if (out != nullptr) out->reset();
-    p.midiOut = nullptr;  // the mode stays kPlayerPlay: ended
     if (result != kSeqCancelled && plyEntryState(entry) != kEntryStopRequested) host_->postStop();
 }
 
@@ -267,6 +267,7 @@ void PlaybackControl::plyStop(ProjectEntry& entry) {
     if (!busy(state) && state != kEntryPaused) return;
     if (isScoreKind(entry.kind)) {
         engine_.call(kEngineCommand, TAVTUNE_PLAYER_STOP);
+        if (project_.currentStep == kStepTempoCurve) takeOverRecordedTempos(entry);
     } else {
         stopPlayer(entry);
     }
@@ -284,6 +285,21 @@ void PlaybackControl::plyStop(ProjectEntry& entry) {
     host_->layoutProfileBar(1);
     p.mode = 0;
     host_->setPauseMenuText(kStrContinue);
+}
+
+// What the engine recorded while the score played in the tempo-curve step
+// becomes the entry's curve once the music stops; the page shows it, and the
+// playing time follows the new tempos.
+void PlaybackControl::takeOverRecordedTempos(ProjectEntry& entry) {
+    if (engine_.scoreOpen) engine_.SetPosition(0);
+    plySetEngineOption200(entry, false, true);
+    plySetEngineOption100(entry, false, true);
+    plyLoadEngineTempoCurve(entry);
+    if (StepPage* page = stpGetPage(project_, kStepTempoCurve)) {
+        project_.stepPageServices().stpRefreshAfterProfile(*page, &entry);
+    }
+    std::int32_t ms = 0;
+    if (engine_.GetPlayTime(ms) == kTavtuneOk) entry.durationMs = ms;
 }
 
 void PlaybackControl::plyRewind(ProjectEntry& entry) {

@@ -13,6 +13,7 @@
 #include "qvp3_pipeline/midi_read.h"
 #include "qvp3_pipeline/midi_write.h"
 #include "qvp3_pipeline/playback.h"
+#include "qvp3_project/tempo_curve.h"
 
 namespace qvp3 {
 namespace {
@@ -24,6 +25,7 @@ constexpr int kSetOption = 92;
 constexpr int kVoiceMasks = 61;
 constexpr int kTranspose = 87;
 constexpr int kTempo = 97;
+constexpr int kTempoPoints = 100;
 constexpr std::uint32_t kOptionFileTempos = 0x100;
 constexpr std::uint32_t kOptionRecordTempo = 0x200;
 constexpr std::uint32_t kOptionPlayerSettings = 0x100000;
@@ -237,6 +239,38 @@ void PlaybackControl::plySetEngineOption200(ProjectEntry& entry, bool on, bool f
 
 void PlaybackControl::plySetEngineOption100(ProjectEntry& entry, bool on, bool force) {
     if (force || (isScoreKind(entry.kind) && entry.isBusy())) setOption(engine_, kOptionFileTempos, on);
+}
+
+int PlaybackControl::plyLoadEngineTempoCurve(ProjectEntry& entry) {
+    if (!isScoreKind(entry.kind) || project_.currentStep != kStepTempoCurve) return 0;
+    // Without the entry's score in the engine there is nothing to take over,
+    // and the points the entry has are all it has.
+    if (!engine_.IsScoreOpen(entry.Filename)) return 0;
+    TempoCurve& curve = entry.tempoCurve;
+    std::vector<TempoPoint>().swap(curve.points[TempoCurve::kRecordedList]);
+    const std::int32_t count = engine_.UpdateState();
+    const double factor = TempoFactor(entry);
+    for (std::int32_t i = 0; i < count; ++i) {
+        tvTempoPoint taken{};
+        if (engine_.call(kTempoPoints, &taken, i) < 0) break;
+        const double tempo = taken.tempo * (taken.factor > 0.0 ? taken.factor : 1.0);
+        if (taken.position < 0 || !std::isfinite(tempo)) return kTavtuneNoScore;
+        TempoPoint point;
+        point.position = static_cast<std::uint32_t>(taken.position);
+        point.tempo = tempo / factor;
+        point.time = taken.time;
+        point.extra = factor;
+        point.kind = taken.kind;
+        point.tag = taken.tag;
+        try {
+            // The score's own marks come again with a list handed back: the
+            // same position, kind and tag replace, so the list never doubles.
+            if (!stpTempoCurveSetPoint(curve, TempoCurve::kRecordedList, point)) return kTavtuneNoScore;
+        } catch (const std::bad_alloc&) {
+            return kTavtuneNoScore;
+        }
+    }
+    return 0;
 }
 
 void plyFindStaveOfTrack(const ProjectEntry& entry, int track, int& stave) {

@@ -41,6 +41,13 @@ void plyRequestStop(ProjectEntry& entry, std::int32_t state) { stateRef(entry).s
 
 std::int32_t plyEntryState(const ProjectEntry& entry) { return stateRef(entry).load(); }
 
+bool plySendLiveMessage(const ProjectEntry& entry, std::uint32_t packed) {
+    const PipelineEntryModel* model = cnvEntryModelIf(entry);
+    if (model == nullptr) return false;
+    platform::MidiOutDevice* out = plyLiveOutput(const_cast<EntryPlayer&>(model->player)).load();
+    return out != nullptr && out->shortMessage(packed);
+}
+
 std::string plyLanguageText(const ProjectEntry& entry, int id, const char* fallback) {
     std::string text = entry.project != nullptr ? entry.project->shell().languageString(id) : std::string();
     return text.empty() ? std::string(fallback) : text;
@@ -131,13 +138,13 @@ void plyAllNotesOff(ProjectEntry& entry, platform::MidiOutDevice* out) {
 bool plyCloseMidiOut(ProjectEntry& entry, bool reopen, const std::string& deviceName) {
     EntryPlayer& p = plyEntryPlayer(entry);
     if (p.midiOut != nullptr) p.midiOut->reset();
+    plyLiveOutput(p).store(nullptr);
     p.ownedOut.reset();
-    p.midiOut = nullptr;
     if (!reopen) return true;
     platform::MidiOutOpenResult opened = platform::openMidiOutNamed(deviceName);
     if (!opened) return false;
     p.ownedOut = std::move(opened.device);
-    p.midiOut = p.ownedOut.get();
+    plyLiveOutput(p).store(p.ownedOut.get());
     return true;
 }
 

@@ -142,4 +142,10 @@ struct EntryPlayer {
     scorecore::CMidiTrackStream* stream(int track);
 };
 
+// The player's output as other threads may see it: whoever sets or clears
+// midiOut while the player may be heard from another thread goes through this.
+inline std::atomic_ref<platform::MidiOutDevice*> plyLiveOutput(EntryPlayer& player) {
+    return std::atomic_ref<platform::MidiOutDevice*>(player.midiOut);
+}
+
 }  // namespace qvp3

@@ -130,11 +130,21 @@ public:
     // (0x200) and file-tempo (0x100) options on or off.
     void plySetEngineOption200(ProjectEntry& entry, bool on, bool force);
     void plySetEngineOption100(ProjectEntry& entry, bool on, bool force);
+    // A score in the tempo-curve step (every other case: 0, nothing done):
+    // the engine's tempo points, with what it recorded, become the curve's
+    // recorded list, each tempo divided by TempoFactor (kept as the point's
+    // factor, so that handing the list back gives the engine its tempos
+    // again); the binding's enginePointCount is read again. Nothing while
+    // the engine holds no score or another one. 0, or -6 when a point cannot
+    // be stored (the points before it stay).
+    int plyLoadEngineTempoCurve(ProjectEntry& entry);
 
 private:
     int startMidi(ProjectEntry& entry);
     // Asks the MIDI player to stop and waits for it.
     void stopPlayer(ProjectEntry& entry);
+    // A score stopped in the tempo-curve step.
+    void takeOverRecordedTempos(ProjectEntry& entry);
     int startScore(ProjectEntry& entry);
     void playerThread(ProjectEntry& entry, WorkerThreadRec& record);
     void windThread(ProjectEntry& entry, WorkerThreadRec& record);

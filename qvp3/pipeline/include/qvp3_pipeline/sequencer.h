@@ -76,6 +76,10 @@ bool plyCloseMidiOut(ProjectEntry& entry, bool reopen, const std::string& device
 // kEntryStoppedInTuneUp), safe from any thread.
 void plyRequestStop(ProjectEntry& entry, std::int32_t state);
 std::int32_t plyEntryState(const ProjectEntry& entry);
+// Sends a channel message on the output the entry's player plays to, so that
+// a page's change is heard while the music goes on; false while the player
+// has no output. Safe from any thread.
+bool plySendLiveMessage(const ProjectEntry& entry, std::uint32_t packed);
 
 // A language string of the entry's project, or the English text.
 std::string plyLanguageText(const ProjectEntry& entry, int id, const char* fallback);

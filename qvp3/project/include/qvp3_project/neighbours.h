@@ -315,8 +315,9 @@ public:
     virtual void stpRefreshSlfPage() = 0;
     // Empties the file list of a conversion page (the MDC page).
     virtual void stpEmptyFileList(StepPage& page) = 0;
-    // Shows the page's values again after a profile was applied to entry
-    // (null for the export settings, which belong to the project).
+    // Shows the page's values again after entry changed outside the page: a
+    // profile was applied (entry null for the export settings, which belong
+    // to the project), or the transport took over recorded tempos.
     virtual void stpRefreshAfterProfile(StepPage& page, ProjectEntry* entry) = 0;
 };
 
