@@ -138,11 +138,7 @@ StepPage::Result onCtlColor(StepPage&, QPalette& palette, QWidget* widget) {
 }
 
 void sendShort(const ProjectEntry& entry, int status, int data1, int data2) {
-    const PipelineEntryModel* model = cnvEntryModelIf(entry);
-    if (model == nullptr || model->player.midiOut == nullptr) return;
-    model->player.midiOut->shortMessage(static_cast<std::uint32_t>(status & 0xFF) |
-                                        (static_cast<std::uint32_t>(data1 & 0x7F) << 8) |
-                                        (static_cast<std::uint32_t>(data2 & 0x7F) << 16));
+    stpSendToPlayingEntry(entry, status, data1, data2);
 }
 
 // While the entry plays the change is heard at once.

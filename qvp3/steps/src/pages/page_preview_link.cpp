@@ -7,6 +7,8 @@
 #include <QPalette>
 #include <QWidget>
 
+#include "platform/midi_out.h"
+#include "qvp3_pipeline/sequencer.h"
 #include "qvp3_project/profile_contents.h"
 #include "qvp3_steps/page_events.h"
 #include "qvp3_steps/page_look.h"
@@ -63,6 +65,12 @@ void stpPageEdited() {
     if (host == nullptr) return;
     prjMarkStepDirty(host->project());
     host->refreshCommands();
+}
+
+void stpSendToPlayingEntry(const ProjectEntry& entry, int status, int data1, int data2) {
+    plySendLiveMessage(entry, platform::packShortMessage(static_cast<std::uint8_t>(status & 0xFF),
+                                                         static_cast<std::uint8_t>(data1 & 0x7F),
+                                                         static_cast<std::uint8_t>(data2 & 0x7F)));
 }
 
 void stpInstallProfileSlots(StepPage& page) {

@@ -23,6 +23,10 @@ ProjectEntry* stpCurrentEntry();
 // An edit on a page: the step is changed, and the commands follow.
 void stpPageEdited();
 
+// A channel message on the output a playing MIDI entry plays to, so that a
+// page's change is heard at once; nothing when its player has no output.
+void stpSendToPlayingEntry(const ProjectEntry& entry, int status, int data1, int data2);
+
 // readProfile / writeProfile through the project's reader and writer of the
 // page's step, with the host's project and profile context at call time.
 void stpInstallProfileSlots(StepPage& page);

@@ -629,7 +629,10 @@ void stpTppSetChangeMarker(StepPage& page, bool marker) {
 void stpTppUseRecordedTempos(StepPage& page, bool force) {
     ProjectEntry* entry = tmpCurrentEntry();
     if (entry == nullptr || entry->tempoCurve.recordedCount <= 0 || (!force && entry->isBusy())) return;
-    if (PlaybackControl* control = playback()) control->plySetEngineOption200(*entry, false, true);
+    if (PlaybackControl* control = playback()) {
+        control->plySetEngineOption200(*entry, false, true);
+        control->plyLoadEngineTempoCurve(*entry);
+    }
     const std::string question = qvp3ui::uiString(kStrKeepRecorded);
     if (qvp3ui::appMessageBoxCheck(question, kMbYesNo, kIdYes, kKeepCheckKey) != kIdYes) {
         if (!stpTempoCurveCopyPoints(entry->tempoCurve, TempoCurve::kRecordedList, TempoCurve::kFileList, true)) {

@@ -4,6 +4,7 @@
 #include <QSlider>
 #include <QTableView>
 
+#include "qvp3_pipeline/playback.h"
 #include "qvp3_project/profile_contents.h"
 #include "qvp3_steps/page_look.h"
 #include "qvp3_steps/page_routines.h"
@@ -15,6 +16,7 @@
 #include "qvp3_ui/language.h"
 #include "qvp3_ui/message_box.h"
 #include "vol_profile_slots.h"
+#include "page_chp.h"
 #include "vol_pan_grid.h"
 #include "page_preview_link.h"
 
@@ -114,6 +116,31 @@ std::vector<int> affectedRows(QTableView& list, int row) {
 
 bool handledScrollCode(int code) { return (code >= 0 && code <= 3) || code == 5 || code == 8; }
 
+// While the entry plays the new value is heard at once: a MIDI entry's voice
+// gets its controller on the voice's channel, a score's voice its setting in
+// the engine.
+void hearAtOnce(ProjectEntry& entry, const VolPanModel& model, int row) {
+    if (!entry.isBusy()) return;
+    const int stave = model.stave(row);
+    const int voice = model.voice(row);
+    const VoicePlayRecord* record = entry.voiceRecord(stave, voice);
+    if (record == nullptr) return;
+    const int stored = static_cast<std::uint8_t>(model.panorama() ? record->panorama : record->volume);
+    if (entry.kind == EntryKind::Midi) {
+        const int channel = stpChpVoiceChannel(entry, stave, voice);
+        if (channel >= 0) stpSendToPlayingEntry(entry, 0xB0 | channel, model.panorama() ? 10 : 7, stored);
+        return;
+    }
+    StepPageHost* host = stpPageHost();
+    PlaybackControl* playback = host != nullptr ? host->playback() : nullptr;
+    if (playback == nullptr) return;
+    if (model.panorama()) {
+        playback->plySetEngineVoicePan(entry, stave, voice, stored);
+    } else {
+        playback->plySetEngineVoiceVolume(entry, stave, voice, stored);
+    }
+}
+
 StepPage::Result onHScroll(StepPage& page, QWidget* bar, int code, int) {
     auto* slider = qobject_cast<QSlider*>(bar);
     QTableView* list = voiceList(page);
@@ -123,7 +150,7 @@ StepPage::Result onHScroll(StepPage& page, QWidget* bar, int code, int) {
     if (model->entry() == nullptr || row < 0 || row >= model->rowCount()) return 0;
     const int position = slider->value();
     for (int r : affectedRows(*list, row)) {
-        model->setValue(r, position);
+        if (model->setValue(r, position)) hearAtOnce(*model->entry(), *model, r);
         if (r == row) continue;
         if (auto* other = qobject_cast<QSlider*>(list->indexWidget(model->index(r, VolPanModel::kSliderColumn)))) {
             const QSignalBlocker quiet(other);
