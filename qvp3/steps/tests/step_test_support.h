@@ -104,6 +104,7 @@ public:
     std::optional<ExportStepSetup> exportStepSetup() override { return std::nullopt; }
     int loadSampleLibraryInstrument(ProjectEntry&) override { return loadResult; }
     bool isSampleLibrarySampler(const ProjectEntry&) override { return true; }
+    PlaybackControl* playback() override { return transport; }
 
     ProfileContext profiles;
     bool fileListsEnabled = true;
@@ -121,6 +122,7 @@ public:
     std::chrono::milliseconds workerDoneDelay{0};
     std::atomic<int> workerDoneCalls{0};
     int loadResult = 0;
+    PlaybackControl* transport = nullptr;  // the transport a test plays with
 
 private:
     Project& project_;

@@ -10,6 +10,7 @@
 #include "qvp3_steps/step_table.h"
 #include "qvp3_ui/controls.h"
 #include "voice_page_support.h"
+#include "vol_page_fixture.h"
 
 namespace qvp3 {
 namespace {
@@ -166,6 +167,26 @@ TEST(ChannelPage, APlayingMidiFileHearsTheChangeAtOnce) {
                         0xB5u | 10u << 8 | static_cast<std::uint32_t>(bass.panorama) << 16,
                         0x20C5u}));
     cnvEntryModel(t.entry(1)).player.midiOut = nullptr;
+}
+
+TEST(ChannelPage, APlayingScoreTakesTheNewSoundAndChannelInTheEngine) {
+    testing::PlayingScoreStudio s;
+    s.project().playFeatures = kPlayChosenSounds | kPlayChannels;
+    QWidget& window = s.show(kStepChp);
+    auto& channel = *qvp3ui::findControl<QComboBox>(window, kChpChannelCombo);
+    auto& instrument = *qvp3ui::findControl<QComboBox>(window, kChpInstrumentCombo);
+    ASSERT_FALSE(s.current().isPercussionStave(0));
+    const auto choose = [](QComboBox& combo, int index) {
+        combo.setCurrentIndex(index);
+        emit combo.activated(index);
+    };
+
+    ASSERT_EQ(s.transport.plyStart(s.current()), 0);
+    choose(instrument, 73);  // the first row, the first staff's voice, is chosen
+    choose(channel, 4);
+    EXPECT_EQ(s.engineVoice(0, 0).sound, 73);
+    EXPECT_EQ(s.engineVoice(0, 0).channel, 4);
+    EXPECT_EQ(stpChpVoiceProgram(s.current(), 0, 0), 73);
 }
 
 TEST(ChannelPage, CountsFromADamagedProjectFileNeverReachPastTheEntrysVoices) {

@@ -17,6 +17,7 @@
 #include "qvp3_project/profile_file.h"
 #include "qvp3_project/tempo_curve.h"
 #include "tempo_page_fixture.h"
+#include "../../pipeline/tests/engine_test_support.h"
 
 namespace qvp3 {
 namespace {
@@ -221,6 +222,86 @@ TEST(TempoCurvePage, EndingARecordingAsksWhetherToKeepItsPoints) {
     EXPECT_EQ(f.recorded(), f.entry().tempoCurve.points[TempoCurve::kFileList]) << "No gives the file's points back";
     EXPECT_EQ(f.entry().tempoCurve.recordedCount, 0);
     EXPECT_FALSE(f.entry().tempoCurve.record);
+}
+
+// The recorded list holds a point at the position whose tempo, with the
+// factor it keeps, is the engine's.
+::testing::AssertionResult holdsEnginePoint(const std::vector<TempoPoint>& list, std::uint32_t position,
+                                            double engineTempo, double factor) {
+    for (const TempoPoint& p : list) {
+        if (p.position != position) continue;
+        if (std::abs(p.tempo - engineTempo / factor) < 1e-9 && std::abs(p.tempo * p.extra - engineTempo) < 1e-9) {
+            return ::testing::AssertionSuccess();
+        }
+        return ::testing::AssertionFailure() << "at " << position << ": tempo " << p.tempo << ", factor " << p.extra;
+    }
+    return ::testing::AssertionFailure() << "no point at " << position;
+}
+
+TEST(TempoCurvePage, AScoreTakesOverTheTemposTheEngineRecorded) {
+    testing::keepEngineRuntimeLoaded();
+    CurvePage f;
+    f.engine.Init(0, QVP3_PROGRAM_DIR);
+    ProjectEntry opened;
+    opened.Filename = f.folder.path() / "parts.tvrx";
+    ASSERT_EQ(testing::convertToTvrx(std::filesystem::path(QVP3_SHARED_TESTDATA_DIR) / "musicxml" /
+                                         "41a-MultiParts-Partorder.xml",
+                                     opened.Filename),
+              0);
+    f.pipeline.cnvEntryInit(opened, f.project);
+    ASSERT_EQ(f.pipeline.openEntry(opened, f.project, false, false), 0);
+    ProjectEntry& score = f.entry(2);
+    score.TempoIsRelative = 1;
+    score.TempoRelative = 1301;  // twice the score's tempo
+    const double factor = TempoFactor(score);
+    f.engine.call(178, "MIDI: capture");
+    f.playback.midiOutputName = "capture";
+    f.choose(2);
+    ASSERT_TRUE(f.engine.IsScoreOpen(score.Filename));
+
+    // Recording ended while the score plays: taken over when it stops.
+    f.record(true);
+    ASSERT_EQ(f.playback.plyStart(score), 0);
+    f.page(kStepTpp).onHScroll(f.page(kStepTpp), &f.tempoSlider(), 5, 150);
+    ASSERT_EQ(score.tempoCurve.recordedCount, 1);
+    // What the engine recorded meanwhile, as its list of points holds it.
+    ASSERT_EQ(f.engine.SetTempoCurve(std::vector<TempoPoint>{{.position = 480, .tempo = 100, .extra = 1, .kind = 1},
+                                                             {.position = 1920, .tempo = 150, .extra = 1, .kind = 1}}),
+              0);
+    f.record(false);
+    EXPECT_TRUE(f.boxes.empty()) << "nothing is asked while the score plays";
+    EXPECT_TRUE(f.recorded(2).empty());
+    f.playback.plyStop(score);
+    EXPECT_TRUE(holdsEnginePoint(f.recorded(2), 480, 100, factor));
+    EXPECT_TRUE(holdsEnginePoint(f.recorded(2), 1920, 150, factor));
+    EXPECT_EQ(static_cast<std::size_t>(f.engine.enginePointCount), f.recorded(2).size());
+    std::int32_t playTime = 0;
+    ASSERT_EQ(f.engine.GetPlayTime(playTime), 0);
+    EXPECT_EQ(score.durationMs, playTime) << "the playing time follows the new tempos";
+
+    // Handed back and loaded again, the list stays as it is.
+    const std::vector<TempoPoint> loaded = f.recorded(2);
+    ASSERT_EQ(f.playback.plySendTempoCurve(score), 0);
+    ASSERT_EQ(f.playback.plyLoadEngineTempoCurve(score), 0);
+    EXPECT_EQ(f.recorded(2), loaded);
+
+    // Recording ended while stopped: the engine's points, kept on Yes.
+    f.record(true);
+    f.mouse(QEvent::MouseButtonPress, f.onChannel(0.5));
+    f.mouse(QEvent::MouseButtonRelease, f.onChannel(0.5));
+    ASSERT_EQ(f.engine.SetTempoCurve(std::vector<TempoPoint>{{.position = 960, .tempo = 80, .extra = 1, .kind = 1}}), 0);
+    f.answer = kIdYes;
+    f.record(false);
+    EXPECT_EQ(f.boxes.size(), 1u);
+    EXPECT_TRUE(holdsEnginePoint(f.recorded(2), 960, 80, factor));
+    EXPECT_FALSE(holdsEnginePoint(f.recorded(2), 480, 100, factor)) << "the engine's list in force replaced it";
+    EXPECT_EQ(score.tempoCurve.recordedCount, 0);
+
+    // With the engine holding no score there is nothing to take over: the entry keeps its points.
+    const std::vector<TempoPoint> kept = f.recorded(2);
+    f.engine.CloseScore();
+    EXPECT_EQ(f.playback.plyLoadEngineTempoCurve(score), 0);
+    EXPECT_EQ(f.recorded(2), kept);
 }
 
 TEST(TempoCurvePage, DeletingTheNewPointsEmptiesBothLists) {

@@ -4,7 +4,14 @@
 #include <QSlider>
 #include <QTableView>
 
+#include <chrono>
+#include <thread>
+
+#include "../../pipeline/tests/smf_bytes.h"
 #include "platform/files.h"
+#include "platform/midi_out.h"
+#include "platform_testing/file_bytes.h"
+#include "qvp3_pipeline/playback.h"
 #include "qvp3_project/profile_file.h"
 #include "qvp3_steps/step_table.h"
 #include "qvp3_pipeline/entry_model.h"
@@ -236,6 +243,91 @@ TEST(VolumePanoramaPages, AProfileGivesAnotherEntryTheSameSettingsOnThePage) {
         EXPECT_EQ(cell(list, 1, 1), QString::number(second));
         EXPECT_EQ(sliderOf(list, 0)->value(), 21);
     }
+}
+
+// Two tracks, on channels 1 and 2, that each hold one note for five minutes:
+// the music still plays whenever the test looks.
+std::string longHeldNotes() {
+    using namespace testing;
+    std::string tracks[2];
+    for (int channel = 0; channel < 2; ++channel) {
+        tracks[channel] = name(channel == 0 ? "Upper" : "Lower") + ev(0, {0xC0 | channel, 0}) +
+                          ev(0, {0x90 | channel, 60 - 12 * channel, 80}) +
+                          ev(480 * 600, {0x80 | channel, 60 - 12 * channel, 0}) + endOfTrack();
+    }
+    return smf(1, 480, {tempo(0, 500000) + endOfTrack(), tracks[0], tracks[1]});
+}
+
+// Waits (up to a generous limit) until the output holds a note-on: the
+// player then plays to it.
+bool playerSounds(const platform::CaptureMidiOut& out) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < limit) {
+        for (const auto& m : out.messages()) {
+            if ((m.packed & 0xF0) == 0x90 && ((m.packed >> 16) & 0x7F) != 0) return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+TEST(VolumePanoramaPages, APlayingMidiFileHearsAMovedSliderAtOnce) {
+    PageStudio s;
+    const std::filesystem::path file = s.files.dir.path() / "held.mid";
+    platform::testing::writeBytes(file, longHeldNotes());
+    ASSERT_EQ(s.files.open(file), 0);
+    platform::CaptureMidiOut out;
+    PlaybackControl transport(s.project(), s.files.engine);
+    transport.outputForTests = &out;
+    s.host.transport = &transport;
+    ProjectEntry& entry = s.current();
+    QTableView& volumes = listOf(s.show(kStepVol), kStepVol);
+    QTableView& panorama = listOf(s.show(kStepPan), kStepPan);
+    volumes.clearSelection();
+    panorama.clearSelection();
+    moveSlider(*sliderOf(volumes, 1), 20);
+    EXPECT_EQ(out.count(), 0u) << "nothing is sent while the entry does not play";
+
+    ASSERT_EQ(transport.plyStart(entry), 0);
+    ASSERT_TRUE(playerSounds(out));
+    out.clear();
+    moveSlider(*sliderOf(volumes, 1), 90);
+    moveSlider(*sliderOf(panorama, 1), -64);
+    moveSlider(*sliderOf(panorama, 0), 63);
+    std::vector<std::uint32_t> controllers;
+    for (const auto& m : out.messages()) {
+        if ((m.packed & 0xF0) == 0xB0) controllers.push_back(m.packed);
+    }
+    EXPECT_EQ(controllers, (std::vector<std::uint32_t>{
+                               platform::packShortMessage(0xB1, 7, 90),    // the lower track's volume
+                               platform::packShortMessage(0xB1, 10, 0),    // its panorama byte at the left end
+                               platform::packShortMessage(0xB0, 10, 127),  // the upper track at the right end
+                           }));
+    transport.plyStop(entry);
+    s.host.transport = nullptr;
+}
+
+TEST(VolumePanoramaPages, APlayingScoreTakesTheNewValuesInTheEngine) {
+    testing::PlayingScoreStudio s;
+    s.project().playFeatures = kPlayVolume | kPlayPanorama;
+    QTableView& volumes = listOf(s.show(kStepVol), kStepVol);
+    QTableView& panorama = listOf(s.show(kStepPan), kStepPan);
+    ASSERT_GE(volumes.model()->rowCount(), 1);
+    const VolPanModel& rows = *stpVolPanModel(s.page(kStepVol));
+    const int stave = rows.stave(0);
+    const int voice = rows.voice(0);
+
+    ASSERT_EQ(s.transport.plyStart(s.current()), 0);
+    moveSlider(*sliderOf(volumes, 0), 33);
+    moveSlider(*sliderOf(panorama, 0), -20);
+    EXPECT_EQ(s.engineVoice(stave, voice).volume, 33);
+    EXPECT_EQ(static_cast<std::int8_t>(s.engineVoice(stave, voice).panorama), -20);
+
+    // Stopped, the engine keeps what it played with until the next start.
+    s.transport.plyStop(s.current());
+    moveSlider(*sliderOf(volumes, 0), 70);
+    EXPECT_EQ(s.engineVoice(stave, voice).volume, 33);
+    EXPECT_EQ(s.current().voiceRecord(stave, voice)->volume, 70);
 }
 
 TEST(VolumePanoramaPages, Screenshots) {

@@ -1,6 +1,7 @@
 // A project with the real pipeline (MIDI files need no score engine), the
 // test language table, a recording page host, and a step page of the
-// project shown in a widget of its own as the step tab shows it.
+// project shown in a widget of its own as the step tab shows it; and a
+// score playing through our engine.
 #pragma once
 
 #include <QWidget>
@@ -12,7 +13,9 @@
 #include <memory>
 
 #include "platform_testing/temp_folder.h"
+#include "../../pipeline/tests/engine_test_support.h"
 #include "qvp3_pipeline/pipeline.h"
+#include "qvp3_pipeline/playback.h"
 #include "qvp3_pipeline/tavtune_lib.h"
 #include "qvp3_project/project_file.h"
 #include "qvp3_steps/page_workers.h"
@@ -91,6 +94,38 @@ struct PageStudio {
     qvp3ui::LanguageModule language;
     RecordingPageHost host;
     std::map<int, std::unique_ptr<PageWindow>> windows;
+};
+
+// A score opened through our engine from the program folder, and the
+// transport that plays it to the engine's capture output, handed to the
+// pages by the host.
+struct PlayingScoreStudio : PageStudio {
+    PlayingScoreStudio() {
+        keepEngineRuntimeLoaded();
+        files.engine.Init(0, QVP3_PROGRAM_DIR);
+        const std::filesystem::path score = files.dir.path() / "parts.tvrx";
+        EXPECT_EQ(convertToTvrx(std::filesystem::path(QVP3_SHARED_TESTDATA_DIR) / "musicxml" /
+                                    "41a-MultiParts-Partorder.xml",
+                                score),
+                  0);
+        EXPECT_EQ(files.open(score), 0);
+        files.engine.call(178, "MIDI: capture");
+        transport.midiOutputName = "capture";
+        host.transport = &transport;
+    }
+    ~PlayingScoreStudio() {
+        if (ProjectEntry* entry = prjGetEntry(files.project, -1)) transport.plyStop(*entry);
+        host.transport = nullptr;
+    }
+    // A voice's settings as the engine holds them.
+    tvVoiceRecord engineVoice(int stave, int voice) const {
+        tvVoiceRecord record;
+        tvVoiceRecordInit(&record, static_cast<std::uint8_t>(stave), static_cast<std::uint8_t>(voice));
+        EXPECT_EQ(files.engine.call(124, &record, -1), 0);
+        return record;
+    }
+
+    PlaybackControl transport{files.project, files.engine};
 };
 
 }  // namespace qvp3::testing
