@@ -1,6 +1,7 @@
 // The player of the conversion pages' preview: plays one converted MIDI file
-// to a MIDI output on a thread of its own and reports the file's end through
-// a callback (the caller posts it on; nothing here waits for a page).
+// to a MIDI output, or one WAV file to a PCM device, on a thread of its own
+// and reports the file's end through a callback (the caller posts it on;
+// nothing here waits for a page).
 #pragma once
 
 #include <atomic>
@@ -8,11 +9,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <string>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "platform/midi_out.h"
+#include "qvp3_audio/pcm_backend.h"
 
 namespace qvp3 {
 
@@ -37,6 +41,11 @@ public:
     // the play (Stop or the destructor). False when the file does not read
     // as a MIDI file; nothing plays then.
     bool PlayMidi(const std::filesystem::path& path, platform::MidiOutDevice& out, EndReport onEnd);
+    // Opens the device for the file's format and plays a 16-bit PCM WAV file
+    // into it; the device closes when the play ends. False when the file is
+    // no such WAV file or the device does not open.
+    bool PlayWave(const std::filesystem::path& path, std::unique_ptr<PcmBackend> device, const std::string& deviceName,
+                  EndReport onEnd);
     // Ends the play, waits for the thread and silences the output.
     void Stop();
     int PendingEvent() const { return event_.load(); }
@@ -48,8 +57,14 @@ private:
         std::uint32_t packed = 0;
     };
     void run(platform::MidiOutDevice& out, EndReport onEnd);
+    void runWave(EndReport onEnd);
+    bool stopRequested();
 
     std::vector<TimedMessage> messages_;
+    std::vector<std::int16_t> samples_;  // interleaved
+    unsigned channels_ = 0;
+    unsigned rate_ = 0;
+    std::unique_ptr<PcmBackend> device_;
     std::thread thread_;
     std::mutex mutex_;
     std::condition_variable wake_;

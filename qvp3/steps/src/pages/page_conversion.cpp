@@ -451,17 +451,24 @@ bool startPreviewRow(StepPage& page, ConversionPreview& preview, int row) {
     Project& project = host->project();
     if (row >= static_cast<int>(project.entries.size())) return false;
     ProjectEntry& entry = project.entries[static_cast<std::size_t>(row)];
-    if (preview.previewList != kConvFileList) return false;  // WAV files: not yet
-    if (preview.previewOut == nullptr) preview.previewOut = host->openPreviewOutput();
-    if (preview.previewOut == nullptr) return false;
     auto graph = std::make_unique<CMediaPreview>();
     const PagePoster poster(*page.window);
     StepPage* target = &page;
-    const bool started = graph->PlayMidi(entry.convertedMidiPath, *preview.previewOut, [poster, target](int) {
+    auto onEnd = [poster, target](int) {
         poster.post([target] {
             if (previewPlays(*target) && target->onToggle) target->onToggle(*target);
         });
-    });
+    };
+    bool started = false;
+    if (preview.previewList == kConvWaveList) {
+        std::string deviceName;
+        std::unique_ptr<PcmBackend> device = host->openPreviewAudio(deviceName);
+        started = graph->PlayWave(entry.convertedWavePath, std::move(device), deviceName, std::move(onEnd));
+    } else {
+        if (preview.previewOut == nullptr) preview.previewOut = host->openPreviewOutput();
+        if (preview.previewOut == nullptr) return false;
+        started = graph->PlayMidi(entry.convertedMidiPath, *preview.previewOut, std::move(onEnd));
+    }
     if (!started) return false;
     preview.previewGraph = std::move(graph);
     preview.previewIndex = row;
