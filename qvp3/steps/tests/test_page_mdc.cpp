@@ -8,10 +8,12 @@
 #include <QStandardItemModel>
 #include <QTreeView>
 
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "../src/pages/page_conversion.h"
+#include "platform_testing/file_bytes.h"
 #include "platform_testing/temp_folder.h"
 #include "qvp3_project/project_file.h"
 #include "qvp3_steps/step_data.h"
@@ -229,6 +231,112 @@ TEST(ConversionPages, PreviewOfAnEmptyListDoesNothingElseItSaysItCannotPlay) {
     shown.page.onToggle(shown.page);
     ASSERT_EQ(f.shell.boxes.size(), 1u);
     EXPECT_EQ(f.shell.boxes[0], std::make_pair(kBoxWarning, std::string("S300")));
+}
+
+// A one-note MIDI file: the key sounds from the start for `ticks` ticks at
+// 120 quarters a minute and 480 ticks a quarter (480 ticks: half a second).
+std::string oneNoteMidi(std::uint8_t key, std::uint32_t ticks) {
+    std::string track{'\x00', '\x90', static_cast<char>(key), '\x40'};
+    std::string delta;
+    for (std::uint32_t v = ticks; ; v >>= 7) {
+        delta.insert(delta.begin(), static_cast<char>((v & 0x7F) | (delta.empty() ? 0 : 0x80)));
+        if (v < 0x80) break;
+    }
+    track += delta + std::string{'\x80', static_cast<char>(key), '\x00', '\x00', '\xFF', '\x2F', '\x00'};
+    std::string file{"MThd\0\0\0\x06\0\0\0\x01\x01\xE0MTrk", 18};
+    for (int shift = 24; shift >= 0; shift -= 8) file += static_cast<char>((track.size() >> shift) & 0xFF);
+    return file + track;
+}
+
+// The keys whose note-on reached the output, in order.
+std::vector<int> playedKeys(const platform::MidiOutDevice* out) {
+    std::vector<int> keys;
+    const auto* capture = dynamic_cast<const platform::CaptureMidiOut*>(out);
+    if (capture == nullptr) return keys;
+    for (const auto& m : capture->messages()) {
+        if (m.kind == platform::CaptureMidiOut::Message::Kind::Short && (m.packed & 0xF0) == 0x90 &&
+            ((m.packed >> 16) & 0x7F) != 0) {
+            keys.push_back(static_cast<int>((m.packed >> 8) & 0x7F));
+        }
+    }
+    return keys;
+}
+
+template <class Condition>
+bool waitFor(Condition done, std::chrono::seconds timeout = 20s) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!done() && std::chrono::steady_clock::now() < end) qvp3ui::testing::processEventsFor(10);
+    return done();
+}
+
+// Two converted files of different keys; the first plays `firstTicks`.
+struct PreviewFixture {
+    explicit PreviewFixture(std::uint32_t firstTicks) {
+        for (int i = 0; i < 2; ++i) {
+            ProjectEntry& entry = f.addEntry(EntryKind::Midi);
+            entry.convertedMidiPath = dir.path() / ("piece" + std::to_string(i) + "_qvpcnv.mid");
+            platform::testing::writeBytes(entry.convertedMidiPath, oneNoteMidi(60 + i, i == 0 ? firstTicks : 48));
+        }
+        f.project.convertedMidiCount = 2;
+        f.project.currentEntry = 0;
+    }
+    void selectBoth(ShownPage& shown) {
+        auto* list = shown.find<QTreeView>(kConvFileList);
+        list->selectAll();
+    }
+    std::int32_t state(int i) const { return f.project.entries[static_cast<std::size_t>(i)].entryState; }
+
+    platform::testing::TempFolder dir;
+    StepFixture f;
+};
+
+TEST(ConversionPages, PreviewPlaysTheSelectedFilesOneAfterAnotherWithThePageDisabled) {
+    PreviewFixture p(480);
+    ShownPage shown(p.f.page(kStepMdc));
+    stpShowPage(shown.page, true);
+    p.selectBoth(shown);
+    shown.page.onCommand(shown.page, kCmdToggle, nullptr, 0);
+
+    EXPECT_EQ(p.state(0), kEntryPreviewing);
+    EXPECT_FALSE(shown.button(kCmdRun)->isEnabled());
+    EXPECT_FALSE(shown.find<QTreeView>(kConvFileList)->isEnabled());
+    EXPECT_TRUE(shown.button(kCmdToggle)->isEnabled()) << "it stops the preview";
+    EXPECT_FALSE(p.f.host.fileListsEnabled);
+    StepStatus status;
+    shown.page.getStatus(shown.page, p.f.project, status);
+    EXPECT_EQ(status.show, 3) << "busy while a file plays";
+
+    ASSERT_TRUE(waitFor([&] { return p.state(1) == kEntryPreviewing || playedKeys(p.f.host.lastPreviewOutput).size() == 2; }))
+        << "the second file follows the first";
+    ASSERT_TRUE(waitFor([&] { return p.state(0) == 0 && p.state(1) == 0 && shown.button(kCmdRun)->isEnabled(); }));
+    EXPECT_EQ(playedKeys(p.f.host.lastPreviewOutput), (std::vector<int>{60, 61}));
+    EXPECT_TRUE(shown.find<QTreeView>(kConvFileList)->isEnabled());
+    EXPECT_TRUE(p.f.host.fileListsEnabled);
+    shown.page.getStatus(shown.page, p.f.project, status);
+    EXPECT_NE(status.show, 3);
+    EXPECT_TRUE(p.f.shell.boxes.empty());
+}
+
+TEST(ConversionPages, StoppingThePreviewSilencesItAndGivesThePageBack) {
+    PreviewFixture p(480 * 60);  // half a minute: it plays until stopped
+    ShownPage shown(p.f.page(kStepMdc));
+    stpShowPage(shown.page, true);
+    p.selectBoth(shown);
+    shown.page.onCommand(shown.page, kCmdToggle, nullptr, 0);
+    ASSERT_TRUE(waitFor([&] { return playedKeys(p.f.host.lastPreviewOutput).size() == 1; }));
+    ASSERT_EQ(p.state(0), kEntryPreviewing);
+
+    shown.page.onCommand(shown.page, kCmdToggle, nullptr, 0);
+    EXPECT_EQ(p.state(0), 0);
+    EXPECT_TRUE(shown.button(kCmdRun)->isEnabled());
+    EXPECT_TRUE(shown.find<QTreeView>(kConvFileList)->isEnabled());
+    EXPECT_TRUE(p.f.host.fileListsEnabled);
+    const auto* capture = dynamic_cast<const platform::CaptureMidiOut*>(p.f.host.lastPreviewOutput);
+    ASSERT_NE(capture, nullptr);
+    EXPECT_EQ(capture->messages().back().kind, platform::CaptureMidiOut::Message::Kind::Reset) << "no note hangs";
+    qvp3ui::testing::processEventsFor(100);
+    EXPECT_EQ(p.state(1), 0) << "a stop does not go on to the next file";
+    EXPECT_EQ(playedKeys(p.f.host.lastPreviewOutput), std::vector<int>{60});
 }
 
 }  // namespace

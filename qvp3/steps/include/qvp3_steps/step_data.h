@@ -11,6 +11,7 @@
 #include <array>
 #include <memory>
 
+#include "qvp3_audio/media_preview.h"
 #include "qvp3_pipeline/export_step.h"
 #include "qvp3_pipeline/midi_step.h"
 #include "qvp3_pipeline/preview_threads.h"
@@ -107,6 +108,18 @@ struct PreviewData : StepDataBlock {
     std::shared_ptr<QObject> poster;
 };
 
+// MDC and WVC: the preview of converted files, one after another.
+struct ConversionPreview {
+    std::unique_ptr<platform::MidiOutDevice> previewOut;
+    // Declared after its output: it stops before the output closes.
+    std::unique_ptr<CMediaPreview> previewGraph;
+    std::int32_t* previewState = nullptr;  // the previewed entry's state; null when no preview
+    int previewList = 0;                   // the list this run plays from
+    int previewIndex = -1;
+    int previewCount = 0;
+    int previewDone = 0;
+};
+
 struct MdcData : StepPageData {
     // What the job shows on the page; before the job, whose worker calls it
     // until the job's destructor has stopped it.
@@ -114,6 +127,7 @@ struct MdcData : StepPageData {
     MidiStepPage job;
     // 14 while the page's list has a selection, -1 otherwise.
     int previewTarget = -1;
+    ConversionPreview preview;
 };
 
 struct WvcData : StepPageData {
@@ -122,6 +136,7 @@ struct WvcData : StepPageData {
     // 14: the list of converted MIDI files has a selection, 0: the list of
     // WAV files has one, -1: neither.
     int previewTarget = -1;
+    ConversionPreview preview;
 };
 
 struct BrnData : StepPageData {

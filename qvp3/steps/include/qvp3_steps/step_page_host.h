@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "platform/midi_out.h"
+#include "qvp3_audio/pcm_backend.h"
 
 #include "qvp3_pipeline/export_step.h"
 #include "qvp3_pipeline/midi_step.h"
@@ -57,6 +58,12 @@ public:
     // none can be opened.
     virtual std::unique_ptr<platform::MidiOutDevice> openPreviewOutput() = 0;
 
+    // The PCM device the WAV preview plays on, and in deviceName its name;
+    // null when there is none.
+    virtual std::unique_ptr<PcmBackend> openPreviewAudio(std::string& deviceName) {
+        deviceName = "default";
+        return audMakeAlsaPcmBackend();
+    }
     // Stops the entry that plays (the TMP status check).
     virtual void stopPlayback(ProjectEntry& entry) = 0;
     // Where a recomputation of the playing times shows its progress; null: nowhere.

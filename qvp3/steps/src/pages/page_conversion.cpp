@@ -63,6 +63,17 @@ int* previewTargetOf(StepPage& page) {
     return nullptr;
 }
 
+ConversionPreview* previewOf(StepPage& page) {
+    if (auto* mdc = stpData<MdcData>(page)) return &mdc->preview;
+    if (auto* wvc = stpData<WvcData>(page)) return &wvc->preview;
+    return nullptr;
+}
+
+bool previewPlays(StepPage& page) {
+    const ConversionPreview* preview = previewOf(page);
+    return preview != nullptr && preview->previewState != nullptr && *preview->previewState == kEntryPreviewing;
+}
+
 QStandardItemModel* modelOf(StepPage& page, int listId) {
     auto* list = stpControl<QTreeView>(page, listId);
     return list != nullptr ? qobject_cast<QStandardItemModel*>(list->model()) : nullptr;
@@ -312,6 +323,8 @@ void layout(StepPage& page) {
 StepPage::Result onCommand(StepPage& page, int id, QWidget* widget, int code) {
     StepPageHost* host = stpPageHost();
     if (id == kCmdToggle) {
+        // A playing preview is stopped: the toggle sees the stop request.
+        if (previewPlays(page)) *previewOf(page)->previewState = kEntryStopRequested;
         if (page.onToggle) page.onToggle(page);
         return 1;
     }
@@ -357,7 +370,7 @@ void getStatus(StepPage& page, Project& project, StepStatus& status) {
     const bool midi = kindOf(page) == ConversionPageKind::Midi;
     const ConversionStepPage* job = jobOf(page);
     const int converted = midi ? project.convertedMidiCount : project.convertedWaveCount;
-    if (job != nullptr && job->busy()) {
+    if ((job != nullptr && job->busy()) || previewPlays(page)) {
         status.state = -1;
         status.stringId = kStrStepBusy;
         status.show = 3;
@@ -392,16 +405,125 @@ StepPage::Result onNotify(StepPage& page, PageNotify& notify) {
     return 0;
 }
 
-// This build has no player for converted files: the preview reports that it
-// cannot start, as it does when a file does not play.
-void onToggle(StepPage& page) {
-    const int listId = previewTargetOf(page) != nullptr && *previewTargetOf(page) == kPreviewWaveList ? kConvWaveList
-                                                                                                    : kConvFileList;
-    QStandardItemModel* model = modelOf(page, listId);
-    if (model == nullptr || model->rowCount() == 0) return;
+void enableMainControls(StepPageHost& host, bool enable) {
+    host.enableFileLists(enable);
+    host.enableEntryCommands(enable);
+    host.enableProjectCommands(enable);
+}
+
+void endPreview(StepPage& page, ConversionPreview& preview) {
+    // The output stays open for the next preview, as the other pages' previews keep theirs.
+    preview.previewGraph.reset();
+    preview.previewState = nullptr;
     if (StepPageHost* host = stpPageHost()) {
+        enableMainControls(*host, true);
+        stpRefreshConversionPage(page);
+        host->refreshCommands();
+    }
+    if (QAction* toggle = toolbarAction(page, kCmdToggle)) {
+        toggle->setText(stpText(kindOf(page) == ConversionPageKind::Midi ? kStrMdcPreviewButton : kStrWvcPreviewButton));
+    }
+}
+
+// The next selected row after the one played last; without a selection
+// every row in turn.
+int nextPreviewRow(StepPage& page, const ConversionPreview& preview) {
+    auto* list = stpControl<QTreeView>(page, preview.previewList);
+    QStandardItemModel* model = modelOf(page, preview.previewList);
+    if (list == nullptr || model == nullptr) return -1;
+    std::vector<int> rows;
+    if (list->selectionModel() != nullptr) {
+        for (const QModelIndex& index : list->selectionModel()->selectedRows()) rows.push_back(index.row());
+    }
+    if (rows.empty()) {
+        const int next = preview.previewIndex + 1;
+        return next < model->rowCount() ? next : -1;
+    }
+    std::sort(rows.begin(), rows.end());
+    const auto next = std::upper_bound(rows.begin(), rows.end(), preview.previewIndex);
+    return next != rows.end() ? *next : -1;
+}
+
+// Starts the file of a row; its end comes back as the page's next toggle.
+bool startPreviewRow(StepPage& page, ConversionPreview& preview, int row) {
+    StepPageHost* host = stpPageHost();
+    if (host == nullptr || page.window == nullptr || row < 0) return false;
+    Project& project = host->project();
+    if (row >= static_cast<int>(project.entries.size())) return false;
+    ProjectEntry& entry = project.entries[static_cast<std::size_t>(row)];
+    auto graph = std::make_unique<CMediaPreview>();
+    const PagePoster poster(*page.window);
+    StepPage* target = &page;
+    auto onEnd = [poster, target](int) {
+        poster.post([target] {
+            if (previewPlays(*target) && target->onToggle) target->onToggle(*target);
+        });
+    };
+    bool started = false;
+    if (preview.previewList == kConvWaveList) {
+        std::string deviceName;
+        std::unique_ptr<PcmBackend> device = host->openPreviewAudio(deviceName);
+        started = graph->PlayWave(entry.convertedWavePath, std::move(device), deviceName, std::move(onEnd));
+    } else {
+        if (preview.previewOut == nullptr) preview.previewOut = host->openPreviewOutput();
+        if (preview.previewOut == nullptr) return false;
+        started = graph->PlayMidi(entry.convertedMidiPath, *preview.previewOut, std::move(onEnd));
+    }
+    if (!started) return false;
+    preview.previewGraph = std::move(graph);
+    preview.previewIndex = row;
+    preview.previewState = &entry.entryState;
+    entry.entryState = kEntryPreviewing;
+    return true;
+}
+
+// The preview button: starts playing the list's converted files one after
+// another, goes on to the next file when one has ended, and stops when the
+// user stopped it (state 7) or every file has played.
+void onToggle(StepPage& page) {
+    ConversionPreview* preview = previewOf(page);
+    const int* target = previewTargetOf(page);
+    if (preview == nullptr || target == nullptr) return;
+    StepPageHost* host = stpPageHost();
+    if (host == nullptr) return;
+    const bool running = preview->previewState != nullptr &&
+                         (*preview->previewState == kEntryPreviewing || *preview->previewState == kEntryStopRequested);
+    if (running) {
+        const bool stopped = *preview->previewState == kEntryStopRequested;
+        const int event = preview->previewGraph != nullptr ? preview->previewGraph->PendingEvent() : kPreviewError;
+        if (!stopped && event == kPreviewNoEvent) return;
+        preview->previewGraph.reset();
+        *preview->previewState = 0;
+        preview->previewState = nullptr;
+        ++preview->previewDone;
+        if (stopped || preview->previewDone >= preview->previewCount) {
+            endPreview(page, *preview);
+            return;
+        }
+    } else {
+        preview->previewList = *target == kPreviewWaveList && kindOf(page) == ConversionPageKind::Wave ? kConvWaveList
+                                                                                                      : kConvFileList;
+        QStandardItemModel* model = modelOf(page, preview->previewList);
+        if (model == nullptr || model->rowCount() == 0) return;
+        preview->previewIndex = -1;
+        preview->previewDone = 0;
+        preview->previewCount = selectedRows(page, preview->previewList);
+        if (preview->previewCount == 0) preview->previewCount = model->rowCount();
+    }
+    const bool first = preview->previewDone == 0;
+    if (!startPreviewRow(page, *preview, nextPreviewRow(page, *preview))) {
+        const bool wasRunning = !first;
+        preview->previewState = nullptr;
+        if (wasRunning) endPreview(page, *preview);
         ShellServices& shell = host->project().shell();
         shell.appTextBox(shell.languageString(kStrConvertedPlayFailed), kBoxWarning, kMbOk);
+        return;
+    }
+    if (first) {
+        enableMainControls(*host, false);
+        stpRefreshConversionPage(page);
+        host->refreshCommands();
+        if (QAction* toggle = toolbarAction(page, kCmdToggle)) toggle->setText(stpText(kStrPreviewStop));
     }
 }
 
@@ -444,7 +566,7 @@ StepPage::Result onShow(StepPage& page, bool shown) {
 
 }  // namespace
 
-ConversionPageLook stpConversionLook(Project& project, ConversionPageKind kind, int items) {
+ConversionPageLook stpConversionLook(Project& project, ConversionPageKind kind, int items, bool previewPlaying) {
     ConversionPageLook look;
     const int files = project.fileNum();
     const ProjectEntry* entry = prjGetEntry(project, -1);
@@ -457,7 +579,7 @@ ConversionPageLook stpConversionLook(Project& project, ConversionPageKind kind, 
         look.overwriteChecked = project.midiOverwrite != 0;
         look.overwriteEnabled = items > 0;
         look.barsEnabled = items > 0;
-        look.runEnabled = items > 0 && !entryPlaying;
+        look.runEnabled = items > 0 && !entryPlaying && !previewPlaying;
         look.previewEnabled = project.convertedMidiCount > 0 && !entryPlaying;
     } else {
         if (project.convertedWaveCount < project.convertedMidiCount) project.waveConvertAll = 1;
@@ -466,9 +588,10 @@ ConversionPageLook stpConversionLook(Project& project, ConversionPageKind kind, 
         look.overwriteChecked = project.waveOverwrite != 0;
         look.overwriteEnabled = files > 0;
         look.barsEnabled = items > 0;
-        look.runEnabled = (items > 0 || project.waveConvertAll != 0) && !entryPlaying;
+        look.runEnabled = (items > 0 || project.waveConvertAll != 0) && !entryPlaying && !previewPlaying;
         look.previewEnabled = (project.convertedWaveCount > 0 || project.convertedMidiCount > 0) && !entryPlaying;
     }
+    look.listEnabled = !previewPlaying;
     return look;
 }
 
@@ -487,7 +610,7 @@ bool stpRefreshConversionPage(StepPage& page) {
             items = 1;
         }
     }
-    const ConversionPageLook look = stpConversionLook(project, kind, items);
+    const ConversionPageLook look = stpConversionLook(project, kind, items, previewPlays(page));
     if (auto* all = stpControl<QCheckBox>(page, convertAllBoxId(kind))) {
         all->setChecked(look.convertAllChecked);
         all->setEnabled(look.convertAllEnabled);

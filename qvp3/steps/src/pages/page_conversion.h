@@ -71,6 +71,7 @@ inline constexpr int kStrMdcNotConverted = 52;
 inline constexpr int kStrWvcNotConverted = 289;
 inline constexpr int kStrEarlierStepChanged = 55;
 inline constexpr int kStrConvertedPlayFailed = 300;
+inline constexpr int kStrPreviewStop = 53;
 inline constexpr int kStrStepBusy = 60233;
 
 // Fills the slots both pages share; the kind picks what differs.
@@ -92,7 +93,8 @@ struct ConversionPageLook {
 
 // items: the selected items that count for the page (the main list's on
 // MDC, the page's own list on WVC). May force the project's ConvertAll on.
-ConversionPageLook stpConversionLook(Project& project, ConversionPageKind kind, int items);
+// previewPlaying: a file of the page's preview plays.
+ConversionPageLook stpConversionLook(Project& project, ConversionPageKind kind, int items, bool previewPlaying = false);
 
 // Shows the project's state on the page (on show, on a change of the current
 // entry and when the job ends). True on MDC without a current entry.
