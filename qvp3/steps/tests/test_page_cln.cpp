@@ -26,6 +26,7 @@
 #include "qvp3_steps/page_workers.h"
 #include "qvp3_steps/step_data.h"
 #include "qvp3_steps/step_table.h"
+#include "main_road_support.h"
 #include "shown_page_support.h"
 #include "step_test_support.h"
 
@@ -160,59 +161,6 @@ TEST(CleanUpPage, OnlyFoldersDirectlyBelowTheRootCanBeDeleted) {
 
 // --- the main road ----------------------------------------------------------------
 
-// What the program's host gives the job pages: the real steps.
-class RoadHost : public testing::RecordingPageHost {
-public:
-    RoadHost(Project& project, CTavtuneLib& engine, PlaybackControl& playback, const fs::path& data)
-        : RecordingPageHost(project), project_(project), engine_(engine), playback_(playback), synthesizer_(synth_) {
-        synth_.dataFolder = data;
-        cnvWriteTimidityConfig(synth_, QVP3_PROGRAM_DIR, false);
-    }
-    std::optional<MidiStepSetup> midiStepSetup() override {
-        MidiStepSetup setup;
-        setup.project = &project_;
-        setup.engine = &engine_;
-        setup.playback = &playback_;
-        setup.programFolder = QVP3_PROGRAM_DIR;
-        setup.pauseAfterFile = std::chrono::milliseconds(0);
-        return setup;
-    }
-    std::optional<WaveStepSetup> waveStepSetup() override {
-        WaveStepSetup setup;
-        setup.project = &project_;
-        setup.synthesizer = &synthesizer_;
-        setup.normalizer = cnvProjectWaveNormalizer();
-        setup.pauseAfterFile = std::chrono::milliseconds(0);
-        return setup;
-    }
-    std::optional<ExportStepSetup> exportStepSetup() override {
-        ExportStepSetup setup;
-        setup.project = &project_;
-        return setup;
-    }
-
-private:
-    Project& project_;
-    CTavtuneLib& engine_;
-    PlaybackControl& playback_;
-    SoftSynthState synth_;
-    SoftSynthWaveRenderer synthesizer_;
-};
-
-// The largest sample of a 16-bit WAV file's data chunk.
-int peakOf(const fs::path& wav) {
-    const std::string bytes = platform::testing::readBytes(wav);
-    const auto data = bytes.find("data");
-    if (data == std::string::npos) return 0;
-    int peak = 0;
-    for (std::size_t i = data + 8; i + 1 < bytes.size(); i += 2) {
-        const auto sample = static_cast<std::int16_t>(static_cast<std::uint8_t>(bytes[i]) |
-                                                      (static_cast<std::uint8_t>(bytes[i + 1]) << 8));
-        peak = std::max(peak, std::abs(static_cast<int>(sample)));
-    }
-    return peak;
-}
-
 std::string pianoAndBass() {
     using namespace testing;
     const std::string conductor = name("Song") + meter(0, 4, 2) + tempo(0, 500000) + endOfTrack();
@@ -282,7 +230,7 @@ protected:
     StepPages pages;
     Project project{Neighbours{&pipeline, nullptr, &shell, &pages}};
     PlaybackControl playback{project, engine};
-    RoadHost host{project, engine, playback, synthData.path()};
+    testing::RoadHost host{project, engine, playback, synthData.path()};
 };
 
 TEST_F(MainRoad, MidiWavMp3ThenCleanUpKeepsTheSources) {
@@ -299,7 +247,7 @@ TEST_F(MainRoad, MidiWavMp3ThenCleanUpKeepsTheSources) {
 
     runLeavingThePage(kStepWvc, "page_wvc_rendered");
     ASSERT_EQ(project.convertedWaveCount, 2);
-    for (int i = 0; i < 2; ++i) EXPECT_GT(peakOf(converted(i, true)), 1000) << "file " << i << " sounds";
+    for (int i = 0; i < 2; ++i) EXPECT_GT(testing::peakOf(converted(i, true)), 1000) << "file " << i << " sounds";
 
     project.burnMethod = -1;
     runLeavingThePage(kStepBrn, "page_brn_exported");
@@ -309,7 +257,7 @@ TEST_F(MainRoad, MidiWavMp3ThenCleanUpKeepsTheSources) {
     for (const fs::path& mp3 : mp3s) {
         const fs::path decoded = synthData.path() / "decoded.wav";
         if (std::system(("mpg123 -q -w '" + decoded.string() + "' '" + mp3.string() + "'").c_str()) != 0) continue;
-        EXPECT_GT(peakOf(decoded), 1000) << mp3;
+        EXPECT_GT(testing::peakOf(decoded), 1000) << mp3;
     }
 
     ShownPage cln(*project.stepPages[kStepCln]);
