@@ -11,10 +11,15 @@
 #include <optional>
 #include <string>
 
+#include <gtest/gtest.h>
+
+#include "../../pipeline/tests/engine_test_support.h"
 #include "platform_testing/file_bytes.h"
+#include "platform_testing/temp_folder.h"
 #include "qvp3_pipeline/playback.h"
 #include "qvp3_pipeline/wave_step.h"
 #include "qvp3_steps/page_workers.h"
+#include "shown_page_support.h"
 #include "step_test_support.h"
 
 namespace qvp3::testing {
@@ -70,5 +75,22 @@ inline int peakOf(const std::filesystem::path& wav) {
     }
     return peak;
 }
+
+// What a road through the step pages runs in: a project in a folder of its
+// own with the real pipeline, engine and playback, and a host whose workers
+// write into a scratch folder.
+class RoadFixture : public ::testing::Test {
+protected:
+    platform::testing::TempFolder dir;
+    platform::testing::TempFolder scratch;
+    CTavtuneLib engine;
+    platform::MessageTarget* mainWindow = nullptr;
+    Pipeline pipeline{engine, &mainWindow};
+    TableShell shell;
+    StepPages pages;
+    Project project{Neighbours{&pipeline, nullptr, &shell, &pages}};
+    PlaybackControl playback{project, engine};
+    RoadHost host{project, engine, playback, scratch.path()};
+};
 
 }  // namespace qvp3::testing

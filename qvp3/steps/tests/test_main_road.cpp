@@ -53,7 +53,7 @@ std::set<int> raised(const std::set<int>& keys, int semitones) {
     return out;
 }
 
-class MainRoadThroughThePages : public ::testing::Test {
+class MainRoadThroughThePages : public testing::RoadFixture {
 protected:
     void SetUp() override {
         testing::keepEngineRuntimeLoaded();
@@ -117,16 +117,6 @@ protected:
     }
 
     testing::EnglishTexts texts;
-    platform::testing::TempFolder dir;
-    platform::testing::TempFolder scratch;
-    CTavtuneLib engine;
-    platform::MessageTarget* mainWindow = nullptr;
-    Pipeline pipeline{engine, &mainWindow};
-    testing::TableShell shell;
-    StepPages pages;
-    Project project{Neighbours{&pipeline, nullptr, &shell, &pages}};
-    PlaybackControl playback{project, engine};
-    testing::RoadHost host{project, engine, playback, scratch.path()};
 };
 
 TEST_F(MainRoadThroughThePages, OneScoreVoiceOffTransposedSlowerToMidiWavMp3ThenCleanedUp) {

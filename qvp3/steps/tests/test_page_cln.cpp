@@ -171,7 +171,7 @@ std::string pianoAndBass() {
     return smf(1, 480, {conductor, piano + endOfTrack(), bass});
 }
 
-class MainRoad : public ::testing::Test {
+class MainRoad : public testing::RoadFixture {
 protected:
     void SetUp() override {
         testing::keepEngineRuntimeLoaded();
@@ -221,16 +221,6 @@ protected:
         EXPECT_FALSE(shown.screenshot(screenshot).empty());
     }
 
-    platform::testing::TempFolder dir;
-    platform::testing::TempFolder synthData;
-    CTavtuneLib engine;
-    platform::MessageTarget* mainWindow = nullptr;
-    Pipeline pipeline{engine, &mainWindow};
-    testing::TableShell shell;
-    StepPages pages;
-    Project project{Neighbours{&pipeline, nullptr, &shell, &pages}};
-    PlaybackControl playback{project, engine};
-    testing::RoadHost host{project, engine, playback, synthData.path()};
 };
 
 TEST_F(MainRoad, MidiWavMp3ThenCleanUpKeepsTheSources) {
@@ -239,7 +229,7 @@ TEST_F(MainRoad, MidiWavMp3ThenCleanUpKeepsTheSources) {
     ASSERT_EQ(project.convertedMidiCount, 2);
     if (scoreconv::testing::midoAvailable()) {
         for (int i = 0; i < 2; ++i) {
-            const auto midi = scoreconv::testing::readWithMido(converted(i, false), synthData.path());
+            const auto midi = scoreconv::testing::readWithMido(converted(i, false), scratch.path());
             ASSERT_TRUE(midi.read) << i;
             EXPECT_FALSE(midi.notesOn().empty()) << i;
         }
@@ -255,7 +245,7 @@ TEST_F(MainRoad, MidiWavMp3ThenCleanUpKeepsTheSources) {
     for (const auto& file : fs::directory_iterator(project.mp3Folder)) mp3s.push_back(file.path());
     ASSERT_EQ(mp3s.size(), 2u);
     for (const fs::path& mp3 : mp3s) {
-        const fs::path decoded = synthData.path() / "decoded.wav";
+        const fs::path decoded = scratch.path() / "decoded.wav";
         if (std::system(("mpg123 -q -w '" + decoded.string() + "' '" + mp3.string() + "'").c_str()) != 0) continue;
         EXPECT_GT(testing::peakOf(decoded), 1000) << mp3;
     }
