@@ -2,6 +2,7 @@
 #include <QComboBox>
 
 #include "qvp3_project/project.h"
+#include "qvp3_project/step_changes.h"
 #include "qvp3_steps/page_routines.h"
 #include "qvp3_steps/page_slots.h"
 
@@ -9,7 +10,6 @@ namespace qvp3 {
 
 namespace {
 
-constexpr int kPwcStep = 14;
 constexpr int kPwcOutputBox = 17008;
 constexpr int kStrPwcNoSampler = 96;
 
@@ -32,7 +32,7 @@ void getStatus(StepPage& page, Project& project, StepStatus& status) {
         } else if (!entry.SamplePlayer.empty()) {
             continue;
         }
-        entry.pending[kPwcStep] = 1;
+        entry.pending[kStepPwc] = 1;
         status.state = -1;
         status.stringId = kStrPwcNoSampler;
         status.show = 1;
