@@ -95,6 +95,8 @@ void CPlugInCatalog::FindSampleLibrary(platform::SettingsKey& k) {
         return;
     }
     sampleLibraryFound = true;
+    // Which of the library's instruments plays a sound is told by the table beside the program.
+    if (vstHost->instrumentTable.instrumentCount() == 0) vstHost->instrumentTable.load(programFolder_ / kQvoTableFile);
     const std::optional<std::string> value = k.readString(kSampleLibraryName);
     const bool enabled = !value || value->empty() || (*value)[0] != '0';
     if (AddInstrument(std::filesystem::path(*folder) / kSampleLibraryFile, enabled, kSampleLibraryName) != 0) return;
@@ -116,19 +118,27 @@ std::uint32_t CPlugInCatalog::EnumSoftSynths(CatalogProgress* progress) {
 void CPlugInCatalog::LoadAllPlugIns(CatalogProgress* progress) {
     if (progress) progress->begin(static_cast<int>(instruments.size()));
     int done = 0;
-    for (PlugInEntry& e : instruments) {
+    for (std::size_t i = 0; i < instruments.size(); ++i) {
+        PlugInEntry& e = instruments[i];
         if (e.enabled) {
             if (progress) progress->loading(e.name);
             // One that fails keeps its name (it is the name of its value in
             // the store) and is switched off, with the reason.
-            const bool made = e.kind == kPlugInKindVst ? LoadVstEntry(e) : CreateLv2Instrument(e);
-            if (!made) e.enabled = 0;
+            CreateSoftSynth(i);
         } else if (e.kind == kPlugInKindVst) {
             e.hostSlot = -1;
         }
         if (progress) progress->done(++done);
     }
     if (progress) progress->end();
+}
+
+bool CPlugInCatalog::CreateSoftSynth(std::size_t index) {
+    if (index >= instruments.size()) return false;
+    PlugInEntry& e = instruments[index];
+    const bool made = e.kind == kPlugInKindVst ? LoadVstEntry(e) : CreateLv2Instrument(e);
+    if (!made) e.enabled = 0;
+    return made;
 }
 
 void CPlugInCatalog::LoadReverbEffect() {
@@ -144,9 +154,16 @@ void CPlugInCatalog::LoadReverbEffect() {
 }
 
 void CPlugInCatalog::CreateEffects() {
-    for (PlugInEntry& e : effects) {
-        if (e.kind == kPlugInKindVst && !LoadVstEntry(e)) e.enabled = 0;
-    }
+    for (std::size_t i = 0; i < effects.size(); ++i) CreateEffect(i);
+}
+
+bool CPlugInCatalog::CreateEffect(std::size_t index) {
+    if (index >= effects.size()) return false;
+    PlugInEntry& e = effects[index];
+    if (e.kind != kPlugInKindVst) return false;
+    if (LoadVstEntry(e)) return true;
+    e.enabled = 0;
+    return false;
 }
 
 std::string CPlugInCatalog::ScannedInstrumentName(const PlugInIdentity& identity) {

@@ -1,6 +1,8 @@
 // The render host as the WAV step's plug-in renderer.
 #include "qvp3_audio/wave_render_adapter.h"
 
+#include "qvp3_audio/audio_services.h"
+
 #include <utility>
 
 namespace qvp3 {
@@ -71,6 +73,10 @@ int SamplePlayerWaveRenderer::render(ProjectEntry& entry, const std::filesystem:
     if (request.entry < 0) return kWaveSamplerFailed;
     if (catalog_.instruments[static_cast<std::size_t>(request.entry)].kind != kPlugInKindVst) {
         return RenderSecondKind(request, midiPath, wavPath, progress, cancelWord);
+    }
+    // The sample library plays each sound through the instrument the entry assigned it.
+    if (audIsQvoPlugInName(catalog_.GetInstrumentName(request.entry))) {
+        catalog_.vstHost->instrumentTable.SetProgramMap(audQvoProgramMap(entry));
     }
     // The sample library's instruments are loaded for the render whatever the setting says.
     const bool loadFlag = std::exchange(player_.loadSampleLibraryInstruments, true);

@@ -70,8 +70,19 @@ void BasicPipeline::cnvRestoreOriginalSource(ProjectEntry& entry) {
 int BasicPipeline::cnvApplyEntrySampler(ProjectEntry& entry, const std::string* name) {
     if (entry.MWConversionMethod != 1) return -1;
     if (name != nullptr) entry.SamplePlayer = *name;
-    entry.samplerIndex = -1;  // no catalogue to find it in
-    return -1;
+    entry.samplerIndex = -1;
+    if (entry.project == nullptr) return -1;  // no catalogue to find it in
+    AudioEngineServices& audio = entry.project->audio();
+    if (audio.countPresentInstruments() <= 0) {
+        entry.SamplePlayer.clear();
+        entry.Reverb.clear();
+        entry.ReverbType = -1;
+        return -1;
+    }
+    std::string shown;
+    entry.samplerIndex = audio.useInstrument(entry.SamplePlayer, shown);
+    if (entry.samplerIndex >= 0) entry.SamplePlayer = shown;
+    return entry.samplerIndex;
 }
 
 int BasicPipeline::cnvSelectEntryReverb(const std::string* name, ProjectEntry& entry) {
@@ -225,6 +236,7 @@ int BasicAudioEngine::countPresentInstruments() { return 0; }
 bool BasicAudioEngine::isQvoPlugIn(int) { return false; }
 std::optional<std::vector<std::uint8_t>> BasicAudioEngine::saveSamplerSetup(int) { return std::nullopt; }
 void BasicAudioEngine::clearInstrumentUse(int) {}
+int BasicAudioEngine::useInstrument(std::string_view, std::string&) { return -1; }
 
 // --- BasicShell ---------------------------------------------------------------------------
 

@@ -1,6 +1,7 @@
 #include "qvp3_shell/app_state.h"
 
 #include "platform/files.h"
+#include "qvp3_audio/audio_services.h"
 #include "qvp3_audio/output_device_model.h"
 #include "qvp3_shell/main_window.h"
 #include "qvp3_shell/recent_files.h"
@@ -16,6 +17,7 @@ AppState::AppState(std::filesystem::path folder, int lang, platform::SettingsSto
     if (!store) ownSettings_ = std::make_unique<platform::SettingsStore>();
     settings_ = store ? store : ownSettings_.get();
     outputDevices = std::make_unique<COutputDeviceModel>(*settings_, programFolder);
+    audioServices = std::make_unique<CatalogAudioServices>(*outputDevices);
     discwriter = std::make_unique<CDiscWriterLib>();
     tavtune = std::make_unique<CTavtuneLib>();
     // Without the engine library every call fails cleanly; scores cannot open then.
@@ -26,6 +28,7 @@ AppState::AppState(std::filesystem::path folder, int lang, platform::SettingsSto
     stepPageServices = appMakeStepPageServices();
     Neighbours neighbours;
     neighbours.pipeline = pipeline.get();
+    neighbours.audio = audioServices.get();
     neighbours.shell = shellServices.get();
     neighbours.stepPages = stepPageServices.get();
     project = std::make_unique<Project>(neighbours);

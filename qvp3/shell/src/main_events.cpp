@@ -21,6 +21,7 @@
 #include "qvp3_shell/menus.h"
 #include "qvp3_shell/recent_files.h"
 #include "qvp3_shell/shell_utils.h"
+#include "qvp3_steps/step_pages.h"
 #include "qvp3_ui/controls.h"
 #include "qvp3_ui/message_box.h"
 
@@ -168,7 +169,10 @@ void MainCommands::onMidiOutChanged() {
 }
 
 void MainCommands::onPlaybackEnded() {
+    if (app().samplePlayer && app().samplePlayer->playing()) app().samplePlayer->Stop();
     if (ProjectEntry* entry = currentEntry()) entry->entryState = kEntryIdle;
+    // The sound configuration page plays through the sample player: its button and state follow.
+    if (StepPage* pwc = project().stepPages[kStepPwc].get(); pwc != nullptr && pwc->data) stpPwcPlaybackEnded(*pwc);
     window_.updateTransport();
     window_.updateCommands();
 }

@@ -8,6 +8,7 @@
 
 #include "infokit/infokit.h"
 #include "platform/files.h"
+#include "qvp3_audio/audio_services.h"
 #include "qvp3_audio/output_device_model.h"
 #include "qvp3_shell/app_state.h"
 #include "qvp3_shell/keyboard_filter.h"
@@ -65,6 +66,7 @@ std::unique_ptr<MainWindow> createMainWindow(AppState& app, QSplashScreen* splas
     if (app.outputDevices->catalog) {
         app.samplePlayer =
             std::make_unique<CSamplePlayer>(*app.outputDevices->catalog, app.mainTarget, app.shellServices.get());
+        app.audioServices->setSamplePlayer(app.samplePlayer.get());
     }
     // The engine tells the window when its settings change.
     app.tavtune->call(kEngineSetModifiedTarget, app.mainTarget, platform::WM_ENGINE_MODIFIED);
@@ -162,6 +164,7 @@ void appOpenStartProject(MainWindow& window, const CommandLine& line) {
 void appShutDown(std::unique_ptr<MainWindow> window) {
     if (g_appState) {
         g_appState->stopAllThreads();
+        g_appState->audioServices->setSamplePlayer(nullptr);
         g_appState->samplePlayer.reset();  // it reports to the window that goes now
         g_appState->tavtune->call(kEngineSetModifiedTarget, nullptr, 0);
         g_appState->mainTarget = nullptr;

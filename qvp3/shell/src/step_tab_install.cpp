@@ -1,8 +1,5 @@
 #include "qvp3_shell/step_tab_install.h"
 
-#include "qvp3_audio/output_device_model.h"
-#include "qvp3_audio/wave_render_adapter.h"
-
 #include <QAbstractItemView>
 #include <QAction>
 #include <QComboBox>
@@ -10,17 +7,24 @@
 #include <QTreeView>
 
 #include "platform/midi_devices.h"
+#include "qvp3_audio/audio_services.h"
 #include "qvp3_audio/output_device_model.h"
 #include "qvp3_audio/wave_render_adapter.h"
 #include "qvp3_shell/app_state.h"
+#include "qvp3_shell/choosers.h"
 #include "qvp3_shell/main_window.h"
 #include "qvp3_shell/menus.h"
 #include "qvp3_shell/step_tab.h"
+#include "qvp3_steps/page_routines.h"
 #include "qvp3_steps/step_pages.h"
 
 namespace qvp3 {
 
 namespace {
+
+constexpr int kStrAddEffectTitle = 311;
+constexpr int kStrEffectFilter = 60239;
+constexpr int kCmdAddEffectPlugIn = 40078;
 
 // What the pages ask of the program, answered by the application record and
 // its main window.
@@ -85,10 +89,34 @@ public:
         setup.clientName = app_.programTitle;
         return setup;
     }
-    int loadSampleLibraryInstrument(ProjectEntry&) override { return 0; }
-    bool isSampleLibrarySampler(const ProjectEntry&) override { return false; }
+    // The sample library's instruments into the host, the wait window telling which track.
+    int loadSampleLibraryInstrument(ProjectEntry& entry) override {
+        CPlugInCatalog* catalog = app_.outputDevices->catalog.get();
+        if (catalog == nullptr) return kLoadRefused;
+        WaitWindowProgress wait;
+        return catalog->LoadInstrument(entry.samplerIndex, &wait);
+    }
+    bool isSampleLibrarySampler(const ProjectEntry& entry) override {
+        const CPlugInCatalog* catalog = app_.outputDevices->catalog.get();
+        return catalog != nullptr && audIsQvoPlugInName(catalog->GetInstrumentName(entry.samplerIndex));
+    }
     PlaybackControl* playback() override { return app_.playback.get(); }
     CTavtuneLib* engine() override { return app_.tavtune.get(); }
+    COutputDeviceModel* outputDevices() override { return app_.outputDevices.get(); }
+    CSamplePlayer* samplePlayer() override { return app_.samplePlayer.get(); }
+    bool loadSampleLibraryInstruments() override { return app_.loadQvoInstruments; }
+    std::optional<std::filesystem::path> chooseEffectFile() override {
+        FileDialogRequest request;
+        request.title = app_.stringModule->string(kStrAddEffectTitle);
+        request.filter = app_.stringModule->string(kStrEffectFilter);
+        request.proposedName = "*.so";
+        request.defaultExtension = "so";
+        request.initialFolder = std::filesystem::current_path();
+        request.purpose = kCmdAddEffectPlugIn;
+        const std::vector<std::filesystem::path> chosen = appFileDialog(&window_, request);
+        if (chosen.empty()) return std::nullopt;
+        return chosen.front();
+    }
 
 private:
     AppState& app_;

@@ -8,6 +8,7 @@
 #include "qvp3_steps/page_look.h"
 #include "qvp3_steps/step_pages.h"
 #include "qvp3_ui/message_box.h"
+#include "qvp3_ui/ui_utils.h"
 
 namespace qvp3 {
 
@@ -56,5 +57,11 @@ bool cnvFillVoiceList(const ProjectEntry& entry, int stave, int voice, QStandard
     list.insertRow(std::clamp(index, 0, list.rowCount()), item);
     return true;
 }
+
+void WaitWindowProgress::begin(int range) { qvp3ui::audShowWaitDialog(range); }
+void WaitWindowProgress::loading(const std::string& name) { qvp3ui::audSetWaitDialogText(name); }
+void WaitWindowProgress::done(int count) { qvp3ui::audSetWaitDialogPosition(count); }
+void WaitWindowProgress::end() { qvp3ui::audCloseWaitDialog(); }
+void WaitWindowProgress::text(const std::string& line) { qvp3ui::audSetWaitDialogText(line); }
 
 }  // namespace qvp3

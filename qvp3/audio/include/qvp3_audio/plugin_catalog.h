@@ -174,6 +174,13 @@ public:
     // --- list maintenance (0, or kCatalogOutOfMemory with nothing changed)
     std::uint32_t AddInstrument(const std::filesystem::path& path, bool enabled, const std::string& name);
     std::uint32_t DuplicateInstrument(std::size_t index, int& newIndex);
+    // Makes the instrument of one entry (a VST one loaded into the host, one
+    // of the second standard created); false, with the entry switched off and
+    // its problem set, when that fails.
+    bool CreateSoftSynth(std::size_t index);
+    // Loads one effect's plug-in into the host; false, with the entry switched
+    // off and its problem set, when that fails.
+    bool CreateEffect(std::size_t index);
     std::uint32_t AddEffect(const std::filesystem::path& path, const std::string& name);
     std::uint32_t RemoveEffect(std::size_t index);
     std::uint32_t RemoveInstrument(std::size_t index);
@@ -220,6 +227,8 @@ public:
     bool audStartVstOutput(const std::string& outputName, ShellServices& shell);
 
     // --- effects' parameters and programs
+    // The effect's loaded plug-in; null for an index outside the list or one not loaded.
+    CEffect* EffectOf(int index) const;
     EffectParams CaptureEffectParams(int index);
     void RestoreEffectParams(int index, const EffectParams& params);
     // False when the program is current already; else sets it (and takes a
@@ -251,7 +260,6 @@ private:
     bool LoadTrack(PlugInEntry& entry, std::size_t track, bool numberFromProgram);
     void AddRegistryVstInstruments(platform::SettingsKey& key);
     void FindSampleLibrary(platform::SettingsKey& key);
-    CEffect* EffectOf(int index) const;
 
     platform::SettingsStore& store_;
     std::filesystem::path programFolder_;

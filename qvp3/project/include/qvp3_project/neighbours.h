@@ -69,7 +69,8 @@ public:
     // makes FilenameOrig the file to open (and convert) again.
     virtual void cnvRestoreOriginalSource(ProjectEntry& entry) = 0;
     // Applies the stored sampler (method 1) by name, the entry's own name when
-    // name is null; the sampler's catalogue index, or -1.
+    // name is null; the sampler's catalogue index, or -1. Without a present
+    // instrument the entry's instrument and effect are emptied.
     virtual int cnvApplyEntrySampler(ProjectEntry& entry, const std::string* name) = 0;
     // Selects the reverb effect by name (the entry's own when null); its index or -1.
     virtual int cnvSelectEntryReverb(const std::string* name, ProjectEntry& entry) = 0;
@@ -152,6 +153,10 @@ public:
     virtual std::optional<std::vector<std::uint8_t>> saveSamplerSetup(int samplerIndex) = 0;
     // Clears the in-use mark of a catalogue instrument.
     virtual void clearInstrumentUse(int catalogIndex) = 0;
+    // The present instrument a project names (its catalogue name, or a name
+    // stored without the catalogue's marks), marked used: its index and in
+    // displayName its catalogue name; -1 when none is present.
+    virtual int useInstrument(std::string_view name, std::string& displayName) = 0;
 };
 
 // --- application shell ------------------------------------------------------
@@ -389,6 +394,7 @@ public:
     bool isQvoPlugIn(int catalogIndex) override;
     std::optional<std::vector<std::uint8_t>> saveSamplerSetup(int samplerIndex) override;
     void clearInstrumentUse(int catalogIndex) override;
+    int useInstrument(std::string_view name, std::string& displayName) override;
 };
 
 // No windows: questions are answered No, status texts go nowhere. The folder

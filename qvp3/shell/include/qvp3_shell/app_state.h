@@ -32,6 +32,7 @@
 namespace qvp3 {
 
 class COutputDeviceModel;
+class CatalogAudioServices;
 class RecentFileList;
 class MainWindow;
 class ShellNeighbour;
@@ -118,6 +119,8 @@ public:
     std::unique_ptr<CDiscWriterLib> discwriter;
     SoftSynthState timidity;
     std::unique_ptr<COutputDeviceModel> outputDevices;
+    // The catalogue and the sample player as the project sees them.
+    std::unique_ptr<CatalogAudioServices> audioServices;
     // Plays and renders through the catalogue's instruments; made with the
     // main window it reports to, gone before it and before the catalogue.
     std::unique_ptr<CSamplePlayer> samplePlayer;

@@ -6,6 +6,7 @@
 #include <QRect>
 #include <QString>
 
+#include "qvp3_audio/plugin_catalog.h"
 #include "qvp3_project/project.h"
 #include "qvp3_ui/controls.h"
 
@@ -51,5 +52,16 @@ inline constexpr int kVoiceRowImageRole = 0x0101;
 // "<stave>: <name>/<voice>" otherwise (numbers from 1). Nothing (false) for
 // a voice that is hidden, invalid or not one of the entry's voices.
 bool cnvFillVoiceList(const ProjectEntry& entry, int stave, int voice, QStandardItemModel& list, int index);
+
+// The wait window as the catalogue's progress while it loads instruments:
+// shown at begin, its text (a track) and position follow, closed at end.
+class WaitWindowProgress : public CatalogProgress {
+public:
+    void begin(int range) override;
+    void loading(const std::string& name) override;
+    void done(int count) override;
+    void end() override;
+    void text(const std::string& line) override;
+};
 
 }  // namespace qvp3

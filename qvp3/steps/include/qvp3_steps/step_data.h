@@ -10,8 +10,11 @@
 
 #include <array>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "qvp3_audio/media_preview.h"
+#include "qvp3_audio/plugin_catalog.h"
 #include "qvp3_pipeline/export_step.h"
 #include "qvp3_pipeline/midi_step.h"
 #include "qvp3_pipeline/preview_threads.h"
@@ -83,8 +86,32 @@ struct TppData : StepDataBlock {
     int hover = 0;  // 0 none, 8 the item, 9 the tempo slider while recording
 };
 
+// The sound configuration page: what its handlers share between events.
 struct PwcData : StepDataBlock {
+    // Set at creation and by library choices: the next display opens the
+    // sample player's setup again.
     bool reopenSetup = true;
+    // Set while the page shows the entry's configuration, so that the
+    // notifications that showing causes change nothing.
+    bool displayGuard = false;
+    // The entry's instrument when the sample-player tab was last chosen.
+    std::string shownSampler;
+    // The tab shown (-1 before the first change), and the tab that was
+    // current when a change began.
+    int shownTab = -1;
+    int changeFrom = -1;
+    // Whether the library lists were last filled for a percussion sound
+    // (-1: not filled yet).
+    int libraryPercussion = -1;
+    // The sounds listed in the sound tree, by key (32000 + program, 32133 + key).
+    std::vector<int> soundKeys;
+    // Where the tab area's painting goes, set by onSize.
+    QRect iconRect;
+    QRect hintRect;
+    std::array<QRect, 2> noteRects{};
+    QRect bannerRect;
+    // The effect parameters of the entry's effect as last captured.
+    EffectParams effectSnapshot;
 };
 
 // MET and EIN: the preview thread beside the notifier, and what it plays on.

@@ -73,6 +73,10 @@ void stpRepaintTppStatus(StepPage& page);
 // notifier's, and the job's for MDC, WVC and BRN).
 void stpAttachWindow(StepPage& page, QWidget* window, platform::MessageTarget* target);
 
+// The sample player stopped (WM_PLAYBACK_ENDED): on the sound configuration
+// page the entry is idle again, the play button back and the page usable.
+void stpPwcPlaybackEnded(StepPage& page);
+
 // Status checks of the start page, the staves page, the volume and panorama
 // pages and the tempo page.
 void stpSlfGetStatus(StepPage& page, Project& project, StepStatus& status);
