@@ -47,8 +47,8 @@ int VstWaveRenderer::render(ProjectEntry&, const std::filesystem::path& midiPath
     CNoteTracker tracker;
     const SavedPerformance saved(host_);
     host_.StopOutput();
-    // The converted file's percussion tracks are told by their channel: no staff marks.
-    if (const int result = host_.LoadMidi(midiPath, {}, tracker); result != 0) return result;
+    // The converted file's percussion tracks are told by their channel: no staff describes them.
+    if (const int result = host_.LoadMidi(midiPath, midiUnmarkedTracks(), tracker); result != 0) return result;
     return host_.RenderToWave(wavPath, progress, cancelWord);
 }
 

@@ -49,6 +49,12 @@ int readTrack(smf::SmfTrackCursor& cursor, TrackNoteState& state, MidiPlayerTrac
 
 }  // namespace
 
+const std::vector<std::uint8_t>& midiUnmarkedTracks() {
+    // As many as a file's header can count.
+    static const std::vector<std::uint8_t> marks(0x10000, 0);
+    return marks;
+}
+
 int midiLoadPlayerFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& marks,
                        CNoteTracker& tracker, MidiPlayerFile& file) {
     file = MidiPlayerFile{};

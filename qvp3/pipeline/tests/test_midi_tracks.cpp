@@ -62,6 +62,22 @@ TEST(MidiPlayerFile, TracksTakeNotesAndControllersAndRememberTheRest) {
     EXPECT_EQ(file.tempos[1].value, 6000u);
 }
 
+// A converted file has no staves to describe it: its drums are told by their channel.
+TEST(MidiPlayerFile, AnUnmarkedFileFindsItsDrumsByTheirChannel) {
+    platform::testing::TempFolder folder;
+    const std::string melody = ev(0, {0xC0, 40}) + ev(0, {0x90, 60, 90}) + ev(240, {0x80, 60, 0}) + endOfTrack();
+    const std::string drums = ev(0, {0x99, 38, 100}) + ev(120, {0x89, 38, 0}) + endOfTrack();
+    const auto path = write(folder, smf(1, 480, {tempo(0, 500000) + endOfTrack(), melody, drums}));
+    CNoteTracker tracker;
+    MidiPlayerFile file;
+    ASSERT_EQ(midiLoadPlayerFile(path, midiUnmarkedTracks(), tracker, file), kMidiOk);
+    ASSERT_EQ(file.tracks.size(), 3u);
+    EXPECT_EQ(file.tracks[1].kind, 0);
+    EXPECT_EQ(file.tracks[1].program, 40);
+    EXPECT_EQ(file.tracks[2].kind, kTrackKindFoundPercussion);
+    EXPECT_EQ(file.tracks[2].percussion, 38);
+}
+
 TEST(MidiPlayerFile, TemposAreKeptWithinTheirLimits) {
     const struct {
         std::uint32_t micros, hundredths;

@@ -71,8 +71,8 @@ public:
 };
 
 struct PageEntryFixture {
-    explicit PageEntryFixture(int step)
-        : language(englishTable()), project(Neighbours{&pipeline, nullptr, &shell, &pages}), host(project),
+    explicit PageEntryFixture(int step, AudioEngineServices* audio = nullptr)
+        : language(englishTable()), project(Neighbours{&pipeline, audio, &shell, &pages}), host(project),
           step_(step) {
         engine.Init(0, folder.path() / "no-engine");
         qvp3ui::setLanguage(&language);

@@ -105,6 +105,10 @@ public:
     int loadSampleLibraryInstrument(ProjectEntry&) override { return loadResult; }
     bool isSampleLibrarySampler(const ProjectEntry&) override { return true; }
     PlaybackControl* playback() override { return transport; }
+    COutputDeviceModel* outputDevices() override { return devices; }
+    CSamplePlayer* samplePlayer() override { return player; }
+    bool loadSampleLibraryInstruments() override { return loadLibrary; }
+    std::optional<std::filesystem::path> chooseEffectFile() override { return effectFile; }
 
     ProfileContext profiles;
     bool fileListsEnabled = true;
@@ -123,6 +127,11 @@ public:
     std::atomic<int> workerDoneCalls{0};
     int loadResult = 0;
     PlaybackControl* transport = nullptr;  // the transport a test plays with
+    // The sound configuration page's audio engine, where a test gives one.
+    COutputDeviceModel* devices = nullptr;
+    CSamplePlayer* player = nullptr;
+    bool loadLibrary = false;
+    std::optional<std::filesystem::path> effectFile;
 
 private:
     Project& project_;

@@ -240,8 +240,8 @@ int CSamplePlayer::LoadEntryMidi(const std::filesystem::path& path) {
         CMfxLoader loader(sequence_);
         return loader.LoadFile(path);
     }
-    // The converted file's percussion tracks are told by their channel: no staff marks.
-    return catalog_.vstHost->LoadMidi(path, {}, tracker_);
+    // The converted file's percussion tracks are told by their channel: no staff describes them.
+    return catalog_.vstHost->LoadMidi(path, midiUnmarkedTracks(), tracker_);
 }
 
 HRESULT CSamplePlayer::OpenWaveOut(const std::filesystem::path& path) {

@@ -40,4 +40,8 @@ struct MidiPlayerFile {
 int midiLoadPlayerFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& marks,
                        CNoteTracker& tracker, MidiPlayerFile& file);
 
+// The marks of a file that no staff describes, such as a converted MIDI
+// file: every track of kind 0, so that its channel tells whether it is percussion.
+const std::vector<std::uint8_t>& midiUnmarkedTracks();
+
 }  // namespace qvp3

@@ -62,9 +62,12 @@ void appTabSelect(StepPage& page, int tab) {
     }
 }
 
+// The instrument's own window shows where the program has one to show it in.
 bool instrumentHasWindow(const ProjectEntry& entry) {
     const PwcAudio a = pwcAudio();
-    return a.player != nullptr && !pwcIsSampleLibrary(entry) && a.player->HasEditor(entry.samplerIndex);
+    StepPageHost* host = stpPageHost();
+    return a.player != nullptr && host != nullptr && host->samplePlayerWindow() != nullptr &&
+           !pwcIsSampleLibrary(entry) && a.player->HasEditor(entry.samplerIndex);
 }
 
 }  // namespace
@@ -324,10 +327,11 @@ void chooseInstrument(StepPage& page, ProjectEntry& entry, QComboBox& box) {
     catalog.instruments[static_cast<std::size_t>(own)].loadMark = 1;
     pwcFillOutputBox(page, entry);
     afterSamplerChoice(page, entry);
-    stpPwcShowSampleLibGroup(page, pwcIsSampleLibrary(entry));
-    if (pwcIsSampleLibrary(entry)) stpPwcFillTrackTree(page);
+    const bool library = pwcIsSampleLibrary(entry);
+    stpPwcShowSamplerGroup(page, true, true, !library && instrumentHasWindow(entry));
+    stpPwcShowSampleLibGroup(page, library);
+    if (library) stpPwcFillTrackTree(page);
     stpPwcEnableToolbars(page);
-    pwcShowPlayToolbar(page, true);
     repaintTabs(page);
 }
 

@@ -30,7 +30,7 @@ namespace {
 constexpr int kTabRowHeight = 30;
 constexpr int kBoxWidth = 360;
 constexpr int kRowHeight = 26;
-constexpr int kToolbarWidth = 260;
+constexpr int kToolbarWidth = 330;
 constexpr int kLibraryColumn = 330;
 constexpr const char* kPlayerAreaName = "SamplePlayer";
 
@@ -84,12 +84,12 @@ QToolBar* newToolbar(StepPage& page, QWidget& parent, int id, std::array<std::pa
     StepPage* p = &page;
     for (std::size_t i = 0; i < buttons.size(); ++i) {
         const auto [command, textId] = buttons[i];
-        QAction* action = toolbar->addAction(pwcImage(images[i]), stpText(textId));
+        QAction* action = toolbar->addAction(pwcToolbarImage(images[i]), stpText(textId));
         qvp3ui::setControlId(*action, command);
         QObject::connect(action, &QAction::triggered, toolbar, [p, command] {
             if (p->onCommand) p->onCommand(*p, command, nullptr, 0);
         });
-        if (QWidget* button = toolbar->widgetForAction(action)) button->setMinimumSize(120, 26);
+        if (QWidget* button = toolbar->widgetForAction(action)) button->setMinimumSize(150, 26);
     }
     return toolbar;
 }
@@ -170,18 +170,31 @@ void buildEffectGroup(StepPage& page, QWidget& area) {
 QIcon pwcImage(int image) {
     QStyle* style = QApplication::style();
     switch (image) {
-    case 1: return style->standardIcon(QStyle::SP_DriveCDIcon);         // synthesizer, load
-    case 3: return style->standardIcon(QStyle::SP_MediaPlay);           // sample player, play
-    case 5: return style->standardIcon(QStyle::SP_MediaStop);           // stop
-    case 7: return style->standardIcon(QStyle::SP_FileDialogNewFolder); // add; the sample library
-    case 9: return style->standardIcon(QStyle::SP_DialogDiscardButton); // remove; a melodic sound
+    case 1: return style->standardIcon(QStyle::SP_ComputerIcon);          // the synthesizer; a second-standard instrument
+    case 3: return style->standardIcon(QStyle::SP_MediaPlay);             // the sample player
+    case 7: return style->standardIcon(QStyle::SP_DirHomeIcon);           // the sample library
+    case 9: return style->standardIcon(QStyle::SP_FileIcon);              // a VST instrument; a melodic sound
     case 11:
-    case 15: return style->standardIcon(QStyle::SP_MediaVolume);        // percussion sounds
-    case 13: return style->standardIcon(QStyle::SP_MediaSeekForward);   // a sound of a second kind; a program
-    case 21: return style->standardIcon(QStyle::SP_MediaVolumeMuted);   // effect
+    case 15: return style->standardIcon(QStyle::SP_MediaVolume);          // percussion sounds
+    case 13: return style->standardIcon(QStyle::SP_ArrowRight);           // a program; a sound of a second kind
+    case 21: return style->standardIcon(QStyle::SP_MediaSeekForward);     // the effect
     default: return style->standardIcon(QStyle::SP_FileIcon);
     }
 }
+
+QIcon pwcToolbarImage(int image) {
+    QStyle* style = QApplication::style();
+    switch (image) {
+    case 1: return style->standardIcon(QStyle::SP_BrowserReload);   // load the instruments
+    case 3: return style->standardIcon(QStyle::SP_MediaPlay);
+    case 5: return style->standardIcon(QStyle::SP_MediaStop);
+    case 7: return style->standardIcon(QStyle::SP_DialogOpenButton);  // add an effect
+    case 9: return style->standardIcon(QStyle::SP_TrashIcon);         // remove it
+    default: return {};
+    }
+}
+
+QIcon pwcInstrumentIcon() { return QApplication::style()->standardIcon(QStyle::SP_MediaVolume); }
 
 PwcTabBar::PwcTabBar(StepPage& page, QWidget* parent) : QTabBar(parent), page_(page) {
     qvp3ui::setControlId(*this, kTabs);
@@ -291,7 +304,7 @@ void appSetToolbarButtonText(StepPage& page, int textId, int command, int image)
     if (page.window == nullptr) return;
     QAction* action = page.window->findChild<QAction*>(qvp3ui::controlName(command));
     if (action == nullptr) return;
-    action->setIcon(pwcImage(image));
+    action->setIcon(pwcToolbarImage(image));
     if (textId != 0) action->setText(stpText(textId));
 }
 
@@ -327,7 +340,7 @@ void pwcLayout(StepPage& page) {
     data->hintRect = QRect(12, 150, w - 24, 90);
     // The sound tree and the library's boxes beside it; the notes below them.
     const int top = 140;
-    const int treeHeight = std::max(h - top - 56, 80);
+    const int treeHeight = std::max(h - top - 60, 80);
     place(kSoundTree, 12, top, 300, treeHeight);
     data->bannerRect = QRect(12, top + treeHeight + 8, 300, 40);
     const int x = kLibraryColumn;
@@ -338,14 +351,15 @@ void pwcLayout(StepPage& page) {
     place(kLibInstrumentBox, x, top + 78, width, kRowHeight);
     place(kLibProgramLabel, x, top + 112, width, 22);
     place(kLibProgramBox, x, top + 134, width, kRowHeight);
-    data->noteRects[0] = QRect(x + 30, top + 172, width - 30, 48);
-    data->noteRects[1] = QRect(x + 30, top + 226, width - 30, 48);
+    data->noteRects[0] = QRect(x + 30, top + 184, width - 30, 56);
+    data->noteRects[1] = QRect(x + 30, top + 248, width - 30, 56);
     // The effect: its box and programs, its toolbar and panel beside them.
     place(kEffectLabel, 12, 16, kBoxWidth, 22);
     place(kEffectBox, 12, 40, kBoxWidth, kRowHeight);
+    // Below the play toolbar, which stays on this tab for the sample player.
     place(kEffectPrograms, 12, 74, kBoxWidth, std::max(h - 86, 60));
-    place(kEffectToolbar, kBoxWidth + 30, 40, kToolbarWidth, 36);
-    place(kEffectPanel, kBoxWidth + 30, 84, std::max(w - kBoxWidth - 42, 100), std::max(h - 96, 60));
+    place(kEffectToolbar, 48 + kBoxWidth + 20, 84, kToolbarWidth, 36);
+    place(kEffectPanel, kBoxWidth + 30, 128, std::max(w - kBoxWidth - 42, 100), std::max(h - 140, 60));
     if (auto* programs = stpControl<QTreeWidget>(page, kEffectPrograms)) {
         programs->setHeaderLabels({stpText(kStrEffectColumn)});
     }

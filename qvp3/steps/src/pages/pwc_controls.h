@@ -88,8 +88,11 @@ inline constexpr int kStrRemoveEffectQuestion = 60241;
 inline constexpr int kSoundRole = 0x0100;       // Qt::UserRole
 inline constexpr int kPercussionRole = 0x0101;
 
-// The page's small images, by their index in its image list.
+// The page's small images, by their index in its image list; the toolbars'
+// images by theirs; the instrument's icon beside its box.
 QIcon pwcImage(int image);
+QIcon pwcToolbarImage(int image);
+QIcon pwcInstrumentIcon();
 
 // The method tabs: drawn by the page's onDrawItem, their changes reported to
 // its onNotify with the tab before the change kept for it.

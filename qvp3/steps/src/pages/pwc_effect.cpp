@@ -66,7 +66,7 @@ void fillPrograms(StepPage& page, int effect, int selected) {
         auto* row = new QTreeWidgetItem(list, {QString::fromStdString(item.text)});
         row->setIcon(0, pwcImage(kImageProgram));
     }
-    if (selected >= 0 && selected < list->topLevelItemCount()) list->topLevelItem(selected)->setSelected(true);
+    if (selected >= 0 && selected < list->topLevelItemCount()) list->setCurrentItem(list->topLevelItem(selected));
     list->setEnabled(programs.enabled);
 }
 

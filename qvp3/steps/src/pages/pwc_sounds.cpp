@@ -1,9 +1,11 @@
 // The sound configuration page's sound tree: the sounds of the file's
 // converted MIDI file, and for each the sample library's instrument and
 // articulation that plays it; and what the tab area paints behind them.
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QPainter>
+#include <QStyle>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -35,7 +37,8 @@ constexpr int kImageMelodicOther = 13;
 constexpr int kImageDrumTrack = 11;
 constexpr int kImagePercussion = 15;
 constexpr int kImageBanner = 7;
-constexpr int kImageNote = 3;
+
+QIcon noteIcon() { return QApplication::style()->standardIcon(QStyle::SP_MessageBoxInformation); }
 
 bool isPercussionKind(int kind) { return kind == 1 || kind == 3; }
 
@@ -47,7 +50,7 @@ std::vector<VstTrack> soundTracks(const ProjectEntry& entry, const PwcAudio& a) 
     if (!entry.convertedMidiPath.empty() && std::filesystem::is_regular_file(entry.convertedMidiPath, ec)) {
         CNoteTracker tracker;
         MidiPlayerFile file;
-        if (midiLoadPlayerFile(entry.convertedMidiPath, {}, tracker, file) == 0) {
+        if (midiLoadPlayerFile(entry.convertedMidiPath, midiUnmarkedTracks(), tracker, file) == 0) {
             for (const MidiPlayerTrack& t : file.tracks) {
                 VstTrack track;
                 track.kind = t.kind;
@@ -245,7 +248,7 @@ void stpPaintSampleLibBanner(StepPage& page, QPainter& painter) {
         return w != nullptr && w->isVisible();
     };
     const bool instrumentShown = visible(kInstrumentBox);
-    if (instrumentShown) pwcImage(kImageBanner).paint(&painter, data->iconRect);
+    if (instrumentShown) pwcInstrumentIcon().paint(&painter, data->iconRect);
     const QWidget* playerArea = pwcPlayerWindowArea(page);
     if (playerArea != nullptr && playerArea->isVisible()) return;
     const ProjectEntry* entry = pwcEntry();
@@ -260,7 +263,7 @@ void stpPaintSampleLibBanner(StepPage& page, QPainter& painter) {
                                                           nameRect.width()));
         for (std::size_t i = 0; i < data->noteRects.size(); ++i) {
             const QRect& note = data->noteRects[i];
-            pwcImage(kImageNote).paint(&painter, QRect(note.left() - 30, note.top(), 24, 24));
+            noteIcon().paint(&painter, QRect(note.left() - 30, note.top(), 24, 24));
             painter.setPen(i == 0 ? kPageNoteText : QColor(0x00, 0x66, 0x00));
             painter.drawText(note, Qt::TextWordWrap, stpText(i == 0 ? kStrLibraryNote : kStrLibraryNote2));
         }
@@ -268,7 +271,7 @@ void stpPaintSampleLibBanner(StepPage& page, QPainter& painter) {
     }
     if (!instrumentShown) return;
     const QRect& hint = data->hintRect;
-    pwcImage(kImageNote).paint(&painter, QRect(hint.center().x() - 16, hint.top(), 32, 32));
+    noteIcon().paint(&painter, QRect(hint.center().x() - 16, hint.top(), 32, 32));
     painter.setPen(kPageValueText);
     painter.setFont(stpNoteFont());
     painter.drawText(hint.adjusted(0, 40, 0, 0), Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, stpText(kStrHint));
