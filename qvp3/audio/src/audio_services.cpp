@@ -45,6 +45,12 @@ std::optional<std::vector<std::uint8_t>> CatalogAudioServices::saveSamplerSetup(
     return std::move(setup.data);
 }
 
+void CatalogAudioServices::captureSamplerSetup(ProjectEntry& entry) {
+    if (player_ == nullptr || !devices_.catalog || !validIndex(devices_.catalog->instruments, entry.samplerIndex)) return;
+    const SamplerSetup setup = player_->SaveSamplerSetup(entry.samplerIndex);
+    if (!setup.data.empty()) samplerSetupToEntry(setup, entry);
+}
+
 void CatalogAudioServices::clearInstrumentUse(int catalogIndex) {
     if (devices_.catalog && validIndex(devices_.catalog->instruments, catalogIndex)) {
         devices_.catalog->instruments[static_cast<std::size_t>(catalogIndex)].useMark = 0;

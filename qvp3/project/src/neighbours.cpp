@@ -236,6 +236,10 @@ int BasicAudioEngine::countPresentInstruments() { return 0; }
 bool BasicAudioEngine::isQvoPlugIn(int) { return false; }
 std::optional<std::vector<std::uint8_t>> BasicAudioEngine::saveSamplerSetup(int) { return std::nullopt; }
 void BasicAudioEngine::clearInstrumentUse(int) {}
+void AudioEngineServices::captureSamplerSetup(ProjectEntry& entry) {
+    if (auto setup = saveSamplerSetup(entry.samplerIndex)) entry.samplerSetup = std::move(*setup);
+}
+
 int BasicAudioEngine::useInstrument(std::string_view, std::string&) { return -1; }
 
 // --- BasicShell ---------------------------------------------------------------------------

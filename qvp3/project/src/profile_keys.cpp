@@ -55,7 +55,7 @@ ProjectEntry* entryFor(ProfileIo& io, const StepPage& page, std::int32_t type, P
 }  // namespace prfkeys
 
 void prfCaptureSamplerSetup(Project& project, ProjectEntry& entry) {
-    if (auto setup = project.audio().saveSamplerSetup(entry.samplerIndex)) entry.samplerSetup = std::move(*setup);
+    project.audio().captureSamplerSetup(entry);
 }
 
 int prfCountStavesOn(Project& project, const ProjectEntry& entry) {

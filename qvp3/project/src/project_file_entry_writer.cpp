@@ -247,7 +247,7 @@ void EntrySectionWriter::writeSamplerSetup() {
     const bool samplePlayer = entry_.MWConversionMethod == 1;
     if (project_.currentStep == kSoundConfigStep && samplePlayer && project_.currentEntry == index_ &&
         entry_.samplerIndex >= 0) {
-        if (auto setup = audio_.saveSamplerSetup(entry_.samplerIndex)) entry_.samplerSetup = std::move(*setup);
+        audio_.captureSamplerSetup(entry_);
     }
     if (samplePlayer && !audio_.isQvoPlugIn(entry_.samplerIndex)) {
         writeKeys(EntryPart::SamplerSetup);

@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QTabWidget>
+#include <QTest>
 #include <QTimer>
 #include <QHeaderView>
 #include <QTreeView>
@@ -279,6 +280,8 @@ TEST_F(ProgramTest, TheWelcomeGreetsAtStartUpAndTheSettingsDialogEditsTheProgram
     for (const Case& c : {Case{false, copy}, Case{true, !copy}}) {
         QWidget* active = nullptr;
         whenModal([&c, &active](QDialog& dialog) {
+            // The dialog is made known when it is activated, which a busy machine may deliver a little later.
+            EXPECT_TRUE(QTest::qWaitFor([] { return g_appState->modelessDialog != nullptr; }, 2000));
             active = g_appState->modelessDialog;
             // The dialog's help is the program's own.
             qvp3ui::findControl<QAbstractButton>(dialog, 9)->click();

@@ -1,5 +1,7 @@
 #include "qvp3_steps/step_data.h"
 
+#include "qvp3_steps/step_pages.h"
+
 #include "qvp3_project/step_changes.h"
 #include "qvp3_steps/step_table.h"
 
@@ -11,6 +13,14 @@ PreviewData::~PreviewData() {
     if (preview) preview->event.set();  // the preview leaves its beat loop
     stpFreeWorker(preview);
     previewOut.reset();
+}
+
+PwcData::~PwcData() {
+    // A page that goes while its player lives (a project closed): the player
+    // forgets the window. At the program's end the player goes first and
+    // forgets it itself; the host is gone then.
+    StepPageHost* host = stpPageHost();
+    if (windowPlayer != nullptr && host != nullptr && host->samplePlayer() == windowPlayer) windowPlayer->ForgetWindow();
 }
 
 std::unique_ptr<StepPageData> stpNewDataBlock(int category) {

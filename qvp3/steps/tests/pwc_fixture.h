@@ -73,8 +73,10 @@ struct PwcFixture : PwcAudioRig, PageEntryFixture {
         host.devices = devices.get();
         host.player = player.get();
     }
+    // As in the program, the player lets the page's instrument window go before the page goes.
     ~PwcFixture() {
         if (player->playing()) player->Stop();
+        player->ForgetWindow();
         window.reset();
     }
 

@@ -149,6 +149,38 @@ TEST(SoundConfigPage, ControlsEditTheEntryMarkTheProjectAndSurviveASaveAndReopen
     EXPECT_EQ(r.reverbData, entry.reverbData);
 }
 
+TEST(SoundConfigPage, AnInstrumentsSettingsShowInItsWindowAndComeBackWithTheProject) {
+    PwcFixture f;
+    ProjectEntry& entry = f.addEntry();
+    entry.MWConversionMethod = 1;
+    entry.SamplePlayer = testing::kToneName;
+    f.open();
+    auto* window = f.window->findChild<QScrollArea*>("SamplePlayerWindow");
+    ASSERT_NE(window, nullptr) << "the tone instrument has pages";
+    EXPECT_TRUE(window->isVisible());
+    auto* gain = window->widget()->findChild<QSlider*>("setting0");
+    ASSERT_NE(gain, nullptr);
+    EXPECT_EQ(gain->value(), 500) << "its default 1 of 0 to 2";
+    f.project.saved = 1;
+    gain->setValue(250);
+    ASSERT_NE(f.player->instrument(), nullptr);
+    EXPECT_FLOAT_EQ(f.player->instrument()->Control("gain").value_or(-1.0f), 0.5f);
+    EXPECT_EQ(f.project.saved, 0);
+
+    Project reopened(Neighbours{&f.pipeline, f.services.get(), &f.shell, &f.pages});
+    ASSERT_NO_FATAL_FAILURE(f.saveAndReopen(reopened));
+    const ProjectEntry& r = reopened.entries[0];
+    EXPECT_EQ(r.samplerSetupName, testing::kToneName) << "kept for that instrument only";
+    EXPECT_EQ(r.samplerSetupType, 0);
+    ASSERT_FALSE(r.samplerSetup.empty());
+    f.player->instrument()->SetControl("gain", 1.0f);
+    EXPECT_EQ(f.player->LoadSamplerSetup(samplerSetupFromEntry(r), f.instrument(testing::kToneName)), 0);
+    EXPECT_FLOAT_EQ(f.player->instrument()->Control("gain").value_or(-1.0f), 0.5f);
+
+    f.tabs()->setCurrentIndex(0);
+    EXPECT_FALSE(window->isVisible()) << "the synthesizer has no window";
+}
+
 TEST(SoundConfigPage, LeavingTheEffectTabReturnsToTheFilesMethod) {
     struct Case {
         int method;

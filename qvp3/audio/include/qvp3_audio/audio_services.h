@@ -27,6 +27,9 @@ public:
     int countPresentInstruments() override;
     bool isQvoPlugIn(int catalogIndex) override;
     std::optional<std::vector<std::uint8_t>> saveSamplerSetup(int samplerIndex) override;
+    // The setup's bytes with the instrument's name and the kind of setup, so
+    // that it is given back to that instrument only.
+    void captureSamplerSetup(ProjectEntry& entry) override;
     void clearInstrumentUse(int catalogIndex) override;
     int useInstrument(std::string_view name, std::string& displayName) override;
 

@@ -73,6 +73,14 @@ private:
 // loads, and again for another rate or longer blocks than it was made for;
 // its control ports are set to their defaults; audio inputs get the source's channels; the first one or
 // two audio outputs are its output connection.
+// A control input as the instrument's pages show it.
+struct Lv2ControlInput {
+    std::string symbol;
+    std::string name;
+    float minimum = 0.0f;
+    float maximum = 1.0f;
+};
+
 class CDxLv2Filter : public CDxFilter {
 public:
     // The instrument of that URI; nullptr with the reason in `problem` when it
@@ -101,6 +109,8 @@ public:
     // A control input by its symbol; false / none when it has no such input.
     bool SetControl(std::string_view symbol, float value);
     std::optional<float> Control(std::string_view symbol) const;
+    // The control inputs in port order, with their names and ranges.
+    std::vector<Lv2ControlInput> ControlInputs() const;
 
     HRESULT ConnectInput(const DxMediaType& type) override;
     HRESULT ConnectOutput(const DxMediaType& type, CDxBufRendererInputPin& downstream,

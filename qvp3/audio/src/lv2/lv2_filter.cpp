@@ -50,6 +50,7 @@ struct CDxLv2Filter::Impl {
     std::vector<PortKind> kinds;
     std::vector<float> controls;  // one value per port; defaults for the inputs
     std::vector<std::pair<std::string, std::uint32_t>> controlInputs;  // symbol and port
+    std::vector<Lv2ControlInput> controlInfo;  // the same inputs as the pages show them
     std::vector<std::vector<float>> inputs;
     std::vector<std::vector<float>> outputs;
     std::vector<std::vector<float>> cv;
@@ -121,7 +122,8 @@ bool CDxLv2Filter::ClassifyPorts(std::string& problem) {
     const std::uint32_t ports = lilv_plugin_get_num_ports(plugin);
     m.kinds.assign(ports, PortKind::Unused);
     m.controls.assign(ports, 0.0f);
-    lilv_plugin_get_port_ranges_float(plugin, nullptr, nullptr, m.controls.data());
+    std::vector<float> minimum(ports, 0.0f), maximum(ports, 1.0f);
+    lilv_plugin_get_port_ranges_float(plugin, minimum.data(), maximum.data(), m.controls.data());
     for (std::uint32_t p = 0; p < ports; ++p) {
         const LilvPort* port = lilv_plugin_get_port_by_index(plugin, p);
         const bool in = lilv_port_is_a(plugin, port, input.node);
@@ -142,6 +144,12 @@ bool CDxLv2Filter::ClassifyPorts(std::string& problem) {
         if (std::isnan(m.controls[p])) m.controls[p] = 0.0f;
         if (kind == PortKind::Control && in) {
             m.controlInputs.emplace_back(lilv_node_as_string(lilv_port_get_symbol(plugin, port)), p);
+            Node label(lilv_port_get_name(plugin, port));
+            Lv2ControlInput info{m.controlInputs.back().first, label.node ? lilv_node_as_string(label.node) : "",
+                                 std::isnan(minimum[p]) ? 0.0f : minimum[p], std::isnan(maximum[p]) ? 1.0f : maximum[p]};
+            if (info.name.empty()) info.name = info.symbol;
+            if (!(info.maximum > info.minimum)) info.maximum = info.minimum + 1.0f;
+            m.controlInfo.push_back(std::move(info));
         }
         m.kinds[p] = kind;
     }
@@ -398,6 +406,8 @@ bool CDxLv2Filter::SetControl(std::string_view symbol, float value) {
     }
     return false;
 }
+
+std::vector<Lv2ControlInput> CDxLv2Filter::ControlInputs() const { return impl_->controlInfo; }
 
 std::optional<float> CDxLv2Filter::Control(std::string_view symbol) const {
     for (const auto& [name, port] : impl_->controlInputs) {

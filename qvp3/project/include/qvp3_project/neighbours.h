@@ -151,6 +151,11 @@ public:
     // The sample player's current setup as the bytes of a ".qvpp" setup;
     // nothing when there is no sampler to ask.
     virtual std::optional<std::vector<std::uint8_t>> saveSamplerSetup(int samplerIndex) = 0;
+    // Keeps the sample player's current setup of the entry's sampler in the
+    // entry: its bytes (saveSamplerSetup) and, where the engine knows them,
+    // the instrument and kind it was saved for. Nothing changes when there is
+    // no setup to take.
+    virtual void captureSamplerSetup(ProjectEntry& entry);
     // Clears the in-use mark of a catalogue instrument.
     virtual void clearInstrumentUse(int catalogIndex) = 0;
     // The present instrument a project names (its catalogue name, or a name

@@ -15,6 +15,7 @@
 
 #include "qvp3_audio/media_preview.h"
 #include "qvp3_audio/plugin_catalog.h"
+#include "qvp3_audio/sample_player.h"
 #include "qvp3_pipeline/export_step.h"
 #include "qvp3_pipeline/midi_step.h"
 #include "qvp3_pipeline/preview_threads.h"
@@ -88,6 +89,8 @@ struct TppData : StepDataBlock {
 
 // The sound configuration page: what its handlers share between events.
 struct PwcData : StepDataBlock {
+    // The player is told to forget the instrument window before it goes.
+    ~PwcData() override;
     // Set at creation and by library choices: the next display opens the
     // sample player's setup again.
     bool reopenSetup = true;
@@ -112,6 +115,10 @@ struct PwcData : StepDataBlock {
     QRect bannerRect;
     // The effect parameters of the entry's effect as last captured.
     EffectParams effectSnapshot;
+    // The sample player's instrument window on the page, and the player it
+    // was last handed to.
+    std::unique_ptr<CSamplePlayerWindow> instrumentWindow;
+    CSamplePlayer* windowPlayer = nullptr;
 };
 
 // MET and EIN: the preview thread beside the notifier, and what it plays on.

@@ -24,7 +24,6 @@ namespace qvp3 {
 class PlaybackControl;
 class COutputDeviceModel;
 class CSamplePlayer;
-class CSamplePlayerWindow;
 
 // Modes of the profile bar.
 inline constexpr int kProfileBarEnabled = 1;
@@ -92,11 +91,10 @@ public:
     virtual PlaybackControl* playback() { return nullptr; }
     virtual CTavtuneLib* engine() { return nullptr; }
     // What the sound configuration page chooses from and plays through: the
-    // outputs with the instrument catalogue, the sample player and the
-    // window its instrument shows in; null where the program has none.
+    // outputs with the instrument catalogue and the sample player; null
+    // where the program has none.
     virtual COutputDeviceModel* outputDevices() { return nullptr; }
     virtual CSamplePlayer* samplePlayer() { return nullptr; }
-    virtual CSamplePlayerWindow* samplePlayerWindow() { return nullptr; }
     // The program's setting to load the sample library's instruments when one is chosen.
     virtual bool loadSampleLibraryInstruments() { return false; }
     // The effect plug-in file the user picks to add (string 311 titles the

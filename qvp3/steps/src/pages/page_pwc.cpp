@@ -11,6 +11,7 @@
 
 #include "page_preview_link.h"
 #include "pwc_controls.h"
+#include "pwc_instrument_window.h"
 #include "pwc_page.h"
 #include "qvp3_audio/audio_services.h"
 #include "qvp3_audio/wave_render_adapter.h"
@@ -62,15 +63,12 @@ void appTabSelect(StepPage& page, int tab) {
     }
 }
 
-// The instrument's own window shows where the program has one to show it in.
-bool instrumentHasWindow(const ProjectEntry& entry) {
-    const PwcAudio a = pwcAudio();
-    StepPageHost* host = stpPageHost();
-    return a.player != nullptr && host != nullptr && host->samplePlayerWindow() != nullptr &&
-           !pwcIsSampleLibrary(entry) && a.player->HasEditor(entry.samplerIndex);
-}
-
 }  // namespace
+
+bool pwcInstrumentHasWindow(const ProjectEntry& entry) {
+    const PwcAudio a = pwcAudio();
+    return a.player != nullptr && !pwcIsSampleLibrary(entry) && a.player->HasEditor(entry.samplerIndex);
+}
 
 PwcAudio pwcAudio() {
     PwcAudio a;
@@ -168,8 +166,11 @@ void pwcOpenSetup(StepPage& page, ProjectEntry& entry) {
     const std::filesystem::path setupFile =
         host->project().data.ProjectFolder / (entry.Filename.stem().string() + "_setup");
     // The instrument's window goes only where the sample player's tab shows it.
-    CSamplePlayerWindow* window = data->shownTab == kTabSampler ? host->samplePlayerWindow() : nullptr;
-    a.player->OpenSetup(nullptr, window, setupFile, pwcRequest(entry));
+    const bool samplerTab = data->shownTab == kTabSampler;
+    data->windowPlayer = a.player;
+    a.player->OpenSetup(nullptr, samplerTab ? data->instrumentWindow.get() : nullptr, setupFile, pwcRequest(entry));
+    if (QWidget* area = pwcPlayerWindowArea(page)) area->setVisible(samplerTab && pwcInstrumentHasWindow(entry));
+    repaintTabs(page);
 }
 
 StepPage::Result stpPwcShowPartConfig(ProjectEntry* given, StepPage& page, bool openSetup, bool) {
@@ -230,6 +231,8 @@ void stpPwcUpdateState(StepPage& page, bool busy) {
     const ProjectEntry* entry = pwcEntry();
     const PwcAudio a = pwcAudio();
     stpEnableIds(page, {kSoundTree, kInstrumentBox, kOutputBox, kLibInstrumentBox, kLibProgramBox, kValue}, !busy);
+    // The instrument's settings change only between two playings.
+    if (QWidget* area = pwcPlayerWindowArea(page)) area->setEnabled(!busy);
     const int method = entry != nullptr ? entry->MWConversionMethod : 0;
     const bool library = entry != nullptr && pwcIsSampleLibrary(*entry);
     stpEnableToolbarButton(page, kCmdRun, library && !busy);
@@ -328,7 +331,7 @@ void chooseInstrument(StepPage& page, ProjectEntry& entry, QComboBox& box) {
     pwcFillOutputBox(page, entry);
     afterSamplerChoice(page, entry);
     const bool library = pwcIsSampleLibrary(entry);
-    stpPwcShowSamplerGroup(page, true, true, !library && instrumentHasWindow(entry));
+    stpPwcShowSamplerGroup(page, true, true, !library && pwcInstrumentHasWindow(entry));
     stpPwcShowSampleLibGroup(page, library);
     if (library) stpPwcFillTrackTree(page);
     stpPwcEnableToolbars(page);
@@ -393,7 +396,7 @@ bool showSamplerTab(StepPage& page, ProjectEntry& entry, PwcData& data) {
     entry.MWConversionMethod = 1;
     data.shownSampler = entry.SamplePlayer;
     const bool library = pwcIsSampleLibrary(entry);
-    stpPwcShowSamplerGroup(page, true, entry.samplerIndex != -1, !library && instrumentHasWindow(entry));
+    stpPwcShowSamplerGroup(page, true, entry.samplerIndex != -1, !library && pwcInstrumentHasWindow(entry));
     stpPwcShowSampleLibGroup(page, library);
     stpPwcShowEffectGroup(page, false);
     pwcShowCredits(page, false);
@@ -567,6 +570,9 @@ void stpFillPwcSlots(StepPage& page) {
         if (dialog == nullptr || data == nullptr) return 0;
         data->displayGuard = false;
         pwcBuildControls(p, *dialog);
+        if (QWidget* area = pwcPlayerWindowArea(p)) {
+            data->instrumentWindow = std::make_unique<PwcInstrumentWindow>(*area, [] { stpPageEdited(); });
+        }
         data->reopenSetup = true;
         stpPwcShowSamplerGroup(p, false, false, false);
         stpPwcShowSampleLibGroup(p, false);

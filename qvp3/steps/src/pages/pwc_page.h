@@ -29,6 +29,8 @@ ProjectEntry* pwcEntry();
 bool pwcPlaying();
 // Whether the entry's instrument is the sample-library plug-in.
 bool pwcIsSampleLibrary(const ProjectEntry& entry);
+// Whether the entry's instrument has a window of its own to show (not the sample library).
+bool pwcInstrumentHasWindow(const ProjectEntry& entry);
 // The kind of the entry's instrument (kPlugInKindVst, ...); 0 without one.
 int pwcInstrumentKind(const ProjectEntry& entry);
 // What the sample player is asked for the entry: its own instance when it has one.
