@@ -80,6 +80,14 @@ struct PwcFixture : PwcAudioRig, PageEntryFixture {
         window.reset();
     }
 
+    // A file of the project that plays through the sample player with that instrument.
+    ProjectEntry& addSamplerEntry(const char* instrument) {
+        ProjectEntry& entry = addEntry();
+        entry.MWConversionMethod = 1;
+        entry.SamplePlayer = instrument;
+        return entry;
+    }
+
     QTabBar* tabs() { return find<QTabBar>(17000); }
     QComboBox* box(int id) { return find<QComboBox>(id); }
     // Chooses the item of that text in a box, as the user does.

@@ -82,9 +82,7 @@ TEST(SoundConfigPage, StatusWithoutAnOutputShownReportsTheEntry) {
 
 TEST(SoundConfigPage, StatusTakesTheShownOutputForAnEntryWithoutOne) {
     PwcFixture f;
-    ProjectEntry& entry = f.addEntry();
-    entry.MWConversionMethod = 1;
-    entry.SamplePlayer = testing::kToneName;
+    ProjectEntry& entry = f.addSamplerEntry(testing::kToneName);
     f.open();
     entry.OutDevSampler.clear();
     f.choose(kOutputBox, "null");
@@ -151,9 +149,7 @@ TEST(SoundConfigPage, ControlsEditTheEntryMarkTheProjectAndSurviveASaveAndReopen
 
 TEST(SoundConfigPage, AnInstrumentsSettingsShowInItsWindowAndComeBackWithTheProject) {
     PwcFixture f;
-    ProjectEntry& entry = f.addEntry();
-    entry.MWConversionMethod = 1;
-    entry.SamplePlayer = testing::kToneName;
+    f.addSamplerEntry(testing::kToneName);
     f.open();
     auto* window = f.window->findChild<QScrollArea*>("SamplePlayerWindow");
     ASSERT_NE(window, nullptr) << "the tone instrument has pages";
@@ -189,9 +185,8 @@ TEST(SoundConfigPage, LeavingTheEffectTabReturnsToTheFilesMethod) {
     };
     for (const Case c : {Case{1, 0, 1}, Case{0, 1, 0}, Case{1, 1, 1}}) {
         PwcFixture f;
-        ProjectEntry& entry = f.addEntry();
+        ProjectEntry& entry = f.addSamplerEntry(testing::kToneName);
         entry.MWConversionMethod = c.method;
-        entry.SamplePlayer = testing::kToneName;
         f.open();
         f.tabs()->setCurrentIndex(2);
         f.tabs()->setCurrentIndex(c.clicked);
@@ -233,9 +228,7 @@ TEST(SoundConfigPage, AnInstrumentAnotherFileUsesGivesThisFileItsOwnCopy) {
 
 TEST(SoundConfigPage, TheSoundTreeListsEachSoundOnceAndKeepsTheLibrarysAssignment) {
     PwcFixture f;
-    ProjectEntry& entry = f.addEntry();
-    entry.MWConversionMethod = 1;
-    entry.SamplePlayer = kSampleLibraryName;
+    ProjectEntry& entry = f.addSamplerEntry(kSampleLibraryName);
     f.writeConvertedMidi(entry);
     f.open();
     auto* tree = f.find<QTreeWidget>(kSoundTree);
@@ -293,9 +286,7 @@ TEST(SoundConfigPage, AProfileGivesAnotherEntryTheSameSoundConfiguration) {
 // The tone instrument plays into ALSA's null device, paced as a card would be.
 TEST(SoundConfigPage, PlayingThroughTheSamplePlayerLocksThePageUntilItEnds) {
     PwcFixture f;
-    ProjectEntry& entry = f.addEntry();
-    entry.MWConversionMethod = 1;
-    entry.SamplePlayer = testing::kToneName;
+    ProjectEntry& entry = f.addSamplerEntry(testing::kToneName);
     entry.OutDevSampler = "null";
     f.writeConvertedMidi(entry);
     f.open();
@@ -322,9 +313,7 @@ TEST(SoundConfigPage, PlayingThroughTheSamplePlayerLocksThePageUntilItEnds) {
 
 TEST(SoundConfigPage, EffectPlugInsAreAddedAndRemoved) {
     PwcFixture f;
-    ProjectEntry& entry = f.addEntry();
-    entry.MWConversionMethod = 1;
-    entry.SamplePlayer = testing::kToneName;
+    ProjectEntry& entry = f.addSamplerEntry(testing::kToneName);
     f.open();
     f.tabs()->setCurrentIndex(2);
     StepPage& page = f.page();
