@@ -107,6 +107,7 @@ int Pipeline::openEntry(ProjectEntry& entry, Project& project, bool showMessages
 // ".tvrx" again would read and convert the whole file once more.
 int Pipeline::finishScore(ProjectEntry& entry, bool fromProjectFile) {
     if (const int rc = buildPlayRecords(entry); rc != 0) return rc;
+    if (entry.kind == EntryKind::TvrXml && entry.FilenameOrig.empty()) useScoreInstrument(entry);
     if (const int rc = measureScore(entry); rc != 0) return rc;
     cnvAssignChannels(entry);
     if (!fromProjectFile) {
@@ -177,6 +178,20 @@ int Pipeline::loadScoreInEngine(ProjectEntry& entry) {
         model.staveNames.push_back(staveName(engine_.callForAddress<const tvStaveRecord>(145, s)));
     }
     return 0;
+}
+
+// A score written for an instrument of the catalogue names it as its first
+// staff's instrument ("VST:" and the name): the file then plays through the
+// sample player.
+void Pipeline::useScoreInstrument(ProjectEntry& entry) {
+    constexpr std::string_view kMark = "VST:";
+    const std::string staff = cnvEntryStaveName(entry, 0);
+    if (entry.project == nullptr || staff.rfind(kMark, 0) != 0) return;
+    std::string shown;
+    const std::string name(platform::trimBlanks(std::string_view(staff).substr(kMark.size())));
+    if (entry.project->audio().useInstrument(name, shown) < 0) return;
+    entry.MWConversionMethod = 1;
+    cnvApplyEntrySampler(entry, &shown);
 }
 
 int Pipeline::buildPlayRecords(ProjectEntry& entry) {

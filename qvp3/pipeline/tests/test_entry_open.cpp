@@ -18,6 +18,7 @@
 #include "engine_test_support.h"
 #include "platform_testing/file_bytes.h"
 #include "platform_testing/temp_folder.h"
+#include "scorecore/tvrx_container.h"
 #include "qvp3_pipeline/entry_model.h"
 #include "qvp3_pipeline/pipeline.h"
 #include "qvp3_pipeline/tavtune_lib.h"
@@ -136,6 +137,75 @@ TEST(EntryOpen, AProjectOfEveryKindOpens) {
 }
 
 // Every engine entry point the program calls, through the binding, on one score.
+// The catalogue of a machine that has our strings instrument.
+struct StringsCatalogue : BasicAudioEngine {
+    int countPresentInstruments() override { return 1; }
+    int useInstrument(std::string_view name, std::string& shown) override {
+        asked.emplace_back(name);
+        shown = "[VST]qvp3: qvp3 strings";
+        // As the catalogue: by its own name or the one stored without its marks.
+        if (name != "qvp3 strings" && name != shown) return -1;
+        return 4;
+    }
+    std::vector<std::string> asked;
+};
+
+// One part of one note.
+constexpr const char* kOneNoteScore = R"(<?xml version="1.0" encoding="UTF-8"?>
+<score-partwise version="3.1"><part-list><score-part id="P1"><part-name>Strings</part-name>
+<score-instrument id="P1-I1"><instrument-name>Strings</instrument-name></score-instrument>
+</score-part></part-list><part id="P1"><measure number="1"><attributes><divisions>1</divisions>
+<time><beats>4</beats><beat-type>4</beat-type></time><clef><sign>G</sign><line>2</line></clef></attributes>
+<note><pitch><step>C</step><octave>4</octave></pitch><duration>4</duration><type>whole</type></note>
+</measure></part></score-partwise>)";
+
+// The ".tvrx" of a notation program that names its staff's instrument as it likes.
+void renameInstrument(const fs::path& tvrx, const std::string& instrument) {
+    std::string xml;
+    ASSERT_EQ(scorecore::readTvrxContainer(tvrx, xml), 0);
+    const std::string named = R"(<instrument name="Strings")";
+    const std::size_t at = xml.find(named);
+    ASSERT_NE(at, std::string::npos) << xml;
+    xml.replace(at, named.size(), R"(<instrument name=")" + instrument + "\"");
+    ASSERT_EQ(scorecore::writeTvrxContainer(tvrx, xml), 0);
+}
+
+TEST(EntryOpen, AScoreNamingAnInstrumentOfTheCataloguePlaysThroughTheSamplePlayer) {
+    const struct {
+        const char* instrument;
+        int method;
+        const char* sampler;
+    } cases[] = {{"VST:qvp3 strings", 1, "[VST]qvp3: qvp3 strings"}, {"VST:absent", 0, ""}, {"Violins", 0, ""}};
+    for (const auto& c : cases) {
+        Fixture f;
+        StringsCatalogue catalogue;
+        Project project(Neighbours{&f.pipeline, &catalogue});
+        project.data.ProjectFolder = f.dir.path();
+        const fs::path xml = f.dir.path() / "strings.xml";
+        platform::testing::writeBytes(xml, kOneNoteScore);
+        const fs::path tvrx = f.dir.path() / "strings.tvrx";
+        ASSERT_EQ(convertToTvrx(xml, tvrx), 0);
+        ASSERT_NO_FATAL_FAILURE(renameInstrument(tvrx, c.instrument));
+        ProjectEntry entry;
+        entry.Filename = tvrx;
+        f.pipeline.cnvEntryInit(entry, project);
+        ASSERT_EQ(f.pipeline.openEntry(entry, project, false, false), 0) << c.instrument;
+        const ProjectEntry& opened = project.entries.back();
+        EXPECT_EQ(opened.MWConversionMethod, c.method) << c.instrument;
+        EXPECT_EQ(opened.SamplePlayer, c.sampler) << c.instrument;
+        EXPECT_EQ(opened.samplerIndex, c.method == 1 ? 4 : -1) << c.instrument;
+
+        // A MusicXML source opened anew is the program's own conversion: its names are no choice of instrument.
+        catalogue.asked.clear();
+        ProjectEntry source;
+        source.Filename = xml;
+        f.pipeline.cnvEntryInit(source, project);
+        ASSERT_EQ(f.pipeline.openEntry(source, project, false, false), 0);
+        EXPECT_EQ(project.entries.back().MWConversionMethod, 0);
+        EXPECT_TRUE(catalogue.asked.empty());
+    }
+}
+
 TEST(EntryOpen, EveryEngineEntryPointThroughTheBinding) {
     if (!scoreconv::testing::midoAvailable()) GTEST_SKIP() << "python3-mido is not installed";
     Fixture f;

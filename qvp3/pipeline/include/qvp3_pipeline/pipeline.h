@@ -63,6 +63,7 @@ private:
     int finishScore(ProjectEntry& entry, bool fromProjectFile);
     int loadScoreInEngine(ProjectEntry& entry);
     int buildPlayRecords(ProjectEntry& entry);
+    void useScoreInstrument(ProjectEntry& entry);
     int measureScore(ProjectEntry& entry);
     void report(Project& project, const ProjectEntry& entry, int code);
 
