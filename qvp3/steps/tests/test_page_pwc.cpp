@@ -311,6 +311,22 @@ TEST(SoundConfigPage, PlayingThroughTheSamplePlayerLocksThePageUntilItEnds) {
     EXPECT_TRUE(f.box(kInstrumentBox)->isEnabled());
 }
 
+TEST(SoundConfigPage, AVstInstrumentWhoseOutputDoesNotOpenSaysSoAndLeavesThePageFree) {
+    PwcFixture f;
+    ProjectEntry& entry = f.addSamplerEntry(testing::kSynthName);
+    entry.OutDevSampler = "hw:CARD=Test,DEV=0";
+    f.writeConvertedMidi(entry);
+    f.open();
+    StepPage& page = f.page();
+    page.onCommand(page, kCmdToggle, nullptr, 0);
+    EXPECT_FALSE(f.player->playing());
+    ASSERT_EQ(f.shell.boxes.size(), 1u) << "the user is told why";
+    EXPECT_EQ(f.shell.boxes[0].second, "S118");
+    EXPECT_EQ(entry.entryState, kEntryIdle);
+    EXPECT_TRUE(f.host.fileListsEnabled);
+    EXPECT_TRUE(f.box(kInstrumentBox)->isEnabled());
+}
+
 TEST(SoundConfigPage, EffectPlugInsAreAddedAndRemoved) {
     PwcFixture f;
     ProjectEntry& entry = f.addSamplerEntry(testing::kToneName);

@@ -505,6 +505,12 @@ void onToggle(StepPage& page) {
         return;
     }
     stpPwcUpdateState(page, true);
+    // A VST instrument sounds through the render host's output, which tells the user when it does not open.
+    if (pwcInstrumentKind(*entry) == kPlugInKindVst &&
+        !a.catalog->audStartVstOutput(entry->OutDevSampler, stpPageHost()->project().shell())) {
+        stpPwcUpdateState(page, false);
+        return;
+    }
     a.player->SetOutputName(entry->OutDevSampler);
     a.player->SetMidiFile(entry->convertedMidiPath);
     if (a.player->Start(pwcRequest(*entry)) != S_OK) {
