@@ -93,6 +93,28 @@ tvWord call(Args... args) {
     const tvWord w[6] = {static_cast<tvWord>(args)...};
     return entry<N>(w[0], w[1], w[2], w[3], w[4], w[5]);
 }
+// A point of a tempo curve as the binding hands it over.
+inline tvTempoPoint point(int position, double tempo, int kind = 1, int tag = 0) {
+    tvTempoPoint p{};
+    p.position = position;
+    p.tempo = tempo;
+    p.factor = 1.0;
+    p.kind = kind;
+    p.tag = tag;
+    return p;
+}
+
+// As the binding's SetTempoCurve hands a curve over: each point, then C99(0, 0)
+// after each and once more at the end. The first refusal ends it.
+inline tvWord handOver(const std::vector<tvTempoPoint>& points) {
+    for (tvTempoPoint p : points) {
+        const tvWord rc = call<99>(reinterpret_cast<tvWord>(&p), TAVTUNE_REQUEST_TEMPO_POINT);
+        if (rc != 0) return rc;
+        call<99>(0, 0);
+    }
+    return call<99>(0, 0);
+}
+
 // A score open in the engine for the life of the object.
 class EngineScore {
 public:

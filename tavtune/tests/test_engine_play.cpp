@@ -146,6 +146,23 @@ TEST_F(EnginePlay, WithoutAScoreNothingPlays) {
     EXPECT_EQ(call<126>(), TAVTUNE_NOT_HANDLED);
 }
 
+// A curve handed over while the score plays goes into the rows the pass
+// reads: the pass pauses for it and plays on, and every note sounds and ends.
+TEST_F(EnginePlay, ATempoCurveHandedOverWhileItPlaysPlaysOn) {
+    ASSERT_EQ(open(), TAVTUNE_OPEN_OK);
+    ASSERT_EQ(call<89>(100), 0);
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_EQ(handOver({point(0, 200 + i), point(480, 240)}), 0) << i;
+        EXPECT_EQ(playerState(), TAVTUNE_PLAYER_PLAYING) << i;
+    }
+    ASSERT_TRUE(waitUntilIdle());
+    const std::vector<NoteOn> played = noteOns(output());
+    ASSERT_FALSE(played.empty());
+    EXPECT_EQ(played.back(), (NoteOn{0, 77})) << "played to its end";
+    expectSilenceAtTheEnd(output());
+    EXPECT_EQ(call<100>(0, 0), 3) << "the score's own mark and the two points";
+}
+
 // Closing the score while it plays ends the pass first.
 TEST_F(EnginePlay, ClosingAPlayingScoreEndsItsPass) {
     ASSERT_EQ(open(), TAVTUNE_OPEN_OK);

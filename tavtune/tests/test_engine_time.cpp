@@ -91,27 +91,6 @@ Tempos tempos() {
 
 tvWord setTempo(double tempo, double factor) { return call<97>(word(&tempo), word(&factor)); }
 
-tvTempoPoint point(int position, double tempo, int kind = 1, int tag = 0) {
-    tvTempoPoint p{};
-    p.position = position;
-    p.tempo = tempo;
-    p.factor = 1.0;
-    p.kind = kind;
-    p.tag = tag;
-    return p;
-}
-
-// As the binding's SetTempoCurve hands a curve over: each point, then C99(0, 0)
-// after each and once more at the end. The first refusal ends it.
-tvWord handOver(const std::vector<tvTempoPoint>& points) {
-    for (tvTempoPoint p : points) {
-        const tvWord rc = call<99>(word(&p), TAVTUNE_REQUEST_TEMPO_POINT);
-        if (rc != 0) return rc;
-        call<99>(0, 0);
-    }
-    return call<99>(0, 0);
-}
-
 std::vector<tvTempoPoint> enginePoints() {
     std::vector<tvTempoPoint> out;
     const tvWord count = call<100>(0, 0);

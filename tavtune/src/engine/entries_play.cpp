@@ -179,6 +179,13 @@ void EnginePlayer::relocate(const std::string& table) {
     start(table);
 }
 
+void EnginePlayer::pausedFor(const std::function<void()>& change, const std::string& table) {
+    const bool wasPlaying = playing();
+    if (wasPlaying) halt();
+    change();
+    if (wasPlaying) start(table);
+}
+
 void EnginePlayer::silence() {
     halt();
     if (state_ == TAVTUNE_PLAYER_PLAYING) state_ = TAVTUNE_PLAYER_PAUSED;

@@ -10,6 +10,7 @@
 
 #include "engine/engine.h"
 #include "engine/entries.h"
+#include "engine/player.h"
 #include "engine/time_map.h"
 #include "play/play_proc.h"
 
@@ -149,8 +150,14 @@ tvWord entry<99>(tvWord point, tvWord code, tvWord, tvWord, tvWord, tvWord) {
             return 0;
         }
         if (s->pendingPoints.empty()) return 0;
+        // The points go into the rows the real-time player reads.
         bool taken = false;
-        keepingThePlace(*s, [&] { taken = commitTempoPoints(*s); });
+        const auto commit = [&] { keepingThePlace(*s, [&] { taken = commitTempoPoints(*s); }); };
+        if (s->player()) {
+            playerOf(*s).pausedFor(commit, Engine::instance().tableName);
+        } else {
+            commit();
+        }
         return taken ? 0 : TAVTUNE_NOT_HANDLED;
     }
     const auto* p = pointerArg<const tvTempoPoint>(point);

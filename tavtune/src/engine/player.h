@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -33,6 +34,9 @@ public:
     void relocate(const std::string& table);
     // Stops at once and resets the output; the position stays.
     void silence();
+    // A change of what the pass reads: a playing score pauses for it and
+    // plays on from the place it reached (which the change may move).
+    void pausedFor(const std::function<void()>& change, const std::string& table);
 
     // The output it plays through; null before it first played.
     const platform::MidiOutDevice* output() const { return device_.get(); }
