@@ -3,6 +3,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "scorecore/result_codes.h"
+#include "scorecore/xml_text.h"
 #include "start_template.h"
 
 #include <libxml/parser.h>
@@ -43,36 +44,6 @@ constexpr int kReadOptions =
     XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
 // Templates that are built upon keep their white space.
 constexpr int kTemplateOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-
-bool xmlAllowedChar(char32_t cp) {
-    if (cp < 0x20) return cp == 0x09 || cp == 0x0A || cp == 0x0D;
-    if (cp >= 0xD800 && cp <= 0xDFFF) return false;
-    return cp != 0xFFFE && cp != 0xFFFF;
-}
-
-// Text that libxml2 can serialise: valid UTF-8 of characters XML 1.0 allows.
-std::string xmlSafeText(std::string_view text) {
-    bool clean = platform::isValidUtf8(text);
-    if (clean) {
-        for (unsigned char c : text) {
-            if (c < 0x20 && c != 0x09 && c != 0x0A && c != 0x0D) {
-                clean = false;
-                break;
-            }
-        }
-    }
-    if (clean && text.find("\xEF\xBF\xBE") == std::string_view::npos &&
-        text.find("\xEF\xBF\xBF") == std::string_view::npos) {
-        return std::string(text);
-    }
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t pos = 0; pos < text.size();) {
-        const char32_t cp = platform::decodeUtf8(text, pos);
-        platform::appendUtf8(out, xmlAllowedChar(cp) ? cp : platform::kReplacementChar);
-    }
-    return out;
-}
 
 // Links child as parent's last child without merging adjacent text nodes, as a DOM
 // appendChild does: our indentation nodes must stay separate nodes so that they
@@ -496,6 +467,10 @@ int appendToSink(void* context, const char* bytes, int length) {
 }
 
 }  // namespace
+
+XmlCharset xmldomCharset(const XmlDocument& doc) {
+    return doc && saveFormOf(doc).encoding != nullptr ? XmlCharset::Latin1 : XmlCharset::Ascii;
+}
 
 int xmldomSaveToString(const XmlDocument& doc, std::string& out) {
     out.clear();

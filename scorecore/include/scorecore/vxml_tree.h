@@ -14,6 +14,7 @@
 #include <libxml/tree.h>
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -73,6 +74,13 @@ struct CVxmlVoice {
 
     xmlNodePtr voiceNode = nullptr;
     xmlNodePtr noteObjectsNode = nullptr;
+    // What the writer puts into "noteObjects", written as text at once
+    // (XmlTextOut: UTF-8, markup escaped); the noteObjects element itself stays
+    // empty until the voice is put together.
+    std::string objectsText;
+    // Where the last object starts in objectsText when it is a "repEnd"
+    // barline (a "repBegin" then joins it); npos otherwise.
+    std::size_t repEndAt = std::string::npos;
     // The finished voice as text, its elements freed (CVxmlFile::packStaves).
     std::string packedText;
     AccidentalTable accidentals{};
