@@ -287,6 +287,7 @@ int CMxmlSpanFinder::find(const xmlNode* start, SpanKind kind, int32_t staffOrVo
     CReadContext context;
     context.mode = kModeLookAhead;
     context.ticksPerQuarter = file_.ticksPerQuarter;
+    context.spanMarksOnly = true;
     std::string voice;
     if (mx::isNamed(item, "note")) {
         voice = voiceKey(mx::childText(item, "voice").value_or(""));
