@@ -343,12 +343,24 @@ std::string xmldomNodeText(const xmlNode* node) {
     return text;
 }
 
+namespace {
+
+// Whether an attribute's qualified name ("prefix:name") is name, without
+// putting it together.
+bool attributeNamed(const xmlAttr* attr, std::string_view name) {
+    const std::string_view local = attr->name != nullptr ? cc(attr->name) : "";
+    if (attr->ns == nullptr || attr->ns->prefix == nullptr) return local == name;
+    const std::string_view prefix = cc(attr->ns->prefix);
+    return name.size() == prefix.size() + 1 + local.size() && name.starts_with(prefix) && name[prefix.size()] == ':' &&
+           name.ends_with(local);
+}
+
+}  // namespace
+
 std::optional<std::string> xmldomAttribute(const xmlNode* element, std::string_view name) {
     if (element == nullptr || element->type != XML_ELEMENT_NODE) return std::nullopt;
     for (const xmlAttr* attr = element->properties; attr != nullptr; attr = attr->next) {
-        if (xmldomNodeName(reinterpret_cast<const xmlNode*>(attr)) == name) {
-            return xmldomNodeText(reinterpret_cast<const xmlNode*>(attr));
-        }
+        if (attributeNamed(attr, name)) return xmldomNodeText(reinterpret_cast<const xmlNode*>(attr));
     }
     return std::nullopt;
 }

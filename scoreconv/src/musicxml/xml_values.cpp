@@ -24,7 +24,7 @@ const xmlNode* nextElement(const xmlNode* node) {
 
 const xmlNode* child(const xmlNode* parent, std::string_view name) {
     for (const xmlNode* c : elements(parent)) {
-        if (nameOf(c) == name) return c;
+        if (nameIs(c, name)) return c;
     }
     return nullptr;
 }
@@ -32,7 +32,7 @@ const xmlNode* child(const xmlNode* parent, std::string_view name) {
 std::vector<const xmlNode*> childrenNamed(const xmlNode* parent, std::string_view name) {
     std::vector<const xmlNode*> found;
     for (const xmlNode* c : elements(parent)) {
-        if (nameOf(c) == name) found.push_back(c);
+        if (nameIs(c, name)) found.push_back(c);
     }
     return found;
 }

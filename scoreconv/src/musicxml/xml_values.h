@@ -22,8 +22,19 @@ inline std::string_view nameOf(const xmlNode* node) {
     return node != nullptr && node->name != nullptr ? std::string_view(reinterpret_cast<const char*>(node->name))
                                                     : std::string_view();
 }
+// Whether the node's name is name, without measuring the name first: most
+// names a reader compares differ in their first bytes.
+inline bool nameIs(const xmlNode* node, std::string_view name) {
+    const char* own = node != nullptr ? reinterpret_cast<const char*>(node->name) : nullptr;
+    if (own == nullptr) return name.empty();
+    // A shorter name ends in a NUL, which differs from every byte of name.
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (own[i] != name[i]) return false;
+    }
+    return own[name.size()] == '\0';
+}
 inline bool isElement(const xmlNode* node) { return node != nullptr && node->type == XML_ELEMENT_NODE; }
-inline bool isNamed(const xmlNode* node, std::string_view name) { return isElement(node) && nameOf(node) == name; }
+inline bool isNamed(const xmlNode* node, std::string_view name) { return isElement(node) && nameIs(node, name); }
 
 // The first child element, the next sibling element; null at the end.
 const xmlNode* firstElement(const xmlNode* parent);
