@@ -56,9 +56,9 @@ Read readAll(const fs::path& file, CScoreStream::Route route) {
 // The one reader parses ahead of what it hands out: an error far enough
 // ahead fails its open, or the child it stands on, already. A file it fails
 // on must fail here too, after the children the reader gave at least.
-void expectSameRead(const fs::path& file) {
+void expectSameRead(const fs::path& file, CScoreStream::Route route) {
     const Read reader = readAll(file, CScoreStream::Route::Reader);
-    const Read parallel = readAll(file, CScoreStream::Route::Parallel);
+    const Read parallel = readAll(file, route);
     if (!reader.opened) {
         EXPECT_TRUE(!parallel.opened || parallel.failed);
         return;
@@ -72,6 +72,14 @@ void expectSameRead(const fs::path& file) {
     }
     ASSERT_GE(parallel.children.size(), reader.children.size());
     for (std::size_t i = 0; i < reader.children.size(); ++i) EXPECT_EQ(parallel.children[i], reader.children[i]) << i;
+}
+
+// Both routes over worker threads: a few workers and as many as the cores allow.
+void expectSameRead(const fs::path& file) {
+    for (const CScoreStream::Route route : {CScoreStream::Route::Parallel, CScoreStream::Route::Scan}) {
+        SCOPED_TRACE(route == CScoreStream::Route::Scan ? "scan" : "parallel");
+        expectSameRead(file, route);
+    }
 }
 
 const std::string kPrologue =

@@ -15,7 +15,7 @@ namespace {
 
 constexpr std::size_t kBlockBytes = std::size_t{256} << 10;
 constexpr std::size_t kWindowBytes = std::size_t{32} << 10;
-constexpr unsigned kMostThreads = 4;
+constexpr unsigned kMostThreads = 8;
 constexpr std::size_t kOutputStep = std::size_t{64} << 10;
 
 // The text of the pieces by offset.

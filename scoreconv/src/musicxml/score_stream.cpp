@@ -23,12 +23,15 @@ void quietError(void*, xmlErrorPtr) {}
 
 // The caller walks what the workers parse: it keeps a core of its own. Each
 // worker has one piece in hand at most (the window), which keeps the
-// documents in memory at a few parts.
+// documents in memory at a few parts. A caller that only scans the children
+// keeps up with more workers.
 constexpr unsigned kMostWorkers = 3;
+constexpr unsigned kMostScanWorkers = 7;
 
-int parallelWorkers() {
+int parallelWorkers(CScoreStream::Route route) {
     const unsigned cores = std::thread::hardware_concurrency();
-    return cores < 2 ? 0 : static_cast<int>(std::min(cores - 1, kMostWorkers));
+    const unsigned most = route == CScoreStream::Route::Scan ? kMostScanWorkers : kMostWorkers;
+    return cores < 2 ? 0 : static_cast<int>(std::min(cores - 1, most));
 }
 
 // The prolog and the root's start tag parse as a document of their own: a
@@ -47,8 +50,8 @@ bool startParses(const CScoreSplitter& splitter) {
 CScoreStream::CScoreStream() = default;
 CScoreStream::~CScoreStream() = default;
 
-bool CScoreStream::openParallel(const std::filesystem::path& source) {
-    const int workers = parallelWorkers();
+bool CScoreStream::openParallel(const std::filesystem::path& source, Route route) {
+    const int workers = parallelWorkers(route);
     if (workers == 0) return false;
     auto splitter = std::make_unique<CScoreSplitter>();
     if (!splitter->open(source, scorecore::kMaxXmlBytes) || !startParses(*splitter)) return false;
@@ -107,7 +110,7 @@ bool CScoreStream::fail() {
 
 bool CScoreStream::open(const std::filesystem::path& source, Route route) {
     xmlInitParser();
-    if (route == Route::Parallel && openParallel(source)) return true;
+    if (route != Route::Reader && openParallel(source, route)) return true;
     source_ = std::make_unique<Source>();
     source_->in.open(source, std::ios::binary);
     source_->left = scorecore::kMaxXmlBytes;

@@ -33,6 +33,8 @@ class CScoreStream {
 public:
     enum class Route {
         Parallel,  // worker threads where there are cores to spare
+        Scan,      // the same for a caller that only glances at each child:
+                   // more workers, as the caller needs little of a core
         Reader,    // one reader on the calling thread
     };
 
@@ -65,7 +67,7 @@ private:
 
     static int readChunk(void* context, char* buffer, int length);
     bool fail();
-    bool openParallel(const std::filesystem::path& source);
+    bool openParallel(const std::filesystem::path& source, Route route);
     const xmlNode* nextPiece();
 
     std::unique_ptr<Source> source_;

@@ -39,7 +39,9 @@ public:
         CScoreStream stream;
         // A file the stream cannot start on fails the same way in the
         // whole-document load, which also tells MusicXML from other XML.
-        if (!stream.open(source) || stream.rootName() != "score-partwise") return kStreamNotServed;
+        if (!stream.open(source, CScoreStream::Route::Scan) || stream.rootName() != "score-partwise") {
+            return kStreamNotServed;
+        }
         const int32_t hostTempo = file_.cursor.tempo;
         dropLoadedTables(file_);
         const int rc = readChildren(stream);
