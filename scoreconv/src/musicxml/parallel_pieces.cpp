@@ -22,8 +22,8 @@ const xmlNode* firstElement(const xmlNode* node) {
 
 }  // namespace
 
-CParallelPieces::CParallelPieces(std::unique_ptr<CScoreSplitter> splitter, int workers, int window)
-    : splitter_(std::move(splitter)), window_(static_cast<std::uint64_t>(window > 0 ? window : 1)) {
+CParallelPieces::CParallelPieces(std::unique_ptr<CScoreSplitter> splitter, int workers, int window, Digest digest)
+    : splitter_(std::move(splitter)), digest_(std::move(digest)), window_(static_cast<std::uint64_t>(window > 0 ? window : 1)) {
     before_.append(splitter_->prolog()).append(splitter_->rootStartTag());
     after_.append("</").append(splitter_->rootName()).append(">");
     threads_.reserve(static_cast<std::size_t>(workers > 0 ? workers : 0));
@@ -69,7 +69,8 @@ CParallelPieces::Parsed CParallelPieces::parse(const CScoreSplitter::Piece& piec
     if (!child) {
         out.doc.reset();
         out.state = Parsed::State::End;
-    } else if (CParallelPieces::child(out) != nullptr) {
+    } else if (const xmlNode* parsed = CParallelPieces::child(out)) {
+        if (digest_) out.digest = digest_(parsed);
         out.state = Parsed::State::Child;
     }
     return out;
@@ -129,7 +130,7 @@ void CParallelPieces::work() {
         try {
             result = parse(piece);
         } catch (const std::bad_alloc&) {
-            result = Parsed{Parsed::State::Failed, nullptr};
+            result = Parsed{Parsed::State::Failed, nullptr, {}};
         }
         {
             const std::lock_guard lock(mutex_);

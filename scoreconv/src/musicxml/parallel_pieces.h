@@ -9,9 +9,11 @@
 
 #include <libxml/tree.h>
 
+#include <any>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -33,11 +35,15 @@ public:
         };
         State state = State::Pending;
         scorecore::XmlDocPtr doc;
+        std::any digest;  // what the digest made of the child
     };
+    // What a worker reads of a child it parsed, on its own thread, before the
+    // child is handed out; it may throw std::bad_alloc only.
+    using Digest = std::function<std::any(const xmlNode* child)>;
 
     // Starts the workers. Throws std::system_error when a thread cannot be
     // started (nothing is left running then).
-    CParallelPieces(std::unique_ptr<CScoreSplitter> splitter, int workers, int window);
+    CParallelPieces(std::unique_ptr<CScoreSplitter> splitter, int workers, int window, Digest digest = {});
     ~CParallelPieces();
     CParallelPieces(const CParallelPieces&) = delete;
     CParallelPieces& operator=(const CParallelPieces&) = delete;
@@ -58,6 +64,7 @@ private:
     Parsed parse(const CScoreSplitter::Piece& piece) const;
 
     std::unique_ptr<CScoreSplitter> splitter_;
+    Digest digest_;
     std::string before_;  // the prolog and the root's start tag
     std::string after_;   // the root's end tag
     const std::uint64_t window_;

@@ -61,7 +61,7 @@ bool CScoreStream::openParallel(const std::filesystem::path& source, Route route
         ended_ = true;
     } else {
         try {
-            pieces_ = std::make_unique<CParallelPieces>(std::move(splitter), workers, workers);
+            pieces_ = std::make_unique<CParallelPieces>(std::move(splitter), workers, workers, digestOf_);
         } catch (const std::system_error&) {
             return false;
         }
@@ -72,12 +72,14 @@ bool CScoreStream::openParallel(const std::filesystem::path& source, Route route
 
 const xmlNode* CScoreStream::nextPiece() {
     pieces_->giveBack(std::move(held_));
+    digest_.reset();
     if (ended_) return nullptr;
     CParallelPieces::Parsed parsed = pieces_->take();
     switch (parsed.state) {
         case CParallelPieces::Parsed::State::Child: {
             const xmlNode* child = CParallelPieces::child(parsed);
             held_ = std::move(parsed.doc);
+            digest_ = std::move(parsed.digest);
             return child;
         }
         case CParallelPieces::Parsed::State::End:
@@ -108,8 +110,9 @@ bool CScoreStream::fail() {
     return false;
 }
 
-bool CScoreStream::open(const std::filesystem::path& source, Route route) {
+bool CScoreStream::open(const std::filesystem::path& source, Route route, Digest digest) {
     xmlInitParser();
+    digestOf_ = std::move(digest);
     if (route != Route::Reader && openParallel(source, route)) return true;
     source_ = std::make_unique<Source>();
     source_->in.open(source, std::ios::binary);
@@ -133,6 +136,7 @@ bool CScoreStream::open(const std::filesystem::path& source, Route route) {
 
 const xmlNode* CScoreStream::next() {
     if (pieces_) return nextPiece();
+    digest_.reset();
     if (ended_ || !reader_) return nullptr;
     xmlTextReaderPtr reader = reader_.get();
     // The first step goes into the root; every later one past the child held.
@@ -155,6 +159,7 @@ const xmlNode* CScoreStream::next() {
                 fail();
                 return nullptr;
             }
+            if (digestOf_) digest_ = digestOf_(node);
             return node;
         }
         ret = xmlTextReaderNext(reader);

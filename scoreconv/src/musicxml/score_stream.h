@@ -16,8 +16,10 @@
 #include <libxml/tree.h>
 #include <libxml/xmlreader.h>
 
+#include <any>
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -43,9 +45,14 @@ public:
     CScoreStream(const CScoreStream&) = delete;
     CScoreStream& operator=(const CScoreStream&) = delete;
 
+    // What a caller reads of each child besides walking it, done where the
+    // child is parsed (on a worker thread, or on the calling thread for the
+    // one reader); it may throw std::bad_alloc only.
+    using Digest = std::function<std::any(const xmlNode* child)>;
+
     // Opens the file and reads up to its root element. False when the file
     // cannot be opened or its text fails before the root.
-    bool open(const std::filesystem::path& source, Route route = Route::Parallel);
+    bool open(const std::filesystem::path& source, Route route = Route::Parallel, Digest digest = {});
     // The root element's name; empty before open.
     std::string_view rootName() const { return rootName_; }
 
@@ -54,6 +61,9 @@ public:
     // text is not well-formed, unreadable or larger than the cap (failed()).
     const xmlNode* next();
     bool failed() const { return failed_; }
+    // What the digest made of the child next() handed out last; empty
+    // without a digest.
+    const std::any& digest() const { return digest_; }
 
 private:
     struct Source {
@@ -73,6 +83,8 @@ private:
     std::unique_ptr<Source> source_;
     std::unique_ptr<xmlTextReader, ReaderFree> reader_;
     std::unique_ptr<CParallelPieces> pieces_;
+    Digest digestOf_;
+    std::any digest_;
     scorecore::XmlDocPtr held_;  // the document of the child handed out last
     std::string_view rootName_;
     std::string rootNameText_;

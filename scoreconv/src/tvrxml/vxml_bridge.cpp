@@ -325,17 +325,17 @@ int32_t measureWeight(const xmlNode* measure) {
 }
 
 void addMeasureWeights(const xmlNode* part, std::vector<int32_t>& weights) {
-    std::size_t i = 0;
+    std::vector<int32_t> own;
     for (const xmlNode* measure : mx::elements(part)) {
-        if (mx::nameOf(measure) != "measure") continue;
-        const int32_t weight = measureWeight(measure);
-        if (i == weights.size()) {
-            weights.push_back(weight);
-        } else {
-            weights[i] = std::max(weights[i], weight);
-        }
-        ++i;
+        if (mx::nameOf(measure) == "measure") own.push_back(measureWeight(measure));
     }
+    mergeMeasureWeights(own, weights);
+}
+
+void mergeMeasureWeights(const std::vector<int32_t>& part, std::vector<int32_t>& weights) {
+    const std::size_t shared = std::min(part.size(), weights.size());
+    for (std::size_t i = 0; i < shared; ++i) weights[i] = std::max(weights[i], part[i]);
+    weights.insert(weights.end(), part.begin() + static_cast<std::ptrdiff_t>(shared), part.end());
 }
 
 int documentMeasureWeights(const xmlNode* documentNode, std::vector<int32_t>& weights) {

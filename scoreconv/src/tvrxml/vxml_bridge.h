@@ -78,9 +78,11 @@ int firstSystemEstimate(const xmlNode* documentNode, double widthFactor, int32_t
 
 // What the estimate needs of the score: per measure index, the largest weight
 // of that measure among the parts that have it. addMeasureWeights merges one
-// part element's measures in (throws bad_alloc); documentMeasureWeights
-// collects every part of a document (kOk, or kErrDom without document).
+// part element's measures in, mergeMeasureWeights those of one part weighed
+// already (both throw bad_alloc); documentMeasureWeights collects every part
+// of a document (kOk, or kErrDom without document).
 void addMeasureWeights(const xmlNode* part, std::vector<int32_t>& weights);
+void mergeMeasureWeights(const std::vector<int32_t>& part, std::vector<int32_t>& weights);
 int documentMeasureWeights(const xmlNode* documentNode, std::vector<int32_t>& weights);
 
 // --- gap fill --------------------------------------------------------------------------
