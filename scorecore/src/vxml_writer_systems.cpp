@@ -66,52 +66,79 @@ bool saveChildren(XmlNodeSaver& saver, const xmlNode* element, std::string& out)
     return true;
 }
 
+// Text made of pieces, so that long texts written elsewhere (the objects of
+// voices) go in as they stand: what is written goes to the last piece.
+class Pieces {
+public:
+    std::string& last() { return pieces_.back(); }
+    void take(std::string piece) {
+        if (piece.empty()) return;
+        if (last().empty()) {
+            last() = std::move(piece);
+        } else {
+            pieces_.push_back(std::move(piece));
+        }
+        pieces_.emplace_back();
+    }
+    // The pieces, empty ones left out.
+    std::vector<std::string> release() {
+        if (last().empty()) pieces_.pop_back();
+        return std::move(pieces_);
+    }
+
+private:
+    std::vector<std::string> pieces_ = std::vector<std::string>(1);
+};
+
 // The element after its indentation, with `inside` written as its content
 // (nothing: an empty element); freed afterwards when it waits detached.
 template <typename Inside>
-int writeElement(XmlDocument& doc, XmlNodeSaver& saver, xmlNodePtr element, int depth, std::string& out,
-                 bool hasInside, Inside&& inside) {
+int writeElement(XmlDocument& doc, XmlNodeSaver& saver, xmlNodePtr element, int depth, Pieces& out, bool hasInside,
+                 Inside&& inside) {
     if (element == nullptr) return kErrXmlElement;
-    appendIndentText(out, depth);
+    appendIndentText(out.last(), depth);
     const bool withChildren = hasInside || hasElementChild(element);
     if (!withChildren) {
-        if (!saver.save(element, out)) return kErrXmlElement;
+        if (!saver.save(element, out.last())) return kErrXmlElement;
     } else {
-        if (!saver.saveStartTag(element, out) || !saveChildren(saver, element, out)) return kErrXmlElement;
+        if (!saver.saveStartTag(element, out.last()) || !saveChildren(saver, element, out.last())) {
+            return kErrXmlElement;
+        }
         if (const int rc = inside(); rc != kOk) return rc;
-        appendIndentText(out, depth);
-        if (!XmlNodeSaver::saveEndTag(element, out)) return kErrXmlElement;
+        appendIndentText(out.last(), depth);
+        if (!XmlNodeSaver::saveEndTag(element, out.last())) return kErrXmlElement;
     }
     if (doc.isDetached(element) && xmldomRemoveChild(element) != kOk) return kErrDom;
     return kOk;
 }
 
 // A voice as attaching it to its staff's "voices" and saving would write it,
-// the indentation before it included; its elements and objects are freed.
+// the indentation before it included; its elements are freed, its objects
+// become a piece of its text as they stand.
 int packVoice(XmlDocument& doc, XmlNodeSaver& saver, XmlCharset charset, CVxmlVoice& voice) {
     if (voice.voiceNode == nullptr) return kOk;  // packed already
-    std::string text;
-    const std::string& objects = voice.objectsText;
+    Pieces pieces;
+    std::string& objects = voice.objectsText;
     const auto inObjects = [&]() {
         if (hasNonAscii(objects)) {
-            encodeXmlText(objects, charset, text);
-        } else {
-            text += objects;
+            std::string encoded;
+            encodeXmlText(objects, charset, encoded);
+            objects = std::move(encoded);
         }
+        pieces.take(std::move(objects));
         return kOk;
     };
     const auto inVoice = [&]() {
-        return writeElement(doc, saver, voice.noteObjectsNode, kDepthVoiceChild, text, !objects.empty(), inObjects);
+        return writeElement(doc, saver, voice.noteObjectsNode, kDepthVoiceChild, pieces, !objects.empty(), inObjects);
     };
-    if (const int rc = writeElement(doc, saver, voice.voiceNode, kDepthVoice, text, true, inVoice); rc != kOk) {
+    if (const int rc = writeElement(doc, saver, voice.voiceNode, kDepthVoice, pieces, true, inVoice); rc != kOk) {
         return rc;
     }
     voice.voiceNode = nullptr;
     voice.noteObjectsNode = nullptr;
     std::string().swap(voice.objectsText);
     voice.repEndAt = std::string::npos;
-    text.shrink_to_fit();
-    voice.packedText = std::move(text);
+    voice.packedText = pieces.release();
     return kOk;
 }
 
@@ -172,19 +199,15 @@ int CVxmlFile::appendPackedSystems() {
     XmlNodeSaver saver(document);
     if (!saver.valid()) return kErrXmlElement;
     const XmlCharset charset = xmldomCharset(document);
-    std::vector<std::string> texts;
-    if (!systems.empty()) {
-        texts.emplace_back();
-        if (!saver.saveStartTag(systemsNode, texts.back())) return kErrXmlElement;
-    }
+    Pieces text;
+    if (!systems.empty() && !saver.saveStartTag(systemsNode, text.last())) return kErrXmlElement;
     for (CDomNodeGroup& system : systems) {
-        std::string text;
         const auto staves = [&]() {
             for (CDomNodeItem& staff : system.items) {
                 const auto voices = [&]() {
                     for (CVxmlVoice& voice : staff.voices) {
                         if (const int rc = packVoice(document, saver, charset, voice); rc != kOk) return rc;
-                        text += voice.packedText;
+                        for (std::string& piece : voice.packedText) text.take(std::move(piece));
                         voice.clear();
                     }
                     return kOk;
@@ -209,23 +232,21 @@ int CVxmlFile::appendPackedSystems() {
             return rc;
         }
         system.clear();
-        texts.push_back(std::move(text));
     }
     // The document keeps the "systems" empty; writeFile puts the text in its place.
     std::string placeholder;
     if (!saver.save(systemsNode, placeholder)) return kErrXmlElement;
     if (systems.empty()) {
-        texts.push_back(placeholder);
+        text.last() = placeholder;
     } else {
-        texts.emplace_back();
-        appendIndentText(texts.back(), kDepthRootChild);
-        if (!XmlNodeSaver::saveEndTag(systemsNode, texts.back())) return kErrXmlElement;
+        appendIndentText(text.last(), kDepthRootChild);
+        if (!XmlNodeSaver::saveEndTag(systemsNode, text.last())) return kErrXmlElement;
     }
     const int rc = attach(document, root, systemsNode, kDepthRootChild);
     if (rc != kOk) return rc;
     systemsNode = nullptr;
     if (xmldomAppendIndent(document, root, 0) != kOk) return kErrXmlElement;
-    systemsText_ = std::move(texts);
+    systemsText_ = text.release();
     systemsPlaceholder_ = std::move(placeholder);
     packing_ = Packing::Systems;
     return kOk;

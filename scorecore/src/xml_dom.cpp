@@ -321,6 +321,12 @@ std::string xmldomNodeText(const xmlNode* node) {
         node->type == XML_COMMENT_NODE || node->type == XML_PI_NODE) {
         return node->content ? cc(node->content) : "";
     }
+    // Most elements a reader asks hold one text and nothing else.
+    const xmlNode* only = node->children;
+    if (only != nullptr && only->next == nullptr && only->children == nullptr &&
+        (only->type == XML_TEXT_NODE || only->type == XML_CDATA_SECTION_NODE)) {
+        return only->content != nullptr ? cc(only->content) : "";
+    }
     // Depth-first over the subtree without recursion; entity references are
     // skipped so that a hostile document cannot make one text expand without end.
     std::string text;

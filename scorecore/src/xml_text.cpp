@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
+#include <cstring>
 #include <stdexcept>
 
 namespace scorecore {
@@ -87,7 +89,18 @@ std::string xmlSafeText(std::string_view text) {
 }
 
 bool hasNonAscii(std::string_view text) {
-    return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    // Eight bytes at a time: the texts are long and nearly always ASCII.
+    constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, text.data() + i, 8);
+        if ((word & kHighBits) != 0) return true;
+    }
+    for (; i < text.size(); ++i) {
+        if (static_cast<unsigned char>(text[i]) >= 0x80) return true;
+    }
+    return false;
 }
 
 void encodeXmlText(std::string_view utf8, XmlCharset charset, std::string& out) {
@@ -168,8 +181,9 @@ void XmlTextOut::close() {
 }
 
 void XmlTextOut::appendIndent(int depth) {
-    out_ += '\n';
-    out_.append(static_cast<std::size_t>(std::clamp(depth, 0, kMostIndentTabs)), '\t');
+    // A line feed and the tabs of the deepest indentation, of which a depth takes its start.
+    static const std::string kIndent = "\n" + std::string(kMostIndentTabs, '\t');
+    out_.append(kIndent, 0, static_cast<std::size_t>(std::clamp(depth, 0, kMostIndentTabs)) + 1);
 }
 
 void XmlTextOut::closeAll() {
