@@ -2,6 +2,7 @@
 
 #include <libxml/parser.h>
 
+#include <algorithm>
 #include <climits>
 #include <new>
 #include <string>
@@ -26,9 +27,12 @@ CParallelPieces::CParallelPieces(std::unique_ptr<CScoreSplitter> splitter, int w
     : splitter_(std::move(splitter)), digest_(std::move(digest)), window_(static_cast<std::uint64_t>(window > 0 ? window : 1)) {
     before_.append(splitter_->prolog()).append(splitter_->rootStartTag());
     after_.append("</").append(splitter_->rootName()).append(">");
-    threads_.reserve(static_cast<std::size_t>(workers > 0 ? workers : 0));
+    const auto count = static_cast<std::size_t>(workers > 0 ? workers : 0);
+    threads_.reserve(count);
+    outstanding_.assign(count, nullptr);
+    returned_.resize(count);
     try {
-        for (int i = 0; i < workers; ++i) threads_.emplace_back([this] { work(); });
+        for (std::size_t i = 0; i < count; ++i) threads_.emplace_back([this, i] { work(i); });
     } catch (...) {
         stop();
         throw;
@@ -48,6 +52,7 @@ void CParallelPieces::stop() {
     }
     threads_.clear();
     spent_.clear();
+    returned_.clear();
 }
 
 const xmlNode* CParallelPieces::child(const Parsed& parsed) {
@@ -80,26 +85,38 @@ void CParallelPieces::giveBack(scorecore::XmlDocPtr doc) {
     if (!doc) return;
     {
         const std::lock_guard lock(mutex_);
-        try {
-            spent_.push_back(std::move(doc));
-        } catch (const std::bad_alloc&) {
-            // Freed here then, after the lock.
+        const auto owner = std::find(outstanding_.begin(), outstanding_.end(), doc.get());
+        if (owner != outstanding_.end()) {
+            returned_[static_cast<std::size_t>(owner - outstanding_.begin())] = std::move(doc);
+        } else {
+            try {
+                spent_.push_back(std::move(doc));
+            } catch (const std::bad_alloc&) {
+                // Freed here then, after the lock.
+            }
         }
     }
-    wanted_.notify_one();
+    wanted_.notify_all();
 }
 
-void CParallelPieces::work() {
+void CParallelPieces::work(std::size_t worker) {
     std::vector<scorecore::XmlDocPtr> spent;
     for (;;) {
         spent.clear();
+        scorecore::XmlDocPtr own;  // freed after the lock, like spent
         CScoreSplitter::Piece piece;
         std::uint64_t number = 0;
         {
             std::unique_lock lock(mutex_);
-            wanted_.wait(lock, [this] {
-                return stopping_ || !spent_.empty() || (!split_ && claimed_ - taken_ < window_);
+            wanted_.wait(lock, [this, worker] {
+                return stopping_ || returned_[worker] || !spent_.empty() ||
+                       (!split_ && claimed_ - taken_ < window_ && outstanding_[worker] == nullptr);
             });
+            if (returned_[worker]) {
+                own = std::move(returned_[worker]);
+                outstanding_[worker] = nullptr;
+                continue;
+            }
             if (!spent_.empty()) {
                 spent.swap(spent_);
                 continue;
@@ -134,6 +151,7 @@ void CParallelPieces::work() {
         }
         {
             const std::lock_guard lock(mutex_);
+            if (result.state == Parsed::State::Child) outstanding_[worker] = result.doc.get();
             parsed_[static_cast<std::size_t>(number - taken_)] = std::move(result);
         }
         ready_.notify_all();

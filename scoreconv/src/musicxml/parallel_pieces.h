@@ -51,15 +51,17 @@ public:
     // The next piece of the file, once parsed. After End or Failed there is
     // nothing more.
     Parsed take();
-    // A document take() handed out, freed by a worker: freeing is as much
-    // work as a good part of the walk, and the worker's own heap gets back
-    // what it gave.
+    // A document take() handed out, freed by the worker that parsed it:
+    // freeing is as much work as a good part of the walk, and the worker's
+    // own heap gets back what it gave. A worker parses its next piece only
+    // once its last document is freed, so that each worker's heap holds one
+    // document at a time.
     void giveBack(scorecore::XmlDocPtr doc);
     // The child a Child piece holds; null for any other.
     static const xmlNode* child(const Parsed& parsed);
 
 private:
-    void work();
+    void work(std::size_t worker);
     void stop();
     Parsed parse(const CScoreSplitter::Piece& piece) const;
 
@@ -72,7 +74,9 @@ private:
     std::condition_variable wanted_;  // workers: a piece may be claimed, or stop
     std::condition_variable ready_;   // the caller: a piece is parsed
     std::deque<Parsed> parsed_;       // from the next piece to hand out on
-    std::vector<scorecore::XmlDocPtr> spent_;  // given back, to be freed
+    std::vector<scorecore::XmlDocPtr> spent_;  // given back, of no worker's, to be freed
+    std::vector<const xmlDoc*> outstanding_;   // per worker: its last document, not freed yet
+    std::vector<scorecore::XmlDocPtr> returned_;  // per worker: its last document, given back
     std::uint64_t claimed_ = 0;
     std::uint64_t taken_ = 0;
     bool split_ = false;     // the splitter gave its last piece, or failed
