@@ -12,7 +12,10 @@ namespace scoreconv {
 
 namespace {
 
-constexpr int kReadOptions = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+// The parts are only read, never changed: short texts may stay inside their
+// nodes, which spares an allocation for most texts of a score.
+constexpr int kReadOptions =
+    XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_COMPACT;
 
 const xmlNode* firstElement(const xmlNode* node) {
     for (const xmlNode* c = node != nullptr ? node->children : nullptr; c != nullptr; c = c->next) {
