@@ -62,12 +62,12 @@ const xmlNode* CParallelPieces::child(const Parsed& parsed) {
     return parsed.doc ? firstElement(xmlDocGetRootElement(parsed.doc.get())) : nullptr;
 }
 
-CParallelPieces::Parsed CParallelPieces::parse(const CScoreSplitter::Piece& piece) const {
+CParallelPieces::Parsed CParallelPieces::parse(const CScoreSplitter::Piece& piece, std::string& text) const {
     Parsed out;
     out.state = Parsed::State::Failed;
     if (piece.kind == CScoreSplitter::Piece::Kind::Broken) return out;
     const bool child = piece.kind == CScoreSplitter::Piece::Kind::Child;
-    std::string text;
+    text.clear();
     text.reserve(before_.size() + piece.text.size() + after_.size());
     text.append(before_).append(piece.text);
     if (child) text.append(after_);
@@ -104,10 +104,13 @@ void CParallelPieces::giveBack(scorecore::XmlDocPtr doc) {
 
 void CParallelPieces::work(std::size_t worker) {
     std::vector<scorecore::XmlDocPtr> spent;
+    // The piece and the document text are kept from piece to piece: they
+    // are as long as a part, and taking such blocks anew costs page faults.
+    CScoreSplitter::Piece piece;
+    std::string text;
     for (;;) {
         spent.clear();
         scorecore::XmlDocPtr own;  // freed after the lock, like spent
-        CScoreSplitter::Piece piece;
         std::uint64_t number = 0;
         {
             std::unique_lock lock(mutex_);
@@ -148,7 +151,7 @@ void CParallelPieces::work(std::size_t worker) {
         }
         Parsed result;
         try {
-            result = parse(piece);
+            result = parse(piece, text);
         } catch (const std::bad_alloc&) {
             result = Parsed{Parsed::State::Failed, nullptr, {}};
         }

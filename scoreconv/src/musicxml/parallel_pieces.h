@@ -63,7 +63,9 @@ public:
 private:
     void work(std::size_t worker);
     void stop();
-    Parsed parse(const CScoreSplitter::Piece& piece) const;
+    // text: the worker's buffer for the document's text, kept from piece to
+    // piece so that its memory is not taken and given back for each.
+    Parsed parse(const CScoreSplitter::Piece& piece, std::string& text) const;
 
     std::unique_ptr<CScoreSplitter> splitter_;
     Digest digest_;
