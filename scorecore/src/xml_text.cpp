@@ -3,6 +3,7 @@
 #include "platform/text.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -181,9 +182,15 @@ void XmlTextOut::close() {
 }
 
 void XmlTextOut::appendIndent(int depth) {
-    // A line feed and the tabs of the deepest indentation, of which a depth takes its start.
-    static const std::string kIndent = "\n" + std::string(kMostIndentTabs, '\t');
-    out_.append(kIndent, 0, static_cast<std::size_t>(std::clamp(depth, 0, kMostIndentTabs)) + 1);
+    // A line feed and the tabs of the deepest indentation, of which a depth
+    // takes its start; tab runs of the common depths come from the first row.
+    static const std::array<char, kMostIndentTabs + 1> kIndent = [] {
+        std::array<char, kMostIndentTabs + 1> text{};
+        text.fill('\t');
+        text[0] = '\n';
+        return text;
+    }();
+    out_.append(kIndent.data(), static_cast<std::size_t>(std::clamp(depth, 0, kMostIndentTabs)) + 1);
 }
 
 void XmlTextOut::closeAll() {
