@@ -2,6 +2,8 @@
 
 #include <libxml/parser.h>
 
+#include "musicxml/outline_parse.h"
+
 #include <algorithm>
 #include <climits>
 #include <new>
@@ -26,8 +28,9 @@ const xmlNode* firstElement(const xmlNode* node) {
 
 }  // namespace
 
-CParallelPieces::CParallelPieces(std::unique_ptr<CScoreSplitter> splitter, int workers, int window, Digest digest)
-    : splitter_(std::move(splitter)), digest_(std::move(digest)), window_(static_cast<std::uint64_t>(window > 0 ? window : 1)) {
+CParallelPieces::CParallelPieces(std::unique_ptr<CScoreSplitter> splitter, int workers, int window, Digest digest,
+                                 bool notesInOutline)
+    : splitter_(std::move(splitter)), digest_(std::move(digest)), notesInOutline_(notesInOutline), window_(static_cast<std::uint64_t>(window > 0 ? window : 1)) {
     before_.append(splitter_->prolog()).append(splitter_->rootStartTag());
     after_.append("</").append(splitter_->rootName()).append(">");
     const auto count = static_cast<std::size_t>(workers > 0 ? workers : 0);
@@ -72,7 +75,11 @@ CParallelPieces::Parsed CParallelPieces::parse(const CScoreSplitter::Piece& piec
     text.append(before_).append(piece.text);
     if (child) text.append(after_);
     if (text.size() > static_cast<std::size_t>(INT_MAX)) return out;
-    out.doc.reset(xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, nullptr, kReadOptions));
+    if (notesInOutline_) {
+        out.doc = parseWithNotesInOutline(text, kReadOptions);
+    } else {
+        out.doc.reset(xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, nullptr, kReadOptions));
+    }
     if (!out.doc) return out;
     if (!child) {
         out.doc.reset();

@@ -43,7 +43,10 @@ public:
 
     // Starts the workers. Throws std::system_error when a thread cannot be
     // started (nothing is left running then).
-    CParallelPieces(std::unique_ptr<CScoreSplitter> splitter, int workers, int window, Digest digest = {});
+    // notesInOutline: the pieces are parsed with their notes in outline
+    // (outline_parse.h), for a caller that reads a note's own children only.
+    CParallelPieces(std::unique_ptr<CScoreSplitter> splitter, int workers, int window, Digest digest = {},
+                    bool notesInOutline = false);
     ~CParallelPieces();
     CParallelPieces(const CParallelPieces&) = delete;
     CParallelPieces& operator=(const CParallelPieces&) = delete;
@@ -69,6 +72,7 @@ private:
 
     std::unique_ptr<CScoreSplitter> splitter_;
     Digest digest_;
+    bool notesInOutline_ = false;
     std::string before_;  // the prolog and the root's start tag
     std::string after_;   // the root's end tag
     const std::uint64_t window_;

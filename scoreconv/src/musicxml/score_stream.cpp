@@ -64,7 +64,8 @@ bool CScoreStream::openParallel(const std::filesystem::path& source, Route route
         ended_ = true;
     } else {
         try {
-            pieces_ = std::make_unique<CParallelPieces>(std::move(splitter), workers, workers, digestOf_);
+            pieces_ = std::make_unique<CParallelPieces>(std::move(splitter), workers, workers, digestOf_,
+                                                        route == Route::Scan);
         } catch (const std::system_error&) {
             return false;
         }
