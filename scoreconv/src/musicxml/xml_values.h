@@ -36,9 +36,20 @@ inline bool nameIs(const xmlNode* node, std::string_view name) {
 inline bool isElement(const xmlNode* node) { return node != nullptr && node->type == XML_ELEMENT_NODE; }
 inline bool isNamed(const xmlNode* node, std::string_view name) { return isElement(node) && nameIs(node, name); }
 
-// The first child element, the next sibling element; null at the end.
-const xmlNode* firstElement(const xmlNode* parent);
-const xmlNode* nextElement(const xmlNode* node);
+// The first child element, the next sibling element; null at the end. Every
+// reader steps through elements with them, so they are inline.
+inline const xmlNode* nextElement(const xmlNode* node) {
+    if (node == nullptr) return nullptr;
+    node = node->next;
+    while (node != nullptr && node->type != XML_ELEMENT_NODE) node = node->next;
+    return node;
+}
+inline const xmlNode* firstElement(const xmlNode* parent) {
+    if (parent == nullptr) return nullptr;
+    const xmlNode* node = parent->children;
+    while (node != nullptr && node->type != XML_ELEMENT_NODE) node = node->next;
+    return node;
+}
 
 // Child elements in document order: for (const xmlNode* c : elements(node)).
 class ElementRange {
