@@ -159,6 +159,14 @@ TEST(ScoreStreamThreads, HandsOutWhatTheOneReaderHandsOut) {
          "<?xml version=\"1.0\"?>\n<!DOCTYPE score-partwise [\n<!ENTITY who \"A &amp; B\">\n<!-- ] > -->\n"
          "<!ATTLIST part q CDATA \"]>\">\n]>\n<score-partwise>" +
              part("P1", "<direction><words>&who;</words></direction>") + "</score-partwise>"},
+        {"markup of every kind inside notes, kept and dropped by the outline",
+         "<?xml version=\"1.0\"?>\n<!DOCTYPE score-partwise [\n<!ENTITY who \"A <b>B</b>\">\n]>\n<score-partwise>"
+         "<part id=\"P1\"><measure number=\"1\"><note><pitch><step>C</step><!-- c --><octave>4</octave></pitch>"
+         "<voice>1<!-- v --></voice><notations><?pi x?><other-notation>&who;<![CDATA[<x>]]></other-notation>"
+         "</notations><unpitched><display-step>E</display-step><!-- u --></unpitched>"
+         "<lyric number=\"2\"><text>&who;</text></lyric></note>"
+         "<direction><direction-type><words>&who;</words></direction-type></direction></measure></part>"
+         "</score-partwise>"},
         {"an undeclared entity beside an external DTD", open + part("P1", "<lyric><text>&nbsp;</text></lyric>") +
                                                              "</score-partwise>"},
         {"an undeclared entity without a DTD",

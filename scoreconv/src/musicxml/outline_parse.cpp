@@ -16,6 +16,11 @@ namespace {
 // they are in (-1: none), of the note's <unpitched> child (-1: none), and how
 // deep it is inside an element that is dropped (0: none).
 struct Outline {
+    // The parser of the text. An entity's content is parsed with a parser of
+    // its own, which sees the same handlers: that content is built whole, as
+    // the whole parse builds it, so that the entity reads the same wherever
+    // it is referred to.
+    const void* main = nullptr;
     int depth = 0;
     int note = -1;
     int unpitched = -1;
@@ -25,6 +30,12 @@ struct Outline {
 
 Outline& outlineOf(void* context) { return *static_cast<Outline*>(static_cast<xmlParserCtxtPtr>(context)->_private); }
 
+// Whether what the parser reports now is dropped (never inside an entity's content).
+bool dropped(void* context) {
+    const Outline& outline = outlineOf(context);
+    return context == outline.main && outline.dropped > 0;
+}
+
 bool named(const xmlChar* name, const char* word) {
     return name != nullptr && std::strcmp(reinterpret_cast<const char*>(name), word) == 0;
 }
@@ -33,6 +44,11 @@ void startElement(void* context, const xmlChar* localname, const xmlChar* prefix
                   int namespaces, const xmlChar** namespacesList, int attributes, int defaulted,
                   const xmlChar** attributeList) {
     Outline& outline = outlineOf(context);
+    if (context != outline.main) {
+        xmlSAX2StartElementNs(context, localname, prefix, uri, namespaces, namespacesList, attributes, defaulted,
+                              attributeList);
+        return;
+    }
     if (outline.dropped > 0) {
         ++outline.dropped;
         return;
@@ -52,6 +68,10 @@ void startElement(void* context, const xmlChar* localname, const xmlChar* prefix
 
 void endElement(void* context, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri) {
     Outline& outline = outlineOf(context);
+    if (context != outline.main) {
+        xmlSAX2EndElementNs(context, localname, prefix, uri);
+        return;
+    }
     if (outline.dropped > 0) {
         --outline.dropped;
         return;
@@ -63,28 +83,28 @@ void endElement(void* context, const xmlChar* localname, const xmlChar* prefix, 
 }
 
 void characters(void* context, const xmlChar* text, int length) {
-    if (outlineOf(context).dropped == 0) xmlSAX2Characters(context, text, length);
+    if (!dropped(context)) xmlSAX2Characters(context, text, length);
 }
 
 void cdataBlock(void* context, const xmlChar* text, int length) {
-    if (outlineOf(context).dropped == 0) xmlSAX2CDataBlock(context, text, length);
+    if (!dropped(context)) xmlSAX2CDataBlock(context, text, length);
 }
 
 void comment(void* context, const xmlChar* text) {
-    if (outlineOf(context).dropped == 0) xmlSAX2Comment(context, text);
+    if (!dropped(context)) xmlSAX2Comment(context, text);
 }
 
 void processingInstruction(void* context, const xmlChar* target, const xmlChar* data) {
-    if (outlineOf(context).dropped == 0) xmlSAX2ProcessingInstruction(context, target, data);
+    if (!dropped(context)) xmlSAX2ProcessingInstruction(context, target, data);
 }
 
 void reference(void* context, const xmlChar* name) {
-    if (outlineOf(context).dropped == 0) xmlSAX2Reference(context, name);
+    if (!dropped(context)) xmlSAX2Reference(context, name);
 }
 
 void blanks(void* context, const xmlChar* text, int length) {
     const Outline& outline = outlineOf(context);
-    if (outline.dropped == 0 && outline.blanks != nullptr) outline.blanks(context, text, length);
+    if (!dropped(context) && outline.blanks != nullptr) outline.blanks(context, text, length);
 }
 
 struct ContextFree {
@@ -101,6 +121,7 @@ scorecore::XmlDocPtr parseWithNotesInOutline(std::string_view text, int options)
     if (!context) return nullptr;
     xmlCtxtUseOptions(context.get(), options);
     Outline outline;
+    outline.main = context.get();
     context->_private = &outline;
     xmlSAXHandler* sax = context->sax;
     sax->startElementNs = startElement;
