@@ -114,8 +114,7 @@ void expectSameRead(const fs::path& file, CScoreStream::Route route) {
     for (std::size_t i = 0; i < reader.children.size(); ++i) EXPECT_EQ(parallel.children[i], reader.children[i]) << i;
 }
 
-// Both routes over worker threads: a few workers, and as many as the cores
-// allow with the notes in outline.
+// Both routes over worker threads, the second with the notes in outline.
 void expectSameRead(const fs::path& file) {
     for (const CScoreStream::Route route : {CScoreStream::Route::Parallel, CScoreStream::Route::Scan}) {
         SCOPED_TRACE(route == CScoreStream::Route::Scan ? "scan" : "parallel");

@@ -27,14 +27,13 @@ void quietError(void*, xmlErrorPtr) {}
 // The caller walks what the workers parse: it keeps a core of its own. Each
 // worker has one piece in hand at most (the window), which keeps the
 // documents in memory at a few parts. A caller that only scans the children
-// keeps up with more workers.
+// gets no more workers: each keeps a part's worth of memory in its heap,
+// which a later stream's workers would not use again.
 constexpr unsigned kMostWorkers = 3;
-constexpr unsigned kMostScanWorkers = 7;
 
-int parallelWorkers(CScoreStream::Route route) {
+int parallelWorkers() {
     const unsigned cores = std::thread::hardware_concurrency();
-    const unsigned most = route == CScoreStream::Route::Scan ? kMostScanWorkers : kMostWorkers;
-    return cores < 2 ? 0 : static_cast<int>(std::min(cores - 1, most));
+    return cores < 2 ? 0 : static_cast<int>(std::min(cores - 1, kMostWorkers));
 }
 
 // The prolog and the root's start tag parse as a document of their own: a
@@ -54,7 +53,7 @@ CScoreStream::CScoreStream() = default;
 CScoreStream::~CScoreStream() = default;
 
 bool CScoreStream::openParallel(const std::filesystem::path& source, Route route) {
-    const int workers = parallelWorkers(route);
+    const int workers = parallelWorkers();
     if (workers == 0) return false;
     auto splitter = std::make_unique<CScoreSplitter>();
     if (!splitter->open(source, scorecore::kMaxXmlBytes) || !startParses(*splitter)) return false;

@@ -36,7 +36,6 @@ public:
     enum class Route {
         Parallel,  // worker threads where there are cores to spare
         Scan,      // the same for a caller that only glances at each child:
-                   // more workers, as the caller needs little of a core, and
                    // the notes in outline (outline_parse.h; the one reader,
                    // where it serves, gives them whole)
         Reader,    // one reader on the calling thread
