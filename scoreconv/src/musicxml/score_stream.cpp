@@ -27,13 +27,15 @@ void quietError(void*, xmlErrorPtr) {}
 // The caller walks what the workers parse: it keeps a core of its own. Each
 // worker has one piece in hand at most (the window), which keeps the
 // documents in memory at a few parts. A caller that only scans the children
-// gets no more workers: each keeps a part's worth of memory in its heap,
-// which a later stream's workers would not use again.
+// keeps up with a few more workers, but not many: each keeps a part's worth
+// of memory in its heap, which a later stream's workers do not use again.
 constexpr unsigned kMostWorkers = 3;
+constexpr unsigned kMostScanWorkers = 5;
 
-int parallelWorkers() {
+int parallelWorkers(CScoreStream::Route route) {
     const unsigned cores = std::thread::hardware_concurrency();
-    return cores < 2 ? 0 : static_cast<int>(std::min(cores - 1, kMostWorkers));
+    const unsigned most = route == CScoreStream::Route::Scan ? kMostScanWorkers : kMostWorkers;
+    return cores < 2 ? 0 : static_cast<int>(std::min(cores - 1, most));
 }
 
 // The prolog and the root's start tag parse as a document of their own: a
@@ -53,7 +55,7 @@ CScoreStream::CScoreStream() = default;
 CScoreStream::~CScoreStream() = default;
 
 bool CScoreStream::openParallel(const std::filesystem::path& source, Route route) {
-    const int workers = parallelWorkers();
+    const int workers = parallelWorkers(route);
     if (workers == 0) return false;
     auto splitter = std::make_unique<CScoreSplitter>();
     if (!splitter->open(source, scorecore::kMaxXmlBytes) || !startParses(*splitter)) return false;

@@ -36,8 +36,9 @@ public:
     enum class Route {
         Parallel,  // worker threads where there are cores to spare
         Scan,      // the same for a caller that only glances at each child:
-                   // the notes in outline (outline_parse.h; the one reader,
-                   // where it serves, gives them whole)
+                   // a few more workers, and the notes in outline
+                   // (outline_parse.h; the one reader, where it serves, gives
+                   // them whole)
         Reader,    // one reader on the calling thread
     };
 
