@@ -109,6 +109,30 @@ void CParallelPieces::giveBack(scorecore::XmlDocPtr doc) {
     wanted_.notify_all();
 }
 
+// The scan is short beside a parse: it runs under the lock, in the order of
+// the file. False when not even the piece's slot can be made (the caller
+// sees the failure at the end).
+bool CParallelPieces::claim(CScoreSplitter::Piece& piece, std::uint64_t& number) {
+    try {
+        parsed_.emplace_back();
+        if (!splitter_->next(piece)) piece.kind = CScoreSplitter::Piece::Kind::Broken;
+    } catch (const std::bad_alloc&) {
+        piece.kind = CScoreSplitter::Piece::Kind::Broken;
+        if (parsed_.size() + taken_ == claimed_) {
+            split_ = true;
+            wanted_.notify_all();
+            ready_.notify_all();
+            return false;
+        }
+    }
+    number = claimed_++;
+    if (piece.kind != CScoreSplitter::Piece::Kind::Child) {
+        split_ = true;
+        wanted_.notify_all();
+    }
+    return true;
+}
+
 void CParallelPieces::work(std::size_t worker) {
     std::vector<scorecore::XmlDocPtr> spent;
     // The piece and the document text are kept from piece to piece: they
@@ -134,27 +158,7 @@ void CParallelPieces::work(std::size_t worker) {
                 spent.swap(spent_);
                 continue;
             }
-            if (stopping_) return;
-            // The scan is short beside a parse: it runs under the lock, in
-            // the order of the file.
-            try {
-                parsed_.emplace_back();
-                if (!splitter_->next(piece)) piece.kind = CScoreSplitter::Piece::Kind::Broken;
-            } catch (const std::bad_alloc&) {
-                piece.kind = CScoreSplitter::Piece::Kind::Broken;
-                if (parsed_.size() + taken_ == claimed_) {
-                    // Not even the slot: the caller sees the failure at the end.
-                    split_ = true;
-                    wanted_.notify_all();
-                    ready_.notify_all();
-                    return;
-                }
-            }
-            number = claimed_++;
-            if (piece.kind != CScoreSplitter::Piece::Kind::Child) {
-                split_ = true;
-                wanted_.notify_all();
-            }
+            if (stopping_ || !claim(piece, number)) return;
         }
         Parsed result;
         try {

@@ -65,6 +65,8 @@ public:
 
 private:
     void work(std::size_t worker);
+    // Takes the next piece of the file for a worker; called with the lock held.
+    bool claim(CScoreSplitter::Piece& piece, std::uint64_t& number);
     void stop();
     // text: the worker's buffer for the document's text, kept from piece to
     // piece so that its memory is not taken and given back for each.
