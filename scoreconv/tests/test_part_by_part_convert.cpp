@@ -3,10 +3,12 @@
 // the tests know and on a large orchestral one - also where it hands over to
 // the whole-document reading (parts out of part-list order, undeclared parts,
 // timewise files) - and must fail as that conversion does on a file that
-// breaks off in a later part.
+// breaks off in a later part. The documents it writes for the shared test
+// scores are pinned byte for byte.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -104,9 +106,8 @@ TEST(PartByPartConvert, WritesTheFileOfTheWholeDocumentOnEveryKnownScore) {
 }
 
 // Several systems, repeats, wedges and tuplets across 36 parts: the parts are
-// parsed on worker threads, the voices written out on a thread of their own
-// and the document deflated in several blocks at once (the sanitizer build
-// for threads runs this one).
+// parsed on worker threads and the document deflated in several blocks at
+// once (the sanitizer build for threads runs this one).
 TEST(PartByPartConvertThreads, AnOrchestralScoreWritesTheFileOfTheWholeDocument) {
     platform::testing::TempFolder temp;
     const fs::path orchestral = temp.path() / "orchestral.xml";
@@ -142,6 +143,78 @@ TEST(PartByPartConvert, AFileThatBreaksOffInALaterPartFailsAndWritesNothing) {
         EXPECT_EQ(parts.staves, 0);
         EXPECT_EQ(parts.result, convert(broken, true, temp.path() / "whole.tvrx").result);
     }
+}
+
+// Length and FNV-1a digest of the document a conversion wrote.
+struct Pinned {
+    const char* name;
+    std::size_t length;
+    std::uint64_t digest;
+};
+
+std::uint64_t fnv1a(const std::string& bytes) {
+    std::uint64_t hash = 0xcbf29ce484222325u;
+    for (const char c : bytes) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 0x100000001b3u;
+    }
+    return hash;
+}
+
+// The documents as the writer wrote them when it still built every element
+// and saved the tree: writing the voices as text must not change a byte.
+TEST(PartByPartConvert, WritesThePinnedDocumentOfEverySharedScore) {
+    const Pinned pinned[] = {
+        {"musicxml/01a-Pitches-Pitches.xml", 22331, 0xb3ef81084801cd4bu},
+        {"musicxml/02a-Rests-Durations.xml", 5642, 0x448d871210bed93bu},
+        {"musicxml/03a-Rhythm-Durations.xml", 9635, 0xbd0333b6807fee38u},
+        {"musicxml/03b-Rhythm-Backup.xml", 2934, 0xb8df1afbf559774cu},
+        {"musicxml/03c-Rhythm-DivisionChange.xml", 2723, 0x2bf6cf8716b93b40u},
+        {"musicxml/11a-TimeSignatures.xml", 4551, 0x268af3ccca5e88efu},
+        {"musicxml/12a-Clefs.xml", 6588, 0x584fa77b53957bd4u},
+        {"musicxml/13a-KeySignatures.xml", 13287, 0x7f07b6123aa61786u},
+        {"musicxml/21a-Chord-Basic.xml", 1915, 0x4e6c089c6fc169bau},
+        {"musicxml/21c-Chords-ThreeNotesDuration.xml", 3024, 0x345228cc1e844c6du},
+        {"musicxml/23a-Tuplets.xml", 8429, 0x856c7944a5a1f055u},
+        {"musicxml/24a-GraceNotes.xml", 7791, 0xb4552baac42f0314u},
+        {"musicxml/31a-Directions.xml", 21662, 0xeab8812062aa81e4u},
+        {"musicxml/32a-Notations.xml", 31726, 0x554f0ab60a919547u},
+        {"musicxml/33b-Spanners-Tie.xml", 2044, 0x7a297fde30ae134cu},
+        {"musicxml/33c-Spanners-Slurs.xml", 5262, 0x14a2af51b56154b2u},
+        {"musicxml/41a-MultiParts-Partorder.xml", 4833, 0xd5dda45aab7bec84u},
+        {"musicxml/42a-MultiVoice-TwoVoicesOnStaff-Lyrics.xml", 6576, 0x6155196db37af3fbu},
+        {"musicxml/43a-PianoStaff.xml", 2707, 0xe83a50ede54ea7c4u},
+        {"musicxml/45a-SimpleRepeat.xml", 1960, 0xcd393a10eed28b86u},
+        {"musicxml/45b-RepeatWithAlternatives.xml", 2664, 0x04234f509b63b5e8u},
+        {"musicxml/46a-Barlines.xml", 4008, 0x7eedcaa71458e47cu},
+        {"musicxml/61a-Lyrics.xml", 4199, 0xc0db15879c7f7df2u},
+        {"musicxml/72a-TransposingInstruments.xml", 6601, 0xcace18b935f7039fu},
+        {"musicxml-constructs/playtime-trailing-rests.musicxml", 2194, 0xdcf10271c5ed56f3u},
+        {"musicxml-constructs/repeat-endings-multiple-numbers.musicxml", 2439, 0x266f170ce2c328f8u},
+        {"musicxml-constructs/repeat-times.musicxml", 1880, 0x12e09a38944ca163u},
+        {"musicxml-constructs/tempo-two-sounds-same-moment.musicxml", 2433, 0x6b8a6c08087b77ceu},
+        {"musicxml-constructs/tie-chord-partial.musicxml", 2903, 0xcf7ec36a9286ec73u},
+    };
+    platform::testing::TempFolder temp;
+    for (const Pinned& p : pinned) {
+        SCOPED_TRACE(p.name);
+        const Converted converted = convert(fs::path(QVP3_SHARED_TESTDATA_DIR) / p.name, false, temp.path() / "x.tvrx");
+        ASSERT_EQ(converted.result, kOk);
+        EXPECT_EQ(converted.document.size(), p.length);
+        EXPECT_EQ(fnv1a(converted.document), p.digest);
+    }
+}
+
+// Chords, ties, tuplets, wedges, lyrics, words, repeats and systems across 36
+// parts, pinned the same way.
+TEST(PartByPartConvert, WritesThePinnedDocumentOfAnOrchestralScore) {
+    platform::testing::TempFolder temp;
+    const fs::path orchestral = temp.path() / "orchestral.xml";
+    scoreconv::testing::writeOrchestralScore(orchestral, {12, 1});
+    const Converted converted = convert(orchestral, false, temp.path() / "x.tvrx");
+    ASSERT_EQ(converted.result, kOk);
+    EXPECT_EQ(converted.document.size(), 951455u);
+    EXPECT_EQ(fnv1a(converted.document), 0xc673e2b43123a995u);
 }
 
 }  // namespace

@@ -3,13 +3,15 @@
 // same failure at the same child - on markup that hides tags (comments, CDATA,
 // quoted '>' in attributes, processing instructions), on entities of the
 // document type, namespaces of the root, other encodings, and on every cut and
-// damage of a small score.
+// damage of a small score. The Scan route gives the same children with their
+// notes in outline.
 #include <gtest/gtest.h>
 #include <libxml/tree.h>
 
 #include <cstddef>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "musicxml/score_splitter.h"
@@ -37,15 +39,52 @@ struct Read {
     bool operator==(const Read&) const = default;
 };
 
-Read readAll(const fs::path& file, CScoreStream::Route route) {
+bool isBlank(const xmlNode* node) {
+    if (node->type != XML_TEXT_NODE || node->content == nullptr) return false;
+    return std::string_view(reinterpret_cast<const char*>(node->content)).find_first_not_of(" \t\r\n") ==
+           std::string_view::npos;
+}
+
+// A child as the Scan route gives it, made from the whole one: below each
+// note's children (but <unpitched>) nothing, and no blank text in them.
+void putNotesInOutline(xmlNodePtr node) {
+    for (xmlNodePtr c = node->children; c != nullptr; c = c->next) {
+        if (c->type != XML_ELEMENT_NODE) continue;
+        if (std::string_view(reinterpret_cast<const char*>(c->name)) != "note") {
+            putNotesInOutline(c);
+            continue;
+        }
+        for (xmlNodePtr own = c->children; own != nullptr; own = own->next) {
+            if (own->type != XML_ELEMENT_NODE || std::string_view(reinterpret_cast<const char*>(own->name)) == "unpitched") {
+                continue;
+            }
+            for (xmlNodePtr inside = own->children; inside != nullptr;) {
+                xmlNodePtr next = inside->next;
+                if (inside->type == XML_ELEMENT_NODE || isBlank(inside)) {
+                    xmlUnlinkNode(inside);
+                    xmlFreeNode(inside);
+                }
+                inside = next;
+            }
+        }
+    }
+}
+
+// What a stream hands out, each child as the text libxml2 writes for it;
+// outline: with the notes in outline (of a copy, for the one reader).
+Read readAll(const fs::path& file, CScoreStream::Route route, bool outline = false) {
     CScoreStream stream;
     Read out;
     out.opened = stream.open(file, route);
     out.root = std::string(stream.rootName());
     if (!out.opened) return out;
     while (const xmlNode* child = stream.next()) {
+        const scorecore::XmlDocPtr copy(xmlCopyDoc(child->doc, 1));
+        xmlNodePtr own = xmlDocCopyNode(const_cast<xmlNodePtr>(child), copy.get(), 1);
+        xmlAddChild(xmlDocGetRootElement(copy.get()), own);
+        if (outline) putNotesInOutline(own);
         xmlBufferPtr buffer = xmlBufferCreate();
-        xmlNodeDump(buffer, child->doc, const_cast<xmlNodePtr>(child), 0, 0);
+        xmlNodeDump(buffer, copy.get(), own, 0, 0);
         out.children.emplace_back(reinterpret_cast<const char*>(xmlBufferContent(buffer)));
         xmlBufferFree(buffer);
     }
@@ -56,9 +95,10 @@ Read readAll(const fs::path& file, CScoreStream::Route route) {
 // The one reader parses ahead of what it hands out: an error far enough
 // ahead fails its open, or the child it stands on, already. A file it fails
 // on must fail here too, after the children the reader gave at least.
-void expectSameRead(const fs::path& file) {
-    const Read reader = readAll(file, CScoreStream::Route::Reader);
-    const Read parallel = readAll(file, CScoreStream::Route::Parallel);
+void expectSameRead(const fs::path& file, CScoreStream::Route route) {
+    const bool outline = route == CScoreStream::Route::Scan;
+    const Read reader = readAll(file, CScoreStream::Route::Reader, outline);
+    const Read parallel = readAll(file, route, outline);
     if (!reader.opened) {
         EXPECT_TRUE(!parallel.opened || parallel.failed);
         return;
@@ -72,6 +112,14 @@ void expectSameRead(const fs::path& file) {
     }
     ASSERT_GE(parallel.children.size(), reader.children.size());
     for (std::size_t i = 0; i < reader.children.size(); ++i) EXPECT_EQ(parallel.children[i], reader.children[i]) << i;
+}
+
+// Both routes over worker threads, the second with the notes in outline.
+void expectSameRead(const fs::path& file) {
+    for (const CScoreStream::Route route : {CScoreStream::Route::Parallel, CScoreStream::Route::Scan}) {
+        SCOPED_TRACE(route == CScoreStream::Route::Scan ? "scan" : "parallel");
+        expectSameRead(file, route);
+    }
 }
 
 const std::string kPrologue =
@@ -110,6 +158,14 @@ TEST(ScoreStreamThreads, HandsOutWhatTheOneReaderHandsOut) {
          "<?xml version=\"1.0\"?>\n<!DOCTYPE score-partwise [\n<!ENTITY who \"A &amp; B\">\n<!-- ] > -->\n"
          "<!ATTLIST part q CDATA \"]>\">\n]>\n<score-partwise>" +
              part("P1", "<direction><words>&who;</words></direction>") + "</score-partwise>"},
+        {"markup of every kind inside notes, kept and dropped by the outline",
+         "<?xml version=\"1.0\"?>\n<!DOCTYPE score-partwise [\n<!ENTITY who \"A <b>B</b>\">\n]>\n<score-partwise>"
+         "<part id=\"P1\"><measure number=\"1\"><note><pitch><step>C</step><!-- c --><octave>4</octave></pitch>"
+         "<voice>1<!-- v --></voice><notations><?pi x?><other-notation>&who;<![CDATA[<x>]]></other-notation>"
+         "</notations><unpitched><display-step>E</display-step><!-- u --></unpitched>"
+         "<lyric number=\"2\"><text>&who;</text></lyric></note>"
+         "<direction><direction-type><words>&who;</words></direction-type></direction></measure></part>"
+         "</score-partwise>"},
         {"an undeclared entity beside an external DTD", open + part("P1", "<lyric><text>&nbsp;</text></lyric>") +
                                                              "</score-partwise>"},
         {"an undeclared entity without a DTD",

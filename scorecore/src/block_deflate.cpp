@@ -13,9 +13,13 @@ namespace scorecore {
 
 namespace {
 
+// Blocks of at most this size; a smaller text is cut into blocks of at least
+// the smaller size, enough for every thread to take a few.
 constexpr std::size_t kBlockBytes = std::size_t{256} << 10;
+constexpr std::size_t kSmallestBlockBytes = std::size_t{64} << 10;
+constexpr std::size_t kBlocksPerThread = 4;
 constexpr std::size_t kWindowBytes = std::size_t{32} << 10;
-constexpr unsigned kMostThreads = 4;
+constexpr unsigned kMostThreads = 8;
 constexpr std::size_t kOutputStep = std::size_t{64} << 10;
 
 // The text of the pieces by offset.
@@ -91,8 +95,15 @@ struct Deflater {
     }
 };
 
-void deflateBlock(const PieceText& text, std::uint64_t begin, int level, Block& block) {
-    const std::uint64_t end = std::min<std::uint64_t>(text.size(), begin + kBlockBytes);
+// The size of the blocks a text is cut into; it depends on the text's size
+// alone, so that the same text always deflates to the same bytes.
+std::uint64_t blockBytesFor(std::uint64_t size) {
+    const std::uint64_t share = size / (std::uint64_t{kMostThreads} * kBlocksPerThread);
+    return std::clamp<std::uint64_t>(share, kSmallestBlockBytes, kBlockBytes);
+}
+
+void deflateBlock(const PieceText& text, std::uint64_t begin, std::uint64_t blockBytes, int level, Block& block) {
+    const std::uint64_t end = std::min<std::uint64_t>(text.size(), begin + blockBytes);
     const bool last = end == text.size();
     try {
         Deflater deflater(level);
@@ -135,11 +146,12 @@ unsigned threadsFor(std::size_t blocks) {
 bool deflateInBlocks(std::span<const std::string_view> pieces, int level, DeflatedText& out) {
     try {
         const PieceText text(pieces);
-        const std::size_t count = std::max<std::size_t>(1, static_cast<std::size_t>((text.size() + kBlockBytes - 1) / kBlockBytes));
+        const std::uint64_t blockBytes = blockBytesFor(text.size());
+        const std::size_t count = std::max<std::size_t>(1, static_cast<std::size_t>((text.size() + blockBytes - 1) / blockBytes));
         std::vector<Block> blocks(count);
         std::atomic<std::size_t> next{0};
         const auto work = [&] {
-            for (std::size_t i = next++; i < count; i = next++) deflateBlock(text, i * kBlockBytes, level, blocks[i]);
+            for (std::size_t i = next++; i < count; i = next++) deflateBlock(text, i * blockBytes, blockBytes, level, blocks[i]);
         };
         // Room for every helper first: once one runs, nothing may throw
         // before it is joined.

@@ -3,7 +3,6 @@
 #include "platform/text.h"
 #include "scorecore/result_codes.h"
 #include "scorecore/tvrx_container.h"
-#include "voice_packer.h"
 
 #include <libxml/xpath.h>
 
@@ -97,8 +96,6 @@ void CVxmlFile::releaseDocument() {
     systemsNode = nullptr;
     root = nullptr;
     stavesNode = nullptr;
-    // Before the document: voices on their way out still name its namespaces.
-    packer_.reset();
     packing_ = Packing::None;
     std::vector<std::string>().swap(systemsText_);
     systemsPlaceholder_.clear();

@@ -3,6 +3,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "scorecore/result_codes.h"
+#include "scorecore/xml_text.h"
 #include "start_template.h"
 
 #include <libxml/parser.h>
@@ -43,36 +44,6 @@ constexpr int kReadOptions =
     XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
 // Templates that are built upon keep their white space.
 constexpr int kTemplateOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-
-bool xmlAllowedChar(char32_t cp) {
-    if (cp < 0x20) return cp == 0x09 || cp == 0x0A || cp == 0x0D;
-    if (cp >= 0xD800 && cp <= 0xDFFF) return false;
-    return cp != 0xFFFE && cp != 0xFFFF;
-}
-
-// Text that libxml2 can serialise: valid UTF-8 of characters XML 1.0 allows.
-std::string xmlSafeText(std::string_view text) {
-    bool clean = platform::isValidUtf8(text);
-    if (clean) {
-        for (unsigned char c : text) {
-            if (c < 0x20 && c != 0x09 && c != 0x0A && c != 0x0D) {
-                clean = false;
-                break;
-            }
-        }
-    }
-    if (clean && text.find("\xEF\xBF\xBE") == std::string_view::npos &&
-        text.find("\xEF\xBF\xBF") == std::string_view::npos) {
-        return std::string(text);
-    }
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t pos = 0; pos < text.size();) {
-        const char32_t cp = platform::decodeUtf8(text, pos);
-        platform::appendUtf8(out, xmlAllowedChar(cp) ? cp : platform::kReplacementChar);
-    }
-    return out;
-}
 
 // Links child as parent's last child without merging adjacent text nodes, as a DOM
 // appendChild does: our indentation nodes must stay separate nodes so that they
@@ -350,6 +321,12 @@ std::string xmldomNodeText(const xmlNode* node) {
         node->type == XML_COMMENT_NODE || node->type == XML_PI_NODE) {
         return node->content ? cc(node->content) : "";
     }
+    // Most elements a reader asks hold one text and nothing else.
+    const xmlNode* only = node->children;
+    if (only != nullptr && only->next == nullptr && only->children == nullptr &&
+        (only->type == XML_TEXT_NODE || only->type == XML_CDATA_SECTION_NODE)) {
+        return only->content != nullptr ? cc(only->content) : "";
+    }
     // Depth-first over the subtree without recursion; entity references are
     // skipped so that a hostile document cannot make one text expand without end.
     std::string text;
@@ -372,12 +349,24 @@ std::string xmldomNodeText(const xmlNode* node) {
     return text;
 }
 
+namespace {
+
+// Whether an attribute's qualified name ("prefix:name") is name, without
+// putting it together.
+bool attributeNamed(const xmlAttr* attr, std::string_view name) {
+    const std::string_view local = attr->name != nullptr ? cc(attr->name) : "";
+    if (attr->ns == nullptr || attr->ns->prefix == nullptr) return local == name;
+    const std::string_view prefix = cc(attr->ns->prefix);
+    return name.size() == prefix.size() + 1 + local.size() && name.starts_with(prefix) && name[prefix.size()] == ':' &&
+           name.ends_with(local);
+}
+
+}  // namespace
+
 std::optional<std::string> xmldomAttribute(const xmlNode* element, std::string_view name) {
     if (element == nullptr || element->type != XML_ELEMENT_NODE) return std::nullopt;
     for (const xmlAttr* attr = element->properties; attr != nullptr; attr = attr->next) {
-        if (xmldomNodeName(reinterpret_cast<const xmlNode*>(attr)) == name) {
-            return xmldomNodeText(reinterpret_cast<const xmlNode*>(attr));
-        }
+        if (attributeNamed(attr, name)) return xmldomNodeText(reinterpret_cast<const xmlNode*>(attr));
     }
     return std::nullopt;
 }
@@ -496,6 +485,10 @@ int appendToSink(void* context, const char* bytes, int length) {
 }
 
 }  // namespace
+
+XmlCharset xmldomCharset(const XmlDocument& doc) {
+    return doc && saveFormOf(doc).encoding != nullptr ? XmlCharset::Latin1 : XmlCharset::Ascii;
+}
 
 int xmldomSaveToString(const XmlDocument& doc, std::string& out) {
     out.clear();

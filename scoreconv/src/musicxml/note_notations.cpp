@@ -148,6 +148,7 @@ void readNotationDynamics(const xmlNode* dynamics, CScoreEvent& event) {
 int readNotations(const xmlNode* notations, const CReadContext& context, CScoreEvent& event, CNoteInfo& info) {
     for (const xmlNode* c : mx::elements(notations)) {
         const std::string_view name = mx::nameOf(c);
+        if (context.spanMarksOnly && name != "slur" && name != "tuplet") continue;
         bool stored = true;
         if (name == "tied") {
             const std::string type = typeOf(c);

@@ -104,6 +104,7 @@ void readNotehead(const xmlNode* notehead, CScoreEvent& event) {
 int readChild(const xmlNode* c, const xmlNode* note, const CReadContext& context, CScoreEvent& event,
               CNoteInfo& info) {
     const std::string_view name = mx::nameOf(c);
+    if (context.spanMarksOnly && name != "notations") return kOk;
     if (name == "pitch" || name == "unpitched") {
         if (name == "unpitched") event.setKind(scorecore::kKindUnpitched);
         return readPitch(note, name == "unpitched", event);
@@ -170,7 +171,9 @@ int readNote(const xmlNode* note, const CReadContext& context, CScoreEvent& even
     }
     event.setKind(info.chord ? scorecore::kKindChord : scorecore::kKindNote);
     if (!info.chord) event.dots = 0;
-    if (const int rc = readLyrics(note, event); rc != kOk) return rc;
+    if (!context.spanMarksOnly) {
+        if (const int rc = readLyrics(note, event); rc != kOk) return rc;
+    }
     for (const xmlNode* c : mx::elements(note)) {
         if (const int rc = readChild(c, note, context, event, info); rc != kOk) return rc;
     }

@@ -52,7 +52,8 @@ inline constexpr int kNoteStartsNewEvent = -7;  // nothing read: flush the event
 // (nothing is read); kErrNoteSkipped when the note is to be skipped (a hidden
 // note in mode 5, a hidden note without duration), with info filled so that
 // the caller can still keep time; kErrOutOfMemory when the event refuses an
-// entry.
+// entry. With context.spanMarksOnly the event takes only the note's slurs
+// and tuplet marks (the info is filled all the same).
 int readNote(const xmlNode* note, const CReadContext& context, CScoreEvent& event, CNoteInfo& info);
 
 // Reads "pitch" (or, with unpitched, the display step and octave of

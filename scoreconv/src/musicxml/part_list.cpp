@@ -265,6 +265,10 @@ bool readPartHeader(const xmlNode* part, bool hiddenNotesCount, bool countLyrics
     return true;
 }
 
+bool readPartHeaderInMode(const xmlNode* part, int32_t mode, CPartHeader& out) {
+    return readPartHeader(part, mode != kModeTvrxml, mode == kModeTvrxml, out);
+}
+
 int percussionDisplayKey(const CPartHeader& header, std::string_view instrumentId, int32_t& key) {
     for (const auto& [id, value] : header.displayKeys) {
         if (id == instrumentId) {
@@ -341,7 +345,7 @@ public:
 
     // The groups up to the next score-part, which must declare the element's
     // id as written, then the element's entry.
-    int streamPart(xmlNodePtr element) {
+    int streamPart(xmlNodePtr element, const CPartHeader* header) {
         const std::string id(platform::trimBlanks(scorecore::xmldomAttribute(element, "id").value_or("")));
         for (; cursor_ != nullptr; cursor_ = cursor_->next) {
             if (isNamed(cursor_, "part-group")) {
@@ -352,7 +356,9 @@ public:
                 const xmlNode* scorePart = cursor_;
                 cursor_ = cursor_->next;
                 const int32_t first = file_.staffCount();
-                if (const int rc = addPart(std::move(declared), element, scorePart); rc != scorecore::kOk) return rc;
+                if (const int rc = addPart(std::move(declared), element, scorePart, header); rc != scorecore::kOk) {
+                    return rc;
+                }
                 if (!giveDefaultInstruments(file_, first)) return scorecore::kErrOutOfMemory;
                 return file_.stopRequested() ? scorecore::kErrStopped : scorecore::kOk;
             }
@@ -476,10 +482,11 @@ private:
         return addPart(std::move(id), element, scorePart);
     }
 
-    // The part's entry, voices and staves from its element (null: none);
-    // names and instruments from its score-part (null for a part the part
-    // list does not declare, which gets the default instruments).
-    int addPart(std::string id, xmlNodePtr element, const xmlNode* scorePart) {
+    // The part's entry, voices and staves from its element (null: none), or
+    // from what was read of it already (known); names and instruments from
+    // its score-part (null for a part the part list does not declare, which
+    // gets the default instruments).
+    int addPart(std::string id, xmlNodePtr element, const xmlNode* scorePart, const CPartHeader* known = nullptr) {
         const int32_t part = static_cast<int32_t>(file_.parts.size());
         if (!file_.appendPart() || !file_.voiceTables.appendPart()) return scorecore::kErrOutOfMemory;
         CMxmlPart& entry = file_.parts.back();
@@ -488,10 +495,11 @@ private:
         const int32_t first = file_.staffCount();
         reachTo(first);
 
-        CPartHeader header;
-        if (!readPartHeader(entry.node, file_.playModeNow() != kModeTvrxml, file_.playModeNow() == kModeTvrxml, header)) {
+        CPartHeader read;
+        if (known == nullptr && !readPartHeaderInMode(entry.node, file_.playModeNow(), read)) {
             return scorecore::kErrOutOfMemory;
         }
+        const CPartHeader& header = known != nullptr ? *known : read;
         if (header.tempo > 0) entry.tempo = header.tempo;
         if (file_.cursor.tempo < 0) file_.cursor.tempo = entry.tempo;
         reserveStaffTables(file_, header.staves);
@@ -697,9 +705,9 @@ CPartListStream::CPartListStream(CMxmlFile& file, const xmlNode* partList)
 
 CPartListStream::~CPartListStream() = default;
 
-int CPartListStream::part(xmlNodePtr element) {
+int CPartListStream::part(xmlNodePtr element, const CPartHeader* header) {
     try {
-        return reader_->reader.streamPart(element);
+        return reader_->reader.streamPart(element, header);
     } catch (const std::bad_alloc&) {
         return scorecore::kErrOutOfMemory;
     }

@@ -62,6 +62,8 @@ struct CPartHeader {
 // notes do not make voices; lyrics are counted only when countLyrics is set.
 // False when memory runs out.
 bool readPartHeader(const xmlNode* part, bool hiddenNotesCount, bool countLyrics, CPartHeader& out);
+// The same as the part list reads it for a file in that play mode.
+bool readPartHeaderInMode(const xmlNode* part, int32_t mode, CPartHeader& out);
 
 // The display key of an instrument id: among the notes of the part that name
 // the instrument, the first one's unpitched display pitch (octave x 12 +
@@ -91,9 +93,11 @@ public:
     CPartListStream& operator=(const CPartListStream&) = delete;
 
     // The part groups before the element's score-part, then its entry, voices
-    // and staves, the staves without an instrument given the default one.
-    // kOk; kErrNotPresent (see above); kErrOutOfMemory; kErrStopped.
-    int part(xmlNodePtr element);
+    // and staves, the staves without an instrument given the default one;
+    // header: what readPartHeaderInMode read of the element already (null:
+    // it is read here). kOk; kErrNotPresent (see above); kErrOutOfMemory;
+    // kErrStopped.
+    int part(xmlNodePtr element, const CPartHeader* header = nullptr);
     // The groups after the last part and the group-end flags. kOk;
     // kErrNotPresent when a score-part is left without element;
     // kErrOutOfMemory; kErrStopped.

@@ -63,6 +63,10 @@ struct CReadContext {
     // measure's start and to its reach (the walk sets them for each one).
     int64_t offsetBack = kMaxTicks;
     int64_t offsetOn = kMaxTicks;
+    // Notes are read only as far as a span search counts them: their timing,
+    // staff, voice and chord, and their tuplet and slur marks (readNote then
+    // answers as for the whole note).
+    bool spanMarksOnly = false;
 
     // The look-ahead scans read without starting scans of their own.
     bool lookAhead() const { return mode == 6; }

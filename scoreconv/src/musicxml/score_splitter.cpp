@@ -90,19 +90,21 @@ std::size_t CScoreSplitter::markupEnd(std::size_t at, Markup& kind) const {
             return pastText(buffer_, at + 2, ">");
         default: break;
     }
-    // A start tag: '>' ends it outside quoted attribute values.
-    std::size_t i = at + 1;
-    for (;;) {
-        const std::size_t stop = buffer_.find_first_of("\"'>", i);
-        if (stop == kNpos) return kNpos;
-        if (buffer_[stop] == '>') {
-            kind = buffer_[stop - 1] == '/' ? Markup::EmptyTag : Markup::StartTag;
-            return stop + 1;
+    // A start tag: '>' ends it outside quoted attribute values. Tags are short:
+    // a plain loop beats a search for any of three characters.
+    const char* text = buffer_.data();
+    for (std::size_t i = at + 1; i < buffer_.size(); ++i) {
+        const char c = text[i];
+        if (c == '>') {
+            kind = text[i - 1] == '/' ? Markup::EmptyTag : Markup::StartTag;
+            return i + 1;
         }
-        const std::size_t quote = buffer_.find(buffer_[stop], stop + 1);
-        if (quote == kNpos) return kNpos;
-        i = quote + 1;
+        if (c == '"' || c == '\'') {
+            i = buffer_.find(c, i + 1);
+            if (i == kNpos) return kNpos;
+        }
     }
+    return kNpos;
 }
 
 // "<!DOCTYPE ...>" with its internal subset, whose declarations may hold

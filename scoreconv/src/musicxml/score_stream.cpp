@@ -17,18 +17,25 @@ namespace scoreconv {
 namespace {
 
 constexpr int kNodeElement = 1;
-constexpr int kReadOptions = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+// The parts are only read, never changed: short texts may stay inside their
+// nodes, which spares an allocation for most texts of a score.
+constexpr int kReadOptions =
+    XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_COMPACT;
 
 void quietError(void*, xmlErrorPtr) {}
 
 // The caller walks what the workers parse: it keeps a core of its own. Each
 // worker has one piece in hand at most (the window), which keeps the
-// documents in memory at a few parts.
+// documents in memory at a few parts. A caller that only scans the children
+// keeps up with a few more workers, but not many: each keeps a part's worth
+// of memory in its heap, which a later stream's workers do not use again.
 constexpr unsigned kMostWorkers = 3;
+constexpr unsigned kMostScanWorkers = 5;
 
-int parallelWorkers() {
+int parallelWorkers(CScoreStream::Route route) {
     const unsigned cores = std::thread::hardware_concurrency();
-    return cores < 2 ? 0 : static_cast<int>(std::min(cores - 1, kMostWorkers));
+    const unsigned most = route == CScoreStream::Route::Scan ? kMostScanWorkers : kMostWorkers;
+    return cores < 2 ? 0 : static_cast<int>(std::min(cores - 1, most));
 }
 
 // The prolog and the root's start tag parse as a document of their own: a
@@ -47,8 +54,8 @@ bool startParses(const CScoreSplitter& splitter) {
 CScoreStream::CScoreStream() = default;
 CScoreStream::~CScoreStream() = default;
 
-bool CScoreStream::openParallel(const std::filesystem::path& source) {
-    const int workers = parallelWorkers();
+bool CScoreStream::openParallel(const std::filesystem::path& source, Route route) {
+    const int workers = parallelWorkers(route);
     if (workers == 0) return false;
     auto splitter = std::make_unique<CScoreSplitter>();
     if (!splitter->open(source, scorecore::kMaxXmlBytes) || !startParses(*splitter)) return false;
@@ -58,7 +65,8 @@ bool CScoreStream::openParallel(const std::filesystem::path& source) {
         ended_ = true;
     } else {
         try {
-            pieces_ = std::make_unique<CParallelPieces>(std::move(splitter), workers, workers);
+            pieces_ = std::make_unique<CParallelPieces>(std::move(splitter), workers, workers, digestOf_,
+                                                        route == Route::Scan);
         } catch (const std::system_error&) {
             return false;
         }
@@ -69,12 +77,14 @@ bool CScoreStream::openParallel(const std::filesystem::path& source) {
 
 const xmlNode* CScoreStream::nextPiece() {
     pieces_->giveBack(std::move(held_));
+    digest_.reset();
     if (ended_) return nullptr;
     CParallelPieces::Parsed parsed = pieces_->take();
     switch (parsed.state) {
         case CParallelPieces::Parsed::State::Child: {
             const xmlNode* child = CParallelPieces::child(parsed);
             held_ = std::move(parsed.doc);
+            digest_ = std::move(parsed.digest);
             return child;
         }
         case CParallelPieces::Parsed::State::End:
@@ -105,9 +115,10 @@ bool CScoreStream::fail() {
     return false;
 }
 
-bool CScoreStream::open(const std::filesystem::path& source, Route route) {
+bool CScoreStream::open(const std::filesystem::path& source, Route route, Digest digest) {
     xmlInitParser();
-    if (route == Route::Parallel && openParallel(source)) return true;
+    digestOf_ = std::move(digest);
+    if (route != Route::Reader && openParallel(source, route)) return true;
     source_ = std::make_unique<Source>();
     source_->in.open(source, std::ios::binary);
     source_->left = scorecore::kMaxXmlBytes;
@@ -130,6 +141,7 @@ bool CScoreStream::open(const std::filesystem::path& source, Route route) {
 
 const xmlNode* CScoreStream::next() {
     if (pieces_) return nextPiece();
+    digest_.reset();
     if (ended_ || !reader_) return nullptr;
     xmlTextReaderPtr reader = reader_.get();
     // The first step goes into the root; every later one past the child held.
@@ -152,6 +164,7 @@ const xmlNode* CScoreStream::next() {
                 fail();
                 return nullptr;
             }
+            if (digestOf_) digest_ = digestOf_(node);
             return node;
         }
         ret = xmlTextReaderNext(reader);

@@ -16,8 +16,10 @@
 #include <libxml/tree.h>
 #include <libxml/xmlreader.h>
 
+#include <any>
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -33,6 +35,10 @@ class CScoreStream {
 public:
     enum class Route {
         Parallel,  // worker threads where there are cores to spare
+        Scan,      // the same for a caller that only glances at each child:
+                   // a few more workers, and the notes in outline
+                   // (outline_parse.h; the one reader, where it serves, gives
+                   // them whole)
         Reader,    // one reader on the calling thread
     };
 
@@ -41,9 +47,14 @@ public:
     CScoreStream(const CScoreStream&) = delete;
     CScoreStream& operator=(const CScoreStream&) = delete;
 
+    // What a caller reads of each child besides walking it, done where the
+    // child is parsed (on a worker thread, or on the calling thread for the
+    // one reader); it may throw std::bad_alloc only.
+    using Digest = std::function<std::any(const xmlNode* child)>;
+
     // Opens the file and reads up to its root element. False when the file
     // cannot be opened or its text fails before the root.
-    bool open(const std::filesystem::path& source, Route route = Route::Parallel);
+    bool open(const std::filesystem::path& source, Route route = Route::Parallel, Digest digest = {});
     // The root element's name; empty before open.
     std::string_view rootName() const { return rootName_; }
 
@@ -52,6 +63,9 @@ public:
     // text is not well-formed, unreadable or larger than the cap (failed()).
     const xmlNode* next();
     bool failed() const { return failed_; }
+    // What the digest made of the child next() handed out last; empty
+    // without a digest.
+    const std::any& digest() const { return digest_; }
 
 private:
     struct Source {
@@ -65,12 +79,14 @@ private:
 
     static int readChunk(void* context, char* buffer, int length);
     bool fail();
-    bool openParallel(const std::filesystem::path& source);
+    bool openParallel(const std::filesystem::path& source, Route route);
     const xmlNode* nextPiece();
 
     std::unique_ptr<Source> source_;
     std::unique_ptr<xmlTextReader, ReaderFree> reader_;
     std::unique_ptr<CParallelPieces> pieces_;
+    Digest digestOf_;
+    std::any digest_;
     scorecore::XmlDocPtr held_;  // the document of the child handed out last
     std::string_view rootName_;
     std::string rootNameText_;

@@ -1,5 +1,6 @@
 #include "musicxml/xml_values.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -8,23 +9,9 @@
 
 namespace scoreconv::mx {
 
-const xmlNode* firstElement(const xmlNode* parent) {
-    if (parent == nullptr) return nullptr;
-    const xmlNode* node = parent->children;
-    while (node != nullptr && node->type != XML_ELEMENT_NODE) node = node->next;
-    return node;
-}
-
-const xmlNode* nextElement(const xmlNode* node) {
-    if (node == nullptr) return nullptr;
-    node = node->next;
-    while (node != nullptr && node->type != XML_ELEMENT_NODE) node = node->next;
-    return node;
-}
-
 const xmlNode* child(const xmlNode* parent, std::string_view name) {
     for (const xmlNode* c : elements(parent)) {
-        if (nameOf(c) == name) return c;
+        if (nameIs(c, name)) return c;
     }
     return nullptr;
 }
@@ -32,7 +19,7 @@ const xmlNode* child(const xmlNode* parent, std::string_view name) {
 std::vector<const xmlNode*> childrenNamed(const xmlNode* parent, std::string_view name) {
     std::vector<const xmlNode*> found;
     for (const xmlNode* c : elements(parent)) {
-        if (nameOf(c) == name) found.push_back(c);
+        if (nameIs(c, name)) found.push_back(c);
     }
     return found;
 }
@@ -68,6 +55,17 @@ std::optional<double> parseNumber(std::string_view text) {
     std::string_view digits = trimmed(text);
     if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
     if (digits.empty()) return std::nullopt;
+    // Most numbers of a score are short integers: read them at once (exactly
+    // as from_chars would, below 2^53).
+    const bool negative = digits.front() == '-';
+    const std::string_view whole = negative ? digits.substr(1) : digits;
+    if (!whole.empty() && whole.size() <= 15 &&
+        std::all_of(whole.begin(), whole.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        std::int64_t value = 0;
+        for (const char c : whole) value = value * 10 + (c - '0');
+        const double number = static_cast<double>(value);
+        return negative ? -number : number;
+    }
     // Only plain decimal forms; from_chars would also take "inf" and "nan".
     for (char c : digits) {
         const bool ok = (c >= '0' && c <= '9') || c == '.' || c == '-' || c == 'e' || c == 'E' || c == '+';

@@ -22,12 +22,34 @@ inline std::string_view nameOf(const xmlNode* node) {
     return node != nullptr && node->name != nullptr ? std::string_view(reinterpret_cast<const char*>(node->name))
                                                     : std::string_view();
 }
+// Whether the node's name is name, without measuring the name first: most
+// names a reader compares differ in their first bytes.
+inline bool nameIs(const xmlNode* node, std::string_view name) {
+    const char* own = node != nullptr ? reinterpret_cast<const char*>(node->name) : nullptr;
+    if (own == nullptr) return name.empty();
+    // A shorter name ends in a NUL, which differs from every byte of name.
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (own[i] != name[i]) return false;
+    }
+    return own[name.size()] == '\0';
+}
 inline bool isElement(const xmlNode* node) { return node != nullptr && node->type == XML_ELEMENT_NODE; }
-inline bool isNamed(const xmlNode* node, std::string_view name) { return isElement(node) && nameOf(node) == name; }
+inline bool isNamed(const xmlNode* node, std::string_view name) { return isElement(node) && nameIs(node, name); }
 
-// The first child element, the next sibling element; null at the end.
-const xmlNode* firstElement(const xmlNode* parent);
-const xmlNode* nextElement(const xmlNode* node);
+// The first child element, the next sibling element; null at the end. Every
+// reader steps through elements with them, so they are inline.
+inline const xmlNode* nextElement(const xmlNode* node) {
+    if (node == nullptr) return nullptr;
+    node = node->next;
+    while (node != nullptr && node->type != XML_ELEMENT_NODE) node = node->next;
+    return node;
+}
+inline const xmlNode* firstElement(const xmlNode* parent) {
+    if (parent == nullptr) return nullptr;
+    const xmlNode* node = parent->children;
+    while (node != nullptr && node->type != XML_ELEMENT_NODE) node = node->next;
+    return node;
+}
 
 // Child elements in document order: for (const xmlNode* c : elements(node)).
 class ElementRange {

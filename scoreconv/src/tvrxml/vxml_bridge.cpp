@@ -81,12 +81,6 @@ int32_t firstEndingNumber(const xmlNode* ending) {
     return static_cast<int32_t>(value);
 }
 
-bool hasSlurStop(const CScoreEvent& event, int32_t number) {
-    return std::any_of(event.items.begin(), event.items.end(), [number](const scorecore::CScoreEventItem& item) {
-        return item.flags == scorecore::kItemSlurStop && item.number == number;
-    });
-}
-
 // A staff without a clef of its own is drawn with the treble clef.
 CScoreClef drawnClef(const CScoreClef& clef) {
     return clef.kind == kClefOther ? CScoreClef{kClefG, 2, 1} : clef;
@@ -97,8 +91,8 @@ CScoreClef drawnClef(const CScoreClef& clef) {
 // One search, element by element.
 class SpanSearch {
 public:
-    SpanSearch(SpanKind kind, int32_t staffOrVoice, int32_t number, std::string voice)
-        : kind_(kind), staffOrVoice_(staffOrVoice), number_(number), voice_(std::move(voice)) {}
+    SpanSearch(CMxmlSpanFinder& finder, SpanKind kind, int32_t staffOrVoice, int32_t number, std::string voice)
+        : finder_(finder), kind_(kind), staffOrVoice_(staffOrVoice), number_(number), voice_(std::move(voice)) {}
 
     // 1 when the element ends the search (result filled), 0 to go on, or a failure.
     int visit(const xmlNode* c, bool isStart, int32_t crossed, const CReadContext& context, CSpanResult& result);
@@ -109,8 +103,9 @@ private:
     bool endingStops(const xmlNode* barline, CSpanResult& result) const;
     int wedgeStops(const xmlNode* direction, const CReadContext& context, CSpanResult& result);
     bool styleStops(const xmlNode* attributes) const;
-    bool sameVoice(const CNoteInfo& info) const { return voice_.empty() || voiceKey(info.voice) == voice_; }
+    bool sameVoice(const CMxmlSpanFinder::Glance& note) const { return voice_.empty() || note.voice == voice_; }
 
+    CMxmlSpanFinder& finder_;
     SpanKind kind_;
     int32_t staffOrVoice_;
     int32_t number_;
@@ -134,12 +129,10 @@ int SpanSearch::visit(const xmlNode* c, bool isStart, int32_t crossed, const CRe
     return 0;
 }
 
-int SpanSearch::note(const xmlNode* note, bool isStart, const CReadContext& context, CSpanResult& result) {
-    scratch_.clear();
-    CNoteInfo info;
-    const int rc = readNote(note, context, scratch_, info);
-    if (rc == kErrOutOfMemory) return rc;
-    if (rc != kOk || info.chord) return 0;
+int SpanSearch::note(const xmlNode* element, bool isStart, const CReadContext& context, CSpanResult& result) {
+    const CMxmlSpanFinder::Glance* note = finder_.glance(element, context);
+    if (note == nullptr) return kErrOutOfMemory;
+    if (!note->counts) return 0;
     const auto stop = [&]() {
         result.found = true;
         result.span = count_ + 1;
@@ -147,20 +140,22 @@ int SpanSearch::note(const xmlNode* note, bool isStart, const CReadContext& cont
     };
     switch (kind_) {
     case SpanKind::Ending:
-        if (voiceKey(info.voice) == "1") ++count_;
+        if (note->voice == "1") ++count_;
         break;
     case SpanKind::Tuplet:
-        if (!sameVoice(info)) break;
-        if (!isStart && info.tupletState == 2) return stop();
+        if (!sameVoice(*note)) break;
+        if (!isStart && note->tupletState == 2) return stop();
         ++count_;
         break;
-    case SpanKind::Slur:
-        if (!sameVoice(info)) break;
-        if (!isStart && hasSlurStop(scratch_, number_)) return stop();
+    case SpanKind::Slur: {
+        if (!sameVoice(*note)) break;
+        const std::vector<int32_t>& stops = note->slurStops;
+        if (!isStart && std::find(stops.begin(), stops.end(), number_) != stops.end()) return stop();
         ++count_;
         break;
+    }
     case SpanKind::Wedge:
-        if (staffOrVoice_ < 0 || info.staff == staffOrVoice_) ++count_;
+        if (staffOrVoice_ < 0 || note->staff == staffOrVoice_) ++count_;
         break;
     case SpanKind::SlashStyle:
     case SpanKind::RepeatStyle:
@@ -287,13 +282,14 @@ int CMxmlSpanFinder::find(const xmlNode* start, SpanKind kind, int32_t staffOrVo
     CReadContext context;
     context.mode = kModeLookAhead;
     context.ticksPerQuarter = file_.ticksPerQuarter;
+    context.spanMarksOnly = true;
     std::string voice;
     if (mx::isNamed(item, "note")) {
         voice = voiceKey(mx::childText(item, "voice").value_or(""));
     } else if (staffOrVoice >= 0 && (kind == SpanKind::Tuplet || kind == SpanKind::Slur)) {
         voice = std::to_string(staffOrVoice + 1);
     }
-    SpanSearch search(kind, staffOrVoice, number, std::move(voice));
+    SpanSearch search(*this, kind, staffOrVoice, number, std::move(voice));
     int32_t crossed = 0;
     for (const xmlNode* measure = item->parent; measure != nullptr; measure = nextMeasure(measure), ++crossed) {
         // A mark never closed is looked for up to the part's end.
@@ -312,6 +308,36 @@ int CMxmlSpanFinder::find(const xmlNode* start, SpanKind kind, int32_t staffOrVo
     return kOk;
 }
 
+const CMxmlSpanFinder::Glance* CMxmlSpanFinder::glance(const xmlNode* note, const CReadContext& context) {
+    // A search in another part: the readings kept are of elements that may be gone.
+    const xmlNode* part = note->parent != nullptr ? note->parent->parent : nullptr;
+    if (part != part_) forget();
+    part_ = part;
+    if (const auto known = glances_.find(note); known != glances_.end()) return &known->second;
+    try {
+        scratch_.clear();
+        CNoteInfo info;
+        const int rc = readNote(note, context, scratch_, info);
+        if (rc == kErrOutOfMemory) return nullptr;
+        Glance read;
+        read.counts = rc == kOk && !info.chord;
+        read.staff = info.staff;
+        read.voice = voiceKey(info.voice);
+        read.tupletState = info.tupletState;
+        for (const scorecore::CScoreEventItem& item : scratch_.items) {
+            if (item.flags == scorecore::kItemSlurStop) read.slurStops.push_back(item.number);
+        }
+        return &glances_.emplace(note, std::move(read)).first->second;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void CMxmlSpanFinder::forget() {
+    glances_.clear();
+    part_ = nullptr;
+}
+
 int32_t measureWeight(const xmlNode* measure) {
     std::array<int32_t, CVoiceBitTables::kMaxVoices> voices{};
     for (const xmlNode* c : mx::elements(measure)) {
@@ -324,17 +350,17 @@ int32_t measureWeight(const xmlNode* measure) {
 }
 
 void addMeasureWeights(const xmlNode* part, std::vector<int32_t>& weights) {
-    std::size_t i = 0;
+    std::vector<int32_t> own;
     for (const xmlNode* measure : mx::elements(part)) {
-        if (mx::nameOf(measure) != "measure") continue;
-        const int32_t weight = measureWeight(measure);
-        if (i == weights.size()) {
-            weights.push_back(weight);
-        } else {
-            weights[i] = std::max(weights[i], weight);
-        }
-        ++i;
+        if (mx::nameOf(measure) == "measure") own.push_back(measureWeight(measure));
     }
+    mergeMeasureWeights(own, weights);
+}
+
+void mergeMeasureWeights(const std::vector<int32_t>& part, std::vector<int32_t>& weights) {
+    const std::size_t shared = std::min(part.size(), weights.size());
+    for (std::size_t i = 0; i < shared; ++i) weights[i] = std::max(weights[i], part[i]);
+    weights.insert(weights.end(), part.begin() + static_cast<std::ptrdiff_t>(shared), part.end());
 }
 
 int documentMeasureWeights(const xmlNode* documentNode, std::vector<int32_t>& weights) {
@@ -503,6 +529,7 @@ int CVxmlBridge::prepare(int32_t staves, const std::vector<int32_t>& walkOrder, 
 }
 
 int CVxmlBridge::beginPart(int32_t part, const CPartState& state) {
+    spans_.forget();
     part_ = part;
     if (firstPart_ < 0) firstPart_ = part;
     firstStaff_ = std::max(file_.voiceTables.firstStaffOfPart(part), 0);

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "musicxml/measure_walk.h"
@@ -50,8 +51,25 @@ public:
     int find(const xmlNode* start, SpanKind kind, int32_t staffOrVoice, int32_t number,
              CSpanResult& result) override;
 
+    // What the searches read of a note. Each note is read once however many
+    // spans cross it: the readings are kept until the next part begins
+    // (forget), as the walk frees a part's elements after it.
+    struct Glance {
+        bool counts = false;  // neither skipped nor a chord continuation
+        int32_t staff = 0;
+        std::string voice;    // as voiceKey gives it
+        int32_t tupletState = 0;
+        std::vector<int32_t> slurStops;  // numbers of the slurs that stop here
+    };
+    // The reading of a note; null when memory runs out.
+    const Glance* glance(const xmlNode* note, const CReadContext& context);
+    void forget();
+
 private:
     CMxmlFile& file_;
+    const xmlNode* part_ = nullptr;  // the part the readings are of
+    std::unordered_map<const xmlNode*, Glance> glances_;
+    CScoreEvent scratch_;
 };
 
 // --- first-system estimate -------------------------------------------------------------
@@ -78,9 +96,11 @@ int firstSystemEstimate(const xmlNode* documentNode, double widthFactor, int32_t
 
 // What the estimate needs of the score: per measure index, the largest weight
 // of that measure among the parts that have it. addMeasureWeights merges one
-// part element's measures in (throws bad_alloc); documentMeasureWeights
-// collects every part of a document (kOk, or kErrDom without document).
+// part element's measures in, mergeMeasureWeights those of one part weighed
+// already (both throw bad_alloc); documentMeasureWeights collects every part
+// of a document (kOk, or kErrDom without document).
 void addMeasureWeights(const xmlNode* part, std::vector<int32_t>& weights);
+void mergeMeasureWeights(const std::vector<int32_t>& part, std::vector<int32_t>& weights);
 int documentMeasureWeights(const xmlNode* documentNode, std::vector<int32_t>& weights);
 
 // --- gap fill --------------------------------------------------------------------------

@@ -2,9 +2,11 @@
 
 #include <libxml/tree.h>
 
+#include <any>
 #include <memory>
 #include <new>
 #include <optional>
+#include <vector>
 
 #include "musicxml/mxml_load.h"
 #include "musicxml/part_list.h"
@@ -30,6 +32,24 @@ constexpr std::string_view kHeaderStep = "mxml->getProps";
 
 std::string partId(const xmlNode* part) { return scorecore::xmldomAttribute(part, "id").value_or(""); }
 
+// What the header pass reads of a part, where the part is parsed: its header
+// and its measure weights.
+struct PartDigest {
+    CPartHeader header;
+    std::vector<int32_t> weights;
+    bool read = false;  // false: memory ran out for the header
+};
+
+CScoreStream::Digest partDigest(int32_t mode) {
+    return [mode](const xmlNode* child) -> std::any {
+        if (!isNamed(child, "part")) return {};
+        PartDigest digest;
+        digest.read = readPartHeaderInMode(child, mode, digest.header);
+        addMeasureWeights(child, digest.weights);
+        return digest;
+    };
+}
+
 class HeaderPass {
 public:
     HeaderPass(CMxmlFile& file, CStreamedParts& parts, std::string_view& failedStep)
@@ -39,7 +59,10 @@ public:
         CScoreStream stream;
         // A file the stream cannot start on fails the same way in the
         // whole-document load, which also tells MusicXML from other XML.
-        if (!stream.open(source) || stream.rootName() != "score-partwise") return kStreamNotServed;
+        const CScoreStream::Digest digest = partDigest(file_.playModeNow());
+        if (!stream.open(source, CScoreStream::Route::Scan, digest) || stream.rootName() != "score-partwise") {
+            return kStreamNotServed;
+        }
         const int32_t hostTempo = file_.cursor.tempo;
         dropLoadedTables(file_);
         const int rc = readChildren(stream);
@@ -63,7 +86,7 @@ private:
         while (const xmlNode* child = stream.next()) {
             int rc = kOk;
             if (isNamed(child, "part")) {
-                rc = part(child);
+                rc = part(child, std::any_cast<PartDigest>(&stream.digest()));
             } else if (isNamed(child, "part-list")) {
                 // A part list after the parts: they were read without it.
                 if (!parts_.walkOrder.empty() && !list_) return kStreamNotServed;
@@ -90,14 +113,15 @@ private:
         return kOk;
     }
 
-    int part(const xmlNode* element) {
+    int part(const xmlNode* element, const PartDigest* digest) {
         if (!list_) return kStreamNotServed;
-        if (const int rc = list_->part(const_cast<xmlNodePtr>(element)); rc != kOk) {
+        if (digest == nullptr || !digest->read) return fail(kHeaderStep, kErrOutOfMemory);
+        if (const int rc = list_->part(const_cast<xmlNodePtr>(element), &digest->header); rc != kOk) {
             return rc == kErrNotPresent ? kStreamNotServed : fail(kHeaderStep, rc);
         }
         parts_.walkOrder.push_back(static_cast<int32_t>(file_.parts.size()) - 1);
         parts_.ids.push_back(partId(element));
-        addMeasureWeights(element, parts_.weights);
+        mergeMeasureWeights(digest->weights, parts_.weights);
         // The element is freed when the stream moves on.
         file_.parts.back().node = nullptr;
         return kOk;

@@ -19,14 +19,11 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace scorecore {
-
-class VoicePacker;
 
 // ConvProps bits: which kinds of symbols the writers carry over (-1 = all).
 inline constexpr int kConvArticulations = 0x01;
@@ -158,7 +155,8 @@ public:
     // staff setCurrentStaff and appendStaff; per voice setCurrentVoice, the signs at
     // the system's start and then the voice's events; finally resetCursor,
     // appendSystems and writeFile. Staves, voices and their objects wait detached in
-    // the system tree until appendSystems attaches them. Every operation returns 0 or
+    // the system tree until appendSystems attaches them (the objects of a voice
+    // wait as text, CVxmlVoice::objectsText). Every operation returns 0 or
     // a negative code (vxml_writer.h); one that needs a system, staff or voice that
     // the cursor does not point at gives -300 and writes nothing.
     int appendInfo(std::string_view engineText);
@@ -182,11 +180,13 @@ public:
     // One "rest" per note value the rest needs; -7 when part of it cannot be
     // written (no type text, a type it cannot count, or too short for any value).
     int appendRest(const CScoreEvent& event);
-    // The "duration" of a chord or rest under parent; *ticks gets the ticks it stands
-    // for (0 when it stands for none that can be counted).
-    int appendDuration(xmlNodePtr parent, const CScoreEvent& event, int* ticks);
-    // The "drawObjects" of a chord or rest, when it has any symbol to write.
-    int appendDrawObjects(xmlNodePtr parent, const CScoreEvent& event);
+    // The "duration" of a chord or rest, written into the open element of out;
+    // *ticks gets the ticks it stands for (0 when it stands for none that can be
+    // counted).
+    int appendDuration(XmlTextOut& out, const CScoreEvent& event, int* ticks);
+    // The "drawObjects" of a chord or rest (the open element of out), when it has
+    // any symbol to write.
+    int appendDrawObjects(XmlTextOut& out, const CScoreEvent& event);
     int appendSystems();
     // Writes the finished voices of staves firstStaff .. firstStaff + count - 1 in
     // every system as text and frees their elements, so that a converter that
@@ -307,9 +307,6 @@ private:
     void releaseDocument();
     int resolve(int index, int cursor) const { return index == -1 ? cursor : index; }
     int appendPackedSystems();
-    // The texts of the voices packStaves handed to the packer, into their
-    // voices; the packer ends. 0, or -1402 when one could not be written.
-    int collectPackedVoices();
 
     // Packed systems: not packed; voices packed (appendSystems to come); the
     // systems as text for writeFile.
@@ -317,7 +314,8 @@ private:
     Packing packing_ = Packing::None;
     std::vector<std::string> systemsText_;
     std::string systemsPlaceholder_;  // the empty "systems" the document holds instead
-    std::unique_ptr<VoicePacker> packer_;  // writes packed voices while the writer goes on
+    // How the objects written as text escape for the document (set with each system).
+    XmlCharset objectsCharset_ = XmlCharset::Latin1;
 };
 
 }  // namespace scorecore

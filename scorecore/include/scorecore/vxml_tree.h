@@ -14,6 +14,7 @@
 #include <libxml/tree.h>
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -73,8 +74,16 @@ struct CVxmlVoice {
 
     xmlNodePtr voiceNode = nullptr;
     xmlNodePtr noteObjectsNode = nullptr;
-    // The finished voice as text, its elements freed (CVxmlFile::packStaves).
-    std::string packedText;
+    // What the writer puts into "noteObjects", written as text at once
+    // (XmlTextOut: UTF-8, markup escaped); the noteObjects element itself stays
+    // empty until the voice is put together.
+    std::string objectsText;
+    // Where the last object starts in objectsText when it is a "repEnd"
+    // barline (a "repBegin" then joins it); npos otherwise.
+    std::size_t repEndAt = std::string::npos;
+    // The finished voice as text, its elements freed (CVxmlFile::packStaves):
+    // pieces one after the other, so that the objects are never copied.
+    std::vector<std::string> packedText;
     AccidentalTable accidentals{};
     std::int32_t tick = 0;
     std::int32_t stemDir = 0;  // 0 none, 1 up, 2 down

@@ -26,6 +26,8 @@
 #include <string_view>
 #include <vector>
 
+#include "scorecore/xml_text.h"
+
 namespace scorecore {
 
 inline constexpr int kXmlNotFound = 1;
@@ -187,6 +189,10 @@ int xmldomLoadFile(const std::filesystem::path& path, XmlDocument& doc,
 // declaration says so (characters outside Latin-1 as character references),
 // otherwise UTF-8. 0, or -1402.
 int xmldomSaveToString(const XmlDocument& doc, std::string& out);
+
+// How xmldomSaveToString writes the document's characters outside ASCII (its
+// declaration decides).
+XmlCharset xmldomCharset(const XmlDocument& doc);
 
 // Serialises single nodes of a document exactly as xmldomSaveToString writes
 // them inside the whole document (same encoding, same escapes), so that a
