@@ -28,6 +28,7 @@
 #include "platform/message_target.h"
 #include "platform/midi_out.h"
 #include "platform_testing/temp_folder.h"
+#include "platform_testing/thread_count.h"
 #include "play/play_proc.h"
 #include "play_test_support.h"
 #include "scorecore/result_codes.h"
@@ -361,12 +362,6 @@ TEST(ConvertStop, AStopRequestAtMeasureFiveEndsTheRunWithNoFileAndTheModeRestore
     }
 }
 
-std::size_t threadCount() {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const fs::directory_entry& entry : fs::directory_iterator("/proc/self/task")) ++count;
-    return count;
-}
-
 // An orchestral score stopped in its last parts, while the blocks of its
 // document are being deflated, and one whose file cannot replace its target:
 // no file, no temporary file, and once the document is emptied no thread of
@@ -377,7 +372,7 @@ TEST(ConvertStopThreads, AConversionStoppedOrFailingLateLeavesNoFileAndNoThread)
     writeOrchestralScore(source, {12, 1});
     const fs::path blocked = temp.path() / "blocked.tvrx";
     fs::create_directories(blocked);
-    const std::size_t before = threadCount();
+    const std::size_t before = platform::testing::threadCountAtRest();
     const struct {
         const char* name;
         platform::LParam stopAt;  // the measure done that asks to stop; 0: none
@@ -398,7 +393,7 @@ TEST(ConvertStopThreads, AConversionStoppedOrFailingLateLeavesNoFileAndNoThread)
         EXPECT_EQ(run.run(source, c.target), c.result);
         EXPECT_FALSE(fs::is_regular_file(c.target));
         run.vxml.destroy();
-        EXPECT_EQ(threadCount(), before);
+        EXPECT_EQ(platform::testing::threadCount(), before);
         std::vector<fs::path> left;
         for (const fs::directory_entry& entry : fs::directory_iterator(temp.path())) left.push_back(entry.path().filename());
         std::sort(left.begin(), left.end());

@@ -1,6 +1,7 @@
 #include "scorecore/deflate_stream.h"
 
 #include "platform_testing/temp_folder.h"
+#include "platform_testing/thread_count.h"
 #include "scorecore/result_codes.h"
 #include "scorecore/tvrx_container.h"
 #include "test_support.h"
@@ -46,12 +47,6 @@ std::string inflateRaw(const std::string& bytes) {
 std::uint32_t crcOf(std::string_view text) {
     return static_cast<std::uint32_t>(
         crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())));
-}
-
-std::size_t threadCount() {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/task")) ++count;
-    return count;
 }
 
 // A document of systems of about the given sizes: repetitive, as scores are,
@@ -193,7 +188,7 @@ TEST(DeflateStreamTest, TextForAClosedSegmentFailsTheStream) {
 // destructor waits for them, and a finished stream has none left either.
 TEST(DeflateStreamThreads, NoHelperOutlivesTheStream) {
     const Document doc = documentOf(std::vector<std::size_t>(12, 300000));
-    const std::size_t before = threadCount();
+    const std::size_t before = platform::testing::threadCountAtRest();
     for (const bool finished : {false, true}) {
         SCOPED_TRACE(finished ? "finished" : "dropped");
         {
@@ -204,9 +199,9 @@ TEST(DeflateStreamThreads, NoHelperOutlivesTheStream) {
                 DeflatedText out;
                 ASSERT_TRUE(stream.finish(out));
                 EXPECT_EQ(out.size, doc.text.size());
-                EXPECT_EQ(threadCount(), before);
+                EXPECT_EQ(platform::testing::threadCount(), before);
             }
         }
-        EXPECT_EQ(threadCount(), before);
+        EXPECT_EQ(platform::testing::threadCount(), before);
     }
 }
