@@ -28,6 +28,7 @@
 #include "platform/message_target.h"
 #include "platform/midi_out.h"
 #include "platform_testing/temp_folder.h"
+#include "platform_testing/thread_count.h"
 #include "play/play_proc.h"
 #include "play_test_support.h"
 #include "scorecore/result_codes.h"
@@ -35,6 +36,7 @@
 #include "scorecore/vxml_file.h"
 #include "scorecore/vxml_writer.h"
 #include "scorecore/xml_dom.h"
+#include "scoreconv_testing/score_generator.h"
 
 namespace scoreconv::testing {
 namespace {
@@ -357,6 +359,45 @@ TEST(ConvertStop, AStopRequestAtMeasureFiveEndsTheRunWithNoFileAndTheModeRestore
         EXPECT_TRUE(c.f.logged("\tmxmlConvertProc|errorcode fail"));
         // The last report is the measure that asked to stop.
         EXPECT_EQ(c.progress.messages().back().lParam, 5);
+    }
+}
+
+// An orchestral score stopped in its last parts, while the blocks of its
+// document are being deflated, and one whose file cannot replace its target:
+// no file, no temporary file, and once the document is emptied no thread of
+// the conversion is left.
+TEST(ConvertStopThreads, AConversionStoppedOrFailingLateLeavesNoFileAndNoThread) {
+    TempFolder temp;
+    const fs::path source = temp.path() / "orchestral.xml";
+    writeOrchestralScore(source, {12, 1});
+    const fs::path blocked = temp.path() / "blocked.tvrx";
+    fs::create_directories(blocked);
+    const std::size_t before = platform::testing::threadCountAtRest();
+    const struct {
+        const char* name;
+        platform::LParam stopAt;  // the measure done that asks to stop; 0: none
+        fs::path target;
+        int result;
+    } cases[] = {
+        {"stopped in part 34 of 36", 33 * 12 + 6, temp.path() / "stopped.tvrx", scorecore::kErrStopped},
+        {"a folder in the way", 0, blocked, scorecore::kErrVxmlFileNotWritten},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Conversion run(kModeTvrxml);
+        run.file().progressPosted = 0;
+        run.progress.setSendHandler([&run, &c](platform::MessageId, platform::WParam w, platform::LParam l) {
+            if (c.stopAt > 0 && w == kProgressDone && l == c.stopAt) run.f.signal = 1;
+            return platform::LResult{0};
+        });
+        EXPECT_EQ(run.run(source, c.target), c.result);
+        EXPECT_FALSE(fs::is_regular_file(c.target));
+        run.vxml.destroy();
+        EXPECT_EQ(platform::testing::threadCount(), before);
+        std::vector<fs::path> left;
+        for (const fs::directory_entry& entry : fs::directory_iterator(temp.path())) left.push_back(entry.path().filename());
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, (std::vector<fs::path>{"blocked.tvrx", "orchestral.xml"}));
     }
 }
 

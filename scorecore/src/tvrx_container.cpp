@@ -1,6 +1,5 @@
 #include "scorecore/tvrx_container.h"
 
-#include "block_deflate.h"
 #include "platform/atomic_file.h"
 #include "scorecore/result_codes.h"
 
@@ -50,7 +49,6 @@ bool readWholeSource(zip_source_t* source, std::string& out) {
     return ok;
 }
 
-constexpr int kDeflateLevel = 9;
 // The general-purpose flag of a deflated entry written at the strongest level.
 constexpr zip_uint16_t kStrongestFlag = 0x0002;
 constexpr zip_uint16_t kLevelFlags = 0x0006;
@@ -140,12 +138,25 @@ private:
     zip_error_t error_;
 };
 
-// The zip image of one deflated "score.xml" entry holding the pieces. The
-// text is deflated in blocks on several threads (block_deflate.h): libzip's
-// own deflater would take one core for as long as reading the score did.
-bool buildArchive(std::span<const std::string_view> xml, std::string& image) {
-    DeflatedText deflated;
-    if (!deflateInBlocks(xml, kDeflateLevel, deflated)) return false;
+// The text deflated as it would be a system at a time: one segment before
+// the first system and one from each system's line to the next.
+bool deflateWhole(std::string_view xml, DeflatedText& deflated) {
+    DeflateStream stream(kTvrxDeflateLevel);
+    std::size_t segment = 0;
+    std::size_t from = 0;
+    for (std::size_t at = xml.find(kTvrxSystemLine); at != std::string_view::npos;
+         at = xml.find(kTvrxSystemLine, at + 1)) {
+        if (!stream.append(segment, xml.substr(from, at - from)) || !stream.close(segment)) return false;
+        ++segment;
+        from = at;
+    }
+    return stream.append(segment, xml.substr(from)) && stream.finish(deflated);
+}
+
+// The zip image of one deflated "score.xml" entry. The text is deflated in
+// blocks on several threads (deflate_stream.h): libzip's own deflater would
+// take one core for as long as reading the score did.
+bool buildArchive(const DeflatedText& deflated, std::string& image) {
     // Before the archive: a discarded archive still calls on its sources.
     DeflatedSource pieces(deflated);
     zip_error_t error;
@@ -169,7 +180,7 @@ bool buildArchive(std::span<const std::string_view> xml, std::string& image) {
         return false;
     }
     if (zip_set_file_compression(archive.get(), static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE,
-                                 kDeflateLevel) < 0) {
+                                 kTvrxDeflateLevel) < 0) {
         return false;
     }
     if (zip_close(archive.get()) < 0) return false;
@@ -180,12 +191,14 @@ bool buildArchive(std::span<const std::string_view> xml, std::string& image) {
 }  // namespace
 
 int writeTvrxContainer(const std::filesystem::path& target, std::string_view xml) {
-    return writeTvrxContainer(target, std::span<const std::string_view>(&xml, 1));
+    DeflatedText deflated;
+    if (!deflateWhole(xml, deflated)) return kErrWrite;
+    return writeTvrxContainer(target, deflated);
 }
 
-int writeTvrxContainer(const std::filesystem::path& target, std::span<const std::string_view> xml) {
+int writeTvrxContainer(const std::filesystem::path& target, const DeflatedText& deflated) {
     std::string image;
-    if (!buildArchive(xml, image)) return kErrWrite;
+    if (!buildArchive(deflated, image)) return kErrWrite;
     return platform::writeFileAtomically(target, image) ? kOk : kErrWrite;
 }
 

@@ -3,6 +3,7 @@
 #include "platform/text.h"
 #include "scorecore/result_codes.h"
 #include "scorecore/tvrx_container.h"
+#include "vxml_packed.h"
 
 #include <libxml/xpath.h>
 
@@ -96,9 +97,7 @@ void CVxmlFile::releaseDocument() {
     systemsNode = nullptr;
     root = nullptr;
     stavesNode = nullptr;
-    packing_ = Packing::None;
-    std::vector<std::string>().swap(systemsText_);
-    systemsPlaceholder_.clear();
+    packed_.reset();
     document.reset();
 }
 
@@ -430,22 +429,9 @@ int CVxmlFile::getLayoutPosOfStaff(std::string_view name) const {
 int CVxmlFile::writeFile(const std::filesystem::path& target) {
     std::string xml;
     if (!document || xmldomSaveToString(document, xml) != kOk) return kErrWrite;
-    if (packing_ == Packing::None) return writeTvrxContainer(target, xml);
-    // Packed systems go where the document holds the empty "systems", as
-    // pieces of their own: the whole text is never joined.
-    if (packing_ != Packing::Systems) return kErrWrite;
-    const std::size_t at = xml.rfind(systemsPlaceholder_);
-    if (systemsPlaceholder_.empty() || at == std::string::npos) return kErrWrite;
-    std::vector<std::string_view> pieces;
-    try {
-        pieces.reserve(systemsText_.size() + 2);
-        pieces.emplace_back(xml.data(), at);
-        for (const std::string& text : systemsText_) pieces.emplace_back(text);
-        pieces.emplace_back(std::string_view(xml).substr(at + systemsPlaceholder_.size()));
-    } catch (const std::bad_alloc&) {
-        return kErrWrite;
-    }
-    return writeTvrxContainer(target, pieces);
+    // Packed systems go where the document holds the empty "systems": they
+    // are in the deflate stream already.
+    return packed_ ? packed_->write(target, xml) : writeTvrxContainer(target, xml);
 }
 
 }  // namespace scorecore

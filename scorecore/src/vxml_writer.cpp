@@ -13,6 +13,7 @@
 #include "scorecore/tvrxml_vocab.h"
 #include "scorecore/vxml_file.h"
 #include "vxml_build.h"
+#include "vxml_packed.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -240,9 +241,7 @@ int CVxmlFile::appendBarCount() {
 
 int CVxmlFile::createMainSystemNode() {
     if (!document) return kErrVxmlSystemsNode;
-    packing_ = Packing::None;
-    std::vector<std::string>().swap(systemsText_);
-    systemsPlaceholder_.clear();
+    packed_.reset();
     systemsNode = build(XmlElementArgs(document, nullptr, "systems"));
     return systemsNode != nullptr ? kOk : kErrVxmlSystemsNode;
 }
@@ -300,7 +299,8 @@ int CVxmlFile::appendStaff(const CMeter& timeSig, int voiceCount) {
 
 int CVxmlFile::appendVoice(int stemDir) {
     CDomNodeItem* staff = staffAt(-1, -1);
-    if (staff == nullptr) return kErrIndex;
+    // A staff written out as text (packStaves) has all its voices.
+    if (staff == nullptr || (packed_ && staff->node == nullptr)) return kErrIndex;
     if (!document) return kErrXmlElement;
     if (!staff->addVoice()) return kErrOutOfMemory;
     curVoice = staff->voiceCount() - 1;

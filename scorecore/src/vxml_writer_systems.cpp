@@ -1,21 +1,27 @@
 // The end of the TvrXML writer: the systems put together, either as elements of
-// the document (appendSystems alone) or as text that writeFile puts where the
-// document holds an empty "systems" (once packStaves wrote voices out).
+// the document (appendSystems alone) or as text (once packStaves wrote staves
+// out), which goes staff by staff into the document's deflate stream
+// (vxml_packed.h) and which writeFile puts where the document holds an empty
+// "systems".
 //
 // The text of a packed document is what the elements and a whole-document save
 // give: each element after the indentation of its depth, the closing tag of an
 // element with children on a line of its own, and the objects of each voice as
-// the writer wrote them, in the save's encoding.
+// the writer wrote them, in the save's encoding. Each system's text begins
+// with the line of its start tag (kTvrxSystemLine), where the container cuts
+// the document it deflates whole as well.
 #include "scorecore/result_codes.h"
 #include "scorecore/vxml_file.h"
 #include "scorecore/xml_dom.h"
 #include "scorecore/xml_text.h"
 #include "vxml_build.h"
+#include "vxml_packed.h"
 
 #include <libxml/parser.h>
 
 #include <algorithm>
 #include <climits>
+#include <memory>
 #include <new>
 #include <string>
 #include <utility>
@@ -90,34 +96,46 @@ private:
     std::vector<std::string> pieces_ = std::vector<std::string>(1);
 };
 
+// The start of an element with children, after its indentation: its start
+// tag and the children it holds already.
+bool openElement(XmlNodeSaver& saver, xmlNodePtr element, int depth, std::string& out) {
+    if (element == nullptr) return false;
+    appendIndentText(out, depth);
+    return saver.saveStartTag(element, out) && saveChildren(saver, element, out);
+}
+
+// An element written whole is freed when it waits detached.
+int freeWritten(XmlDocument& doc, xmlNodePtr element) {
+    return doc.isDetached(element) && xmldomRemoveChild(element) != kOk ? kErrDom : kOk;
+}
+
+// The end of an element that openElement started; freed afterwards.
+int closeElement(XmlDocument& doc, xmlNodePtr element, int depth, std::string& out) {
+    appendIndentText(out, depth);
+    if (!XmlNodeSaver::saveEndTag(element, out)) return kErrXmlElement;
+    return freeWritten(doc, element);
+}
+
 // The element after its indentation, with `inside` written as its content
 // (nothing: an empty element); freed afterwards when it waits detached.
 template <typename Inside>
 int writeElement(XmlDocument& doc, XmlNodeSaver& saver, xmlNodePtr element, int depth, Pieces& out, bool hasInside,
                  Inside&& inside) {
     if (element == nullptr) return kErrXmlElement;
-    appendIndentText(out.last(), depth);
-    const bool withChildren = hasInside || hasElementChild(element);
-    if (!withChildren) {
-        if (!saver.save(element, out.last())) return kErrXmlElement;
-    } else {
-        if (!saver.saveStartTag(element, out.last()) || !saveChildren(saver, element, out.last())) {
-            return kErrXmlElement;
-        }
-        if (const int rc = inside(); rc != kOk) return rc;
+    if (!hasInside && !hasElementChild(element)) {
         appendIndentText(out.last(), depth);
-        if (!XmlNodeSaver::saveEndTag(element, out.last())) return kErrXmlElement;
+        return saver.save(element, out.last()) ? freeWritten(doc, element) : kErrXmlElement;
     }
-    if (doc.isDetached(element) && xmldomRemoveChild(element) != kOk) return kErrDom;
-    return kOk;
+    if (!openElement(saver, element, depth, out.last())) return kErrXmlElement;
+    if (const int rc = inside(); rc != kOk) return rc;
+    return closeElement(doc, element, depth, out.last());
 }
 
 // A voice as attaching it to its staff's "voices" and saving would write it,
-// the indentation before it included; its elements are freed, its objects
-// become a piece of its text as they stand.
-int packVoice(XmlDocument& doc, XmlNodeSaver& saver, XmlCharset charset, CVxmlVoice& voice) {
+// the indentation before it included, into out; its elements are freed, its
+// objects become a piece of the text as they stand.
+int packVoice(XmlDocument& doc, XmlNodeSaver& saver, XmlCharset charset, CVxmlVoice& voice, Pieces& out) {
     if (voice.voiceNode == nullptr) return kOk;  // packed already
-    Pieces pieces;
     std::string& objects = voice.objectsText;
     const auto inObjects = [&]() {
         if (hasNonAscii(objects)) {
@@ -125,28 +143,80 @@ int packVoice(XmlDocument& doc, XmlNodeSaver& saver, XmlCharset charset, CVxmlVo
             encodeXmlText(objects, charset, encoded);
             objects = std::move(encoded);
         }
-        pieces.take(std::move(objects));
+        out.take(std::move(objects));
         return kOk;
     };
     const auto inVoice = [&]() {
-        return writeElement(doc, saver, voice.noteObjectsNode, kDepthVoiceChild, pieces, !objects.empty(), inObjects);
+        return writeElement(doc, saver, voice.noteObjectsNode, kDepthVoiceChild, out, !objects.empty(), inObjects);
     };
-    if (const int rc = writeElement(doc, saver, voice.voiceNode, kDepthVoice, pieces, true, inVoice); rc != kOk) {
+    if (const int rc = writeElement(doc, saver, voice.voiceNode, kDepthVoice, out, true, inVoice); rc != kOk) {
         return rc;
     }
     voice.voiceNode = nullptr;
     voice.noteObjectsNode = nullptr;
     std::string().swap(voice.objectsText);
     voice.repEndAt = std::string::npos;
-    voice.packedText = pieces.release();
     return kOk;
+}
+
+// The start of a system that has staves, up to its first staff.
+bool openSystem(XmlNodeSaver& saver, const CDomNodeGroup& system, std::string& out) {
+    return openElement(saver, system.node, kDepthSystem, out) &&
+           openElement(saver, system.stavesNode, kDepthSystemChild, out);
+}
+
+// Staff s of system k as text, with its voices, into the system's segment of
+// the packed systems; its elements are freed (a null node marks it packed).
+int packStaff(XmlDocument& doc, XmlNodeSaver& saver, XmlCharset charset, PackedSystems& packed,
+              CDomNodeGroup& system, std::size_t k, int s) {
+    CDomNodeItem& staff = system.items[static_cast<std::size_t>(s)];
+    if (staff.node == nullptr) return kOk;  // packed already
+    Pieces text;
+    const auto voices = [&]() {
+        for (CVxmlVoice& voice : staff.voices) {
+            if (const int rc = packVoice(doc, saver, charset, voice, text); rc != kOk) return rc;
+        }
+        return kOk;
+    };
+    const auto inStaff = [&]() {
+        return writeElement(doc, saver, staff.voicesNode, kDepthVoices, text, !staff.voices.empty(), voices);
+    };
+    if (const int rc = writeElement(doc, saver, staff.node, kDepthStaff, text, true, inStaff); rc != kOk) return rc;
+    staff.node = nullptr;
+    staff.voicesNode = nullptr;
+    const auto head = [&saver, &system](std::string& out) { return openSystem(saver, system, out); };
+    return packed.putStaff(k, s, text.release(), head) ? kOk : kErrXmlElement;
+}
+
+// The rest of system k, once its staves are in: its end, or the whole system
+// when it has no staves. Its elements are freed.
+int endSystem(XmlDocument& doc, XmlNodeSaver& saver, PackedSystems& packed, CDomNodeGroup& system, std::size_t k,
+              bool last) {
+    Pieces text;
+    if (!packed.hasStaves(k)) {
+        const auto inSystem = [&]() {
+            return writeElement(doc, saver, system.stavesNode, kDepthSystemChild, text, false, [] { return kOk; });
+        };
+        if (const int rc = writeElement(doc, saver, system.node, kDepthSystem, text, true, inSystem); rc != kOk) {
+            return rc;
+        }
+    } else {
+        int rc = closeElement(doc, system.stavesNode, kDepthSystemChild, text.last());
+        if (rc == kOk) rc = closeElement(doc, system.node, kDepthSystem, text.last());
+        if (rc != kOk) return rc;
+    }
+    system.node = nullptr;
+    system.stavesNode = nullptr;
+    std::string all;
+    for (const std::string& piece : text.release()) all += piece;
+    return packed.endSystem(k, all, last) ? kOk : kErrXmlElement;
 }
 
 }  // namespace
 
 int CVxmlFile::appendSystems() {
     if (!document || root == nullptr || systemsNode == nullptr) return kErrXmlElement;
-    if (packing_ != Packing::None) return appendPackedSystems();
+    if (packed_) return appendPackedSystems();
     for (CDomNodeGroup& system : systems) {
         for (CDomNodeItem& staff : system.items) {
             for (CVxmlVoice& voice : staff.voices) {
@@ -179,19 +249,18 @@ int CVxmlFile::packStaves(int firstStaff, int count) {
     const XmlCharset charset = xmldomCharset(document);
     const int from = std::max(firstStaff, 0);
     try {
-        for (CDomNodeGroup& system : systems) {
+        if (!packed_) packed_ = std::make_unique<PackedSystems>();
+        for (std::size_t k = 0; k < systems.size(); ++k) {
+            CDomNodeGroup& system = systems[k];
             const int to =
                 static_cast<int>(std::min<long long>(static_cast<long long>(firstStaff) + count, system.itemCount()));
             for (int s = from; s < to; ++s) {
-                for (CVxmlVoice& voice : system.items[static_cast<std::size_t>(s)].voices) {
-                    if (const int rc = packVoice(document, saver, charset, voice); rc != kOk) return rc;
-                }
+                if (const int rc = packStaff(document, saver, charset, *packed_, system, k, s); rc != kOk) return rc;
             }
         }
     } catch (const std::bad_alloc&) {
         return kErrXmlElement;
     }
-    if (packing_ == Packing::None) packing_ = Packing::Voices;
     return kOk;
 }
 
@@ -199,36 +268,15 @@ int CVxmlFile::appendPackedSystems() {
     XmlNodeSaver saver(document);
     if (!saver.valid()) return kErrXmlElement;
     const XmlCharset charset = xmldomCharset(document);
-    Pieces text;
-    if (!systems.empty() && !saver.saveStartTag(systemsNode, text.last())) return kErrXmlElement;
-    for (CDomNodeGroup& system : systems) {
-        const auto staves = [&]() {
-            for (CDomNodeItem& staff : system.items) {
-                const auto voices = [&]() {
-                    for (CVxmlVoice& voice : staff.voices) {
-                        if (const int rc = packVoice(document, saver, charset, voice); rc != kOk) return rc;
-                        for (std::string& piece : voice.packedText) text.take(std::move(piece));
-                        voice.clear();
-                    }
-                    return kOk;
-                };
-                const auto inStaff = [&]() {
-                    return writeElement(document, saver, staff.voicesNode, kDepthVoices, text, !staff.voices.empty(),
-                                        voices);
-                };
-                if (const int rc = writeElement(document, saver, staff.node, kDepthStaff, text, true, inStaff);
-                    rc != kOk) {
-                    return rc;
-                }
-                staff.clear();
-            }
-            return kOk;
-        };
-        const auto inSystem = [&]() {
-            return writeElement(document, saver, system.stavesNode, kDepthSystemChild, text, !system.items.empty(),
-                                staves);
-        };
-        if (const int rc = writeElement(document, saver, system.node, kDepthSystem, text, true, inSystem); rc != kOk) {
+    std::string start;
+    if (!systems.empty() && !saver.saveStartTag(systemsNode, start)) return kErrXmlElement;
+    for (std::size_t k = 0; k < systems.size(); ++k) {
+        CDomNodeGroup& system = systems[k];
+        // The staves no packStaves call wrote out.
+        for (int s = 0; s < system.itemCount(); ++s) {
+            if (const int rc = packStaff(document, saver, charset, *packed_, system, k, s); rc != kOk) return rc;
+        }
+        if (const int rc = endSystem(document, saver, *packed_, system, k, k + 1 == systems.size()); rc != kOk) {
             return rc;
         }
         system.clear();
@@ -236,19 +284,19 @@ int CVxmlFile::appendPackedSystems() {
     // The document keeps the "systems" empty; writeFile puts the text in its place.
     std::string placeholder;
     if (!saver.save(systemsNode, placeholder)) return kErrXmlElement;
-    if (systems.empty()) {
-        text.last() = placeholder;
-    } else {
-        appendIndentText(text.last(), kDepthRootChild);
-        if (!XmlNodeSaver::saveEndTag(systemsNode, text.last())) return kErrXmlElement;
-    }
+    std::string end;
+    appendIndentText(end, kDepthRootChild);
+    if (!XmlNodeSaver::saveEndTag(systemsNode, end)) return kErrXmlElement;
     const int rc = attach(document, root, systemsNode, kDepthRootChild);
     if (rc != kOk) return rc;
     systemsNode = nullptr;
     if (xmldomAppendIndent(document, root, 0) != kOk) return kErrXmlElement;
-    systemsText_ = text.release();
-    systemsPlaceholder_ = std::move(placeholder);
-    packing_ = Packing::Systems;
+    if (systems.empty()) {
+        // Nothing was packed: the document is the plain one.
+        packed_.reset();
+    } else {
+        packed_->endSystems(systems.size(), std::move(placeholder), std::move(start), std::move(end));
+    }
     return kOk;
 }
 

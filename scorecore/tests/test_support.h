@@ -1,7 +1,10 @@
 // Small helpers that several of the score library's tests share.
 #pragma once
 
+#include <zip.h>
+
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -25,6 +28,24 @@ inline std::string entityBomb() {
 inline std::vector<std::uint8_t> bytesOf(const CPlayerItem& item) {
     const auto b = item.bytes();
     return {b.begin(), b.end()};
+}
+
+// The deflated bytes of a container's first entry as they are stored; empty
+// when it does not open.
+inline std::string storedEntry(const std::filesystem::path& container) {
+    int error = 0;
+    zip_t* archive = zip_open(container.c_str(), ZIP_RDONLY, &error);
+    if (archive == nullptr) return {};
+    std::string out;
+    if (zip_file_t* file = zip_fopen_index(archive, 0, ZIP_FL_COMPRESSED)) {
+        char chunk[65536];
+        for (zip_int64_t n = 0; (n = zip_fread(file, chunk, sizeof chunk)) > 0;) {
+            out.append(chunk, static_cast<std::size_t>(n));
+        }
+        zip_fclose(file);
+    }
+    zip_discard(archive);
+    return out;
 }
 
 }  // namespace scorecore::testing

@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <span>
 #include <string_view>
 #include <string>
 #include <thread>
@@ -236,37 +235,6 @@ TEST(TvrxContainerTest, EntriesReadWholeAtEverySize) {
         EXPECT_EQ(readTvrxContainer(target, back), kOk);
         EXPECT_EQ(back, xml);
         EXPECT_EQ(readTvrxContainer(target, back, size), kOk);
-        EXPECT_EQ(back, xml);
-    }
-}
-
-TEST(TvrxContainerTest, PiecesReadBackAsOneDocument) {
-    platform::testing::TempFolder folder;
-    std::string xml = sampleXml("pieces") + std::string(3 * 65536, 'p');
-    // Text that repeats from block to block, so that matches reach back across the blocks' seams.
-    while (xml.size() < 3 * 262144) xml += sampleXml(std::to_string(xml.size() % 7));
-    const std::string_view all(xml);
-    // Cuts (piece ends) across the reader's and the deflater's buffers and blocks, empty pieces among them.
-    const std::vector<std::vector<std::size_t>> cuts = {
-        {},
-        {0, 0, xml.size()},
-        {1, 65535, 65536, 65537, 65537},
-        {262143, 262144, 262144, 262145, 2 * 262144 - 1},
-        {xml.size() / 2, xml.size()},
-    };
-    for (const auto& ends : cuts) {
-        std::vector<std::string_view> pieces;
-        std::size_t from = 0;
-        for (const std::size_t end : ends) {
-            pieces.push_back(all.substr(from, end - from));
-            from = end;
-        }
-        pieces.push_back(all.substr(from));
-        SCOPED_TRACE(pieces.size());
-        const fs::path target = folder.path() / "pieces.tvrx";
-        ASSERT_EQ(writeTvrxContainer(target, std::span<const std::string_view>(pieces)), kOk);
-        std::string back;
-        ASSERT_EQ(readTvrxContainer(target, back), kOk);
         EXPECT_EQ(back, xml);
     }
 }

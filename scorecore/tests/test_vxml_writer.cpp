@@ -8,6 +8,7 @@
 #include "scorecore/tvrx_container.h"
 #include "scorecore/tvrxml_vocab.h"
 #include "scorecore/vxml_file.h"
+#include "test_support.h"
 #include "vxml_writer_support.h"
 
 #include <gtest/gtest.h>
@@ -290,9 +291,13 @@ TEST(VxmlWriterPackTest, PackedStavesWriteTheSameDocument) {
         {"a staff per system", {{0, 1}}, {{0, 1}, {1, 1}}},
         {"twice and out of range", {{1, 1}, {1, 1}}, {{-3, 4}, {0, 100}, {5, 1}}},
     };
+    const std::string wholeDeflated = scorecore::testing::storedEntry(folder.path() / "whole.tvrx");
+    ASSERT_FALSE(wholeDeflated.empty());
     for (const PackPlan& plan : plans) {
         SCOPED_TRACE(plan.name);
         EXPECT_EQ(packedGoldenFile(plan, folder.path() / "packed.tvrx"), whole);
+        // Deflated a system at a time as it was written, and whole: the same bytes.
+        EXPECT_EQ(scorecore::testing::storedEntry(folder.path() / "packed.tvrx"), wholeDeflated);
     }
 }
 
@@ -306,6 +311,11 @@ TEST(VxmlWriterPackTest, PackedVoiceTakesNoMoreObjectsAndAnEmptyScoreStaysWritab
     EXPECT_EQ(file.appendBarline(1), kErrIndex);
     file.setCursor(0, 1, 0);
     EXPECT_EQ(file.appendBarline(1), kOk);
+    // Nor does its staff take another voice.
+    file.setCursor(0, 0, -1);
+    EXPECT_EQ(file.appendVoice(0), kErrIndex);
+    file.setCursor(0, 1, -1);
+    EXPECT_EQ(file.appendVoice(0), kOk);
 
     // Without systems the packed document is the plain one.
     platform::testing::TempFolder folder;
@@ -323,6 +333,27 @@ TEST(VxmlWriterPackTest, PackedVoiceTakesNoMoreObjectsAndAnEmptyScoreStaysWritab
     std::string xml;
     ASSERT_EQ(readTvrxContainer(folder.path() / "packed.tvrx", xml), kOk);
     EXPECT_EQ(xml, serialise(empty));
+}
+
+// Written twice, a packed document gives the same bytes again; once the
+// document around its systems has changed it gives no file, as its systems
+// went into the file's deflate stream already.
+TEST(VxmlWriterPackTest, APackedDocumentWritesItsFileAgainButNotOnceChanged) {
+    platform::testing::TempFolder folder;
+    CVxmlFile file;
+    writeGoldenFrame(file);
+    writeGoldenFirstSystem(file);
+    ASSERT_EQ(file.packStaves(0, 2), kOk);
+    writeGoldenSecondSystem(file);
+    file.resetCursor();
+    ASSERT_EQ(file.appendSystems(), kOk);
+    ASSERT_EQ(file.writeFile(folder.path() / "first.tvrx"), kOk);
+    ASSERT_EQ(file.writeFile(folder.path() / "again.tvrx"), kOk);
+    EXPECT_EQ(scorecore::testing::storedEntry(folder.path() / "again.tvrx"),
+              scorecore::testing::storedEntry(folder.path() / "first.tvrx"));
+    ASSERT_EQ(xmldomAppendElement(XmlElementArgs(file.document, file.root, "extra").depth(1).indent()), kOk);
+    EXPECT_EQ(file.writeFile(folder.path() / "changed.tvrx"), kErrWrite);
+    EXPECT_FALSE(fs::exists(folder.path() / "changed.tvrx"));
 }
 
 // ---------------------------------------------------------------------------------------

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +41,8 @@ inline constexpr int kBeamContinue = 2;
 inline constexpr int kBeamNone = 4;
 
 // The text that getProps puts in the engine field.
+class PackedSystems;  // vxml_packed.h
+
 inline constexpr std::string_view kVxmlEngineText = "Tavrena Orvendo TvrXML engine 3.0";
 
 class CVxmlFile {
@@ -188,12 +191,16 @@ public:
     // any symbol to write.
     int appendDrawObjects(XmlTextOut& out, const CScoreEvent& event);
     int appendSystems();
-    // Writes the finished voices of staves firstStaff .. firstStaff + count - 1 in
-    // every system as text and frees their elements, so that a converter that
-    // fills the staves a few at a time never holds all of them as elements.
-    // Those voices take no more objects (-300). appendSystems and writeFile then
-    // put the document together from the text: the file is the same, but the
-    // document itself keeps an empty "systems". 0, or -1402.
+    // Writes the finished staves firstStaff .. firstStaff + count - 1 of every
+    // system as text and frees their elements, so that a converter that fills
+    // the staves a few at a time never holds all of them as elements. The text
+    // goes into the file's deflate stream at once wherever the staves before
+    // it in its system are written out already (deflate_stream.h), so that it
+    // is not held either. Those staves take no more voices and their voices no
+    // more objects (-300). appendSystems and writeFile then put the document
+    // together: the file is the same, but the document itself keeps an empty
+    // "systems", and a second writeFile fails when the document around the
+    // systems changed after the first. 0, or -1402.
     int packStaves(int firstStaff, int count);
 
     // --- reader ----------------------------------------------------------------------
@@ -308,12 +315,8 @@ private:
     int resolve(int index, int cursor) const { return index == -1 ? cursor : index; }
     int appendPackedSystems();
 
-    // Packed systems: not packed; voices packed (appendSystems to come); the
-    // systems as text for writeFile.
-    enum class Packing { None, Voices, Systems };
-    Packing packing_ = Packing::None;
-    std::vector<std::string> systemsText_;
-    std::string systemsPlaceholder_;  // the empty "systems" the document holds instead
+    // The staves written out as text so far (packStaves), null when none is.
+    std::unique_ptr<PackedSystems> packed_;
     // How the objects written as text escape for the document (set with each system).
     XmlCharset objectsCharset_ = XmlCharset::Latin1;
 };

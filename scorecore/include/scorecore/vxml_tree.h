@@ -81,9 +81,6 @@ struct CVxmlVoice {
     // Where the last object starts in objectsText when it is a "repEnd"
     // barline (a "repBegin" then joins it); npos otherwise.
     std::size_t repEndAt = std::string::npos;
-    // The finished voice as text, its elements freed (CVxmlFile::packStaves):
-    // pieces one after the other, so that the objects are never copied.
-    std::vector<std::string> packedText;
     AccidentalTable accidentals{};
     std::int32_t tick = 0;
     std::int32_t stemDir = 0;  // 0 none, 1 up, 2 down
