@@ -111,9 +111,20 @@ int64_t scanMeasureLength(const xmlNode* measure, double divisionsAtStart, int32
     for (const xmlNode* c : mx::elements(measure)) {
         const std::string_view name = mx::nameOf(c);
         if (name == "note") {
-            if (noteIsChord(c) || noteIsGrace(c)) continue;
-            const std::optional<double> duration = mx::childNumber(c, "duration");
-            clock.advance(duration.value_or(0));
+            // One pass over the note's children: this runs for every note of
+            // every measure before the measure is read.
+            bool takesTime = true;
+            const xmlNode* duration = nullptr;
+            for (const xmlNode* d : mx::elements(c)) {
+                if (mx::nameIs(d, "chord") || mx::nameIs(d, "grace")) {
+                    takesTime = false;
+                    break;
+                }
+                if (duration == nullptr && mx::nameIs(d, "duration")) duration = d;
+            }
+            if (!takesTime) continue;
+            const std::optional<double> length = duration != nullptr ? mx::parseNumber(mx::text(duration)) : std::nullopt;
+            clock.advance(length.value_or(0));
         } else if (name == "backup") {
             clock.backUp(readBackup(c));
         } else if (name == "forward") {
