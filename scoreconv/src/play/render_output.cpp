@@ -204,31 +204,36 @@ int endTracks(PlayScore& file) {
     return kOk;
 }
 
-// The whole file: header chunk, track 0 and the tracks that hold more than
-// their set-up, in track order.
-int buildFileBytes(const PlayScore& file, std::vector<uint8_t>& bytes) {
+// The tracks the file holds: track 0 and those that hold more than their
+// set-up, in track order; false when the file cannot say so many tracks.
+bool writtenTracks(const PlayScore& file, std::vector<std::size_t>& written) {
     const CRenderTracks& r = file.render;
-    std::vector<std::size_t> written{0};
+    written.assign(1, 0);
     for (std::size_t t = 1; t < r.streams.size() && t < r.headerSizes.size(); ++t) {
         if (static_cast<int64_t>(r.streams[t].length()) > r.headerSizes[t]) written.push_back(t);
     }
-    if (written.size() > 0xFFFF || file.ticksPerQuarter < 1 || file.ticksPerQuarter > 0x7FFF) return kErrWrite;
+    return written.size() <= 0xFFFF && file.ticksPerQuarter >= 1 && file.ticksPerQuarter <= 0x7FFF;
+}
+
+// The header chunk and the track chunks, each straight from its stream: the
+// file is never held a second time in one block.
+bool writeChunks(const PlayScore& file, const std::vector<std::size_t>& written, platform::AtomicFileWriter& writer) {
+    const CRenderTracks& r = file.render;
     scorecore::CMidiFileHeader header;
     header.format = 1;
     header.tracks = static_cast<uint16_t>(written.size());
     header.division = static_cast<uint16_t>(file.ticksPerQuarter);
     const auto head = scorecore::scMidiFillFileHeader(header);
-    std::size_t total = head.size();
-    for (std::size_t t : written) total += 8 + r.streams[t].length();
-    bytes.reserve(total);
-    bytes.assign(head.begin(), head.end());
+    if (!writer.write(head.data(), head.size())) return false;
     for (std::size_t t : written) {
+        std::vector<uint8_t> chunk{'M', 'T', 'r', 'k'};
+        putBigEndian32(chunk, r.streams[t].length());
         const auto body = r.streams[t].bytes();
-        bytes.insert(bytes.end(), {'M', 'T', 'r', 'k'});
-        putBigEndian32(bytes, r.streams[t].length());
-        bytes.insert(bytes.end(), body.begin(), body.end());
+        if (!writer.write(chunk.data(), chunk.size()) || (!body.empty() && !writer.write(body.data(), body.size()))) {
+            return false;
+        }
     }
-    return kOk;
+    return true;
 }
 
 }  // namespace
@@ -242,10 +247,9 @@ int renderWriteMidiFile(PlayScore& file, const std::filesystem::path& target) {
     if (renderTargetIsSource(file, target)) return kErrCreate;
     if (!rendering(file) || file.render.count() < 1 || !knownTrack(file, 0)) return kErrWrite;
     if (endTracks(file) != kOk) return kErrOutOfMemory;
-    std::vector<uint8_t> bytes;
+    std::vector<std::size_t> written;
     try {
-        const int built = buildFileBytes(file, bytes);
-        if (built != kOk) return built;
+        if (!writtenTracks(file, written)) return kErrWrite;
     } catch (const std::bad_alloc&) {
         return kErrOutOfMemory;
     }
@@ -254,7 +258,13 @@ int renderWriteMidiFile(PlayScore& file, const std::filesystem::path& target) {
         file.logStep("mxmlPlayProc", writer.error());
         return kErrCreate;
     }
-    if (!writer.write(bytes.data(), bytes.size()) || !writer.commit()) {
+    bool ok = false;
+    try {
+        ok = writeChunks(file, written, writer) && writer.commit();
+    } catch (const std::bad_alloc&) {
+        return kErrOutOfMemory;  // the writer drops what it wrote
+    }
+    if (!ok) {
         file.logStep("mxmlPlayProc", writer.error());
         return kErrWrite;
     }
