@@ -57,6 +57,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -71,6 +72,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int kSmallMeasures = 28;
 constexpr int kLargeMeasures = 224;
 constexpr int kReferenceRuns = 5;
+// The option of the process that measures one peak (printPeakOf).
+constexpr const char* kPeakOption = "--peak-of";
 
 enum class Step { Parse, Load, Convert, Render };
 
@@ -300,15 +303,51 @@ bool resetPeakResident() {
     return static_cast<bool>(clear);
 }
 
+// The step named name; false for no step.
+bool stepOf(std::string_view name, Step& step) {
+    for (const Step candidate : {Step::Parse, Step::Load, Step::Convert, Step::Render}) {
+        if (name == stepName(candidate)) {
+            step = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The score the peak's process runs the step on first: a measure of the same
+// orchestra, enough to bring in code pages, one-time tables and thread stacks
+// while leaving little free heap behind.
+constexpr int kWarmUpMeasures = 1;
+
+// The measuring side of measurePeakMegabytes, in a process of its own: runs
+// the step on warmUp, hands the free heap back, resets the high-water mark,
+// runs the step on score and prints VmHWM minus the VmRSS it had before that
+// run. Exit status 0 when it printed the figure.
+int printPeakOf(const char* stepText, const char* score, const char* warmUp) {
+    Step step{};
+    if (!stepOf(stepText, step)) return 2;
+    if (!makeOperation(step, warmUp)->run().empty()) return 3;
+    const std::unique_ptr<Operation> operation = makeOperation(step, score);
+    malloc_trim(0);
+    const long before = statusKilobytes("VmRSS:");
+    if (before < 0 || !resetPeakResident() || !operation->run().empty()) return 4;
+    const long peak = statusKilobytes("VmHWM:");
+    if (peak < 0) return 5;
+    std::printf("%.6f\n", static_cast<double>(peak - before) * 1024.0 / 1e6);
+    return std::fflush(stdout) == 0 ? 0 : 6;
+}
+
 // The growth of the resident set during one run of the step, in MB (10^6
-// bytes); negative when it could not be measured. The run happens in a forked
-// child, so that no heap the parent has grown and kept counts: the child
-// first runs the step once (code pages and one-time tables come in), hands its
-// free heap back (malloc_trim), resets the high-water mark, runs the step
-// again and reports VmHWM minus the VmRSS it had before that run.
+// bytes); negative when it could not be measured. The run happens in a fresh
+// process of this program (printPeakOf): a forked one would inherit the heap
+// that this process grew and freed in its own runs, whose resident pages a
+// run takes again without growing the resident set, which hid more of the
+// single-pass score's peak than of the larger ones'.
 double measurePeakMegabytes(Step step, const fs::path& score) {
+    const fs::path warmUp = workspace().score(kWarmUpMeasures, 1);
     std::array<int, 2> pipeEnds{};
     if (pipe(pipeEnds.data()) != 0) return -1.0;
+    std::fflush(nullptr);
     const pid_t child = fork();
     if (child < 0) {
         close(pipeEnds[0]);
@@ -317,31 +356,31 @@ double measurePeakMegabytes(Step step, const fs::path& score) {
     }
     if (child == 0) {
         close(pipeEnds[0]);
-        double megabytes = -1.0;
-        const std::unique_ptr<Operation> operation = makeOperation(step, score);
-        if (operation->run().empty()) {
-            malloc_trim(0);
-            const long before = statusKilobytes("VmRSS:");
-            if (before >= 0 && resetPeakResident() && operation->run().empty()) {
-                const long peak = statusKilobytes("VmHWM:");
-                if (peak >= 0) megabytes = static_cast<double>(peak - before) * 1024.0 / 1e6;
-            }
-        }
-        const bool written = write(pipeEnds[1], &megabytes, sizeof megabytes) == sizeof megabytes;
-        _exit(written ? 0 : 1);  // no destructors: the parent owns the workspace
+        if (dup2(pipeEnds[1], STDOUT_FILENO) < 0) _exit(1);
+        close(pipeEnds[1]);
+        execl("/proc/self/exe", "bench_score_pipeline", kPeakOption, stepName(step), score.c_str(), warmUp.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
     }
     close(pipeEnds[1]);
-    double megabytes = -1.0;
-    ssize_t got = 0;
-    do {
-        got = read(pipeEnds[0], &megabytes, sizeof megabytes);
-    } while (got < 0 && errno == EINTR);
+    std::string printed;
+    std::array<char, 64> chunk{};
+    for (;;) {
+        const ssize_t got = read(pipeEnds[0], chunk.data(), chunk.size());
+        if (got > 0) {
+            printed.append(chunk.data(), static_cast<std::size_t>(got));
+        } else if (got == 0 || errno != EINTR) {
+            break;
+        }
+    }
     close(pipeEnds[0]);
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    const bool exited = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return exited && got == static_cast<ssize_t>(sizeof megabytes) ? megabytes : -1.0;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || printed.empty()) return -1.0;
+    char* end = nullptr;
+    const double megabytes = std::strtod(printed.c_str(), &end);
+    return end != printed.c_str() ? megabytes : -1.0;
 }
 
 // ---- kept measurements -----------------------------------------------------------------
@@ -505,3 +544,12 @@ BENCHMARK(BM_Convert)->Apply(scoreSizes);
 BENCHMARK(BM_Render)->Apply(scoreSizes);
 
 }  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 5 && std::string_view(argv[1]) == kPeakOption) return printPeakOf(argv[2], argv[3], argv[4]);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
