@@ -281,6 +281,41 @@ TEST(Lv2Instruments, AnInstrumentWithOneOutputPlaysInMono) {
     EXPECT_FLOAT_EQ(data[440], 0.25f);
 }
 
+// A page's slider moves a control while another thread renders the
+// instrument: the plug-in's port is written only by the rendering thread,
+// and the last value set is heard from the next block on.
+TEST(Lv2InstrumentsThreads, AControlSetWhileItRendersIsHeardFromTheNextBlock) {
+    HRESULT hr = E_FAIL;
+    CDxFilterGraph graph(hr);
+    std::string problem;
+    const auto tone = CDxLv2Filter::Create(testWorld(), kTone, problem);
+    ASSERT_NE(tone, nullptr) << problem;
+    ASSERT_EQ(graph.SetFilter(tone), S_OK);
+    ASSERT_EQ(graph.Run(), S_OK);
+    const std::uint8_t on[] = {0x90, 60, 127};
+    ASSERT_TRUE(tone->QueueMidi(0, on));
+    std::atomic<bool> rendering{true};
+    std::atomic<int> blocks{0};
+    std::thread renderer([&] {
+        const float* data = nullptr;
+        std::uint32_t frames = 0;
+        while (rendering && graph.RenderBlock(441, data, frames) == S_OK) ++blocks;
+    });
+    for (int i = 0; blocks < 50 && i < 200000; ++i) {
+        EXPECT_TRUE(tone->SetControl("gain", i % 2 == 0 ? 0.5f : 1.5f));
+        std::this_thread::yield();
+    }
+    rendering = false;
+    renderer.join();
+    EXPECT_GE(blocks, 50);
+    ASSERT_TRUE(tone->SetControl("gain", 2.0f));
+    EXPECT_FLOAT_EQ(tone->Control("gain").value_or(-1.0f), 2.0f) << "read back before any block took it";
+    const float* data = nullptr;
+    std::uint32_t frames = 0;
+    ASSERT_EQ(graph.RenderBlock(441, data, frames), S_OK);
+    EXPECT_FLOAT_EQ(data[0], 0.5f) << "0.25 for the held key, times the gain";
+}
+
 // --- an instrument from Debian ---------------------------------------------------
 
 constexpr const char* kDebianSynth = "http://drobilla.net/plugins/mda/JX10";

@@ -283,7 +283,8 @@ TEST(SoundConfigPage, AProfileGivesAnotherEntryTheSameSoundConfiguration) {
     EXPECT_EQ(f.box(kOutputBox)->currentText(), "null");
 }
 
-// The tone instrument plays into ALSA's null device, paced as a card would be.
+// The tone instrument plays into ALSA's null device, paced as a card would be;
+// the page's choices wait, the instrument's own settings do not.
 TEST(SoundConfigPage, PlayingThroughTheSamplePlayerLocksThePageUntilItEnds) {
     PwcFixture f;
     ProjectEntry& entry = f.addSamplerEntry(testing::kToneName);
@@ -301,6 +302,12 @@ TEST(SoundConfigPage, PlayingThroughTheSamplePlayerLocksThePageUntilItEnds) {
     f.tabs()->setCurrentIndex(0);
     EXPECT_EQ(f.tabs()->currentIndex(), 1) << "no software synthesizer while the sample player plays";
     EXPECT_EQ(entry.MWConversionMethod, 1);
+    // The instrument's own settings stay at hand while it plays.
+    auto* gain = f.window->findChild<QScrollArea*>("SamplePlayerWindow")->widget()->findChild<QSlider*>("setting0");
+    ASSERT_NE(gain, nullptr);
+    EXPECT_TRUE(gain->isEnabled());
+    gain->setValue(250);
+    EXPECT_FLOAT_EQ(f.player->instrument()->Control("gain").value_or(-1.0f), 0.5f);
     qvp3ui::testing::saveScreenshot(*f.window, "page_PWC_playing");
 
     page.onCommand(page, kCmdToggle, nullptr, 0);

@@ -9,6 +9,7 @@
 #include <lv2/urid/urid.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -49,6 +50,10 @@ struct CDxLv2Filter::Impl {
     LilvInstance* instance = nullptr;
     std::vector<PortKind> kinds;
     std::vector<float> controls;  // one value per port; defaults for the inputs
+    // The control inputs' values as last set, by port: set from any thread
+    // (a page's slider while the instrument plays) and copied into the
+    // plug-in's own ports before each block, on the thread that renders.
+    std::vector<std::atomic<float>> wanted;
     std::vector<std::pair<std::string, std::uint32_t>> controlInputs;  // symbol and port
     std::vector<Lv2ControlInput> controlInfo;  // the same inputs as the pages show them
     std::vector<std::vector<float>> inputs;
@@ -124,6 +129,7 @@ bool CDxLv2Filter::ClassifyPorts(std::string& problem) {
     m.controls.assign(ports, 0.0f);
     std::vector<float> minimum(ports, 0.0f), maximum(ports, 1.0f);
     lilv_plugin_get_port_ranges_float(plugin, minimum.data(), maximum.data(), m.controls.data());
+    m.wanted = std::vector<std::atomic<float>>(ports);
     for (std::uint32_t p = 0; p < ports; ++p) {
         const LilvPort* port = lilv_plugin_get_port_by_index(plugin, p);
         const bool in = lilv_port_is_a(plugin, port, input.node);
@@ -142,6 +148,7 @@ bool CDxLv2Filter::ClassifyPorts(std::string& problem) {
         if (kind == PortKind::AudioIn) inputPorts_.push_back(p);
         if (kind == PortKind::AudioOut) outputPorts_.push_back(p);
         if (std::isnan(m.controls[p])) m.controls[p] = 0.0f;
+        m.wanted[p].store(m.controls[p], std::memory_order_relaxed);
         if (kind == PortKind::Control && in) {
             m.controlInputs.emplace_back(lilv_node_as_string(lilv_port_get_symbol(plugin, port)), p);
             Node label(lilv_port_get_name(plugin, port));
@@ -321,6 +328,9 @@ HRESULT CDxLv2Filter::Receive(CDeferZeroFillMediaSample& sample) {
         // An output gets its whole room again; an input stays an empty sequence.
         if (m.kinds[p] == PortKind::AtomOut) *atom = {static_cast<std::uint32_t>(kEventBufferBytes - sizeof(LV2_Atom)), m.chunk};
     }
+    for (const auto& input : m.controlInputs) {
+        m.controls[input.second] = m.wanted[input.second].load(std::memory_order_relaxed);
+    }
     lilv_instance_run(m.instance, frames);
     ResetEvents();
     CDeferZeroFillMediaSample* out = nullptr;
@@ -367,7 +377,8 @@ std::vector<std::uint8_t> CDxLv2Filter::SaveState() const {
         putU32(out, static_cast<std::uint32_t>(symbol.size()));
         out.insert(out.end(), symbol.begin(), symbol.end());
         std::uint32_t bits = 0;
-        std::memcpy(&bits, &impl_->controls[port], sizeof bits);
+        const float value = impl_->wanted[port].load(std::memory_order_relaxed);
+        std::memcpy(&bits, &value, sizeof bits);
         putU32(out, bits);
     }
     return out;
@@ -400,7 +411,7 @@ bool CDxLv2Filter::LoadState(std::span<const std::uint8_t> stream) {
 bool CDxLv2Filter::SetControl(std::string_view symbol, float value) {
     for (const auto& [name, port] : impl_->controlInputs) {
         if (name == symbol) {
-            impl_->controls[port] = value;
+            impl_->wanted[port].store(value, std::memory_order_relaxed);
             return true;
         }
     }
@@ -411,7 +422,7 @@ std::vector<Lv2ControlInput> CDxLv2Filter::ControlInputs() const { return impl_-
 
 std::optional<float> CDxLv2Filter::Control(std::string_view symbol) const {
     for (const auto& [name, port] : impl_->controlInputs) {
-        if (name == symbol) return impl_->controls[port];
+        if (name == symbol) return impl_->wanted[port].load(std::memory_order_relaxed);
     }
     return std::nullopt;
 }

@@ -231,8 +231,6 @@ void stpPwcUpdateState(StepPage& page, bool busy) {
     const ProjectEntry* entry = pwcEntry();
     const PwcAudio a = pwcAudio();
     stpEnableIds(page, {kSoundTree, kInstrumentBox, kOutputBox, kLibInstrumentBox, kLibProgramBox, kValue}, !busy);
-    // The instrument's settings change only between two playings.
-    if (QWidget* area = pwcPlayerWindowArea(page)) area->setEnabled(!busy);
     const int method = entry != nullptr ? entry->MWConversionMethod : 0;
     const bool library = entry != nullptr && pwcIsSampleLibrary(*entry);
     stpEnableToolbarButton(page, kCmdRun, library && !busy);
