@@ -198,6 +198,22 @@ std::shared_ptr<CLv2World> testWorld() {
     return std::make_shared<CLv2World>(std::vector<std::filesystem::path>{QVP3_TEST_LV2_BUNDLE});
 }
 
+// One of our instruments made and set into the graph; null (with the test
+// failed) when it does not load.
+std::shared_ptr<CDxLv2Filter> instrumentIn(CDxFilterGraph& graph, const char* uri) {
+    std::string problem;
+    auto instrument = CDxLv2Filter::Create(testWorld(), uri, problem);
+    if (instrument == nullptr) {
+        ADD_FAILURE() << uri << ": " << problem;
+        return nullptr;
+    }
+    if (graph.SetFilter(instrument) != S_OK) {
+        ADD_FAILURE() << uri << " was not taken by the graph";
+        return nullptr;
+    }
+    return instrument;
+}
+
 TEST(Lv2Instruments, OursAreListedAndAnUnknownOneIsNamedMissing) {
     const auto world = testWorld();
     std::vector<std::string> ours;
@@ -216,10 +232,8 @@ TEST(Lv2Instruments, OursAreListedAndAnUnknownOneIsNamedMissing) {
 TEST(Lv2Instruments, MidiSoundsFromTheFrameItWasQueuedForAndBeyondTheBlockOnItsLastFrame) {
     HRESULT hr = E_FAIL;
     CDxFilterGraph graph(hr);
-    std::string problem;
-    const auto tone = CDxLv2Filter::Create(testWorld(), kTone, problem);
-    ASSERT_NE(tone, nullptr) << problem;
-    ASSERT_EQ(graph.SetFilter(tone), S_OK);
+    const auto tone = instrumentIn(graph, kTone);
+    ASSERT_NE(tone, nullptr);
     const float* data = nullptr;
     std::uint32_t frames = 0;
     EXPECT_EQ(graph.RenderBlock(441, data, frames), VFW_E_NOT_RUNNING) << "an instrument that was not started";
@@ -265,11 +279,9 @@ TEST(Lv2Instruments, MidiSoundsFromTheFrameItWasQueuedForAndBeyondTheBlockOnItsL
 TEST(Lv2Instruments, AnInstrumentWithOneOutputPlaysInMono) {
     HRESULT hr = E_FAIL;
     CDxFilterGraph graph(hr);
-    std::string problem;
-    const auto mono = CDxLv2Filter::Create(testWorld(), kMono, problem);
-    ASSERT_NE(mono, nullptr) << problem;
+    const auto mono = instrumentIn(graph, kMono);
+    ASSERT_NE(mono, nullptr);
     EXPECT_EQ(mono->audioOutputs(), 1u);
-    ASSERT_EQ(graph.SetFilter(mono), S_OK);
     EXPECT_EQ(graph.outputChannels(), 1);
     graph.Run();
     const std::uint8_t on[] = {0x90, 64, 127};
@@ -287,10 +299,8 @@ TEST(Lv2Instruments, AnInstrumentWithOneOutputPlaysInMono) {
 TEST(Lv2InstrumentsThreads, AControlSetWhileItRendersIsHeardFromTheNextBlock) {
     HRESULT hr = E_FAIL;
     CDxFilterGraph graph(hr);
-    std::string problem;
-    const auto tone = CDxLv2Filter::Create(testWorld(), kTone, problem);
-    ASSERT_NE(tone, nullptr) << problem;
-    ASSERT_EQ(graph.SetFilter(tone), S_OK);
+    const auto tone = instrumentIn(graph, kTone);
+    ASSERT_NE(tone, nullptr);
     ASSERT_EQ(graph.Run(), S_OK);
     const std::uint8_t on[] = {0x90, 60, 127};
     ASSERT_TRUE(tone->QueueMidi(0, on));
