@@ -35,6 +35,16 @@ bool CMidiTrackStream::append(std::span<const std::uint8_t> head, std::span<cons
     return true;
 }
 
+bool CMidiTrackStream::reserve(std::size_t bytes) noexcept {
+    if (bytes > std::numeric_limits<std::uint32_t>::max()) return false;
+    try {
+        bytes_.reserve(bytes);
+    } catch (const std::exception&) {
+        return false;
+    }
+    return true;
+}
+
 void CMidiTrackStream::clear() noexcept {
     std::vector<std::uint8_t>().swap(bytes_);
 }

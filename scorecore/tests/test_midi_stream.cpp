@@ -117,6 +117,26 @@ TEST(MidiTrackStreamTest, StartsEmptyAndClearsToEmpty) {
     EXPECT_EQ(stream.length(), 0u);
 }
 
+TEST(MidiTrackStreamTest, ReservedRoomTakesAppendsInPlaceAndTooMuchIsRefused) {
+    CMidiTrackStream stream;
+    const std::uint8_t first[] = {7};
+    ASSERT_TRUE(stream.append(first));
+    ASSERT_TRUE(stream.reserve(1000));
+    const std::uint8_t* block = stream.data();
+    const std::uint8_t event[] = {0, 0x90, 60, 100};
+    for (int i = 0; i < 200; ++i) ASSERT_TRUE(stream.append(event));
+    EXPECT_EQ(stream.data(), block);  // never copied while it grew
+    EXPECT_EQ(stream.length(), 801u);
+
+    // More than a track chunk can say: refused, the bytes kept.
+    EXPECT_FALSE(stream.reserve(std::size_t{1} << 33));
+    EXPECT_EQ(stream.length(), 801u);
+    EXPECT_EQ(bytesOf(stream).front(), 7);
+    // Less than it holds leaves it as it is.
+    EXPECT_TRUE(stream.reserve(1));
+    EXPECT_EQ(stream.length(), 801u);
+}
+
 TEST(MidiPutShortTest, AppendsOneOrTwoDataBytesByStatus) {
     struct Case {
         std::uint8_t status, data1, data2;

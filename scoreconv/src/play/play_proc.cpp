@@ -156,6 +156,7 @@ bool CPlayPass::prepare() {
     }
     f_.logStep(kFunction, "1");
     if (rendering() && !startRender()) return false;
+    if (rendering()) renderReserveTracks(f_, conds);
     f_.logStep(kFunction, "2");
     f_.logStep(kFunction, "3");
 

@@ -178,6 +178,30 @@ int renderTrackZeroHeader(PlayScore& file) {
     return kOk;
 }
 
+void renderReserveTracks(PlayScore& file, uint64_t playConditions) {
+    if (!rendering(file)) return;
+    // A head takes a note-on and a note-off with their deltas, 8 bytes on
+    // average in real scores; the names and set-up of a track fit in the rest.
+    constexpr std::size_t kBytesPerHead = 9;
+    constexpr std::size_t kBytesPerTrack = 256;
+    std::vector<std::size_t> bytes(file.render.streams.size(), kBytesPerTrack);
+    const int32_t staves = std::min(static_cast<int32_t>(file.voiceCounts.size()), file.events.rowCount());
+    for (int32_t s = 0; s < staves; ++s) {
+        for (int32_t v = 0; v < file.voiceCounts[static_cast<std::size_t>(s)]; ++v) {
+            const int32_t track = trackOfVoice(file.instruments, file.voiceCounts, playConditions, s, v);
+            if (track < 0 || static_cast<std::size_t>(track) >= bytes.size()) continue;
+            for (const scorecore::CScoreEvent& e : file.events.events(s, v)) {
+                bytes[static_cast<std::size_t>(track)] +=
+                    kBytesPerHead * static_cast<std::size_t>(std::clamp(e.headCount, 0, scorecore::kMaxHeads));
+            }
+        }
+    }
+    // Track 0 takes the tempo, meter and key marks, about as many bytes each.
+    const int32_t global = file.events.globalRow();
+    if (global >= 0 && !bytes.empty()) bytes[0] += kBytesPerHead * file.events.events(global, 0).size();
+    for (std::size_t t = 0; t < bytes.size(); ++t) file.render.streams[t].reserve(bytes[t]);
+}
+
 int renderMetronomeTrack(PlayScore& file, int32_t track) {
     if (!rendering(file) || !knownTrack(file, track)) return kOk;
     const auto channel = static_cast<uint8_t>(std::min<uint8_t>(file.metronom.Channel, kChannels - 1));

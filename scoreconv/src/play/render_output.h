@@ -90,6 +90,10 @@ std::string renderTrackName(std::string_view scannedName);
 // name and a copyright event of 0xA9 and kRenderBanner. 0 or
 // kErrOutOfMemory; 0 with nothing written outside a render pass.
 int renderTrackZeroHeader(PlayScore& file);
+// Start of a render pass, after the tracks are allocated: room in each track
+// for what its voices' notes are likely to take, so that the tracks are not
+// copied as they grow. Only a hint: nothing fails when memory is short.
+void renderReserveTracks(PlayScore& file, uint64_t playConditions);
 // Start of a render pass that uses the metronome: on `track`, controller 7
 // with the metronome's volume and controller 10 value 64 on its channel
 // (remembered as that channel's last volume and pan), then the name

@@ -33,6 +33,10 @@ public:
     // when memory cannot be had or the track would outgrow the 32-bit chunk
     // length.
     bool append(std::span<const std::uint8_t> head, std::span<const std::uint8_t> tail = {});
+    // Room for `bytes` in all, so that a stream of a known size is written
+    // without being copied as it grows; false, with the stream unchanged, when
+    // memory cannot be had (appending still works then).
+    bool reserve(std::size_t bytes) noexcept;
     // Drops the bytes and frees the block.
     void clear() noexcept;
 
