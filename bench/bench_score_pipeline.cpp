@@ -21,8 +21,13 @@
 //                  thread counted: the library reads, walks, writes and
 //                  deflates on several threads, and the benchmark's own CPU
 //                  column counts the calling thread only
-//   peak_MB        how far one run lifts the resident set above what the
-//                  process held before it (see measurePeakMegabytes)
+//   peak_MB        the most heap one run holds above what the process held
+//                  before it: the bytes of the blocks malloc and its family
+//                  hand out and take back, libxml2's and zlib's included
+//                  (heap_meter.h; see measurePeak)
+//   resident_MB    how far the same run lifts the resident set; the heap the
+//                  process freed before is taken again without growing it,
+//                  so small runs read low
 //   time_ratio     fastest run / fastest run of the bare parse of the same file,
 //                  in wall time (the parse runs on one thread)
 //   peak_ratio     peak_MB / peak_MB of the bare parse of the same file
@@ -61,6 +66,7 @@
 #include <utility>
 #include <vector>
 
+#include "heap_meter.h"
 #include "scoreconv/scoreconv.h"
 #include "scoreconv_testing/score_generator.h"
 
@@ -319,10 +325,11 @@ bool stepOf(std::string_view name, Step& step) {
 // while leaving little free heap behind.
 constexpr int kWarmUpMeasures = 1;
 
-// The measuring side of measurePeakMegabytes, in a process of its own: runs
-// the step on warmUp, hands the free heap back, resets the high-water mark,
-// runs the step on score and prints VmHWM minus the VmRSS it had before that
-// run. Exit status 0 when it printed the figure.
+// The measuring side of measurePeak, in a process of its own: runs the step
+// on warmUp, hands the free heap back, starts the heap meter and resets the
+// resident high-water mark, runs the step on score and prints the heap's peak
+// and VmHWM minus the VmRSS it had before that run. Exit status 0 when it
+// printed the figures.
 int printPeakOf(const char* stepText, const char* score, const char* warmUp) {
     Step step{};
     if (!stepOf(stepText, step)) return 2;
@@ -330,29 +337,35 @@ int printPeakOf(const char* stepText, const char* score, const char* warmUp) {
     const std::unique_ptr<Operation> operation = makeOperation(step, score);
     malloc_trim(0);
     const long before = statusKilobytes("VmRSS:");
-    if (before < 0 || !resetPeakResident() || !operation->run().empty()) return 4;
-    const long peak = statusKilobytes("VmHWM:");
-    if (peak < 0) return 5;
-    std::printf("%.6f\n", static_cast<double>(peak - before) * 1024.0 / 1e6);
+    if (before < 0 || !resetPeakResident()) return 4;
+    bench::heapMeterStart();
+    if (!operation->run().empty()) return 4;
+    const std::size_t heap = bench::heapMeterPeakBytes();
+    const long resident = statusKilobytes("VmHWM:");
+    if (resident < 0) return 5;
+    std::printf("%.6f %.6f\n", static_cast<double>(heap) / 1e6, static_cast<double>(resident - before) * 1024.0 / 1e6);
     return std::fflush(stdout) == 0 ? 0 : 6;
 }
 
-// The growth of the resident set during one run of the step, in MB (10^6
-// bytes); negative when it could not be measured. The run happens in a fresh
-// process of this program (printPeakOf): a forked one would inherit the heap
-// that this process grew and freed in its own runs, whose resident pages a
-// run takes again without growing the resident set, which hid more of the
-// single-pass score's peak than of the larger ones'.
-double measurePeakMegabytes(Step step, const fs::path& score) {
+// Peak memory of one run of a step, in MB (10^6 bytes); negative when it
+// could not be measured.
+struct Peak {
+    double heap = -1.0;
+    double resident = -1.0;
+};
+
+// The run happens in a fresh process of this program (printPeakOf): a forked
+// one would inherit the heap that this process grew and freed in its own runs.
+Peak measurePeak(Step step, const fs::path& score) {
     const fs::path warmUp = workspace().score(kWarmUpMeasures, 1);
     std::array<int, 2> pipeEnds{};
-    if (pipe(pipeEnds.data()) != 0) return -1.0;
+    if (pipe(pipeEnds.data()) != 0) return {};
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child < 0) {
         close(pipeEnds[0]);
         close(pipeEnds[1]);
-        return -1.0;
+        return {};
     }
     if (child == 0) {
         close(pipeEnds[0]);
@@ -377,21 +390,28 @@ double measurePeakMegabytes(Step step, const fs::path& score) {
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || printed.empty()) return -1.0;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || printed.empty()) return {};
+    Peak peak;
     char* end = nullptr;
-    const double megabytes = std::strtod(printed.c_str(), &end);
-    return end != printed.c_str() ? megabytes : -1.0;
+    const double heap = std::strtod(printed.c_str(), &end);
+    if (end == printed.c_str()) return {};
+    const char* rest = end;
+    const double resident = std::strtod(rest, &end);
+    if (end == rest) return {};
+    peak.heap = heap;
+    peak.resident = resident;
+    return peak;
 }
 
 // ---- kept measurements -----------------------------------------------------------------
 
 using Key = std::pair<Step, std::string>;
 
-double peakMegabytes(Step step, const fs::path& score) {
-    static std::map<Key, double> kept;
+const Peak& peakOf(Step step, const fs::path& score) {
+    static std::map<Key, Peak> kept;
     const Key key{step, score.string()};
     auto it = kept.find(key);
-    if (it == kept.end()) it = kept.emplace(key, measurePeakMegabytes(step, score)).first;
+    if (it == kept.end()) it = kept.emplace(key, measurePeak(step, score)).first;
     return it->second;
 }
 
@@ -418,7 +438,7 @@ const Reference& reference(Step step, const fs::path& score) {
     }
     if (times.size() == kReferenceRuns) {
         measured.seconds = *std::min_element(times.begin(), times.end());
-        measured.peakMegabytes = peakMegabytes(step, score);
+        measured.peakMegabytes = peakOf(step, score).heap;
     }
     return kept.emplace(key, measured).first->second;
 }
@@ -495,7 +515,8 @@ void runStep(benchmark::State& state, Step step) {
     }
 
     const double seconds = total / static_cast<double>(state.iterations());
-    const double peak = peakMegabytes(step, score);
+    const Peak& peaks = peakOf(step, score);
+    const double peak = peaks.heap;
     if (peak < 0.0) state.SetLabel("peak not measured (fork, pipe or /proc/self/clear_refs failed)");
     // Ratios set the fastest run of each side against each other: on a busy
     // machine the fastest is the one least disturbed.
@@ -505,6 +526,7 @@ void runStep(benchmark::State& state, Step step) {
     state.counters["seconds"] = seconds;
     state.counters["cpu_seconds"] = cpuTotal / static_cast<double>(state.iterations());
     state.counters["peak_MB"] = peak;
+    state.counters["resident_MB"] = peaks.resident;
     state.counters["time_ratio"] = ratio(fastest, parse.seconds);
     state.counters["peak_ratio"] = ratio(peak, parse.peakMegabytes);
     const Goal goal = goalOf(step);
