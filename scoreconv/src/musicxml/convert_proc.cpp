@@ -141,7 +141,8 @@ int ConvertRun::writeTvrxml(int32_t staves, CStreamedParts* streamed) {
     int rc = kOk;
     if (streamed != nullptr) {
         rc = bridge.prepare(staves, streamed->walkOrder, &streamed->weights);
-        if (rc == kOk) rc = walkStreamedParts(file_, std::filesystem::path(p_.sourcePath), *streamed, walk);
+        if (rc == kOk) rc = walkStreamedParts(file_, std::filesystem::path(p_.sourcePath), *streamed, walk,
+                                              *bridge.spans());
     } else {
         std::vector<xmlNodePtr> parts;
         if (const int found = GetPartlistFromNode(file_.document.root(), parts); found != kOk) {

@@ -31,10 +31,13 @@ void quietError(void*, xmlErrorPtr) {}
 // of memory in its heap, which a later stream's workers do not use again.
 constexpr unsigned kMostWorkers = 3;
 constexpr unsigned kMostScanWorkers = 5;
+constexpr unsigned kMostDigestWorkers = 5;
 
 int parallelWorkers(CScoreStream::Route route) {
     const unsigned cores = std::thread::hardware_concurrency();
-    const unsigned most = route == CScoreStream::Route::Scan ? kMostScanWorkers : kMostWorkers;
+    unsigned most = kMostWorkers;
+    if (route == CScoreStream::Route::Scan) most = kMostScanWorkers;
+    if (route == CScoreStream::Route::Digested) most = kMostDigestWorkers;
     return cores < 2 ? 0 : static_cast<int>(std::min(cores - 1, most));
 }
 

@@ -35,6 +35,8 @@ class CScoreStream {
 public:
     enum class Route {
         Parallel,  // worker threads where there are cores to spare
+        Digested,  // the same with a few more workers, for a digest that
+                   // takes a good part of the reading of each child
         Scan,      // the same for a caller that only glances at each child:
                    // a few more workers, and the notes in outline
                    // (outline_parse.h; the one reader, where it serves, gives

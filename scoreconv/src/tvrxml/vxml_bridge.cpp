@@ -269,6 +269,15 @@ int estimateFromWeights(const std::vector<int32_t>& weights, double widthFactor,
     return kOk;
 }
 
+// How a search reads the notes it passes.
+CReadContext lookAheadContext(int32_t ticksPerQuarter) {
+    CReadContext context;
+    context.mode = kModeLookAhead;
+    context.ticksPerQuarter = ticksPerQuarter;
+    context.spanMarksOnly = true;
+    return context;
+}
+
 }  // namespace
 
 // --- public helpers ---------------------------------------------------------------------
@@ -279,10 +288,7 @@ int CMxmlSpanFinder::find(const xmlNode* start, SpanKind kind, int32_t staffOrVo
     const xmlNode* item = measureChildOf(start);
     if (item == nullptr) return kErrDom;
     const CMxmlFile::ModeScope lookAhead(file_, kModeLookAhead);
-    CReadContext context;
-    context.mode = kModeLookAhead;
-    context.ticksPerQuarter = file_.ticksPerQuarter;
-    context.spanMarksOnly = true;
+    const CReadContext context = lookAheadContext(file_.ticksPerQuarter);
     std::string voice;
     if (mx::isNamed(item, "note")) {
         voice = voiceKey(mx::childText(item, "voice").value_or(""));
@@ -308,29 +314,55 @@ int CMxmlSpanFinder::find(const xmlNode* start, SpanKind kind, int32_t staffOrVo
     return kOk;
 }
 
+CMxmlSpanFinder::Glance CMxmlSpanFinder::read(const xmlNode* note, const CReadContext& context, CScoreEvent& scratch) {
+    scratch.clear();
+    CNoteInfo info;
+    const int rc = readNote(note, context, scratch, info);
+    if (rc == kErrOutOfMemory) throw std::bad_alloc();
+    Glance read;
+    read.counts = rc == kOk && !info.chord;
+    read.staff = info.staff;
+    read.voice = voiceKey(info.voice);
+    read.tupletState = info.tupletState;
+    for (const scorecore::CScoreEventItem& item : scratch.items) {
+        if (item.flags == scorecore::kItemSlurStop) read.slurStops.push_back(item.number);
+    }
+    return read;
+}
+
 const CMxmlSpanFinder::Glance* CMxmlSpanFinder::glance(const xmlNode* note, const CReadContext& context) {
     // A search in another part: the readings kept are of elements that may be gone.
     const xmlNode* part = note->parent != nullptr ? note->parent->parent : nullptr;
     if (part != part_) forget();
     part_ = part;
+    if (prepared_ != nullptr && part == preparedPart_) {
+        if (const auto known = prepared_->find(note); known != prepared_->end()) return &known->second;
+    }
     if (const auto known = glances_.find(note); known != glances_.end()) return &known->second;
     try {
-        scratch_.clear();
-        CNoteInfo info;
-        const int rc = readNote(note, context, scratch_, info);
-        if (rc == kErrOutOfMemory) return nullptr;
-        Glance read;
-        read.counts = rc == kOk && !info.chord;
-        read.staff = info.staff;
-        read.voice = voiceKey(info.voice);
-        read.tupletState = info.tupletState;
-        for (const scorecore::CScoreEventItem& item : scratch_.items) {
-            if (item.flags == scorecore::kItemSlurStop) read.slurStops.push_back(item.number);
-        }
-        return &glances_.emplace(note, std::move(read)).first->second;
+        return &glances_.emplace(note, read(note, context, scratch_)).first->second;
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
+}
+
+std::shared_ptr<const CMxmlSpanFinder::Glances> CMxmlSpanFinder::readPart(const xmlNode* part,
+                                                                          int32_t ticksPerQuarter) {
+    const CReadContext context = lookAheadContext(ticksPerQuarter);
+    auto glances = std::make_shared<Glances>();
+    CScoreEvent scratch;
+    for (const xmlNode* measure : mx::elements(part)) {
+        if (!mx::nameIs(measure, "measure")) continue;
+        for (const xmlNode* c : mx::elements(measure)) {
+            if (mx::nameIs(c, "note")) glances->emplace(c, read(c, context, scratch));
+        }
+    }
+    return glances;
+}
+
+void CMxmlSpanFinder::usePrepared(const xmlNode* part, std::shared_ptr<const Glances> glances) {
+    preparedPart_ = glances != nullptr ? part : nullptr;
+    prepared_ = std::move(glances);
 }
 
 void CMxmlSpanFinder::forget() {

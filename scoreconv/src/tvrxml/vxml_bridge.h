@@ -14,6 +14,7 @@
 #include <libxml/tree.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -61,14 +62,28 @@ public:
         int32_t tupletState = 0;
         std::vector<int32_t> slurStops;  // numbers of the slurs that stop here
     };
+    using Glances = std::unordered_map<const xmlNode*, Glance>;
     // The reading of a note; null when memory runs out.
     const Glance* glance(const xmlNode* note, const CReadContext& context);
     void forget();
 
+    // The readings of every note of a part element, as glance makes them:
+    // they depend on the note and the resolution only, so a reader may make
+    // them where it parsed the part (on another thread). Throws bad_alloc.
+    static std::shared_ptr<const Glances> readPart(const xmlNode* part, int32_t ticksPerQuarter);
+    // Readings readPart made of the part being walked, used before reading a
+    // note again; null, or before the part's elements are freed, drops them.
+    void usePrepared(const xmlNode* part, std::shared_ptr<const Glances> glances);
+
 private:
+    // Throws bad_alloc.
+    static Glance read(const xmlNode* note, const CReadContext& context, CScoreEvent& scratch);
+
     CMxmlFile& file_;
     const xmlNode* part_ = nullptr;  // the part the readings are of
-    std::unordered_map<const xmlNode*, Glance> glances_;
+    Glances glances_;
+    const xmlNode* preparedPart_ = nullptr;
+    std::shared_ptr<const Glances> prepared_;
     CScoreEvent scratch_;
 };
 
@@ -152,7 +167,7 @@ public:
     // or kErrOutOfMemory.
     int prepare(int32_t staves, const std::vector<int32_t>& walkOrder, std::vector<int32_t>* weights = nullptr);
     // The look-ahead the walk's readers use.
-    CSpanFinder* spans() { return &spans_; }
+    CMxmlSpanFinder* spans() { return &spans_; }
 
     int beginPart(int32_t part, const CPartState& state) override;
     int beginMeasure(const CWalkMeasure& measure) override;

@@ -149,9 +149,20 @@ int readStreamedHeader(CMxmlFile& file, const std::filesystem::path& source, CSt
 }
 
 int walkStreamedParts(CMxmlFile& file, const std::filesystem::path& source, const CStreamedParts& parts,
-                      CMeasureWalk& walk) {
+                      CMeasureWalk& walk, CMxmlSpanFinder& spans) {
     CScoreStream stream;
-    if (!stream.open(source) || stream.rootName() != "score-partwise") return kErrCannotOpen;
+    const int32_t ticksPerQuarter = file.ticksPerQuarter;
+    const CScoreStream::Digest glances = [ticksPerQuarter](const xmlNode* child) -> std::any {
+        if (!isNamed(child, "part")) return {};
+        try {
+            return CMxmlSpanFinder::readPart(child, ticksPerQuarter);
+        } catch (const std::bad_alloc&) {
+            return {};  // the searches read the notes themselves then
+        }
+    };
+    if (!stream.open(source, CScoreStream::Route::Digested, glances) || stream.rootName() != "score-partwise") {
+        return kErrCannotOpen;
+    }
     const auto count = static_cast<int32_t>(parts.walkOrder.size());
     int32_t next = 0;
     while (const xmlNode* child = stream.next()) {
@@ -160,7 +171,11 @@ int walkStreamedParts(CMxmlFile& file, const std::filesystem::path& source, cons
         if (next == count || partId(child) != parts.ids[static_cast<std::size_t>(next)]) return kErrCannotOpen;
         if (next == 0) walk.begin(count, child);
         const int32_t index = parts.walkOrder[static_cast<std::size_t>(next)];
+        const auto* prepared = std::any_cast<std::shared_ptr<const CMxmlSpanFinder::Glances>>(&stream.digest());
+        spans.usePrepared(child, prepared != nullptr ? *prepared : nullptr);
         const int rc = walk.walkPartElement(child, index, next);
+        // The readings are of elements the stream frees when it moves on.
+        spans.usePrepared(nullptr, nullptr);
         if (index >= 0 && index < static_cast<int32_t>(file.parts.size())) {
             CMxmlPart& entry = file.parts[static_cast<std::size_t>(index)];
             entry.node = nullptr;

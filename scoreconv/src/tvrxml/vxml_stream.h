@@ -26,6 +26,8 @@
 
 namespace scoreconv {
 
+class CMxmlSpanFinder;
+
 // What the header pass found.
 struct CStreamedParts {
     std::vector<int32_t> walkOrder;  // part-table index of each <part> element, in document order
@@ -41,9 +43,11 @@ int readStreamedHeader(CMxmlFile& file, const std::filesystem::path& source, CSt
                        std::string_view& failedStep);
 
 // The walk pass: every part element, in document order, walked with walk
-// (begin, walkPartElement, finish). kOk; kErrCannotOpen when the file no
-// longer reads as it did in the header pass; else the walk's code.
+// (begin, walkPartElement, finish). The look-ahead readings of each part's
+// notes are made where the part is parsed and handed to spans, the walk's
+// span finder. kOk; kErrCannotOpen when the file no longer reads as it did
+// in the header pass; else the walk's code.
 int walkStreamedParts(CMxmlFile& file, const std::filesystem::path& source, const CStreamedParts& parts,
-                      CMeasureWalk& walk);
+                      CMeasureWalk& walk, CMxmlSpanFinder& spans);
 
 }  // namespace scoreconv
