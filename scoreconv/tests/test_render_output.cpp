@@ -9,6 +9,7 @@
 #include <csignal>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <memory>
 #include <string>
 #include <sys/resource.h>
@@ -95,10 +96,10 @@ TEST(RenderPut, AppendsDeltaAndMessageWhileRendering) {
         auto file = makeFile(kModeRender, 3);
         platform::CaptureMidiOut device;
         file->midiOut = &device;
-        for (int& d : file->render.pendingDelta) d = c.delta;
+        for (int32_t t = 0; t < file->render.count(); ++t) file->render.delta(t) = c.delta;
         EXPECT_EQ(renderPutShort(*file, c.track, c.status, c.data1, c.data2), c.result) << c.name;
         EXPECT_EQ(trackBytes(*file, 1), c.expected) << c.name;
-        EXPECT_EQ(file->render.pendingDelta[1], c.result > 0 ? 0 : c.delta) << c.name;
+        EXPECT_EQ(file->render.delta(1), c.result > 0 ? 0 : c.delta) << c.name;
         EXPECT_EQ(file->render.headerSizes[1], 0) << c.name;
         EXPECT_EQ(device.count(), 0u) << c.name;
     }
@@ -124,7 +125,7 @@ TEST(RenderPut, SendsToTheGivenDeviceOrTheFilesOutsideRendering) {
 
 TEST(RenderPut, ScoreWideMetaEventsGoToTrackZero) {
     auto file = makeFile(kModeRender, 2);
-    file->render.pendingDelta[0] = 3;
+    file->render.delta(0) = 3;
     scorecore::CMeter sixEight;
     sixEight.init(480, 6, 3);
     scorecore::CMeter invalid;
@@ -146,11 +147,22 @@ TEST(RenderPut, DeltaAdvancesEveryTrackAndFlushesAlone) {
     auto file = makeFile(kModeRender, 3);
     renderAdvance(*file, 200);
     renderAdvance(*file, -5);
-    EXPECT_THAT(file->render.pendingDelta, ElementsAre(200, 200, 200));
+    EXPECT_THAT(file->render.deltas(), ElementsAre(200, 200, 200));
     EXPECT_EQ(renderFlushDelta(*file, 2), 2);
     EXPECT_EQ(renderFlushDelta(*file, 7), 0);
     EXPECT_THAT(trackBytes(*file, 2), ElementsAre(0x81, 0x48));
-    EXPECT_THAT(file->render.pendingDelta, ElementsAre(200, 200, 0));
+    EXPECT_THAT(file->render.deltas(), ElementsAre(200, 200, 0));
+
+    // A track written in between counts from its event on; the others go on.
+    renderAdvance(*file, 50);
+    EXPECT_EQ(renderFlushDelta(*file, 0), 2);
+    renderAdvance(*file, 7);
+    EXPECT_THAT(file->render.deltas(), ElementsAre(7, 257, 57));
+    // However long a track waits, its delta stays what an int holds.
+    renderAdvance(*file, std::numeric_limits<int>::max());
+    renderAdvance(*file, 5);
+    EXPECT_THAT(file->render.deltas(), ElementsAre(std::numeric_limits<int>::max(), std::numeric_limits<int>::max(),
+                                                   std::numeric_limits<int>::max()));
 }
 
 TEST(RenderPut, ProgramChangeNowUsesTheVoicesTrackAndChannel) {

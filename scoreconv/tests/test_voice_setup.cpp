@@ -380,7 +380,7 @@ TEST_F(TuneUp, RenderedTuneUpDelaysEveryTrack) {
                                      0x87, 0x40, 0x90, 60, 0, 0, 0x90, 64, 0, 0, 0x90, 67, 0});
     EXPECT_EQ(trackBytes(2), expected);
     EXPECT_EQ(file_->render.headerSizes[2], static_cast<int32_t>(setUp.size()));
-    EXPECT_THAT(file_->render.pendingDelta, ElementsAre(960, 960, 0));
+    EXPECT_THAT(file_->render.deltas(), ElementsAre(960, 960, 0));
 
     // Broken up: three steps of a quarter each.
     build(kModeRender, {1});
@@ -388,7 +388,7 @@ TEST_F(TuneUp, RenderedTuneUpDelaysEveryTrack) {
     file_->einstimmung.Zerlegt = 1;
     ASSERT_TRUE(file_->render.allocate(3));
     EXPECT_TRUE(playEinstimmung(*file_, clock_));
-    EXPECT_THAT(file_->render.pendingDelta, ElementsAre(1440, 1440, 0));
+    EXPECT_THAT(file_->render.deltas(), ElementsAre(1440, 1440, 0));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "play/play_cursor.h"
 
 #include <algorithm>
+#include <limits>
 #include <new>
 #include <utility>
 
@@ -141,9 +142,12 @@ bool CRenderTracks::allocate(int32_t n) {
         std::vector<scorecore::CMidiTrackStream> newStreams(static_cast<std::size_t>(n));
         std::vector<int32_t> sizes(static_cast<std::size_t>(n), 0);
         std::vector<int> deltas(static_cast<std::size_t>(n), 0);
+        std::vector<int64_t> synced(static_cast<std::size_t>(n), 0);
         streams.swap(newStreams);
         headerSizes.swap(sizes);
-        pendingDelta.swap(deltas);
+        pendingDelta_.swap(deltas);
+        syncedAt_.swap(synced);
+        now_ = 0;
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -153,7 +157,38 @@ bool CRenderTracks::allocate(int32_t n) {
 void CRenderTracks::clear() {
     std::vector<scorecore::CMidiTrackStream>().swap(streams);
     std::vector<int32_t>().swap(headerSizes);
-    std::vector<int>().swap(pendingDelta);
+    std::vector<int>().swap(pendingDelta_);
+    std::vector<int64_t>().swap(syncedAt_);
+    now_ = 0;
+}
+
+bool CRenderTracks::has(int32_t track) const {
+    const auto t = static_cast<std::size_t>(track);
+    return track >= 0 && t < streams.size() && t < headerSizes.size() && t < pendingDelta_.size() &&
+           t < syncedAt_.size();
+}
+
+void CRenderTracks::advance(int64_t ticks) {
+    if (ticks > 0) now_ = ticks > std::numeric_limits<int64_t>::max() - now_ ? std::numeric_limits<int64_t>::max()
+                                                                              : now_ + ticks;
+}
+
+int& CRenderTracks::delta(int32_t track) {
+    const auto t = static_cast<std::size_t>(track);
+    const int64_t passed = now_ - syncedAt_[t];
+    if (passed > 0) {
+        const int64_t grown = std::max<int64_t>(pendingDelta_[t], 0) + passed;
+        pendingDelta_[t] = static_cast<int>(std::min<int64_t>(grown, std::numeric_limits<int>::max()));
+    }
+    syncedAt_[t] = now_;
+    return pendingDelta_[t];
+}
+
+std::vector<int> CRenderTracks::deltas() {
+    std::vector<int> out;
+    out.reserve(pendingDelta_.size());
+    for (int32_t t = 0; t < static_cast<int32_t>(pendingDelta_.size()); ++t) out.push_back(delta(t));
+    return out;
 }
 
 }  // namespace scoreconv

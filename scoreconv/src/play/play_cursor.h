@@ -155,10 +155,27 @@ struct CRenderTracks {
     bool allocate(int32_t count);
     void clear();
     int32_t count() const { return static_cast<int32_t>(streams.size()); }
+    // Whether every table has the track.
+    bool has(int32_t track) const;
+
+    // Every track's pending delta grows by ticks (a count of 0 or below
+    // changes nothing), kept at most INT_MAX. A render steps one tick at a
+    // time over tracks that mostly wait, so a track's delta is brought up to
+    // date only when it is asked for.
+    void advance(int64_t ticks);
+    // The pending delta of a track has() knows, for reading and writing; a
+    // negative one counts as 0 when the next ticks are added.
+    int& delta(int32_t track);
+    // Every track's pending delta.
+    std::vector<int> deltas();
 
     std::vector<scorecore::CMidiTrackStream> streams;
     std::vector<int32_t> headerSizes;
-    std::vector<int> pendingDelta;
+
+private:
+    std::vector<int> pendingDelta_;  // as of syncedAt_
+    std::vector<int64_t> syncedAt_;
+    int64_t now_ = 0;  // ticks advanced since allocate()
 };
 
 }  // namespace scoreconv

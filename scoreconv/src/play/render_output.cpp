@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <limits>
 #include <new>
 #include <vector>
 
@@ -22,12 +21,7 @@ namespace {
 
 bool rendering(const PlayScore& file) { return file.playModeNow() == kModeRender; }
 
-bool knownTrack(const PlayScore& file, int32_t track) {
-    const CRenderTracks& r = file.render;
-    return track >= 0 && static_cast<std::size_t>(track) < r.streams.size() &&
-           static_cast<std::size_t>(track) < r.headerSizes.size() &&
-           static_cast<std::size_t>(track) < r.pendingDelta.size();
-}
+bool knownTrack(const PlayScore& file, int32_t track) { return file.render.has(track); }
 
 // The pending delta as a variable-length quantity; a negative counter counts
 // as 0 and one past the largest quantity as that.
@@ -39,13 +33,14 @@ int deltaBytes(int delta, std::span<uint8_t, 4> out) {
 // leaves neither a lone delta nor half an event. The bytes appended.
 int appendEvent(PlayScore& file, int32_t track, std::span<const uint8_t> head, std::span<const uint8_t> tail) {
     const auto t = static_cast<std::size_t>(track);
+    int& delta = file.render.delta(track);
     std::array<uint8_t, 16> buffer{};
-    const int n = deltaBytes(file.render.pendingDelta[t], std::span<uint8_t, 4>(buffer.data(), 4));
+    const int n = deltaBytes(delta, std::span<uint8_t, 4>(buffer.data(), 4));
     const auto used = static_cast<std::size_t>(n);
     if (head.size() > buffer.size() - used) return kErrOutOfMemory;
     std::copy(head.begin(), head.end(), buffer.begin() + static_cast<std::ptrdiff_t>(used));
     if (!file.render.streams[t].append(std::span(buffer.data(), used + head.size()), tail)) return kErrOutOfMemory;
-    file.render.pendingDelta[t] = 0;
+    delta = 0;
     return static_cast<int>(used + head.size() + tail.size());
 }
 
@@ -65,8 +60,7 @@ void putBigEndian32(std::vector<uint8_t>& out, uint32_t value) {
 
 CRenderTrackSlot renderTrackSlot(PlayScore& file, int32_t track) {
     if (!rendering(file) || !knownTrack(file, track)) return {};
-    const auto t = static_cast<std::size_t>(track);
-    return {&file.render.streams[t], &file.render.pendingDelta[t]};
+    return {&file.render.streams[static_cast<std::size_t>(track)], &file.render.delta(track)};
 }
 
 int renderPutShort(PlayScore& file, int32_t track, uint8_t status, uint8_t data1, uint8_t data2,
@@ -117,10 +111,7 @@ int renderFlushDelta(PlayScore& file, int32_t track) {
 }
 
 void renderAdvance(PlayScore& file, int64_t ticks) {
-    if (!rendering(file) || ticks <= 0) return;
-    for (int& delta : file.render.pendingDelta) {
-        delta = static_cast<int>(std::clamp<int64_t>(int64_t{delta} + ticks, 0, std::numeric_limits<int>::max()));
-    }
+    if (rendering(file)) file.render.advance(ticks);
 }
 
 int renderPutTempo(PlayScore& file, int32_t tempo) {
@@ -222,7 +213,7 @@ namespace {
 int endTracks(PlayScore& file) {
     for (int32_t t = 0; t < file.render.count(); ++t) {
         if (!knownTrack(file, t)) break;
-        file.render.pendingDelta[static_cast<std::size_t>(t)] = 0;
+        file.render.delta(t) = 0;
         if (renderPutSetUpMeta(file, t, kMetaEndOfTrack, {}) < 0) return kErrOutOfMemory;
     }
     return kOk;
