@@ -243,6 +243,14 @@ int CEventArrays::insertInOrder(int32_t row, int32_t voice, const CScoreEvent& e
     return store(*s, low, event);
 }
 
+int CEventArrays::replace(int32_t row, int32_t voice, std::vector<CScoreEvent>& events) {
+    Stream* s = stream(row, voice);
+    if (s == nullptr) return kErrIndex;
+    for (CScoreEvent& e : events) normaliseMessages(e);
+    s->swap(events);
+    return kOk;
+}
+
 int CEventArrays::remove(int32_t row, int32_t voice, int32_t index) {
     Stream* s = stream(row, voice);
     if (s == nullptr) return kErrIndex;

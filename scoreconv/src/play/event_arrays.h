@@ -124,6 +124,10 @@ public:
     // kErrNotPresent when the voice has no events, kErrIndex for an unknown
     // row, voice or index.
     int remove(int32_t row, int32_t voice, int32_t index);
+    // The voice's events become `events`, taken over without a copy (their
+    // messages made as append makes them); `events` is left with the voice's
+    // old ones. 0 or kErrIndex for an unknown (row, voice), nothing changed.
+    int replace(int32_t row, int32_t voice, std::vector<CScoreEvent>& events);
 
     // --- searches; -1 when nothing matches. A kind mask of 0 matches every event.
     int32_t findAtTick(uint32_t kindMask, int32_t tick, int32_t row, int32_t voice, int32_t from) const;

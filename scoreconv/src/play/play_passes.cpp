@@ -57,28 +57,14 @@ int32_t graceLength(const CScoreEvent& first, int32_t count, int32_t duration, i
     return length;
 }
 
-// Replaces the events of (row, voice) by `list`, moving them in: the array
-// only grows or shrinks at its end.
-int replaceVoice(CEventArrays& arrays, int32_t row, int32_t voice, std::vector<CScoreEvent>& list) {
-    const auto wanted = static_cast<int32_t>(list.size());
-    const CScoreEvent blank;
-    for (int32_t n = arrays.eventCount(row, voice); n < wanted; ++n) {
-        if (const int rc = arrays.append(row, voice, blank); rc != kOk) return rc;
-    }
-    for (int32_t n = arrays.eventCount(row, voice); n > wanted; --n) {
-        if (const int rc = arrays.remove(row, voice, n - 1); rc != kOk) return rc;
-    }
-    std::move(list.begin(), list.end(), arrays.events(row, voice).begin());
-    return kOk;
-}
-
 // The voice's events with `added` merged in by start (added events after
 // those with the same start), leaving out the events `dropped` marks. The
 // voice's events are moved out.
 std::vector<CScoreEvent> merged(std::span<CScoreEvent> old, const std::vector<bool>& dropped,
                                 std::vector<CScoreEvent>& added) {
-    std::stable_sort(added.begin(), added.end(),
-                     [](const CScoreEvent& a, const CScoreEvent& b) { return a.start < b.start; });
+    const auto byStart = [](const CScoreEvent& a, const CScoreEvent& b) { return a.start < b.start; };
+    // Made mark after mark, the added events are mostly in order already.
+    if (!std::is_sorted(added.begin(), added.end(), byStart)) std::stable_sort(added.begin(), added.end(), byStart);
     std::vector<CScoreEvent> out;
     out.reserve(old.size() + added.size());
     std::size_t a = 0;
@@ -301,7 +287,7 @@ int wedgesToRamps(CEventArrays& arrays, int32_t row, int32_t ticksPerQuarter) {
         }
         if (!any) return kOk;
         std::vector<CScoreEvent> out = merged(arrays.events(row, 0), dropped, added);
-        return replaceVoice(arrays, row, 0, out);
+        return arrays.replace(row, 0, out);
     } catch (const std::bad_alloc&) {
         return kErrOutOfMemory;
     }
@@ -332,7 +318,7 @@ int releaseAccents(CEventArrays& arrays, int32_t row, int32_t voice, int32_t tic
         }
         if (added.empty()) return kOk;
         std::vector<CScoreEvent> out = merged(arrays.events(row, voice), {}, added);
-        return replaceVoice(arrays, row, voice, out);
+        return arrays.replace(row, voice, out);
     } catch (const std::bad_alloc&) {
         return kErrOutOfMemory;
     }
