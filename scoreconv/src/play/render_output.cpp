@@ -171,8 +171,9 @@ int renderTrackZeroHeader(PlayScore& file) {
 
 void renderReserveTracks(PlayScore& file, uint64_t playConditions) {
     if (!rendering(file)) return;
-    // A head takes a note-on and a note-off with their deltas, 8 bytes on
-    // average in real scores; the names and set-up of a track fit in the rest.
+    // A head takes a note-on and a note-off with their deltas, about 8 bytes
+    // on average; the names and set-up of a track fit in the rest. A track
+    // that needs more grows as before.
     constexpr std::size_t kBytesPerHead = 9;
     constexpr std::size_t kBytesPerTrack = 256;
     std::vector<std::size_t> bytes(file.render.streams.size(), kBytesPerTrack);
