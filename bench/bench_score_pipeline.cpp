@@ -391,16 +391,13 @@ Peak measurePeak(Step step, const fs::path& score) {
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || printed.empty()) return {};
-    Peak peak;
     char* end = nullptr;
     const double heap = std::strtod(printed.c_str(), &end);
     if (end == printed.c_str()) return {};
     const char* rest = end;
     const double resident = std::strtod(rest, &end);
     if (end == rest) return {};
-    peak.heap = heap;
-    peak.resident = resident;
-    return peak;
+    return {heap, resident};
 }
 
 // ---- kept measurements -----------------------------------------------------------------

@@ -319,15 +319,15 @@ CMxmlSpanFinder::Glance CMxmlSpanFinder::read(const xmlNode* note, const CReadCo
     CNoteInfo info;
     const int rc = readNote(note, context, scratch, info);
     if (rc == kErrOutOfMemory) throw std::bad_alloc();
-    Glance read;
-    read.counts = rc == kOk && !info.chord;
-    read.staff = info.staff;
-    read.voice = voiceKey(info.voice);
-    read.tupletState = info.tupletState;
+    Glance out;
+    out.counts = rc == kOk && !info.chord;
+    out.staff = info.staff;
+    out.voice = voiceKey(info.voice);
+    out.tupletState = info.tupletState;
     for (const scorecore::CScoreEventItem& item : scratch.items) {
-        if (item.flags == scorecore::kItemSlurStop) read.slurStops.push_back(item.number);
+        if (item.flags == scorecore::kItemSlurStop) out.slurStops.push_back(item.number);
     }
-    return read;
+    return out;
 }
 
 const CMxmlSpanFinder::Glance* CMxmlSpanFinder::glance(const xmlNode* note, const CReadContext& context) {
