@@ -380,10 +380,20 @@ TEST(MeasureLengthScan, FurthestPositionOfNotesBackupsAndForwards) {
         {"", 1, 0},
         {q, 0, 480},
     };
+    std::string part = "<part>";
     for (const Case& c : cases) {
         Fragment measure("<measure>" + c.body + "</measure>");
         EXPECT_EQ(scanMeasureLength(measure.node(), c.divisions, 480), c.ticks) << c.body;
+        part += "<measure>" + c.body + "</measure><!-- between --><sound/>";
     }
+    // Read ahead for a whole part, as a worker does: every measure keeps its own steps.
+    Fragment whole(part + "</part>");
+    const CPartTimings timings(whole.node());
+    ASSERT_EQ(timings.measureCount(), std::size(cases));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(measureLength(timings.measure(i), cases[i].divisions, 480), cases[i].ticks) << cases[i].body;
+    }
+    EXPECT_TRUE(timings.measure(std::size(cases)).empty());
 }
 
 TEST(MeasureClock, PositionsRoundOnceSoBarsAddUpExactly) {

@@ -200,7 +200,7 @@ int readAttributes(const xmlNode* attributes, CPartState& state, const CReadCont
 }
 
 int readMeasureHeader(const xmlNode* measure, bool firstOfPart, CPartState& state, const CReadContext& context,
-                      CMeasureHeader& out) {
+                      CMeasureHeader& out, std::optional<std::span<const CTimingStep>> timing) {
     out = CMeasureHeader{};
     out.number = leadingNumber(mx::attribute(measure, "number").value_or(""));
     out.implicit = mx::attributeIs(measure, "implicit", "yes");
@@ -232,7 +232,8 @@ int readMeasureHeader(const xmlNode* measure, bool firstOfPart, CPartState& stat
         state.key.changed = 1;
     }
     state.clock.setReach(measureReach(state.meter.ticksPerBar, state.ticksPerQuarter));
-    out.length = scanMeasureLength(measure, state.clock.divisions(), state.ticksPerQuarter, state.clock.reach());
+    out.length = timing ? measureLength(*timing, state.clock.divisions(), state.ticksPerQuarter, state.clock.reach())
+                        : scanMeasureLength(measure, state.clock.divisions(), state.ticksPerQuarter, state.clock.reach());
     if (state.noTimeSignature) takeOwnLength(state, out.length);
     out.timeChanged = state.meter.flag != 0 && state.meter.isValid();
     out.keyChanged = state.key.changed != 0;

@@ -14,10 +14,13 @@
 #include <libxml/tree.h>
 
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "musicxml/clef_reader.h"
+#include "musicxml/note_reader.h"
 #include "musicxml/read_context.h"
 #include "scorecore/meter.h"
 #include "scorecore/score_event.h"
@@ -79,10 +82,11 @@ struct CMeasureHeader {
 // from the meter in force) and the measure's length within it. With
 // firstOfPart, a part without time or key gets "no time signature" and C
 // major. Without a time signature, the measure's own length is its bar (and
-// whole quarters make that many quarter beats). kOk; a failed look-ahead
-// passes its code up.
+// whole quarters make that many quarter beats). timing: the measure's
+// timing steps read beforehand (CPartTimings), else they are read here. kOk;
+// a failed look-ahead passes its code up.
 int readMeasureHeader(const xmlNode* measure, bool firstOfPart, CPartState& state, const CReadContext& context,
-                      CMeasureHeader& out);
+                      CMeasureHeader& out, std::optional<std::span<const CTimingStep>> timing = std::nullopt);
 
 // One "attributes" element at any place of a measure: divisions (the clock
 // takes them at its position), time, key, clefs, transposition, measure style.

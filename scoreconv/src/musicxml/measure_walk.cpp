@@ -117,10 +117,11 @@ void CMeasureWalk::begin(int32_t partCount, const xmlNode* firstPart) {
     initialTempo_ = file_.cursor.tempo > 0 ? file_.cursor.tempo : kDefaultTempo;
 }
 
-int CMeasureWalk::walkPartElement(const xmlNode* part, int32_t index, int32_t documentIndex) {
+int CMeasureWalk::walkPartElement(const xmlNode* part, int32_t index, int32_t documentIndex,
+                                  const CPartTimings* timings) {
     if (index < 0 || index >= file_.voiceTables.partCount()) return kOk;
     file_.currentPart = index;
-    if (const int rc = walkPart(part, index, documentIndex); rc != kOk) return rc;
+    if (const int rc = walkPart(part, index, documentIndex, timings); rc != kOk) return rc;
     return file_.stopRequested() ? kErrStopped : kOk;
 }
 
@@ -141,7 +142,7 @@ void CMeasureWalk::logCuts(int32_t index) {
                                     " cut: a length or offset reached out of it");
 }
 
-int CMeasureWalk::walkPart(const xmlNode* part, int32_t index, int32_t documentIndex) {
+int CMeasureWalk::walkPart(const xmlNode* part, int32_t index, int32_t documentIndex, const CPartTimings* timings) {
     part_ = index;
     firstStaff_ = std::max(file_.voiceTables.firstStaffOfPart(index), 0);
     state_ = CPartState(file_.ticksPerQuarter, file_.voiceTables.staffCount(index));
@@ -158,10 +159,13 @@ int CMeasureWalk::walkPart(const xmlNode* part, int32_t index, int32_t documentI
     }
     if (const int rc = receiver_.beginPart(index, state_); rc != kOk) return rc;
     const auto count = static_cast<int32_t>(measures.size());
+    if (timings != nullptr && timings->measureCount() != measures.size()) timings = nullptr;
     for (int32_t i = 0; i < count; ++i) {
         file_.currentMeasure = i;
         CWalkMeasure m;
-        if (const int rc = walkMeasure(measures[static_cast<std::size_t>(i)], i, m); rc != kOk) return rc;
+        std::optional<std::span<const CTimingStep>> timing;
+        if (timings != nullptr) timing = timings->measure(static_cast<std::size_t>(i));
+        if (const int rc = walkMeasure(measures[static_cast<std::size_t>(i)], i, timing, m); rc != kOk) return rc;
         logCuts(i);
         file_.reportProgress(kProgressDone, static_cast<platform::LParam>(documentIndex) * count + i + 1);
         if (file_.stopRequested()) return kErrStopped;
@@ -174,11 +178,12 @@ int CMeasureWalk::walkPart(const xmlNode* part, int32_t index, int32_t documentI
     return receiver_.endPart(index, firstStaff_, state_.staffCount, barStart_);
 }
 
-int CMeasureWalk::walkMeasure(const xmlNode* measure, int32_t index, CWalkMeasure& m) {
+int CMeasureWalk::walkMeasure(const xmlNode* measure, int32_t index,
+                              std::optional<std::span<const CTimingStep>> timing, CWalkMeasure& m) {
     state_.clock.restart();
     offsetCut_ = false;
     CMeasureHeader header;
-    if (const int rc = readMeasureHeader(measure, index == 0, state_, context_, header); rc != kOk) return rc;
+    if (const int rc = readMeasureHeader(measure, index == 0, state_, context_, header, timing); rc != kOk) return rc;
     context_.divisions = state_.clock.divisions();
     const int64_t nominal = state_.noTimeSignature ? header.length : state_.meter.ticksPerBar;
     m.part = part_;

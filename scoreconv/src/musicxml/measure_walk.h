@@ -31,6 +31,8 @@
 #include <libxml/tree.h>
 
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -137,9 +139,11 @@ public:
     // The same walk for parts that arrive one at a time: begin with the count
     // of parts and the first one (for the progress total), each part with its
     // part-table index (one without entry is passed over) and its place in
-    // the document, then finish. Each returns what run() would.
+    // the document, then finish. Each returns what run() would. timings: the
+    // part's timing steps where they were read beforehand.
     void begin(int32_t partCount, const xmlNode* firstPart);
-    int walkPartElement(const xmlNode* part, int32_t index, int32_t documentIndex);
+    int walkPartElement(const xmlNode* part, int32_t index, int32_t documentIndex,
+                        const CPartTimings* timings = nullptr);
     int finish();
 
 private:
@@ -149,8 +153,9 @@ private:
         CWalkTarget target;
     };
 
-    int walkPart(const xmlNode* part, int32_t index, int32_t documentIndex);
-    int walkMeasure(const xmlNode* measure, int32_t index, CWalkMeasure& m);
+    int walkPart(const xmlNode* part, int32_t index, int32_t documentIndex, const CPartTimings* timings);
+    int walkMeasure(const xmlNode* measure, int32_t index, std::optional<std::span<const CTimingStep>> timing,
+                    CWalkMeasure& m);
     int walkChild(const xmlNode* child, CWalkMeasure& m);
     int readNoteElement(const xmlNode* note);
     int readDirectionElement(const xmlNode* direction);

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <array>
 #include <string>
+#include <vector>
 
 #include "musicxml/note_reader.h"
 #include "musicxml/xml_values.h"
@@ -103,11 +104,8 @@ std::optional<double> divisionsOf(const xmlNode* attributes) {
     return value && *value > 0 ? *value : 1.0;
 }
 
-int64_t scanMeasureLength(const xmlNode* measure, double divisionsAtStart, int32_t ticksPerQuarter,
-                          int64_t reach) {
-    CMeasureClock clock(ticksPerQuarter);
-    clock.setDivisions(divisionsAtStart);
-    clock.setReach(reach);
+void readMeasureTiming(const xmlNode* measure, std::vector<CTimingStep>& steps) {
+    using Kind = CTimingStep::Kind;
     for (const xmlNode* c : mx::elements(measure)) {
         const std::string_view name = mx::nameOf(c);
         if (name == "note") {
@@ -124,16 +122,51 @@ int64_t scanMeasureLength(const xmlNode* measure, double divisionsAtStart, int32
             }
             if (!takesTime) continue;
             const std::optional<double> length = duration != nullptr ? mx::parseNumber(mx::text(duration)) : std::nullopt;
-            clock.advance(length.value_or(0));
+            steps.push_back({Kind::Advance, length.value_or(0)});
         } else if (name == "backup") {
-            clock.backUp(readBackup(c));
+            steps.push_back({Kind::BackUp, readBackup(c)});
         } else if (name == "forward") {
-            clock.advance(readBackup(c));
+            steps.push_back({Kind::Advance, readBackup(c)});
         } else if (name == "attributes") {
-            if (const std::optional<double> divisions = divisionsOf(c)) clock.setDivisions(*divisions);
+            if (const std::optional<double> divisions = divisionsOf(c)) steps.push_back({Kind::Divisions, *divisions});
+        }
+    }
+}
+
+int64_t measureLength(std::span<const CTimingStep> steps, double divisionsAtStart, int32_t ticksPerQuarter,
+                      int64_t reach) {
+    CMeasureClock clock(ticksPerQuarter);
+    clock.setDivisions(divisionsAtStart);
+    clock.setReach(reach);
+    for (const CTimingStep& step : steps) {
+        switch (step.kind) {
+            case CTimingStep::Kind::Advance: clock.advance(step.value); break;
+            case CTimingStep::Kind::BackUp: clock.backUp(step.value); break;
+            case CTimingStep::Kind::Divisions: clock.setDivisions(step.value); break;
         }
     }
     return clock.furthest();
+}
+
+int64_t scanMeasureLength(const xmlNode* measure, double divisionsAtStart, int32_t ticksPerQuarter,
+                          int64_t reach) {
+    std::vector<CTimingStep> steps;
+    readMeasureTiming(measure, steps);
+    return measureLength(steps, divisionsAtStart, ticksPerQuarter, reach);
+}
+
+CPartTimings::CPartTimings(const xmlNode* part) {
+    for (const xmlNode* measure : mx::elements(part)) {
+        if (!mx::nameIs(measure, "measure")) continue;
+        readMeasureTiming(measure, steps_);
+        ends_.push_back(steps_.size());
+    }
+}
+
+std::span<const CTimingStep> CPartTimings::measure(std::size_t index) const {
+    if (index >= ends_.size()) return {};
+    const std::size_t begin = index == 0 ? 0 : ends_[index - 1];
+    return std::span<const CTimingStep>(steps_).subspan(begin, ends_[index] - begin);
 }
 
 }  // namespace scoreconv

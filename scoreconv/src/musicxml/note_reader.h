@@ -15,8 +15,10 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "musicxml/read_context.h"
 #include "scorecore/score_event.h"
@@ -79,9 +81,34 @@ double readForward(const xmlNode* forward, int32_t& staff, std::string& voice);
 // and forwards reach, with the divisions in force at its start and every
 // change of divisions inside it, at most the measure's reach. Chord
 // continuations and grace notes take no time. Always ends: it walks the
-// measure's children once.
+// measure's children once. Throws bad_alloc.
 int64_t scanMeasureLength(const xmlNode* measure, double divisionsAtStart, int32_t ticksPerQuarter,
                           int64_t reach = kMaxTicks);
+
+// The same in two steps, so that the reading of the elements can be made
+// where a part is parsed (on another thread) and the length counted later,
+// once the divisions and the reach at the measure's start are known.
+struct CTimingStep {
+    enum class Kind : uint8_t { Advance, BackUp, Divisions };
+    Kind kind = Kind::Advance;
+    double value = 0;  // divisions (Divisions: the new divisions per quarter)
+};
+// The steps of every measure of a part, in order.
+class CPartTimings {
+public:
+    // Reads every "measure" child of the part. Throws bad_alloc.
+    explicit CPartTimings(const xmlNode* part);
+    std::size_t measureCount() const { return ends_.size(); }
+    std::span<const CTimingStep> measure(std::size_t index) const;
+
+private:
+    std::vector<CTimingStep> steps_;
+    std::vector<std::size_t> ends_;  // where each measure's steps end
+};
+// Appends the steps of one measure. Throws bad_alloc.
+void readMeasureTiming(const xmlNode* measure, std::vector<CTimingStep>& steps);
+int64_t measureLength(std::span<const CTimingStep> steps, double divisionsAtStart, int32_t ticksPerQuarter,
+                      int64_t reach = kMaxTicks);
 
 // Small predicates on a note element.
 bool noteIsCue(const xmlNode* note);

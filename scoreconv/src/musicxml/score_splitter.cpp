@@ -9,7 +9,9 @@ namespace scoreconv {
 
 namespace {
 
-constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
+// The buffer holds the piece being split and one chunk: small beside a
+// score, and a part needs a few reads at most.
+constexpr std::size_t kChunkBytes = std::size_t{1} << 18;
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 constexpr std::size_t kNpos = std::string::npos;
 // The longest opening the prolog's markup is told apart by ("<!DOCTYPE").

@@ -2,6 +2,7 @@
 
 #include <libxml/tree.h>
 
+#include <any>
 #include <memory>
 #include <new>
 #include <optional>
@@ -36,6 +37,30 @@ int32_t scorePartsIn(const xmlNode* partList) {
     return count;
 }
 
+// What is read of a part where it is parsed, so that the walking thread
+// need not scan every note for it: the part's header and its measures'
+// timing steps. A reading that ran out of memory is left to the walking
+// thread.
+struct PartDigest {
+    std::optional<CPartHeader> header;
+    std::optional<CPartTimings> timings;
+};
+
+CScoreStream::Digest partDigest(int32_t mode) {
+    return [mode](const xmlNode* child) -> std::any {
+        if (!isNamed(child, "part")) return {};
+        PartDigest digest;
+        try {
+            CPartHeader header;
+            if (readPartHeaderInMode(child, mode, header)) digest.header = std::move(header);
+            digest.timings.emplace(child);
+        } catch (const std::bad_alloc&) {
+            digest.timings.reset();
+        }
+        return digest;
+    };
+}
+
 class StreamedLoad {
 public:
     StreamedLoad(CMxmlFile& file, std::string_view& failedStep)
@@ -45,7 +70,10 @@ public:
         CScoreStream stream;
         // A file the stream cannot start on fails the same way in the
         // whole-document load, which also tells MusicXML from other XML.
-        if (!stream.open(source) || stream.rootName() != "score-partwise") return kStreamNotServed;
+        if (!stream.open(source, CScoreStream::Route::Digested, partDigest(file_.playModeNow())) ||
+            stream.rootName() != "score-partwise") {
+            return kStreamNotServed;
+        }
         const int32_t hostTempo = file_.cursor.tempo;
         dropLoadedTables(file_);
         file_.scoreLength = 0;
@@ -71,7 +99,7 @@ private:
         while (const xmlNode* child = stream.next()) {
             int rc = kOk;
             if (isNamed(child, "part")) {
-                rc = part(child);
+                rc = part(child, std::any_cast<PartDigest>(&stream.digest()));
             } else if (isNamed(child, "part-list")) {
                 // A part list after the parts: they were read without it.
                 if (parts_ > 0 && !list_) return kStreamNotServed;
@@ -97,9 +125,12 @@ private:
         return kOk;
     }
 
-    int part(const xmlNode* element) {
+    // digest: what the stream read of the part where it parsed it; null when
+    // it could not.
+    int part(const xmlNode* element, const PartDigest* digest) {
         if (!list_) return kStreamNotServed;
-        if (const int rc = list_->part(const_cast<xmlNodePtr>(element)); rc != kOk) {
+        const CPartHeader* header = digest != nullptr && digest->header ? &*digest->header : nullptr;
+        if (const int rc = list_->part(const_cast<xmlNodePtr>(element), header); rc != kOk) {
             return rc == kErrNotPresent ? kStreamNotServed : fail(kHeaderStep, rc);
         }
         const int32_t index = static_cast<int32_t>(file_.parts.size()) - 1;
@@ -110,7 +141,8 @@ private:
         } else if (const int rc = builder_.growStaves(staves); rc != kOk) {
             return fail(kStoreStep, rc);
         }
-        const int rc = walk_.walkPartElement(element, index, parts_++);
+        const CPartTimings* timings = digest != nullptr && digest->timings ? &*digest->timings : nullptr;
+        const int rc = walk_.walkPartElement(element, index, parts_++, timings);
         // The element is freed when the stream moves on.
         CMxmlPart& entry = file_.parts[static_cast<std::size_t>(index)];
         entry.node = nullptr;

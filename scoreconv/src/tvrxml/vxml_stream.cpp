@@ -148,19 +148,33 @@ int readStreamedHeader(CMxmlFile& file, const std::filesystem::path& source, CSt
     }
 }
 
+namespace {
+
+// What the walk's stream reads of a part where it is parsed: the readings
+// the span searches take and the measures' timing steps.
+struct WalkDigest {
+    std::shared_ptr<const CMxmlSpanFinder::Glances> glances;
+    std::optional<CPartTimings> timings;
+};
+
+}  // namespace
+
 int walkStreamedParts(CMxmlFile& file, const std::filesystem::path& source, const CStreamedParts& parts,
                       CMeasureWalk& walk, CMxmlSpanFinder& spans) {
     CScoreStream stream;
     const int32_t ticksPerQuarter = file.ticksPerQuarter;
-    const CScoreStream::Digest glances = [ticksPerQuarter](const xmlNode* child) -> std::any {
+    const CScoreStream::Digest digestOf = [ticksPerQuarter](const xmlNode* child) -> std::any {
         if (!isNamed(child, "part")) return {};
+        WalkDigest digest;
         try {
-            return CMxmlSpanFinder::readPart(child, ticksPerQuarter);
+            digest.glances = CMxmlSpanFinder::readPart(child, ticksPerQuarter);
+            digest.timings.emplace(child);
         } catch (const std::bad_alloc&) {
-            return {};  // the searches read the notes themselves then
+            digest.timings.reset();  // the walk reads what is missing itself then
         }
+        return digest;
     };
-    if (!stream.open(source, CScoreStream::Route::Digested, glances) || stream.rootName() != "score-partwise") {
+    if (!stream.open(source, CScoreStream::Route::Digested, digestOf) || stream.rootName() != "score-partwise") {
         return kErrCannotOpen;
     }
     const auto count = static_cast<int32_t>(parts.walkOrder.size());
@@ -171,9 +185,10 @@ int walkStreamedParts(CMxmlFile& file, const std::filesystem::path& source, cons
         if (next == count || partId(child) != parts.ids[static_cast<std::size_t>(next)]) return kErrCannotOpen;
         if (next == 0) walk.begin(count, child);
         const int32_t index = parts.walkOrder[static_cast<std::size_t>(next)];
-        const auto* prepared = std::any_cast<std::shared_ptr<const CMxmlSpanFinder::Glances>>(&stream.digest());
-        spans.usePrepared(child, prepared != nullptr ? *prepared : nullptr);
-        const int rc = walk.walkPartElement(child, index, next);
+        const auto* digest = std::any_cast<WalkDigest>(&stream.digest());
+        spans.usePrepared(child, digest != nullptr ? digest->glances : nullptr);
+        const CPartTimings* timings = digest != nullptr && digest->timings ? &*digest->timings : nullptr;
+        const int rc = walk.walkPartElement(child, index, next, timings);
         // The readings are of elements the stream frees when it moves on.
         spans.usePrepared(nullptr, nullptr);
         if (index >= 0 && index < static_cast<int32_t>(file.parts.size())) {
