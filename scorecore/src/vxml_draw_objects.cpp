@@ -6,6 +6,7 @@
 #include "scorecore/vxml_file.h"
 #include "scorecore/xml_text.h"
 #include "vxml_build.h"
+#include "vxml_objects.h"
 
 #include "platform/text.h"
 
@@ -161,29 +162,34 @@ void appendLines(DrawObjectList& list, const CScoreEvent& event, bool slurs, boo
 
 }  // namespace
 
-int CVxmlFile::appendDrawObjects(XmlTextOut& out, const CScoreEvent& event) {
+int writeDrawObjects(XmlTextOut& out, const CScoreEvent& event, const CScoreClef* clef, int convProps) {
+    const auto has = [convProps](int bit) { return (convProps & bit) != 0; };
     try {
-        const CDomNodeItem* staff = staffAt(-1, -1);
         // Only dynamics, ornaments and words are placed by the heads.
         const bool placed = event.dynamic.code != 0 || !event.ornaments.empty() || !event.texts.empty();
         const std::vector<double> heads =
-            staff != nullptr && placed ? headStaffPositions(event, staff->clef) : std::vector<double>{};
+            clef != nullptr && placed ? headStaffPositions(event, *clef) : std::vector<double>{};
         DrawObjectList list(out);
-        if (testConvProps(kConvDynamics) && event.dynamic.code != 0) {
+        if (has(kConvDynamics) && event.dynamic.code != 0) {
             if (const int glyph = dynamicGlyph(event.dynamic.code)) {
                 list.text(offsetOrZero(event.dynamic.offset), symbolYText(event.dynamic.placement, kSymbolDynamic, heads),
                           musicFont(kMusicFontHeight), glyphText(glyph));
             }
         }
-        if (testConvProps(kConvTechnical)) appendOrnaments(list, event, heads);
+        if (has(kConvTechnical)) appendOrnaments(list, event, heads);
         appendEndingAndBracket(list, event);
-        if (testConvProps(kConvWords)) appendWords(list, event, heads);
-        appendLines(list, event, testConvProps(kConvSlurs), testConvProps(kConvWedges));
+        if (has(kConvWords)) appendWords(list, event, heads);
+        appendLines(list, event, has(kConvSlurs), has(kConvWedges));
         list.finish();
     } catch (const std::bad_alloc&) {
         return kErrOutOfMemory;
     }
     return kOk;
+}
+
+int CVxmlFile::appendDrawObjects(XmlTextOut& out, const CScoreEvent& event) {
+    const CDomNodeItem* staff = staffAt(-1, -1);
+    return writeDrawObjects(out, event, staff != nullptr ? &staff->clef : nullptr, convProps);
 }
 
 }  // namespace scorecore

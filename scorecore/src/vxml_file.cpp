@@ -3,6 +3,7 @@
 #include "platform/text.h"
 #include "scorecore/result_codes.h"
 #include "scorecore/tvrx_container.h"
+#include "vxml_objects.h"
 #include "vxml_packed.h"
 
 #include <libxml/xpath.h>
@@ -91,6 +92,10 @@ void CVxmlFile::destroy() {
 }
 
 void CVxmlFile::releaseDocument() {
+    // The helper writes into voices that are about to go.
+    objectWriter_.reset();
+    deferObjects_ = false;
+    handedStaves_.clear();
     for (CDomNodeGroup& system : systems) system.clear();
     systems.clear();
     systems.shrink_to_fit();

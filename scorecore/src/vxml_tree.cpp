@@ -33,6 +33,7 @@ void CDomNodeItem::clear() {
     voices.shrink_to_fit();
     node = nullptr;
     voicesNode = nullptr;
+    sealed = false;
     barline = CEventBarline();
 }
 

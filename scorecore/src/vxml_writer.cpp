@@ -300,7 +300,7 @@ int CVxmlFile::appendStaff(const CMeter& timeSig, int voiceCount) {
 int CVxmlFile::appendVoice(int stemDir) {
     CDomNodeItem* staff = staffAt(-1, -1);
     // A staff written out as text (packStaves) has all its voices.
-    if (staff == nullptr || (packed_ && staff->node == nullptr)) return kErrIndex;
+    if (staff == nullptr || staff->sealed || (packed_ && staff->node == nullptr)) return kErrIndex;
     if (!document) return kErrXmlElement;
     if (!staff->addVoice()) return kErrOutOfMemory;
     curVoice = staff->voiceCount() - 1;

@@ -8,6 +8,7 @@
 #include "scorecore/vxml_file.h"
 #include "scorecore/xml_text.h"
 #include "vxml_build.h"
+#include "vxml_objects.h"
 
 #include <algorithm>
 #include <array>
@@ -265,7 +266,101 @@ void writeRestDisplay(XmlTextOut& out, const CScoreEvent& event, int bars) {
     if (bars > 1) out.open("verticalPos", kDepthObjectChild).attr("centered", "true").close();
 }
 
+// --- the objects as text -------------------------------------------------------------
+
+bool hasProp(int convProps, int bit) { return (convProps & bit) != 0; }
+
+int writeChord(CVxmlVoice& voice, XmlCharset charset, int convProps, int key, const CScoreClef* clef,
+               const CScoreEvent& event) {
+    return guarded([&] {
+        ObjectScope scope(voice, charset);
+        XmlTextOut& out = scope.out();
+        out.open("chord", kDepthNoteObject);
+        int rc = writeDuration(out, event, event.duration, nullptr);
+        if (rc != kOk) return rc;
+        writeChordDisplay(out, event);
+        writeStemAndBeam(out, event);
+        if (hasProp(convProps, kConvArticulations) && event.articulation.code != 0) {
+            const std::string_view type = articulationText(event.articulation.code);
+            if (!type.empty()) out.open("articulation", kDepthObjectChild).attr("type", type).close();
+        }
+        if (hasProp(convProps, kConvLyrics) && event.lyricCount() > 0) writeLyric(out, event);
+        rc = writeDrawObjects(out, event, clef, convProps);
+        if (rc != kOk) return rc;
+        writeHeads(out, event, key);
+        out.close();
+        return scope.finish(kOk);
+    });
+}
+
+int writeRest(CVxmlVoice& voice, XmlCharset charset, int convProps, const CScoreClef* clef,
+              const CScoreEvent& event) {
+    const int bars = noteTypeBars(event.baseText);
+    return guarded([&] {
+        // Each piece covers at least one tick or ends the loop, and the pieces are
+        // counted, so no duration can keep it going.
+        int left = event.duration;
+        for (int pieces = 0; left >= 1; ++pieces) {
+            if (pieces == kMaxRestPieces) return kErrNotPresent;
+            ObjectScope scope(voice, charset);
+            XmlTextOut& out = scope.out();
+            out.open("rest", kDepthNoteObject);
+            int ticks = 0;
+            int rc = writeDuration(out, event, left, &ticks);
+            if (rc != kOk) return rc;  // a rest without a duration cannot be read
+            writeRestDisplay(out, event, bars);
+            // The marks belong to the rest once, not to every piece of it.
+            if (pieces == 0) rc = writeDrawObjects(out, event, clef, convProps);
+            if (rc != kOk) return rc;
+            out.close();
+            scope.finish(kOk);
+            if (ticks < 1) return kErrNotPresent;
+            left -= ticks;
+        }
+        return kOk;
+    });
+}
+
+int writeBarline(CVxmlVoice& voice, XmlCharset charset, std::string_view type) {
+    return guarded([&] {
+        if (type == "repBegin" && voice.repEndAt != std::string::npos) {
+            // A repeat that ends and begins again at the same barline is one
+            // barline; the ending one's indentation stays.
+            std::string& text = voice.objectsText;
+            text.resize(voice.repEndAt);
+            XmlTextOut(text, charset).open("barline", kDepthNoteObject, false).attr("type", "repEndBegin").close();
+            voice.repEndAt = std::string::npos;
+            return kOk;
+        }
+        ObjectScope scope(voice, charset);
+        scope.out().open("barline", kDepthNoteObject).attr("type", type).close();
+        const int rc = scope.finish(kOk);
+        if (type == "repEnd") voice.repEndAt = voice.objectsText.find('<', scope.start());
+        return rc;
+    });
+}
+
 }  // namespace
+
+int writePendingObject(CVxmlVoice& voice, const CVxmlPendingObject& object) {
+    const int convProps = object.convProps;
+    const auto charset = static_cast<XmlCharset>(object.charset);
+    const CScoreClef* clef = object.clef ? &*object.clef : nullptr;
+    switch (object.kind) {
+        case CVxmlPendingObject::Kind::Chord:
+            return writeChord(voice, charset, convProps, object.key, clef, object.event);
+        case CVxmlPendingObject::Kind::Rest: {
+            const int rc = writeRest(voice, charset, convProps, clef, object.event);
+            return rc == kErrNotPresent ? kOk : rc;
+        }
+        case CVxmlPendingObject::Kind::Sign:
+            return guarded([&] {
+                return writeSign(voice, charset, object.signName, object.signAttribute, object.signValue);
+            });
+        case CVxmlPendingObject::Kind::Barline: return writeBarline(voice, charset, barlineText(object.code));
+    }
+    return kOk;
+}
 
 std::int32_t tupletNormalCount(std::int32_t count, bool tripartite, bool prolong) {
     if (count < 1) return 0;
@@ -280,12 +375,47 @@ std::int32_t tupletNormalCount(std::int32_t count, bool tripartite, bool prolong
     return static_cast<std::int32_t>(std::min<std::int64_t>(normal, std::numeric_limits<std::int32_t>::max()));
 }
 
+namespace {
+
+// The event into a recorded object: moved when the caller gave it up.
+void takeEvent(CVxmlPendingObject& object, const CScoreEvent& event, CScoreEvent* owned) {
+    if (owned != nullptr) {
+        object.event = std::move(*owned);
+    } else {
+        object.event = event;
+    }
+}
+
+}  // namespace
+
+template <typename Fill>
+int CVxmlFile::record(CVxmlVoice& voice, CVxmlPendingObject::Kind kind, Fill&& fill) {
+    // A voice holds a few hundred objects of a part: its list starts at a size
+    // that spares it the first small steps of growing.
+    constexpr std::size_t kFirstObjects = 64;
+    std::vector<CVxmlPendingObject>& pending = voice.pending;
+    return guarded([&] {
+        if (pending.capacity() == 0) pending.reserve(kFirstObjects);
+        CVxmlPendingObject& object = pending.emplace_back();
+        object.kind = kind;
+        object.charset = static_cast<std::uint8_t>(objectsCharset_);
+        object.convProps = convProps;
+        try {
+            fill(object);
+        } catch (...) {
+            pending.pop_back();
+            throw;
+        }
+        return kOk;
+    });
+}
+
 // --- signs ----------------------------------------------------------------------------
 
 int CVxmlFile::appendClefSign(const CScoreClef& clef, bool force) {
     CDomNodeItem* staff = staffAt(-1, -1);
     CVxmlVoice* voice = voiceAt(-1, -1, -1);
-    if (staff == nullptr || voice == nullptr || voice->noteObjectsNode == nullptr) return kErrIndex;
+    if (staff == nullptr || voice == nullptr || voice->noteObjectsNode == nullptr || voice->sealed) return kErrIndex;
     const auto given = [](const CScoreClef& c) { return c.kind == 3 || c.line != 0; };
     CScoreClef sign = clef;
     if (!given(sign)) {
@@ -296,9 +426,9 @@ int CVxmlFile::appendClefSign(const CScoreClef& clef, bool force) {
     }
     if (!force && sign.sameAs(staff->clef)) return kOk;
     return guarded([&] {
-        const std::string text = clefText(sign);
+        std::string text = clefText(sign);
         if (text.empty()) return kOk;
-        const int rc = writeSign(*voice, objectsCharset_, "clefSign", "clef", text);
+        const int rc = appendSign(*voice, "clefSign", "clef", std::move(text));
         if (rc == kOk) staff->clef = sign;
         return rc;
     });
@@ -307,7 +437,7 @@ int CVxmlFile::appendClefSign(const CScoreClef& clef, bool force) {
 int CVxmlFile::appendKeySign(int key, bool force) {
     CDomNodeItem* staff = staffAt(-1, -1);
     CVxmlVoice* voice = voiceAt(-1, -1, -1);
-    if (staff == nullptr || voice == nullptr || voice->noteObjectsNode == nullptr) return kErrIndex;
+    if (staff == nullptr || voice == nullptr || voice->noteObjectsNode == nullptr || voice->sealed) return kErrIndex;
     std::int8_t fifths = CKeySig::clampFifths(key);
     const CDomNodeItem* previous = curSystem > 0 ? staffAt(curSystem - 1, curStaff) : nullptr;
     if (force) {
@@ -317,7 +447,7 @@ int CVxmlFile::appendKeySign(int key, bool force) {
     } else if (fifths == CKeySig::kUnset || fifths == staff->key) {
         return kOk;
     }
-    const int rc = guarded([&] { return writeSign(*voice, objectsCharset_, "keySign", "fifths", std::to_string(fifths)); });
+    const int rc = guarded([&] { return appendSign(*voice, "keySign", "fifths", std::to_string(fifths)); });
     // Every voice gets the sign; the staff's key changes once the last one has it.
     if (rc == kOk && curVoice == staff->voiceCount() - 1) staff->key = fifths;
     return rc;
@@ -325,99 +455,66 @@ int CVxmlFile::appendKeySign(int key, bool force) {
 
 int CVxmlFile::appendTimeSign(const CMeter* timeSig) {
     CVxmlVoice* voice = voiceAt(-1, -1, -1);
-    if (voice == nullptr || voice->noteObjectsNode == nullptr) return kErrIndex;
+    if (voice == nullptr || voice->noteObjectsNode == nullptr || voice->sealed) return kErrIndex;
     return guarded([&] {
-        const std::string text = timeSig != nullptr ? timeText(*timeSig) : std::string();
-        return text.empty() ? kOk : writeSign(*voice, objectsCharset_, "timeSign", "time", text);
+        std::string text = timeSig != nullptr ? timeText(*timeSig) : std::string();
+        return text.empty() ? kOk : appendSign(*voice, "timeSign", "time", std::move(text));
     });
 }
 
 int CVxmlFile::appendBarline(int code) {
     CVxmlVoice* voice = voiceAt(-1, -1, -1);
-    if (voice == nullptr || voice->noteObjectsNode == nullptr) return kErrIndex;
+    if (voice == nullptr || voice->noteObjectsNode == nullptr || voice->sealed) return kErrIndex;
     const std::string_view type = barlineText(code);
     if (type.empty()) return kOk;
-    return guarded([&] {
-        if (type == "repBegin" && voice->repEndAt != std::string::npos) {
-            // A repeat that ends and begins again at the same barline is one
-            // barline; the ending one's indentation stays.
-            std::string& text = voice->objectsText;
-            text.resize(voice->repEndAt);
-            XmlTextOut(text, objectsCharset_).open("barline", kDepthNoteObject, false).attr("type", "repEndBegin").close();
-            voice->repEndAt = std::string::npos;
-            return kOk;
-        }
-        ObjectScope scope(*voice, objectsCharset_);
-        scope.out().open("barline", kDepthNoteObject).attr("type", type).close();
-        const int rc = scope.finish(kOk);
-        if (type == "repEnd") voice->repEndAt = voice->objectsText.find('<', scope.start());
-        return rc;
-    });
+    if (deferObjects_) {
+        return record(*voice, CVxmlPendingObject::Kind::Barline, [code](CVxmlPendingObject& object) { object.code = code; });
+    }
+    return writeBarline(*voice, objectsCharset_, type);
 }
 
-// --- chords and rests -----------------------------------------------------------------
+int CVxmlFile::appendChord(const CScoreEvent& event) { return appendChordFrom(event, nullptr); }
+int CVxmlFile::appendChord(CScoreEvent&& event) { return appendChordFrom(event, &event); }
+int CVxmlFile::appendRest(const CScoreEvent& event) { return appendRestFrom(event, nullptr); }
+int CVxmlFile::appendRest(CScoreEvent&& event) { return appendRestFrom(event, &event); }
 
-int CVxmlFile::appendDuration(XmlTextOut& out, const CScoreEvent& event, int* ticks) {
-    if (ticks != nullptr) *ticks = 0;
-    if (event.headCount <= 0 && !event.isKind(kKindRest)) return kOk;
-    return guarded([&] { return writeDuration(out, event, event.duration, ticks); });
-}
-
-int CVxmlFile::appendChord(const CScoreEvent& event) {
+int CVxmlFile::appendChordFrom(const CScoreEvent& event, CScoreEvent* owned) {
     const CDomNodeItem* staff = staffAt(-1, -1);
     CVxmlVoice* voice = voiceAt(-1, -1, -1);
-    if (staff == nullptr || voice == nullptr || voice->noteObjectsNode == nullptr) return kErrIndex;
+    if (staff == nullptr || voice == nullptr || voice->noteObjectsNode == nullptr || voice->sealed) return kErrIndex;
     if (event.headCount <= 0 || event.baseText.empty()) return kOk;
-    return guarded([&] {
-        ObjectScope scope(*voice, objectsCharset_);
-        XmlTextOut& out = scope.out();
-        out.open("chord", kDepthNoteObject);
-        int rc = writeDuration(out, event, event.duration, nullptr);
-        if (rc != kOk) return rc;
-        writeChordDisplay(out, event);
-        writeStemAndBeam(out, event);
-        if (testConvProps(kConvArticulations) && event.articulation.code != 0) {
-            const std::string_view type = articulationText(event.articulation.code);
-            if (!type.empty()) out.open("articulation", kDepthObjectChild).attr("type", type).close();
-        }
-        if (testConvProps(kConvLyrics) && event.lyricCount() > 0) writeLyric(out, event);
-        rc = appendDrawObjects(out, event);
-        if (rc != kOk) return rc;
-        writeHeads(out, event, staff->key);
-        out.close();
-        return scope.finish(kOk);
-    });
+    if (deferObjects_) {
+        return record(*voice, CVxmlPendingObject::Kind::Chord, [&](CVxmlPendingObject& object) {
+            object.key = staff->key;
+            object.clef = staff->clef;
+            takeEvent(object, event, owned);
+        });
+    }
+    return writeChord(*voice, objectsCharset_, convProps, staff->key, &staff->clef, event);
 }
 
-int CVxmlFile::appendRest(const CScoreEvent& event) {
+int CVxmlFile::appendRestFrom(const CScoreEvent& event, CScoreEvent* owned) {
     CVxmlVoice* voice = voiceAt(-1, -1, -1);
-    if (voice == nullptr || voice->noteObjectsNode == nullptr) return kErrIndex;
+    if (voice == nullptr || voice->noteObjectsNode == nullptr || voice->sealed) return kErrIndex;
     // A rest's duration comes from its type and ticks alone, so that the event
     // itself stands for each of its pieces.
     if (event.headCount <= 0 && !event.isKind(kKindRest)) return event.duration >= 1 ? kErrNotPresent : kOk;
-    const int bars = noteTypeBars(event.baseText);
-    return guarded([&] {
-        // Each piece covers at least one tick or ends the loop, and the pieces are
-        // counted, so no duration can keep it going.
-        int left = event.duration;
-        for (int pieces = 0; left >= 1; ++pieces) {
-            if (pieces == kMaxRestPieces) return kErrNotPresent;
-            ObjectScope scope(*voice, objectsCharset_);
-            XmlTextOut& out = scope.out();
-            out.open("rest", kDepthNoteObject);
-            int ticks = 0;
-            int rc = writeDuration(out, event, left, &ticks);
-            if (rc != kOk) return rc;  // a rest without a duration cannot be read
-            writeRestDisplay(out, event, bars);
-            // The marks belong to the rest once, not to every piece of it.
-            if (pieces == 0) rc = appendDrawObjects(out, event);
-            if (rc != kOk) return rc;
-            out.close();
-            scope.finish(kOk);
-            if (ticks < 1) return kErrNotPresent;
-            left -= ticks;
-        }
-        return kOk;
+    const CDomNodeItem* staff = staffAt(-1, -1);
+    if (deferObjects_) {
+        return record(*voice, CVxmlPendingObject::Kind::Rest, [&](CVxmlPendingObject& object) {
+            if (staff != nullptr) object.clef = staff->clef;
+            takeEvent(object, event, owned);
+        });
+    }
+    return writeRest(*voice, objectsCharset_, convProps, staff != nullptr ? &staff->clef : nullptr, event);
+}
+
+int CVxmlFile::appendSign(CVxmlVoice& voice, std::string_view name, std::string_view attribute, std::string value) {
+    if (!deferObjects_) return writeSign(voice, objectsCharset_, name, attribute, value);
+    return record(voice, CVxmlPendingObject::Kind::Sign, [&](CVxmlPendingObject& object) {
+        object.signName = name;
+        object.signAttribute = attribute;
+        object.signValue = std::move(value);
     });
 }
 

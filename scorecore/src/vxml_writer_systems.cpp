@@ -15,6 +15,7 @@
 #include "scorecore/xml_dom.h"
 #include "scorecore/xml_text.h"
 #include "vxml_build.h"
+#include "vxml_objects.h"
 #include "vxml_packed.h"
 
 #include <libxml/parser.h>
@@ -216,6 +217,7 @@ int endSystem(XmlDocument& doc, XmlNodeSaver& saver, PackedSystems& packed, CDom
 
 int CVxmlFile::appendSystems() {
     if (!document || root == nullptr || systemsNode == nullptr) return kErrXmlElement;
+    if (const int rc = finishDeferredObjects(); rc != kOk) return rc;
     if (packed_) return appendPackedSystems();
     for (CDomNodeGroup& system : systems) {
         for (CDomNodeItem& staff : system.items) {
@@ -242,26 +244,87 @@ int CVxmlFile::appendSystems() {
     return xmldomAppendIndent(document, root, 0) == kOk ? kOk : kErrXmlElement;
 }
 
-int CVxmlFile::packStaves(int firstStaff, int count) {
-    if (!document) return kErrXmlElement;
+int CVxmlFile::writeOutStaff(std::size_t system, int staff) {
     XmlNodeSaver saver(document);
     if (!saver.valid()) return kErrXmlElement;
-    const XmlCharset charset = xmldomCharset(document);
-    const int from = std::max(firstStaff, 0);
     try {
         if (!packed_) packed_ = std::make_unique<PackedSystems>();
-        for (std::size_t k = 0; k < systems.size(); ++k) {
-            CDomNodeGroup& system = systems[k];
-            const int to =
-                static_cast<int>(std::min<long long>(static_cast<long long>(firstStaff) + count, system.itemCount()));
-            for (int s = from; s < to; ++s) {
-                if (const int rc = packStaff(document, saver, charset, *packed_, system, k, s); rc != kOk) return rc;
-            }
-        }
+        return packStaff(document, saver, xmldomCharset(document), *packed_, systems[system], system, staff);
     } catch (const std::bad_alloc&) {
         return kErrXmlElement;
     }
+}
+
+int CVxmlFile::packStaves(int firstStaff, int count) {
+    if (!document) return kErrXmlElement;
+    if (deferObjects_) {
+        // The staves of the call before are written out once their text is
+        // there; these go to the helper.
+        const int rc = packHandedStaves();
+        const int from = std::max(firstStaff, 0);
+        try {
+            for (std::size_t k = 0; k < systems.size(); ++k) {
+                CDomNodeGroup& system = systems[k];
+                const int to = static_cast<int>(
+                    std::min<long long>(static_cast<long long>(firstStaff) + count, system.itemCount()));
+                for (int s = from; s < to; ++s) {
+                    CDomNodeItem& staff = system.items[static_cast<std::size_t>(s)];
+                    if (staff.sealed || staff.node == nullptr) continue;  // handed over or written out already
+                    handedStaves_.emplace_back(k, s);
+                    staff.sealed = true;
+                    for (CVxmlVoice& voice : staff.voices) objectWriter_->hand(voice);
+                }
+            }
+        } catch (const std::bad_alloc&) {
+            return kErrXmlElement;
+        }
+        return rc == kOk ? kOk : kErrXmlElement;
+    }
+    const int from = std::max(firstStaff, 0);
+    for (std::size_t k = 0; k < systems.size(); ++k) {
+        const int to =
+            static_cast<int>(std::min<long long>(static_cast<long long>(firstStaff) + count, systems[k].itemCount()));
+        for (int s = from; s < to; ++s) {
+            if (const int rc = writeOutStaff(k, s); rc != kOk) return rc;
+        }
+    }
     return kOk;
+}
+
+void CVxmlFile::deferObjectText() {
+    if (deferObjects_) return;
+    try {
+        objectWriter_ = std::make_unique<VxmlObjectWriter>();
+        deferObjects_ = true;
+    } catch (const std::bad_alloc&) {
+        // Written at once then.
+    }
+}
+
+int CVxmlFile::packHandedStaves() {
+    if (!objectWriter_) return kOk;
+    int rc = objectWriter_->wait();
+    for (const auto& [system, staff] : handedStaves_) {
+        if (rc != kOk) break;
+        rc = writeOutStaff(system, staff);
+    }
+    handedStaves_.clear();
+    return rc;
+}
+
+int CVxmlFile::finishDeferredObjects() {
+    if (!deferObjects_) return kOk;
+    for (CDomNodeGroup& system : systems) {
+        for (CDomNodeItem& staff : system.items) {
+            for (CVxmlVoice& voice : staff.voices) {
+                if (!voice.pending.empty()) objectWriter_->hand(voice);
+            }
+        }
+    }
+    const int rc = packHandedStaves();
+    objectWriter_.reset();
+    deferObjects_ = false;
+    return rc;
 }
 
 int CVxmlFile::appendPackedSystems() {

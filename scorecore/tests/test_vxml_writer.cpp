@@ -254,12 +254,14 @@ struct PackPlan {
 
 // The golden score with a lyric outside Latin-1 (escaped by the save's
 // encoding), packed as the plan says; the document text of its container.
-std::string packedGoldenFile(const PackPlan& plan, const fs::path& target) {
+// deferred: the objects are written on the writer's helper thread.
+std::string packedGoldenFile(const PackPlan& plan, const fs::path& target, bool deferred = false) {
     CVxmlFile file;
     const auto pack = [&file](const std::vector<std::pair<int, int>>& staves) {
         for (const auto& [first, count] : staves) EXPECT_EQ(file.packStaves(first, count), kOk);
     };
     writeGoldenFrame(file);
+    if (deferred) file.deferObjectText();
     writeGoldenFirstSystem(file);
     CScoreEvent sung = note("quarter", 480, {{"C4"}});
     CScoreLyric arrow;
@@ -279,43 +281,62 @@ std::string packedGoldenFile(const PackPlan& plan, const fs::path& target) {
     return xml;
 }
 
-}  // namespace
+const PackPlan kPackPlans[] = {
+    {"one staff at the end", {}, {{1, 1}}},
+    {"every staff at the end", {}, {{0, 2}}},
+    {"a staff per system", {{0, 1}}, {{0, 1}, {1, 1}}},
+    {"twice and out of range", {{1, 1}, {1, 1}}, {{-3, 4}, {0, 100}, {5, 1}}},
+};
 
-TEST(VxmlWriterPackTest, PackedStavesWriteTheSameDocument) {
+// Every plan, with the objects written at once or on the helper thread (the
+// sanitizer build for threads runs the second).
+void expectPackedFilesOfTheWholeDocument(bool deferred) {
     platform::testing::TempFolder folder;
     const std::string whole = packedGoldenFile({"none", {}, {}}, folder.path() / "whole.tvrx");
     ASSERT_NE(whole.find("&#8593;"), std::string::npos);
-    const PackPlan plans[] = {
-        {"one staff at the end", {}, {{1, 1}}},
-        {"every staff at the end", {}, {{0, 2}}},
-        {"a staff per system", {{0, 1}}, {{0, 1}, {1, 1}}},
-        {"twice and out of range", {{1, 1}, {1, 1}}, {{-3, 4}, {0, 100}, {5, 1}}},
-    };
     const std::string wholeDeflated = scorecore::testing::storedEntry(folder.path() / "whole.tvrx");
     ASSERT_FALSE(wholeDeflated.empty());
+    std::vector<PackPlan> plans(std::begin(kPackPlans), std::end(kPackPlans));
+    if (deferred) plans.push_back({"never", {}, {}});
     for (const PackPlan& plan : plans) {
         SCOPED_TRACE(plan.name);
-        EXPECT_EQ(packedGoldenFile(plan, folder.path() / "packed.tvrx"), whole);
+        EXPECT_EQ(packedGoldenFile(plan, folder.path() / "packed.tvrx", deferred), whole);
         // Deflated a system at a time as it was written, and whole: the same bytes.
         EXPECT_EQ(scorecore::testing::storedEntry(folder.path() / "packed.tvrx"), wholeDeflated);
     }
 }
 
+}  // namespace
+
+TEST(VxmlWriterPackTest, PackedStavesWriteTheSameDocument) { expectPackedFilesOfTheWholeDocument(false); }
+
+TEST(VxmlWriterPackThreads, ObjectsWrittenOnTheHelperThreadWriteTheSameDocument) {
+    expectPackedFilesOfTheWholeDocument(true);
+}
+
 TEST(VxmlWriterPackTest, PackedVoiceTakesNoMoreObjectsAndAnEmptyScoreStaysWritable) {
-    CVxmlFile file;
-    writeGoldenFrame(file);
-    writeGoldenFirstSystem(file);
-    ASSERT_EQ(file.packStaves(0, 1), kOk);
-    file.setCursor(0, 0, 1);
-    EXPECT_EQ(file.appendChord(note("quarter", 480, {{"C4"}})), kErrIndex);
-    EXPECT_EQ(file.appendBarline(1), kErrIndex);
-    file.setCursor(0, 1, 0);
-    EXPECT_EQ(file.appendBarline(1), kOk);
-    // Nor does its staff take another voice.
-    file.setCursor(0, 0, -1);
-    EXPECT_EQ(file.appendVoice(0), kErrIndex);
-    file.setCursor(0, 1, -1);
-    EXPECT_EQ(file.appendVoice(0), kOk);
+    for (const bool deferred : {false, true}) {
+        SCOPED_TRACE(deferred ? "written on the helper" : "written at once");
+        CVxmlFile file;
+        writeGoldenFrame(file);
+        if (deferred) file.deferObjectText();
+        writeGoldenFirstSystem(file);
+        ASSERT_EQ(file.packStaves(0, 1), kOk);
+        file.setCursor(0, 0, 1);
+        EXPECT_EQ(file.appendChord(note("quarter", 480, {{"C4"}})), kErrIndex);
+        EXPECT_EQ(file.appendRest(rest("quarter", 480)), kErrIndex);
+        EXPECT_EQ(file.appendBarline(1), kErrIndex);
+        EXPECT_EQ(file.appendKeySign(2, true), kErrIndex);
+        file.setCursor(0, 1, 0);
+        EXPECT_EQ(file.appendBarline(1), kOk);
+        // Nor does its staff take another voice.
+        file.setCursor(0, 0, -1);
+        EXPECT_EQ(file.appendVoice(0), kErrIndex);
+        file.setCursor(0, 1, -1);
+        EXPECT_EQ(file.appendVoice(0), kOk);
+        file.resetCursor();
+        EXPECT_EQ(file.appendSystems(), kOk);
+    }
 
     // Without systems the packed document is the plain one.
     platform::testing::TempFolder folder;

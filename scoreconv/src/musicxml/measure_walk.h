@@ -100,6 +100,8 @@ public:
         return 0;
     }
     // A complete note, chord or rest, with its start and duration in ticks.
+    // The receiver may take what the event holds: the walk clears the record
+    // before it reads a note into it again.
     virtual int event(const CWalkTarget& target, CScoreEvent& event) = 0;
     // A "forward" of a voice (target.voice -1 when it names none).
     virtual int forward(const CWalkTarget& /*target*/, int64_t /*tick*/, int64_t /*length*/) { return 0; }

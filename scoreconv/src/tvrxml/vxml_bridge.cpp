@@ -557,6 +557,8 @@ int CVxmlBridge::prepare(int32_t staves, const std::vector<int32_t>& walkOrder, 
     } catch (const std::bad_alloc&) {
         return kErrOutOfMemory;
     }
+    // The text of each part's voices is written while the next part is read.
+    vxml_.deferObjectText();
     return kOk;
 }
 
@@ -732,9 +734,10 @@ int CVxmlBridge::event(const CWalkTarget& target, CScoreEvent& event) {
     const int32_t written = rest ? restType(event) : chordType(event);
     if (styleCovers(target.partStaff)) event.setKind(scorecore::kKindInvisible);
     if (const int rc = fillVoice(staff, voice, event.start); rc != kOk) return rc;
+    const int64_t start = event.start;
     if (const int rc = writeEvent(staff, voice, event); rc != kOk) return rc;
     int64_t& pos = position(staff, voice);
-    pos = std::max<int64_t>(pos, event.start) + written;
+    pos = std::max<int64_t>(pos, start) + written;
     return kOk;
 }
 
@@ -948,7 +951,9 @@ int CVxmlBridge::writeEvent(int32_t staff, int32_t voice, CScoreEvent& event) {
         styleMarkDue_[static_cast<std::size_t>(partStaff)] = 0;
         if (const int rc = applyMeasureStyleMarks(event, styleMarks_); rc != kOk) return rc;
     }
-    const int rc = event.isKind(scorecore::kKindRest) ? vxml_.appendRest(event) : vxml_.appendChord(event);
+    // The event is the writer's now: the walk clears it before it reads into it again.
+    const int rc =
+        event.isKind(scorecore::kKindRest) ? vxml_.appendRest(std::move(event)) : vxml_.appendChord(std::move(event));
     // A rest too short for any note value is left out.
     return rc == kErrNotPresent ? kOk : rc;
 }

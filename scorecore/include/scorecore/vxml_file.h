@@ -22,6 +22,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace scorecore {
@@ -41,7 +42,8 @@ inline constexpr int kBeamContinue = 2;
 inline constexpr int kBeamNone = 4;
 
 // The text that getProps puts in the engine field.
-class PackedSystems;  // vxml_packed.h
+class PackedSystems;      // vxml_packed.h
+class VxmlObjectWriter;   // vxml_objects.h
 
 inline constexpr std::string_view kVxmlEngineText = "Tavrena Orvendo TvrXML engine 3.0";
 
@@ -179,10 +181,13 @@ public:
     int appendKeySign(int fifths, bool force);  // CKeySig::kUnset for none
     int appendTimeSign(const CMeter* timeSig);  // null or no time text: nothing
     int appendBarline(int code);
+    // The event is taken from the overloads for an event the caller gives up.
     int appendChord(const CScoreEvent& event);
+    int appendChord(CScoreEvent&& event);
     // One "rest" per note value the rest needs; -7 when part of it cannot be
     // written (no type text, a type it cannot count, or too short for any value).
     int appendRest(const CScoreEvent& event);
+    int appendRest(CScoreEvent&& event);
     // The "duration" of a chord or rest, written into the open element of out;
     // *ticks gets the ticks it stands for (0 when it stands for none that can be
     // counted).
@@ -202,6 +207,14 @@ public:
     // "systems", and a second writeFile fails when the document around the
     // systems changed after the first. 0, or -1402.
     int packStaves(int firstStaff, int count);
+    // From now on the objects of voices are recorded and written as text on a
+    // helper thread, a staff's once packStaves hands it over; packStaves then
+    // writes out the staves it was handed the call before (and appendSystems
+    // the rest), so that a converter reads its next part while the text of
+    // the last one is written. The file is the same. A staff handed over
+    // takes no more objects (-300). Call it once the document is set up; a
+    // new document writes its objects at once again.
+    void deferObjectText();
 
     // --- reader ----------------------------------------------------------------------
     // Reads a loaded document (getProps, then getLayoutStaffNum) into the staff
@@ -314,11 +327,30 @@ private:
     void releaseDocument();
     int resolve(int index, int cursor) const { return index == -1 ? cursor : index; }
     int appendPackedSystems();
+    // A sign's text into the voice (or recorded, deferObjectText).
+    int appendSign(CVxmlVoice& voice, std::string_view name, std::string_view attribute, std::string value);
+    // A new recorded object of the kind at the end of the voice's list,
+    // filled by fill(object). kOk or kErrOutOfMemory (nothing recorded).
+    template <typename Fill>
+    int record(CVxmlVoice& voice, CVxmlPendingObject::Kind kind, Fill&& fill);
+    int appendChordFrom(const CScoreEvent& event, CScoreEvent* owned);
+    int appendRestFrom(const CScoreEvent& event, CScoreEvent* owned);
+    // Writes out the staves handed over before, once their text is written.
+    int packHandedStaves();
+    int writeOutStaff(std::size_t system, int staff);
+    // Hands every voice that still holds recorded objects to the helper and
+    // waits for all of them.
+    int finishDeferredObjects();
 
     // The staves written out as text so far (packStaves), null when none is.
     std::unique_ptr<PackedSystems> packed_;
     // How the objects written as text escape for the document (set with each system).
     XmlCharset objectsCharset_ = XmlCharset::Latin1;
+    // deferObjectText: the helper, and the staves (system, staff) handed to it
+    // and not written out yet.
+    bool deferObjects_ = false;
+    std::unique_ptr<VxmlObjectWriter> objectWriter_;
+    std::vector<std::pair<std::size_t, int>> handedStaves_;
 };
 
 }  // namespace scorecore

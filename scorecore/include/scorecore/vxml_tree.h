@@ -16,7 +16,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace scorecore {
@@ -63,6 +65,23 @@ struct CBarNumbering {
     std::int32_t continuation = 0;
 };
 
+// An object of a voice recorded to be written as text later, on the writer's
+// helper thread (CVxmlFile::deferObjectText), with what of the staff it
+// depends on as it stood when it was recorded.
+struct CVxmlPendingObject {
+    enum class Kind : std::uint8_t { Chord, Rest, Sign, Barline };
+    Kind kind = Kind::Chord;
+    std::uint8_t charset = 0;       // XmlCharset of the document (xml_text.h)
+    int convProps = -1;             // the file's ConvProps
+    std::int8_t key = 0;            // chord: the staff's key, for the alterations
+    std::optional<CScoreClef> clef; // chord, rest: the staff's clef, for the marks' places
+    int code = 0;                   // barline: its code
+    std::string_view signName;      // sign: element and attribute names (static texts)
+    std::string_view signAttribute;
+    std::string signValue;
+    CScoreEvent event;              // chord, rest
+};
+
 // One voice of a staff.
 struct CVxmlVoice {
     // Rows 0-8 are octaves, row 9 applies to every octave; columns are the steps
@@ -81,6 +100,10 @@ struct CVxmlVoice {
     // Where the last object starts in objectsText when it is a "repEnd"
     // barline (a "repBegin" then joins it); npos otherwise.
     std::size_t repEndAt = std::string::npos;
+    // Objects recorded, not yet written (CVxmlFile::deferObjectText).
+    std::vector<CVxmlPendingObject> pending;
+    // The voice's objects are being written out: it takes no more.
+    bool sealed = false;
     AccidentalTable accidentals{};
     std::int32_t tick = 0;
     std::int32_t stemDir = 0;  // 0 none, 1 up, 2 down
@@ -103,6 +126,7 @@ struct CDomNodeItem {
     CMeter timeSig;                   // its time signature
     std::string layoutName;           // the "layout" it names (reader)
     std::int32_t valid = 0;           // 1 once added (the MusicXML writer's measure number)
+    bool sealed = false;              // handed over to be written out: takes no more voices
     CEventBarline barline;
     // Six slots; the last two are the MusicXML writer's pending ending and slur.
     std::array<std::int32_t, 6> slots{};
