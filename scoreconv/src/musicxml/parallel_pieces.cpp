@@ -16,6 +16,11 @@ namespace {
 
 // The parts are only read, never changed: short texts may stay inside their
 // nodes, which spares an allocation for most texts of a score.
+// Text ahead of the caller beyond which no further piece is claimed (one
+// always is): a part's document takes several times its text, and parts of
+// a long orchestral score run to a megabyte each.
+constexpr std::size_t kMostBytesAhead = std::size_t{2} << 20;
+
 constexpr int kReadOptions =
     XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_COMPACT;
 
@@ -126,6 +131,8 @@ bool CParallelPieces::claim(CScoreSplitter::Piece& piece, std::uint64_t& number)
         }
     }
     number = claimed_++;
+    parsed_.back().textBytes = piece.text.size();
+    bytesAhead_ += piece.text.size();
     if (piece.kind != CScoreSplitter::Piece::Kind::Child) {
         split_ = true;
         wanted_.notify_all();
@@ -147,7 +154,8 @@ void CParallelPieces::work(std::size_t worker) {
             std::unique_lock lock(mutex_);
             wanted_.wait(lock, [this, worker] {
                 return stopping_ || returned_[worker] || !spent_.empty() ||
-                       (!split_ && claimed_ - taken_ < window_ && outstanding_[worker] == nullptr);
+                       (!split_ && claimed_ - taken_ < window_ && (bytesAhead_ < kMostBytesAhead || claimed_ == taken_) &&
+                        outstanding_[worker] == nullptr);
             });
             if (returned_[worker]) {
                 own = std::move(returned_[worker]);
@@ -169,7 +177,9 @@ void CParallelPieces::work(std::size_t worker) {
         {
             const std::lock_guard lock(mutex_);
             if (result.state == Parsed::State::Child) outstanding_[worker] = result.doc.get();
-            parsed_[static_cast<std::size_t>(number - taken_)] = std::move(result);
+            Parsed& slot = parsed_[static_cast<std::size_t>(number - taken_)];
+            result.textBytes = slot.textBytes;
+            slot = std::move(result);
         }
         ready_.notify_all();
     }
@@ -187,6 +197,7 @@ CParallelPieces::Parsed CParallelPieces::take() {
         out = std::move(parsed_.front());
         parsed_.pop_front();
         ++taken_;
+        bytesAhead_ -= std::min(out.textBytes, bytesAhead_);
     }
     lock.unlock();
     wanted_.notify_all();

@@ -1,6 +1,7 @@
 // The pieces of a split score parsed on worker threads and handed out in the
 // order of the file. Only a few pieces are ahead of the one the caller holds
-// (the window), so that the documents in memory stay a few parts' worth.
+// (the window), and no more of them than a few megabytes of text, so that
+// the documents in memory stay a few parts' worth, however long the parts.
 //
 // Each piece is parsed as a document of its own: the prolog and the root's
 // start tag of the file, the piece, and the root's end tag (a Tail piece
@@ -36,6 +37,7 @@ public:
         State state = State::Pending;
         scorecore::XmlDocPtr doc;
         std::any digest;  // what the digest made of the child
+        std::size_t textBytes = 0;  // the piece's length in the file
     };
     // What a worker reads of a child it parsed, on its own thread, before the
     // child is handed out; it may throw std::bad_alloc only.
@@ -87,6 +89,7 @@ private:
     std::vector<scorecore::XmlDocPtr> returned_;  // per worker: its last document, given back
     std::uint64_t claimed_ = 0;
     std::uint64_t taken_ = 0;
+    std::size_t bytesAhead_ = 0;  // text of the pieces claimed and not taken
     bool split_ = false;     // the splitter gave its last piece, or failed
     bool stopping_ = false;
     std::vector<std::thread> threads_;
