@@ -223,6 +223,12 @@ TEST(ScoreStreamThreads, AGeneratedOrchestralScoreReadsAsWithTheOneReader) {
     const fs::path file = temp.path() / "orchestra.xml";
     testing::writeOrchestralScore(file, {8, 2});
     expectSameRead(file);
+    // Parts longer than the text the workers may hold ahead: one at a time.
+    std::string notes;
+    for (int i = 0; i < 24000; ++i) notes += "<note><pitch><step>D</step><octave>5</octave></pitch><duration>1</duration></note>";
+    writeBytes(file, kPrologue + "<score-partwise version=\"3.1\"><part-list/>\n" + part("P1", notes) + part("P2") +
+                         part("P3", notes) + "</score-partwise>\n");
+    expectSameRead(file);
 }
 
 // The pieces, put back together behind the prolog and the root's start tag,
