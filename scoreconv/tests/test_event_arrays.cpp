@@ -188,6 +188,53 @@ TEST(EventArrays, RemoveMovesTheRestDown) {
     EXPECT_EQ(a.remove(0, 0, 0), kErrNotPresent);
 }
 
+// Events told apart by their durations, which the merge leaves alone.
+std::vector<int32_t> durations(const CEventArrays& a, int32_t row, int32_t voice) {
+    std::vector<int32_t> out;
+    for (const CScoreEvent& e : a.events(row, voice)) out.push_back(e.duration);
+    return out;
+}
+
+TEST(EventArrays, MergeKeepsOrderDropsMarkedEventsAndPutsAddedOnesAfterEqualStarts) {
+    struct Case {
+        const char* name;
+        std::vector<int32_t> old;       // starts; durations 1, 2, 3 ...
+        std::vector<bool> dropped;
+        std::vector<int32_t> added;     // starts; durations 101, 102 ...
+        std::vector<int32_t> expected;  // durations
+    };
+    const Case cases[] = {
+        {"between and after", {0, 480, 480, 960}, {}, {480, 1440}, {1, 2, 3, 101, 4, 102}},
+        {"unsorted added, stable", {0, 480, 480, 960}, {false, true}, {480, 0, 1440, 480}, {1, 102, 3, 101, 104, 4, 103}},
+        {"into an empty voice", {}, {}, {960, 0}, {102, 101}},
+        {"everything dropped", {0, 480}, {true, true}, {240}, {101}},
+        {"dropped only", {0, 480, 960}, {false, true, false}, {}, {1, 3}},
+        {"before the first", {480, 960}, {}, {0, 0}, {101, 102, 1, 2}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CEventArrays a = makeArrays();
+        for (std::size_t i = 0; i < c.old.size(); ++i) {
+            ASSERT_EQ(a.append(0, 1, note(c.old[i], static_cast<int32_t>(i) + 1)), kOk);
+        }
+        std::vector<CScoreEvent> added;
+        for (std::size_t i = 0; i < c.added.size(); ++i) {
+            CScoreEvent e = note(c.added[i], static_cast<int32_t>(i) + 101);
+            e.midi[0] = 0xC0u | (5u << 8) | (9u << 16);  // a program change on a note sends no second byte
+            added.push_back(e);
+        }
+        ASSERT_EQ(a.merge(0, 1, c.dropped, added), kOk);
+        EXPECT_EQ(durations(a, 0, 1), c.expected);
+        EXPECT_TRUE(added.empty());
+        for (const CScoreEvent& e : a.events(0, 1)) {
+            if (e.duration > 100) EXPECT_EQ(e.midi[0], 0xC0u | (5u << 8));
+        }
+    }
+    CEventArrays a = makeArrays();
+    std::vector<CScoreEvent> none;
+    EXPECT_EQ(a.merge(7, 0, {}, none), kErrIndex);
+}
+
 // --- searches ---------------------------------------------------------------------------
 
 TEST(EventArrays, SearchesByTickWindowAndKind) {

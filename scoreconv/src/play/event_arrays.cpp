@@ -251,6 +251,50 @@ int CEventArrays::replace(int32_t row, int32_t voice, std::vector<CScoreEvent>& 
     return kOk;
 }
 
+int CEventArrays::merge(int32_t row, int32_t voice, const std::vector<bool>& dropped,
+                        std::vector<CScoreEvent>& added) {
+    Stream* s = stream(row, voice);
+    if (s == nullptr) return kErrIndex;
+    Stream& list = *s;
+    const auto byStart = [](const CScoreEvent& a, const CScoreEvent& b) { return a.start < b.start; };
+    const auto isDropped = [&dropped](std::size_t i) { return i < dropped.size() && dropped[i]; };
+    std::size_t kept = 0;
+    std::vector<std::size_t> before;  // per added event: the kept events that go before it
+    try {
+        // Made mark after mark, the added events are mostly in order already.
+        if (!std::is_sorted(added.begin(), added.end(), byStart)) std::stable_sort(added.begin(), added.end(), byStart);
+        before.resize(added.size());
+        std::size_t a = 0;
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            while (a < added.size() && added[a].start < list[i].start) before[a++] = kept;
+            if (!isDropped(i)) ++kept;
+        }
+        while (a < added.size()) before[a++] = kept;
+        list.reserve(kept + added.size());
+    } catch (const std::bad_alloc&) {
+        return kErrOutOfMemory;
+    }
+    // Nothing below allocates: the kept events close up, then from the back
+    // each goes to its place, the added ones between them.
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        if (isDropped(i)) continue;
+        if (at != i) list[at] = std::move(list[i]);
+        ++at;
+    }
+    list.resize(kept);
+    list.resize(kept + added.size());
+    std::size_t to = list.size();
+    std::size_t from = kept;
+    for (std::size_t b = added.size(); b-- > 0;) {
+        while (from > before[b]) list[--to] = std::move(list[--from]);
+        list[--to] = std::move(added[b]);
+    }
+    for (CScoreEvent& e : list) normaliseMessages(e);
+    added.clear();
+    return kOk;
+}
+
 int CEventArrays::remove(int32_t row, int32_t voice, int32_t index) {
     Stream* s = stream(row, voice);
     if (s == nullptr) return kErrIndex;

@@ -128,6 +128,13 @@ public:
     // messages made as append makes them); `events` is left with the voice's
     // old ones. 0 or kErrIndex for an unknown (row, voice), nothing changed.
     int replace(int32_t row, int32_t voice, std::vector<CScoreEvent>& events);
+    // `added` goes into the voice's events by start, after the events that
+    // start at the same tick as it (as insertInOrder would put it), in the
+    // voice's own storage: no second array of the voice is made. The events
+    // `dropped` marks leave the voice. The added events are moved in, their
+    // messages made as append makes them. 0; kErrIndex for an unknown (row,
+    // voice) and kErrOutOfMemory, nothing changed.
+    int merge(int32_t row, int32_t voice, const std::vector<bool>& dropped, std::vector<CScoreEvent>& added);
 
     // --- searches; -1 when nothing matches. A kind mask of 0 matches every event.
     int32_t findAtTick(uint32_t kindMask, int32_t tick, int32_t row, int32_t voice, int32_t from) const;

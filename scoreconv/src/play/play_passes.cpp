@@ -57,25 +57,6 @@ int32_t graceLength(const CScoreEvent& first, int32_t count, int32_t duration, i
     return length;
 }
 
-// The voice's events with `added` merged in by start (added events after
-// those with the same start), leaving out the events `dropped` marks. The
-// voice's events are moved out.
-std::vector<CScoreEvent> merged(std::span<CScoreEvent> old, const std::vector<bool>& dropped,
-                                std::vector<CScoreEvent>& added) {
-    const auto byStart = [](const CScoreEvent& a, const CScoreEvent& b) { return a.start < b.start; };
-    // Made mark after mark, the added events are mostly in order already.
-    if (!std::is_sorted(added.begin(), added.end(), byStart)) std::stable_sort(added.begin(), added.end(), byStart);
-    std::vector<CScoreEvent> out;
-    out.reserve(old.size() + added.size());
-    std::size_t a = 0;
-    for (std::size_t i = 0; i < old.size(); ++i) {
-        while (a < added.size() && added[a].start < old[i].start) out.push_back(std::move(added[a++]));
-        if (i >= dropped.size() || !dropped[i]) out.push_back(std::move(old[i]));
-    }
-    while (a < added.size()) out.push_back(std::move(added[a++]));
-    return out;
-}
-
 // --- wedges ------------------------------------------------------------------------------
 
 bool isStartCode(int32_t code) {
@@ -286,8 +267,7 @@ int wedgesToRamps(CEventArrays& arrays, int32_t row, int32_t ticksPerQuarter) {
             any = any || dropped[i];
         }
         if (!any) return kOk;
-        std::vector<CScoreEvent> out = merged(arrays.events(row, 0), dropped, added);
-        return arrays.replace(row, 0, out);
+        return arrays.merge(row, 0, dropped, added);
     } catch (const std::bad_alloc&) {
         return kErrOutOfMemory;
     }
@@ -317,8 +297,7 @@ int releaseAccents(CEventArrays& arrays, int32_t row, int32_t voice, int32_t tic
             added.push_back(std::move(release));
         }
         if (added.empty()) return kOk;
-        std::vector<CScoreEvent> out = merged(arrays.events(row, voice), {}, added);
-        return arrays.replace(row, voice, out);
+        return arrays.merge(row, voice, {}, added);
     } catch (const std::bad_alloc&) {
         return kErrOutOfMemory;
     }
