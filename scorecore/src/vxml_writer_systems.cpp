@@ -257,37 +257,31 @@ int CVxmlFile::writeOutStaff(std::size_t system, int staff) {
 
 int CVxmlFile::packStaves(int firstStaff, int count) {
     if (!document) return kErrXmlElement;
-    if (deferObjects_) {
-        // The staves of the call before are written out once their text is
-        // there; these go to the helper.
-        const int rc = packHandedStaves();
-        const int from = std::max(firstStaff, 0);
-        try {
-            for (std::size_t k = 0; k < systems.size(); ++k) {
-                CDomNodeGroup& system = systems[k];
-                const int to = static_cast<int>(
-                    std::min<long long>(static_cast<long long>(firstStaff) + count, system.itemCount()));
-                for (int s = from; s < to; ++s) {
-                    CDomNodeItem& staff = system.items[static_cast<std::size_t>(s)];
-                    if (staff.sealed || staff.node == nullptr) continue;  // handed over or written out already
-                    handedStaves_.emplace_back(k, s);
-                    staff.sealed = true;
-                    for (CVxmlVoice& voice : staff.voices) objectWriter_->hand(voice);
-                }
-            }
-        } catch (const std::bad_alloc&) {
-            return kErrXmlElement;
-        }
-        return rc == kOk ? kOk : kErrXmlElement;
-    }
+    // Objects written on the helper: the staves of the call before are
+    // written out once their text is there, these are handed to it.
+    const int before = deferObjects_ ? packHandedStaves() : kOk;
     const int from = std::max(firstStaff, 0);
     for (std::size_t k = 0; k < systems.size(); ++k) {
         const int to =
             static_cast<int>(std::min<long long>(static_cast<long long>(firstStaff) + count, systems[k].itemCount()));
         for (int s = from; s < to; ++s) {
-            if (const int rc = writeOutStaff(k, s); rc != kOk) return rc;
+            const int rc = deferObjects_ ? handOverStaff(k, s) : writeOutStaff(k, s);
+            if (rc != kOk) return rc;
         }
     }
+    return before == kOk ? kOk : kErrXmlElement;
+}
+
+int CVxmlFile::handOverStaff(std::size_t system, int staff) {
+    CDomNodeItem& record = systems[system].items[static_cast<std::size_t>(staff)];
+    if (record.sealed || record.node == nullptr) return kOk;  // handed over or written out already
+    try {
+        handedStaves_.emplace_back(system, staff);
+    } catch (const std::bad_alloc&) {
+        return kErrXmlElement;
+    }
+    record.sealed = true;
+    for (CVxmlVoice& voice : record.voices) objectWriter_->hand(voice);
     return kOk;
 }
 

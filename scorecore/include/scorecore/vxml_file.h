@@ -338,6 +338,7 @@ private:
     // Writes out the staves handed over before, once their text is written.
     int packHandedStaves();
     int writeOutStaff(std::size_t system, int staff);
+    int handOverStaff(std::size_t system, int staff);
     // Hands every voice that still holds recorded objects to the helper and
     // waits for all of them.
     int finishDeferredObjects();
