@@ -212,8 +212,11 @@ public:
     // writes out the staves it was handed the call before (and appendSystems
     // the rest), so that a converter reads its next part while the text of
     // the last one is written. The file is the same. A staff handed over
-    // takes no more objects (-300). Call it once the document is set up; a
-    // new document writes its objects at once again.
+    // takes no more objects (-300); a rest that cannot be written whole keeps
+    // what was written of it, without the -7 appendRest gives at once. A
+    // failure of the helper comes back from packStaves or appendSystems.
+    // Call it once the document is set up; a new document writes its objects
+    // at once again.
     void deferObjectText();
 
     // --- reader ----------------------------------------------------------------------
