@@ -227,7 +227,9 @@ TEST(EventArrays, MergeKeepsOrderDropsMarkedEventsAndPutsAddedOnesAfterEqualStar
         EXPECT_EQ(durations(a, 0, 1), c.expected);
         EXPECT_TRUE(added.empty());
         for (const CScoreEvent& e : a.events(0, 1)) {
-            if (e.duration > 100) EXPECT_EQ(e.midi[0], 0xC0u | (5u << 8));
+            if (e.duration > 100) {
+                EXPECT_EQ(e.midi[0], 0xC0u | (5u << 8));
+            }
         }
     }
     CEventArrays a = makeArrays();

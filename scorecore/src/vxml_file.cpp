@@ -94,7 +94,6 @@ void CVxmlFile::destroy() {
 void CVxmlFile::releaseDocument() {
     // The helper writes into voices that are about to go.
     objectWriter_.reset();
-    deferObjects_ = false;
     handedStaves_.clear();
     for (CDomNodeGroup& system : systems) system.clear();
     systems.clear();

@@ -467,7 +467,7 @@ int CVxmlFile::appendBarline(int code) {
     if (voice == nullptr || voice->noteObjectsNode == nullptr || voice->sealed) return kErrIndex;
     const std::string_view type = barlineText(code);
     if (type.empty()) return kOk;
-    if (deferObjects_) {
+    if (defersObjects()) {
         return record(*voice, CVxmlPendingObject::Kind::Barline, [code](CVxmlPendingObject& object) { object.code = code; });
     }
     return writeBarline(*voice, objectsCharset_, type);
@@ -483,7 +483,7 @@ int CVxmlFile::appendChordFrom(const CScoreEvent& event, CScoreEvent* owned) {
     CVxmlVoice* voice = voiceAt(-1, -1, -1);
     if (staff == nullptr || voice == nullptr || voice->noteObjectsNode == nullptr || voice->sealed) return kErrIndex;
     if (event.headCount <= 0 || event.baseText.empty()) return kOk;
-    if (deferObjects_) {
+    if (defersObjects()) {
         return record(*voice, CVxmlPendingObject::Kind::Chord, [&](CVxmlPendingObject& object) {
             object.key = staff->key;
             object.clef = staff->clef;
@@ -500,7 +500,7 @@ int CVxmlFile::appendRestFrom(const CScoreEvent& event, CScoreEvent* owned) {
     // itself stands for each of its pieces.
     if (event.headCount <= 0 && !event.isKind(kKindRest)) return event.duration >= 1 ? kErrNotPresent : kOk;
     const CDomNodeItem* staff = staffAt(-1, -1);
-    if (deferObjects_) {
+    if (defersObjects()) {
         return record(*voice, CVxmlPendingObject::Kind::Rest, [&](CVxmlPendingObject& object) {
             if (staff != nullptr) object.clef = staff->clef;
             takeEvent(object, event, owned);
@@ -510,7 +510,7 @@ int CVxmlFile::appendRestFrom(const CScoreEvent& event, CScoreEvent* owned) {
 }
 
 int CVxmlFile::appendSign(CVxmlVoice& voice, std::string_view name, std::string_view attribute, std::string value) {
-    if (!deferObjects_) return writeSign(voice, objectsCharset_, name, attribute, value);
+    if (!defersObjects()) return writeSign(voice, objectsCharset_, name, attribute, value);
     return record(voice, CVxmlPendingObject::Kind::Sign, [&](CVxmlPendingObject& object) {
         object.signName = name;
         object.signAttribute = attribute;

@@ -259,13 +259,13 @@ int CVxmlFile::packStaves(int firstStaff, int count) {
     if (!document) return kErrXmlElement;
     // Objects written on the helper: the staves of the call before are
     // written out once their text is there, these are handed to it.
-    const int before = deferObjects_ ? packHandedStaves() : kOk;
+    const int before = defersObjects() ? packHandedStaves() : kOk;
     const int from = std::max(firstStaff, 0);
     for (std::size_t k = 0; k < systems.size(); ++k) {
         const int to =
             static_cast<int>(std::min<long long>(static_cast<long long>(firstStaff) + count, systems[k].itemCount()));
         for (int s = from; s < to; ++s) {
-            const int rc = deferObjects_ ? handOverStaff(k, s) : writeOutStaff(k, s);
+            const int rc = defersObjects() ? handOverStaff(k, s) : writeOutStaff(k, s);
             if (rc != kOk) return rc;
         }
     }
@@ -286,10 +286,9 @@ int CVxmlFile::handOverStaff(std::size_t system, int staff) {
 }
 
 void CVxmlFile::deferObjectText() {
-    if (deferObjects_) return;
+    if (defersObjects()) return;
     try {
         objectWriter_ = std::make_unique<VxmlObjectWriter>();
-        deferObjects_ = true;
     } catch (const std::bad_alloc&) {
         // Written at once then.
     }
@@ -307,7 +306,7 @@ int CVxmlFile::packHandedStaves() {
 }
 
 int CVxmlFile::finishDeferredObjects() {
-    if (!deferObjects_) return kOk;
+    if (!defersObjects()) return kOk;
     for (CDomNodeGroup& system : systems) {
         for (CDomNodeItem& staff : system.items) {
             for (CVxmlVoice& voice : staff.voices) {
@@ -317,7 +316,6 @@ int CVxmlFile::finishDeferredObjects() {
     }
     const int rc = packHandedStaves();
     objectWriter_.reset();
-    deferObjects_ = false;
     return rc;
 }
 

@@ -14,13 +14,13 @@ namespace scoreconv {
 
 namespace {
 
-// The parts are only read, never changed: short texts may stay inside their
-// nodes, which spares an allocation for most texts of a score.
 // Text ahead of the caller beyond which no further piece is claimed (one
 // always is): a part's document takes several times its text, and parts of
 // a long orchestral score run to a megabyte each.
 constexpr std::size_t kMostBytesAhead = std::size_t{2} << 20;
 
+// The parts are only read, never changed: short texts may stay inside their
+// nodes, which spares an allocation for most texts of a score.
 constexpr int kReadOptions =
     XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_COMPACT;
 

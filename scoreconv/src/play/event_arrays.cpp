@@ -243,14 +243,6 @@ int CEventArrays::insertInOrder(int32_t row, int32_t voice, const CScoreEvent& e
     return store(*s, low, event);
 }
 
-int CEventArrays::replace(int32_t row, int32_t voice, std::vector<CScoreEvent>& events) {
-    Stream* s = stream(row, voice);
-    if (s == nullptr) return kErrIndex;
-    for (CScoreEvent& e : events) normaliseMessages(e);
-    s->swap(events);
-    return kOk;
-}
-
 int CEventArrays::merge(int32_t row, int32_t voice, const std::vector<bool>& dropped,
                         std::vector<CScoreEvent>& added) {
     Stream* s = stream(row, voice);

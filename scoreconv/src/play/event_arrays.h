@@ -124,10 +124,6 @@ public:
     // kErrNotPresent when the voice has no events, kErrIndex for an unknown
     // row, voice or index.
     int remove(int32_t row, int32_t voice, int32_t index);
-    // The voice's events become `events`, taken over without a copy (their
-    // messages made as append makes them); `events` is left with the voice's
-    // old ones. 0 or kErrIndex for an unknown (row, voice), nothing changed.
-    int replace(int32_t row, int32_t voice, std::vector<CScoreEvent>& events);
     // `added` goes into the voice's events by start, after the events that
     // start at the same tick as it (as insertInOrder would put it), in the
     // voice's own storage: no second array of the voice is made. The events

@@ -330,6 +330,7 @@ private:
     void releaseDocument();
     int resolve(int index, int cursor) const { return index == -1 ? cursor : index; }
     int appendPackedSystems();
+    bool defersObjects() const { return objectWriter_ != nullptr; }
     // A sign's text into the voice (or recorded, deferObjectText).
     int appendSign(CVxmlVoice& voice, std::string_view name, std::string_view attribute, std::string value);
     // A new recorded object of the kind at the end of the voice's list,
@@ -350,9 +351,8 @@ private:
     std::unique_ptr<PackedSystems> packed_;
     // How the objects written as text escape for the document (set with each system).
     XmlCharset objectsCharset_ = XmlCharset::Latin1;
-    // deferObjectText: the helper, and the staves (system, staff) handed to it
-    // and not written out yet.
-    bool deferObjects_ = false;
+    // deferObjectText: the helper (null: objects are written at once), and
+    // the staves (system, staff) handed to it and not written out yet.
     std::unique_ptr<VxmlObjectWriter> objectWriter_;
     std::vector<std::pair<std::size_t, int>> handedStaves_;
 };
