@@ -268,7 +268,7 @@ bool CScoreEvent::hasHeadFlag(int32_t head, int32_t bits) const {
     return bits ? (value & bits) != 0 : value == 0;
 }
 
-void CScoreEvent::freeHeads() { release(headFlags); }
+void CScoreEvent::freeHeads() { headFlags.clear(); }
 
 char CScoreEvent::getStep(int32_t head) const {
     const std::string_view pitch = headText(pitches, head);

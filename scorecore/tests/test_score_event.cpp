@@ -401,6 +401,27 @@ TEST(ScoreEventHeads, LookupsIgnoreHeadsOutsideTheCount) {
     EXPECT_EQ(e.headFlags.size(), 2u);
 }
 
+// The first heads' flags live in the record, the later ones in a block of their
+// own: both are copied, and flags cut off by a shrink do not come back.
+TEST(ScoreEventHeads, FlagsOfManyHeadsCopyAndShrinkLikeAList) {
+    CScoreEvent e;
+    for (int32_t h = 0; h < 6; ++h) {
+        ASSERT_TRUE(e.appendHead(h + 1));
+        ++e.headCount;
+    }
+    CScoreEvent copy;
+    ASSERT_TRUE(e.copyTo(copy));
+    e.headFlags.resize(2);
+    e.headFlags.resize(6);
+    for (int32_t h = 0; h < 6; ++h) {
+        int32_t flags = -1;
+        ASSERT_TRUE(copy.getHeadFlags(h, flags));
+        EXPECT_EQ(flags, h + 1) << h;
+        ASSERT_TRUE(e.getHeadFlags(h, flags));
+        EXPECT_EQ(flags, h < 2 ? h + 1 : 0) << h;
+    }
+}
+
 TEST(ScoreEventHeads, HeadFlagsOrInAndZeroClears) {
     CScoreEvent e;
     addHeads(e, {{"C5", "**"}});

@@ -56,14 +56,16 @@ std::size_t tieChainEnd(std::span<const CScoreEvent> list, std::size_t at, int32
 namespace {
 
 // A large score's events do not stay in the cache from one visit of their
-// voice to the next: the event that is due next has its head flags fetched,
-// and the one after it its record, while the other voices are visited.
+// voice to the next: the event after the one due next has the front of its
+// record fetched, which holds all a play reads of it (score_event.h), while
+// the other voices are visited.
 void prefetchAfter(std::span<const CScoreEvent> list, std::size_t at) {
-    if (!list[at].headFlags.empty()) __builtin_prefetch(list[at].headFlags.data());
     if (at + 1 >= list.size()) return;
     const auto* record = reinterpret_cast<const char*>(&list[at + 1]);
     constexpr std::size_t kLine = 64;
-    for (std::size_t offset = 0; offset < sizeof(CScoreEvent); offset += kLine) __builtin_prefetch(record + offset);
+    constexpr std::size_t kReadBytes = 128;
+    for (std::size_t offset = 0; offset < kReadBytes; offset += kLine) __builtin_prefetch(record + offset);
+    __builtin_prefetch(record + kReadBytes - 1);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 // (and negative ones), because head counts and indices come from user files.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -291,6 +292,37 @@ private:
     std::unique_ptr<Overflow> overflow_;
 };
 
+// The flags of an event's heads, one for each head appended with its flags (at most
+// kMaxHeads), used like a std::vector of them. They live in head slots, so that a
+// record with a few heads holds its flags itself.
+class CHeadFlags {
+public:
+    using value_type = int32_t;
+    using size_type = std::size_t;
+
+    size_type size() const { return count_; }
+    bool empty() const { return count_ == 0; }
+    // New flags read 0; at most kMaxHeads. Throws std::bad_alloc when the block of the
+    // later heads cannot be made (nothing changed then).
+    void resize(size_type count) {
+        count = std::min(count, CHeadSlots<int32_t, 4>::size());
+        if (count > count_) {
+            slots_[count - 1] = 0;  // makes the later heads' block first, when needed
+        } else {
+            for (size_type head = count; head < count_; ++head) slots_[head] = 0;
+        }
+        count_ = static_cast<uint8_t>(count);
+    }
+    int32_t& operator[](size_type head) { return slots_[head]; }
+    const int32_t& operator[](size_type head) const { return slots_[head]; }
+    void clear() { *this = CHeadFlags(); }
+
+private:
+    // Slots from count_ on read 0.
+    CHeadSlots<int32_t, 4> slots_;
+    uint8_t count_ = 0;
+};
+
 // A list that stays empty in nearly every event: until its first entry arrives it holds
 // only a null pointer, and it gives its block back whenever it empties. Otherwise it
 // behaves as the std::vector it keeps, and its iterators are pointers into that vector.
@@ -495,11 +527,29 @@ public:
     // Beams a base text needs: "1/8" 1 .. "1/128" 5, else 0.
     int32_t getBeamCount() const;
 
-    // --- fields, grouped by alignment so that no padding falls between them.
-    std::vector<CScoreEventItem> items;
-    std::vector<int32_t> headFlags;
+    // --- fields. What a play reads of every event comes first, in the
+    // record's first two cache lines (a large score's events are read from
+    // memory, not from the cache); the rest is grouped by alignment, so that
+    // no padding falls between fields.
+    int32_t start = 0;
+    int32_t duration = 0;  // 480 = quarter
+    uint32_t kind = 0;
+    int32_t headCount = 0;
+    CEventArticulation articulation;
+    CEventDynamic dynamic;
+    int32_t tie = 0;
+    // Used by the program's own play model.
+    int32_t ending = 0;       // 1 for an event in a first ending
+    int32_t introStaff = -1;  // where a tune-up note came from, -1 unset
+    int32_t introVoice = -1;
+    uint8_t meterBeats = 0;  // time signature event: beats
+    uint8_t meterUnit = 0;   // and beat unit as a power of two
+    uint8_t dots = 0;
+    uint8_t tupletCount = 0;
+    CHeadFlags headFlags;
     CHeadSlots<uint32_t, 4> midi;  // per head: status | key << 8 | velocity << 16
     CHeadSlots<CEventAccidental, 4> accidentals;
+    std::vector<CScoreEventItem> items;
     CEventBarline barline;
     std::string pitches;      // two characters per head
     std::string alterations;  // two characters per head
@@ -508,13 +558,6 @@ public:
     CLazyList<CScoreOrnament> ornaments;
     CLazyList<CScoreText> texts;
     CLazyList<CScoreWedge> wedges;
-    int32_t start = 0;
-    int32_t duration = 0;  // 480 = quarter
-    uint32_t kind = 0;
-    int32_t headCount = 0;
-    CEventArticulation articulation;
-    CEventDynamic dynamic;
-    int32_t tie = 0;
     int32_t drawValue = 0;        // signed value of a binary score's drawing object, 0 none
     int32_t drawSmallValue = -1;  // 0..15, -1 none
     int32_t beam = 0;             // 1 begin, 2 continue, 4 end, 8 force, 16 split, 32 divide
@@ -524,16 +567,8 @@ public:
     int32_t bracketNoteRange = -1;
     int32_t bracketPresent = 0;
     int32_t notationStaff = 0;  // 0 none, 1 up, 2 down
-    uint8_t dots = 0;
-    uint8_t tupletCount = 0;
     uint8_t tupletNormal = 0;
     uint8_t bracketHasOrientation = 0;
-    // Used by the program's own play model.
-    int32_t introStaff = -1;  // where a tune-up note came from, -1 unset
-    int32_t introVoice = -1;
-    int32_t ending = 0;      // 1 for an event in a first ending
-    uint8_t meterBeats = 0;  // time signature event: beats
-    uint8_t meterUnit = 0;   // and beat unit as a power of two
 
 private:
     // headCount limited to what the slots can hold.
