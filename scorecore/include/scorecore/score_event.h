@@ -538,14 +538,14 @@ public:
     CEventArticulation articulation;
     CEventDynamic dynamic;
     int32_t tie = 0;
+    uint8_t dots = 0;
+    uint8_t tupletCount = 0;
     // Used by the program's own play model.
+    uint8_t meterBeats = 0;   // time signature event: beats
+    uint8_t meterUnit = 0;    // and beat unit as a power of two
     int32_t ending = 0;       // 1 for an event in a first ending
     int32_t introStaff = -1;  // where a tune-up note came from, -1 unset
     int32_t introVoice = -1;
-    uint8_t meterBeats = 0;  // time signature event: beats
-    uint8_t meterUnit = 0;   // and beat unit as a power of two
-    uint8_t dots = 0;
-    uint8_t tupletCount = 0;
     CHeadFlags headFlags;
     CHeadSlots<uint32_t, 4> midi;  // per head: status | key << 8 | velocity << 16
     CHeadSlots<CEventAccidental, 4> accidentals;
