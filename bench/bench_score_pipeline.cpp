@@ -449,9 +449,9 @@ Peak measurePeak(Step step, const fs::path& score) {
     return {figures[0], figures[1]};
 }
 
-// The fastest run of a step in seconds, over a few processes: a process runs
-// on the cores it started on, and on a shared machine some are slower than
-// others for a while. Negative when the step failed.
+// The fastest run of a step in seconds, over a few processes, as a process
+// can be slow throughout (see the top of this file). Negative when the step
+// failed.
 double measureFastest(Step step, const fs::path& score) {
     double fastest = -1.0;
     for (int i = 0; i < kReferenceProcesses; ++i) {
@@ -474,24 +474,17 @@ const Peak& peakOf(Step step, const fs::path& score) {
     return it->second;
 }
 
-struct Reference {
-    double seconds = -1.0;  // negative: the step failed
-    double peakMegabytes = -1.0;
-};
-
-// The fastest of a few runs of the step and its peak, each measured once per
-// score in a process of its own, so that what the steps before left in this
+// The fastest of a few runs of the step, measured once per score in
+// processes of their own, so that what the steps before left in this
 // process's heap does not weigh on it: the baseline (the parse) and the
-// single-pass figures the x8 rows are set against.
-const Reference& reference(Step step, const fs::path& score) {
-    static std::map<Key, Reference> kept;
+// single-pass figures the x8 rows are set against. Negative when the step
+// failed.
+double fastestOf(Step step, const fs::path& score) {
+    static std::map<Key, double> kept;
     const Key key{step, score.string()};
     auto it = kept.find(key);
-    if (it != kept.end()) return it->second;
-    Reference measured;
-    measured.seconds = measureFastest(step, score);
-    if (measured.seconds >= 0.0) measured.peakMegabytes = peakOf(step, score).heap;
-    return kept.emplace(key, measured).first->second;
+    if (it == kept.end()) it = kept.emplace(key, measureFastest(step, score)).first;
+    return it->second;
 }
 
 // CPU seconds the process has used so far, all its threads together.
@@ -571,27 +564,29 @@ void runStep(benchmark::State& state, Step step) {
     if (peak < 0.0) state.SetLabel("peak not measured (fork, pipe or /proc/self/clear_refs failed)");
     // Ratios set the fastest run of each side against each other: on a busy
     // machine the fastest is the one least disturbed.
-    const Reference& parse = reference(Step::Parse, score);
-    const double fastest = reference(step, score).seconds;
+    const double parseSeconds = fastestOf(Step::Parse, score);
+    const double parsePeak = peakOf(Step::Parse, score).heap;
+    const double fastest = fastestOf(step, score);
     state.counters["file_MB"] = static_cast<double>(fs::file_size(score)) / 1e6;
     state.counters["seconds"] = seconds;
     state.counters["cpu_seconds"] = cpuTotal / static_cast<double>(state.iterations());
     state.counters["peak_MB"] = peak;
     state.counters["resident_MB"] = peaks.resident;
-    state.counters["time_ratio"] = ratio(fastest, parse.seconds);
-    state.counters["peak_ratio"] = ratio(peak, parse.peakMegabytes);
+    state.counters["time_ratio"] = ratio(fastest, parseSeconds);
+    state.counters["peak_ratio"] = ratio(peak, parsePeak);
     const Goal goal = measures * repeat >= kLargeMeasures ? goalOf(step) : Goal{};
     std::string goals;
-    appendCheck(goals, "time", ratio(fastest, parse.seconds), goal.timeRatio);
-    appendCheck(goals, "peak", ratio(peak, parse.peakMegabytes), goal.peakRatio);
+    appendCheck(goals, "time", ratio(fastest, parseSeconds), goal.timeRatio);
+    appendCheck(goals, "peak", ratio(peak, parsePeak), goal.peakRatio);
     if (repeat > 1) {
-        const Reference& once = reference(step, singlePass);
+        const double onceSeconds = fastestOf(step, singlePass);
+        const double oncePeak = peakOf(step, singlePass).heap;
         const std::string prefix = "x" + std::to_string(repeat) + "_ratio";
-        state.counters[prefix + "_time"] = ratio(fastest, once.seconds);
-        state.counters[prefix + "_peak"] = ratio(peak, once.peakMegabytes);
+        state.counters[prefix + "_time"] = ratio(fastest, onceSeconds);
+        state.counters[prefix + "_peak"] = ratio(peak, oncePeak);
         if (repeat == 8 && step != Step::Parse) {
-            appendCheck(goals, "x8 time", ratio(fastest, once.seconds), kX8Goal);
-            appendCheck(goals, "x8 peak", ratio(peak, once.peakMegabytes), kX8Goal);
+            appendCheck(goals, "x8 time", ratio(fastest, onceSeconds), kX8Goal);
+            appendCheck(goals, "x8 peak", ratio(peak, oncePeak), kX8Goal);
         }
     }
     if (peak >= 0.0 && !goals.empty()) state.SetLabel(goals);
